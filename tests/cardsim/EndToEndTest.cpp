@@ -95,6 +95,9 @@ class CardsimProcess : public ::testing::Test {
     deck_ = dir_ / "deck.txt";
     log_ = dir_ / "bytes.log";
 
+    // A link left behind by an earlier run is replaced.
+    fs::create_symlink(dir_ / "gone", link_);
+
     const std::vector<std::string> args = {CARDSIM_EXE,     "--link", link_.string(), "--control",
                                            control_.string(), "--deck", deck_.string(), "--log",
                                            log_.string()};
