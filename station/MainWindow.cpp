@@ -46,6 +46,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), prompts_(std::make_unique
 
   auto* client = new QWidget(this);
   client->setObjectName(QStringLiteral("Form1Client"));
+  client->setAccessibleDescription(client->objectName());
   setCentralWidget(client);
   BuildBanner(client);
   BuildCardList(client);
