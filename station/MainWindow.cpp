@@ -236,10 +236,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   const int typed = TypedByte(keyEvent);
-  if (typed < 0 || watched == Track1Memo) return false;
+  if (typed < 0) return false;
 
   char key = static_cast<char>(typed);
-  if (watched == Track2Memo) {
+  if (watched == Track1Memo) {
+    // Track 1 has no character filter, only its length.
+  } else if (watched == Track2Memo) {
     Track2MemoKeyPress(key);
   } else if (watched == Track3Memo) {
     Track3MemoKeyPress(key);
