@@ -65,7 +65,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), prompts_(std::make_unique
 
 TForm1::~TForm1() = default;
 
-void TForm1::SetPrompts(std::unique_ptr<Prompts> prompts) { prompts_ = std::move(prompts); }
+void TForm1::SetPrompts(std::unique_ptr<Prompts> prompts) {
+  // The guard always needs somewhere to report; no prompts means the real boxes.
+  prompts_ = prompts ? std::move(prompts) : std::make_unique<DefaultPrompts>(this);
+}
 
 void TForm1::ApplyStartState() {
   for (int track = 1; track <= 3; ++track) {
