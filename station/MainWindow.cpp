@@ -201,7 +201,7 @@ void TForm1::DropFileChoice(const TrackGroup& g) {
   g.browseButton->setEnabled(false);
   g.fileLabel->setText(kFileLabelIdle);
   g.fileLabel->hide();
-  if (g.dataFile != nullptr && g.dataFile->is_open()) g.dataFile->close();
+  if (g.dataFile != nullptr) g.dataFile->Close();
 }
 
 void TForm1::TK1CheckBoxClick() { TrackBoxRule(1); }

@@ -38,7 +38,7 @@ struct TrackView {
   QLineEdit* step;
   QToolButton* browse;
   QLabel* fileLabel;
-  std::ifstream* dataFile;
+  station::RecordFile* dataFile;
 };
 
 TrackView View(TForm1& f, int track) {
@@ -63,7 +63,7 @@ void Enter(const TrackView& v, Mode mode, const QString& recordFile) {
   if (mode == Mode::Continuous) v.continuousBox->click();
   if (mode == Mode::FileNoFile || mode == Mode::FileLoaded) v.fileBox->click();
   if (mode == Mode::FileLoaded) {
-    v.dataFile->open(recordFile.toStdString());
+    v.dataFile->Open(recordFile.toStdString());
     v.fileLabel->setText(recordFile);
     v.fileLabel->show();
     v.field->setPlainText(kRecord);
@@ -173,7 +173,7 @@ TEST_P(WritingModeTest, FollowsTheStateMachine) {
   EXPECT_EQ(v.field->toPlainText(), t.to == Mode::Off ? QString() : textBefore);
   // Leaving a loaded file forgets it: the record file is no longer held open.
   if (t.from == Mode::FileLoaded) {
-    EXPECT_FALSE(v.dataFile->is_open());
+    EXPECT_FALSE(v.dataFile->IsOpen());
   }
 }
 
