@@ -91,12 +91,12 @@ class TTestDevice : public TSerBaseDispatcher {
   }
   int GetComError(TSerComStat& status) override {
     if (OnGetComError) OnGetComError();
-    std::lock_guard<std::mutex> lock(DriverLock);
-    status.InQue = static_cast<uint32_t>(Pending.size());
     {
       std::lock_guard<std::recursive_mutex> out(OutLock_);
       status.OutQue = Out_.Used();
     }
+    std::lock_guard<std::mutex> lock(DriverLock);
+    status.InQue = static_cast<uint32_t>(Pending.size());
     const int bits = ErrorBits;
     ErrorBits = 0;
     return bits;
