@@ -216,6 +216,7 @@ class TSerBaseDispatcher {
   int ThreadPriority(TSerThreadKind kind) const { return Priority_[kind].load(); }
   uint32_t InSize() const { return InSize_; }
   uint32_t OutSize() const { return OutSize_; }
+  TSerLineSettings LineSettings() const;
 
   // --- trace and log (main lock) ---------------------------------------------
   int InitTracing(uint32_t size);
@@ -348,7 +349,7 @@ class TSerBaseDispatcher {
   struct TProcRec { uint32_t Id; TSerProcHandler Proc; bool Removed; };
   struct TEventRec { uint32_t Id; TSerEventHandler Proc; uintptr_t User; bool Removed; bool Synchronize; };
 
-  void ApplyLineSettings();  // MainLock_ held
+  int ApplyLineSettingsLocked();  // MainLock_ held
   void ResetTriggers();
   bool StatusLoop();  // true when a status trigger fired
   void ClearStatusHits();
@@ -373,9 +374,12 @@ class TSerBaseDispatcher {
   std::atomic<uint16_t> TriggerLength_{0};
   bool StatusHit_ = false;
   uint16_t NextTriggerHandle_ = 1;
-  // Scan and notify positions in the input ring (InLock_).
-  uint32_t ScanPos_ = 0;
-  uint32_t NotifyPos_ = 0;
+  // Scan and notify positions in the input ring (InLock_), kept as counts of bytes
+  // received since the open: a position alone cannot tell "nothing new" from "a
+  // whole ring of new bytes", and a full ring would then never be announced.
+  uint64_t InTotal_ = 0;
+  uint64_t ScanCount_ = 0;
+  uint64_t NotifyCount_ = 0;
 
   // Delivery.
   std::atomic<bool> Delivering_{false};
@@ -386,6 +390,9 @@ class TSerBaseDispatcher {
   // Trace and log (MainLock_).
   TSerTrace Trace_;
   TSerLog Log_;
+  // Mirrors of the recorders' on flags, so that the data path skips MainLock_.
+  std::atomic<bool> TraceActive_{false};
+  std::atomic<bool> LogActive_{false};
   uint32_t StartMs_ = 0;
   std::string DeviceName_;
 };

@@ -52,13 +52,13 @@ class TSerLog {
  public:
   static constexpr uint32_t HeaderSize = 14;  // type, subtype, time, other, length
 
-  int Init(uint32_t size, uint32_t scratchSize);
+  int Init(uint32_t size);
   void Clear();
   void Abort();
   void Start();
   void Stop() { On_ = false; }
-  // Drops the entry when its header or its data alone would not fit the ring;
-  // otherwise drops the oldest entries whole until it fits.
+  // Drops an entry larger than the whole ring; otherwise drops the oldest
+  // entries whole until it fits.
   void Add(uint8_t type, uint8_t subType, uint32_t timeMs, uint32_t other, uint32_t dataLen,
            const uint8_t* data);
   int Dump(const std::string& file, bool append, bool hex, bool allHex, const TSerLogHeader& header);
@@ -75,7 +75,6 @@ class TSerLog {
   void DropOldest();
 
   std::vector<uint8_t> Ring_;
-  std::vector<uint8_t> Scratch_;
   uint32_t Read_ = 0;
   uint32_t Write_ = 0;
   uint32_t Free_ = 0;
