@@ -1,4 +1,4 @@
-#include "NotifyWindow.h"
+#include "serial/NotifyWindow.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -33,10 +33,15 @@ TSerNotifyWindow::TSerNotifyWindow(THandler handler, QObject* parent)
     : QObject(parent), Handler_(std::move(handler)), State_(std::make_shared<TState>()) {}
 
 TSerNotifyWindow::~TSerNotifyWindow() {
-  std::lock_guard lock(State_->Mutex);
   // Closed is set under the mutex that Enqueue holds while posting to this
   // object, so no thread posts to it once destruction has begun.
-  State_->Closed = true;
+  SetAccepting(false);
+}
+
+void TSerNotifyWindow::SetAccepting(bool accepting) {
+  std::lock_guard lock(State_->Mutex);
+  State_->Closed = !accepting;
+  if (accepting) return;
   for (auto& r : State_->Queue) r->Stage = TRecord::TStage::Dropped;
   State_->Queue.clear();
   State_->Handled.notify_all();

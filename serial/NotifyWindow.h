@@ -29,6 +29,9 @@ class TSerNotifyWindow : public QObject {
   // a main thread blocked on the port threads can still let a delivery finish.
   // False when none was queued.
   bool ProcessOneSent();
+  // Main thread. While not accepting, messages are refused (Send returns false at
+  // once) and those still queued are dropped. A new window accepts.
+  void SetAccepting(bool accepting);
   // Any thread: messages queued and not yet started.
   int Pending() const;
 
