@@ -87,7 +87,9 @@ TEST(SaveCardList, ReadOnlyFolderNamesFullPathAndReason) {
     const std::string text = e.what();
     ASSERT_EQ(text.substr(0, prefix.size()), prefix);
     EXPECT_FALSE(text.substr(prefix.size()).empty()) << "the system's reason is missing";
-    if (!reason.empty()) EXPECT_EQ(text.substr(prefix.size()), reason);
+    if (!reason.empty()) {
+      EXPECT_EQ(text.substr(prefix.size()), reason);
+    }
   }
 }
 
