@@ -1,4 +1,4 @@
-#include "HexText.h"
+#include "station/HexText.h"
 
 #include <stdexcept>
 

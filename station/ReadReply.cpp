@@ -1,8 +1,8 @@
-#include "ReadReply.h"
+#include "station/ReadReply.h"
 
 #include <cstddef>
 
-#include "HexText.h"
+#include "station/HexText.h"
 
 namespace station {
 namespace {

@@ -1,7 +1,7 @@
-#include "WriteCommand.h"
+#include "station/WriteCommand.h"
 
-#include "HexText.h"
-#include "ReadReply.h"
+#include "station/HexText.h"
+#include "station/ReadReply.h"
 
 namespace station {
 

@@ -1,4 +1,4 @@
-#include "HexText.h"
+#include "station/HexText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ReadReply.h"
+#include "station/ReadReply.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "WriteCommand.h"
+#include "station/WriteCommand.h"
 
 #include <gtest/gtest.h>
 
