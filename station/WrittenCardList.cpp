@@ -1,0 +1,106 @@
+#include "station/WrittenCardList.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <utility>
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <unistd.h>
+
+namespace station {
+namespace {
+
+// Owns a file descriptor; Release hands it over for a close whose result counts.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int Get() const { return fd_; }
+  int Release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+LocalDateTime CurrentLocalDateTime() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
+}
+
+std::string CardListFileName(const LocalDateTime& when) {
+  return std::to_string(when.year) + std::to_string(when.month) + std::to_string(when.day) +
+         std::to_string(when.hour) + std::to_string(when.minute) + std::to_string(when.second) + ".txt";
+}
+
+std::string ToGbk(std::string_view utf8) {
+  const iconv_t cd = ::iconv_open("GBK", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("No UTF-8 to GBK conversion available");
+  const std::unique_ptr<void, int (*)(iconv_t)> guard(cd, ::iconv_close);
+
+  // GBK never takes more bytes than UTF-8 for the same text.
+  std::string in(utf8);
+  std::string out(in.size(), '\0');
+  char* inPtr = in.data();
+  std::size_t inLeft = in.size();
+  char* outPtr = out.data();
+  std::size_t outLeft = out.size();
+  if (::iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
+    throw std::runtime_error("Text has no GBK form: " + in);
+  }
+  out.resize(out.size() - outLeft);
+  return out;
+}
+
+std::string CardListLineBytes(int track, std::string_view trackText) {
+  std::string line = ToGbk(track == 2 ? kTrack2CardLabel : kTrack3CardLabel);
+  line.append(trackText);
+  return line;
+}
+
+void AppendCardListFile(const std::filesystem::path& file, const std::vector<std::string>& lines) {
+  FileDescriptor out(::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+  if (out.Get() < 0) {
+    throw CardListSaveError("Cannot create file \"" + file.string() + "\". " + std::strerror(errno));
+  }
+  std::string bytes;
+  for (const std::string& line : lines) {
+    bytes += line;
+    bytes += "\r\n";
+  }
+  if (!WriteAll(out.Get(), bytes)) throw CardListSaveError("Stream write error");
+  // Some file systems report a failed write only when the file is closed.
+  if (::close(out.Release()) != 0) throw CardListSaveError("Stream write error");
+}
+
+std::filesystem::path SaveCardList(const std::filesystem::path& folder, const LocalDateTime& when,
+                                   const std::vector<std::string>& lines) {
+  const std::filesystem::path file = std::filesystem::absolute(folder / CardListFileName(when));
+  AppendCardListFile(file, lines);
+  return file;
+}
+
+}  // namespace station
+
