@@ -1,0 +1,226 @@
+#include "settings/SettingsFile.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+namespace settings {
+namespace {
+
+constexpr std::string_view kBlanks = " \t";
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+}
+
+std::string_view Trim(std::string_view s) {
+  const auto first = s.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  const auto last = s.find_last_not_of(kBlanks);
+  return s.substr(first, last - first + 1);
+}
+
+// One line of the file as offsets into the whole text, so that a write can
+// splice new bytes in without touching anything else.
+struct Line {
+  std::size_t begin;       // first byte of the line
+  std::size_t contentEnd;  // end of the text, before "\r\n" or "\n"
+  std::size_t end;         // after the line terminator (== contentEnd on a last line without one)
+};
+
+std::vector<Line> SplitLines(const std::string& text) {
+  std::vector<Line> lines;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const auto nl = text.find('\n', pos);
+    const std::size_t end = (nl == std::string::npos) ? text.size() : nl + 1;
+    std::size_t contentEnd = (nl == std::string::npos) ? text.size() : nl;
+    if (contentEnd > pos && text[contentEnd - 1] == '\r') --contentEnd;
+    lines.push_back({pos, contentEnd, end});
+    pos = end;
+  }
+  return lines;
+}
+
+std::string_view Content(const std::string& text, const Line& line) {
+  return std::string_view(text).substr(line.begin, line.contentEnd - line.begin);
+}
+
+// The section name when the line is a "[name]" header.
+std::optional<std::string_view> SectionName(std::string_view content) {
+  const auto t = Trim(content);
+  if (t.empty() || t.front() != '[') return std::nullopt;
+  const auto close = t.find(']');
+  return Trim(t.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+}
+
+bool IsKeyLine(std::string_view content, std::string_view key) {
+  const auto t = Trim(content);
+  if (t.empty() || t.front() == ';') return false;
+  const auto eq = t.find('=');
+  return eq != std::string_view::npos && SameName(Trim(t.substr(0, eq)), key);
+}
+
+// Index range [first, last) of the lines belonging to section (after its
+// header), or nullopt when the file has no such section.
+struct SectionRange {
+  std::size_t header;
+  std::size_t last;
+};
+
+std::optional<SectionRange> FindSection(const std::string& text, const std::vector<Line>& lines,
+                                        std::string_view section) {
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const auto name = SectionName(Content(text, lines[i]));
+    if (!name || !SameName(*name, section)) continue;
+    std::size_t j = i + 1;
+    while (j < lines.size() && !SectionName(Content(text, lines[j]))) ++j;
+    return SectionRange{i, j};
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> FindKey(const std::string& text, const std::vector<Line>& lines,
+                                   const SectionRange& range, std::string_view key) {
+  for (std::size_t i = range.header + 1; i < range.last; ++i) {
+    if (IsKeyLine(Content(text, lines[i]), key)) return i;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return std::move(buffer).str();
+}
+
+// New lines follow the file's own convention so that a CRLF file stays CRLF.
+std::string LineEnding(const std::string& text) {
+  const auto nl = text.find('\n');
+  return (nl != std::string::npos && nl > 0 && text[nl - 1] == '\r') ? "\r\n" : "\n";
+}
+
+void RequireOneLine(std::string_view s, std::string_view forbidden, const char* what) {
+  if (s.find_first_of(forbidden) != std::string_view::npos) {
+    throw std::invalid_argument(std::string("settings ") + what + " must fit on one line of the file");
+  }
+}
+
+std::filesystem::path HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
+  if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
+  return "/";
+}
+
+}  // namespace
+
+std::filesystem::path ExecutableDir() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return std::filesystem::current_path();
+  return exe.parent_path();
+}
+
+std::filesystem::path SettingsPath() { return ExecutableDir() / "VavizEvu.ini"; }
+
+SettingsFile::SettingsFile(std::filesystem::path path) : path_(std::move(path)) {}
+
+const std::filesystem::path& SettingsFile::Path() const { return path_; }
+
+std::string SettingsFile::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
+  const auto text = ReadWholeFile(path_);
+  if (!text) return std::string(def);
+  const auto lines = SplitLines(*text);
+  const auto range = FindSection(*text, lines, section);
+  if (!range) return std::string(def);
+  const auto index = FindKey(*text, lines, *range, key);
+  if (!index) return std::string(def);
+
+  const auto content = Trim(Content(*text, lines[*index]));
+  auto value = Trim(content.substr(content.find('=') + 1));
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return std::string(value.substr(0, kMaxValueLength));
+}
+
+void SettingsFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  RequireOneLine(section, "\r\n]", "section names");
+  RequireOneLine(key, "\r\n=", "key names");
+  RequireOneLine(value, "\r\n", "values");
+  if (Trim(section).empty() || Trim(key).empty()) throw std::invalid_argument("settings names cannot be empty");
+
+  const std::string failure = "Unable to write to " + std::filesystem::absolute(path_).string();
+  std::error_code ec;
+  std::string text;
+  if (std::filesystem::exists(path_, ec)) {
+    auto old = ReadWholeFile(path_);
+    if (!old) throw std::runtime_error(failure);
+    text = std::move(*old);
+  }
+
+  const auto lines = SplitLines(text);
+  const std::string eol = LineEnding(text);
+  const std::string keyLine = std::string(key) + "=" + std::string(value);
+
+  if (const auto range = FindSection(text, lines, section)) {
+    if (const auto index = FindKey(text, lines, *range, key)) {
+      // Only the value changes; the key's own spelling and spacing stay.
+      const Line& line = lines[*index];
+      const auto eq = text.find('=', line.begin);
+      const auto valueStart = text.find_first_not_of(kBlanks, eq + 1);
+      const auto from = (valueStart == std::string::npos || valueStart > line.contentEnd) ? line.contentEnd : valueStart;
+      text.replace(from, line.contentEnd - from, value);
+    } else {
+      // A new key goes after the section's last non-blank line, before any
+      // blank lines that separate it from the next section.
+      std::size_t after = range->header;
+      for (std::size_t i = range->header + 1; i < range->last; ++i) {
+        if (!Trim(Content(text, lines[i])).empty()) after = i;
+      }
+      const Line& anchor = lines[after];
+      std::string insert = keyLine + eol;
+      if (anchor.end == anchor.contentEnd) insert = eol + keyLine;  // last line of the file had no terminator
+      text.insert(anchor.end, insert);
+    }
+  } else {
+    if (!text.empty() && text.back() != '\n') text += eol;
+    text += "[" + std::string(section) + "]" + eol + keyLine + eol;
+  }
+
+  std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error(failure);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.close();
+  if (!out) throw std::runtime_error(failure);
+}
+
+std::string DevicePathForPort(int portNumber) {
+  if (portNumber < 1) return {};
+  const std::string mapped =
+      SettingsFile(SettingsPath()).ReadString("Ports", "COM" + std::to_string(portNumber), "");
+  if (!mapped.empty()) return mapped;
+  return "/dev/ttyS" + std::to_string(portNumber - 1);
+}
+
+std::filesystem::path DriveCFolder() {
+  const std::string mapped = SettingsFile(SettingsPath()).ReadString("Drives", "C", "");
+  if (!mapped.empty()) return mapped;
+  return HomeFolder();
+}
+
+}  // namespace settings

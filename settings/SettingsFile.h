@@ -1,0 +1,54 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace settings {
+
+// Folder of the running executable, found through /proc/self/exe so that the
+// settings file is the same whatever the current working folder is.
+std::filesystem::path ExecutableDir();
+
+// ExecutableDir() / "VavizEvu.ini".
+std::filesystem::path SettingsPath();
+
+// Reads and writes keys of an initialisation file ("[Section]" lines followed
+// by "key=value" lines). Section and key names match without regard to ASCII
+// case. A write rewrites only the one line it changes (or adds the lines it
+// needs); every other byte of the file stays as it was, line endings included.
+// The file is read afresh by every call, so two accessors on one file see each
+// other's writes.
+class SettingsFile {
+ public:
+  // Longest value ReadString returns; longer values are cut to this length.
+  static constexpr std::size_t kMaxValueLength = 2047;
+
+  explicit SettingsFile(std::filesystem::path path);
+
+  // The value of key in section, with blanks around it removed and one pair of
+  // matching quotes stripped; def when the file, the section or the key is
+  // missing or unreadable.
+  std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
+
+  // Sets key in section to value, creating the file, the section or the key as
+  // needed. Throws std::runtime_error("Unable to write to <full path>") when the
+  // file cannot be read or written, and std::invalid_argument for names or
+  // values that cannot be stored on one line.
+  void WriteString(std::string_view section, std::string_view key, std::string_view value);
+
+  const std::filesystem::path& Path() const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Device path for port number n (COMn): the value of key "COMn" in section
+// "Ports" of SettingsPath(), else /dev/ttyS(n-1). Empty for n < 1.
+std::string DevicePathForPort(int portNumber);
+
+// The folder that stands for the root of drive C: key "C" in section "Drives"
+// of SettingsPath(), else the user's home folder.
+std::filesystem::path DriveCFolder();
+
+}  // namespace settings

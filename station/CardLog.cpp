@@ -1,0 +1,3 @@
+#include "station/MainWindow.h"
+
+void TForm1::SpeedButton1Click() {}

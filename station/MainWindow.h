@@ -1,0 +1,233 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <exception>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "station/Prompts.h"
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QStatusBar;
+class QTextEdit;
+class QToolBar;
+class QToolButton;
+class TSerCustomComPort;
+class TUpDown;
+
+// The card station's only working window. Controls are public members named as
+// the operator-facing design names them, so that the operations beside this
+// file and the tests reach them directly. Every handler runs on the main thread.
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // Replaces the boxes shown to the operator (tests install a recorder).
+  void SetPrompts(std::unique_ptr<Prompts> prompts);
+  Prompts& prompts() { return *prompts_; }
+
+  // Runs a handler; an exception that escapes it is shown in the general error
+  // box with its text, and the program goes on.
+  template <typename Handler>
+  void Guarded(Handler&& handler) noexcept;
+
+  // --- Banner and toolbar
+  QWidget* Panel1 = nullptr;
+  QLabel* Label5 = nullptr;  // the title's white shadow
+  QLabel* Label3 = nullptr;  // the title itself, navy
+  QWidget* Image1 = nullptr;
+  QWidget* Panel2 = nullptr;
+  QToolBar* ToolBar1 = nullptr;
+  QAction* ToolButton1 = nullptr;  // separator at the toolbar's left end
+  QToolButton* ToolButton5 = nullptr;  // 端口打开
+  QToolButton* ToolButton6 = nullptr;  // 端口关闭
+  QToolButton* ToolButton3 = nullptr;  // 复位
+  QToolButton* ToolButton4 = nullptr;  // 取状态
+  QToolButton* ToolButton8 = nullptr;  // com设定
+  QToolButton* ToolButton7 = nullptr;  // 退出
+
+  // --- Written-card list
+  QLabel* Label4 = nullptr;
+  QToolButton* SpeedButton1 = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
+
+  // --- Track panel
+  QWidget* Panel3 = nullptr;
+  QGroupBox* TK1GroupBox = nullptr;
+  QGroupBox* TK2GroupBox = nullptr;
+  QGroupBox* TK3GroupBox = nullptr;
+  QCheckBox* TK1CheckBox = nullptr;
+  QCheckBox* TK2CheckBox = nullptr;
+  QCheckBox* TK3CheckBox = nullptr;
+  QPlainTextEdit* Track1Memo = nullptr;
+  QPlainTextEdit* Track2Memo = nullptr;
+  QPlainTextEdit* Track3Memo = nullptr;
+  QCheckBox* TK1AutoIncCheckBox = nullptr;
+  QCheckBox* TK2AutoIncCheckBox = nullptr;
+  QCheckBox* TK3AutoIncCheckBox = nullptr;
+  QLineEdit* TK1StepEdit = nullptr;
+  QLineEdit* TK2StepEdit = nullptr;
+  QLineEdit* TK3StepEdit = nullptr;
+  QCheckBox* tk1filename = nullptr;
+  QCheckBox* tk2filename = nullptr;
+  QCheckBox* tk3filename = nullptr;
+  QToolButton* tk1sb = nullptr;
+  QToolButton* tk2Sb = nullptr;
+  QToolButton* tk3Sb = nullptr;
+  QLineEdit* tk1file_step = nullptr;
+  QLineEdit* tk2file_step = nullptr;
+  QLineEdit* tk3file_step = nullptr;
+  QLabel* tk1disp = nullptr;
+  QLabel* tk2disp = nullptr;
+  QLabel* tk3disp = nullptr;
+  QLabel* Label10 = nullptr;  // "连续写卡次数:" before the write count
+  QLineEdit* WriteCountEdit = nullptr;
+  TUpDown* WrCouUpDown = nullptr;
+
+  // --- Right column
+  QTextEdit* RichEdit1 = nullptr;
+  QWidget* Image2 = nullptr;
+  QWidget* DeviceImage = nullptr;
+  QLabel* WriteModePanel = nullptr;
+  QFrame* Panel4 = nullptr;
+  QLabel* l_timer = nullptr;
+
+  // --- Bottom row
+  QLabel* st2 = nullptr;
+  QPushButton* BitBtn1 = nullptr;
+  QPushButton* BitBtn3 = nullptr;
+  QLabel* st1 = nullptr;
+  QStatusBar* MainStatusBar = nullptr;
+  // Panels 0..2 of MainStatusBar, left to right: port state, unused, operation messages.
+  std::array<QLabel*, 3> MainStatusBarPanels{};
+
+  // One-second operation timer, disabled at start.
+  QTimer OpenTimer;
+
+  // --- Program-level state, touched only on the main thread
+  std::int32_t ReadTracks = 0;   // 0 none, 1 track 2, 2 track 3, 3 both
+  std::int32_t WriteTracks = 0;  // same coding
+  std::string ReadCommand;
+  std::string WriteCommand;
+  std::string ReplyHex;
+  std::int32_t ElapsedSeconds = 0;
+  std::int32_t CardIndex = 0;
+
+  // --- Record files of tracks 2 and 3 while file writing is chosen
+  std::ifstream tk2DataFile;
+  std::ifstream tk3DataFile;
+  std::int32_t tk2FileCount = 0;
+  std::int32_t tk3FileCount = 0;
+
+  // Shows the writing mode in WriteModePanel: caption on the given background.
+  void ShowWriteMode(const QString& caption, const QColor& background);
+
+  // --- Handlers: toolbar
+  void ToolButton5Click();
+  void ToolButton6Click();
+  void ToolButton3Click();
+  void ToolButton4Click();
+  void ToolButton8Click();
+  void ToolButton7Click();
+  // --- Handlers: buttons
+  void BitBtn1Click();
+  void BitBtn3Click();
+  void SpeedButton1Click();
+  void tk2SbClick();
+  void tk3SbClick();
+  // --- Handlers: track rules (fire on every change of a tick, also by the program)
+  void TK1CheckBoxClick();
+  void TK2CheckBoxClick();
+  void TK3CheckBoxClick();
+  void TK1AutoIncCheckBoxClick();
+  void TK2AutoIncCheckBoxClick();
+  void TK3AutoIncCheckBoxClick();
+  void tk2filenameClick();  // shared by tk1filename and tk2filename
+  void tk3filenameClick();
+  // --- Handlers: key filters; a refused character is set to 0
+  void Track2MemoKeyPress(char& Key);
+  void Track3MemoKeyPress(char& Key);
+  void TK1StepEditKeyPress(char& Key);
+  void TK2StepEditKeyPress(char& Key);  // also the start-record fields
+  void TK3StepEditKeyPress(char& Key);
+  void WriteCountEditKeyPress(char& Key);
+  // --- Handlers: timer, serial notifications, creation
+  void OpenTimerTimer();
+  void ComPort1Trigger(TSerCustomComPort* CP, std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data);
+  void FormCreate();
+
+  // --- Device link and card operations
+  void OpenPort();
+  void SendHex(const std::string& command);
+  void WaitOutputDrained();
+  bool SendCommand(const std::string& command);
+  void DispatchReply(const std::string& chunk);
+  void BuildReadCommand();
+  void HandleReadReply(const std::string& chunk, std::int32_t tracks);
+  void BuildWriteCommand();
+  void BuildFileWriteCommand();
+  void HandleWriteReply(const std::string& chunk);
+  void HandleFileWriteReply(const std::string& chunk);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // The controls of one track group, by role.
+  struct TrackGroup {
+    QGroupBox* group;
+    QCheckBox* trackBox;
+    QPlainTextEdit* field;
+    QCheckBox* continuousBox;
+    QLineEdit* stepField;
+    QCheckBox* fileBox;
+    QToolButton* browseButton;
+    QLineEdit* startRecordField;
+    QLabel* fileLabel;
+    std::ifstream* dataFile;  // null for track 1, which has no file source
+  };
+  TrackGroup Track(int track);
+
+  void BuildBanner(QWidget* client);
+  void BuildCardList(QWidget* client);
+  void BuildTrackPanel(QWidget* client);
+  void BuildTrackGroup(int track, QWidget* panel, int top);
+  void BuildRightColumn(QWidget* client);
+  void BuildBottomRow(QWidget* client);
+  void BuildStatusBar();
+  void WireHandlers();
+  void ApplyStartState();
+
+  void TrackBoxRule(int track);
+  void ContinuousBoxRule(int track);
+  void FileBoxRule(int track);
+  void DropFileChoice(const TrackGroup& g);
+
+  std::unique_ptr<Prompts> prompts_;
+};
+
+template <typename Handler>
+void TForm1::Guarded(Handler&& handler) noexcept {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    prompts_->Error(QString::fromUtf8(e.what()));
+  } catch (...) {
+    prompts_->Error(QStringLiteral("Unknown exception"));
+  }
+}
