@@ -59,6 +59,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), prompts_(std::make_unique
 
   ApplyStartState();
   WireHandlers();
+  SetUpComPort1();
   FormCreate();
 }
 
