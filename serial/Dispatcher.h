@@ -1,0 +1,398 @@
+// The per-port dispatcher: input and output rings, line settings, triggers and the
+// delivery of notifications to the main thread.
+//
+// Who owns what:
+// - TSerBaseDispatcher (this file, Dispatcher.cpp) owns the rings, the line-settings
+//   record, the trigger and handler lists, the six events (created by OpenCom), the
+//   thread bookkeeping (running count, StopRequested, ClosePending, priorities), the
+//   trace and log recorders, and the passes the threads run: ProcessCommEvent,
+//   ProcessTimers, ThreadFinished. It implements device slots 10, 16 and 17.
+// - The device layer derives from it and implements the remaining device slots
+//   (0..9 and 11..15) plus GetModemLines: opening the device, reading, writing, the
+//   three port threads and their bodies, StartDispatcher and StopDispatcher (which
+//   closes the events with CloseEvents). Its destructor must call DestroySequence()
+//   first, while its own members still exist.
+// - The component implements TSerMainThreadLink, through which notifications reach
+//   the main thread.
+//
+// Locks: MainLock_ (dispatcher state, line settings, triggers, handlers, recorders),
+// InLock_ (input ring), OutLock_ (output ring); all re-entrant. Order: InLock_ or
+// OutLock_ may be held while MainLock_ is taken, never the other way round; InLock_
+// may be held while OutLock_ is taken (GetComError). No lock is held while a
+// notification is delivered.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "serial/Recorder.h"
+#include "serial/SerialCommon.h"
+#include "serial/SerialEvents.h"
+
+class TSerCustomComPort;
+
+// Identifies a notification window; its meaning belongs to the TSerMainThreadLink.
+using TSerWindowHandle = uintptr_t;
+
+// The hand-off to the main thread.
+class TSerMainThreadLink {
+ public:
+  virtual ~TSerMainThreadLink() = default;
+  // Called on the delivery thread: runs the window's handling of (msg, wParam,
+  // lParam) on the main thread and waits until it has finished, at most timeout.
+  // False when it did not finish in time (the handling may still run later).
+  virtual bool SendNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
+                                int32_t lParam, std::chrono::milliseconds timeout) = 0;
+  // Any thread: queues (msg, wParam, lParam) for the window; returns at once.
+  virtual void PostNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
+                                int32_t lParam) = 0;
+  // Processes at most one pending message of the calling thread (a quit request is
+  // left pending). Used while the main thread waits for port threads that may be
+  // waiting for it.
+  virtual void ProcessOneMessage() = 0;
+  // Runs fn on the main thread and waits for it (event handlers that ask for it).
+  virtual void Synchronize(const std::function<void()>& fn) = 0;
+};
+
+// The device's line settings, as the device layer reads and applies them.
+enum TDtrControl : uint8_t { dtrDisable, dtrEnable, dtrHandshake };
+enum TRtsControl : uint8_t { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
+struct TSerLineSettings {
+  uint32_t BaudRate = 9600;
+  bool Binary = true;
+  bool ParityCheck = false;
+  bool OutxCtsFlow = false;
+  bool OutxDsrFlow = false;
+  TDtrControl DtrControl = dtrDisable;
+  bool DsrSensitivity = false;
+  bool TxContinueOnXoff = false;
+  bool OutX = false;  // XON/XOFF on output
+  bool InX = false;   // XON/XOFF on input
+  bool NullStrip = false;
+  TRtsControl RtsControl = rtsDisable;
+  uint16_t XonLim = 0;
+  uint16_t XoffLim = 0;
+  uint8_t ByteSize = 8;
+  uint8_t Parity = pNone;  // TParity order
+  uint8_t StopBits = 0;    // 0 one, 1 one and a half, 2 two
+  uint8_t XonChar = 17;
+  uint8_t XoffChar = 19;
+  bool operator==(const TSerLineSettings&) const = default;
+};
+
+// The device status record GetComError fills.
+struct TSerComStat {
+  uint32_t Flags = 0;
+  uint32_t InQue = 0;   // bytes waiting in the driver's input queue
+  uint32_t OutQue = 0;  // bytes pending in the output ring
+};
+
+// Trigger records.
+struct TSerTimerTrigger {
+  uint16_t Handle = 0;
+  uint32_t StartTicks = 0;
+  uint32_t ExpireTicks = 0;  // StartTicks + the timer's length in 55 ms ticks
+  bool Active = false;
+};
+struct TSerDataTrigger {
+  uint16_t Handle = 0;
+  std::vector<uint8_t> Pattern;      // upper-case when IgnoreCase
+  std::vector<uint8_t> MatchState;   // MatchState[i]: the last i+1 bytes matched Pattern[0..i]
+  bool Matched = false;
+  bool IgnoreCase = false;
+};
+struct TSerStatusTrigger {
+  uint16_t Handle = 0;  // low 3 bits: status kind
+  uint16_t Value = 0;
+  bool Active = false;
+  bool Hit = false;
+};
+
+// The trigger set the component keeps across a close and reopen.
+struct TSerSavedTriggers {
+  uint16_t TriggerLength = 0;
+  std::vector<TSerTimerTrigger> Timers;
+  std::vector<TSerDataTrigger> Data;
+  std::vector<TSerStatusTrigger> Status;
+};
+
+// Handler records.
+using TSerProcHandler = std::function<void(uint16_t msg, uint16_t wParam, int32_t lParam)>;
+using TSerEventHandler =
+    std::function<void(uintptr_t user, uint16_t msg, uint16_t wParam, int32_t lParam)>;
+
+enum TSerThreadKind : uint8_t { tkCom, tkDisp, tkOut };
+
+// A ring buffer; head = tail means empty unless Full.
+struct TSerRing {
+  std::unique_ptr<uint8_t[]> Buffer;
+  uint32_t Size = 0;
+  uint32_t Head = 0;  // next write index
+  uint32_t Tail = 0;  // next read index
+  bool Full = false;
+  uint32_t Used() const {
+    if (Full) return Size;
+    return Head >= Tail ? Head - Tail : Head + Size - Tail;
+  }
+};
+
+class TSerBaseDispatcher {
+ public:
+  static constexpr uint32_t InRingSize = 8192;
+  static constexpr std::chrono::milliseconds SendTimeout{3000};
+
+  explicit TSerBaseDispatcher(TSerCustomComPort* owner);
+  virtual ~TSerBaseDispatcher();
+  TSerBaseDispatcher(const TSerBaseDispatcher&) = delete;
+  TSerBaseDispatcher& operator=(const TSerBaseDispatcher&) = delete;
+
+  // --- process-wide dispatcher list ------------------------------------------
+  // Any thread. The returned lock guards the list; hold it while using the
+  // pointer FindDispatcher gives (a dispatcher leaves the list before it dies).
+  static std::unique_lock<std::mutex> LockDispatcherList();
+  static TSerBaseDispatcher* FindDispatcher(int32_t handle);  // caller holds the list lock
+  int32_t Handle() const { return Handle_; }
+  TSerCustomComPort* Owner() const { return Owner_; }
+
+  // --- set-up (main thread) --------------------------------------------------
+  void SetMainThreadLink(TSerMainThreadLink* link) { Link_ = link; }
+  void SetDeviceName(const std::string& name);
+  std::string DeviceName() const;
+
+  // --- operations the component calls (main thread) --------------------------
+  int OpenCom(const std::string& path, int baud, uint8_t options, uint32_t outSize,
+              uint32_t inSize, int stopBits, int dataBits, int parity);
+  void CloseCom();
+  int SetLine(int baud, int parity, int stopBits, int dataBits);
+  int SetQueueSizes(uint32_t inSize, uint32_t outSize);
+  int SetDtr(bool on);
+  int SetRts(bool on);
+  int SetHardwareFlow(uint32_t full, uint32_t resume, uint8_t options);
+  int SetSoftwareFlow(uint32_t full, uint32_t resume, uint8_t options);
+  int ClearSoftwareFlow();
+  int SetFlowChars(uint8_t xon, uint8_t xoff);
+  int GetChar(uint8_t& c);
+  int PeekChar(uint8_t& c, uint32_t n);
+  int InBuffUsed();
+  int FlushInBuffer();
+  int PutBlock(const void* block, uint32_t length);
+  int OutBuffUsed();
+  int OutBuffFree();
+  int FlushOutBuffer();
+  int GetLineError();
+  bool GetLineBreak();
+  void SetTriggerLength(uint16_t length);
+  uint16_t TriggerLength() const { return TriggerLength_.load(); }
+  void SetRS485Mode(bool on);
+  bool RS485Mode() const { return RS485_.load(); }
+  void SetOptionBits(uint8_t mask);
+  void ClearOptionBits(uint8_t mask);
+  uint8_t OptionBits() const { return Options_.load(); }
+  void RegisterWindowHandler(TSerWindowHandle window);
+  void RemoveWindowHandler(TSerWindowHandle window);
+  void RegisterProcHandler(uint32_t id, TSerProcHandler proc);
+  void RemoveProcHandler(uint32_t id);
+  void RegisterEventHandler(uint32_t id, TSerEventHandler handler, uintptr_t user, bool synchronize);
+  void RemoveEventHandler(uint32_t id);
+  void SaveTriggers(TSerSavedTriggers& saved);
+  void RestoreTriggers(const TSerSavedTriggers& saved);
+  // Modem status byte (main lock): current states from the device in the high
+  // nibble, kept change bits; returns the byte read, then keeps only mask's bits.
+  uint8_t GetModemStatus(uint8_t mask);
+  void RefreshModemStatus();
+  bool Delivering() const { return Delivering_.load(); }
+  bool ClosePending() const { return ClosePending_.load(); }
+  bool ThreadsRunning() const { return ThreadsRunning_.load(); }
+  int RunningThreadCount() const { return RunningThreads_.load(); }
+  uint8_t ThreadBoost() const { return ThreadBoost_.load(); }
+  int ThreadPriority(TSerThreadKind kind) const { return Priority_[kind].load(); }
+  uint32_t InSize() const { return InSize_; }
+  uint32_t OutSize() const { return OutSize_; }
+  TSerLineSettings LineSettings() const;
+
+  // --- trace and log (main lock) ---------------------------------------------
+  int InitTracing(uint32_t size);
+  int ClearTracing();
+  int AbortTracing();
+  int StartTracing();
+  int StopTracing();
+  int DumpTrace(const std::string& file, bool hex, bool allHex);
+  int AppendTrace(const std::string& file, bool hex, bool allHex);
+  void AddTraceEntry(char kind, uint8_t byte);
+  int InitLogging(uint32_t size);
+  int ClearLogging();
+  int AbortLogging();
+  int StartLogging();
+  int StopLogging();
+  int DumpLog(const std::string& file, bool hex, bool allHex);
+  int AppendLog(const std::string& file, bool hex, bool allHex);
+  void AddLogEntry(uint8_t type, uint8_t subType, uint32_t dataLen, const uint8_t* data,
+                   uint32_t other);
+  bool TracingOn() const;
+  bool LoggingOn() const;
+
+  // --- what the port threads run ---------------------------------------------
+  // Delivery thread: after each device event, or after 50 ms without one.
+  void ProcessCommEvent();
+  void ProcessTimers();
+  // Each thread's last action.
+  void ThreadFinished(TSerThreadKind kind);
+  // Delivery thread: moves waiting driver input into the input ring.
+  bool ReadIntoBuffer();
+  bool CheckReceiveTriggers();
+  bool CheckStatusTriggers();
+  bool CheckTimerTriggers();
+  bool DispatchNotification(uint16_t msg, uint16_t wParam, uint16_t data);
+
+  // --- device operations, slots 0..17 -----------------------------------------
+  // Results: 0 or a negative result code unless stated. System errors are
+  // translated with CodeFromErrno by the device layer itself.
+  virtual int EscapeComFunction(int func) = 0;                                   // 0
+  virtual int FlushCom(int queue) = 0;                                           // 1
+  virtual int GetComError(TSerComStat& status) = 0;  // 2: error bits, cleared in the device
+  virtual int ReadFailed(int code) = 0;                                          // 3
+  virtual int GetComState(TSerLineSettings& settings) = 0;                       // 4
+  virtual int ReadCom(uint8_t* buffer, uint32_t size) = 0;  // 5: bytes read, never waits
+  virtual int SetComState(const TSerLineSettings& settings) = 0;                 // 6
+  // 7: under OutLock_ copy size bytes into the output ring behind head (wrapping),
+  // then signal OutputReady; returns the bytes accepted.
+  virtual int WriteCom(const uint8_t* buffer, uint32_t size) = 0;
+  virtual bool WaitComEvent(uint32_t& mask) = 0;  // 8: true when an event arrived
+  virtual int SetupCom(uint32_t inSize, uint32_t outSize) = 0;                   // 9
+  virtual void ReleaseBuffers();                                                 // 10
+  virtual void StartDispatcher() = 0;                                            // 11
+  virtual void StopDispatcher() = 0;                                             // 12
+  // 13: device handle (>= 0) or a negative result code.
+  virtual int OpenComDevice(const std::string& path, uint32_t inSize, uint32_t outSize) = 0;
+  virtual int CloseComDevice() = 0;                                              // 14
+  virtual int YieldTimeSlice() = 0;                                              // 15
+  virtual void SetThreadBoost(uint8_t boost);                                    // 16
+  virtual void SetHandlerMode(int mode);                                         // 17
+  // Current modem line states as ModemCts | ModemDsr | ModemRing | ModemDcd.
+  virtual uint8_t GetModemLines() = 0;
+
+ protected:
+  // Clock and sleep, replaceable for tests.
+  virtual uint32_t NowMs() const;                 // monotonic milliseconds
+  virtual std::tm LocalNow() const;               // wall-clock time for the log header
+  virtual void SleepMs(uint32_t ms);
+  // Applies a stored priority (TSerThreadPriority) to a running thread; no-op here.
+  virtual void ApplyThreadPriority(TSerThreadKind kind, int priority);
+
+  // The destroy sequence: release or close, then process messages until every
+  // thread has ended. The most-derived destructor calls it first.
+  void DestroySequence();
+  // Creates the six events (OpenCom does this); CloseEvents frees them.
+  void CreateEvents();
+  void CloseEvents();
+  // Refreshes the device status record; the error bits are added to the line errors.
+  void RefreshStatus();
+  void ProcessOneMessage();
+
+  TSerMainThreadLink* Link_ = nullptr;
+  TSerCustomComPort* const Owner_;
+  int32_t Handle_ = -1;
+  std::atomic<int> DeviceHandle_{-1};
+
+  std::recursive_mutex MainLock_;
+  std::recursive_mutex InLock_;
+  std::recursive_mutex OutLock_;
+
+  // Device status.
+  std::atomic<uint8_t> LineErrors_{0};
+  uint32_t InSize_ = 0;
+  uint32_t OutSize_ = 0;
+  std::atomic<uint8_t> ModemStatus_{0};
+  std::atomic<uint32_t> StatFlags_{0}, StatInQue_{0}, StatOutQue_{0};
+
+  // Line settings (MainLock_).
+  TSerLineSettings Line_;
+  uint32_t LastBaud_ = 115200;
+  std::atomic<uint8_t> Options_{0};
+  bool DtrState_ = false, DtrHandshake_ = false;
+  bool RtsState_ = false, RtsHandshake_ = false;
+  std::atomic<bool> RS485_{false};
+  uint16_t BaseAddress_ = 0;
+
+  // Threads. The device layer owns the thread objects; it sets ThreadActive_ when
+  // it starts a thread, and each thread ends by calling ThreadFinished.
+  std::atomic<bool> StopRequested_{false};
+  std::atomic<bool> ThreadsRunning_{false};
+  std::atomic<bool> ReleaseOnDispExit_{false};
+  std::atomic<int> RunningThreads_{0};
+  std::array<std::atomic<bool>, 3> ThreadActive_{};
+  std::atomic<uint8_t> ThreadBoost_{0};
+  std::array<std::atomic<int>, 3> Priority_{};
+
+  // Events: created by OpenCom, closed by CloseEvents (from StopDispatcher).
+  std::unique_ptr<TSerDispatcherEvents> Events_;
+  std::atomic<uint32_t> EventMask_{0};  // mask of the last device event
+  std::atomic<bool> RingSeen_{false};
+
+  // Rings.
+  TSerRing Out_;  // OutLock_
+  TSerRing In_;   // InLock_
+
+  std::atomic<bool> ClosePending_{false};
+  std::atomic<bool> OutputSentPending_{false};
+
+ private:
+  struct TWindowRec { TSerWindowHandle Window; bool Removed; };
+  struct TProcRec { uint32_t Id; TSerProcHandler Proc; bool Removed; };
+  struct TEventRec { uint32_t Id; TSerEventHandler Proc; uintptr_t User; bool Removed; bool Synchronize; };
+
+  int ApplyLineSettingsLocked();  // MainLock_ held
+  void ResetTriggers();
+  bool StatusLoop();  // true when a status trigger fired
+  void ClearStatusHits();
+  uint32_t BaudForTiming(uint32_t baud) const;
+  int DumpTraceTo(const std::string& file, bool append, bool hex, bool allHex);
+  int DumpLogTo(const std::string& file, bool append, bool hex, bool allHex);
+  void PurgeRemovedHandlers();
+  bool OthersInstalled() const;
+
+  // Handlers (MainLock_).
+  std::vector<TWindowRec> Windows_;
+  std::vector<TProcRec> Procs_;
+  std::vector<TEventRec> EventHandlers_;
+  std::atomic<bool> PortHandlerInstalled_{false};
+  std::atomic<bool> HandlerServiceNeeded_{false};
+  bool HandlerRemovalPending_ = false;
+
+  // Triggers (MainLock_).
+  std::vector<TSerTimerTrigger> Timers_;
+  std::vector<TSerDataTrigger> DataTriggers_;
+  std::vector<TSerStatusTrigger> StatusTriggers_;
+  std::atomic<uint16_t> TriggerLength_{0};
+  bool StatusHit_ = false;
+  uint16_t NextTriggerHandle_ = 1;
+  // Scan and notify positions in the input ring (InLock_), kept as counts of bytes
+  // received since the open: a position alone cannot tell "nothing new" from "a
+  // whole ring of new bytes", and a full ring would then never be announced.
+  uint64_t InTotal_ = 0;
+  uint64_t ScanCount_ = 0;
+  uint64_t NotifyCount_ = 0;
+
+  // Delivery.
+  std::atomic<bool> Delivering_{false};
+  std::atomic<bool> InAvailDelivery_{false};
+  std::atomic<uint32_t> GetCount_{0};
+  std::atomic<uint32_t> MaxGetCount_{0};
+
+  // Trace and log (MainLock_).
+  TSerTrace Trace_;
+  TSerLog Log_;
+  // Mirrors of the recorders' on flags, so that the data path skips MainLock_.
+  std::atomic<bool> TraceActive_{false};
+  std::atomic<bool> LogActive_{false};
+  uint32_t StartMs_ = 0;
+  std::string DeviceName_;
+};

@@ -1,0 +1,166 @@
+#include "serial/NotifyWindow.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPointer>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+namespace {
+const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+}
+
+struct TSerNotifyWindow::TRecord {
+  uint16_t Msg = 0;
+  uint16_t WParam = 0;
+  uint32_t LParam = 0;
+  bool Waited = false;  // a sender waits for it
+  enum class TStage { Queued, Running, Done, Dropped } Stage = TStage::Queued;
+};
+
+struct TSerNotifyWindow::TState {
+  mutable std::mutex Mutex;
+  std::condition_variable Handled;
+  std::deque<std::shared_ptr<TRecord>> Queue;
+  bool WakePosted = false;
+  bool Closed = false;
+};
+
+TSerNotifyWindow::TSerNotifyWindow(THandler handler, QObject* parent)
+    : QObject(parent), Handler_(std::move(handler)), State_(std::make_shared<TState>()) {}
+
+TSerNotifyWindow::~TSerNotifyWindow() {
+  // Closed is set under the mutex that Enqueue holds while posting to this
+  // object, so no thread posts to it once destruction has begun.
+  SetAccepting(false);
+}
+
+void TSerNotifyWindow::SetAccepting(bool accepting) {
+  std::lock_guard lock(State_->Mutex);
+  State_->Closed = !accepting;
+  if (accepting) return;
+  for (auto& r : State_->Queue) r->Stage = TRecord::TStage::Dropped;
+  State_->Queue.clear();
+  State_->Handled.notify_all();
+}
+
+void TSerNotifyWindow::Enqueue(const std::shared_ptr<TRecord>& record) {
+  std::lock_guard lock(State_->Mutex);
+  if (State_->Closed) {
+    record->Stage = TRecord::TStage::Dropped;
+    return;
+  }
+  State_->Queue.push_back(record);
+  if (!State_->WakePosted) {
+    State_->WakePosted = true;
+    QCoreApplication::postEvent(this, new QEvent(kWakeEvent));
+  }
+}
+
+bool TSerNotifyWindow::Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int timeoutMs) {
+  auto record = std::make_shared<TRecord>();
+  record->Msg = msg;
+  record->WParam = wParam;
+  record->LParam = lParam;
+  record->Waited = true;
+  Enqueue(record);
+  // The state outlives the window: the sender may still be waiting here when
+  // the main thread destroys the window.
+  std::shared_ptr<TState> state = State_;
+  std::unique_lock lock(state->Mutex);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  state->Handled.wait_until(lock, deadline, [&] {
+    return record->Stage == TRecord::TStage::Done || record->Stage == TRecord::TStage::Dropped;
+  });
+  if (record->Stage == TRecord::TStage::Queued) {
+    std::erase(state->Queue, record);
+    record->Stage = TRecord::TStage::Dropped;
+  }
+  return record->Stage == TRecord::TStage::Done;
+}
+
+void TSerNotifyWindow::Post(uint16_t msg, uint16_t wParam, uint32_t lParam) {
+  auto record = std::make_shared<TRecord>();
+  record->Msg = msg;
+  record->WParam = wParam;
+  record->LParam = lParam;
+  Enqueue(record);
+}
+
+int TSerNotifyWindow::Pending() const {
+  std::lock_guard lock(State_->Mutex);
+  return static_cast<int>(State_->Queue.size());
+}
+
+void TSerNotifyWindow::Run(const std::shared_ptr<TRecord>& record) {
+  // The handler may destroy this window (closing the component from a handler
+  // defers that, but a test or the owner may delete it); keep the state alive
+  // to release the sender either way.
+  std::shared_ptr<TState> state = State_;
+  THandler handler = Handler_;
+  try {
+    handler(record->Msg, record->WParam, record->LParam);
+  } catch (...) {
+    // The component's handler reports its own exceptions; nothing may escape
+    // into Qt's event loop.
+  }
+  std::lock_guard lock(state->Mutex);
+  if (record->Stage == TRecord::TStage::Running) record->Stage = TRecord::TStage::Done;
+  state->Handled.notify_all();
+}
+
+bool TSerNotifyWindow::ProcessOneSent() {
+  std::shared_ptr<TRecord> record;
+  {
+    std::lock_guard lock(State_->Mutex);
+    for (auto it = State_->Queue.begin(); it != State_->Queue.end(); ++it) {
+      if ((*it)->Waited) {
+        record = *it;
+        State_->Queue.erase(it);
+        break;
+      }
+    }
+    if (!record) return false;
+    record->Stage = TRecord::TStage::Running;
+  }
+  Run(record);
+  return true;
+}
+
+bool TSerNotifyWindow::event(QEvent* e) {
+  if (e->type() != kWakeEvent) return QObject::event(e);
+  {
+    std::lock_guard lock(State_->Mutex);
+    State_->WakePosted = false;
+  }
+  // Only the messages queued now: one queued by a handler waits for the next wake,
+  // so a handler that keeps posting cannot starve the event loop.
+  std::shared_ptr<TState> state = State_;
+  int budget;
+  {
+    std::lock_guard lock(state->Mutex);
+    budget = static_cast<int>(state->Queue.size());
+  }
+  QPointer<TSerNotifyWindow> self(this);
+  while (budget-- > 0) {
+    std::shared_ptr<TRecord> record;
+    {
+      std::lock_guard lock(state->Mutex);
+      if (state->Closed || state->Queue.empty()) break;
+      record = state->Queue.front();
+      state->Queue.pop_front();
+      record->Stage = TRecord::TStage::Running;
+    }
+    Run(record);
+    if (!self) return true;
+  }
+  std::lock_guard lock(state->Mutex);
+  if (!state->Closed && !state->Queue.empty() && !state->WakePosted) {
+    state->WakePosted = true;
+    QCoreApplication::postEvent(this, new QEvent(kWakeEvent));
+  }
+  return true;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// The component's notification receiver on the main thread. Port threads hand
+// it messages through a mutex-protected queue; Qt's event loop is used only to
+// wake the main thread, which then handles the queued messages in order.
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class TSerNotifyWindow : public QObject {
+  Q_OBJECT
+ public:
+  using THandler = std::function<void(uint16_t msg, uint16_t wParam, uint32_t lParam)>;
+
+  // Main thread. The handler runs on the main thread for every message.
+  explicit TSerNotifyWindow(THandler handler, QObject* parent = nullptr);
+  // Main thread. Senders still waiting are released with "not handled".
+  ~TSerNotifyWindow() override;
+
+  // Any thread but the main one. Queues the message and waits until it has been
+  // handled or timeoutMs has passed. False on timeout or when the window went away
+  // before handling it; a message not yet started by then is dropped.
+  bool Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int timeoutMs);
+  // Any thread. Queues the message behind the ones already queued; does not wait.
+  void Post(uint16_t msg, uint16_t wParam, uint32_t lParam);
+  // Main thread. Handles the oldest queued message that a sender waits for, so that
+  // a main thread blocked on the port threads can still let a delivery finish.
+  // False when none was queued.
+  bool ProcessOneSent();
+  // Main thread. While not accepting, messages are refused (Send returns false at
+  // once) and those still queued are dropped. A new window accepts.
+  void SetAccepting(bool accepting);
+  // Any thread: messages queued and not yet started.
+  int Pending() const;
+
+ protected:
+  bool event(QEvent* e) override;
+
+ private:
+  struct TRecord;
+  struct TState;
+  void Run(const std::shared_ptr<TRecord>& record);
+  void Enqueue(const std::shared_ptr<TRecord>& record);
+
+  THandler Handler_;
+  std::shared_ptr<TState> State_;
+};

@@ -1,0 +1,51 @@
+#pragma once
+// The modal dialog that lists the serial ports present on the machine and lets
+// the operator choose one when the component has no port number to open.
+
+#include <QDialog>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QFrame;
+
+// Whether port n is present: its device opens, or another program holds it.
+// Main thread; the device is closed again before it returns.
+bool IsPortPresent(uint16_t portNumber, const std::function<std::string(uint16_t)>& resolver);
+
+// The ports 1..50 that are present, ascending.
+std::vector<uint16_t> PresentPorts(const std::function<bool(uint16_t)>& isPresent);
+
+// The port number in a list item "COMn" (its text from the fourth character on),
+// 0 when there is none.
+uint16_t PortNumberOfItem(const QString& item);
+
+class TComSelectForm : public QDialog {
+  Q_OBJECT
+ public:
+  // Fills the list with the present ports and selects the first.
+  explicit TComSelectForm(const std::function<bool(uint16_t)>& isPresent, QWidget* parent = nullptr);
+
+  // The port of the selected item; 0 when the list is empty.
+  uint16_t SelectedPort() const;
+
+  QLabel* Label1;
+  QLabel* Label2;
+  QFrame* Bevel1;
+  QComboBox* PortsComboBox;
+  QPushButton* OkBtn;
+  QPushButton* AbortBtn;
+};
+
+// How the component asks the operator for a port: returns the chosen port
+// number, or 0 when the dialog did not end with a port chosen (cancelled, or OK on
+// an empty list). Tests install their own to avoid a modal dialog.
+using TPortPrompt = std::function<uint16_t(const std::function<bool(uint16_t)>& isPresent)>;
+
+// Shows TComSelectForm modally.
+uint16_t ShowPortSelectDialog(const std::function<bool(uint16_t)>& isPresent);

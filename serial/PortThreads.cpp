@@ -1,0 +1,299 @@
+#include "serial/PortThreads.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "serial/SerialErrors.h"
+
+namespace {
+constexpr int kStartAckMs = 3000;
+constexpr int kFlushAckMs = 5000;
+constexpr int kDispPollMs = 50;
+// The delivery thread may be waiting for the main thread, which keeps handling
+// messages meanwhile: about 2 s, a wake-up, and about 2 s more before giving up
+// on a quick end.
+constexpr int kDispEndMs = 36 * 55;
+
+// A thread body must never let an exception escape; it ends the thread instead.
+void ReportThreadFailure(const char* thread, const char* what) {
+  std::fprintf(stderr, "serial: %s ended by an exception: %s\n", thread, what);
+}
+}  // namespace
+
+// ---- thread objects ---------------------------------------------------------
+
+TSerDispatcherThread::TSerDispatcherThread(TSerThreadedDispatcher& dispatcher, TSerThreadKind kind)
+    : Dispatcher_(dispatcher), Kind_(kind) {}
+
+TSerDispatcherThread::~TSerDispatcherThread() { Join(); }
+
+void TSerDispatcherThread::Join() {
+  if (Thread_.joinable()) Thread_.join();
+}
+
+void TSerDispatcherThread::Start() { Thread_ = std::thread([this] { Run(); }); }
+
+void TSerDispatcherThread::Run() {
+  Execute();
+  Dispatcher_.ThreadBodyEnded();
+}
+
+// Subclasses join in their own destructors: the base destructor would join after
+// the subclass part (and its vtable) is gone while Execute may still run.
+TComThread::~TComThread() { Join(); }
+TDispThread::~TDispThread() { Join(); }
+TOutThread::~TOutThread() { Join(); }
+
+void TComThread::Execute() {
+  auto& d = Dispatcher_;
+  auto& ev = *d.Events_;
+  // Reads never wait (the device is non-blocking), so there are no timeouts to
+  // set; the event wait covers every event the dispatcher asks for.
+  ev.ThreadAck.Set();
+  try {
+    while (!d.StopRequested_.load()) {
+      uint32_t mask = 0;
+      const bool arrived = d.WaitComEvent(mask);
+      if (d.StopRequested_.load() || !arrived) break;
+      if (mask & (EvRing | EvRingTe)) d.RingSeen_.store(true);
+      d.EventMask_.store(mask);
+      ev.ComEventReady.Set();
+      ev.ComEventDone.Wait(TSerEventGroup::Infinite);
+    }
+  } catch (const std::exception& e) {
+    ReportThreadFailure("event thread", e.what());
+  }
+  ev.ThreadAck.Set();
+  d.ThreadFinished(tkCom);
+}
+
+void TDispThread::Execute() {
+  auto& d = Dispatcher_;
+  auto& ev = *d.Events_;
+  ev.ThreadAck.Set();
+  bool normalEnd = false;
+  try {
+    while (!d.StopRequested_.load() && !d.ClosePending_.load()) {
+      ev.ComEventReady.Wait(std::chrono::milliseconds(kDispPollMs));
+      if (d.StopRequested_.load()) break;
+      d.ProcessCommEvent();
+      d.ProcessTimers();
+    }
+    normalEnd = true;
+  } catch (const std::exception& e) {
+    ReportThreadFailure("delivery thread", e.what());
+  }
+  if (normalEnd) ev.ThreadAck.Set();
+  // Only a close during a delivery leaves the release to this thread; after a
+  // plain close the main thread is already releasing the port.
+  d.ReleaseOnDispExit_.store(d.ClosePending_.load());
+  d.ThreadFinished(tkDisp);
+}
+
+void TOutThread::Execute() {
+  auto& d = Dispatcher_;
+  auto& ev = *d.Events_;
+  ev.ThreadAck.Set();
+  try {
+    while (!d.StopRequested_.load() && !d.ClosePending_.load()) {
+      const int which = ev.Group.WaitAny({&ev.OutputReady, &ev.FlushRequest}, TSerEventGroup::Infinite);
+      if (which == 0) {
+        if (d.StopRequested_.load()) break;
+        d.WriteLoop();
+      } else {
+        ev.ThreadAck.Set();
+      }
+    }
+  } catch (const std::exception& e) {
+    ReportThreadFailure("output thread", e.what());
+  }
+  d.ThreadFinished(tkOut);
+}
+
+// ---- dispatcher part --------------------------------------------------------
+
+TSerThreadedDispatcher::TSerThreadedDispatcher(TSerCustomComPort* owner) : TSerBaseDispatcher(owner) {}
+
+TSerThreadedDispatcher::~TSerThreadedDispatcher() {
+  // The most-derived destructor has waited for every thread to finish; joining
+  // here, before the members the threads touch last are gone, ends them for good.
+  for (auto& thread : Threads_) thread.reset();
+}
+
+bool TSerThreadedDispatcher::IsThread(TSerThreadKind kind) const {
+  return Threads_[kind] && Threads_[kind]->IsCallingThread();
+}
+
+void TSerThreadedDispatcher::ThreadBodyEnded() {
+  std::lock_guard lock(EndMutex_);
+  EndChanged_.notify_all();
+}
+
+void TSerThreadedDispatcher::StartDispatcher() {
+  {
+    std::lock_guard lock(MainLock_);
+    if (ThreadsRunning_.load()) throw ESerException(std::string("Dispatcher already started"));
+    ThreadsRunning_.store(true);
+    StopRequested_.store(false);
+    Rotation_.assign(OutSize_, 0);
+  }
+  // Waiting for each start happens outside the main lock: a starting thread may
+  // need it.
+  const TSerThreadKind order[] = {tkCom, tkDisp, tkOut};
+  for (TSerThreadKind kind : order) {
+    Threads_[kind].reset();  // joins a thread of an earlier open that has ended
+    switch (kind) {
+      case tkCom: Threads_[kind] = std::make_unique<TComThread>(*this); break;
+      case tkDisp: Threads_[kind] = std::make_unique<TDispThread>(*this); break;
+      case tkOut: Threads_[kind] = std::make_unique<TOutThread>(*this); break;
+    }
+    ThreadActive_[kind].store(true);
+    // Counted before the thread runs, so that nobody sees the count at 0 while
+    // a thread is about to start.
+    RunningThreads_.fetch_add(1);
+    Threads_[kind]->Start();
+    Events_->ThreadAck.Wait(std::chrono::milliseconds(kStartAckMs));
+  }
+}
+
+bool TSerThreadedDispatcher::WaitThreadEnd(TSerThreadKind kind, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (ThreadActive_[kind].load()) {
+    if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) return false;
+    // The thread may be waiting for the main thread to handle a notification.
+    ProcessOneMessage();
+    std::unique_lock lock(EndMutex_);
+    // ThreadFinished clears the flag; the thread object signals right after.
+    // The short bound covers a thread whose ThreadFinished is still busy.
+    EndChanged_.wait_for(lock, std::chrono::milliseconds(1), [&] { return !ThreadActive_[kind].load(); });
+  }
+  return true;
+}
+
+void TSerThreadedDispatcher::StopDispatcher() {
+  // The main thread and the delivery thread (releasing after a close during a
+  // delivery) may both get here; the second finds the events closed.
+  std::lock_guard stopLock(StopMutex_);
+  if (!ThreadsRunning_.load() || !Events_) return;
+  StopRequested_.store(true);
+  auto& ev = *Events_;
+  // No lock is held while waiting: the delivery thread takes the main lock in
+  // its passes and may be waiting for the main thread.
+  if (ThreadActive_[tkOut].load() && !IsThread(tkOut)) {
+    ev.FlushRequest.Set();
+    WakeWriter();
+    WaitThreadEnd(tkOut, -1);
+  }
+  if (ThreadActive_[tkCom].load() && !IsThread(tkCom)) {
+    CancelEventWait();
+    ev.ComEventDone.Set();
+    ev.ThreadAck.Reset();
+    WaitThreadEnd(tkCom, -1);
+  }
+  if (ThreadActive_[tkDisp].load() && !IsThread(tkDisp)) {
+    // Waking it at once spares the rest of its 50 ms wait.
+    ev.ComEventReady.Set();
+    if (!WaitThreadEnd(tkDisp, kDispEndMs)) {
+      ev.ComEventReady.Set();
+      if (!WaitThreadEnd(tkDisp, kDispEndMs)) WaitThreadEnd(tkDisp, -1);
+    }
+  }
+  DeviceThreadsEnded();
+  CloseEvents();
+}
+
+int TSerThreadedDispatcher::WriteCom(const uint8_t* buffer, uint32_t size) {
+  {
+    std::lock_guard lock(OutLock_);
+    uint32_t head = Out_.Head;
+    const uint32_t first = std::min(size, Out_.Size - head);
+    std::memcpy(Out_.Buffer.get() + head, buffer, first);
+    if (size > first) {
+      std::memcpy(Out_.Buffer.get(), buffer + first, size - first);
+      head = size - first;
+    } else {
+      head += first;
+      if (head == Out_.Size) head = 0;
+    }
+    Out_.Head = head;
+  }
+  if (Events_) Events_->OutputReady.Set();
+  return static_cast<int>(size);
+}
+
+int TSerThreadedDispatcher::FlushCom(int queue) {
+  if (queue == FlushInput) return DiscardDevice(FlushInput);
+  if (ThreadActive_[tkOut].load() && Events_) {
+    Events_->FlushRequest.Set();
+    WakeWriter();
+    Events_->ThreadAck.Wait(std::chrono::milliseconds(kFlushAckMs));
+  }
+  {
+    std::lock_guard lock(OutLock_);
+    Out_.Head = 0;
+    Out_.Tail = 0;
+    Out_.Full = false;
+  }
+  return DiscardDevice(FlushOutput);
+}
+
+void TSerThreadedDispatcher::AdvanceOutput(uint32_t n) {
+  std::lock_guard lock(OutLock_);
+  // A flush that gave up waiting for this thread may have emptied the ring.
+  if (!Out_.Full && Out_.Head == Out_.Tail) return;
+  Out_.Tail += n;
+  if (Out_.Tail >= Out_.Size) Out_.Tail -= Out_.Size;
+  if (Out_.Tail == Out_.Head) {
+    Out_.Head = 0;
+    Out_.Tail = 0;
+  }
+  Out_.Full = false;
+}
+
+void TSerThreadedDispatcher::WriteLoop() {
+  auto& ev = *Events_;
+  for (;;) {
+    const uint8_t* chunk = nullptr;
+    uint32_t count = 0;
+    {
+      std::lock_guard lock(OutLock_);
+      if (!Out_.Full && Out_.Head == Out_.Tail) return;
+      uint8_t* ring = Out_.Buffer.get();
+      const uint32_t size = Out_.Size;
+      if (Out_.Head > Out_.Tail) {
+        count = Out_.Head - Out_.Tail;
+      } else if (Out_.Head == 0) {
+        count = size - Out_.Tail;
+      } else {
+        // The pending bytes wrap: rotate them to the start of the ring so that
+        // one write sends them all.
+        const uint32_t head = Out_.Head;
+        const uint32_t tailPart = size - Out_.Tail;
+        std::memcpy(Rotation_.data(), ring, head);
+        std::memmove(ring, ring + Out_.Tail, tailPart);
+        std::memcpy(ring + tailPart, Rotation_.data(), head);
+        count = head + tailPart;
+        Out_.Tail = 0;
+        // A full ring rotates to exactly its size; its head is then index 0.
+        Out_.Head = count == size ? 0 : count;
+      }
+      chunk = ring + Out_.Tail;
+    }
+    // The chosen bytes stay put while unlocked: the main thread only appends
+    // behind head, and only this thread moves tail.
+    const int written = DeviceWrite(chunk, count);
+    if (written > 0) {
+      AdvanceOutput(static_cast<uint32_t>(written));
+    } else if (written == 0) {
+      if (!WaitDeviceWritable() && ev.FlushRequest.Wait(std::chrono::milliseconds(0))) {
+        // The flusher empties the ring once we acknowledge.
+        ev.ThreadAck.Set();
+        return;
+      }
+    } else {
+      AdvanceOutput(count);  // the device refused them: drop and go on
+    }
+    if (StopRequested_.load()) return;
+  }
+}

@@ -1,0 +1,131 @@
+#pragma once
+// The three port threads of a dispatcher and the platform-neutral part of the
+// device layer: starting and stopping the threads, the output ring's write loop
+// and the hand-offs between the threads through the dispatcher's six events.
+//
+//   TComThread   waits for device events            -> ComEventReady
+//   TDispThread  reads input, runs triggers, delivers <- ComEventReady, -> ComEventDone
+//   TOutThread   writes the output ring to the device <- OutputReady, FlushRequest
+//
+// A platform back end derives from TSerThreadedDispatcher and supplies the
+// device primitives declared protected below.
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "serial/Dispatcher.h"
+
+class TSerThreadedDispatcher;
+
+// One port thread. It runs its body once; the body's last action is the
+// dispatcher's ThreadFinished. The object joins the thread when destroyed.
+class TSerDispatcherThread {
+ public:
+  TSerDispatcherThread(TSerThreadedDispatcher& dispatcher, TSerThreadKind kind);
+  virtual ~TSerDispatcherThread();
+  TSerDispatcherThread(const TSerDispatcherThread&) = delete;
+  TSerDispatcherThread& operator=(const TSerDispatcherThread&) = delete;
+
+  void Start();
+  bool IsCallingThread() const { return Thread_.get_id() == std::this_thread::get_id(); }
+  TSerThreadKind Kind() const { return Kind_; }
+
+ protected:
+  virtual void Execute() = 0;
+  void Join();
+  TSerThreadedDispatcher& Dispatcher_;
+
+ private:
+  void Run();
+  const TSerThreadKind Kind_;
+  std::thread Thread_;
+};
+
+class TComThread final : public TSerDispatcherThread {
+ public:
+  explicit TComThread(TSerThreadedDispatcher& d) : TSerDispatcherThread(d, tkCom) {}
+  ~TComThread() override;
+ protected:
+  void Execute() override;
+};
+
+class TDispThread final : public TSerDispatcherThread {
+ public:
+  explicit TDispThread(TSerThreadedDispatcher& d) : TSerDispatcherThread(d, tkDisp) {}
+  ~TDispThread() override;
+ protected:
+  void Execute() override;
+};
+
+class TOutThread final : public TSerDispatcherThread {
+ public:
+  explicit TOutThread(TSerThreadedDispatcher& d) : TSerDispatcherThread(d, tkOut) {}
+  ~TOutThread() override;
+ protected:
+  void Execute() override;
+};
+
+class TSerThreadedDispatcher : public TSerBaseDispatcher {
+ public:
+  explicit TSerThreadedDispatcher(TSerCustomComPort* owner);
+  ~TSerThreadedDispatcher() override;
+
+  // Main thread, at the end of OpenCom. Throws ESerException "Dispatcher already
+  // started" when the threads run already. A thread that does not acknowledge its
+  // start within 3000 ms does not stop the open.
+  void StartDispatcher() override;
+  // Main thread (or the delivery thread as it releases the port after a close
+  // during a delivery). Stops the threads, processing the main thread's messages
+  // while waiting, then closes the events. Does nothing when no threads run.
+  void StopDispatcher() override;
+  // Main thread, under nobody's lock: queues bytes behind the output ring's head
+  // and wakes the output thread.
+  int WriteCom(const uint8_t* buffer, uint32_t size) override;
+  // Queue 0: ends a pending write, empties the output ring and the driver's output
+  // queue. Queue 1: empties the driver's input queue.
+  int FlushCom(int queue) override;
+
+ protected:
+  // Device primitives for the threads.
+  // Output thread: bytes the driver accepted (0 when its queue is full), or a
+  // negative result code.
+  virtual int DeviceWrite(const uint8_t* buffer, uint32_t size) = 0;
+  // Output thread: blocks until the driver takes output again (true) or
+  // WakeWriter is called (false).
+  virtual bool WaitDeviceWritable() = 0;
+  // Any thread: ends a WaitDeviceWritable.
+  virtual void WakeWriter() = 0;
+  // Any thread: ends a WaitComEvent, which then returns false.
+  virtual void CancelEventWait() = 0;
+  // Discards the driver's input (queue 1) or output (queue 0) queue; 0 or a code.
+  virtual int DiscardDevice(int queue) = 0;
+  // Closes the device once no thread can touch it any more.
+  virtual void DeviceThreadsEnded() = 0;
+
+  // The threads are running and the device must stay open for them.
+  bool ThreadsHoldDevice() const { return ThreadsRunning_.load(); }
+
+ private:
+  friend class TComThread;
+  friend class TDispThread;
+  friend class TOutThread;
+  friend class TSerDispatcherThread;
+
+  void WriteLoop();
+  void AdvanceOutput(uint32_t n);
+  // Waits until the thread of that kind has called ThreadFinished; processes the
+  // main thread's messages meanwhile. False when timeoutMs (>= 0) passed first.
+  bool WaitThreadEnd(TSerThreadKind kind, int timeoutMs);
+  void ThreadBodyEnded();
+  bool IsThread(TSerThreadKind kind) const;
+
+  std::unique_ptr<TSerDispatcherThread> Threads_[3];
+  std::vector<uint8_t> Rotation_;  // output thread only
+  std::recursive_mutex StopMutex_;
+  std::mutex EndMutex_;
+  std::condition_variable EndChanged_;
+};

@@ -1,0 +1,461 @@
+// The POSIX termios device layer. All termios and ioctl use of the serial layer
+// is in this file.
+
+#include "serial/PosixDispatcher.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <mutex>
+
+#include "serial/SerialErrors.h"
+
+namespace {
+
+struct TBaudEntry {
+  uint32_t Baud;
+  speed_t Code;
+};
+constexpr TBaudEntry kBauds[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+};
+
+bool BaudToCode(uint32_t baud, speed_t& code) {
+  for (const auto& e : kBauds)
+    if (e.Baud == baud) {
+      code = e.Code;
+      return true;
+    }
+  return false;
+}
+
+uint32_t CodeToBaud(speed_t code) {
+  for (const auto& e : kBauds)
+    if (e.Code == code) return e.Baud;
+  return 0;
+}
+
+// A driver refuses an ioctl it does not implement (pseudo-terminals have no
+// modem lines): that is "not supported here", not a failure of the port.
+bool IsUnsupported(int err) { return err == ENOTTY || err == EINVAL || err == ENOTSUP || err == ENOSYS; }
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+void SignalFd(int fd) {
+  uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+}
+
+void DrainFd(int fd) {
+  uint64_t value;
+  [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
+}
+
+// How often modem lines and error counters are sampled on a driver that has them;
+// the event thread otherwise sleeps in poll() without a timeout.
+constexpr int kSampleMs = 50;
+
+}  // namespace
+
+// One open device: the descriptor, the two wake-up eventfds and what the driver
+// turned out to support. Descriptors change only on the main thread while no
+// port thread runs.
+class TSerPosixDispatcher::TDevice {
+ public:
+  ~TDevice() { Close(); }
+
+  // 0, or the result code of the failing step (the device is closed again).
+  int Open(const std::string& path) {
+    Close();
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return CodeFromErrno(errno);
+    // flock refuses a second holder even when it runs as root, which TIOCEXCL
+    // alone does not.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return FailOpen(fd, CodeFromErrno(errno, true));
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) return FailOpen(fd, CodeFromErrno(errno));
+    if (::ioctl(fd, TIOCEXCL) != 0 && !IsUnsupported(errno)) return FailOpen(fd, CodeFromErrno(errno));
+    CancelFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (CancelFd_ < 0) return FailOpen(fd, CodeFromErrno(errno));
+    WriterFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (WriterFd_ < 0) return FailOpen(fd, CodeFromErrno(errno));
+    // A raw 8-bit line: nothing may echo, edit lines or map CR/LF behind the
+    // layer's back.
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return FailOpen(fd, CodeFromErrno(errno));
+    Fd_ = fd;
+    int lines = 0;
+    ModemLines_ = ::ioctl(fd, TIOCMGET, &lines) == 0;
+    serial_icounter_struct count{};
+    Counters_ = ::ioctl(fd, TIOCGICOUNT, &count) == 0;
+    TakenCount_ = SeenCount_ = count;
+    LastStates_ = ModemStates();
+    HungUp_ = false;
+    return 0;
+  }
+
+  // 0, or the result code of close().
+  int Close() {
+    int result = 0;
+    if (Fd_ >= 0) {
+      // A pseudo-terminal would keep the exclusive flag past our close and refuse
+      // the next ordinary user.
+      ::ioctl(Fd_, TIOCNXCL);
+      if (::close(Fd_) != 0) result = CodeFromErrno(errno);
+      Fd_ = -1;
+    }
+    CloseFd(CancelFd_);
+    CloseFd(WriterFd_);
+    return result;
+  }
+
+  bool IsOpen() const { return Fd_ >= 0; }
+  int Handle() const { return Fd_; }
+  bool HasModemLines() const { return ModemLines_; }
+
+  int GetLine(TSerLineSettings& line) const {
+    termios tio{};
+    if (::tcgetattr(Fd_, &tio) != 0) return CodeFromErrno(errno);
+    const uint32_t baud = CodeToBaud(::cfgetospeed(&tio));
+    if (baud != 0) line.BaudRate = baud;
+    switch (tio.c_cflag & CSIZE) {
+      case CS5: line.ByteSize = 5; break;
+      case CS6: line.ByteSize = 6; break;
+      case CS7: line.ByteSize = 7; break;
+      default: line.ByteSize = 8; break;
+    }
+    if (!(tio.c_cflag & PARENB)) line.Parity = pNone;
+    else if (tio.c_cflag & CMSPAR) line.Parity = (tio.c_cflag & PARODD) ? pMark : pSpace;
+    else line.Parity = (tio.c_cflag & PARODD) ? pOdd : pEven;
+    if (!(tio.c_cflag & CSTOPB)) line.StopBits = 0;
+    else if (line.StopBits == 0) line.StopBits = 2;
+    line.OutxCtsFlow = (tio.c_cflag & CRTSCTS) != 0;
+    line.OutX = (tio.c_iflag & IXON) != 0;
+    line.InX = (tio.c_iflag & IXOFF) != 0;
+    line.XonChar = tio.c_cc[VSTART];
+    line.XoffChar = tio.c_cc[VSTOP];
+    return 0;
+  }
+
+  int SetLine(const TSerLineSettings& line) {
+    termios tio{};
+    if (::tcgetattr(Fd_, &tio) != 0) return CodeFromErrno(errno);
+    speed_t code;
+    if (!BaudToCode(line.BaudRate, code)) return CodeFromErrno(EINVAL);
+    // Equal characters are harmless while software flow is off (the card station
+    // stores 0xFF for both); with it on they would stall the line.
+    if ((line.OutX || line.InX) && line.XonChar == line.XoffChar) return CodeFromErrno(EINVAL);
+    ::cfsetispeed(&tio, code);
+    ::cfsetospeed(&tio, code);
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+    switch (line.ByteSize) {
+      case 5: tio.c_cflag |= CS5; break;
+      case 6: tio.c_cflag |= CS6; break;
+      case 7: tio.c_cflag |= CS7; break;
+      default: tio.c_cflag |= CS8; break;
+    }
+    switch (line.Parity) {
+      case pOdd: tio.c_cflag |= PARENB | PARODD; break;
+      case pEven: tio.c_cflag |= PARENB; break;
+      case pMark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
+      case pSpace: tio.c_cflag |= PARENB | CMSPAR; break;
+      default: break;
+    }
+    // termios knows no one and a half stop bits; two is the nearest.
+    if (line.StopBits != 0) tio.c_cflag |= CSTOPB;
+    // CRTSCTS covers both directions: CTS gates our output, RTS signals our input.
+    if (line.OutxCtsFlow || line.RtsControl == rtsHandshake) tio.c_cflag |= CRTSCTS;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    if (line.OutX) tio.c_iflag |= IXON;
+    if (line.InX) tio.c_iflag |= IXOFF;
+    tio.c_cc[VSTART] = line.XonChar;
+    tio.c_cc[VSTOP] = line.XoffChar;
+    if (::tcsetattr(Fd_, TCSANOW, &tio) != 0) return CodeFromErrno(errno);
+    return 0;
+  }
+
+  // Raises or lowers DTR or RTS: 0, or a result code. A driver without modem
+  // lines gives 0, as there is nothing to switch.
+  int SetModemLine(int bit, bool on) {
+    if (::ioctl(Fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0) return 0;
+    return IsUnsupported(errno) ? 0 : CodeFromErrno(errno);
+  }
+
+  // The current line states as ModemCts | ModemDsr | ModemRing | ModemDcd.
+  uint8_t ModemStates() const {
+    int lines = 0;
+    if (!ModemLines_ || ::ioctl(Fd_, TIOCMGET, &lines) != 0) return 0;
+    uint8_t s = 0;
+    if (lines & TIOCM_CTS) s |= ModemCts;
+    if (lines & TIOCM_DSR) s |= ModemDsr;
+    if (lines & TIOCM_RI) s |= ModemRing;
+    if (lines & TIOCM_CD) s |= ModemDcd;
+    return s;
+  }
+
+  // The line-error bits that appeared since the last call; none on a driver
+  // without error counters.
+  uint8_t TakeLineErrors() {
+    if (!Counters_) return 0;
+    serial_icounter_struct now{};
+    if (::ioctl(Fd_, TIOCGICOUNT, &now) != 0) return 0;
+    std::lock_guard lock(CountMutex_);
+    uint8_t bits = 0;
+    if (now.buf_overrun != TakenCount_.buf_overrun) bits |= LineRxOverflow;
+    if (now.overrun != TakenCount_.overrun) bits |= LineOverrun;
+    if (now.parity != TakenCount_.parity) bits |= LineParity;
+    if (now.frame != TakenCount_.frame) bits |= LineFraming;
+    if (now.brk != TakenCount_.brk) bits |= LineBreak;
+    TakenCount_ = now;
+    return bits;
+  }
+
+  uint32_t BytesWaiting() const {
+    int n = 0;
+    if (::ioctl(Fd_, FIONREAD, &n) != 0 || n < 0) return 0;
+    return static_cast<uint32_t>(n);
+  }
+
+  // Bytes read (0 when none wait), or a negative result code.
+  int Read(uint8_t* buffer, uint32_t size) {
+    const ssize_t n = ::read(Fd_, buffer, size);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno == EAGAIN || errno == EINTR) return 0;
+    return CodeFromErrno(errno);
+  }
+
+  // Bytes accepted (0 when the driver's queue is full), or a negative result code.
+  int Write(const uint8_t* buffer, uint32_t size) {
+    const ssize_t n = ::write(Fd_, buffer, size);
+    if (n >= 0) return static_cast<int>(n);
+    if (errno == EAGAIN || errno == EINTR) return 0;
+    return CodeFromErrno(errno);
+  }
+
+  bool WaitWritable() {
+    pollfd fds[2] = {{WriterFd_, POLLIN, 0}, {Fd_, POLLOUT, 0}};
+    for (;;) {
+      const int r = ::poll(fds, 2, -1);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) return false;
+      if (fds[0].revents & POLLIN) {
+        DrainFd(WriterFd_);
+        return false;
+      }
+      // A hung-up line counts as writable: the write then fails and drops the bytes.
+      return true;
+    }
+  }
+  void WakeWriter() { SignalFd(WriterFd_); }
+
+  int Discard(int queue) {
+    return ::tcflush(Fd_, queue == FlushInput ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : CodeFromErrno(errno);
+  }
+
+  // Waits for received bytes (unless watchData is false: the input ring is full),
+  // a changed modem line, a break or line error, or CancelWait. Returns the
+  // event mask, 0 when cancelled or failed.
+  uint32_t WaitEvent(bool watchData) {
+    for (;;) {
+      pollfd fds[2] = {{CancelFd_, POLLIN, 0}, {Fd_, POLLIN, 0}};
+      // A hung-up line (the far end of a pseudo-terminal closed) would make poll
+      // return at once for ever, and so would unread bytes the full ring cannot
+      // take: watch such a line on the sampling period instead of spinning.
+      const bool watch = watchData && !HungUp_;
+      const int timeout = (!watch || ModemLines_ || Counters_) ? kSampleMs : -1;
+      const int r = ::poll(fds, watch ? 2 : 1, timeout);
+      if (r < 0 && errno != EINTR) return 0;
+      if (fds[0].revents & POLLIN) {
+        DrainFd(CancelFd_);
+        return 0;
+      }
+      uint32_t mask = 0;
+      if (watch && (fds[1].revents & POLLIN)) mask |= EvRxChar;
+      if (watch && (fds[1].revents & (POLLHUP | POLLERR)) && !(fds[1].revents & POLLIN)) HungUp_ = true;
+      if (!watch) {
+        if (!watchData && BytesWaiting() > 0) mask |= EvRxChar;
+        if (HungUp_ && !StillHungUp()) HungUp_ = false;
+      }
+      mask |= SampleModemAndErrors();
+      if (mask) return mask;
+    }
+  }
+  void CancelWait() { SignalFd(CancelFd_); }
+
+ private:
+  int FailOpen(int fd, int code) {
+    ::close(fd);
+    CloseFd(CancelFd_);
+    CloseFd(WriterFd_);
+    return code;
+  }
+  bool StillHungUp() const {
+    pollfd p{Fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) && !(p.revents & POLLIN);
+  }
+  // Event thread only.
+  uint32_t SampleModemAndErrors() {
+    uint32_t mask = 0;
+    if (ModemLines_) {
+      const uint8_t states = ModemStates();
+      const uint8_t changed = states ^ LastStates_;
+      if (changed & ModemCts) mask |= EvCts;
+      if (changed & ModemDsr) mask |= EvDsr;
+      if (changed & ModemDcd) mask |= EvRlsd;
+      if ((changed & ModemRing) && (states & ModemRing)) mask |= EvRing;
+      LastStates_ = states;
+    }
+    if (Counters_) {
+      serial_icounter_struct now{};
+      if (::ioctl(Fd_, TIOCGICOUNT, &now) == 0) {
+        if (now.brk != SeenCount_.brk) mask |= EvBreak;
+        if (now.frame != SeenCount_.frame || now.parity != SeenCount_.parity ||
+            now.overrun != SeenCount_.overrun || now.buf_overrun != SeenCount_.buf_overrun)
+          mask |= EvErr;
+        SeenCount_ = now;
+      }
+    }
+    return mask;
+  }
+
+  int Fd_ = -1;
+  int CancelFd_ = -1;
+  int WriterFd_ = -1;
+  bool ModemLines_ = false;
+  bool Counters_ = false;
+  bool HungUp_ = false;       // event thread
+  uint8_t LastStates_ = 0;    // event thread
+  std::mutex CountMutex_;
+  serial_icounter_struct TakenCount_{};  // TakeLineErrors, under CountMutex_
+  serial_icounter_struct SeenCount_{};   // event thread
+};
+
+// ---- the dispatcher's device operations -------------------------------------
+
+TSerPosixDispatcher::TSerPosixDispatcher(TSerCustomComPort* owner)
+    : TSerThreadedDispatcher(owner), Device_(std::make_unique<TDevice>()) {}
+
+TSerPosixDispatcher::~TSerPosixDispatcher() { DestroySequence(); }
+
+bool TSerPosixDispatcher::HasModemLines() const { return Device_->HasModemLines(); }
+
+int TSerPosixDispatcher::EscapeComFunction(int func) {
+  if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
+  switch (func) {
+    case EscSetRts: return Device_->SetModemLine(TIOCM_RTS, true);
+    case EscClrRts: return Device_->SetModemLine(TIOCM_RTS, false);
+    case EscSetDtr: return Device_->SetModemLine(TIOCM_DTR, true);
+    case EscClrDtr: return Device_->SetModemLine(TIOCM_DTR, false);
+    default: return 0;  // the UART base address has no counterpart here
+  }
+}
+
+int TSerPosixDispatcher::GetComError(TSerComStat& status) {
+  if (!Device_->IsOpen()) return 0;
+  const uint8_t bits = Device_->TakeLineErrors();
+  status.Flags = 0;
+  status.InQue = Device_->BytesWaiting();
+  {
+    std::lock_guard lock(OutLock_);
+    status.OutQue = Out_.Used();
+  }
+  return bits;
+}
+
+int TSerPosixDispatcher::ReadFailed(int) { return 0; }
+
+int TSerPosixDispatcher::GetComState(TSerLineSettings& settings) {
+  if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
+  return Device_->GetLine(settings);
+}
+
+int TSerPosixDispatcher::ReadCom(uint8_t* buffer, uint32_t size) { return Device_->Read(buffer, size); }
+
+int TSerPosixDispatcher::SetComState(const TSerLineSettings& settings) {
+  if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
+  return Device_->SetLine(settings);
+}
+
+bool TSerPosixDispatcher::WaitComEvent(uint32_t& mask) {
+  bool full;
+  {
+    std::lock_guard lock(InLock_);
+    full = In_.Full;
+  }
+  mask = Device_->WaitEvent(!full);
+  return mask != 0;
+}
+
+int TSerPosixDispatcher::SetupCom(uint32_t, uint32_t) {
+  // The driver sizes its own queues; the sizes are advisory.
+  return 0;
+}
+
+int TSerPosixDispatcher::OpenComDevice(const std::string& path, uint32_t, uint32_t) {
+  const int code = Device_->Open(path);
+  if (code != 0) return code;
+  CloseDeferred_.store(false);
+  DeviceHandle_.store(Device_->Handle());
+  return Device_->Handle();
+}
+
+int TSerPosixDispatcher::CloseComDevice() {
+  if (ThreadsHoldDevice()) {
+    // The threads still use the descriptor: stop them now and close it once they
+    // have ended, so no thread ever touches a number the system reuses.
+    StopRequested_.store(true);
+    Device_->CancelWait();
+    if (Events_) {
+      Events_->ComEventDone.Set();
+      Events_->ThreadAck.Reset();
+    }
+    CloseDeferred_.store(true);
+    DeviceHandle_.store(-1);
+    return 0;
+  }
+  DeviceHandle_.store(-1);
+  return Device_->Close();
+}
+
+int TSerPosixDispatcher::YieldTimeSlice() {
+  ::sched_yield();
+  return 0;
+}
+
+uint8_t TSerPosixDispatcher::GetModemLines() { return Device_->IsOpen() ? Device_->ModemStates() : 0; }
+
+int TSerPosixDispatcher::DeviceWrite(const uint8_t* buffer, uint32_t size) { return Device_->Write(buffer, size); }
+
+bool TSerPosixDispatcher::WaitDeviceWritable() { return Device_->WaitWritable(); }
+
+void TSerPosixDispatcher::WakeWriter() { Device_->WakeWriter(); }
+
+void TSerPosixDispatcher::CancelEventWait() { Device_->CancelWait(); }
+
+int TSerPosixDispatcher::DiscardDevice(int queue) { return Device_->IsOpen() ? Device_->Discard(queue) : 0; }
+
+void TSerPosixDispatcher::DeviceThreadsEnded() {
+  if (CloseDeferred_.exchange(false)) {
+    Device_->Close();
+  }
+}
