@@ -155,8 +155,8 @@ void TForm1::RetryFailedCard(bool fileRun) {
 
 void TForm1::RecordWrittenCard() {
   ++CardIndex;
-  if (TK2CheckBox->isChecked()) AppendWrittenCard(2, station::TrackBytes(*Track2Memo));
-  if (TK3CheckBox->isChecked()) AppendWrittenCard(3, station::TrackBytes(*Track3Memo));
+  if (TK2CheckBox->isChecked()) AppendWrittenCard(2, Track2Memo->toPlainText());
+  if (TK3CheckBox->isChecked()) AppendWrittenCard(3, Track3Memo->toPlainText());
   prompts().Beep();
   st1->setText(kWriteSucceeded);
   ReplyHex.clear();
@@ -208,29 +208,19 @@ void TForm1::HandleFileWriteReply(const std::string& chunk) {
 
   // Every file track takes its next record (or ends) before the next card is
   // armed once, so the command never carries a record that was written already.
-  struct FileTrack {
-    QCheckBox* fileBox;
-    QCheckBox* trackBox;
-    QPlainTextEdit* field;
-    station::RecordFile* file;
-    std::int32_t* count;
-    const char* doneText;
-  };
-  const FileTrack fileTracks[] = {
-      {tk2filename, TK2CheckBox, Track2Memo, &tk2DataFile, &tk2FileCount, "磁道1读文件写卡成功完成"},
-      {tk3filename, TK3CheckBox, Track3Memo, &tk3DataFile, &tk3FileCount, "磁道2读文件写卡成功完成"},
-  };
-  for (const FileTrack& t : fileTracks) {
-    if (!t.fileBox->isChecked()) continue;
-    if (t.file->AtEnd()) {
-      st1->setText(FinishedText(QString::number(*t.count)));
-      MainStatusBarPanels[2]->setText(QString::fromUtf8(t.doneText));
-      t.fileBox->setChecked(false);
-      t.trackBox->setChecked(false);
-      t.file->Close();
-    } else {
-      station::ShowTrackText(*t.field, t.file->ReadRecord());
+  for (int track : {2, 3}) {
+    const TrackGroup g = Track(track);
+    if (!g.fileBox->isChecked()) continue;
+    if (!g.dataFile->AtEnd()) {
+      LoadNextRecord(track);
+      continue;
     }
+    st1->setText(FinishedText(QString::number(track == 2 ? tk2FileCount : tk3FileCount)));
+    MainStatusBarPanels[2]->setText(track == 2 ? QStringLiteral("磁道1读文件写卡成功完成")
+                                               : QStringLiteral("磁道2读文件写卡成功完成"));
+    g.fileBox->setChecked(false);
+    g.trackBox->setChecked(false);
+    g.dataFile->Close();
   }
   if (!tk2filename->isChecked() && !tk3filename->isChecked()) return;
   OpenTimer.start();

@@ -358,10 +358,7 @@ TEST_F(CardWritingTest, BlankRecordEndsTheRun) {
 TEST_F(CardWritingTest, FullListIsSavedBeforeItIsEmptied) {
   const auto folder = std::filesystem::temp_directory_path() / ("link-drive-c-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
-  {
-    std::ofstream out(settings::SettingsPath(), std::ios::app);
-    out << "[Drives]\nC=" << folder.string() << "\n";
-  }
+  form->SetCardListFolder(folder);
   QStringList full;
   for (int i = 0; i < 2000; ++i) full << QStringLiteral("磁道1卡号:%1").arg(i);
   form->Memo1->setPlainText(full.join(QLatin1Char('\n')));

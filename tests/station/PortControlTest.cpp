@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 
 #include "StationHarness.h"
 
