@@ -1,3 +1,73 @@
-#include "station/MainWindow.h"
+#include <QAbstractTextDocumentLayout>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 
-void TForm1::SpeedButton1Click() {}
+#include <string>
+#include <vector>
+
+#include "settings/SettingsFile.h"
+#include "station/MainWindow.h"
+#include "station/WrittenCardList.h"
+
+namespace {
+
+const QString kTrack2Label = QString::fromUtf8(station::kTrack2CardLabel);
+const QString kTrack3Label = QString::fromUtf8(station::kTrack3CardLabel);
+
+// The saved bytes of one list line: the label in GBK, the track text's
+// characters as the single bytes they stand for.
+std::string LineBytes(const QString& line) {
+  for (const int track : {2, 3}) {
+    const QString& label = track == 2 ? kTrack2Label : kTrack3Label;
+    if (line.startsWith(label)) return station::CardListLineBytes(track, line.mid(label.size()).toLatin1().toStdString());
+  }
+  return line.toLatin1().toStdString();
+}
+
+}  // namespace
+
+void TForm1::AppendWrittenCard(int track, const QString& text) {
+  Memo1->appendPlainText((track == 2 ? kTrack2Label : kTrack3Label) + text);
+}
+
+int TForm1::CardLogDisplayLines() const {
+  const QTextDocument* document = Memo1->document();
+  if (document->isEmpty()) return 0;
+  QAbstractTextDocumentLayout* layout = document->documentLayout();
+  int lines = 0;
+  for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+    // The view lays out only what it has shown; asking for the block's
+    // rectangle lays out the rest at the view's width.
+    layout->blockBoundingRect(block);
+    lines += block.layout()->lineCount();
+  }
+  return lines;
+}
+
+void TForm1::SaveCardLog() {
+  std::vector<std::string> lines;
+  const QTextDocument* document = Memo1->document();
+  if (!document->isEmpty()) {
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+      lines.push_back(LineBytes(block.text()));
+    }
+  }
+  const std::filesystem::path folder = cardListFolder_.empty() ? settings::DriveCFolder() : cardListFolder_;
+  station::SaveCardList(folder, station::CurrentLocalDateTime(), lines);
+  Memo1->clear();
+}
+
+void TForm1::SpeedButton1Click() { SaveCardLog(); }
+
+void TForm1::EnforceCardLogLimit() {
+  if (CardLogDisplayLines() < station::kCardLogLineLimit) return;
+  try {
+    SaveCardLog();
+  } catch (const std::exception& e) {
+    // Runs inside reply handling, whose errors are dropped silently; a failed
+    // save must still reach the operator, and the lines stay for the next try.
+    prompts().Error(QString::fromUtf8(e.what()));
+  }
+}

@@ -11,7 +11,6 @@
 #include "serial/ComPort.h"
 #include "station/HexText.h"
 #include "station/MainWindow.h"
-#include "station/NumberSequence.h"
 #include "station/TrackText.h"
 #include "station/WriteCommand.h"
 #include "station/WrittenCardList.h"
@@ -167,10 +166,7 @@ void TForm1::AdvanceContinuousTracks() {
   for (int track : {2, 3}) {
     const TrackGroup g = Track(track);
     if (!g.continuousBox->isChecked()) continue;
-    const station::IncrementResult next =
-        station::IncrementTrailingNumber(station::TrackBytes(*g.field), DecimalField(*g.stepField));
-    if (next.noTrailingDigit) prompts().Message(QString::fromUtf8(station::kNoTrailingDigitMessage));
-    g.field->setPlainText(station::TrackQString(next.text));
+    g.field->setPlainText(IncrementTrailingNumber(g.field->toPlainText(), DecimalField(*g.stepField)));
   }
 }
 

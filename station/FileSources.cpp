@@ -1,5 +1,68 @@
+#include <algorithm>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
 #include "station/MainWindow.h"
+#include "station/RecordFile.h"
 
-void TForm1::tk2SbClick() {}
+namespace {
 
-void TForm1::tk3SbClick() {}
+const QString kNoFileCaption = QStringLiteral("文件名");
+const QString kFileEmptyMessage = QStringLiteral("文件无内容，请重试!");
+const QString kFileErrorMessage = QStringLiteral("文件读写错误，请重试!");
+
+// Records are bytes, one per character; Latin-1 keeps every byte as it was.
+QString RecordText(const std::string& record) {
+  return QString::fromLatin1(record.data(), static_cast<qsizetype>(record.size()));
+}
+
+}  // namespace
+
+void TForm1::tk2SbClick() { LoadRecordFile(2); }
+
+void TForm1::tk3SbClick() { LoadRecordFile(3); }
+
+void TForm1::LoadRecordFile(int track) {
+  const TrackGroup g = Track(track);
+  station::RecordFile& dataFile = *g.dataFile;
+  (track == 2 ? tk2FileCount : tk3FileCount) = 0;
+  // The choice is dropped before the dialog opens, so a cancelled or failed
+  // choice leaves the track with no file.
+  g.fileLabel->hide();
+  g.fileLabel->setText(kNoFileCaption);
+  dataFile.Close();
+
+  const QString name = prompts().OpenFileName(this);
+  if (name.isEmpty()) return;
+
+  try {
+    dataFile.Open(std::filesystem::path(QFile::encodeName(name).toStdString()));
+    if (dataFile.AtEnd()) {
+      dataFile.Close();
+      prompts().Info(kFileEmptyMessage);
+      return;
+    }
+    // The start-record field holds "1" and cannot be edited; read defensively.
+    const int startRecord = std::max(1, g.startRecordField->text().toInt());
+    std::string record;
+    for (int i = 1; i <= startRecord; ++i) record = dataFile.ReadRecord();
+    g.field->setPlainText(RecordText(record));
+  } catch (const station::RecordFileError&) {
+    dataFile.Close();
+    g.fileLabel->hide();
+    g.fileLabel->setText(kNoFileCaption);
+    prompts().Info(kFileErrorMessage);
+    return;
+  }
+  g.fileLabel->setText(QFileInfo(name).absoluteFilePath());
+  g.fileLabel->show();
+}
+
+void TForm1::LoadNextRecord(int track) {
+  const TrackGroup g = Track(track);
+  g.field->setPlainText(RecordText(g.dataFile->ReadRecord()));
+}

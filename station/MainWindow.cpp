@@ -46,6 +46,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), prompts_(std::make_unique
 
   auto* client = new QWidget(this);
   client->setObjectName(QStringLiteral("Form1Client"));
+  client->setAccessibleDescription(client->objectName());
   setCentralWidget(client);
   BuildBanner(client);
   BuildCardList(client);
@@ -65,7 +66,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), prompts_(std::make_unique
 
 TForm1::~TForm1() = default;
 
-void TForm1::SetPrompts(std::unique_ptr<Prompts> prompts) { prompts_ = std::move(prompts); }
+void TForm1::SetPrompts(std::unique_ptr<Prompts> prompts) {
+  // The guard always needs somewhere to report; no prompts means the real boxes.
+  prompts_ = prompts ? std::move(prompts) : std::make_unique<DefaultPrompts>(this);
+}
 
 void TForm1::ApplyStartState() {
   for (int track = 1; track <= 3; ++track) {
@@ -198,7 +202,7 @@ void TForm1::DropFileChoice(const TrackGroup& g) {
   g.browseButton->setEnabled(false);
   g.fileLabel->setText(kFileLabelIdle);
   g.fileLabel->hide();
-  if (g.dataFile != nullptr && g.dataFile->is_open()) g.dataFile->close();
+  if (g.dataFile != nullptr) g.dataFile->Close();
 }
 
 void TForm1::TK1CheckBoxClick() { TrackBoxRule(1); }
@@ -236,10 +240,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   const int typed = TypedByte(keyEvent);
-  if (typed < 0 || watched == Track1Memo) return false;
+  if (typed < 0) return false;
 
   char key = static_cast<char>(typed);
-  if (watched == Track2Memo) {
+  if (watched == Track1Memo) {
+    // Track 1 has no character filter, only its length.
+  } else if (watched == Track2Memo) {
     Track2MemoKeyPress(key);
   } else if (watched == Track3Memo) {
     Track3MemoKeyPress(key);

@@ -6,13 +6,14 @@
 #include <array>
 #include <cstdint>
 #include <exception>
-#include <fstream>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "serial/ComPort.h"
 #include "station/Prompts.h"
 #include "station/WriteCommand.h"
+#include "station/RecordFile.h"
 
 class QAction;
 class QCheckBox;
@@ -135,11 +136,36 @@ class TForm1 : public QMainWindow {
   // judged by HandleFileWriteReply alone.
   bool FileRun = false;
 
-  // --- Record files of tracks 2 and 3 while file writing is chosen
-  std::ifstream tk2DataFile;
-  std::ifstream tk3DataFile;
+  // --- Record files of tracks 2 and 3 while file writing is chosen. Loading
+  // (tk2SbClick, tk3SbClick) leaves each open just after the record that its
+  // track field shows; the writer reads on with AtEnd() and LoadNextRecord().
+  station::RecordFile tk2DataFile;
+  station::RecordFile tk3DataFile;
   std::int32_t tk2FileCount = 0;
   std::int32_t tk3FileCount = 0;
+
+  // --- Card data operations for the write handlers (main thread only)
+  // Puts the next record of the track's data file (track 2 or 3), trimmed,
+  // into the track field. Throws station::RecordFileError when the file
+  // cannot be read; the reply path drops that, so the run stops there.
+  void LoadNextRecord(int track);
+  // The track text with the number at its end increased by step; shows
+  // "字符末尾没有检测到数字，请重新输入" and returns an empty text when the
+  // trimmed text does not end in a digit. Empty text gives empty text.
+  QString IncrementTrailingNumber(const QString& text, std::uint64_t step);
+  // Adds a written card's line to Memo1: "磁道1卡号:" + text for track 2,
+  // "磁道2卡号:" + text for track 3. Call once per written track, track 2 first.
+  void AppendWrittenCard(int track, const QString& text);
+  // Call at the start of every reply that a write handler judges, before
+  // success or failure is decided. At 2000 display lines or more the list is
+  // saved exactly as "保存" saves it and only then emptied; when that save
+  // fails the list stays whole and the error goes to Prompts::Error.
+  void EnforceCardLogLimit();
+  // Lines that Memo1 shows as its view wraps the entries.
+  int CardLogDisplayLines() const;
+  // Test seam: the folder that saved lists go to; empty means
+  // settings::DriveCFolder(), read at each save.
+  void SetCardListFolder(std::filesystem::path folder) { cardListFolder_ = std::move(folder); }
 
   // Shows the writing mode in WriteModePanel: caption on the given background.
   void ShowWriteMode(const QString& caption, const QColor& background);
@@ -206,7 +232,7 @@ class TForm1 : public QMainWindow {
     QToolButton* browseButton;
     QLineEdit* startRecordField;
     QLabel* fileLabel;
-    std::ifstream* dataFile;  // null for track 1, which has no file source
+    station::RecordFile* dataFile;  // null for track 1, which has no file source
   };
   TrackGroup Track(int track);
 
@@ -237,8 +263,14 @@ class TForm1 : public QMainWindow {
   void RetryFailedCard(bool fileRun);
   void RecordWrittenCard();
   void AdvanceContinuousTracks();
+  // Loads the first record file of a track after the browse button was pressed.
+  void LoadRecordFile(int track);
+  // Saves Memo1 to its time-named file and empties it; throws
+  // station::CardListSaveError and keeps the list when the save fails.
+  void SaveCardLog();
 
   std::unique_ptr<Prompts> prompts_;
+  std::filesystem::path cardListFolder_;
 };
 
 template <typename Handler>

@@ -130,7 +130,7 @@ void TForm1::BuildCardList(QWidget* client) {
   Memo1 = Named(new QPlainTextEdit(client), QStringLiteral("Memo1"), heading);
   Memo1->setReadOnly(true);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo1->setGeometry(6, 78, 158, 392);
+  Memo1->setGeometry(6, 78, 163, 392);
 }
 
 void TForm1::BuildTrackPanel(QWidget* client) {

@@ -21,8 +21,14 @@ void DefaultPrompts::Error(const QString& text) {
 
 QString DefaultPrompts::OpenFileName(QWidget* parent) {
   // No filter, no starting folder, no title of its own: every file is listed.
-  return QFileDialog::getOpenFileName(parent, QString(), QString(), QString(), nullptr,
-                                      QFileDialog::ReadOnly);
+  // AnyFile hands back a typed name of a missing file as well, so that loading
+  // reports it to the operator instead of the dialog refusing it silently.
+  QFileDialog dialog(parent);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setOption(QFileDialog::ReadOnly);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+  return dialog.selectedFiles().constFirst();
 }
 
 void DefaultPrompts::Beep() { QApplication::beep(); }

@@ -7,7 +7,13 @@
 #include <sstream>
 #include <string>
 
+#include <QString>
 #include <QTemporaryDir>
+
+#include <ostream>
+
+// Readable QStrings in failure messages.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace testfiles {
 

@@ -1,0 +1,314 @@
+#include <QAccessible>
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTextEdit>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "StationTestSupport.h"
+#include "settings/SettingsDialog.h"
+#include "station/UpDown.h"
+
+namespace {
+
+QString Text(QWidget* w) {
+  if (auto* label = qobject_cast<QLabel*>(w)) return label->text();
+  if (auto* button = qobject_cast<QAbstractButton*>(w)) return button->text();
+  if (auto* edit = qobject_cast<QLineEdit*>(w)) return edit->text();
+  if (auto* memo = qobject_cast<QPlainTextEdit*>(w)) return memo->toPlainText();
+  return {};
+}
+
+TEST(MainWindowTest, IsAFixedWindowWithItsCaption) {
+  Station s;
+  EXPECT_EQ(s.form.windowTitle(), QStringLiteral("读写卡程序"));
+  EXPECT_EQ(s.form.size(), QSize(757, 540));
+  EXPECT_EQ(s.form.minimumSize(), s.form.maximumSize());
+  EXPECT_FALSE(s.form.windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_FALSE(s.form.MainStatusBar->isSizeGripEnabled());
+  // The text font can draw the Chinese captions (no empty boxes).
+  for (char32_t ch : {U'读', U'写', U'磁', U'★'}) {
+    EXPECT_TRUE(QFontMetrics(s.form.TK2CheckBox->font()).inFontUcs4(ch)) << static_cast<unsigned>(ch);
+  }
+}
+
+TEST(MainWindowTest, StartsInItsStartState) {
+  Station s;
+  TForm1& f = s.form;
+  for (QCheckBox* box : {f.TK1CheckBox, f.TK2CheckBox, f.TK3CheckBox}) {
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_FALSE(box->isEnabled());
+  }
+  for (QWidget* w : std::initializer_list<QWidget*>{
+           f.Track1Memo, f.Track2Memo, f.Track3Memo, f.TK1AutoIncCheckBox, f.TK2AutoIncCheckBox,
+           f.TK3AutoIncCheckBox, f.TK1StepEdit, f.TK2StepEdit, f.TK3StepEdit, f.tk1filename, f.tk2filename,
+           f.tk3filename, f.tk1sb, f.tk2Sb, f.tk3Sb, f.tk1file_step, f.tk2file_step, f.tk3file_step}) {
+    EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+  }
+  for (QLabel* label : {f.tk1disp, f.tk2disp, f.tk3disp}) {
+    EXPECT_TRUE(label->isHidden());
+    EXPECT_EQ(label->text(), QStringLiteral("文件名"));
+  }
+  EXPECT_TRUE(f.WriteCountEdit->isEnabled());
+  EXPECT_EQ(f.WriteCountEdit->text(), QStringLiteral("1"));
+  EXPECT_EQ(f.WrCouUpDown->Position(), 1);
+  EXPECT_TRUE(f.BitBtn1->isEnabled());
+  EXPECT_TRUE(f.BitBtn3->isEnabled());
+  EXPECT_EQ(f.WriteModePanel->text(), QStringLiteral("常规写"));
+  EXPECT_EQ(f.WriteModePanel->palette().color(QPalette::Window), QColor(Qt::blue));
+  EXPECT_EQ(f.WriteModePanel->palette().color(QPalette::WindowText), QColor(Qt::yellow));
+  EXPECT_EQ(f.l_timer->text(), QStringLiteral("00"));
+  EXPECT_EQ(f.st1->text(), QStringLiteral("★提示信息★:"));
+  EXPECT_EQ(f.st2->text(), QStringLiteral("★提示信息★:"));
+  for (QLabel* panel : f.MainStatusBarPanels) EXPECT_TRUE(panel->text().isEmpty());
+  EXPECT_TRUE(f.Memo1->toPlainText().isEmpty());
+  EXPECT_TRUE(f.Memo1->isReadOnly());
+  EXPECT_FALSE(f.OpenTimer.isActive());
+  EXPECT_EQ(f.OpenTimer.interval(), 1000);
+  EXPECT_EQ(f.ReadTracks, 0);
+  EXPECT_EQ(f.WriteTracks, 0);
+  EXPECT_EQ(f.CardIndex, 0);
+  EXPECT_TRUE(f.ReplyHex.empty());
+}
+
+TEST(MainWindowTest, ShowsTheHelpTextLineByLine) {
+  Station s;
+  const QStringList lines = s.form.RichEdit1->toPlainText().split(QLatin1Char('\n'));
+  ASSERT_EQ(lines.size(), 19);
+  EXPECT_EQ(lines[0], QStringLiteral("说明："));
+  EXPECT_EQ(lines[1], QStringLiteral("1.读写卡前,请点击【端口打"));
+  EXPECT_EQ(lines[11], QStringLiteral("不同的串口，从com1-com8,默认"));
+  EXPECT_EQ(lines[17], QStringLiteral("8.文件放在c:\\根目录下，以时间"));
+  EXPECT_EQ(lines[18], QStringLiteral("为文件名."));
+  EXPECT_TRUE(s.form.RichEdit1->isReadOnly());
+  EXPECT_EQ(s.form.RichEdit1->lineWrapMode(), QTextEdit::NoWrap);
+}
+
+TEST(MainWindowTest, StatusBarHasThreeLabelPanels) {
+  Station s;
+  s.form.show();
+  const auto& p = s.form.MainStatusBarPanels;
+  EXPECT_EQ(p[0]->width(), 200);
+  EXPECT_EQ(p[1]->width(), 50);
+  EXPECT_TRUE(p[0]->alignment() & Qt::AlignHCenter);
+  EXPECT_TRUE(p[1]->alignment() & Qt::AlignHCenter);
+  EXPECT_TRUE(p[2]->alignment() & Qt::AlignLeft);
+  EXPECT_LT(p[0]->x(), p[1]->x());
+  EXPECT_LT(p[1]->x(), p[2]->x());
+  EXPECT_GT(p[2]->width(), 400);  // panel 2 takes the rest
+  for (QLabel* panel : p) EXPECT_EQ(panel->parentWidget(), s.form.MainStatusBar);
+}
+
+struct Caption {
+  const char* name;
+  const char* caption;
+};
+
+// Controls with a fixed caption: the visible text (or the label's caption for
+// a field) is the accessible name.
+const Caption kCaptions[] = {
+    {"ToolButton5", "端口打开"}, {"ToolButton6", "端口关闭"}, {"ToolButton3", "复位"},
+    {"ToolButton4", "取状态"}, {"ToolButton8", "com设定"}, {"ToolButton7", "退出"},
+    {"Label3", "QV-418磁卡读写程序"}, {"Label5", "QV-418磁卡读写程序"}, {"Label4", "写入卡号信息:c:\\"},
+    {"SpeedButton1", "保存"}, {"Memo1", "写入卡号信息:c:\\"}, {"TK1CheckBox", "磁道1数据(0/76)"},
+    {"TK2CheckBox", "磁道2数据(0/37)"}, {"TK3CheckBox", "磁道3数据(0/104)"}, {"Track1Memo", "磁道1数据"},
+    {"Track2Memo", "磁道2数据"}, {"Track3Memo", "磁道3数据"}, {"TK2AutoIncCheckBox", "磁道2连续写卡"},
+    {"TK3AutoIncCheckBox", "磁道3连续写卡"}, {"TK2StepEdit", "增量"}, {"TK3StepEdit", "增量"},
+    {"tk2filename", "文件数据写卡"}, {"tk3filename", "文件数据写卡"}, {"tk2Sb", "浏览"}, {"tk3Sb", "浏览"},
+    {"tk1sb", "浏览"}, {"tk2file_step", "开始记录号"}, {"WriteCountEdit", "连续写卡次数:"},
+    {"WrCouUpDown", "连续写卡次数:"}, {"Label10", "连续写卡次数:"}, {"Panel4", "写卡计时"}, {"BitBtn1", "读卡"},
+    {"BitBtn3", "写卡"},
+};
+
+TEST(MainWindowTest, ControlsAreReachableByNameAndCaption) {
+  Station s;
+  for (const Caption& c : kCaptions) {
+    auto* w = s.form.findChild<QWidget*>(QString::fromLatin1(c.name));
+    ASSERT_NE(w, nullptr) << c.name;
+    EXPECT_EQ(w->accessibleName(), QString::fromUtf8(c.caption)) << c.name;
+    if (!Text(w).isEmpty() && !qobject_cast<QLineEdit*>(w)) {
+      EXPECT_EQ(Text(w), QString::fromUtf8(c.caption)) << c.name;
+    }
+  }
+  // Every named control carries its name as description as well.
+  for (QWidget* w : s.form.findChildren<QWidget*>()) {
+    const QString name = w->objectName();
+    if (name.isEmpty() || name.startsWith(QLatin1String("qt_"))) continue;
+    EXPECT_EQ(w->accessibleDescription(), name);
+  }
+  // Labels whose text changes at run time are named by their current text.
+  s.form.st1->setText(QStringLiteral("写卡提示：请在写卡灯亮后刷卡"));
+  for (QLabel* label : {s.form.st1, s.form.st2, s.form.l_timer, s.form.WriteModePanel, s.form.tk2disp,
+                        s.form.MainStatusBarPanels[0]}) {
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(label);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->text(QAccessible::Name), label->text()) << label->objectName().toStdString();
+  }
+}
+
+// --- Typing ---------------------------------------------------------------------
+
+class TypingTest : public ::testing::Test {
+ protected:
+  TypingTest() {
+    for (QCheckBox* box : {s.form.TK2CheckBox, s.form.TK3CheckBox}) {
+      box->setEnabled(true);  // as an opened port does
+      box->setChecked(true);
+    }
+  }
+  Station s;
+};
+
+struct TypingCase {
+  const char* name;
+  const char* field;
+  const char* typed;
+  const char* expected;
+};
+
+void PrintTo(const TypingCase& c, std::ostream* os) { *os << c.name; }
+
+class KeyFilterTypingTest : public TypingTest, public ::testing::WithParamInterface<TypingCase> {};
+
+TEST_P(KeyFilterTypingTest, KeepsOnlyAdmittedCharacters) {
+  const TypingCase& c = GetParam();
+  auto* field = s.form.findChild<QWidget*>(QString::fromLatin1(c.field));
+  ASSERT_NE(field, nullptr);
+  if (auto* edit = qobject_cast<QLineEdit*>(field)) edit->clear();
+  Type(field, QString::fromUtf8(c.typed));
+  EXPECT_EQ(Text(field), QString::fromUtf8(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, KeyFilterTypingTest,
+    ::testing::Values(TypingCase{"TrackRefusesLetterAndChinese", "Track2Memo", "A=中", "="},
+                      TypingCase{"TrackRefusesEnter", "Track2Memo", "12\r34", "1234"},
+                      TypingCase{"TrackRefusesLatin1", "Track3Memo", "5\xc3\xa9", "5"},
+                      TypingCase{"TrackAdmitsCodes48To63", "Track3Memo", "/0129:;<=>?@", "0129:;<=>?"},
+                      TypingCase{"TrackBackspacePasses", "Track2Memo", "123\b", "12"},
+                      TypingCase{"StepRefusesZero", "TK2StepEdit", "0190", "19"},
+                      TypingCase{"StepTakesNineDigits", "TK2StepEdit", "1234567899", "123456789"},
+                      TypingCase{"Step3TakesOneDigit", "TK3StepEdit", "057", "5"},
+                      TypingCase{"CountTakesZeroAndNineDigits", "WriteCountEdit", "0123456789", "012345678"},
+                      TypingCase{"CountRefusesOthers", "WriteCountEdit", "1a-.\r中2", "12"},
+                      TypingCase{"CountBackspacePasses", "WriteCountEdit", "15\b7", "17"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TypingTest, TrackFieldsRefuseTypingBeyondTheirLength) {
+  Type(s.form.Track2Memo, QString(37, QLatin1Char('5')));
+  Type(s.form.Track2Memo, QStringLiteral("6"));
+  EXPECT_EQ(s.form.Track2Memo->toPlainText(), QString(37, QLatin1Char('5')));
+  Type(s.form.Track2Memo, QStringLiteral("\b6"));  // room again after Backspace
+  EXPECT_EQ(s.form.Track2Memo->toPlainText(), QString(36, QLatin1Char('5')) + QLatin1Char('6'));
+
+  Type(s.form.Track3Memo, QString(104, QLatin1Char('7')));
+  Type(s.form.Track3Memo, QStringLiteral("8"));
+  EXPECT_EQ(s.form.Track3Memo->toPlainText().size(), 104);
+  s.form.Track3Memo->selectAll();  // typing over a selection replaces it
+  Type(s.form.Track3Memo, QStringLiteral("9"));
+  EXPECT_EQ(s.form.Track3Memo->toPlainText(), QStringLiteral("9"));
+}
+
+TEST_F(TypingTest, ProgramTextIsNeitherFilteredNorCut) {
+  const QString record = QStringLiteral("ABC") + QString(60, QLatin1Char('1'));
+  s.form.Track2Memo->setPlainText(record);
+  EXPECT_EQ(s.form.Track2Memo->toPlainText(), record);
+}
+
+// --- Write count arrows ----------------------------------------------------------
+
+struct ArrowCase {
+  const char* name;
+  const char* start;
+  bool up;
+  bool byKey;  // arrow key in WriteCountEdit instead of a click on WrCouUpDown
+  const char* expected;
+};
+
+void PrintTo(const ArrowCase& c, std::ostream* os) { *os << c.name; }
+
+class WriteCountArrowTest : public ::testing::TestWithParam<ArrowCase> {};
+
+TEST_P(WriteCountArrowTest, StepsTheCount) {
+  const ArrowCase& c = GetParam();
+  Station s;
+  s.form.show();
+  s.form.WriteCountEdit->setText(QString::fromLatin1(c.start));
+  if (c.byKey) {
+    PressKey(s.form.WriteCountEdit, c.up ? Qt::Key_Up : Qt::Key_Down);
+  } else {
+    QTest::mouseClick(c.up ? s.form.WrCouUpDown->UpButton : s.form.WrCouUpDown->DownButton, Qt::LeftButton);
+  }
+  EXPECT_EQ(s.form.WriteCountEdit->text(), QString::fromLatin1(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WriteCountArrowTest,
+                         ::testing::Values(ArrowCase{"UpWithoutSeparator", "999", true, false, "1000"},
+                                           ArrowCase{"NoWrapAtTop", "32767", true, false, "32767"},
+                                           ArrowCase{"NoWrapAtBottom", "1", false, false, "1"},
+                                           ArrowCase{"Down", "20", false, false, "19"},
+                                           ArrowCase{"UpKey", "999", true, true, "1000"},
+                                           ArrowCase{"DownKeyStopsAtOne", "1", false, true, "1"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- Handlers ---------------------------------------------------------------------
+
+TEST(MainWindowTest, GuardShowsEscapedExceptionsAndGoesOn) {
+  Station s;
+  s.form.Guarded([] { throw std::runtime_error("Unable to write to /x/VavizEvu.ini"); });
+  s.form.Guarded([] { throw 42; });
+  bool ran = false;
+  s.form.Guarded([&ran] { ran = true; });
+  EXPECT_TRUE(ran);
+  ASSERT_EQ(s.log->errors.size(), 2);
+  EXPECT_EQ(s.log->errors[0], QStringLiteral("Unable to write to /x/VavizEvu.ini"));
+}
+
+TEST(MainWindowTest, ComSettingsShowsAFreshModalDialogAndDestroysIt) {
+  Station s;
+  s.form.show();
+  QString seenTitle;
+  bool modal = false;
+  int polls = 0;
+  QTimer closer;
+  closer.setInterval(10);
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    ++polls;
+    if (auto* dialog = qobject_cast<TForm2*>(QApplication::activeModalWidget())) {
+      seenTitle = dialog->windowTitle();
+      modal = dialog->isModal();
+      dialog->SpeedButton1->click();
+    } else if (polls > 500 && QApplication::activeModalWidget() != nullptr) {
+      QApplication::activeModalWidget()->close();  // bounded: never hang the suite
+    }
+  });
+  closer.start();
+  s.form.ToolButton8->click();
+  closer.stop();
+  EXPECT_EQ(seenTitle, QStringLiteral("系统设置"));
+  EXPECT_TRUE(modal);
+  EXPECT_TRUE(s.form.findChildren<TForm2*>().isEmpty());
+}
+
+TEST(MainWindowTest, ExitClosesTheWindow) {
+  Station s;
+  s.form.show();
+  s.form.Memo1->setPlainText(QStringLiteral("磁道1卡号:0099"));
+  s.form.ToolButton7->click();
+  EXPECT_FALSE(s.form.isVisible());
+  EXPECT_TRUE(s.log->messages.isEmpty());  // no question asked
+}
+
+}  // namespace
