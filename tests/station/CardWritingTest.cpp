@@ -269,6 +269,7 @@ TEST_F(CardWritingTest, IncrementFailureEndsTheRunWithoutRewritingTheNumber) {
   EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
 
   // Neither a later reply nor the status query re-arms the written number.
+  device.ClearReceived();
   form->DispatchReply(Hex(kNotWritten));
   form->ToolButton4Click();
   EXPECT_TRUE(Received("1B6A"));
@@ -351,6 +352,8 @@ TEST_F(CardWritingTest, BlankRecordEndsTheRun) {
   EXPECT_EQ(prompts->messages[0], QStringLiteral("文件中无内容,请重新按浏览按钮选择文件名"));
   EXPECT_FALSE(form->OpenTimer.isActive());
   EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+  device.ClearReceived();
+  form->DispatchReply(Hex(kNotWritten));
   form->ToolButton4Click();
   EXPECT_TRUE(Received("1B6A")) << "the first record is not armed again";
 }
