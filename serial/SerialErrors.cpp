@@ -67,6 +67,9 @@ void RaisePortError(int code) {
     if (code == ecOutOfMemory) throw EOutOfMemory();
     throw EInOutError(ErrorText(code), -code);
   }
+  // A translated system error keeps its code and the C library's text; without
+  // this it would end as a bare "Serial exception".
+  if (code < -SystemErrorBase) throw EInOutError(ErrorText(code), -code);
   switch (code) {
 #define SER_CODE(c, Name) \
   case c: throw Name(c);

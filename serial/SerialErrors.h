@@ -67,7 +67,8 @@ std::string ErrorText(int code);
 std::string TidySystemText(std::string_view text);
 
 // The runtime's input/output error: raised for the file and device codes -162..-2
-// (except -8). ErrorCode is the absolute value of the code.
+// (except -8) and for translated system errors (-30001 and below). ErrorCode is
+// the absolute value of the code.
 class EInOutError : public std::runtime_error {
  public:
   EInOutError(const std::string& message, int errorCode)
