@@ -95,6 +95,12 @@ TEST_F(PortControlTest, ClosingDisablesBoxesKeepsTicksAndFreezesTheCount) {
   EXPECT_TRUE(form->ComPort1.Open() == false);
 }
 
+TEST_F(PortControlTest, ExitClosesThePort) {
+  OpenPort();
+  form->ToolButton7Click();
+  EXPECT_FALSE(form->ComPort1.Open());
+}
+
 TEST_F(PortControlTest, ResetStopsARunningCountOnly) {
   OpenPort();
   form->ToolButton3Click();
