@@ -60,6 +60,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), prompts_(std::make_unique
 
   ApplyStartState();
   WireHandlers();
+  SetUpComPort1();
   FormCreate();
 }
 
@@ -281,8 +282,9 @@ void TForm1::ToolButton8Click() {
 }
 
 void TForm1::ToolButton7Click() {
-  // No question and no save: the window closes and the program ends; the port
-  // closes as the window and its serial component are destroyed.
+  // No question and no save: the port closes, the window closes and the
+  // program ends.
+  ComPort1.SetOpen(false);
   close();
   QCoreApplication::quit();
 }

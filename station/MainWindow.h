@@ -10,7 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "serial/ComPort.h"
 #include "station/Prompts.h"
+#include "station/WriteCommand.h"
 #include "station/RecordFile.h"
 
 class QAction;
@@ -25,7 +27,6 @@ class QStatusBar;
 class QTextEdit;
 class QToolBar;
 class QToolButton;
-class TSerCustomComPort;
 class TUpDown;
 
 // The card station's only working window. Controls are public members named as
@@ -120,6 +121,9 @@ class TForm1 : public QMainWindow {
   // One-second operation timer, disabled at start.
   QTimer OpenTimer;
 
+  // The card device's serial port, closed at start.
+  TSerComPort ComPort1;
+
   // --- Program-level state, touched only on the main thread
   std::int32_t ReadTracks = 0;   // 0 none, 1 track 2, 2 track 3, 3 both
   std::int32_t WriteTracks = 0;  // same coding
@@ -128,6 +132,9 @@ class TForm1 : public QMainWindow {
   std::string ReplyHex;
   std::int32_t ElapsedSeconds = 0;
   std::int32_t CardIndex = 0;
+  // The current write run was started with a file box ticked: its replies are
+  // judged by HandleFileWriteReply alone.
+  bool FileRun = false;
 
   // --- Record files of tracks 2 and 3 while file writing is chosen. Loading
   // (tk2SbClick, tk3SbClick) leaves each open just after the record that its
@@ -199,14 +206,14 @@ class TForm1 : public QMainWindow {
 
   // --- Device link and card operations
   void OpenPort();
-  void SendHex(const std::string& command);
+  bool SendHex(const std::string& command);  // false: too long, nothing put
   void WaitOutputDrained();
   bool SendCommand(const std::string& command);
   void DispatchReply(const std::string& chunk);
   void BuildReadCommand();
   void HandleReadReply(const std::string& chunk, std::int32_t tracks);
-  void BuildWriteCommand();
-  void BuildFileWriteCommand();
+  bool BuildWriteCommand();      // false: refused or no track ticked
+  bool BuildFileWriteCommand();  // false: refused or no track ticked
   void HandleWriteReply(const std::string& chunk);
   void HandleFileWriteReply(const std::string& chunk);
 
@@ -244,6 +251,18 @@ class TForm1 : public QMainWindow {
   void FileBoxRule(int track);
   void DropFileChoice(const TrackGroup& g);
 
+  // --- Device link and card writing helpers
+  void SetUpComPort1();
+  station::WriteTrackInput WriteInput(int track);
+  bool ApplyWriteBuild(const station::WriteBuild& build);
+  void RestartOpenTimer();
+  void StopWriteWait();
+  void EndRunOnRefusedRebuild();
+  void ArmNextCard(bool built);
+  bool TakeWriteReply(const std::string& chunk);
+  void RetryFailedCard(bool fileRun);
+  void RecordWrittenCard();
+  void AdvanceContinuousTracks();
   // Loads the first record file of a track after the browse button was pressed.
   void LoadRecordFile(int track);
   // Saves Memo1 to its time-named file and empties it; throws

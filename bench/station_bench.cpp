@@ -1,0 +1,135 @@
+// A continuous write run of 100 cards against the card device emulator with
+// instant swipes, timed from the press of 写卡 to the run's final text. Every
+// command holds the main thread for 200 ms after its output has drained, so
+// 200 ms per command sent is the floor; the figure of merit is the ratio of
+// the measured time to that floor.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QThread>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "Protocol.h"
+#include "settings/SettingsFile.h"
+#include "station/MainWindow.h"
+
+namespace {
+
+constexpr int kCards = 100;
+
+class SilentPrompts : public Prompts {
+ public:
+  void Message(const QString&) override {}
+  void Info(const QString&) override {}
+  void Error(const QString&) override {}
+  QString OpenFileName(QWidget*) override { return {}; }
+  void Beep() override {}
+};
+
+bool WaitFor(const std::function<bool()>& pred, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::usleep(200);
+  }
+  return true;
+}
+
+// Commands the device received, counted from the emulator's byte log.
+int CommandsInLog(const std::filesystem::path& log) {
+  std::ifstream in(log);
+  std::string line;
+  std::string bytes;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string date, time, tag;
+    fields >> date >> time >> tag;
+    if (tag != "rx") continue;
+    for (std::string hex; fields >> hex;) bytes.push_back(static_cast<char>(std::stoi(hex, nullptr, 16)));
+  }
+  cardsim::CommandParser parser;
+  return static_cast<int>(parser.Feed(bytes).size());
+}
+
+void BM_ContinuousRun100Cards(benchmark::State& state) {
+  const std::filesystem::path log = settings::ExecutableDir() / "station_bench_device.log";
+  std::filesystem::remove(log);
+  QProcess emulator;
+  emulator.start(QStringLiteral(CARDSIM_EXE),
+                 {QStringLiteral("--auto-swipe"), QStringLiteral("0"), QStringLiteral("--log"),
+                  QString::fromStdString(log.string())});
+  if (!emulator.waitForStarted(5000) || !WaitFor([&] { return emulator.canReadLine(); }, std::chrono::seconds(10))) {
+    state.SkipWithError("the card device emulator did not start");
+    return;
+  }
+  const std::string devicePath = emulator.readLine().trimmed().toStdString();
+  {
+    std::ofstream ini(settings::SettingsPath(), std::ios::trunc);
+    ini << "[Settings]\ncomname=COM1\n[Ports]\nCOM1=" << devicePath << "\n";
+  }
+
+  TForm1 form;
+  form.SetPrompts(std::make_unique<SilentPrompts>());
+  form.ToolButton5Click();
+  if (!form.ComPort1.Open()) {
+    state.SkipWithError("the port did not open");
+    return;
+  }
+  form.TK2CheckBox->setChecked(true);
+  form.TK2AutoIncCheckBox->setChecked(true);
+  form.TK2StepEdit->setText(QStringLiteral("1"));
+  form.WriteCountEdit->setText(QString::number(kCards));
+  const QString finalText = QStringLiteral("写卡提示信息:%1次写成功,写卡完毕！").arg(kCards);
+
+  double seconds = 0;
+  int commands = 0;
+  for (auto _ : state) {
+    form.Track2Memo->setPlainText(QStringLiteral("0001"));
+    form.st1->clear();
+    const int before = CommandsInLog(log);
+    const auto start = std::chrono::steady_clock::now();
+    form.BitBtn3Click();
+    if (!WaitFor([&] { return form.st1->text() == finalText; }, std::chrono::seconds(300))) {
+      state.SkipWithError("the run did not finish");
+      break;
+    }
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    state.SetIterationTime(elapsed.count());
+    seconds += elapsed.count();
+    // The emulator logs a command as it reads it, long before the station's
+    // pause after that command ends, so the log is complete here.
+    commands += CommandsInLog(log) - before;
+  }
+  form.ComPort1.SetOpen(false);
+  emulator.write("quit\n");
+  emulator.waitForFinished(5000);
+  std::filesystem::remove(settings::SettingsPath());
+  if (commands > 0) {
+    state.counters["commands"] = commands;
+    state.counters["ratio"] = seconds / (0.2 * commands);
+  }
+}
+BENCHMARK(BM_ContinuousRun100Cards)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,146 @@
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTextCursor>
+
+#include "StationHarness.h"
+
+namespace {
+
+class CardReadingTest : public StationTest {
+ protected:
+  // Opens the port, ticks the tracks, presses 读卡 and checks the command.
+  void StartReading(bool track2, bool track3, const char* command) {
+    OpenPort();
+    TickTracks(track2, track3);
+    form->BitBtn1Click();
+    ASSERT_TRUE(Received(command));
+    device.ClearReceived();
+  }
+
+  bool Succeeded() const {
+    return form->st2->text() == QStringLiteral("读卡成功,请刷下一张卡") &&
+           Panel(2) == QStringLiteral("读卡成功,数据显示在对应磁道数据内容内");
+  }
+};
+
+TEST_F(CardReadingTest, ClosedPortOnlyAsksForThePort) {
+  TickTracks(true, false);
+  form->BitBtn1Click();
+  EXPECT_EQ(Panel(2), QStringLiteral("请先选择端口打开......"));
+  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_EQ(form->ReadTracks, 0);
+}
+
+TEST_F(CardReadingTest, SplitReplyIsShownOnceCompleteAndTheReadRearmed) {
+  StartReading(true, false, "1B5D1B6A");
+  EXPECT_EQ(form->st2->text(), QStringLiteral("提示信息：请刷卡！"));
+  EXPECT_TRUE(form->OpenTimer.isActive());
+  form->OpenTimerTimer();
+
+  Reply("1B 73 35");
+  ASSERT_TRUE(Eventually([&] { return form->ReplyHex == "1B7335"; }, "first chunk kept"));
+  EXPECT_EQ(Track2(), "");
+  EXPECT_EQ(form->ElapsedSeconds, 1) << "an incomplete chunk does not re-arm";
+  EXPECT_EQ(device.ReceivedHex(), "");
+
+  Reply("35 3F 1C");
+  ASSERT_TRUE(Eventually([&] { return Track2() == "55"; }, "track 2 shown"));
+  EXPECT_TRUE(Succeeded());
+  EXPECT_TRUE(Received("1B5D1B6A"));
+  EXPECT_EQ(form->ReplyHex, "");
+  EXPECT_EQ(form->ElapsedSeconds, 0);
+  EXPECT_TRUE(form->OpenTimer.isActive());
+  const QTextCursor caret = form->Track2Memo->textCursor();
+  EXPECT_EQ(caret.position(), 2);
+  EXPECT_FALSE(caret.hasSelection());
+}
+
+TEST_F(CardReadingTest, TrackDataAreCutByThePatterns) {
+  struct Row {
+    const char* name;
+    bool track2, track3;
+    const char* command;
+    const char* reply;
+    const char* shown2;
+    const char* shown3;
+  };
+  const Row rows[] = {
+      {"both tracks", true, true, "1B425D1B6A", "1B 73 31 32 41 33 34 3F 1C", "12", "34"},
+      {"both, card without track 2", true, true, "1B425D1B6A", "1B 73 41 33 34 3F 1C", "", "34"},
+      {"track 3 alone", false, true, "1B545D1B6A", "1B 73 41 39 39 3F 1C", "", "99"},
+      {"bytes after the end are dropped", true, false, "1B5D1B6A", "1B 73 37 3F 1C 1B 73 38", "7", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    form = std::make_unique<TForm1>();
+    auto recorder = std::make_unique<RecordingPrompts>();
+    prompts = recorder.get();
+    form->SetPrompts(std::move(recorder));
+    form->OpenTimer.setInterval(24 * 3600 * 1000);
+    device.ClearReceived();
+    StartReading(row.track2, row.track3, row.command);
+
+    Reply(row.reply);
+    ASSERT_TRUE(Eventually([&] { return Succeeded(); }, "the read to complete"));
+    EXPECT_EQ(Track2(), row.shown2);
+    EXPECT_EQ(Track3(), row.shown3);
+    EXPECT_TRUE(Received(row.command));
+    EXPECT_EQ(form->ReplyHex, "");
+  }
+}
+
+TEST_F(CardReadingTest, ReadErrorWinsOverCompleteDataAndRearms) {
+  StartReading(true, false, "1B5D1B6A");
+  form->Track2Memo->setPlainText("old");
+  form->OpenTimerTimer();
+  Reply("1B 73 35 3F 1C 72 71");
+  ASSERT_TRUE(Eventually([&] { return form->st2->text() == QStringLiteral("读卡提示信息：读卡错误，请重新刷卡"); },
+                         "the read error"));
+  EXPECT_EQ(Track2(), "");
+  EXPECT_EQ(Panel(2), QString());
+  EXPECT_TRUE(Received("1B5D1B6A"));
+  EXPECT_EQ(form->ElapsedSeconds, 0);
+  EXPECT_EQ(form->ReplyHex, "");
+}
+
+TEST_F(CardReadingTest, CompleteReplyWithoutStartPatternKeepsTheFields) {
+  StartReading(true, false, "1B5D1B6A");
+  form->Track2Memo->setPlainText("kept");
+  Reply("35 35 3F 1C");
+  ASSERT_TRUE(Eventually([&] { return Succeeded(); }, "the success texts"));
+  EXPECT_EQ(Track2(), "kept");
+  EXPECT_TRUE(Received("1B5D1B6A"));
+}
+
+TEST_F(CardReadingTest, NoTickedTrackSendsNothingButStillTimesOut) {
+  OpenPort();
+  form->BitBtn1Click();
+  EXPECT_EQ(form->ReadTracks, 0);
+  EXPECT_TRUE(form->OpenTimer.isActive());
+  for (int tick = 0; tick < 21; ++tick) form->OpenTimerTimer();
+  EXPECT_TRUE(Received("1B30"));
+}
+
+TEST_F(CardReadingTest, UntickingBothWhileArmedRearmsNothing) {
+  StartReading(true, false, "1B5D1B6A");
+  TickTracks(false, false);
+  Reply("1B 73 35 3F 1C");
+  ASSERT_TRUE(Eventually([&] { return Succeeded(); }, "the success texts"));
+  EXPECT_EQ(form->ReadTracks, 1);
+  EXPECT_EQ(form->ReadCommand, "");
+  form->ToolButton4Click();
+  EXPECT_TRUE(Received("1B6A")) << "no read command went out before the status query";
+}
+
+TEST_F(CardReadingTest, ChunksAfterTheLimitAreIgnored) {
+  StartReading(true, false, "1B5D1B6A");
+  form->ElapsedSeconds = 20;
+  form->HandleReadReply("1B73353F1C", 1);
+  EXPECT_EQ(form->ReplyHex, "");
+  EXPECT_EQ(Track2(), "");
+  form->ToolButton4Click();
+  EXPECT_TRUE(Received("1B6A")) << "the read was not re-armed";
+}
+
+}  // namespace

@@ -1,0 +1,385 @@
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+#include <filesystem>
+#include <fstream>
+
+#include "StationHarness.h"
+#include "station/HexText.h"
+
+namespace {
+
+const QString kPrompt = QStringLiteral("写卡提示：请在写卡灯亮后刷卡");
+const QString kSucceeded = QStringLiteral("写卡提示信息：写卡成功，请新写下一张卡");
+const QString kFailed = QStringLiteral("写卡提示信息：写卡错误，请重新刷卡");
+const char* const kWritten = "1B 72 70 1C";   // decoded text "rp"
+const char* const kNotWritten = "1B 72 71 1C";
+
+std::string Frame2(const std::string& text) { return "1B74" + station::TextToHex(text) + "1D1B5C"; }
+std::string Frame3(const std::string& text) { return "1B7441" + station::TextToHex(text) + "1D1B5C"; }
+std::string Frame23(const std::string& t2, const std::string& t3) {
+  return "1B74" + station::TextToHex(t2) + "41" + station::TextToHex(t3) + "1D1B5C";
+}
+
+class CardWritingTest : public StationTest {
+ protected:
+  void SetUp() override {
+    StationTest::SetUp();
+    OpenPort();
+  }
+
+  void TearDown() override {
+    form.reset();
+    std::error_code ignored;
+    for (const auto& file : files_) std::filesystem::remove(file, ignored);
+    StationTest::TearDown();
+  }
+
+  // Starts a run and checks the first command on the wire.
+  void PressWrite(const std::string& firstCommand) {
+    device.ClearReceived();
+    form->BitBtn3Click();
+    ASSERT_TRUE(Received(firstCommand));
+    device.ClearReceived();
+  }
+
+  // The device answers the armed card; waits for the station to re-arm with
+  // `next` (empty: the run has ended and nothing more is sent).
+  void Swipe(const char* reply, const std::string& next, int beepsAfter) {
+    Reply(reply);
+    ASSERT_TRUE(Eventually([&] { return prompts->beeps == beepsAfter || form->st1->text() == kFailed; },
+                           "the reply to be judged"));
+    if (!next.empty()) {
+      ASSERT_TRUE(Received(next));
+      device.ClearReceived();
+    }
+  }
+
+  std::string RecordFile(const std::string& name, const std::string& content) {
+    const auto path = std::filesystem::temp_directory_path() / ("link-" + std::to_string(::getpid()) + "-" + name);
+    std::ofstream(path, std::ios::binary) << content;
+    files_.push_back(path);
+    return path.string();
+  }
+
+  // Chooses a record file for the track through its browse button.
+  void ChooseFile(int track, const std::string& path) {
+    (track == 2 ? form->tk2filename : form->tk3filename)->setChecked(true);
+    prompts->nextFileName = QString::fromStdString(path);
+    if (track == 2) {
+      form->tk2SbClick();
+    } else {
+      form->tk3SbClick();
+    }
+  }
+
+  std::vector<std::filesystem::path> files_;
+};
+
+TEST_F(CardWritingTest, ClosedPortOnlyAsksForThePort) {
+  form->ToolButton6Click();
+  TickTracks(true, false);  // ticks survive the closed port's disabled boxes
+  form->Track2Memo->setPlainText("5");
+  form->CardIndex = 7;
+  form->BitBtn3Click();
+  EXPECT_EQ(Panel(2), QStringLiteral("请先选择端口打开......"));
+  EXPECT_EQ(form->CardIndex, 7);
+  EXPECT_EQ(form->WriteModePanel->text(), QStringLiteral("常规写"));
+  EXPECT_FALSE(form->OpenTimer.isActive());
+}
+
+TEST_F(CardWritingTest, NoTickedTrackResetsStateAndSendsNothing) {
+  form->TK2CheckBox->setChecked(true);
+  form->TK2AutoIncCheckBox->setChecked(true);
+  form->TK2CheckBox->setChecked(false);  // unticks the continuous box too
+  form->ReadTracks = 2;
+  form->BitBtn3Click();
+  EXPECT_EQ(form->ReadTracks, 0);
+  EXPECT_EQ(form->CardIndex, 1);
+  EXPECT_EQ(form->WriteModePanel->text(), QStringLiteral("常规写"));
+  EXPECT_EQ(form->st1->text(), QStringLiteral("★提示信息★:"));
+  EXPECT_FALSE(form->OpenTimer.isActive());
+  form->ToolButton4Click();
+  EXPECT_TRUE(Received("1B6A")) << "nothing went out before the status query";
+}
+
+TEST_F(CardWritingTest, CommandBytesForEachTrackChoice) {
+  struct Row {
+    bool track2, track3;
+    const char* text2;
+    const char* text3;
+    const char* command;
+  };
+  const Row rows[] = {
+      {true, false, "5", "", "1B74351D1B5C"},
+      {false, true, "", "123", "1B74413132331D1B5C"},
+      {true, true, "12", "34", "1B7431324133341D1B5C"},
+  };
+  for (const Row& row : rows) {
+    TickTracks(row.track2, row.track3);
+    form->Track2Memo->setPlainText(row.text2);
+    form->Track3Memo->setPlainText(row.text3);
+    PressWrite(row.command);
+    EXPECT_EQ(form->st1->text(), kPrompt);
+    EXPECT_TRUE(form->OpenTimer.isActive());
+    EXPECT_EQ(form->WriteTracks, row.track2 && row.track3 ? 3 : row.track2 ? 1 : 2);
+  }
+}
+
+TEST_F(CardWritingTest, RefusedStartShowsWhyAndMovesTheFocus) {
+  TickTracks(true, true);
+  form->Track2Memo->setPlainText("");
+  form->Track3Memo->setPlainText("");
+  form->BitBtn3Click();
+  ASSERT_EQ(prompts->messages.size(), 1u);
+  EXPECT_EQ(prompts->messages[0], QStringLiteral("请输入写卡内容"));
+  EXPECT_EQ(form->focusWidget(), form->Track3Memo);
+  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_EQ(form->st1->text(), QStringLiteral("★提示信息★:"));
+
+  form->TK2AutoIncCheckBox->setChecked(true);
+  form->TK2StepEdit->clear();
+  form->BitBtn3Click();
+  ASSERT_EQ(prompts->messages.size(), 2u);
+  EXPECT_EQ(prompts->messages[1], QStringLiteral("请输入连续写卡内容和增量数值"));
+  EXPECT_EQ(form->focusWidget(), form->TK2StepEdit);
+  EXPECT_EQ(form->WriteModePanel->text(), QStringLiteral("连续写"));
+}
+
+TEST_F(CardWritingTest, ContinuousRunWritesCountCardsThenFinishes) {
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("0099");
+  form->TK2AutoIncCheckBox->setChecked(true);
+  form->TK2StepEdit->setText("1");
+  form->WriteCountEdit->setText("3");
+  PressWrite(Frame2("0099"));
+  EXPECT_EQ(form->WriteModePanel->text(), QStringLiteral("连续写"));
+  EXPECT_EQ(form->WriteModePanel->palette().color(QPalette::Window), QColor(255, 0, 0));
+
+  Swipe(kWritten, Frame2("0100"), 1);
+  EXPECT_EQ(form->st1->text(), kSucceeded);
+  EXPECT_TRUE(form->OpenTimer.isActive());
+  Swipe(kWritten, Frame2("0101"), 2);
+  Swipe(kWritten, "", 3);
+
+  EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:0099", "磁道1卡号:0100", "磁道1卡号:0101"}));
+  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:3次写成功,写卡完毕！"));
+  EXPECT_EQ(Panel(2), QStringLiteral("写卡成功,显示的数据为下一张卡的数据"));
+  EXPECT_EQ(Track2(), "0102");
+  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+  form->ToolButton4Click();
+  EXPECT_TRUE(Received("1B6A")) << "no fourth card was armed";
+}
+
+TEST_F(CardWritingTest, CountZeroWritesOneCardAndNormalWritingIgnoresTheCount) {
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("7");
+  form->TK2AutoIncCheckBox->setChecked(true);
+  form->WriteCountEdit->setText("0");
+  PressWrite(Frame2("7"));
+  Swipe(kWritten, "", 1);
+  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:0次写成功,写卡完毕！"));
+  EXPECT_EQ(Track2(), "8");
+
+  form->TK2AutoIncCheckBox->setChecked(false);
+  form->WriteCountEdit->setText("5");
+  PressWrite(Frame2("8"));
+  EXPECT_EQ(form->WriteModePanel->text(), QStringLiteral("常规写"));
+  Swipe(kWritten, "", 2);
+  EXPECT_EQ(form->st1->text(), kSucceeded);
+  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_EQ(Track2(), "8");
+  form->ToolButton4Click();
+  EXPECT_TRUE(Received("1B6A"));
+  EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:7", "磁道1卡号:8"}));
+}
+
+TEST_F(CardWritingTest, FailedSwipeResetsAndArmsTheSameData) {
+  TickTracks(true, true);
+  form->Track2Memo->setPlainText("0001");
+  form->Track3Memo->setPlainText("9");
+  form->TK2AutoIncCheckBox->setChecked(true);
+  form->WriteCountEdit->setText("2");
+  PressWrite(Frame23("0001", "9"));
+  form->OpenTimerTimer();
+  device.ClearReceived();
+
+  Reply(kNotWritten);
+  ASSERT_TRUE(Eventually([&] { return form->st1->text() == kFailed; }, "the failure"));
+  EXPECT_TRUE(Received("1B30" + Frame23("0001", "9")));
+  EXPECT_EQ(form->ElapsedSeconds, 0);
+  EXPECT_TRUE(form->OpenTimer.isActive());
+  EXPECT_TRUE(LogLines().isEmpty());
+  device.ClearReceived();
+
+  Swipe(kWritten, Frame23("0002", "9"), 1);
+  EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:0001", "磁道2卡号:9"}));
+}
+
+TEST_F(CardWritingTest, SuccessSplitOverTwoChunksCountsAsFailure) {
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("5");
+  PressWrite(Frame2("5"));
+  Reply("1B 72");
+  ASSERT_TRUE(Eventually([&] { return form->st1->text() == kFailed; }, "the first chunk to fail"));
+  ASSERT_TRUE(Received("1B30" + Frame2("5")));
+  device.ClearReceived();
+  Reply("70 1C");
+  ASSERT_TRUE(Received("1B30" + Frame2("5"))) << "the lone 'p' fails as well";
+  EXPECT_EQ(prompts->beeps, 0);
+}
+
+TEST_F(CardWritingTest, SecondPressDuringARunStartsOver) {
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("10");
+  form->TK2AutoIncCheckBox->setChecked(true);
+  form->WriteCountEdit->setText("5");
+  PressWrite(Frame2("10"));
+  Swipe(kWritten, Frame2("11"), 1);
+  EXPECT_EQ(form->CardIndex, 2);
+  PressWrite(Frame2("11"));
+  EXPECT_EQ(form->CardIndex, 1);
+}
+
+TEST_F(CardWritingTest, RepliesAfterTheLimitAreIgnored) {
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("5");
+  PressWrite(Frame2("5"));
+  form->ElapsedSeconds = 20;
+  form->HandleWriteReply(station::TextToHex("rp"));
+  EXPECT_EQ(prompts->beeps, 0);
+  EXPECT_EQ(form->ReplyHex, "");
+}
+
+TEST_F(CardWritingTest, IncrementFailureEndsTheRunWithoutRewritingTheNumber) {
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("12=");
+  form->TK2AutoIncCheckBox->setChecked(true);
+  form->WriteCountEdit->setText("3");
+  PressWrite(Frame2("12="));
+  form->OpenTimerTimer();
+  Swipe(kWritten, "", 1);
+  ASSERT_EQ(prompts->messages.size(), 2u);
+  EXPECT_EQ(prompts->messages[0], QStringLiteral("字符末尾没有检测到数字，请重新输入"));
+  EXPECT_EQ(prompts->messages[1], QStringLiteral("请输入写卡内容"));
+  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+
+  // Neither a later reply nor the status query re-arms the written number.
+  device.ClearReceived();
+  form->DispatchReply(Hex(kNotWritten));
+  form->ToolButton4Click();
+  EXPECT_TRUE(Received("1B6A"));
+  EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:12="}));
+}
+
+TEST_F(CardWritingTest, FileRunWritesEveryRecordThenEndsTheTrack) {
+  TickTracks(true, false);
+  ChooseFile(2, RecordFile("t2.txt", "001\r\n002\r\n003\r\n"));
+  ASSERT_EQ(Track2(), "001");
+  PressWrite(Frame2("001"));
+  EXPECT_EQ(form->WriteModePanel->text(), QStringLiteral("文件写"));
+  EXPECT_EQ(form->WriteModePanel->palette().color(QPalette::Window), QColor(0, 255, 0));
+
+  Swipe(kNotWritten, "1B30" + Frame2("001"), 0);
+  EXPECT_EQ(form->st1->text(), kFailed) << "the file judge shows the failure itself";
+  Swipe(kWritten, Frame2("002"), 1);
+  Swipe(kWritten, Frame2("003"), 2);
+  Swipe(kWritten, "", 3);
+
+  EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:001", "磁道1卡号:002", "磁道1卡号:003"}));
+  EXPECT_EQ(prompts->beeps, 3) << "one beep per card";
+  EXPECT_EQ(form->CardIndex, 4);
+  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:3次写成功,写卡完毕！"));
+  EXPECT_EQ(Panel(2), QStringLiteral("磁道1读文件写卡成功完成"));
+  EXPECT_FALSE(form->tk2filename->isChecked());
+  EXPECT_FALSE(form->TK2CheckBox->isChecked());
+  EXPECT_EQ(Track2(), "");
+  EXPECT_FALSE(form->OpenTimer.isActive());
+}
+
+TEST_F(CardWritingTest, BothTracksFromFilesGoOnWithTheLongerFile) {
+  TickTracks(true, true);
+  ChooseFile(2, RecordFile("a2.txt", "21\n"));
+  ChooseFile(3, RecordFile("a3.txt", "31\n32\n"));
+  PressWrite(Frame23("21", "31"));
+  Swipe(kWritten, Frame3("32"), 1);
+  EXPECT_EQ(Panel(2), QStringLiteral("磁道1读文件写卡成功完成"));
+  EXPECT_FALSE(form->TK2CheckBox->isChecked());
+  Swipe(kWritten, "", 2);
+  EXPECT_EQ(Panel(2), QStringLiteral("磁道2读文件写卡成功完成"));
+  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:2次写成功,写卡完毕！"));
+  EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:21", "磁道2卡号:31", "磁道2卡号:32"}));
+}
+
+TEST_F(CardWritingTest, TrackThreeFileEndingFirstIsNotWrittenAgain) {
+  TickTracks(true, true);
+  ChooseFile(2, RecordFile("b2.txt", "21\n22\n"));
+  ChooseFile(3, RecordFile("b3.txt", "31\n"));
+  PressWrite(Frame23("21", "31"));
+  Swipe(kWritten, Frame2("22"), 1);
+  EXPECT_EQ(Panel(2), QStringLiteral("磁道2读文件写卡成功完成"));
+  Swipe(kWritten, "", 2);
+  EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:21", "磁道2卡号:31", "磁道1卡号:22"}));
+}
+
+TEST_F(CardWritingTest, ContinuousTrackBesideAFileTrackRunsToTheEndOfTheFile) {
+  TickTracks(true, true);
+  form->Track2Memo->setPlainText("A09");
+  form->TK2AutoIncCheckBox->setChecked(true);
+  form->TK2StepEdit->setText("2");
+  form->WriteCountEdit->setText("1");
+  ChooseFile(3, RecordFile("c3.txt", "7\n8\n9"));
+  PressWrite(Frame23("A09", "7"));
+  Swipe(kWritten, Frame23("A11", "8"), 1);
+  Swipe(kWritten, Frame23("A13", "9"), 2);
+  Swipe(kWritten, "", 3);
+  EXPECT_EQ(form->CardIndex, 4);
+  EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:A09", "磁道2卡号:7", "磁道1卡号:A11", "磁道2卡号:8",
+                                     "磁道1卡号:A13", "磁道2卡号:9"}));
+  EXPECT_EQ(Track2(), "A15");
+}
+
+TEST_F(CardWritingTest, BlankRecordEndsTheRun) {
+  TickTracks(true, false);
+  ChooseFile(2, RecordFile("d2.txt", "1\n  \n3\n"));
+  PressWrite(Frame2("1"));
+  Swipe(kWritten, "", 1);
+  ASSERT_EQ(prompts->messages.size(), 1u);
+  EXPECT_EQ(prompts->messages[0], QStringLiteral("文件中无内容,请重新按浏览按钮选择文件名"));
+  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+  device.ClearReceived();
+  form->DispatchReply(Hex(kNotWritten));
+  form->ToolButton4Click();
+  EXPECT_TRUE(Received("1B6A")) << "the first record is not armed again";
+}
+
+TEST_F(CardWritingTest, FullListIsSavedBeforeItIsEmptied) {
+  const auto folder = std::filesystem::temp_directory_path() / ("link-drive-c-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  form->SetCardListFolder(folder);
+  QStringList full;
+  for (int i = 0; i < 2000; ++i) full << QStringLiteral("磁道1卡号:%1").arg(i);
+  form->Memo1->setPlainText(full.join(QLatin1Char('\n')));
+
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("5");
+  PressWrite(Frame2("5"));
+  Swipe(kWritten, "", 1);
+  EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:5"}));
+
+  std::size_t savedLines = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) ++savedLines;
+  }
+  EXPECT_EQ(savedLines, 2000u);
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace

@@ -1,0 +1,112 @@
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+
+#include <chrono>
+#include <string>
+
+#include "StationHarness.h"
+#include "serial/SerialCommon.h"
+
+namespace {
+
+using DeviceLinkTest = StationTest;
+
+TEST_F(DeviceLinkTest, HexTextsReachTheDeviceAsFilteredBytes) {
+  OpenPort();
+  struct Row {
+    const char* command;
+    const char* bytes;
+  };
+  const Row rows[] = {
+      {"1b30", "1B30"}, {"1B30", "1B30"}, {"1B 30", "1B30"}, {"1B3", "1B"}, {"1G30", "13"}, {"", ""},
+  };
+  for (const Row& row : rows) {
+    device.ClearReceived();
+    ASSERT_TRUE(form->SendCommand(row.command)) << row.command;
+    // A marker behind every command shows that nothing more went out before it.
+    ASSERT_TRUE(form->SendCommand("7E7E"));
+    EXPECT_TRUE(Received(std::string(row.bytes) + "7E7E")) << "command '" << row.command << "'";
+  }
+  EXPECT_TRUE(prompts->messages.empty());
+}
+
+TEST_F(DeviceLinkTest, EveryCommandHoldsTheCallerForThePause) {
+  OpenPort();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(form->SendCommand(""));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+}
+
+TEST_F(DeviceLinkTest, CommandLongerThanTheSendBufferIsRefusedWhole) {
+  OpenPort();
+  const std::string longest(301 * 2, '3');
+  ASSERT_TRUE(form->SendCommand(longest));
+  ASSERT_TRUE(Received(longest));
+
+  device.ClearReceived();
+  EXPECT_FALSE(form->SendCommand(longest + "31"));
+  ASSERT_EQ(prompts->messages.size(), 1u);
+  EXPECT_EQ(prompts->messages[0], QStringLiteral("数据超长，未发送。"));
+  ASSERT_TRUE(form->SendCommand("7E"));
+  EXPECT_TRUE(Received("7E"));
+}
+
+TEST_F(DeviceLinkTest, SendWithPortClosedSendsNothingButTriesToOpen) {
+  OpenPort();
+  form->ToolButton6Click();
+  ASSERT_FALSE(form->ComPort1.Open());
+
+  EXPECT_FALSE(form->SendCommand("1B30"));
+  ASSERT_EQ(prompts->messages.size(), 1u);
+  EXPECT_EQ(prompts->messages[0], QStringLiteral("串口未打开。"));
+  EXPECT_TRUE(form->ComPort1.Open()) << "the send asks the port to open";
+  ASSERT_TRUE(form->SendCommand("7E"));
+  EXPECT_TRUE(Received("7E"));
+}
+
+TEST_F(DeviceLinkTest, TriggerTakesAnnouncedBytesAndPassesEmptyChunksOn) {
+  OpenPort();
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("5");
+  form->BitBtn3Click();
+  ASSERT_TRUE(Received("1B74351D1B5C"));
+  device.ClearReceived();
+
+  // Other notifications are not replies.
+  form->ComPort1Trigger(&form->ComPort1, PortClosingMsg, 0, 0);
+  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示：请在写卡灯亮后刷卡"));
+
+  // An empty chunk is judged like any other: no "rp", so the card failed.
+  form->ComPort1Trigger(&form->ComPort1, TriggerAvailMsg, 0, 0);
+  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息：写卡错误，请重新刷卡"));
+  EXPECT_TRUE(Received("1B30 1B74351D1B5C"));
+}
+
+TEST_F(DeviceLinkTest, ChunksOfOneReplyAreJoinedInOrder) {
+  OpenPort();
+  TickTracks(false, true);
+  form->BitBtn1Click();
+  ASSERT_TRUE(Received("1B545D1B6A"));
+  Reply("1B 73 41");
+  ASSERT_TRUE(Eventually([&] { return form->ReplyHex == "1B7341"; }, "first chunk"));
+  Reply("39 39 3F 1C");
+  ASSERT_TRUE(Eventually([&] { return Track3() == "99"; }, "track 3 shown"));
+  EXPECT_EQ(form->ReplyHex, "");
+}
+
+TEST_F(DeviceLinkTest, ReadRepliesReachOnlyTheReadHandler) {
+  OpenPort();
+  TickTracks(true, true);
+  form->tk2filename->setChecked(true);  // a ticked file box routes nothing by itself
+  form->BitBtn1Click();
+  ASSERT_TRUE(Received("1B425D1B6A"));
+  device.ClearReceived();
+  Reply("1B 73 31 32 41 33 34 3F 1C");
+  ASSERT_TRUE(Eventually([&] { return Track3() == "34"; }, "read reply shown"));
+  EXPECT_TRUE(Received("1B425D1B6A")) << "only the read is re-armed, no reset of a failed write";
+  EXPECT_EQ(form->st1->text(), QStringLiteral("★提示信息★:"));
+  EXPECT_EQ(form->WriteTracks, 0);
+}
+
+}  // namespace

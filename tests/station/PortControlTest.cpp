@@ -1,0 +1,170 @@
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+
+#include "StationHarness.h"
+
+namespace {
+
+using PortControlTest = StationTest;
+
+bool TrackBoxesEnabled(const TForm1& form) { return form.TK2CheckBox->isEnabled() && form.TK3CheckBox->isEnabled(); }
+
+TEST_F(PortControlTest, OpensThePortNamedInTheSettings) {
+  struct Row {
+    const char* name;
+    std::string comname;  // empty: no [Settings] section
+    int mappedPort;
+    const char* panel;
+  };
+  const Row rows[] = {
+      {"COM3", "COM3", 3, "COM3－－－OK"},
+      {"no setting means com1", "", 1, "com1－－－OK"},
+      {"only the fourth character counts", "COM10", 1, "COM10－－－OK"},
+  };
+  for (const Row& row : rows) {
+    form = std::make_unique<TForm1>();
+    auto recorder = std::make_unique<RecordingPrompts>();
+    prompts = recorder.get();
+    form->SetPrompts(std::move(recorder));
+    WriteSettings(row.comname, row.mappedPort, device.SlavePath());
+    device.ClearReceived();
+
+    form->ToolButton5Click();
+    EXPECT_TRUE(form->ComPort1.Open()) << row.name;
+    EXPECT_EQ(form->ComPort1.ComNumber(), row.mappedPort) << row.name;
+    EXPECT_EQ(Panel(0), QString::fromUtf8(row.panel)) << row.name;
+    EXPECT_TRUE(TrackBoxesEnabled(*form)) << row.name;
+    EXPECT_FALSE(form->TK1CheckBox->isEnabled()) << row.name;
+    EXPECT_TRUE(prompts->messages.empty()) << row.name;
+    form->ToolButton4Click();
+    EXPECT_TRUE(Received("1B6A")) << row.name << ": the mapped device is the one opened";
+  }
+}
+
+TEST_F(PortControlTest, FailedOpenSaysSoAndLeavesTheBoxes) {
+  for (const std::string comname : {"COM", "COM5"}) {  // no port digit; a port with no device
+    form = std::make_unique<TForm1>();
+    auto recorder = std::make_unique<RecordingPrompts>();
+    prompts = recorder.get();
+    form->SetPrompts(std::move(recorder));
+    WriteSettings(comname, 5, "/nonexistent/tty-for-test");
+
+    form->ToolButton5Click();
+    EXPECT_FALSE(form->ComPort1.Open()) << comname;
+    ASSERT_EQ(prompts->messages.size(), 1u) << comname;
+    EXPECT_EQ(prompts->messages[0], QStringLiteral("串口不存在或被占用。"));
+    EXPECT_EQ(Panel(0), QString::fromStdString(comname) + QStringLiteral(":Close"));
+    EXPECT_FALSE(form->TK2CheckBox->isEnabled()) << comname;
+  }
+}
+
+TEST_F(PortControlTest, ReopenFailureAfterOpenLeavesThePortClosed) {
+  OpenPort();
+  WriteSettings("COM", 3, device.SlavePath());
+  form->ToolButton5Click();
+  EXPECT_FALSE(form->ComPort1.Open());
+  EXPECT_EQ(Panel(0), QStringLiteral("COM:Close"));
+  EXPECT_TRUE(TrackBoxesEnabled(*form)) << "the boxes keep their state";
+}
+
+TEST_F(PortControlTest, ClosingDisablesBoxesKeepsTicksAndFreezesTheCount) {
+  WriteSettings("COM2", 2, device.SlavePath());
+  form->ToolButton5Click();
+  ASSERT_TRUE(form->ComPort1.Open());
+  TickTracks(true, false);
+  form->BitBtn1Click();
+  ASSERT_TRUE(form->OpenTimer.isActive());
+  form->OpenTimerTimer();
+  ASSERT_EQ(form->ElapsedSeconds, 1);
+
+  form->ToolButton6Click();
+  EXPECT_FALSE(form->ComPort1.Open());
+  EXPECT_EQ(Panel(0), QStringLiteral("COM2:Close"));
+  EXPECT_FALSE(form->TK1CheckBox->isEnabled() || form->TK2CheckBox->isEnabled() || form->TK3CheckBox->isEnabled());
+  EXPECT_TRUE(form->TK2CheckBox->isChecked());
+  EXPECT_TRUE(form->OpenTimer.isActive());
+  form->OpenTimerTimer();
+  EXPECT_EQ(form->ElapsedSeconds, 1);
+  EXPECT_EQ(form->l_timer->text(), QStringLiteral("1"));
+
+  device.ClearReceived();
+  form->ToolButton3Click();
+  form->ToolButton4Click();
+  EXPECT_TRUE(prompts->messages.empty()) << "reset and status do nothing on a closed port";
+  EXPECT_TRUE(form->ComPort1.Open() == false);
+}
+
+TEST_F(PortControlTest, ExitClosesThePort) {
+  OpenPort();
+  form->ToolButton7Click();
+  EXPECT_FALSE(form->ComPort1.Open());
+}
+
+TEST_F(PortControlTest, ResetStopsARunningCountOnly) {
+  OpenPort();
+  form->ToolButton3Click();
+  EXPECT_TRUE(Received("1B30"));
+  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+
+  TickTracks(true, false);
+  form->BitBtn1Click();
+  form->OpenTimerTimer();
+  form->OpenTimerTimer();
+  ASSERT_EQ(form->l_timer->text(), QStringLiteral("2"));
+  device.ClearReceived();
+  form->ToolButton3Click();
+  EXPECT_TRUE(Received("1B30"));
+  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_EQ(form->ElapsedSeconds, 0);
+  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+  EXPECT_EQ(form->ReadTracks, 1) << "the read stays armed";
+}
+
+TEST_F(PortControlTest, ArmedWriteIsPolledEveryTickAndResetAtThe21st) {
+  OpenPort();
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("5");
+  form->BitBtn3Click();
+  ASSERT_TRUE(Received("1B74351D1B5C"));
+  device.ClearReceived();
+  std::string polls;
+  for (int tick = 1; tick <= 20; ++tick) {
+    form->OpenTimerTimer();
+    EXPECT_EQ(form->l_timer->text(), QString::number(tick));
+    polls += "1B6A";
+  }
+  ASSERT_TRUE(Received(polls));
+  form->OpenTimerTimer();
+  EXPECT_TRUE(Received(polls + "1B30"));
+  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_EQ(form->ElapsedSeconds, 0);
+}
+
+TEST_F(PortControlTest, ArmedReadIsNotPolledAndResetAtThe21st) {
+  OpenPort();
+  TickTracks(false, true);
+  form->BitBtn1Click();
+  ASSERT_TRUE(Received("1B545D1B6A"));
+  for (int tick = 1; tick <= 20; ++tick) form->OpenTimerTimer();
+  EXPECT_EQ(form->l_timer->text(), QStringLiteral("20"));
+  form->OpenTimerTimer();
+  EXPECT_TRUE(Received("1B545D1B6A 1B30"));
+  EXPECT_FALSE(form->OpenTimer.isActive());
+}
+
+TEST_F(PortControlTest, RealTimerPollsOncePerSecond) {
+  form->OpenTimer.setInterval(1000);
+  OpenPort();
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("5");
+  form->BitBtn3Click();
+  ASSERT_TRUE(Received("1B74351D1B5C"));
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Eventually([&] { return form->ElapsedSeconds == 2; }, "two ticks"));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  EXPECT_TRUE(Received("1B74351D1B5C 1B6A 1B6A"));
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+#include "StationHarness.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+
+#include <filesystem>
+#include <fstream>
+
+#include "settings/SettingsFile.h"
+#include "station/TrackText.h"
+
+void WriteSettings(const std::string& comname, int portNumber, const std::string& portPath) {
+  std::ofstream out(settings::SettingsPath(), std::ios::trunc);
+  if (!comname.empty()) out << "[Settings]\ncomname=" << comname << "\n";
+  if (!portPath.empty()) out << "[Ports]\nCOM" << portNumber << "=" << portPath << "\n";
+}
+
+void RemoveSettings() {
+  std::error_code ignored;
+  std::filesystem::remove(settings::SettingsPath(), ignored);
+}
+
+void StationTest::SetUp() {
+  form = std::make_unique<TForm1>();
+  auto recorder = std::make_unique<RecordingPrompts>();
+  prompts = recorder.get();
+  form->SetPrompts(std::move(recorder));
+  form->OpenTimer.setInterval(24 * 3600 * 1000);
+  WriteSettings("COM3", 3, device.SlavePath());
+}
+
+void StationTest::TearDown() {
+  form.reset();
+  RemoveSettings();
+}
+
+void StationTest::OpenPort() {
+  form->ToolButton5Click();
+  ASSERT_TRUE(form->ComPort1.Open());
+  ASSERT_EQ(Panel(0), QStringLiteral("COM3－－－OK"));
+}
+
+void StationTest::TickTracks(bool track2, bool track3) {
+  form->TK2CheckBox->setChecked(track2);
+  form->TK3CheckBox->setChecked(track3);
+}
+
+::testing::AssertionResult StationTest::Received(const std::string& hex) {
+  const std::string expected = Hex(hex);
+  if (WaitUntil([&] { return device.ReceivedHex().size() >= expected.size(); }) &&
+      device.ReceivedHex() == expected) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "device received " << device.ReceivedHex() << ", expected " << expected;
+}
+
+::testing::AssertionResult StationTest::Eventually(const std::function<bool()>& pred, const char* what) {
+  if (WaitUntil(pred)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "timed out waiting for " << what;
+}
+
+void StationTest::Reply(const std::string& hex) { device.SendHex(hex); }
+
+QString StationTest::Panel(int index) const { return form->MainStatusBarPanels[static_cast<std::size_t>(index)]->text(); }
+
+std::string StationTest::Track2() const { return station::TrackBytes(*form->Track2Memo); }
+std::string StationTest::Track3() const { return station::TrackBytes(*form->Track3Memo); }
+
+QStringList StationTest::LogLines() const {
+  const QString text = form->Memo1->toPlainText();
+  return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PtyDevice.h"
+#include "station/MainWindow.h"
+
+// Records every box instead of showing it.
+class RecordingPrompts : public Prompts {
+ public:
+  void Message(const QString& text) override { messages.push_back(text); }
+  void Info(const QString& text) override { infos.push_back(text); }
+  void Error(const QString& text) override { errors.push_back(text); }
+  QString OpenFileName(QWidget*) override { return nextFileName; }
+  void Beep() override { ++beeps; }
+
+  std::vector<QString> messages;
+  std::vector<QString> infos;
+  std::vector<QString> errors;
+  QString nextFileName;
+  int beeps = 0;
+};
+
+// Writes the settings file beside the test executable. comname empty: no
+// [Settings] section. portPath non-empty: [Ports] maps portNumber to it.
+void WriteSettings(const std::string& comname, int portNumber, const std::string& portPath);
+void RemoveSettings();
+
+// A fresh main window with recorded prompts, and a scripted device on a pty
+// that the settings file names as COM3. The operation timer's own ticks are
+// pushed far out so that tests drive OpenTimerTimer themselves.
+class StationTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Writes the settings for COM3 and presses 端口打开; asserts the port opened.
+  void OpenPort();
+  // Ticks the track boxes (the port must be open for them to be enabled).
+  void TickTracks(bool track2, bool track3);
+
+  // Waits until the device has received exactly the given hex (blanks allowed).
+  ::testing::AssertionResult Received(const std::string& hex);
+  // Waits until pred holds, spinning the event loop.
+  ::testing::AssertionResult Eventually(const std::function<bool()>& pred, const char* what);
+  // Sends the reply and waits until the station has taken all of it (the
+  // reply accumulator or the handler's effects are up to the caller).
+  void Reply(const std::string& hex);
+
+  QString Panel(int index) const;
+  std::string Track2() const;
+  std::string Track3() const;
+  QStringList LogLines() const;
+
+  PtyDevice device;
+  std::unique_ptr<TForm1> form;
+  RecordingPrompts* prompts = nullptr;
+};
