@@ -39,16 +39,21 @@ class TPty {
   TPty(const TPty&) = delete;
   TPty& operator=(const TPty&) = delete;
 
+  // Writes all bytes; while the pty is full, the main thread keeps handling
+  // events, as the port's deliveries wait for it.
   bool Write(const std::string& bytes) const {
+    QElapsedTimer timer;
+    timer.start();
     size_t done = 0;
     while (done < bytes.size()) {
       const ssize_t n = ::write(Master, bytes.data() + done, bytes.size() - done);
       if (n > 0) {
         done += static_cast<size_t>(n);
-      } else {
-        pollfd p{Master, POLLOUT, 0};
-        if (::poll(&p, 1, 5000) <= 0) return false;
+        continue;
       }
+      if (timer.elapsed() > 10000) return false;
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+      ::usleep(200);
     }
     return true;
   }
