@@ -85,7 +85,7 @@ void TSerBaseDispatcher::SetDeviceName(const std::string& name) {
 }
 
 std::string TSerBaseDispatcher::DeviceName() const {
-  TLock lock(const_cast<std::recursive_mutex&>(MainLock_));
+  TLock lock(MainLock_);
   return DeviceName_;
 }
 
@@ -402,7 +402,7 @@ int TSerBaseDispatcher::SetFlowChars(uint8_t xon, uint8_t xoff) {
 }
 
 TSerLineSettings TSerBaseDispatcher::LineSettings() const {
-  TLock lock(const_cast<std::recursive_mutex&>(MainLock_));
+  TLock lock(MainLock_);
   return Line_;
 }
 
@@ -932,6 +932,11 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
   bool result = true;
   bool stopped = false;
   TScopeExit finish{[this] {
+    if (InAvailDelivery_) {
+      // Only when a handler threw: its bytes stay unread rather than counted forever.
+      TLock in(InLock_);
+      InAvailDelivery_ = false;
+    }
     TLock main(MainLock_);
     Delivering_ = false;
     if (HandlerRemovalPending_) {

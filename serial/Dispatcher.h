@@ -302,7 +302,7 @@ class TSerBaseDispatcher {
   int32_t Handle_ = -1;
   std::atomic<int> DeviceHandle_{-1};
 
-  std::recursive_mutex MainLock_;
+  mutable std::recursive_mutex MainLock_;
   std::recursive_mutex InLock_;
   std::recursive_mutex OutLock_;
 

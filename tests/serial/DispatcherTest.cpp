@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "serial/Dispatcher.h"
@@ -461,6 +462,22 @@ TEST_F(DispatcherTest, CloseDuringADeliveryIsDeferredAndStopsTheDelivery) {
   EXPECT_TRUE(dev.HasRings());  // released by the delivery thread as it ends
   dev.ReleaseBuffers();
   EXPECT_FALSE(dev.HasRings());
+}
+
+TEST_F(DispatcherTest, AHandlerThatThrowsLeavesTheDispatcherUsable) {
+  link.OnMessage = [&](const TSyncLink::TMsg&) {
+    uint8_t c;
+    dev.GetChar(c);
+    throw std::runtime_error("handler failed");
+  };
+  dev.Feed("abc");
+  EXPECT_THROW(dev.Pass(), std::runtime_error);
+  EXPECT_FALSE(dev.Delivering());
+  EXPECT_EQ(dev.InBuffUsed(), 3);
+  TakeOnAvail(10);
+  dev.Feed("d");
+  dev.Pass();
+  EXPECT_EQ(taken, "abcd");
 }
 
 TEST_F(DispatcherTest, CloseFlushesBothQueuesAndReleasesTheRings) {

@@ -3,10 +3,12 @@
 // delivery passes itself. The clock and sleeps are the test's too.
 #pragma once
 
-#include <deque>
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "serial/Dispatcher.h"
@@ -17,13 +19,17 @@ class TTestDevice : public TSerBaseDispatcher {
   ~TTestDevice() override { DestroySequence(); }
 
   // --- the driver's side, any thread ------------------------------------------
-  void Feed(const std::string& bytes) {
+  void Feed(std::string_view bytes) {
     std::lock_guard<std::mutex> lock(DriverLock);
-    Pending.insert(Pending.end(), bytes.begin(), bytes.end());
+    if (PendingPos == Pending.size()) {
+      Pending.clear();  // keeps its capacity: feeding does not allocate once warmed up
+      PendingPos = 0;
+    }
+    Pending.append(bytes);
   }
   size_t PendingCount() {
     std::lock_guard<std::mutex> lock(DriverLock);
-    return Pending.size();
+    return Pending.size() - PendingPos;
   }
   void RaiseLineErrors(uint8_t bits) {
     std::lock_guard<std::mutex> lock(DriverLock);
@@ -42,6 +48,12 @@ class TTestDevice : public TSerBaseDispatcher {
       Out_.Full = false;
     }
     if (Out_.Head == Out_.Tail) Out_.Head = Out_.Tail = 0;
+  }
+  // Empties the output ring as if every byte had been written.
+  void DiscardOutput() {
+    std::lock_guard<std::recursive_mutex> lock(OutLock_);
+    Out_.Head = Out_.Tail = 0;
+    Out_.Full = false;
   }
   // One pass of the delivery thread after a device event with this mask.
   void Pass(uint32_t mask = EvRxChar) {
@@ -86,6 +98,7 @@ class TTestDevice : public TSerBaseDispatcher {
     } else {
       std::lock_guard<std::mutex> lock(DriverLock);
       Pending.clear();
+      PendingPos = 0;
     }
     return 0;
   }
@@ -96,7 +109,7 @@ class TTestDevice : public TSerBaseDispatcher {
       status.OutQue = Out_.Used();
     }
     std::lock_guard<std::mutex> lock(DriverLock);
-    status.InQue = static_cast<uint32_t>(Pending.size());
+    status.InQue = static_cast<uint32_t>(Pending.size() - PendingPos);
     const int bits = ErrorBits;
     ErrorBits = 0;
     return bits;
@@ -109,11 +122,9 @@ class TTestDevice : public TSerBaseDispatcher {
   int ReadCom(uint8_t* buffer, uint32_t size) override {
     std::lock_guard<std::mutex> lock(DriverLock);
     if (ReadResult) return ReadResult;
-    uint32_t n = 0;
-    while (n < size && !Pending.empty()) {
-      buffer[n++] = Pending.front();
-      Pending.pop_front();
-    }
+    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(size, Pending.size() - PendingPos));
+    std::memcpy(buffer, Pending.data() + PendingPos, n);
+    PendingPos += n;
     ++Reads;
     return static_cast<int>(n);
   }
@@ -163,7 +174,8 @@ class TTestDevice : public TSerBaseDispatcher {
 
   // --- what the test sets and reads -------------------------------------------
   std::mutex DriverLock;
-  std::deque<uint8_t> Pending;
+  std::string Pending;  // bytes waiting in the "driver" from PendingPos on
+  size_t PendingPos = 0;
   uint8_t ErrorBits = 0;
   uint8_t ModemLines = 0;
   std::vector<uint8_t> Written;
