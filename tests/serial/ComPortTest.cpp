@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 
+#include <cstdio>
 #include <map>
 #include <memory>
 
@@ -346,6 +347,9 @@ TEST_F(ComPortTest, OpenFailuresLeaveThePortClosedAndRecoverable) {
 }
 
 TEST_F(ComPortTest, ComNumberChangedWhileOpenMovesThePort) {
+  // Closing dumps the trace; keep it out of the working folder.
+  const std::string trace = ::testing::TempDir() + "port_test_" + std::to_string(::getpid()) + ".trc";
+  Port.SetTraceName(trace);
   Port.SetOpen(true);
   Port.SetTracing(tlOn);
   Port.SetComNumber(2);
@@ -361,6 +365,8 @@ TEST_F(ComPortTest, ComNumberChangedWhileOpenMovesThePort) {
   ASSERT_GE(fd, 0);
   EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
   ::close(fd);
+  Port.SetOpen(false);
+  std::remove(trace.c_str());
 }
 
 TEST_F(ComPortTest, FlushWhileAWriteIsPendingEmptiesTheRing) {
