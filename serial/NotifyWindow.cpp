@@ -1,17 +1,15 @@
 #include "serial/NotifyWindow.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QPointer>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 
-namespace {
-const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-}
 
 struct TSerNotifyWindow::TRecord {
   uint16_t Msg = 0;
@@ -30,12 +28,27 @@ struct TSerNotifyWindow::TState {
 };
 
 TSerNotifyWindow::TSerNotifyWindow(THandler handler, QObject* parent)
-    : QObject(parent), Handler_(std::move(handler)), State_(std::make_shared<TState>()) {}
+    : QObject(parent), Handler_(std::move(handler)), State_(std::make_shared<TState>()) {
+  WakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (WakeFd_ >= 0) {
+    Notifier_ = std::make_unique<QSocketNotifier>(static_cast<qintptr>(WakeFd_), QSocketNotifier::Read);
+    connect(Notifier_.get(), &QSocketNotifier::activated, this, [this] { HandleQueued(); });
+  }
+}
 
 TSerNotifyWindow::~TSerNotifyWindow() {
   // Closed is set under the mutex that Enqueue holds while posting to this
   // object, so no thread posts to it once destruction has begun.
   SetAccepting(false);
+  Notifier_.reset();
+  if (WakeFd_ >= 0) ::close(WakeFd_);
+}
+
+void TSerNotifyWindow::Wake() {
+  if (State_->WakePosted || WakeFd_ < 0) return;
+  State_->WakePosted = true;
+  const uint64_t one = 1;
+  [[maybe_unused]] ssize_t n = ::write(WakeFd_, &one, sizeof one);
 }
 
 void TSerNotifyWindow::SetAccepting(bool accepting) {
@@ -54,10 +67,7 @@ void TSerNotifyWindow::Enqueue(const std::shared_ptr<TRecord>& record) {
     return;
   }
   State_->Queue.push_back(record);
-  if (!State_->WakePosted) {
-    State_->WakePosted = true;
-    QCoreApplication::postEvent(this, new QEvent(kWakeEvent));
-  }
+  Wake();
 }
 
 bool TSerNotifyWindow::Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int timeoutMs) {
@@ -130,10 +140,11 @@ bool TSerNotifyWindow::ProcessOneSent() {
   return true;
 }
 
-bool TSerNotifyWindow::event(QEvent* e) {
-  if (e->type() != kWakeEvent) return QObject::event(e);
+void TSerNotifyWindow::HandleQueued() {
   {
     std::lock_guard lock(State_->Mutex);
+    uint64_t count;
+    [[maybe_unused]] ssize_t n = ::read(WakeFd_, &count, sizeof count);
     State_->WakePosted = false;
   }
   // Only the messages queued now: one queued by a handler waits for the next wake,
@@ -155,12 +166,8 @@ bool TSerNotifyWindow::event(QEvent* e) {
       record->Stage = TRecord::TStage::Running;
     }
     Run(record);
-    if (!self) return true;
+    if (!self) return;
   }
   std::lock_guard lock(state->Mutex);
-  if (!state->Closed && !state->Queue.empty() && !state->WakePosted) {
-    state->WakePosted = true;
-    QCoreApplication::postEvent(this, new QEvent(kWakeEvent));
-  }
-  return true;
+  if (!state->Closed && !state->Queue.empty()) Wake();
 }

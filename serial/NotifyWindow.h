@@ -1,9 +1,11 @@
 #pragma once
 // The component's notification receiver on the main thread. Port threads hand
-// it messages through a mutex-protected queue; Qt's event loop is used only to
-// wake the main thread, which then handles the queued messages in order.
+// it messages through a mutex-protected queue and wake the main thread through
+// an eventfd that Qt's event loop watches; no Qt object crosses threads, so
+// every hand-off is one that race detectors can see.
 
 #include <QObject>
+#include <QSocketNotifier>
 
 #include <cstdint>
 #include <functional>
@@ -35,10 +37,9 @@ class TSerNotifyWindow : public QObject {
   // Any thread: messages queued and not yet started.
   int Pending() const;
 
- protected:
-  bool event(QEvent* e) override;
-
  private:
+  void Wake();  // queue mutex held
+  void HandleQueued();
   struct TRecord;
   struct TState;
   void Run(const std::shared_ptr<TRecord>& record);
@@ -46,4 +47,6 @@ class TSerNotifyWindow : public QObject {
 
   THandler Handler_;
   std::shared_ptr<TState> State_;
+  int WakeFd_ = -1;
+  std::unique_ptr<QSocketNotifier> Notifier_;
 };

@@ -3,11 +3,9 @@
 #include <vector>
 
 void TSerEvent::Set() {
-  {
-    std::lock_guard<std::mutex> lock(Group_.Mutex_);
-    Signalled_ = true;
-  }
-  Group_.Changed_.notify_all();
+  std::lock_guard<std::mutex> lock(Group_.Mutex_);
+  Signalled_ = true;
+  for (std::condition_variable* waiter : Waiters_) waiter->notify_one();
 }
 
 void TSerEvent::Reset() {
@@ -39,10 +37,15 @@ int TSerEventGroup::WaitAny(std::initializer_list<TSerEvent*> events,
     }
     return false;
   };
-  if (timeout < std::chrono::milliseconds::zero()) {
-    Changed_.wait(lock, ready);
-  } else if (!Changed_.wait_for(lock, timeout, ready)) {
-    return -1;
+  if (!ready()) {
+    if (timeout == std::chrono::milliseconds::zero()) return -1;
+    std::condition_variable changed;
+    for (TSerEvent* e : events) e->Waiters_.push_back(&changed);
+    bool signalled = true;
+    if (timeout < std::chrono::milliseconds::zero()) changed.wait(lock, ready);
+    else signalled = changed.wait_for(lock, timeout, ready);
+    for (TSerEvent* e : events) std::erase(e->Waiters_, &changed);
+    if (!signalled) return -1;
   }
   TSerEvent* e = *(events.begin() + taken);
   if (!e->ManualReset_) e->Signalled_ = false;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <mutex>
+#include <vector>
 
 class TSerEventGroup;
 
@@ -33,6 +34,9 @@ class TSerEvent {
   TSerEventGroup& Group_;
   const bool ManualReset_;
   bool Signalled_ = false;  // guarded by Group_.Mutex_
+  // The waits currently blocked on this event (guarded by Group_.Mutex_): Set
+  // wakes only them, so an idle thread waiting on other events sleeps on.
+  std::vector<std::condition_variable*> Waiters_;
 };
 
 class TSerEventGroup {
@@ -47,7 +51,6 @@ class TSerEventGroup {
  private:
   friend class TSerEvent;
   mutable std::mutex Mutex_;
-  std::condition_variable Changed_;
 };
 
 // The six events of one open port.

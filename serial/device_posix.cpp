@@ -10,6 +10,8 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -104,6 +106,11 @@ class TSerPosixDispatcher::TDevice {
     tio.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) return FailOpen(fd, CodeFromErrno(errno));
     Fd_ = fd;
+    struct stat st{};
+    // Unix98 pseudo-terminal slaves have majors 136 to 143.
+    IsPty_ = ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
+    PtyParity_ = pNone;
+    PtyByteSize_ = 8;
     int lines = 0;
     ModemLines_ = ::ioctl(fd, TIOCMGET, &lines) == 0;
     serial_icounter_struct count{};
@@ -138,13 +145,15 @@ class TSerPosixDispatcher::TDevice {
     if (::tcgetattr(Fd_, &tio) != 0) return CodeFromErrno(errno);
     const uint32_t baud = CodeToBaud(::cfgetospeed(&tio));
     if (baud != 0) line.BaudRate = baud;
-    switch (tio.c_cflag & CSIZE) {
+    switch (IsPty_ ? CS8 : (tio.c_cflag & CSIZE)) {
       case CS5: line.ByteSize = 5; break;
       case CS6: line.ByteSize = 6; break;
       case CS7: line.ByteSize = 7; break;
       default: line.ByteSize = 8; break;
     }
-    if (!(tio.c_cflag & PARENB)) line.Parity = pNone;
+    if (IsPty_) line.ByteSize = PtyByteSize_;
+    if (IsPty_) line.Parity = PtyParity_;
+    else if (!(tio.c_cflag & PARENB)) line.Parity = pNone;
     else if (tio.c_cflag & CMSPAR) line.Parity = (tio.c_cflag & PARODD) ? pMark : pSpace;
     else line.Parity = (tio.c_cflag & PARODD) ? pOdd : pEven;
     if (!(tio.c_cflag & CSTOPB)) line.StopBits = 0;
@@ -168,13 +177,16 @@ class TSerPosixDispatcher::TDevice {
     ::cfsetispeed(&tio, code);
     ::cfsetospeed(&tio, code);
     tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-    switch (line.ByteSize) {
+    // A pseudo-terminal has no wire: its driver forces 8 data bits and no parity
+    // (the C library then reports the dropped setting as an invalid argument).
+    // Keep the choice for reading back and apply the rest.
+    switch (IsPty_ ? 8 : line.ByteSize) {
       case 5: tio.c_cflag |= CS5; break;
       case 6: tio.c_cflag |= CS6; break;
       case 7: tio.c_cflag |= CS7; break;
       default: tio.c_cflag |= CS8; break;
     }
-    switch (line.Parity) {
+    switch (IsPty_ ? static_cast<uint8_t>(pNone) : line.Parity) {
       case pOdd: tio.c_cflag |= PARENB | PARODD; break;
       case pEven: tio.c_cflag |= PARENB; break;
       case pMark: tio.c_cflag |= PARENB | CMSPAR | PARODD; break;
@@ -191,6 +203,10 @@ class TSerPosixDispatcher::TDevice {
     tio.c_cc[VSTART] = line.XonChar;
     tio.c_cc[VSTOP] = line.XoffChar;
     if (::tcsetattr(Fd_, TCSANOW, &tio) != 0) return CodeFromErrno(errno);
+    if (IsPty_) {
+      PtyParity_ = line.Parity;
+      PtyByteSize_ = line.ByteSize;
+    }
     return 0;
   }
 
@@ -343,6 +359,9 @@ class TSerPosixDispatcher::TDevice {
   int WriterFd_ = -1;
   bool ModemLines_ = false;
   bool Counters_ = false;
+  bool IsPty_ = false;
+  uint8_t PtyParity_ = pNone;  // main thread
+  uint8_t PtyByteSize_ = 8;    // main thread
   bool HungUp_ = false;       // event thread
   uint8_t LastStates_ = 0;    // event thread
   std::mutex CountMutex_;

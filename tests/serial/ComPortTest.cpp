@@ -1,0 +1,417 @@
+// The serial port component over real pseudo-terminals.
+
+#include <gtest/gtest.h>
+
+#include <QThread>
+
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <termios.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+
+#include "PtyFixture.h"
+#include "serial/ComPort.h"
+
+namespace {
+
+class ComPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(Pty1.Path.empty());
+    Port.SetPortResolver([this](uint16_t n) -> std::string {
+      if (n == 1) return Pty1.Path;
+      if (n == 2) return Pty2.Path;
+      return "/nonexistent/ttyS" + std::to_string(n);
+    });
+    LoadComPort1Settings(Port);
+    // Every received chunk goes to Received, one GetChar at a time as the card
+    // station takes it.
+    Port.SetOnTrigger([this](TSerCustomComPort* cp, uint16_t msg, uint16_t, uint16_t data) {
+      Messages.push_back(msg);
+      if (msg != TriggerAvailMsg) return;
+      for (int i = 0; i < data; ++i) Received.push_back(cp->GetChar());
+    });
+  }
+  void TearDown() override { Port.SetOpen(false); WaitUntil([&] { return !Port.Open(); }); }
+
+  TPty Pty1, Pty2;
+  TSerComPort Port;
+  std::string Received;
+  std::vector<uint16_t> Messages;
+};
+
+std::string Pattern(size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + seed) & 0xFF);
+  return s;
+}
+
+TEST(ComPortDefaults, NewComponentAndStoredSettings) {
+  TSerComPort fresh;
+  EXPECT_EQ(fresh.Version(), "v1.00");
+  EXPECT_EQ(fresh.ComNumber(), 0);
+  EXPECT_EQ(fresh.Baud(), 19200);
+  EXPECT_TRUE(fresh.PromptForPort());
+  EXPECT_EQ(fresh.InSize(), 4096);
+  EXPECT_EQ(fresh.OutSize(), 4096);
+  EXPECT_TRUE(fresh.AutoOpen());
+  EXPECT_TRUE(fresh.DTR());
+  EXPECT_TRUE(fresh.RTS());
+  EXPECT_EQ(fresh.XOnChar(), 17);
+  EXPECT_EQ(fresh.XOffChar(), 19);
+  EXPECT_EQ(fresh.TraceName(), "SERIAL.TRC");
+  EXPECT_EQ(fresh.TriggerLength(), 1);
+  EXPECT_EQ(fresh.DevicePath(3), "/dev/ttyS2");
+
+  TSerComPort stored;
+  LoadComPort1Settings(stored);  // COM1 is not opened by loading: Open is not stored
+  EXPECT_FALSE(stored.Open());
+  EXPECT_EQ(stored.ComNumber(), 1);
+  EXPECT_EQ(stored.Baud(), 9600);
+  EXPECT_EQ(stored.OutSize(), 8192);
+  EXPECT_FALSE(stored.AutoOpen());
+  EXPECT_FALSE(stored.DTR());
+  EXPECT_FALSE(stored.RTS());
+  EXPECT_EQ(stored.XOnChar(), 0xFF);
+  EXPECT_EQ(stored.XOffChar(), 0xFF);
+}
+
+TEST(ComPortSetters, FlowThresholdsAndRs485) {
+  struct Row {
+    const char* name;
+    std::function<void(TSerComPort&)> act;
+    uint16_t full, resume;
+  };
+  const Row rows[] = {
+      {"hardware flow from zero", [](TSerComPort& p) { p.SetHWFlowOptions(1 << hwfUseRTS); }, 3686, 410},
+      {"software flow from zero", [](TSerComPort& p) { p.SetSWFlowOptions(swfBoth); }, 3072, 1024},
+      {"kept when consistent",
+       [](TSerComPort& p) {
+         p.SetBufferFull(2000);
+         p.SetBufferResume(100);
+         p.SetHWFlowOptions(1 << hwfRequireCTS);
+       },
+       2000, 100},
+      {"resume above full is cut", [](TSerComPort& p) { p.SetBufferFull(1000); p.SetBufferResume(1500); }, 1000, 100},
+      {"full above the queue is cut", [](TSerComPort& p) { p.SetBufferFull(5000); }, 4500, 0},
+  };
+  for (const Row& row : rows) {
+    TSerComPort p;
+    row.act(p);
+    EXPECT_EQ(p.BufferFull(), row.full) << row.name;
+    EXPECT_EQ(p.BufferResume(), row.resume) << row.name;
+  }
+
+  TSerComPort p;
+  p.SetHWFlowOptions((1 << hwfUseRTS) | (1 << hwfRequireCTS) | (1 << hwfUseDTR));
+  p.SetRS485Mode(true);
+  EXPECT_EQ(p.HWFlowOptions(), 1 << hwfUseDTR);
+  EXPECT_FALSE(p.RTS());
+  // Tracing states beyond on are not kept by a closed port.
+  p.SetTracing(tlDump);
+  EXPECT_EQ(p.Tracing(), tlOff);
+  p.SetTracing(tlOn);
+  EXPECT_EQ(p.Tracing(), tlOn);
+}
+
+TEST(ComPortClosed, NoPortRaisesAndReportsNothingOpen) {
+  TSerComPort p;
+  LoadComPort1Settings(p);
+  EXPECT_EQ(p.OutBuffUsed(), 0);
+  EXPECT_THROW(p.GetChar(), ECommNotOpen);
+  EXPECT_THROW(p.PutBlock("x", 1), ECommNotOpen);
+
+  TSerComPort unset;
+  unset.SetPromptForPort(false);
+  try {
+    unset.SetOpen(true);
+    FAIL() << "opened without a port number";
+  } catch (const ENoPortSelected& e) {
+    EXPECT_EQ(e.ResultCode, -2011);
+  }
+  EXPECT_FALSE(unset.Open());
+
+  // Cancelling the port prompt, or OK on an empty list, is the same refusal.
+  TSerComPort prompted;
+  prompted.SetPortPrompt([](const std::function<bool(uint16_t)>&) -> uint16_t { return 0; });
+  EXPECT_THROW(prompted.SetOpen(true), ENoPortSelected);
+  EXPECT_EQ(prompted.ComNumber(), 0);
+}
+
+TEST_F(ComPortTest, OpenCloseTwiceAndThreadsEnd) {
+  // Once first, so that helper threads the runtime starts lazily are not counted.
+  Port.SetOpen(true);
+  Port.SetOpen(false);
+  const int threadsBefore = ThreadCount();
+  Port.SetOpen(true);
+  EXPECT_TRUE(Port.Open());
+  EXPECT_EQ(Port.PortState(), stActive);
+  EXPECT_EQ(ThreadCount(), threadsBefore + 3);
+  Port.SetOpen(true);  // already open: nothing
+  EXPECT_EQ(ThreadCount(), threadsBefore + 3);
+  Port.SetOpen(false);
+  EXPECT_FALSE(Port.Open());
+  EXPECT_EQ(Port.PortState(), stClosed);
+  EXPECT_EQ(ThreadCount(), threadsBefore);
+  Port.SetOpen(false);  // already closed: nothing
+  EXPECT_FALSE(Port.Open());
+  // The device really was released: another holder may lock it now.
+  int fd = ::open(Pty1.Path.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  ::close(fd);
+}
+
+TEST_F(ComPortTest, LineSettingsReachTheDevice) {
+  Port.SetOpen(true);
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(Pty1.Slave, &tio), 0);
+  EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B9600));
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u);  // 0xFF for both characters is accepted
+
+  Port.SetBaud(19200);
+  Port.SetParity(pEven);
+  Port.SetStopBits(2);
+  ASSERT_EQ(::tcgetattr(Pty1.Slave, &tio), 0);
+  EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B19200));
+  EXPECT_EQ(tio.c_cflag & CSTOPB, static_cast<tcflag_t>(CSTOPB));
+  // A pseudo-terminal has no parity bit; the choice is kept, not applied.
+  TSerLineSettings line;
+  ASSERT_EQ(Port.Dispatcher()->GetComState(line), 0);
+  EXPECT_EQ(line.Parity, pEven);
+
+  Port.SetSWFlowOptions(swfBoth);  // the flow characters become 17 and 19
+  ASSERT_EQ(::tcgetattr(Pty1.Slave, &tio), 0);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
+  // Equal characters with software flow on would stall the line: refused.
+  Port.SetXOnChar(0x11);
+  EXPECT_ANY_THROW(Port.SetXOffChar(0x11));
+}
+
+TEST_F(ComPortTest, SplitReplyArrivesInOrder) {
+  Port.SetOpen(true);
+  ASSERT_TRUE(Pty1.Write("\x1b" "r"));
+  ASSERT_TRUE(WaitUntil([&] { return Received.size() >= 2; }));
+  ASSERT_TRUE(Pty1.Write("p12"));
+  ASSERT_TRUE(Pty1.Write("34\x1c"));
+  ASSERT_TRUE(WaitUntil([&] { return Received.size() >= 8; }));
+  EXPECT_EQ(Received, "\x1brp1234\x1c");
+}
+
+TEST_F(ComPortTest, BothRingsWrapAroundInOrder) {
+  Port.SetOutSize(100);
+  Port.SetOpen(true);
+  // Input: more than the 8192-byte ring in uneven chunks.
+  const std::string in = Pattern(20000, 7);
+  for (size_t at = 0; at < in.size(); at += 777) ASSERT_TRUE(Pty1.Write(in.substr(at, 777)));
+  ASSERT_TRUE(WaitUntil([&] { return Received.size() >= in.size(); }, 20000));
+  EXPECT_EQ(Received, in);
+
+  // Output: blocks of 30 through a 100-byte ring, so that most of them wrap.
+  const std::string out = Pattern(3000, 3);
+  std::string echoed;
+  for (size_t at = 0; at < out.size(); at += 30) {
+    ASSERT_TRUE(WaitUntil([&] {
+      echoed += Pty1.ReadAvailable();
+      return Port.OutBuffUsed() <= 70;
+    }));
+    Port.PutBlock(out.data() + at, 30);
+  }
+  ASSERT_TRUE(WaitUntil([&] {
+    echoed += Pty1.ReadAvailable();
+    return echoed.size() >= out.size();
+  }));
+  EXPECT_EQ(echoed, out);
+}
+
+TEST_F(ComPortTest, OutputLargerThanTheFreeSpaceIsRefused) {
+  Port.SetOutSize(64);
+  Port.SetOpen(true);
+  const std::string block(65, 'x');
+  EXPECT_THROW(Port.PutBlock(block.data(), 65), EOutputBufferTooSmall);
+}
+
+TEST_F(ComPortTest, CloseInsideTriggerIsDeferred) {
+  Port.SetOpen(true);
+  const int threadsOpen = ThreadCount();
+  bool openInside = false, openAfterRetry = false;
+  int closings = 0;
+  Port.SetOnTrigger([&](TSerCustomComPort* cp, uint16_t msg, uint16_t handle, uint16_t data) {
+    if (msg == PortClosingMsg) {
+      ++closings;
+      EXPECT_EQ(handle, 0);
+      EXPECT_EQ(data, 0);
+      return;
+    }
+    if (msg != TriggerAvailMsg || !cp->Open()) return;
+    cp->SetOpen(false);
+    openInside = cp->Open();
+    cp->SetOpen(true);   // during a deferred close: no effect
+    cp->SetOpen(false);
+    openAfterRetry = cp->Open();
+  });
+  ASSERT_TRUE(Pty1.Write("x"));
+  ASSERT_TRUE(WaitUntil([&] { return Port.PortState() != stActive; }));
+  EXPECT_TRUE(openInside);
+  EXPECT_TRUE(openAfterRetry);
+  ASSERT_TRUE(WaitUntil([&] { return !Port.Open(); }));
+  EXPECT_EQ(Port.PortState(), stClosed);
+  EXPECT_GE(closings, 1);
+  EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == threadsOpen - 3; }));
+  // And the port opens again afterwards.
+  Port.SetOnTrigger(nullptr);
+  Port.SetOpen(true);
+  EXPECT_TRUE(Port.Open());
+}
+
+TEST_F(ComPortTest, HandlerPastTheDeliveryTimeoutDoesNotStopLaterOnes) {
+  Port.SetOpen(true);
+  int calls = 0;
+  Port.SetOnTrigger([&](TSerCustomComPort* cp, uint16_t msg, uint16_t, uint16_t data) {
+    if (msg != TriggerAvailMsg) return;
+    ++calls;
+    for (int i = 0; i < data; ++i) Received.push_back(cp->GetChar());
+    if (calls == 1) QThread::msleep(3500);  // the delivery thread gives up after 3000 ms
+  });
+  ASSERT_TRUE(Pty1.Write("a"));
+  ASSERT_TRUE(WaitUntil([&] { return calls >= 1; }));
+  ASSERT_TRUE(Pty1.Write("b"));
+  ASSERT_TRUE(WaitUntil([&] { return Received.find('b') != std::string::npos; }, 10000));
+  EXPECT_EQ(Received.front(), 'a');
+}
+
+TEST_F(ComPortTest, ExceptionInHandlerIsReportedAndDeliveryGoesOn) {
+  std::vector<std::string> reported;
+  Port.SetExceptionReporter([&](const std::exception& e) { reported.push_back(e.what()); });
+  Port.SetOnTrigger([&](TSerCustomComPort* cp, uint16_t msg, uint16_t, uint16_t data) {
+    if (msg != TriggerAvailMsg) return;
+    for (int i = 0; i < data; ++i) Received.push_back(cp->GetChar());
+    if (Received.size() == 1) cp->GetChar();  // nothing unread: -3007
+  });
+  Port.SetOpen(true);
+  ASSERT_TRUE(Pty1.Write("1"));
+  ASSERT_TRUE(WaitUntil([&] { return !reported.empty(); }));
+  EXPECT_EQ(reported.front(), "Buffer is empty");
+  ASSERT_TRUE(Pty1.Write("2"));
+  ASSERT_TRUE(WaitUntil([&] { return Received == "12"; }));
+}
+
+TEST_F(ComPortTest, OpenFailuresLeaveThePortClosedAndRecoverable) {
+  Port.SetComNumber(7);  // no such device
+  try {
+    Port.SetOpen(true);
+    FAIL();
+  } catch (const EBadId& e) {
+    EXPECT_EQ(e.ResultCode, -2001);
+  }
+  EXPECT_FALSE(Port.Open());
+
+  // Another process holds port 1.
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  int release[2];
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    int fd = ::open(Pty1.Path.c_str(), O_RDWR | O_NOCTTY);
+    ::close(release[1]);
+    char c = (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0) ? 'y' : 'n';
+    [[maybe_unused]] ssize_t w = ::write(ready[1], &c, 1);
+    [[maybe_unused]] ssize_t r = ::read(release[0], &c, 1);
+    ::_exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
+  Port.SetComNumber(1);
+  try {
+    Port.SetOpen(true);
+    FAIL();
+  } catch (const EAlreadyOpen& e) {
+    EXPECT_EQ(e.ResultCode, -2008);
+  }
+  EXPECT_FALSE(Port.Open());
+  ::close(release[1]);
+  ::waitpid(child, nullptr, 0);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  ::close(release[0]);
+
+  Port.SetOpen(true);
+  EXPECT_TRUE(Port.Open());
+}
+
+TEST_F(ComPortTest, ComNumberChangedWhileOpenMovesThePort) {
+  // Closing dumps the trace; keep it out of the working folder.
+  const std::string trace = ::testing::TempDir() + "port_test_" + std::to_string(::getpid()) + ".trc";
+  Port.SetTraceName(trace);
+  Port.SetOpen(true);
+  Port.SetTracing(tlOn);
+  Port.SetComNumber(2);
+  EXPECT_TRUE(Port.Open());
+  EXPECT_EQ(Port.Tracing(), tlOn);
+  ASSERT_TRUE(Pty2.Write("on two"));
+  ASSERT_TRUE(WaitUntil([&] { return Received == "on two"; }));
+  Port.PutBlock("out", 3);
+  std::string got;
+  ASSERT_TRUE(WaitUntil([&] { got += Pty2.ReadAvailable(); return got == "out"; }));
+  // Port 1 is free again.
+  int fd = ::open(Pty1.Path.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  ::close(fd);
+  Port.SetOpen(false);
+  std::remove(trace.c_str());
+}
+
+TEST_F(ComPortTest, FlushWhileAWriteIsPendingEmptiesTheRing) {
+  Port.SetOpen(true);
+  // Nobody reads the device: the driver's queue fills and the write stays pending.
+  const std::string block(4000, 'z');
+  for (int i = 0; i < 40 && Port.OutBuffUsed() < 4000; ++i) {
+    Port.PutBlock(block.data(), static_cast<uint16_t>(block.size()));
+    WaitUntil([&] { return Port.OutBuffUsed() < 4000; }, 50);
+  }
+  ASSERT_GT(Port.OutBuffUsed(), 0);
+  EXPECT_EQ(Port.Dispatcher()->FlushOutBuffer(), 0);
+  EXPECT_EQ(Port.OutBuffUsed(), 0);
+  // The output thread goes on with new output.
+  Pty1.ReadAvailable();
+  Port.PutBlock("END", 3);
+  std::string got;
+  ASSERT_TRUE(WaitUntil([&] {
+    got += Pty1.ReadAvailable();
+    return got.size() >= 3 && got.compare(got.size() - 3, 3, "END") == 0;
+  }));
+}
+
+TEST_F(ComPortTest, AutoOpenOpensOnFirstUse) {
+  Port.SetAutoOpen(true);
+  Port.PutBlock("hi", 2);
+  EXPECT_TRUE(Port.Open());
+  std::string got;
+  ASSERT_TRUE(WaitUntil([&] { got += Pty1.ReadAvailable(); return got == "hi"; }));
+}
+
+TEST_F(ComPortTest, ManyOpenCloseCyclesLeakNothing) {
+  // Warm up once so lazily created objects are not counted as leaks.
+  Port.SetOpen(true);
+  Port.SetOpen(false);
+  const int fds = OpenFdCount();
+  const int threads = ThreadCount();
+  for (int i = 0; i < 10000; ++i) {
+    Port.SetOpen(true);
+    ASSERT_TRUE(Port.Open()) << "cycle " << i;
+    Port.SetOpen(false);
+    ASSERT_FALSE(Port.Open()) << "cycle " << i;
+  }
+  EXPECT_EQ(OpenFdCount(), fds);
+  EXPECT_EQ(ThreadCount(), threads);
+}
+
+}  // namespace

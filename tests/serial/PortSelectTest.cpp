@@ -1,0 +1,124 @@
+// The port selection dialog and the presence test behind it.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include <sys/file.h>
+
+#include <map>
+#include <memory>
+
+#include "PtyFixture.h"
+#include "serial/ComPort.h"
+#include "serial/PortSelectDialog.h"
+#include "serial/PosixDispatcher.h"
+
+namespace {
+
+struct PortMap {
+  std::map<uint16_t, std::unique_ptr<TPty>> ptys;
+  explicit PortMap(std::initializer_list<uint16_t> numbers) {
+    for (uint16_t n : numbers) ptys[n] = std::make_unique<TPty>();
+  }
+  std::function<std::string(uint16_t)> Resolver() const {
+    return [this](uint16_t n) -> std::string {
+      auto it = ptys.find(n);
+      return it != ptys.end() ? it->second->Path : "/nonexistent/ttyS" + std::to_string(n);
+    };
+  }
+};
+
+TEST(PortSelect, ListsPresentPortsUpToFiftyIncludingHeldOnes) {
+  PortMap map{1, 3, 12, 51};
+  // Port 3 is held by another holder of the device lock: it is listed all the same.
+  int held = ::open(map.ptys[3]->Path.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  const auto resolver = map.Resolver();
+  TComSelectForm form([&](uint16_t n) { return IsPortPresent(n, resolver); });
+  ::close(held);
+
+  ASSERT_EQ(form.PortsComboBox->count(), 3);
+  EXPECT_EQ(form.PortsComboBox->itemText(0), "COM1");
+  EXPECT_EQ(form.PortsComboBox->itemText(1), "COM3");
+  EXPECT_EQ(form.PortsComboBox->itemText(2), "COM12");
+  EXPECT_EQ(form.SelectedPort(), 1);
+  form.PortsComboBox->setCurrentIndex(2);
+  EXPECT_EQ(form.SelectedPort(), 12);
+  EXPECT_FALSE(IsPortPresent(0, resolver));
+}
+
+TEST(PortSelect, ControlsCarryTheirNamesAndCaptions) {
+  TComSelectForm form([](uint16_t) { return false; });
+  EXPECT_EQ(form.windowTitle(), "Select Port");
+  EXPECT_EQ(form.Label1->text(), "The configured serial port is not valid.");
+  EXPECT_EQ(form.Label2->text(), "Please choose another port.");
+  struct Row { QWidget* w; const char* name; const char* caption; };
+  const Row rows[] = {{form.OkBtn, "OkBtn", "OK"},
+                      {form.AbortBtn, "AbortBtn", "Cancel"},
+                      {form.PortsComboBox, "PortsComboBox", "Please choose another port."}};
+  for (const Row& r : rows) {
+    EXPECT_EQ(r.w->objectName(), r.name);
+    EXPECT_EQ(r.w->accessibleDescription(), r.name);
+    EXPECT_EQ(r.w->accessibleName(), r.caption) << r.name;
+  }
+  EXPECT_TRUE(form.OkBtn->isDefault());
+  // Nothing to choose: OK then gives no port, which the component treats as Cancel.
+  EXPECT_EQ(form.PortsComboBox->count(), 0);
+  EXPECT_EQ(form.SelectedPort(), 0);
+}
+
+TEST(PortSelect, ItemTextToPortNumber) {
+  struct Row { const char* item; uint16_t port; };
+  const Row rows[] = {{"COM1", 1}, {"COM12", 12}, {"COM", 0}, {"COMx", 0}, {"", 0}};
+  for (const Row& r : rows) EXPECT_EQ(PortNumberOfItem(r.item), r.port) << r.item;
+}
+
+TEST(PortSelect, ComponentOpensTheChosenPort) {
+  PortMap map{12};
+  TSerComPort port;
+  port.SetPortResolver(map.Resolver());
+  std::vector<uint16_t> offered;
+  port.SetPortPrompt([&](const std::function<bool(uint16_t)>& isPresent) -> uint16_t {
+    offered = PresentPorts(isPresent);
+    return offered.empty() ? 0 : offered.back();
+  });
+  port.SetOpen(true);
+  EXPECT_EQ(offered, std::vector<uint16_t>{12});
+  EXPECT_EQ(port.ComNumber(), 12);
+  EXPECT_TRUE(port.Open());
+  port.SetOpen(false);
+}
+
+TEST(DeviceLayer, PseudoTerminalHasNoModemLinesButOpens) {
+  TPty pty;
+  TSerPosixDispatcher d(nullptr);
+  ASSERT_GE(d.OpenComDevice(pty.Path, 64, 64), 0);
+  EXPECT_FALSE(d.HasModemLines());
+  EXPECT_EQ(d.GetModemLines(), 0);
+  EXPECT_EQ(d.EscapeComFunction(EscSetDtr), 0);  // nothing to switch: not a failure
+  EXPECT_EQ(d.EscapeComFunction(EscClrRts), 0);
+
+  TSerLineSettings line;
+  ASSERT_EQ(d.GetComState(line), 0);
+  line.BaudRate = 9600;
+  line.XonChar = line.XoffChar = 0xFF;
+  EXPECT_EQ(d.SetComState(line), 0);  // equal characters while software flow is off
+  line.OutX = true;
+  EXPECT_LT(d.SetComState(line), 0);
+  line.OutX = false;
+  line.BaudRate = 12345;
+  EXPECT_LT(d.SetComState(line), 0);
+
+  // A second opener is refused as "in use".
+  TSerPosixDispatcher second(nullptr);
+  EXPECT_EQ(second.OpenComDevice(pty.Path, 64, 64), -5);
+  EXPECT_EQ(d.CloseComDevice(), 0);
+  EXPECT_GE(second.OpenComDevice(pty.Path, 64, 64), 0);
+  second.CloseComDevice();
+}
+
+}  // namespace
