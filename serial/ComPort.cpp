@@ -650,8 +650,10 @@ void TSerCustomComPort::SetRS485Mode(bool v) {
   RS485Mode_ = v;
   if (PortState_ == stActive) Dispatcher_->SetRS485Mode(v);
   if (v) {
-    // RS-485 drives RTS itself; handshake on RTS or CTS would fight it.
-    HWFlowOptions_ &= static_cast<uint8_t>(~(HwfUseRtsBit | HwfRequireCtsBit));
+    // RS-485 drives RTS itself; handshake on RTS or CTS would fight it. Through
+    // the setter, so that an open port's line drops the handshake and takes up
+    // the RTS toggle instead of only the property changing.
+    SetHWFlowOptions(static_cast<uint8_t>(HWFlowOptions_ & ~(HwfUseRtsBit | HwfRequireCtsBit)));
     SetRTS(false);
   }
 }

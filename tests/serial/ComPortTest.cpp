@@ -173,6 +173,9 @@ TEST_F(ComPortTest, LineSettingsReachTheDevice) {
   EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
   EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
   EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), 0u);  // 0xFF for both characters is accepted
+  // The stored flow characters are applied by the open although nothing changed them.
+  EXPECT_EQ(tio.c_cc[VSTART], 0xFF);
+  EXPECT_EQ(tio.c_cc[VSTOP], 0xFF);
 
   Port.SetBaud(19200);
   Port.SetParity(pEven);
@@ -191,6 +194,41 @@ TEST_F(ComPortTest, LineSettingsReachTheDevice) {
   // Equal characters with software flow on would stall the line: refused.
   Port.SetXOnChar(0x11);
   EXPECT_ANY_THROW(Port.SetXOffChar(0x11));
+}
+
+TEST_F(ComPortTest, FailingSettersKeepOrDropTheirValue) {
+  Port.SetOpen(true);
+  // A line under handshake control refuses DTR: the property keeps its value.
+  Port.SetHWFlowOptions(1 << hwfUseDTR);
+  Port.SetDTR(true);
+  EXPECT_FALSE(Port.DTR());
+
+  // Equal flow characters with software flow on are refused by the device; the
+  // character is stored before the device is asked.
+  Port.SetSWFlowOptions(swfBoth);
+  Port.SetXOnChar(0x11);
+  EXPECT_THROW(Port.SetXOffChar(0x11), EInOutError);
+  EXPECT_EQ(Port.XOffChar(), 0x11);
+  // The flow options are stored only after the device took them.
+  EXPECT_THROW(Port.SetHWFlowOptions((1 << hwfUseDTR) | (1 << hwfRequireDSR)), EInOutError);
+  EXPECT_EQ(Port.HWFlowOptions(), 1 << hwfUseDTR);
+  // An unsupported rate: stored first, then refused.
+  EXPECT_THROW(Port.SetBaud(12345), EInOutError);
+  EXPECT_EQ(Port.Baud(), 12345);
+}
+
+TEST_F(ComPortTest, Rs485ModeTakesRtsOutOfTheHandshakeOnTheOpenLine) {
+  Port.SetHWFlowOptions((1 << hwfUseRTS) | (1 << hwfUseDTR));
+  Port.SetOpen(true);
+  ASSERT_EQ(Port.Dispatcher()->LineSettings().RtsControl, rtsHandshake);
+  Port.SetRS485Mode(true);
+  EXPECT_EQ(Port.HWFlowOptions(), 1 << hwfUseDTR);
+  EXPECT_EQ(Port.Dispatcher()->LineSettings().RtsControl, rtsToggle);
+  EXPECT_EQ(Port.Dispatcher()->LineSettings().DtrControl, dtrHandshake);
+  // Opened with RS-485 stored, the line comes up with the toggle as well.
+  Port.SetOpen(false);
+  Port.SetOpen(true);
+  EXPECT_EQ(Port.Dispatcher()->LineSettings().RtsControl, rtsToggle);
 }
 
 TEST_F(ComPortTest, SplitReplyArrivesInOrder) {
