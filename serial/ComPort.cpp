@@ -5,6 +5,7 @@
 #include <QtGlobal>
 
 #include <cmath>
+#include <exception>
 
 #include "serial/NotifyWindow.h"
 #include "serial/PosixDispatcher.h"
@@ -143,8 +144,19 @@ void TSerCustomComPort::DoOpenPort() {
 
 void TSerCustomComPort::ClosePort() {
   if (PortState_ != stActive) return;
-  SetTracing(tlDump);
-  SetLogging(tlDump);
+  // A recorder file that cannot be written must not keep the port open: the
+  // close goes on and the first such error is raised once it is complete.
+  std::exception_ptr dumpError;
+  try {
+    SetTracing(tlDump);
+  } catch (...) {
+    dumpError = std::current_exception();
+  }
+  try {
+    SetLogging(tlDump);
+  } catch (...) {
+    if (!dumpError) dumpError = std::current_exception();
+  }
   PortState_ = stClosing;
   NotifyPortClosing();
   Dispatcher_->SaveTriggers(SavedTriggers_);
@@ -159,6 +171,7 @@ void TSerCustomComPort::ClosePort() {
     ReleaseDispatcher();
   }
   NotifyPortClose();
+  if (dumpError) std::rethrow_exception(dumpError);
 }
 
 void TSerCustomComPort::FinishDeferredClose() {
@@ -420,12 +433,29 @@ void TSerCustomComPort::SetComNumber(uint16_t v) {
   Dispatcher_->SaveTriggers(SavedTriggers_);
   const TTraceLogState tracing = Tracing_;
   const TTraceLogState logging = Logging_;
-  SetOpen(false);
+  // A recorder that could not be dumped does not stop the move; its error is
+  // raised at the end.
+  std::exception_ptr closeError;
+  try {
+    SetOpen(false);
+  } catch (...) {
+    closeError = std::current_exception();
+  }
   ComNumber_ = v;
-  SetTracing(tracing);
-  SetLogging(logging);
-  SetOpen(true);
-  if (PortState_ == stActive) Dispatcher_->RestoreTriggers(SavedTriggers_);
+  if (PortState_ == stClosing) {
+    // Changed from inside an event handler: the close completes after the
+    // handler, and without this the port would then stay closed. The recorder
+    // states are kept as a closed port keeps them.
+    Tracing_ = tracing > tlOn ? tlOff : tracing;
+    Logging_ = logging > tlOn ? tlOff : logging;
+    OpenPending_ = true;
+  } else {
+    SetTracing(tracing);
+    SetLogging(logging);
+    SetOpen(true);
+    if (PortState_ == stActive) Dispatcher_->RestoreTriggers(SavedTriggers_);
+  }
+  if (closeError) std::rethrow_exception(closeError);
 }
 
 void TSerCustomComPort::SetBaud(int v) {

@@ -307,6 +307,42 @@ TEST_F(ComPortTest, CloseInsideTriggerIsDeferred) {
   EXPECT_TRUE(Port.Open());
 }
 
+TEST_F(ComPortTest, ComNumberChangedInsideAHandlerReopensOnTheNewPort) {
+  Port.SetOpen(true);
+  Port.SetOnTrigger([&](TSerCustomComPort* cp, uint16_t msg, uint16_t, uint16_t data) {
+    if (msg != TriggerAvailMsg) return;
+    for (int i = 0; i < data; ++i) Received.push_back(cp->GetChar());
+    if (cp->ComNumber() == 1) cp->SetComNumber(2);
+  });
+  ASSERT_TRUE(Pty1.Write("1"));
+  ASSERT_TRUE(WaitUntil([&] { return Port.ComNumber() == 2 && Port.PortState() == stActive; }));
+  EXPECT_TRUE(Port.Open());
+  ASSERT_TRUE(Pty2.Write("2"));
+  ASSERT_TRUE(WaitUntil([&] { return Received == "12"; }));
+  int fd = ::open(Pty1.Path.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  ::close(fd);
+}
+
+TEST_F(ComPortTest, UnwritableTraceFileDoesNotKeepThePortOpen) {
+  Port.SetTraceName("/nonexistent/folder/SERIAL.TRC");
+  Port.SetOpen(true);
+  Port.SetTracing(tlOn);
+  Port.PutBlock("A", 1);
+  try {
+    Port.SetOpen(false);
+    FAIL() << "the failed dump was not reported";
+  } catch (const EInOutError& e) {
+    EXPECT_EQ(e.ErrorCode, 2);
+  }
+  EXPECT_FALSE(Port.Open());
+  EXPECT_EQ(Port.PortState(), stClosed);
+  EXPECT_EQ(Port.Tracing(), tlOff);
+  Port.SetOpen(true);
+  EXPECT_TRUE(Port.Open());
+}
+
 TEST_F(ComPortTest, HandlerPastTheDeliveryTimeoutDoesNotStopLaterOnes) {
   Port.SetOpen(true);
   int calls = 0;
