@@ -708,12 +708,14 @@ void TSerCustomComPort::Assign(const TSerCustomComPort& s) {
   BufferResume_ = s.BufferResume_;
   DTR_ = s.DTR_;
   RTS_ = s.RTS_;
-  Tracing_ = s.Tracing_;
+  // A port that is not open keeps only off and on, as the setters store them:
+  // a copied pause or dump would leave a recorder that never records.
+  Tracing_ = s.Tracing_ > tlOn ? tlOff : s.Tracing_;
   TraceSize_ = s.TraceSize_;
   TraceName_ = s.TraceName_;
   TraceHex_ = s.TraceHex_;
   TraceAllHex_ = s.TraceAllHex_;
-  Logging_ = s.Logging_;
+  Logging_ = s.Logging_ > tlOn ? tlOff : s.Logging_;
   LogSize_ = s.LogSize_;
   LogName_ = s.LogName_;
   LogHex_ = s.LogHex_;

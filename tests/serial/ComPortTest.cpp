@@ -343,6 +343,60 @@ TEST_F(ComPortTest, UnwritableTraceFileDoesNotKeepThePortOpen) {
   EXPECT_TRUE(Port.Open());
 }
 
+TEST_F(ComPortTest, AssignCopiesSettingsAndHandlersButNotTheOpenPort) {
+  Port.SetTraceName(::testing::TempDir() + "assign_" + std::to_string(::getpid()) + ".trc");
+  int opened = 0;
+  Port.SetOnPortOpen([&](TSerCustomComPort*) { ++opened; });
+  Port.SetOpen(true);
+  Port.SetTracing(tlOn);
+  Port.SetTracing(tlPause);
+  ASSERT_EQ(opened, 1);
+
+  TSerComPort copy;
+  copy.Assign(Port);
+  EXPECT_FALSE(copy.Open());
+  EXPECT_EQ(copy.PortState(), stClosed);
+  EXPECT_EQ(copy.ComNumber(), 1);
+  EXPECT_EQ(copy.Baud(), 9600);
+  EXPECT_EQ(copy.OutSize(), 8192);
+  EXPECT_FALSE(copy.AutoOpen());
+  EXPECT_FALSE(copy.DTR());
+  EXPECT_EQ(copy.XOnChar(), 0xFF);
+  EXPECT_EQ(copy.TraceName(), Port.TraceName());
+  // A port that is not open keeps no pause: it would never record again.
+  EXPECT_EQ(copy.Tracing(), tlOff);
+
+  // The copy's port 1 is the second pty; the handlers came along.
+  copy.SetPortResolver([this](uint16_t) { return Pty2.Path; });
+  copy.SetOpen(true);
+  EXPECT_EQ(opened, 2);
+  ASSERT_TRUE(Pty2.Write("c"));
+  ASSERT_TRUE(WaitUntil([&] { return Received == "c"; }));
+  copy.SetOpen(false);
+}
+
+TEST_F(ComPortTest, LoadingWithOpenStoredOpensAfterLoadingAndReportsFailures) {
+  TSerComPort loaded;
+  loaded.SetPortResolver([this](uint16_t n) { return n == 2 ? Pty2.Path : "/nonexistent/ttyS" + std::to_string(n); });
+  std::vector<std::string> reported;
+  loaded.SetExceptionReporter([&](const std::exception& e) { reported.push_back(e.what()); });
+  loaded.BeginLoading();
+  loaded.SetComNumber(2);
+  loaded.SetOpen(true);
+  EXPECT_EQ(loaded.PortState(), stClosed);  // nothing touches a device while loading
+  loaded.Loaded();
+  EXPECT_TRUE(loaded.Open());
+  EXPECT_EQ(loaded.PortState(), stActive);
+  loaded.SetOpen(false);
+
+  loaded.BeginLoading();
+  loaded.SetComNumber(7);
+  loaded.SetOpen(true);
+  loaded.Loaded();  // reported, not raised
+  EXPECT_FALSE(loaded.Open());
+  EXPECT_EQ(reported, std::vector<std::string>{"ie_BadId - Specified comport doesn't exist"});
+}
+
 TEST_F(ComPortTest, HandlerPastTheDeliveryTimeoutDoesNotStopLaterOnes) {
   Port.SetOpen(true);
   int calls = 0;
