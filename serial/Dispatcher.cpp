@@ -276,9 +276,9 @@ int TSerBaseDispatcher::SetLine(int baud, int parity, int stopBits, int dataBits
       int stops = stopBits == 0 ? 1 : (stopBits > 2 ? 2 : stopBits);
       wanted.StopBits = stops == 1 ? 0 : 2;
     }
-    if (wanted.ByteSize == 5 && (stopBits != 3 || wanted.ByteSize != current.ByteSize)) {
-      wanted.StopBits = 1;
-    }
+    // Five data bits always take one and a half stop bits, also when the stop
+    // bits are to be kept: drivers refuse two stop bits with five data bits.
+    if (wanted.ByteSize == 5) wanted.StopBits = 1;
     if (wanted.BaudRate == current.BaudRate && wanted.Parity == current.Parity &&
         wanted.ByteSize == current.ByteSize && wanted.StopBits == current.StopBits) {
       return ecOK;

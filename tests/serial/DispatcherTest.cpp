@@ -236,6 +236,13 @@ TEST_F(DispatcherTest, SetLineArgumentRules) {
     EXPECT_EQ(d.Device.ByteSize, r.wantSize) << r.name;
     EXPECT_EQ(d.Device.Parity, r.wantParity) << r.name;
   }
+  // Five data bits take one and a half stop bits also when the stop bits are kept.
+  TTestDevice five;
+  ASSERT_EQ(five.OpenCom("/dev/test", 9600, 0, 64, 64, 2, 5, pNone), 0);
+  ASSERT_EQ(five.Device.StopBits, 1);
+  five.Device.StopBits = 2;
+  EXPECT_EQ(five.SetLine(0, 5, 3, 9), 0);
+  EXPECT_EQ(five.Device.StopBits, 1);
 }
 
 TEST_F(DispatcherTest, EighteenCharacterWaitUsesTheLastBaudAndItsIndexForm) {
@@ -245,8 +252,11 @@ TEST_F(DispatcherTest, EighteenCharacterWaitUsesTheLastBaudAndItsIndexForm) {
     uint32_t wantMs;
   };
   // 110 baud 8N1: 90909 * 10 * 18 = 16,363,620 -> 1637 ms; 0xFF18 is 19200:
-  // 520 * 10 * 18 = 93600 -> 10 ms; 0xFEFF is 115200 with parity: 86*11*18 -> 2 ms.
-  const Row rows[] = {{110, pNone, 1637}, {0xFF18, pNone, 10}, {0xFEFF, pEven, 2}};
+  // 520 * 10 * 18 = 93600 -> 10 ms; 0xFEFF is 115200 with parity: 86*11*18 -> 2 ms;
+  // 0xFF27 is 256000: 39 * 10 * 18 = 7020, below 10,000 so doubled -> 2 ms (1 ms
+  // undoubled); 0xFF19 has no rate and counts as it is: 153 * 10 * 18 -> 3 ms.
+  const Row rows[] = {{110, pNone, 1637}, {0xFF18, pNone, 10}, {0xFEFF, pEven, 2},
+                      {0xFF27, pNone, 2}, {0xFF19, pNone, 3}};
   for (const Row& r : rows) {
     TTestDevice d;
     ASSERT_EQ(d.OpenCom("/dev/test", static_cast<int>(r.lastBaud), 0, 64, 64, 1, 8, r.parity), 0);
@@ -313,6 +323,28 @@ TEST_F(DispatcherTest, LineErrorsAreReportedByPriorityAndBreakSeparately) {
   EXPECT_TRUE(dev.GetLineBreak());
   EXPECT_FALSE(dev.GetLineBreak());
   EXPECT_EQ(dev.GetLineError(), 0);
+}
+
+TEST_F(DispatcherTest, LineErrorPriorities) {
+  struct Row {
+    uint8_t bits;
+    int want;
+  };
+  const Row rows[] = {{LineRxOverflow | LineOverrun | LineParity | LineFraming | LineBreak, 1},
+                      {LineOverrun | LineParity | LineFraming, 2},
+                      {LineParity | LineFraming | LineBreak, 3},
+                      {LineFraming | LineBreak, 4},
+                      {LineBreak, 9},
+                      {0, 0}};
+  for (const Row& r : rows) {
+    TTestDevice d;
+    ASSERT_EQ(d.OpenDefault(), 0);
+    d.RaiseLineErrors(r.bits);
+    d.Pass(EvErr);
+    EXPECT_EQ(d.GetLineError(), r.want) << int{r.bits};
+    // Reporting clears the four error bits; a break stays until it is read.
+    EXPECT_EQ(d.GetLineError(), r.want != 0 && (r.bits & LineBreak) ? 9 : 0) << int{r.bits};
+  }
 }
 
 TEST_F(DispatcherTest, LineErrorsSurviveAnOutputStatusRefresh) {
