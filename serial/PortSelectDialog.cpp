@@ -55,7 +55,8 @@ TComSelectForm::TComSelectForm(const std::function<bool(uint16_t)>& isPresent, Q
   Bevel1->setFrameShape(QFrame::Box);
   Bevel1->setFrameShadow(QFrame::Sunken);
   Bevel1->setGeometry(8, 8, 201, 42);
-  Bevel1->setObjectName(QStringLiteral("Bevel1"));
+  // A frame without a caption of its own.
+  Name(Bevel1, "Bevel1", QString());
   Label1 = new QLabel(QStringLiteral("The configured serial port is not valid."), this);
   Label1->move(18, 14);
   Name(Label1, "Label1", Label1->text());

@@ -59,13 +59,27 @@ TEST(PortSelect, ControlsCarryTheirNamesAndCaptions) {
   struct Row { QWidget* w; const char* name; const char* caption; };
   const Row rows[] = {{form.OkBtn, "OkBtn", "OK"},
                       {form.AbortBtn, "AbortBtn", "Cancel"},
-                      {form.PortsComboBox, "PortsComboBox", "Please choose another port."}};
+                      {form.PortsComboBox, "PortsComboBox", "Please choose another port."},
+                      {form.Label1, "Label1", "The configured serial port is not valid."},
+                      {form.Label2, "Label2", "Please choose another port."},
+                      {form.Bevel1, "Bevel1", ""}};
   for (const Row& r : rows) {
     EXPECT_EQ(r.w->objectName(), r.name);
     EXPECT_EQ(r.w->accessibleDescription(), r.name);
     EXPECT_EQ(r.w->accessibleName(), r.caption) << r.name;
   }
   EXPECT_TRUE(form.OkBtn->isDefault());
+  EXPECT_FALSE(form.PortsComboBox->isEditable());
+  // Tab order: OK, Cancel, the list (and round again).
+  auto nextTab = [](QWidget* w) {
+    do w = w->nextInFocusChain();
+    while (!(w->focusPolicy() & Qt::TabFocus));
+    return w;
+  };
+  EXPECT_EQ(nextTab(form.OkBtn), form.AbortBtn);
+  EXPECT_EQ(nextTab(form.AbortBtn), form.PortsComboBox);
+  EXPECT_EQ(nextTab(form.PortsComboBox), form.OkBtn);
+  EXPECT_EQ(form.size(), QSize(220, 131));
   // Nothing to choose: OK then gives no port, which the component treats as Cancel.
   EXPECT_EQ(form.PortsComboBox->count(), 0);
   EXPECT_EQ(form.SelectedPort(), 0);
