@@ -648,6 +648,8 @@ void TSerCustomComPort::SetTraceSize(uint32_t v) {
     const TTraceLogState state = Tracing_;
     Check(Dispatcher_->AbortTracing());
     Tracing_ = tlOff;
+    // A pause is taken up again through on: pausing from off would do nothing
+    // and leave the recorder off for good.
     SetTracing(state == tlPause ? tlOn : state);
     if (state == tlPause) SetTracing(tlPause);
   }
