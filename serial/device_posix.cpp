@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -477,4 +478,10 @@ void TSerPosixDispatcher::DeviceThreadsEnded() {
   if (CloseDeferred_.exchange(false)) {
     Device_->Close();
   }
+}
+
+void TSerPosixDispatcher::NameCurrentThread(TSerThreadKind kind) {
+  // At most 15 characters; the same names for every port.
+  static constexpr const char* Names[] = {"serial-event", "serial-deliver", "serial-output"};
+  ::pthread_setname_np(::pthread_self(), Names[kind]);
 }
