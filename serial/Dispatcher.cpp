@@ -462,22 +462,27 @@ int TSerBaseDispatcher::PeekChar(uint8_t& c, uint32_t n) {
 }
 
 int TSerBaseDispatcher::GetChar(uint8_t& c) {
-  TLock lock(InLock_);
-  int rc;
-  if (InAvailDelivery_) {
-    // Inside a delivery the bytes are only counted; the delivery's end consumes them.
-    const uint32_t n = GetCount_.fetch_add(1) + 1;
-    rc = PeekChar(c, n);
-    if (rc < 0) GetCount_.fetch_sub(1);
-  } else {
-    rc = PeekChar(c, 1);
-    if (rc == ecOK) {
+  // Handlers take their bytes one call at a time, so this runs once per byte
+  // received: one lock, and the ring read in place rather than through PeekChar.
+  {
+    TLock lock(InLock_);
+    const uint32_t used = In_.Used();
+    if (InAvailDelivery_.load(std::memory_order_relaxed)) {
+      // Inside a delivery the bytes are only counted; the delivery's end consumes
+      // them. Only this thread changes the count while the delivery waits for it.
+      const uint32_t n = GetCount_.load(std::memory_order_relaxed) + 1;
+      if (used < n) return ecBufferIsEmpty;
+      c = In_.Buffer[(In_.Tail + n - 1) % InRingSize];
+      GetCount_.store(n, std::memory_order_relaxed);
+    } else {
+      if (used == 0) return ecBufferIsEmpty;
+      c = In_.Buffer[In_.Tail];
       In_.Tail = (In_.Tail + 1) % InRingSize;
       In_.Full = false;
     }
   }
-  if (rc == ecOK) AddTraceEntry('R', c);
-  return rc;
+  AddTraceEntry('R', c);
+  return ecOK;
 }
 
 int TSerBaseDispatcher::InBuffUsed() {
@@ -954,6 +959,12 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
     const uint32_t taken = GetCount_;
     if (taken > MaxGetCount_) MaxGetCount_ = taken;
   };
+  // Under the input lock: a handler that outlived its wait may still be counting
+  // in GetChar, and its count must not spill into the next handler's.
+  auto startCount = [this] {
+    TLock in(InLock_);
+    GetCount_ = 0;
+  };
 
   for (size_t i = 0; !stopped; ++i) {
     TSerEventHandler proc;
@@ -967,7 +978,7 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
       user = EventHandlers_[i].User;
       sync = EventHandlers_[i].Synchronize;
     }
-    GetCount_ = 0;
+    startCount();
     if (sync && Link_ != nullptr) {
       Link_->Synchronize([&] { proc(user, msg, wParam, lParam); });
     } else {
@@ -985,7 +996,7 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
       if (Procs_[i].Removed) continue;
       proc = Procs_[i].Proc;
     }
-    GetCount_ = 0;
+    startCount();
     proc(msg, wParam, lParam);
     if (ClosePending_) stopped = true;
     else settle();
@@ -1004,7 +1015,7 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
       if (Windows_[i].Removed) continue;
       window = Windows_[i].Window;
     }
-    GetCount_ = 0;
+    startCount();
     if (Link_ != nullptr) Link_->SendNotification(window, msg, wParam, lParam, SendTimeout);
     if (ClosePending_) stopped = true;
     else settle();
