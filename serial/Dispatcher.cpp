@@ -23,6 +23,8 @@ TDispatcherList& DispatcherList() {
 using TLock = std::lock_guard<std::recursive_mutex>;
 
 constexpr uint32_t TickMs = 55;
+// A pass that reads at least this much is taken as part of a stream.
+constexpr uint64_t kStreamingRead = 1024;
 
 // Clears Delivering even when a handler throws, so that the port can still close.
 template <typename F>
@@ -1051,7 +1053,26 @@ void TSerBaseDispatcher::ProcessCommEvent() {
     RefreshStatus();
     if (!Delivering_) StatusLoop();
   }
+  uint64_t before;
+  {
+    TLock in(InLock_);
+    before = InTotal_;
+  }
   ReadIntoBuffer();
+  // The event is processed once its bytes are in the ring. While data streams in
+  // (a large read), the event thread is let go at once to wait for the next
+  // event during this pass's delivery, so that the bytes arriving meanwhile are
+  // announced as soon as the delivery ends instead of after two more hand-offs.
+  // A short read is let go after its delivery, as waking the event thread would
+  // only compete with the main thread for a core and delay the notification. A
+  // full ring also waits: the event thread stops watching for data while the
+  // ring is full, and must not decide that before the delivery frees space.
+  bool early;
+  {
+    TLock in(InLock_);
+    early = !In_.Full && InTotal_ - before >= kStreamingRead;
+  }
+  if (early && Events_) Events_->ComEventDone.Set();
   if (!Delivering_) {
     StatusLoop();
     while (!ClosePending_ && CheckReceiveTriggers()) {
@@ -1063,7 +1084,7 @@ void TSerBaseDispatcher::ProcessCommEvent() {
     hit = StatusHit_;
   }
   if (hit) ClearStatusHits();
-  if (Events_) Events_->ComEventDone.Set();
+  if (!early && Events_) Events_->ComEventDone.Set();
 }
 
 void TSerBaseDispatcher::ProcessTimers() {
