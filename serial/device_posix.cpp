@@ -106,6 +106,10 @@ class TSerPosixDispatcher::TDevice {
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) return FailOpen(fd, CodeFromErrno(errno));
+    // Every open starts with empty queues: bytes the device sent while the port
+    // was closed answer nothing this program asked, and would be taken for the
+    // reply to its first command.
+    if (::tcflush(fd, TCIOFLUSH) != 0) return FailOpen(fd, CodeFromErrno(errno));
     Fd_ = fd;
     struct stat st{};
     // Unix98 pseudo-terminal slaves have majors 136 to 143.
