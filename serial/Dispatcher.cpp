@@ -21,6 +21,7 @@ TDispatcherList& DispatcherList() {
 }
 
 using TLock = std::lock_guard<std::recursive_mutex>;
+using TInLock = std::lock_guard<TSerReentrantLock>;
 
 constexpr uint32_t TickMs = 55;
 // A pass that reads at least this much is taken as part of a stream.
@@ -144,7 +145,7 @@ int TSerBaseDispatcher::OpenCom(const std::string& path, int baud, uint8_t optio
   if (int rc = SetupCom(inSize, outSize); rc < 0) return fail(rc);
 
   {
-    TLock lock(InLock_);
+    TInLock lock(InLock_);
     In_.Buffer = std::make_unique<uint8_t[]>(InRingSize);
     In_.Size = InRingSize;
     In_.Head = In_.Tail = 0;
@@ -179,7 +180,7 @@ int TSerBaseDispatcher::OpenCom(const std::string& path, int baud, uint8_t optio
 
   ResetTriggers();
   {
-    TLock lock(InLock_);
+    TInLock lock(InLock_);
     In_.Head = In_.Tail = 0;
     InTotal_ = ScanCount_ = NotifyCount_ = 0;
   }
@@ -230,7 +231,7 @@ void TSerBaseDispatcher::ReleaseBuffers() {
     Out_ = TSerRing{};
   }
   {
-    TLock lock(InLock_);
+    TInLock lock(InLock_);
     In_ = TSerRing{};
   }
 }
@@ -422,7 +423,7 @@ void TSerBaseDispatcher::RefreshStatus() {
 }
 
 bool TSerBaseDispatcher::ReadIntoBuffer() {
-  TLock lock(InLock_);
+  TInLock lock(InLock_);
   if (!In_.Buffer) return false;
   if (In_.Full) return true;
   RefreshStatus();
@@ -457,7 +458,7 @@ bool TSerBaseDispatcher::ReadIntoBuffer() {
 }
 
 int TSerBaseDispatcher::PeekChar(uint8_t& c, uint32_t n) {
-  TLock lock(InLock_);
+  TInLock lock(InLock_);
   if (n == 0 || In_.Used() < n) return ecBufferIsEmpty;
   c = In_.Buffer[(In_.Tail + n - 1) % InRingSize];
   return ecOK;
@@ -467,7 +468,7 @@ int TSerBaseDispatcher::GetChar(uint8_t& c) {
   // Handlers take their bytes one call at a time, so this runs once per byte
   // received: one lock, and the ring read in place rather than through PeekChar.
   {
-    TLock lock(InLock_);
+    TInLock lock(InLock_);
     const uint32_t used = In_.Used();
     if (InAvailDelivery_.load(std::memory_order_relaxed)) {
       // Inside a delivery the bytes are only counted; the delivery's end consumes
@@ -488,7 +489,7 @@ int TSerBaseDispatcher::GetChar(uint8_t& c) {
 }
 
 int TSerBaseDispatcher::InBuffUsed() {
-  TLock lock(InLock_);
+  TInLock lock(InLock_);
   const uint32_t used = In_.Used();
   if (!InAvailDelivery_) return static_cast<int>(used);
   const uint32_t taken = GetCount_;
@@ -496,7 +497,7 @@ int TSerBaseDispatcher::InBuffUsed() {
 }
 
 int TSerBaseDispatcher::FlushInBuffer() {
-  TLock lock(InLock_);
+  TInLock lock(InLock_);
   FlushCom(FlushInput);
   if (InAvailDelivery_) {
     MaxGetCount_ = In_.Used();
@@ -770,7 +771,7 @@ bool TSerBaseDispatcher::CheckReceiveTriggers() {
   uint32_t availBefore = 0;
   bool availFirst = false;
   {
-    TLock in(InLock_);
+    TInLock in(InLock_);
     if (!In_.Buffer) return false;
     TLock main(MainLock_);
     if (!DataTriggers_.empty()) {
@@ -829,7 +830,7 @@ bool TSerBaseDispatcher::CheckReceiveTriggers() {
 
   uint32_t count = 0;
   {
-    TLock in(InLock_);
+    TInLock in(InLock_);
     const uint32_t length = TriggerLength_;
     if (length == 0 || NotifyCount_ == ScanCount_) return false;
     count = static_cast<uint32_t>(InBuffUsed());
@@ -941,7 +942,7 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
   TScopeExit finish{[this] {
     if (InAvailDelivery_) {
       // Only when a handler threw: its bytes stay unread rather than counted forever.
-      TLock in(InLock_);
+      TInLock in(InLock_);
       InAvailDelivery_ = false;
     }
     TLock main(MainLock_);
@@ -964,7 +965,7 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
   // Under the input lock: a handler that outlived its wait may still be counting
   // in GetChar, and its count must not spill into the next handler's.
   auto startCount = [this] {
-    TLock in(InLock_);
+    TInLock in(InLock_);
     GetCount_ = 0;
   };
 
@@ -1024,7 +1025,7 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
   }
 
   {
-    TLock in(InLock_);
+    TInLock in(InLock_);
     if (stopped) {
       InAvailDelivery_ = false;
       return false;
@@ -1055,7 +1056,7 @@ void TSerBaseDispatcher::ProcessCommEvent() {
   }
   uint64_t before;
   {
-    TLock in(InLock_);
+    TInLock in(InLock_);
     before = InTotal_;
   }
   ReadIntoBuffer();
@@ -1069,7 +1070,7 @@ void TSerBaseDispatcher::ProcessCommEvent() {
   // ring is full, and must not decide that before the delivery frees space.
   bool early;
   {
-    TLock in(InLock_);
+    TInLock in(InLock_);
     early = !In_.Full && InTotal_ - before >= kStreamingRead;
   }
   if (early && Events_) Events_->ComEventDone.Set();
