@@ -383,7 +383,12 @@ char TSerCustomComPort::GetChar() {
   }
   if (PortState_ == stClosing) return 0;
   uint8_t c = 0;
-  if (Check(d->GetChar(c)) < 0) return 0;
+  // Called once per received byte: the result goes through Check only when it
+  // is an error.
+  if (const int rc = d->GetChar(c); rc < 0) {
+    Check(rc);
+    return 0;
+  }
   return static_cast<char>(c);
 }
 

@@ -21,8 +21,11 @@ TDispatcherList& DispatcherList() {
 }
 
 using TLock = std::lock_guard<std::recursive_mutex>;
+using TInLock = std::lock_guard<TSerReentrantLock>;
 
 constexpr uint32_t TickMs = 55;
+// A pass that reads at least this much is taken as part of a stream.
+constexpr uint64_t kStreamingRead = 1024;
 
 // Clears Delivering even when a handler throws, so that the port can still close.
 template <typename F>
@@ -142,7 +145,7 @@ int TSerBaseDispatcher::OpenCom(const std::string& path, int baud, uint8_t optio
   if (int rc = SetupCom(inSize, outSize); rc < 0) return fail(rc);
 
   {
-    TLock lock(InLock_);
+    TInLock lock(InLock_);
     In_.Buffer = std::make_unique<uint8_t[]>(InRingSize);
     In_.Size = InRingSize;
     In_.Head = In_.Tail = 0;
@@ -177,7 +180,7 @@ int TSerBaseDispatcher::OpenCom(const std::string& path, int baud, uint8_t optio
 
   ResetTriggers();
   {
-    TLock lock(InLock_);
+    TInLock lock(InLock_);
     In_.Head = In_.Tail = 0;
     InTotal_ = ScanCount_ = NotifyCount_ = 0;
   }
@@ -228,7 +231,7 @@ void TSerBaseDispatcher::ReleaseBuffers() {
     Out_ = TSerRing{};
   }
   {
-    TLock lock(InLock_);
+    TInLock lock(InLock_);
     In_ = TSerRing{};
   }
 }
@@ -420,7 +423,7 @@ void TSerBaseDispatcher::RefreshStatus() {
 }
 
 bool TSerBaseDispatcher::ReadIntoBuffer() {
-  TLock lock(InLock_);
+  TInLock lock(InLock_);
   if (!In_.Buffer) return false;
   if (In_.Full) return true;
   RefreshStatus();
@@ -455,33 +458,38 @@ bool TSerBaseDispatcher::ReadIntoBuffer() {
 }
 
 int TSerBaseDispatcher::PeekChar(uint8_t& c, uint32_t n) {
-  TLock lock(InLock_);
+  TInLock lock(InLock_);
   if (n == 0 || In_.Used() < n) return ecBufferIsEmpty;
   c = In_.Buffer[(In_.Tail + n - 1) % InRingSize];
   return ecOK;
 }
 
 int TSerBaseDispatcher::GetChar(uint8_t& c) {
-  TLock lock(InLock_);
-  int rc;
-  if (InAvailDelivery_) {
-    // Inside a delivery the bytes are only counted; the delivery's end consumes them.
-    const uint32_t n = GetCount_.fetch_add(1) + 1;
-    rc = PeekChar(c, n);
-    if (rc < 0) GetCount_.fetch_sub(1);
-  } else {
-    rc = PeekChar(c, 1);
-    if (rc == ecOK) {
+  // Handlers take their bytes one call at a time, so this runs once per byte
+  // received: one lock, and the ring read in place rather than through PeekChar.
+  {
+    TInLock lock(InLock_);
+    const uint32_t used = In_.Used();
+    if (InAvailDelivery_.load(std::memory_order_relaxed)) {
+      // Inside a delivery the bytes are only counted; the delivery's end consumes
+      // them. Only this thread changes the count while the delivery waits for it.
+      const uint32_t n = GetCount_.load(std::memory_order_relaxed) + 1;
+      if (used < n) return ecBufferIsEmpty;
+      c = In_.Buffer[(In_.Tail + n - 1) % InRingSize];
+      GetCount_.store(n, std::memory_order_relaxed);
+    } else {
+      if (used == 0) return ecBufferIsEmpty;
+      c = In_.Buffer[In_.Tail];
       In_.Tail = (In_.Tail + 1) % InRingSize;
       In_.Full = false;
     }
   }
-  if (rc == ecOK) AddTraceEntry('R', c);
-  return rc;
+  AddTraceEntry('R', c);
+  return ecOK;
 }
 
 int TSerBaseDispatcher::InBuffUsed() {
-  TLock lock(InLock_);
+  TInLock lock(InLock_);
   const uint32_t used = In_.Used();
   if (!InAvailDelivery_) return static_cast<int>(used);
   const uint32_t taken = GetCount_;
@@ -489,7 +497,7 @@ int TSerBaseDispatcher::InBuffUsed() {
 }
 
 int TSerBaseDispatcher::FlushInBuffer() {
-  TLock lock(InLock_);
+  TInLock lock(InLock_);
   FlushCom(FlushInput);
   if (InAvailDelivery_) {
     MaxGetCount_ = In_.Used();
@@ -763,7 +771,7 @@ bool TSerBaseDispatcher::CheckReceiveTriggers() {
   uint32_t availBefore = 0;
   bool availFirst = false;
   {
-    TLock in(InLock_);
+    TInLock in(InLock_);
     if (!In_.Buffer) return false;
     TLock main(MainLock_);
     if (!DataTriggers_.empty()) {
@@ -822,7 +830,7 @@ bool TSerBaseDispatcher::CheckReceiveTriggers() {
 
   uint32_t count = 0;
   {
-    TLock in(InLock_);
+    TInLock in(InLock_);
     const uint32_t length = TriggerLength_;
     if (length == 0 || NotifyCount_ == ScanCount_) return false;
     count = static_cast<uint32_t>(InBuffUsed());
@@ -934,7 +942,7 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
   TScopeExit finish{[this] {
     if (InAvailDelivery_) {
       // Only when a handler threw: its bytes stay unread rather than counted forever.
-      TLock in(InLock_);
+      TInLock in(InLock_);
       InAvailDelivery_ = false;
     }
     TLock main(MainLock_);
@@ -954,6 +962,12 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
     const uint32_t taken = GetCount_;
     if (taken > MaxGetCount_) MaxGetCount_ = taken;
   };
+  // Under the input lock: a handler that outlived its wait may still be counting
+  // in GetChar, and its count must not spill into the next handler's.
+  auto startCount = [this] {
+    TInLock in(InLock_);
+    GetCount_ = 0;
+  };
 
   for (size_t i = 0; !stopped; ++i) {
     TSerEventHandler proc;
@@ -967,7 +981,7 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
       user = EventHandlers_[i].User;
       sync = EventHandlers_[i].Synchronize;
     }
-    GetCount_ = 0;
+    startCount();
     if (sync && Link_ != nullptr) {
       Link_->Synchronize([&] { proc(user, msg, wParam, lParam); });
     } else {
@@ -985,7 +999,7 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
       if (Procs_[i].Removed) continue;
       proc = Procs_[i].Proc;
     }
-    GetCount_ = 0;
+    startCount();
     proc(msg, wParam, lParam);
     if (ClosePending_) stopped = true;
     else settle();
@@ -1004,14 +1018,14 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
       if (Windows_[i].Removed) continue;
       window = Windows_[i].Window;
     }
-    GetCount_ = 0;
+    startCount();
     if (Link_ != nullptr) Link_->SendNotification(window, msg, wParam, lParam, SendTimeout);
     if (ClosePending_) stopped = true;
     else settle();
   }
 
   {
-    TLock in(InLock_);
+    TInLock in(InLock_);
     if (stopped) {
       InAvailDelivery_ = false;
       return false;
@@ -1040,7 +1054,26 @@ void TSerBaseDispatcher::ProcessCommEvent() {
     RefreshStatus();
     if (!Delivering_) StatusLoop();
   }
+  uint64_t before;
+  {
+    TInLock in(InLock_);
+    before = InTotal_;
+  }
   ReadIntoBuffer();
+  // The event is processed once its bytes are in the ring. While data streams in
+  // (a large read), the event thread is let go at once to wait for the next
+  // event during this pass's delivery, so that the bytes arriving meanwhile are
+  // announced as soon as the delivery ends instead of after two more hand-offs.
+  // A short read is let go after its delivery, as waking the event thread would
+  // only compete with the main thread for a core and delay the notification. A
+  // full ring also waits: the event thread stops watching for data while the
+  // ring is full, and must not decide that before the delivery frees space.
+  bool early;
+  {
+    TInLock in(InLock_);
+    early = !In_.Full && InTotal_ - before >= kStreamingRead;
+  }
+  if (early && Events_) Events_->ComEventDone.Set();
   if (!Delivering_) {
     StatusLoop();
     while (!ClosePending_ && CheckReceiveTriggers()) {
@@ -1052,7 +1085,7 @@ void TSerBaseDispatcher::ProcessCommEvent() {
     hit = StatusHit_;
   }
   if (hit) ClearStatusHits();
-  if (Events_) Events_->ComEventDone.Set();
+  if (!early && Events_) Events_->ComEventDone.Set();
 }
 
 void TSerBaseDispatcher::ProcessTimers() {

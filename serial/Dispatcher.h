@@ -36,6 +36,7 @@
 #include "serial/Recorder.h"
 #include "serial/SerialCommon.h"
 #include "serial/SerialEvents.h"
+#include "serial/SerialLock.h"
 
 class TSerCustomComPort;
 
@@ -303,7 +304,7 @@ class TSerBaseDispatcher {
   std::atomic<int> DeviceHandle_{-1};
 
   mutable std::recursive_mutex MainLock_;
-  std::recursive_mutex InLock_;
+  TSerReentrantLock InLock_;  // taken once for every byte a handler reads
   std::recursive_mutex OutLock_;
 
   // Device status.

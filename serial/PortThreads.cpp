@@ -35,6 +35,7 @@ void TSerDispatcherThread::Join() {
 void TSerDispatcherThread::Start() { Thread_ = std::thread([this] { Run(); }); }
 
 void TSerDispatcherThread::Run() {
+  Dispatcher_.NameCurrentThread(Kind_);
   Execute();
   Dispatcher_.ThreadBodyEnded();
 }

@@ -105,6 +105,9 @@ class TSerThreadedDispatcher : public TSerBaseDispatcher {
   virtual int DiscardDevice(int queue) = 0;
   // Closes the device once no thread can touch it any more.
   virtual void DeviceThreadsEnded() = 0;
+  // Called first on each port thread: names it for the system's thread lists
+  // (profilers, /proc), so that its wake-ups and CPU can be told apart.
+  virtual void NameCurrentThread(TSerThreadKind) {}
 
   // The threads are running and the device must stay open for them.
   bool ThreadsHoldDevice() const { return ThreadsRunning_.load(); }

@@ -44,6 +44,7 @@ class TSerPosixDispatcher final : public TSerThreadedDispatcher {
   void CancelEventWait() override;
   int DiscardDevice(int queue) override;
   void DeviceThreadsEnded() override;
+  void NameCurrentThread(TSerThreadKind kind) override;
 
  private:
   class TDevice;

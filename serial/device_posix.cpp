@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -105,6 +106,10 @@ class TSerPosixDispatcher::TDevice {
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) return FailOpen(fd, CodeFromErrno(errno));
+    // Every open starts with empty queues: bytes the device sent while the port
+    // was closed answer nothing this program asked, and would be taken for the
+    // reply to its first command.
+    if (::tcflush(fd, TCIOFLUSH) != 0) return FailOpen(fd, CodeFromErrno(errno));
     Fd_ = fd;
     struct stat st{};
     // Unix98 pseudo-terminal slaves have majors 136 to 143.
@@ -477,4 +482,10 @@ void TSerPosixDispatcher::DeviceThreadsEnded() {
   if (CloseDeferred_.exchange(false)) {
     Device_->Close();
   }
+}
+
+void TSerPosixDispatcher::NameCurrentThread(TSerThreadKind kind) {
+  // At most 15 characters; the same names for every port.
+  static constexpr const char* Names[] = {"serial-event", "serial-deliver", "serial-output"};
+  ::pthread_setname_np(::pthread_self(), Names[kind]);
 }

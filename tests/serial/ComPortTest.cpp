@@ -241,6 +241,20 @@ TEST_F(ComPortTest, SplitReplyArrivesInOrder) {
   EXPECT_EQ(Received, "\x1brp1234\x1c");
 }
 
+TEST_F(ComPortTest, InputFromWhileClosedIsDiscardedOnOpen) {
+  ASSERT_TRUE(Pty1.Write("before"));  // waiting before the first open
+  Port.SetOpen(true);
+  ASSERT_TRUE(Pty1.Write("one"));
+  ASSERT_TRUE(WaitUntil([&] { return Received.size() >= 3; }));
+  Port.SetOpen(false);
+  ASSERT_TRUE(Pty1.Write("while closed"));
+  Port.SetOpen(true);
+  ASSERT_TRUE(Pty1.Write("two"));
+  ASSERT_TRUE(WaitUntil([&] { return Received.size() >= 6; }));
+  // Anything stale would have come before the new bytes.
+  EXPECT_EQ(Received, "onetwo");
+}
+
 TEST_F(ComPortTest, BothRingsWrapAroundInOrder) {
   Port.SetOutSize(100);
   Port.SetOpen(true);

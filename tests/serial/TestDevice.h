@@ -67,11 +67,11 @@ class TTestDevice : public TSerBaseDispatcher {
 
   // Ring state for assertions.
   bool InFull() {
-    std::lock_guard<std::recursive_mutex> lock(InLock_);
+    std::lock_guard lock(InLock_);
     return In_.Full;
   }
   uint32_t InTail() {
-    std::lock_guard<std::recursive_mutex> lock(InLock_);
+    std::lock_guard lock(InLock_);
     return In_.Tail;
   }
   bool OutFull() {
@@ -79,7 +79,7 @@ class TTestDevice : public TSerBaseDispatcher {
     return Out_.Full;
   }
   bool HasRings() {
-    std::lock_guard<std::recursive_mutex> lock(InLock_);
+    std::lock_guard lock(InLock_);
     return In_.Buffer != nullptr;
   }
   void SetRingSeen() { RingSeen_ = true; }
