@@ -23,6 +23,22 @@ std::string Frame23(const std::string& t2, const std::string& t3) {
   return "1B74" + station::TextToHex(t2) + "41" + station::TextToHex(t3) + "1D1B5C";
 }
 
+// Notes for every message box whether the operation timer ran while it was
+// open: a running timer polls the idle device from inside the box, and the
+// status reply would be judged as a failed card.
+class TimerWatchingPrompts : public RecordingPrompts {
+ public:
+  explicit TimerWatchingPrompts(const QTimer& timer) : timer_(timer) {}
+  void Message(const QString& text) override {
+    RecordingPrompts::Message(text);
+    timerRunning.push_back(timer_.isActive());
+  }
+  std::vector<bool> timerRunning;
+
+ private:
+  const QTimer& timer_;
+};
+
 class CardWritingTest : public StationTest {
  protected:
   void SetUp() override {
@@ -73,6 +89,23 @@ class CardWritingTest : public StationTest {
     } else {
       form->tk3SbClick();
     }
+  }
+
+  TimerWatchingPrompts* WatchTimer() {
+    auto watcher = std::make_unique<TimerWatchingPrompts>(form->OpenTimer);
+    TimerWatchingPrompts* raw = watcher.get();
+    prompts = raw;
+    form->SetPrompts(std::move(watcher));
+    return raw;
+  }
+
+  // The run has ended: nothing armed, no count, and nothing more on the wire.
+  void ExpectRunEnded() {
+    EXPECT_EQ(form->WriteTracks, 0);
+    EXPECT_FALSE(form->OpenTimer.isActive());
+    EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+    form->ToolButton4Click();
+    EXPECT_TRUE(Received("1B6A")) << "nothing was armed";
   }
 
   std::vector<std::filesystem::path> files_;
@@ -255,6 +288,7 @@ TEST_F(CardWritingTest, RepliesAfterTheLimitAreIgnored) {
 }
 
 TEST_F(CardWritingTest, IncrementFailureEndsTheRunWithoutRewritingTheNumber) {
+  TimerWatchingPrompts* watcher = WatchTimer();
   TickTracks(true, false);
   form->Track2Memo->setPlainText("12=");
   form->TK2AutoIncCheckBox->setChecked(true);
@@ -265,6 +299,7 @@ TEST_F(CardWritingTest, IncrementFailureEndsTheRunWithoutRewritingTheNumber) {
   ASSERT_EQ(prompts->messages.size(), 2u);
   EXPECT_EQ(prompts->messages[0], QStringLiteral("字符末尾没有检测到数字，请重新输入"));
   EXPECT_EQ(prompts->messages[1], QStringLiteral("请输入写卡内容"));
+  EXPECT_EQ(watcher->timerRunning, std::vector<bool>({false, false})) << "no poll while a box is open";
   EXPECT_FALSE(form->OpenTimer.isActive());
   EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
 
@@ -344,18 +379,62 @@ TEST_F(CardWritingTest, ContinuousTrackBesideAFileTrackRunsToTheEndOfTheFile) {
 }
 
 TEST_F(CardWritingTest, BlankRecordEndsTheRun) {
+  TimerWatchingPrompts* watcher = WatchTimer();
   TickTracks(true, false);
   ChooseFile(2, RecordFile("d2.txt", "1\n  \n3\n"));
   PressWrite(Frame2("1"));
   Swipe(kWritten, "", 1);
   ASSERT_EQ(prompts->messages.size(), 1u);
   EXPECT_EQ(prompts->messages[0], QStringLiteral("文件中无内容,请重新按浏览按钮选择文件名"));
-  EXPECT_FALSE(form->OpenTimer.isActive());
-  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+  EXPECT_EQ(watcher->timerRunning, std::vector<bool>({false}));
+  ExpectRunEnded();
   device.ClearReceived();
   form->DispatchReply(Hex(kNotWritten));
   form->ToolButton4Click();
   EXPECT_TRUE(Received("1B6A")) << "the first record is not armed again";
+}
+
+TEST_F(CardWritingTest, RetryRefusedAfterTheFieldWasEmptiedEndsTheRun) {
+  TimerWatchingPrompts* watcher = WatchTimer();
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("5");
+  PressWrite(Frame2("5"));
+  form->Track2Memo->clear();
+  Reply(kNotWritten);
+  ASSERT_TRUE(Eventually([&] { return !prompts->messages.empty(); }, "the builder's message"));
+  EXPECT_EQ(prompts->messages[0], QStringLiteral("请输入写卡内容"));
+  EXPECT_EQ(watcher->timerRunning, std::vector<bool>({false})) << "no poll while the box is open";
+  EXPECT_TRUE(Received("1B30")) << "the reset still goes out, the old card does not";
+  device.ClearReceived();
+  ExpectRunEnded();
+}
+
+TEST_F(CardWritingTest, OverlongRecordIsNeverArmed) {
+  const std::string overlong(302, '7');
+  {
+    SCOPED_TRACE("as the next record of a run");
+    TimerWatchingPrompts* watcher = WatchTimer();
+    TickTracks(true, false);
+    ChooseFile(2, RecordFile("e2.txt", "1\n" + overlong + "\n"));
+    PressWrite(Frame2("1"));
+    Swipe(kWritten, "", 1);
+    ASSERT_EQ(prompts->messages.size(), 1u);
+    EXPECT_EQ(prompts->messages[0], QStringLiteral("数据超长，未发送。"));
+    EXPECT_EQ(watcher->timerRunning, std::vector<bool>({false}));
+    ExpectRunEnded();
+  }
+  {
+    SCOPED_TRACE("as the first record");
+    WatchTimer();
+    TickTracks(true, false);
+    ChooseFile(2, RecordFile("f2.txt", overlong + "\n"));
+    device.ClearReceived();
+    form->BitBtn3Click();
+    ASSERT_EQ(prompts->messages.size(), 1u);
+    EXPECT_EQ(prompts->messages[0], QStringLiteral("数据超长，未发送。"));
+    EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息：写卡成功，请新写下一张卡")) << "no swipe prompt";
+    ExpectRunEnded();
+  }
 }
 
 TEST_F(CardWritingTest, FullListIsSavedBeforeItIsEmptied) {
