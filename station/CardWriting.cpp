@@ -142,6 +142,10 @@ void TForm1::ArmNextCard(bool built) {
 }
 
 bool TForm1::TakeWriteReply(const std::string& chunk) {
+  // Every outcome stops the timer or restarts it once the next card is armed.
+  // Stopped now, it cannot poll the idle device while the error box of a
+  // failed list save is open.
+  OpenTimer.stop();
   EnforceCardLogLimit();
   ReplyHex += chunk;
   return station::HexToText(ReplyHex).find("rp") != std::string::npos;

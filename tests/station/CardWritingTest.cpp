@@ -33,6 +33,10 @@ class TimerWatchingPrompts : public RecordingPrompts {
     RecordingPrompts::Message(text);
     timerRunning.push_back(timer_.isActive());
   }
+  void Error(const QString& text) override {
+    RecordingPrompts::Error(text);
+    timerRunning.push_back(timer_.isActive());
+  }
   std::vector<bool> timerRunning;
 
  private:
@@ -459,6 +463,24 @@ TEST_F(CardWritingTest, FullListIsSavedBeforeItIsEmptied) {
   }
   EXPECT_EQ(savedLines, 2000u);
   std::filesystem::remove_all(folder);
+}
+
+TEST_F(CardWritingTest, FullListThatCannotBeSavedIsKeptAndTheCardStillJudged) {
+  TimerWatchingPrompts* watcher = WatchTimer();
+  form->SetCardListFolder("/nonexistent/drive-c");
+  QStringList full;
+  for (int i = 0; i < 2000; ++i) full << QStringLiteral("磁道1卡号:%1").arg(i);
+  form->Memo1->setPlainText(full.join(QLatin1Char('\n')));
+
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("5");
+  PressWrite(Frame2("5"));
+  Swipe(kWritten, "", 1);
+  ASSERT_EQ(prompts->errors.size(), 1u);
+  EXPECT_TRUE(prompts->errors[0].startsWith(QStringLiteral("Cannot create file \"/nonexistent/drive-c/")));
+  EXPECT_EQ(watcher->timerRunning, std::vector<bool>({false})) << "no poll while the error box is open";
+  EXPECT_EQ(LogLines().size(), 2001) << "every line kept, the new card added";
+  EXPECT_EQ(form->st1->text(), kSucceeded);
 }
 
 }  // namespace
