@@ -2,6 +2,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QToolButton>
 
 #include <filesystem>
 #include <fstream>
@@ -256,6 +257,22 @@ TEST_F(CardWritingTest, FailedSwipeResetsAndArmsTheSameData) {
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:0001", "磁道2卡号:9"}));
 }
 
+TEST_F(CardWritingTest, ResetLeavesTheWriteArmedAndAFailureRestartsTheTimer) {
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("5");
+  PressWrite(Frame2("5"));
+  form->ToolButton3Click();
+  ASSERT_TRUE(Received("1B30"));
+  ASSERT_FALSE(form->OpenTimer.isActive());
+  device.ClearReceived();
+
+  Reply(kNotWritten);
+  ASSERT_TRUE(Eventually([&] { return form->st1->text() == kFailed; }, "the failure"));
+  EXPECT_TRUE(Received("1B30" + Frame2("5")));
+  EXPECT_TRUE(form->OpenTimer.isActive()) << "the same card is armed again and counted";
+  EXPECT_EQ(form->WriteTracks, 1);
+}
+
 TEST_F(CardWritingTest, SuccessSplitOverTwoChunksCountsAsFailure) {
   TickTracks(true, false);
   form->Track2Memo->setPlainText("5");
@@ -282,13 +299,45 @@ TEST_F(CardWritingTest, SecondPressDuringARunStartsOver) {
 }
 
 TEST_F(CardWritingTest, RepliesAfterTheLimitAreIgnored) {
+  for (const bool fileRun : {false, true}) {
+    SCOPED_TRACE(fileRun ? "file run" : "normal run");
+    TickTracks(true, false);
+    if (fileRun) {
+      ChooseFile(2, RecordFile("g2.txt", "5\n6\n"));
+    } else {
+      form->Track2Memo->setPlainText("5");
+    }
+    PressWrite(Frame2("5"));
+    std::string polls;
+    for (int tick = 1; tick <= 20; ++tick) {
+      form->OpenTimerTimer();
+      polls += "1B6A";
+    }
+    ASSERT_TRUE(Received(polls));
+    device.ClearReceived();
+    for (const char* reply : {"72 70", "72 71"}) form->DispatchReply(Hex(reply));
+    EXPECT_EQ(prompts->beeps, 0);
+    EXPECT_EQ(form->ReplyHex, "");
+    EXPECT_EQ(form->st1->text(), kPrompt);
+    form->ToolButton4Click();
+    EXPECT_TRUE(Received("1B6A")) << "nothing was re-armed";
+    TickTracks(false, false);
+  }
+}
+
+TEST_F(CardWritingTest, ReadStartedDuringARunDisarmsTheWrite) {
   TickTracks(true, false);
   form->Track2Memo->setPlainText("5");
   PressWrite(Frame2("5"));
-  form->ElapsedSeconds = 20;
-  form->HandleWriteReply(station::TextToHex("rp"));
-  EXPECT_EQ(prompts->beeps, 0);
-  EXPECT_EQ(form->ReplyHex, "");
+  form->BitBtn1Click();
+  ASSERT_TRUE(Received("1B5D1B6A"));
+  device.ClearReceived();
+  form->OpenTimerTimer();
+  EXPECT_EQ(form->l_timer->text(), QStringLiteral("1"));
+  form->DispatchReply(Hex("1B 78 1C"));  // neither a read's end nor "rp"
+  EXPECT_EQ(form->st1->text(), kPrompt) << "the write judge no longer takes replies";
+  form->ToolButton4Click();
+  EXPECT_TRUE(Received("1B6A")) << "no poll on the tick, no retry of the write";
 }
 
 TEST_F(CardWritingTest, IncrementFailureEndsTheRunWithoutRewritingTheNumber) {
@@ -325,7 +374,11 @@ TEST_F(CardWritingTest, FileRunWritesEveryRecordThenEndsTheTrack) {
 
   Swipe(kNotWritten, "1B30" + Frame2("001"), 0);
   EXPECT_EQ(form->st1->text(), kFailed) << "the file judge shows the failure itself";
+  EXPECT_TRUE(form->OpenTimer.isActive());
   Swipe(kWritten, Frame2("002"), 1);
+  EXPECT_EQ(form->st1->text(), kSucceeded);
+  EXPECT_TRUE(form->OpenTimer.isActive());
+  EXPECT_EQ(form->tk2FileCount, 1);
   Swipe(kWritten, Frame2("003"), 2);
   Swipe(kWritten, "", 3);
 
@@ -337,7 +390,15 @@ TEST_F(CardWritingTest, FileRunWritesEveryRecordThenEndsTheTrack) {
   EXPECT_FALSE(form->tk2filename->isChecked());
   EXPECT_FALSE(form->TK2CheckBox->isChecked());
   EXPECT_EQ(Track2(), "");
+  EXPECT_FALSE(form->Track2Memo->isEnabled());
+  EXPECT_FALSE(form->tk2Sb->isEnabled());
+  EXPECT_FALSE(form->tk2disp->isVisibleTo(form.get()));
+  EXPECT_EQ(form->tk2disp->text(), QStringLiteral("文件名"));
+  EXPECT_FALSE(form->tk2DataFile.IsOpen());
   EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+  form->ToolButton4Click();
+  EXPECT_TRUE(Received("1B6A")) << "nothing was armed after the last record";
 }
 
 TEST_F(CardWritingTest, BothTracksFromFilesGoOnWithTheLongerFile) {
@@ -347,11 +408,16 @@ TEST_F(CardWritingTest, BothTracksFromFilesGoOnWithTheLongerFile) {
   PressWrite(Frame23("21", "31"));
   Swipe(kWritten, Frame3("32"), 1);
   EXPECT_EQ(Panel(2), QStringLiteral("磁道1读文件写卡成功完成"));
+  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:1次写成功,写卡完毕！"));
   EXPECT_FALSE(form->TK2CheckBox->isChecked());
+  EXPECT_TRUE(form->OpenTimer.isActive()) << "the track 3 card is armed and counted";
   Swipe(kWritten, "", 2);
   EXPECT_EQ(Panel(2), QStringLiteral("磁道2读文件写卡成功完成"));
   EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:2次写成功,写卡完毕！"));
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:21", "磁道2卡号:31", "磁道2卡号:32"}));
+  EXPECT_FALSE(form->OpenTimer.isActive());
+  form->ToolButton4Click();
+  EXPECT_TRUE(Received("1B6A"));
 }
 
 TEST_F(CardWritingTest, TrackThreeFileEndingFirstIsNotWrittenAgain) {
