@@ -103,15 +103,16 @@ void TForm1::BitBtn3Click() {
   if (FileRun) BuildFileWriteCommand();
 
   if (!WriteCommand.empty()) {
-    SendCommand(WriteCommand);
+    if (!SendCommand(WriteCommand)) {
+      // Nothing went out (the command is too long): no card is armed, so no
+      // prompt, and no later reply may try the same command again.
+      WriteTracks = 0;
+      WriteCommand.clear();
+      return;
+    }
     st1->setText(kWritePrompt);
     if (!OpenTimer.isActive()) OpenTimer.start();
   }
-}
-
-void TForm1::RestartOpenTimer() {
-  OpenTimer.stop();
-  OpenTimer.start();
 }
 
 void TForm1::StopWriteWait() {
@@ -121,23 +122,30 @@ void TForm1::StopWriteWait() {
 }
 
 // A refused rebuild ends the run: arming the previous card's data again would
-// write its number a second time. The write is disarmed so that no later
-// reply can re-arm it either.
+// write its number a second time. So does a refused send, which armed nothing.
+// The write is disarmed so that no later reply can re-arm it either.
 void TForm1::EndRunOnRefusedRebuild() {
   StopWriteWait();
   WriteTracks = 0;
   WriteCommand.clear();
 }
 
+// The timer is enabled only once the next card is armed. While a builder's or
+// the send's message box is open, a running timer would poll the idle device,
+// and its status reply would be judged as a failed card and retried.
 void TForm1::ArmNextCard(bool built) {
-  if (!built) {
+  if (!built || !SendCommand(WriteCommand)) {
     EndRunOnRefusedRebuild();
     return;
   }
-  SendCommand(WriteCommand);
+  OpenTimer.start();
 }
 
 bool TForm1::TakeWriteReply(const std::string& chunk) {
+  // Every outcome stops the timer or restarts it once the next card is armed.
+  // Stopped now, it cannot poll the idle device while the error box of a
+  // failed list save is open.
+  OpenTimer.stop();
   EnforceCardLogLimit();
   ReplyHex += chunk;
   return station::HexToText(ReplyHex).find("rp") != std::string::npos;
@@ -147,7 +155,9 @@ void TForm1::RetryFailedCard(bool fileRun) {
   ReplyHex.clear();
   ElapsedSeconds = 0;
   st1->setText(kWriteFailed);
-  RestartOpenTimer();
+  // Restarted by ArmNextCard, so the next tick comes a full second after the
+  // same card is armed again.
+  OpenTimer.stop();
   SendCommand("1B30");
   ArmNextCard(fileRun ? BuildFileWriteCommand() : BuildWriteCommand());
 }
@@ -182,7 +192,6 @@ void TForm1::HandleWriteReply(const std::string& chunk) {
 
   const std::uint64_t count = DecimalField(*WriteCountEdit);
   if (count >= static_cast<std::uint64_t>(CardIndex)) {
-    OpenTimer.start();
     ArmNextCard(BuildWriteCommand());
     return;
   }
@@ -219,6 +228,5 @@ void TForm1::HandleFileWriteReply(const std::string& chunk) {
     g.dataFile->Close();
   }
   if (!tk2filename->isChecked() && !tk3filename->isChecked()) return;
-  OpenTimer.start();
   ArmNextCard(BuildFileWriteCommand());
 }

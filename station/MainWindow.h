@@ -255,7 +255,6 @@ class TForm1 : public QMainWindow {
   void SetUpComPort1();
   station::WriteTrackInput WriteInput(int track);
   bool ApplyWriteBuild(const station::WriteBuild& build);
-  void RestartOpenTimer();
   void StopWriteWait();
   void EndRunOnRefusedRebuild();
   void ArmNextCard(bool built);

@@ -104,6 +104,36 @@ TEST_F(CardReadingTest, ReadErrorWinsOverCompleteDataAndRearms) {
   EXPECT_EQ(form->ReplyHex, "");
 }
 
+TEST_F(CardReadingTest, EveryReplyRearmsAfterTheResetButtonStoppedTheTimer) {
+  StartReading(true, true, "1B425D1B6A");
+  form->Track3Memo->setPlainText("old");
+  for (const char* reply : {"72 71", "1B 73 31 41 32 3F 1C"}) {
+    SCOPED_TRACE(reply);
+    form->ToolButton3Click();
+    ASSERT_TRUE(Received("1B30"));
+    ASSERT_FALSE(form->OpenTimer.isActive());
+    device.ClearReceived();
+    Reply(reply);
+    ASSERT_TRUE(Received("1B425D1B6A"));
+    device.ClearReceived();
+    EXPECT_TRUE(form->OpenTimer.isActive());
+    EXPECT_EQ(form->ElapsedSeconds, 0);
+  }
+  EXPECT_EQ(Track2(), "1");
+  EXPECT_EQ(Track3(), "2");
+}
+
+TEST_F(CardReadingTest, ReadErrorEmptiesBothFields) {
+  StartReading(true, true, "1B425D1B6A");
+  form->Track2Memo->setPlainText("22");
+  form->Track3Memo->setPlainText("33");
+  Reply("72 71");
+  ASSERT_TRUE(Received("1B425D1B6A"));
+  EXPECT_EQ(form->st2->text(), QStringLiteral("读卡提示信息：读卡错误，请重新刷卡"));
+  EXPECT_EQ(Track2(), "");
+  EXPECT_EQ(Track3(), "");
+}
+
 TEST_F(CardReadingTest, CompleteReplyWithoutStartPatternKeepsTheFields) {
   StartReading(true, false, "1B5D1B6A");
   form->Track2Memo->setPlainText("kept");

@@ -2,6 +2,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QToolButton>
 
 #include <filesystem>
 #include <fstream>
@@ -22,6 +23,26 @@ std::string Frame3(const std::string& text) { return "1B7441" + station::TextToH
 std::string Frame23(const std::string& t2, const std::string& t3) {
   return "1B74" + station::TextToHex(t2) + "41" + station::TextToHex(t3) + "1D1B5C";
 }
+
+// Notes for every message box whether the operation timer ran while it was
+// open: a running timer polls the idle device from inside the box, and the
+// status reply would be judged as a failed card.
+class TimerWatchingPrompts : public RecordingPrompts {
+ public:
+  explicit TimerWatchingPrompts(const QTimer& timer) : timer_(timer) {}
+  void Message(const QString& text) override {
+    RecordingPrompts::Message(text);
+    timerRunning.push_back(timer_.isActive());
+  }
+  void Error(const QString& text) override {
+    RecordingPrompts::Error(text);
+    timerRunning.push_back(timer_.isActive());
+  }
+  std::vector<bool> timerRunning;
+
+ private:
+  const QTimer& timer_;
+};
 
 class CardWritingTest : public StationTest {
  protected:
@@ -73,6 +94,23 @@ class CardWritingTest : public StationTest {
     } else {
       form->tk3SbClick();
     }
+  }
+
+  TimerWatchingPrompts* WatchTimer() {
+    auto watcher = std::make_unique<TimerWatchingPrompts>(form->OpenTimer);
+    TimerWatchingPrompts* raw = watcher.get();
+    prompts = raw;
+    form->SetPrompts(std::move(watcher));
+    return raw;
+  }
+
+  // The run has ended: nothing armed, no count, and nothing more on the wire.
+  void ExpectRunEnded() {
+    EXPECT_EQ(form->WriteTracks, 0);
+    EXPECT_FALSE(form->OpenTimer.isActive());
+    EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+    form->ToolButton4Click();
+    EXPECT_TRUE(Received("1B6A")) << "nothing was armed";
   }
 
   std::vector<std::filesystem::path> files_;
@@ -219,6 +257,22 @@ TEST_F(CardWritingTest, FailedSwipeResetsAndArmsTheSameData) {
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:0001", "磁道2卡号:9"}));
 }
 
+TEST_F(CardWritingTest, ResetLeavesTheWriteArmedAndAFailureRestartsTheTimer) {
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("5");
+  PressWrite(Frame2("5"));
+  form->ToolButton3Click();
+  ASSERT_TRUE(Received("1B30"));
+  ASSERT_FALSE(form->OpenTimer.isActive());
+  device.ClearReceived();
+
+  Reply(kNotWritten);
+  ASSERT_TRUE(Eventually([&] { return form->st1->text() == kFailed; }, "the failure"));
+  EXPECT_TRUE(Received("1B30" + Frame2("5")));
+  EXPECT_TRUE(form->OpenTimer.isActive()) << "the same card is armed again and counted";
+  EXPECT_EQ(form->WriteTracks, 1);
+}
+
 TEST_F(CardWritingTest, SuccessSplitOverTwoChunksCountsAsFailure) {
   TickTracks(true, false);
   form->Track2Memo->setPlainText("5");
@@ -245,16 +299,49 @@ TEST_F(CardWritingTest, SecondPressDuringARunStartsOver) {
 }
 
 TEST_F(CardWritingTest, RepliesAfterTheLimitAreIgnored) {
+  for (const bool fileRun : {false, true}) {
+    SCOPED_TRACE(fileRun ? "file run" : "normal run");
+    TickTracks(true, false);
+    if (fileRun) {
+      ChooseFile(2, RecordFile("g2.txt", "5\n6\n"));
+    } else {
+      form->Track2Memo->setPlainText("5");
+    }
+    PressWrite(Frame2("5"));
+    std::string polls;
+    for (int tick = 1; tick <= 20; ++tick) {
+      form->OpenTimerTimer();
+      polls += "1B6A";
+    }
+    ASSERT_TRUE(Received(polls));
+    device.ClearReceived();
+    for (const char* reply : {"72 70", "72 71"}) form->DispatchReply(Hex(reply));
+    EXPECT_EQ(prompts->beeps, 0);
+    EXPECT_EQ(form->ReplyHex, "");
+    EXPECT_EQ(form->st1->text(), kPrompt);
+    form->ToolButton4Click();
+    EXPECT_TRUE(Received("1B6A")) << "nothing was re-armed";
+    TickTracks(false, false);
+  }
+}
+
+TEST_F(CardWritingTest, ReadStartedDuringARunDisarmsTheWrite) {
   TickTracks(true, false);
   form->Track2Memo->setPlainText("5");
   PressWrite(Frame2("5"));
-  form->ElapsedSeconds = 20;
-  form->HandleWriteReply(station::TextToHex("rp"));
-  EXPECT_EQ(prompts->beeps, 0);
-  EXPECT_EQ(form->ReplyHex, "");
+  form->BitBtn1Click();
+  ASSERT_TRUE(Received("1B5D1B6A"));
+  device.ClearReceived();
+  form->OpenTimerTimer();
+  EXPECT_EQ(form->l_timer->text(), QStringLiteral("1"));
+  form->DispatchReply(Hex("1B 78 1C"));  // neither a read's end nor "rp"
+  EXPECT_EQ(form->st1->text(), kPrompt) << "the write judge no longer takes replies";
+  form->ToolButton4Click();
+  EXPECT_TRUE(Received("1B6A")) << "no poll on the tick, no retry of the write";
 }
 
 TEST_F(CardWritingTest, IncrementFailureEndsTheRunWithoutRewritingTheNumber) {
+  TimerWatchingPrompts* watcher = WatchTimer();
   TickTracks(true, false);
   form->Track2Memo->setPlainText("12=");
   form->TK2AutoIncCheckBox->setChecked(true);
@@ -265,6 +352,7 @@ TEST_F(CardWritingTest, IncrementFailureEndsTheRunWithoutRewritingTheNumber) {
   ASSERT_EQ(prompts->messages.size(), 2u);
   EXPECT_EQ(prompts->messages[0], QStringLiteral("字符末尾没有检测到数字，请重新输入"));
   EXPECT_EQ(prompts->messages[1], QStringLiteral("请输入写卡内容"));
+  EXPECT_EQ(watcher->timerRunning, std::vector<bool>({false, false})) << "no poll while a box is open";
   EXPECT_FALSE(form->OpenTimer.isActive());
   EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
 
@@ -286,7 +374,11 @@ TEST_F(CardWritingTest, FileRunWritesEveryRecordThenEndsTheTrack) {
 
   Swipe(kNotWritten, "1B30" + Frame2("001"), 0);
   EXPECT_EQ(form->st1->text(), kFailed) << "the file judge shows the failure itself";
+  EXPECT_TRUE(form->OpenTimer.isActive());
   Swipe(kWritten, Frame2("002"), 1);
+  EXPECT_EQ(form->st1->text(), kSucceeded);
+  EXPECT_TRUE(form->OpenTimer.isActive());
+  EXPECT_EQ(form->tk2FileCount, 1);
   Swipe(kWritten, Frame2("003"), 2);
   Swipe(kWritten, "", 3);
 
@@ -298,7 +390,15 @@ TEST_F(CardWritingTest, FileRunWritesEveryRecordThenEndsTheTrack) {
   EXPECT_FALSE(form->tk2filename->isChecked());
   EXPECT_FALSE(form->TK2CheckBox->isChecked());
   EXPECT_EQ(Track2(), "");
+  EXPECT_FALSE(form->Track2Memo->isEnabled());
+  EXPECT_FALSE(form->tk2Sb->isEnabled());
+  EXPECT_FALSE(form->tk2disp->isVisibleTo(form.get()));
+  EXPECT_EQ(form->tk2disp->text(), QStringLiteral("文件名"));
+  EXPECT_FALSE(form->tk2DataFile.IsOpen());
   EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+  form->ToolButton4Click();
+  EXPECT_TRUE(Received("1B6A")) << "nothing was armed after the last record";
 }
 
 TEST_F(CardWritingTest, BothTracksFromFilesGoOnWithTheLongerFile) {
@@ -308,11 +408,16 @@ TEST_F(CardWritingTest, BothTracksFromFilesGoOnWithTheLongerFile) {
   PressWrite(Frame23("21", "31"));
   Swipe(kWritten, Frame3("32"), 1);
   EXPECT_EQ(Panel(2), QStringLiteral("磁道1读文件写卡成功完成"));
+  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:1次写成功,写卡完毕！"));
   EXPECT_FALSE(form->TK2CheckBox->isChecked());
+  EXPECT_TRUE(form->OpenTimer.isActive()) << "the track 3 card is armed and counted";
   Swipe(kWritten, "", 2);
   EXPECT_EQ(Panel(2), QStringLiteral("磁道2读文件写卡成功完成"));
   EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:2次写成功,写卡完毕！"));
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:21", "磁道2卡号:31", "磁道2卡号:32"}));
+  EXPECT_FALSE(form->OpenTimer.isActive());
+  form->ToolButton4Click();
+  EXPECT_TRUE(Received("1B6A"));
 }
 
 TEST_F(CardWritingTest, TrackThreeFileEndingFirstIsNotWrittenAgain) {
@@ -344,18 +449,62 @@ TEST_F(CardWritingTest, ContinuousTrackBesideAFileTrackRunsToTheEndOfTheFile) {
 }
 
 TEST_F(CardWritingTest, BlankRecordEndsTheRun) {
+  TimerWatchingPrompts* watcher = WatchTimer();
   TickTracks(true, false);
   ChooseFile(2, RecordFile("d2.txt", "1\n  \n3\n"));
   PressWrite(Frame2("1"));
   Swipe(kWritten, "", 1);
   ASSERT_EQ(prompts->messages.size(), 1u);
   EXPECT_EQ(prompts->messages[0], QStringLiteral("文件中无内容,请重新按浏览按钮选择文件名"));
-  EXPECT_FALSE(form->OpenTimer.isActive());
-  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+  EXPECT_EQ(watcher->timerRunning, std::vector<bool>({false}));
+  ExpectRunEnded();
   device.ClearReceived();
   form->DispatchReply(Hex(kNotWritten));
   form->ToolButton4Click();
   EXPECT_TRUE(Received("1B6A")) << "the first record is not armed again";
+}
+
+TEST_F(CardWritingTest, RetryRefusedAfterTheFieldWasEmptiedEndsTheRun) {
+  TimerWatchingPrompts* watcher = WatchTimer();
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("5");
+  PressWrite(Frame2("5"));
+  form->Track2Memo->clear();
+  Reply(kNotWritten);
+  ASSERT_TRUE(Eventually([&] { return !prompts->messages.empty(); }, "the builder's message"));
+  EXPECT_EQ(prompts->messages[0], QStringLiteral("请输入写卡内容"));
+  EXPECT_EQ(watcher->timerRunning, std::vector<bool>({false})) << "no poll while the box is open";
+  EXPECT_TRUE(Received("1B30")) << "the reset still goes out, the old card does not";
+  device.ClearReceived();
+  ExpectRunEnded();
+}
+
+TEST_F(CardWritingTest, OverlongRecordIsNeverArmed) {
+  const std::string overlong(302, '7');
+  {
+    SCOPED_TRACE("as the next record of a run");
+    TimerWatchingPrompts* watcher = WatchTimer();
+    TickTracks(true, false);
+    ChooseFile(2, RecordFile("e2.txt", "1\n" + overlong + "\n"));
+    PressWrite(Frame2("1"));
+    Swipe(kWritten, "", 1);
+    ASSERT_EQ(prompts->messages.size(), 1u);
+    EXPECT_EQ(prompts->messages[0], QStringLiteral("数据超长，未发送。"));
+    EXPECT_EQ(watcher->timerRunning, std::vector<bool>({false}));
+    ExpectRunEnded();
+  }
+  {
+    SCOPED_TRACE("as the first record");
+    WatchTimer();
+    TickTracks(true, false);
+    ChooseFile(2, RecordFile("f2.txt", overlong + "\n"));
+    device.ClearReceived();
+    form->BitBtn3Click();
+    ASSERT_EQ(prompts->messages.size(), 1u);
+    EXPECT_EQ(prompts->messages[0], QStringLiteral("数据超长，未发送。"));
+    EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息：写卡成功，请新写下一张卡")) << "no swipe prompt";
+    ExpectRunEnded();
+  }
 }
 
 TEST_F(CardWritingTest, FullListIsSavedBeforeItIsEmptied) {
@@ -380,6 +529,24 @@ TEST_F(CardWritingTest, FullListIsSavedBeforeItIsEmptied) {
   }
   EXPECT_EQ(savedLines, 2000u);
   std::filesystem::remove_all(folder);
+}
+
+TEST_F(CardWritingTest, FullListThatCannotBeSavedIsKeptAndTheCardStillJudged) {
+  TimerWatchingPrompts* watcher = WatchTimer();
+  form->SetCardListFolder("/nonexistent/drive-c");
+  QStringList full;
+  for (int i = 0; i < 2000; ++i) full << QStringLiteral("磁道1卡号:%1").arg(i);
+  form->Memo1->setPlainText(full.join(QLatin1Char('\n')));
+
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText("5");
+  PressWrite(Frame2("5"));
+  Swipe(kWritten, "", 1);
+  ASSERT_EQ(prompts->errors.size(), 1u);
+  EXPECT_TRUE(prompts->errors[0].startsWith(QStringLiteral("Cannot create file \"/nonexistent/drive-c/")));
+  EXPECT_EQ(watcher->timerRunning, std::vector<bool>({false})) << "no poll while the error box is open";
+  EXPECT_EQ(LogLines().size(), 2001) << "every line kept, the new card added";
+  EXPECT_EQ(form->st1->text(), kSucceeded);
 }
 
 }  // namespace

@@ -63,6 +63,15 @@ TEST_F(DeviceLinkTest, SendWithPortClosedSendsNothingButTriesToOpen) {
   EXPECT_TRUE(form->ComPort1.Open()) << "the send asks the port to open";
   ASSERT_TRUE(form->SendCommand("7E"));
   EXPECT_TRUE(Received("7E"));
+
+  // An open attempt that fails changes nothing for the caller: same message, no error.
+  form->ToolButton6Click();
+  WriteSettings("COM3", 3, "/nonexistent/tty-for-test");
+  EXPECT_FALSE(form->SendCommand("1B30"));
+  ASSERT_EQ(prompts->messages.size(), 2u);
+  EXPECT_EQ(prompts->messages[1], QStringLiteral("串口未打开。"));
+  EXPECT_TRUE(prompts->errors.empty());
+  EXPECT_FALSE(form->ComPort1.Open());
 }
 
 TEST_F(DeviceLinkTest, TriggerTakesAnnouncedBytesAndPassesEmptyChunksOn) {

@@ -103,9 +103,13 @@ TEST_F(PortControlTest, ExitClosesThePort) {
 
 TEST_F(PortControlTest, ResetStopsARunningCountOnly) {
   OpenPort();
+  form->ElapsedSeconds = 7;
+  form->l_timer->setText(QStringLiteral("7"));
   form->ToolButton3Click();
   EXPECT_TRUE(Received("1B30"));
-  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+  EXPECT_EQ(form->ElapsedSeconds, 7) << "a stopped timer's count is left alone";
+  EXPECT_EQ(form->l_timer->text(), QStringLiteral("7"));
+  device.ClearReceived();
 
   TickTracks(true, false);
   form->BitBtn1Click();
