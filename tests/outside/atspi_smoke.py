@@ -766,6 +766,89 @@ def up_down_and_limits(st, checks):
     st.set_checked("TK2CheckBox", False)
 
 
+def split_replies_and_disarm(st, emu, checks):
+    scenario("读卡 with replies in pieces; 写卡 disarmed by 读卡")
+    checks.true("track 1 group stays disabled",
+                not any(st.enabled(d) for d in ("TK1CheckBox", "Track1Memo", "TK1AutoIncCheckBox", "tk1filename")))
+    emu.ask("split 3 150")
+    st.set_checked("TK2CheckBox", True)
+    st.set_checked("TK3CheckBox", True)
+    st.press("BitBtn1")
+    checks.eq("read armed", wait_until(lambda: emu.state() == "ok read 3" and "ok read 3") or emu.state(),
+              "ok read 3")
+    emu.ask("swipe 1")
+    checks.eq("a reply in three pieces is read whole",
+              wait_until(lambda: st.text("Track2Memo") == "12345=6789" and "12345=6789") or st.text("Track2Memo"),
+              "12345=6789")
+    checks.eq("st2", st.label("st2"), READ_OK_ST2)
+    emu.ask("split 1")
+    st.set_checked("TK3CheckBox", False)
+    st.set_text("Track2Memo", "0005")
+    st.press("BitBtn3")
+    checks.eq("write armed", wait_until(lambda: emu.state() == "ok write 1 0005|" and "x") and emu.state(),
+              "ok write 1 0005|")
+    st.press("BitBtn1")
+    checks.eq("读卡 during a write arms a read", wait_until(lambda: emu.state() == "ok read 1" and "x") and
+              emu.state(), "ok read 1")
+    log_lines = st.text("Memo1")
+    emu.ask("swipe 3")
+    checks.eq("the card is read", wait_until(lambda: st.text("Track2Memo") == "55" and "55") or
+              st.text("Track2Memo"), "55")
+    time.sleep(1.5)
+    checks.eq("no write judged, nothing logged", st.text("Memo1"), log_lines)
+    st.press("ToolButton3")
+    wait_until(lambda: emu.state() == "ok idle", 5)
+
+
+def close_during_write(st, emu, checks):
+    scenario("端口关闭 while a write is armed")
+    st.set_checked("TK2CheckBox", True)
+    st.set_text("Track2Memo", "0007")
+    st.press("BitBtn3")
+    wait_until(lambda: emu.state() == "ok write 1 0007|", 5)
+    wait_until(lambda: st.label("l_timer") == "2", 5)
+    st.press("ToolButton6")
+    wait_until(lambda: st.panel(0) == "COM1:Close", 5)
+    shown = st.label("l_timer")
+    time.sleep(2.5)
+    checks.eq("the count stands still while the port is closed", st.label("l_timer"), shown)
+    st.press("ToolButton5")
+    checks.eq("reopened", wait_until(lambda: st.panel(0) == "COM1－－－OK" and "x") and st.panel(0), "COM1－－－OK")
+    st.press("ToolButton3")
+    checks.eq("复位 stops the count", wait_until(lambda: st.label("l_timer") == "00" and "00", 5) or
+              st.label("l_timer"), "00")
+    st.set_checked("TK2CheckBox", False)
+
+
+def both_files(st, emu, checks, work):
+    scenario("写卡: both tracks from files, track 2 ending first")
+    f2 = os.path.join(work, "t2.txt")
+    f3 = os.path.join(work, "t3.txt")
+    with open(f2, "wb") as f:
+        f.write(b"21\n")
+    with open(f3, "wb") as f:
+        f.write(b"31\n32\n")
+    for track, path in ((2, f2), (3, f3)):
+        st.set_checked(f"TK{track}CheckBox", True)
+        st.set_checked(f"tk{track}filename", True)
+        choose_file(st, checks, f"tk{track}Sb", path)
+    checks.true("both files loaded", st.text("Track2Memo") == "21" and st.text("Track3Memo") == "31")
+    before = st.text("Memo1")
+    st.press("BitBtn3")
+    for want in ("ok write 3 21|31", "ok write 2 |32"):
+        checks.eq("armed", wait_until(lambda: emu.state() == want and want) or emu.state(), want)
+        emu.ask("swipe")
+        wait_until(lambda: emu.state() != want, 5)
+    final = run_done(2)
+    checks.eq("st1 at the end", wait_until(lambda: st.label("st1") == final and final) or st.label("st1"), final)
+    checks.eq("panel 2 at the end", st.panel(2), "磁道2读文件写卡成功完成")
+    checks.eq("log lines", st.text("Memo1")[len(before):].strip("\n").split("\n"),
+              ["磁道1卡号:21", "磁道2卡号:31", "磁道2卡号:32"])
+    checks.true("both tracks off", not st.checked("TK2CheckBox") and not st.checked("TK3CheckBox"))
+    time.sleep(1.5)
+    checks.eq("nothing armed after the run", emu.state(), "ok idle")
+
+
 def key_filters(st, checks):
     scenario("typing into the track field and the step fields")
     st.set_checked("TK2CheckBox", True)
@@ -881,6 +964,9 @@ def main():
                      lambda: write_both_and_refused_increment(st, emu, checks),
                      lambda: file_sources(st, emu, checks, work),
                      lambda: up_down_and_limits(st, checks),
+                     lambda: split_replies_and_disarm(st, emu, checks),
+                     lambda: close_during_write(st, emu, checks),
+                     lambda: both_files(st, emu, checks, work),
                      lambda: key_filters(st, checks),
                      lambda: save_failure(st, checks, ini, drive_c),
                      lambda: save_list(st, checks, drive_c),
