@@ -4,12 +4,15 @@
 
 #include <memory>
 
+#include "settings/AccessiblePress.h"
 #include "settings/SettingsDialog.h"
 #include "station/MainWindow.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("cardstation"));
+  // Before the windows exist, so that their tool buttons get the interface.
+  settings::InstallDeferredToolButtonPress();
 
   // Form1 is created first and is the window whose closing ends the program.
   auto Form1 = std::make_unique<TForm1>();
