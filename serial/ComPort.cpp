@@ -463,29 +463,17 @@ void TSerCustomComPort::SetComNumber(uint16_t v) {
   if (closeError) std::rethrow_exception(closeError);
 }
 
-void TSerCustomComPort::SetBaud(int v) {
-  if (v == Baud_) return;
-  Baud_ = v;
+template <typename T>
+void TSerCustomComPort::SetLineField(T& field, T value) {
+  if (value == field) return;
+  field = value;
   if (PortState_ == stActive) Check(Dispatcher_->SetLine(Baud_, Parity_, StopBits_, DataBits_));
 }
 
-void TSerCustomComPort::SetParity(TParity v) {
-  if (v == Parity_) return;
-  Parity_ = v;
-  if (PortState_ == stActive) Check(Dispatcher_->SetLine(Baud_, Parity_, StopBits_, DataBits_));
-}
-
-void TSerCustomComPort::SetDataBits(uint16_t v) {
-  if (v == DataBits_) return;
-  DataBits_ = v;
-  if (PortState_ == stActive) Check(Dispatcher_->SetLine(Baud_, Parity_, StopBits_, DataBits_));
-}
-
-void TSerCustomComPort::SetStopBits(uint16_t v) {
-  if (v == StopBits_) return;
-  StopBits_ = v;
-  if (PortState_ == stActive) Check(Dispatcher_->SetLine(Baud_, Parity_, StopBits_, DataBits_));
-}
+void TSerCustomComPort::SetBaud(int v) { SetLineField(Baud_, v); }
+void TSerCustomComPort::SetParity(TParity v) { SetLineField(Parity_, v); }
+void TSerCustomComPort::SetDataBits(uint16_t v) { SetLineField(DataBits_, v); }
+void TSerCustomComPort::SetStopBits(uint16_t v) { SetLineField(StopBits_, v); }
 
 void TSerCustomComPort::SetInSize(uint16_t v) {
   if (v == InSize_) return;

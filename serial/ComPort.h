@@ -211,6 +211,9 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   void FinishDeferredClose();
   void ReleaseDispatcher();
   int Check(int code);
+  // Stores one of the line fields; an open port takes the new line at once.
+  template <typename T>
+  void SetLineField(T& field, T value);
   void ApplyTraceState(TTraceLogState& state, TTraceLogState wanted, bool trace);
   void Report(const std::exception& e);
   bool AnyTriggerHandler() const;
