@@ -553,34 +553,29 @@ void TSerCustomComPort::SetXOffChar(uint8_t v) {
   if (PortState_ == stActive) Check(Dispatcher_->SetFlowChars(XOnChar_, XOffChar_));
 }
 
+void TSerCustomComPort::ReapplyFlowOptions() {
+  // The thresholds take effect through the flow setters, which must act even
+  // on unchanged options; the force flag is restored however they end.
+  struct ForceScope {
+    bool& flag;
+    bool saved;
+    ~ForceScope() { flag = saved; }
+  } scope{Force_, Force_};
+  Force_ = true;
+  SetHWFlowOptions(HWFlowOptions_);
+  SetSWFlowOptions(SWFlowOptions_);
+}
+
 void TSerCustomComPort::SetBufferFull(uint16_t v) {
   if (v == BufferFull_ && !Force_) return;
   BufferFull_ = v > InSize_ ? Scaled(v, 0.9) : v;
-  const bool force = Force_;
-  Force_ = true;
-  try {
-    SetHWFlowOptions(HWFlowOptions_);
-    SetSWFlowOptions(SWFlowOptions_);
-  } catch (...) {
-    Force_ = force;
-    throw;
-  }
-  Force_ = force;
+  ReapplyFlowOptions();
 }
 
 void TSerCustomComPort::SetBufferResume(uint16_t v) {
   if (v == BufferResume_ && !Force_) return;
   BufferResume_ = v > BufferFull_ ? Scaled(BufferFull_, 0.1) : v;
-  const bool force = Force_;
-  Force_ = true;
-  try {
-    SetHWFlowOptions(HWFlowOptions_);
-    SetSWFlowOptions(SWFlowOptions_);
-  } catch (...) {
-    Force_ = force;
-    throw;
-  }
-  Force_ = force;
+  ReapplyFlowOptions();
 }
 
 void TSerCustomComPort::ApplyTraceState(TTraceLogState& state, TTraceLogState wanted, bool trace) {

@@ -214,6 +214,7 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   // Stores one of the line fields; an open port takes the new line at once.
   template <typename T>
   void SetLineField(T& field, T value);
+  void ReapplyFlowOptions();
   void ApplyTraceState(TTraceLogState& state, TTraceLogState wanted, bool trace);
   void Report(const std::exception& e);
   bool AnyTriggerHandler() const;
