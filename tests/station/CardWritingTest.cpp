@@ -104,13 +104,19 @@ class CardWritingTest : public StationTest {
     return raw;
   }
 
-  // The run has ended: nothing armed, no count, and nothing more on the wire.
-  void ExpectRunEnded() {
-    EXPECT_EQ(form->WriteTracks, 0);
+  // The count has stopped and nothing goes out after the last command: the
+  // status query is the first thing the device receives.
+  void ExpectTimerStoppedAndNothingSent(const char* why) {
     EXPECT_FALSE(form->OpenTimer.isActive());
     EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
     form->ToolButton4Click();
-    EXPECT_TRUE(Received("1B6A")) << "nothing was armed";
+    EXPECT_TRUE(Received("1B6A")) << why;
+  }
+
+  // The run has ended: nothing armed, no count, and nothing more on the wire.
+  void ExpectRunEnded() {
+    EXPECT_EQ(form->WriteTracks, 0);
+    ExpectTimerStoppedAndNothingSent("nothing was armed");
   }
 
   std::vector<std::filesystem::path> files_;
@@ -206,10 +212,7 @@ TEST_F(CardWritingTest, ContinuousRunWritesCountCardsThenFinishes) {
   EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:3次写成功,写卡完毕！"));
   EXPECT_EQ(Panel(2), QStringLiteral("写卡成功,显示的数据为下一张卡的数据"));
   EXPECT_EQ(Track2(), "0102");
-  EXPECT_FALSE(form->OpenTimer.isActive());
-  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
-  form->ToolButton4Click();
-  EXPECT_TRUE(Received("1B6A")) << "no fourth card was armed";
+  ExpectTimerStoppedAndNothingSent("no fourth card was armed");
 }
 
 TEST_F(CardWritingTest, CountZeroWritesOneCardAndNormalWritingIgnoresTheCount) {
@@ -395,10 +398,7 @@ TEST_F(CardWritingTest, FileRunWritesEveryRecordThenEndsTheTrack) {
   EXPECT_FALSE(form->tk2disp->isVisibleTo(form.get()));
   EXPECT_EQ(form->tk2disp->text(), QStringLiteral("文件名"));
   EXPECT_FALSE(form->tk2DataFile.IsOpen());
-  EXPECT_FALSE(form->OpenTimer.isActive());
-  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
-  form->ToolButton4Click();
-  EXPECT_TRUE(Received("1B6A")) << "nothing was armed after the last record";
+  ExpectTimerStoppedAndNothingSent("nothing was armed after the last record");
 }
 
 TEST_F(CardWritingTest, BothTracksFromFilesGoOnWithTheLongerFile) {
