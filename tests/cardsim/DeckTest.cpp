@@ -81,5 +81,18 @@ TEST(Deck, SaveFailureKeepsTheOldDeck) {
   EXPECT_EQ(Slurp(file), "11\t22\n");
 }
 
+TEST(Deck, SaveNeverWritesThroughAPlantedLink) {
+  TempDir dir;
+  const fs::path file = dir.path() / "deck.txt";
+  const fs::path victim = dir.path() / "victim";
+  std::ofstream(victim) << "keep";
+  fs::create_symlink(victim, dir.path() / "deck.txt.new");
+  Deck deck(file);
+  deck.at(deck.NextBlank()) = Card{"1", "2"};
+  deck.Save();
+  EXPECT_EQ(Slurp(victim), "keep");
+  EXPECT_EQ(Slurp(file), "1\t2\n");
+}
+
 }  // namespace
 }  // namespace cardsim

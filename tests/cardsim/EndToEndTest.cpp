@@ -233,6 +233,29 @@ TEST_F(CardsimProcess, HangUpReachesThePortAndReopenRestoresTheLink) {
   EXPECT_EQ(Receive(3), "\x1Bok");
 }
 
+// The control socket is the user's own, and a client that sends commands but
+// never reads the answers is cut off instead of growing the emulator's memory.
+TEST_F(CardsimProcess, ControlSocketIsPrivateAndAGreedyClientIsCutOff) {
+  EXPECT_EQ(fs::status(control_).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  ::fcntl(socket_.get(), F_SETFL, ::fcntl(socket_.get(), F_GETFL) | O_NONBLOCK);
+  std::string commands;
+  for (int i = 0; i < 1000; ++i) commands += "state\n";
+  bool cut = false;
+  const auto deadline = Clock::now() + kBound;
+  while (!cut && Clock::now() < deadline) {
+    const ssize_t n = ::send(socket_.get(), commands.data(), commands.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno != EAGAIN) cut = true;
+    if (n < 0 && errno == EAGAIN) {
+      pollfd p{socket_.get(), POLLOUT, 0};
+      ::poll(&p, 1, 50);
+      cut = (p.revents & (POLLHUP | POLLERR)) != 0;
+    }
+  }
+  EXPECT_TRUE(cut);
+  ConnectControl();
+  EXPECT_EQ(Ask("state"), "ok idle") << "the emulator serves new clients";
+}
+
 TEST_F(CardsimProcess, SigtermEndsTheRunAndRemovesTheLink) {
   ASSERT_EQ(::kill(pid_, SIGTERM), 0);
   EXPECT_EQ(WaitForExit(), 0);

@@ -62,12 +62,17 @@ void Deck::Save() const {
   std::filesystem::path temp = *file_;
   temp += ".new";
   const std::string text = Format(cards_);
+  // Whatever stands at the temporary name (a leftover, or a link someone
+  // planted to make us overwrite another file) is removed, never followed: the
+  // file is then created exclusively, and anything that appears in between
+  // makes the save fail.
+  ::unlink(temp.c_str());
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   const auto fail = [&](const std::string& what) {
     const std::string reason = std::strerror(errno);
-    ::unlink(temp.c_str());
+    if (fd >= 0) ::unlink(temp.c_str());
     throw std::runtime_error(what + " " + temp.string() + ": " + reason);
   };
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) fail("cannot create");
   std::size_t done = 0;
   while (done < text.size()) {

@@ -130,7 +130,12 @@ ControlSocket::ControlSocket(std::string path) : path_(std::move(path)) {
   }
   fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd_ < 0) ThrowErrno("cannot create the control socket");
-  if (::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 8) != 0) {
+  // Whoever may connect can drive the device: the socket is the user's own.
+  // The mode comes from the umask at bind time (this program has one thread).
+  const mode_t oldMask = ::umask(0177);
+  const int bound = ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  ::umask(oldMask);
+  if (bound != 0 || ::listen(fd_, 8) != 0) {
     const int saved = errno;
     CloseFd(fd_);
     errno = saved;

@@ -31,6 +31,12 @@ namespace {
 constexpr Millis kHangUpBackoff{100};
 // Longest control line kept; a longer one is answered as an error.
 constexpr std::size_t kMaxControlLine = 4096;
+// Unsent answers a client may leave behind before it is cut off: one that sends
+// commands and never reads would otherwise grow our memory without end.
+constexpr std::size_t kMaxClientBacklog = 64 * 1024;
+// How long to stop accepting control clients after running out of descriptors;
+// the pending connection would otherwise wake poll at once, for ever.
+constexpr Millis kAcceptBackoff{200};
 
 struct Client {
   int fd = -1;
@@ -81,6 +87,7 @@ class Program {
   std::list<Client> clients_;
   std::string lineOut_;
   std::optional<Clock::time_point> lineRetryAt_;
+  std::optional<Clock::time_point> acceptRetryAt_;
   bool stdinOpen_ = true;
   std::string stdinBuffer_;
 };
@@ -187,6 +194,10 @@ void Program::ServeClient(Client& client, short revents) {
       client.in.append(buffer, static_cast<std::size_t>(n));
       for (const std::string& line : TakeLines(client.in)) {
         if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+        if (client.out.size() > kMaxClientBacklog) {
+          client.closing = true;
+          break;
+        }
         client.out += RunCommand(line) + "\n";
         if (emulator_->quitRequested()) break;
       }
@@ -240,6 +251,7 @@ int Program::Run() {
   while (!emulator_->quitRequested()) {
     const Clock::time_point now = Clock::now();
     if (lineRetryAt_ && now >= *lineRetryAt_) lineRetryAt_.reset();
+    if (acceptRetryAt_ && now >= *acceptRetryAt_) acceptRetryAt_.reset();
 
     std::vector<pollfd> fds;
     fds.push_back({signalFd, POLLIN, 0});
@@ -249,7 +261,8 @@ int Program::Run() {
     const std::size_t stdinIndex = fds.size();
     if (stdinOpen_) fds.push_back({STDIN_FILENO, POLLIN, 0});
     const std::size_t controlIndex = fds.size();
-    if (control_) fds.push_back({control_->fd(), POLLIN, 0});
+    const bool pollControl = control_ && !acceptRetryAt_;
+    if (pollControl) fds.push_back({control_->fd(), POLLIN, 0});
     const std::size_t clientsIndex = fds.size();
     for (const Client& client : clients_) {
       fds.push_back({client.fd, static_cast<short>(POLLIN | (client.out.empty() ? 0 : POLLOUT)), 0});
@@ -257,6 +270,7 @@ int Program::Run() {
 
     std::optional<Clock::time_point> deadline = emulator_->NextDeadline();
     if (lineRetryAt_ && (!deadline || *lineRetryAt_ < *deadline)) deadline = lineRetryAt_;
+    if (acceptRetryAt_ && (!deadline || *acceptRetryAt_ < *deadline)) deadline = acceptRetryAt_;
     const int ready = ::poll(fds.data(), fds.size(), TimeoutMs(deadline, now));
     if (ready < 0 && errno != EINTR) throw std::system_error(errno, std::generic_category(), "poll");
 
@@ -278,8 +292,12 @@ int Program::Run() {
         if ((revents & POLLOUT) && line_.isOpen()) FlushLine();
       }
       if (stdinOpen_ && fds[stdinIndex].revents) ReadStdin();
-      if (control_ && (fds[controlIndex].revents & POLLIN)) {
-        for (int fd; (fd = control_->Accept()) >= 0;) clients_.emplace_back().fd = fd;
+      if (pollControl && (fds[controlIndex].revents & POLLIN)) {
+        int fd;
+        while ((fd = control_->Accept()) >= 0) clients_.emplace_back().fd = fd;
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+          acceptRetryAt_ = Clock::now() + kAcceptBackoff;
+        }
       }
       std::size_t i = clientsIndex;
       for (Client& client : clients_) {
