@@ -75,6 +75,7 @@ int TSerCustomComPort::OpenDispatcher() {
 }
 
 void TSerCustomComPort::ReleaseDispatcher() {
+  LineLost_ = false;
   RegisterNotifyWindow(false);
   Dispatcher_.reset();
   PortState_ = stClosed;
@@ -108,7 +109,12 @@ void TSerCustomComPort::DoOpenPort() {
     if (code == ecAccessDenied) code = ecAlreadyOpen;
     else if (code == ecFileNotFound || code == ecPathNotFound) code = ecBadId;
     if (code != 0) {
-      Check(code);
+      try {
+        Check(code);
+      } catch (ESerException& e) {
+        e.Failure = Dispatcher_->OpenFailure();
+        throw;
+      }
       ReleaseDispatcher();  // only reached while loading, when Check does not raise
       return;
     }
@@ -162,9 +168,11 @@ void TSerCustomComPort::ClosePort() {
   Dispatcher_->SaveTriggers(SavedTriggers_);
   CopyTriggersBack_ = true;
   Dispatcher_->CloseCom();
-  if (Dispatcher_->ClosePending()) {
-    // Closed during a delivery: the delivery thread releases the port as it
-    // ends, and the close finishes when this message comes back.
+  if (Dispatcher_->ClosePending() && HandlerDepth_ > 0) {
+    // Closed from a handler of the delivery in progress: the delivery thread
+    // releases the port as it ends, and the close finishes when this message
+    // comes back. Outside a handler the delivery is only queued for this thread;
+    // releasing now drops it, and the close is complete when this returns.
     PostNotification(WindowHandle(), PortClosingMsg, 0, Dispatcher_->Handle() << 16);
     ProcessOneMessage();
   } else {
@@ -192,12 +200,19 @@ void TSerCustomComPort::FinishDeferredClose() {
 }
 
 void TSerCustomComPort::SetOpen(bool v) {
-  if (v == Open_) return;
   if (Loading_) {
+    if (v == Open_) return;
     Open_ = v;
     if (v) ForceOpen_ = true;
     return;
   }
+  if (PortState_ == stClosing) {
+    // Open still reads true until the deferred close is done; what counts is
+    // the last wish, applied when it is.
+    OpenPending_ = v;
+    return;
+  }
+  if (v == Open_) return;
   if (!v) ClosePort();
   else if (PortState_ != stClosed) OpenPending_ = true;
   else DoOpenPort();
@@ -259,6 +274,7 @@ void TSerCustomComPort::ProcessOneMessage() {
 
 void TSerCustomComPort::Synchronize(const std::function<void()>& fn) {
   if (OnMainThread() || !NotifyWindow_) {
+    THandlerScope scope{HandlerDepth_};
     fn();
     return;
   }
@@ -266,14 +282,20 @@ void TSerCustomComPort::Synchronize(const std::function<void()>& fn) {
 }
 
 void TSerCustomComPort::WindowProc(uint16_t msg, uint16_t wParam, uint32_t lParam) {
-  if (msg < TriggerAvailMsg || (msg > TriggerStatusMsg && msg != PortClosingMsg)) return;
+  if (msg < TriggerAvailMsg || (msg > TriggerStatusMsg && msg != PortClosingMsg && msg != LineLostMsg)) return;
   {
     auto lock = TSerBaseDispatcher::LockDispatcherList();
     TSerBaseDispatcher* d = TSerBaseDispatcher::FindDispatcher(static_cast<int32_t>(lParam >> 16));
     // A message of an earlier dispatcher whose slot was reused is not ours.
     if (d == nullptr || d->Owner() == nullptr || d != Dispatcher_.get()) return;
   }
+  THandlerScope scope{HandlerDepth_};
   try {
+    if (msg == LineLostMsg) {
+      LineLost_ = true;
+      if (OnLineLost_) OnLineLost_(this);
+      return;
+    }
     const uint16_t data = msg == TriggerAvailMsg ? wParam : static_cast<uint16_t>(lParam & 0xFFFF);
     DoTrigger(msg, wParam, data);
     switch (msg) {
@@ -310,7 +332,7 @@ void TSerCustomComPort::WindowProc(uint16_t msg, uint16_t wParam, uint32_t lPara
 // ---- events ------------------------------------------------------------------
 
 bool TSerCustomComPort::AnyTriggerHandler() const {
-  return OnTrigger_ || OnTriggerAvail_ || OnTriggerData_ || OnTriggerStatus_ || OnTriggerTimer_ ||
+  return OnLineLost_ || OnTrigger_ || OnTriggerAvail_ || OnTriggerData_ || OnTriggerStatus_ || OnTriggerTimer_ ||
          OnTriggerLineError_ || OnTriggerModemStatus_ || OnTriggerOutbuffFree_ || OnTriggerOutbuffUsed_ ||
          OnTriggerOutSent_;
 }
@@ -320,6 +342,7 @@ void TSerCustomComPort::UpdateHandlerFlags() {
   Dispatcher_->SetHandlerMode(AnyTriggerHandler() ? 1 : 2);
 }
 
+void TSerCustomComPort::SetOnLineLost(TNotifyEvent e) { OnLineLost_ = std::move(e); UpdateHandlerFlags(); }
 void TSerCustomComPort::SetOnTrigger(TTriggerEvent e) { OnTrigger_ = std::move(e); UpdateHandlerFlags(); }
 void TSerCustomComPort::SetOnTriggerAvail(TTriggerAvailEvent e) { OnTriggerAvail_ = std::move(e); UpdateHandlerFlags(); }
 void TSerCustomComPort::SetOnTriggerData(TTriggerHandleEvent e) { OnTriggerData_ = std::move(e); UpdateHandlerFlags(); }

@@ -70,7 +70,13 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   void SetAutoOpen(bool v) { AutoOpen_ = v; }
   bool Open() const { return Open_; }
   // True: the open sequence; throws an ESerException-derived (or EInOutError)
-  // exception on failure and leaves the port closed. False: the close sequence.
+  // exception on failure and leaves the port closed; the exception's Failure
+  // (OpenFailureOf) tells the path and the cause. False: the close sequence.
+  // Outside an event handler the close is complete when this returns: no handler
+  // runs for this port afterwards, and replies in flight are dropped, so an owner
+  // about to be destroyed calls SetOpen(false) first. Inside a handler the close
+  // completes after the handler returns; Open reads true until then, and the last
+  // value set meanwhile is what the port ends up with.
   void SetOpen(bool v);
   bool DTR() const { return DTR_; }
   void SetDTR(bool v);
@@ -134,6 +140,14 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   void SetOnTriggerOutbuffUsed(TNotifyEvent e);
   void SetOnTriggerOutSent(TNotifyEvent e);
   void SetOnWaitChar(TWaitCharEvent e) { OnWaitChar_ = std::move(e); }
+  // The device went away while open (a USB adapter unplugged, the far end of a
+  // pseudo-terminal closed). Fired once per open, on the main thread, between
+  // other events. The port stays open until the owner closes it: from then on
+  // PutBlock throws ECommNotOpen (-2007), GetChar gives what had arrived, and
+  // SetOpen(false) closes as usual; SetOpen(true) later opens the device anew
+  // once it is back.
+  void SetOnLineLost(TNotifyEvent e);
+  bool LineLost() const { return LineLost_; }
 
   // ---- operations --------------------------------------------------------------
   // Queues len bytes for sending; returns 0. Throws -2007 without a port, -3006
@@ -262,11 +276,21 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   TTriggerLineErrorEvent OnTriggerLineError_;
   TNotifyEvent OnTriggerModemStatus_, OnTriggerOutbuffFree_, OnTriggerOutbuffUsed_, OnTriggerOutSent_;
   TWaitCharEvent OnWaitChar_;
+  TNotifyEvent OnLineLost_;
 
   // Unpublished state.
   TPortState PortState_ = stClosed;
   bool Force_ = false;
   bool OpenPending_ = false;
+  bool LineLost_ = false;
+  // Event handlers running now on the main thread (nested through message
+  // processing): a close inside one must leave the release to the delivery.
+  int HandlerDepth_ = 0;
+  struct THandlerScope {
+    int& Depth;
+    explicit THandlerScope(int& d) : Depth(d) { ++Depth; }
+    ~THandlerScope() { --Depth; }
+  };
   bool ForceOpen_ = false;
   bool Loading_ = false;
   TSerSavedTriggers SavedTriggers_;

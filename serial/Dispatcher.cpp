@@ -127,6 +127,8 @@ int TSerBaseDispatcher::OpenCom(const std::string& path, int baud, uint8_t optio
                                 int parity) {
   RingSeen_ = false;
   Delivering_ = false;
+  LineLost_ = false;
+  OpenFailure_ = {};
   {
     TLock lock(MainLock_);
     HandlerRemovalPending_ = false;
@@ -515,6 +517,8 @@ int TSerBaseDispatcher::FlushInBuffer() {
 // Output
 
 int TSerBaseDispatcher::PutBlock(const void* block, uint32_t length) {
+  // Bytes for a device that went away would be dropped by the output thread.
+  if (LineLost_) return ecCommNotOpen;
   if (length == 0) return ecOK;
   const auto* bytes = static_cast<const uint8_t*>(block);
   int accepted;
@@ -1045,7 +1049,13 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
 // The delivery thread's passes
 
 void TSerBaseDispatcher::ProcessCommEvent() {
-  const uint32_t mask = EventMask_;
+  const uint32_t mask = EventMask_.fetch_and(~EvHangup);
+  if (mask & EvHangup) {
+    // The device layer reports a hang-up once, so the owner hears of it once.
+    if (!Delivering_ && !ClosePending_) DispatchNotification(LineLostMsg, 0, 0);
+    if (Events_) Events_->ComEventDone.Set();
+    return;
+  }
   if (mask & EvModemMask) {
     RefreshModemStatus();
     if (!Delivering_) StatusLoop();

@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/OpenFailure.h"
 #include "serial/Recorder.h"
 #include "serial/SerialCommon.h"
 #include "serial/SerialEvents.h"
@@ -216,6 +217,10 @@ class TSerBaseDispatcher {
   uint8_t ThreadBoost() const { return ThreadBoost_.load(); }
   int ThreadPriority(TSerThreadKind kind) const { return Priority_[kind].load(); }
   uint32_t InSize() const { return InSize_; }
+  // Why the last OpenCom failed (main thread, after it returned).
+  const TOpenFailure& OpenFailure() const { return OpenFailure_; }
+  // Any thread: the device went away since the open; output is refused from then on.
+  bool LineLost() const { return LineLost_.load(); }
   uint32_t OutSize() const { return OutSize_; }
   TSerLineSettings LineSettings() const;
 
@@ -344,6 +349,9 @@ class TSerBaseDispatcher {
 
   std::atomic<bool> ClosePending_{false};
   std::atomic<bool> OutputSentPending_{false};
+  // Set by the device layer when it finds the device gone; cleared by OpenCom.
+  std::atomic<bool> LineLost_{false};
+  TOpenFailure OpenFailure_;  // filled by the device layer's OpenComDevice
 
  private:
   struct TWindowRec { TSerWindowHandle Window; bool Removed; };

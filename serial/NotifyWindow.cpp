@@ -82,13 +82,19 @@ bool TSerNotifyWindow::Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int 
   std::shared_ptr<TState> state = State_;
   std::unique_lock lock(state->Mutex);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  state->Handled.wait_until(lock, deadline, [&] {
+  auto finished = [&] {
     return record->Stage == TRecord::TStage::Done || record->Stage == TRecord::TStage::Dropped;
-  });
+  };
+  state->Handled.wait_until(lock, deadline, finished);
   if (record->Stage == TRecord::TStage::Queued) {
     std::erase(state->Queue, record);
     record->Stage = TRecord::TStage::Dropped;
   }
+  // A handler that has started is waited for to its end: the sender settles what
+  // the handler took from the input, and settling early would hand the same bytes
+  // to the next handler. A window that stops accepting (its owner going away,
+  // perhaps from inside that very handler) ends the wait.
+  state->Handled.wait(lock, [&] { return finished() || state->Closed; });
   return record->Stage == TRecord::TStage::Done;
 }
 

@@ -23,7 +23,8 @@ class TSerNotifyWindow : public QObject {
 
   // Any thread but the main one. Queues the message and waits until it has been
   // handled or timeoutMs has passed. False on timeout or when the window went away
-  // before handling it; a message not yet started by then is dropped.
+  // before handling it; a message not yet started by then is dropped, one whose
+  // handling has started is waited for until it ends or the window stops accepting.
   bool Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int timeoutMs);
   // Any thread. Queues the message behind the ones already queued; does not wait.
   void Post(uint16_t msg, uint16_t wParam, uint32_t lParam);

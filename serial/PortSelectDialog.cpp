@@ -11,15 +11,7 @@
 #include <QScreen>
 
 bool IsPortPresent(uint16_t portNumber, const std::function<std::string(uint16_t)>& resolver) {
-  if (portNumber == 0) return false;
-  TSerNativeDispatcher probe(nullptr);
-  const int code = probe.OpenComDevice(resolver(portNumber), 64, 64);
-  if (code >= 0) {
-    probe.CloseComDevice();
-    return true;
-  }
-  // A port that another program holds exists all the same.
-  return code == serial_codes::ecAccessDenied;
+  return portNumber != 0 && ProbeSerialDevice(resolver(portNumber));
 }
 
 std::vector<uint16_t> PresentPorts(const std::function<bool(uint16_t)>& isPresent) {

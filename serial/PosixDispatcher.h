@@ -54,5 +54,10 @@ class TSerPosixDispatcher final : public TSerThreadedDispatcher {
   std::atomic<bool> CloseDeferred_{false};
 };
 
+// Whether a serial device is at path: it opens as a terminal, or another program
+// holds it. Opens and closes it without touching its line settings, its queues
+// or its exclusive flag, so a port in use elsewhere is left as it was.
+bool ProbeSerialDevice(const std::string& path);
+
 // The device layer this platform uses.
 using TSerNativeDispatcher = TSerPosixDispatcher;

@@ -10,6 +10,7 @@ constexpr uint16_t TriggerDataMsg = 0x7E02;    // wParam: data trigger handle
 constexpr uint16_t TriggerTimerMsg = 0x7E03;   // wParam: timer trigger handle
 constexpr uint16_t TriggerStatusMsg = 0x7E04;  // wParam: status trigger handle
 constexpr uint16_t PortClosingMsg = 0x7E0A;    // finishes a close deferred during a delivery
+constexpr uint16_t LineLostMsg = 0x7E0B;       // the device went away (hung up); sent once per open
 
 constexpr const char* SerialLayerVersion = "v1.00";
 
@@ -64,6 +65,7 @@ constexpr uint32_t EvBreak = 0x0040;
 constexpr uint32_t EvErr = 0x0080;
 constexpr uint32_t EvRing = 0x0100;
 constexpr uint32_t EvRingTe = 0x2000;
+constexpr uint32_t EvHangup = 0x10000;  // the device went away; reported once
 constexpr uint32_t EvModemMask = EvCts | EvDsr | EvRlsd | EvRing | EvRingTe;  // 0x2138
 constexpr uint32_t EvLineMask = EvBreak | EvErr;                              // 0xC0
 constexpr uint32_t EvDefaultMask = 0x01F9;

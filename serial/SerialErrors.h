@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "serial/OpenFailure.h"
+
 namespace serial_codes {
 constexpr int ecOK = 0;
 constexpr int ecFileNotFound = -2;
@@ -93,6 +95,9 @@ class ESerException : public std::runtime_error {
   static ESerException CreateFromCode(int code) { return ESerException(code); }
   static ESerException CreateFromMessage(const std::string& text) { return ESerException(text); }
   int32_t ResultCode;
+  // Set on exceptions from opening a port: the path, the system error and the
+  // cause the operator can act on.
+  TOpenFailure Failure;
 };
 
 // Group classes, and leaf classes under them; they exist to be caught by type.

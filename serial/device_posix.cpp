@@ -16,6 +16,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
@@ -84,32 +85,41 @@ class TSerPosixDispatcher::TDevice {
  public:
   ~TDevice() { Close(); }
 
-  // 0, or the result code of the failing step (the device is closed again).
+  // 0, or the result code of the failing step (the device is closed again, and
+  // Failure() tells the operator's cause).
   int Open(const std::string& path) {
     Close();
+    Failure_ = {};
+    Failure_.Path = path;
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return CodeFromErrno(errno);
+    if (fd < 0) return Refuse(-1, errno, false);
     // flock refuses a second holder even when it runs as root, which TIOCEXCL
     // alone does not.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return FailOpen(fd, CodeFromErrno(errno, true));
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return Refuse(fd, errno, true);
     termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) return FailOpen(fd, CodeFromErrno(errno));
-    if (::ioctl(fd, TIOCEXCL) != 0 && !IsUnsupported(errno)) return FailOpen(fd, CodeFromErrno(errno));
+    if (::tcgetattr(fd, &tio) != 0) return Refuse(fd, errno, false);
+    // Root passes TIOCEXCL: a flag already set means another program holds the
+    // port exclusively, and opening it anyway would take its line away.
+    int excl = 0;
+    if (::ioctl(fd, TIOCGEXCL, &excl) == 0 && excl != 0) return Refuse(fd, EBUSY, false);
+    if (::ioctl(fd, TIOCEXCL) != 0 && !IsUnsupported(errno)) return Refuse(fd, errno, false);
+    SetExcl_ = true;
+    Saved_ = tio;
     CancelFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (CancelFd_ < 0) return FailOpen(fd, CodeFromErrno(errno));
+    if (CancelFd_ < 0) return Refuse(fd, errno, false);
     WriterFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (WriterFd_ < 0) return FailOpen(fd, CodeFromErrno(errno));
+    if (WriterFd_ < 0) return Refuse(fd, errno, false);
     // A raw 8-bit line: nothing may echo, edit lines or map CR/LF behind the
     // layer's back.
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
-    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return FailOpen(fd, CodeFromErrno(errno));
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) return Refuse(fd, errno, false);
     // Every open starts with empty queues: bytes the device sent while the port
     // was closed answer nothing this program asked, and would be taken for the
     // reply to its first command.
-    if (::tcflush(fd, TCIOFLUSH) != 0) return FailOpen(fd, CodeFromErrno(errno));
+    if (::tcflush(fd, TCIOFLUSH) != 0) return Refuse(fd, errno, false);
     Fd_ = fd;
     struct stat st{};
     // Unix98 pseudo-terminal slaves have majors 136 to 143.
@@ -122,7 +132,8 @@ class TSerPosixDispatcher::TDevice {
     Counters_ = ::ioctl(fd, TIOCGICOUNT, &count) == 0;
     TakenCount_ = SeenCount_ = count;
     LastStates_ = ModemStates();
-    HungUp_ = false;
+    Dead_.store(false);
+    HangupReported_ = false;
     return 0;
   }
 
@@ -130,16 +141,23 @@ class TSerPosixDispatcher::TDevice {
   int Close() {
     int result = 0;
     if (Fd_ >= 0) {
-      // A pseudo-terminal would keep the exclusive flag past our close and refuse
-      // the next ordinary user.
-      ::ioctl(Fd_, TIOCNXCL);
+      // The next program finds the line as it was before this one took it, and
+      // without our exclusive flag (a pseudo-terminal would keep it past close).
+      // On a device that went away both fail, which changes nothing.
+      ::tcsetattr(Fd_, TCSANOW, &Saved_);
+      if (SetExcl_) ::ioctl(Fd_, TIOCNXCL);
       if (::close(Fd_) != 0) result = CodeFromErrno(errno);
       Fd_ = -1;
     }
+    SetExcl_ = false;
     CloseFd(CancelFd_);
     CloseFd(WriterFd_);
     return result;
   }
+
+  const TOpenFailure& Failure() const { return Failure_; }
+  // Any thread: the device went away.
+  bool Dead() const { return Dead_.load(); }
 
   bool IsOpen() const { return Fd_ >= 0; }
   int Handle() const { return Fd_; }
@@ -259,9 +277,12 @@ class TSerPosixDispatcher::TDevice {
 
   // Bytes read (0 when none wait), or a negative result code.
   int Read(uint8_t* buffer, uint32_t size) {
+    // A read of 0 says nothing here: with VMIN and VTIME 0 it is also what an
+    // empty queue gives. A hung-up tty fails with EIO.
     const ssize_t n = ::read(Fd_, buffer, size);
     if (n >= 0) return static_cast<int>(n);
     if (errno == EAGAIN || errno == EINTR) return 0;
+    if (errno == EIO) Dead_.store(true);
     return CodeFromErrno(errno);
   }
 
@@ -270,6 +291,7 @@ class TSerPosixDispatcher::TDevice {
     const ssize_t n = ::write(Fd_, buffer, size);
     if (n >= 0) return static_cast<int>(n);
     if (errno == EAGAIN || errno == EINTR) return 0;
+    if (errno == EIO) Dead_.store(true);
     return CodeFromErrno(errno);
   }
 
@@ -294,29 +316,37 @@ class TSerPosixDispatcher::TDevice {
   }
 
   // Waits for received bytes (unless watchData is false: the input ring is full),
-  // a changed modem line, a break or line error, or CancelWait. Returns the
-  // event mask, 0 when cancelled or failed.
+  // a changed modem line, a break or line error, a hang-up, or CancelWait.
+  // Returns the event mask, 0 when cancelled or failed. A hang-up is reported
+  // once; from then on only CancelWait ends the wait, as the dead descriptor
+  // would report itself ready for ever.
   uint32_t WaitEvent(bool watchData) {
     for (;;) {
       pollfd fds[2] = {{CancelFd_, POLLIN, 0}, {Fd_, POLLIN, 0}};
-      // A hung-up line (the far end of a pseudo-terminal closed) would make poll
-      // return at once for ever, and so would unread bytes the full ring cannot
-      // take: watch such a line on the sampling period instead of spinning.
-      const bool watch = watchData && !HungUp_;
-      const int timeout = (!watch || ModemLines_ || Counters_) ? kSampleMs : -1;
+      const bool dead = Dead_.load();
+      if (dead && !HangupReported_) {
+        HangupReported_ = true;
+        return EvHangup;
+      }
+      // Unread bytes the full ring cannot take would also make poll return at
+      // once: such a line is watched on the sampling period instead.
+      const bool watch = watchData && !dead;
+      const bool sample = !dead && (ModemLines_ || Counters_);
+      const int timeout = (!watchData && !dead) || sample ? kSampleMs : -1;
       const int r = ::poll(fds, watch ? 2 : 1, timeout);
       if (r < 0 && errno != EINTR) return 0;
       if (fds[0].revents & POLLIN) {
         DrainFd(CancelFd_);
         return 0;
       }
+      if (dead) continue;
       uint32_t mask = 0;
-      if (watch && (fds[1].revents & POLLIN)) mask |= EvRxChar;
-      if (watch && (fds[1].revents & (POLLHUP | POLLERR)) && !(fds[1].revents & POLLIN)) HungUp_ = true;
-      if (!watch) {
-        if (!watchData && BytesWaiting() > 0) mask |= EvRxChar;
-        if (HungUp_ && !StillHungUp()) HungUp_ = false;
+      if (watch && (fds[1].revents & (POLLHUP | POLLERR)) && IsHungUp()) {
+        Dead_.store(true);
+        continue;
       }
+      if (watch && (fds[1].revents & POLLIN)) mask |= EvRxChar;
+      if (!watchData && BytesWaiting() > 0) mask |= EvRxChar;
       mask |= SampleModemAndErrors();
       if (mask) return mask;
     }
@@ -324,15 +354,38 @@ class TSerPosixDispatcher::TDevice {
   void CancelWait() { SignalFd(CancelFd_); }
 
  private:
-  int FailOpen(int fd, int code) {
-    ::close(fd);
+  // Closes what the failed open made and records the cause; returns the code.
+  int Refuse(int fd, int err, bool fromLock) {
+    if (fd >= 0) ::close(fd);
     CloseFd(CancelFd_);
     CloseFd(WriterFd_);
-    return code;
+    SetExcl_ = false;
+    Failure_.SystemError = err;
+    switch (err) {
+      case ENOENT:
+      case ENOTDIR:
+      case ENXIO:
+      case ENODEV: Failure_.Cause = ofMissing; break;
+      case EACCES:
+      case EPERM: Failure_.Cause = ofPermission; break;
+      case EBUSY: Failure_.Cause = ofBusy; break;
+      case ENOTTY: Failure_.Cause = ofNotSerial; break;
+      default:
+        if (fromLock && (err == EWOULDBLOCK || err == EAGAIN)) Failure_.Cause = ofBusy;
+        break;
+    }
+    if (Failure_.Cause == ofBusy) FindDeviceHolder(Failure_.Path, Failure_.HolderPid, Failure_.HolderName);
+    // Busy is told apart from other refusals by the cause; the code stays the
+    // "in use" one callers expect. Not a serial device counts as no such port.
+    if (Failure_.Cause == ofBusy) return serial_codes::ecAccessDenied;
+    if (Failure_.Cause == ofNotSerial) return serial_codes::ecFileNotFound;
+    return CodeFromErrno(err, fromLock);
   }
-  bool StillHungUp() const {
-    pollfd p{Fd_, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) && !(p.revents & POLLIN);
+  // The line reports hang-up or error: gone for good when nothing is left to read
+  // (FIONREAD fails with EIO on a hung-up tty).
+  bool IsHungUp() const {
+    int n = 0;
+    return ::ioctl(Fd_, FIONREAD, &n) != 0 || n <= 0;
   }
   // Event thread only.
   uint32_t SampleModemAndErrors() {
@@ -367,12 +420,26 @@ class TSerPosixDispatcher::TDevice {
   bool IsPty_ = false;
   uint8_t PtyParity_ = pNone;  // main thread
   uint8_t PtyByteSize_ = 8;    // main thread
-  bool HungUp_ = false;       // event thread
+  bool HangupReported_ = false;  // event thread
+  std::atomic<bool> Dead_{false};
+  bool SetExcl_ = false;  // main thread: we set the exclusive flag
+  termios Saved_{};       // main thread: the line as it was before the open
+  TOpenFailure Failure_;  // main thread
   uint8_t LastStates_ = 0;    // event thread
   std::mutex CountMutex_;
   serial_icounter_struct TakenCount_{};  // TakeLineErrors, under CountMutex_
   serial_icounter_struct SeenCount_{};   // event thread
 };
+
+bool ProbeSerialDevice(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  // Refused for want of rights or because it is held exclusively: it exists.
+  if (fd < 0) return errno == EBUSY || errno == EACCES || errno == EPERM;
+  termios tio{};
+  const bool terminal = ::tcgetattr(fd, &tio) == 0;
+  ::close(fd);
+  return terminal;
+}
 
 // ---- the dispatcher's device operations -------------------------------------
 
@@ -413,7 +480,11 @@ int TSerPosixDispatcher::GetComState(TSerLineSettings& settings) {
   return Device_->GetLine(settings);
 }
 
-int TSerPosixDispatcher::ReadCom(uint8_t* buffer, uint32_t size) { return Device_->Read(buffer, size); }
+int TSerPosixDispatcher::ReadCom(uint8_t* buffer, uint32_t size) {
+  const int n = Device_->Read(buffer, size);
+  if (Device_->Dead()) LineLost_.store(true);
+  return n;
+}
 
 int TSerPosixDispatcher::SetComState(const TSerLineSettings& settings) {
   if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
@@ -427,6 +498,7 @@ bool TSerPosixDispatcher::WaitComEvent(uint32_t& mask) {
     full = In_.Full;
   }
   mask = Device_->WaitEvent(!full);
+  if (mask & EvHangup) LineLost_.store(true);
   return mask != 0;
 }
 
@@ -437,6 +509,7 @@ int TSerPosixDispatcher::SetupCom(uint32_t, uint32_t) {
 
 int TSerPosixDispatcher::OpenComDevice(const std::string& path, uint32_t, uint32_t) {
   const int code = Device_->Open(path);
+  OpenFailure_ = Device_->Failure();
   if (code != 0) return code;
   CloseDeferred_.store(false);
   DeviceHandle_.store(Device_->Handle());
@@ -468,7 +541,11 @@ int TSerPosixDispatcher::YieldTimeSlice() {
 
 uint8_t TSerPosixDispatcher::GetModemLines() { return Device_->IsOpen() ? Device_->ModemStates() : 0; }
 
-int TSerPosixDispatcher::DeviceWrite(const uint8_t* buffer, uint32_t size) { return Device_->Write(buffer, size); }
+int TSerPosixDispatcher::DeviceWrite(const uint8_t* buffer, uint32_t size) {
+  const int n = Device_->Write(buffer, size);
+  if (Device_->Dead()) LineLost_.store(true);
+  return n;
+}
 
 bool TSerPosixDispatcher::WaitDeviceWritable() { return Device_->WaitWritable(); }
 

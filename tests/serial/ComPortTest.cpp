@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <time.h>
 
 #include <cstdio>
 #include <map>
@@ -411,20 +412,25 @@ TEST_F(ComPortTest, LoadingWithOpenStoredOpensAfterLoadingAndReportsFailures) {
   EXPECT_EQ(reported, std::vector<std::string>{"ie_BadId - Specified comport doesn't exist"});
 }
 
-TEST_F(ComPortTest, HandlerPastTheDeliveryTimeoutDoesNotStopLaterOnes) {
+// A handler still running past the delivery's 3000 ms wait takes its bytes late;
+// the next notification still announces exactly the bytes after them.
+TEST_F(ComPortTest, HandlerPastTheDeliveryTimeoutKeepsTheAnnouncedCounts) {
+  std::vector<std::string> reported;
+  Port.SetExceptionReporter([&](const std::exception& e) { reported.push_back(e.what()); });
   Port.SetOpen(true);
   int calls = 0;
   Port.SetOnTrigger([&](TSerCustomComPort* cp, uint16_t msg, uint16_t, uint16_t data) {
     if (msg != TriggerAvailMsg) return;
-    ++calls;
+    if (++calls == 1) {
+      EXPECT_TRUE(Pty1.Write("bc"));
+      QThread::msleep(3500);
+    }
     for (int i = 0; i < data; ++i) Received.push_back(cp->GetChar());
-    if (calls == 1) QThread::msleep(3500);  // the delivery thread gives up after 3000 ms
   });
   ASSERT_TRUE(Pty1.Write("a"));
-  ASSERT_TRUE(WaitUntil([&] { return calls >= 1; }));
-  ASSERT_TRUE(Pty1.Write("b"));
-  ASSERT_TRUE(WaitUntil([&] { return Received.find('b') != std::string::npos; }, 10000));
-  EXPECT_EQ(Received.front(), 'a');
+  ASSERT_TRUE(WaitUntil([&] { return Received.size() >= 3; }, 10000));
+  EXPECT_EQ(Received, "abc");
+  EXPECT_TRUE(reported.empty()) << reported.front();
 }
 
 TEST_F(ComPortTest, ExceptionInHandlerIsReportedAndDeliveryGoesOn) {
@@ -554,6 +560,127 @@ TEST_F(ComPortTest, ManyOpenCloseCyclesLeakNothing) {
   }
   EXPECT_EQ(OpenFdCount(), fds);
   EXPECT_EQ(ThreadCount(), threads);
+}
+
+// Closing outside a handler while a reply waits for the main thread completes
+// at once: the reply is dropped, and the station's close-then-open ends open.
+TEST_F(ComPortTest, CloseWithADeliveryPendingCompletesAndReopens) {
+  Port.SetOpen(true);
+  ASSERT_TRUE(Pty1.Write("x"));
+  // No events are processed here, so the delivery stays queued for this thread.
+  bool pending = false;
+  for (int i = 0; i < 5000 && !pending; ++i) {
+    pending = Port.Dispatcher()->Delivering();
+    if (!pending) ::usleep(1000);
+  }
+  ASSERT_TRUE(pending);
+  Port.SetOpen(false);
+  EXPECT_FALSE(Port.Open());
+  EXPECT_EQ(Port.PortState(), stClosed);
+  Port.SetOpen(true);
+  EXPECT_TRUE(Port.Open());
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(Received.empty()) << "the reply of the closed port was dropped";
+  ASSERT_TRUE(Pty1.Write("y"));
+  ASSERT_TRUE(WaitUntil([&] { return Received == "y"; }));
+}
+
+// Closed and opened again inside a handler: the port is open once the deferred
+// close has finished, and data flows.
+TEST_F(ComPortTest, OpenRequestedDuringADeferredCloseOpensAfterIt) {
+  Port.SetOpen(true);
+  bool reopened = false;
+  Port.SetOnTrigger([&](TSerCustomComPort* cp, uint16_t msg, uint16_t, uint16_t data) {
+    if (msg != TriggerAvailMsg) return;
+    for (int i = 0; i < data; ++i) Received.push_back(cp->GetChar());
+    if (reopened) return;
+    reopened = true;
+    cp->SetOpen(false);
+    cp->SetOpen(true);
+  });
+  ASSERT_TRUE(Pty1.Write("1"));
+  ASSERT_TRUE(WaitUntil([&] { return reopened && Port.PortState() == stActive; }));
+  EXPECT_TRUE(Port.Open());
+  ASSERT_TRUE(Pty1.Write("2"));
+  ASSERT_TRUE(WaitUntil([&] { return Received == "12"; }));
+}
+
+// The device goes away: the owner hears of it once, the port threads stop
+// waiting on the dead line, output is refused, and closing and opening the
+// device once it is back work.
+TEST_F(ComPortTest, VanishedDeviceIsReportedOnceAndThePortRecovers) {
+  std::string path = Pty1.Path;
+  Port.SetPortResolver([&](uint16_t) { return path; });
+  int lost = 0;
+  Port.SetOnLineLost([&](TSerCustomComPort* cp) {
+    ++lost;
+    EXPECT_TRUE(cp->LineLost());
+  });
+  Port.SetOpen(true);
+  ASSERT_TRUE(Pty1.Write("a"));
+  ASSERT_TRUE(WaitUntil([&] { return Received == "a"; }));
+  ::close(Pty1.Master);
+  Pty1.Master = -1;
+  ASSERT_TRUE(WaitUntil([&] { return lost > 0; }));
+  EXPECT_TRUE(Port.Open());
+  EXPECT_THROW(Port.PutBlock("z", 1), ECommNotOpen);
+
+  // Nothing spins on the dead descriptor.
+  timespec start{}, end{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &start);
+  QThread::msleep(500);
+  QCoreApplication::processEvents();
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &end);
+  const double cpuMs = (end.tv_sec - start.tv_sec) * 1e3 + (end.tv_nsec - start.tv_nsec) / 1e6;
+  EXPECT_LT(cpuMs, 100.0);
+  EXPECT_EQ(lost, 1);
+
+  Port.SetOpen(false);
+  EXPECT_FALSE(Port.Open());
+  EXPECT_FALSE(Port.LineLost());
+  path = Pty2.Path;  // the device is back (under the same port number)
+  Port.SetOpen(true);
+  EXPECT_TRUE(Port.Open());
+  EXPECT_NO_THROW(Port.PutBlock("ok", 2));
+  std::string got;
+  ASSERT_TRUE(WaitUntil([&] {
+    got += Pty2.ReadAvailable();
+    return got == "ok";
+  }));
+}
+
+// A failed open tells the path and the cause; the codes stay those callers know.
+TEST_F(ComPortTest, OpenFailureCarriesPathAndCause) {
+  struct Row {
+    const char* path;
+    TOpenFailureCause cause;
+    int code;
+  };
+  const Row rows[] = {{"/nonexistent/ttyS9", ofMissing, -2001}, {"/dev/null", ofNotSerial, -2001}};
+  for (const Row& r : rows) {
+    Port.SetPortResolver([&](uint16_t) { return std::string(r.path); });
+    try {
+      Port.SetOpen(true);
+      ADD_FAILURE() << r.path;
+    } catch (const ESerException& e) {
+      EXPECT_EQ(e.ResultCode, r.code) << r.path;
+      EXPECT_EQ(OpenFailureOf(e).Cause, r.cause) << r.path;
+      EXPECT_EQ(OpenFailureOf(e).Path, r.path);
+    }
+    EXPECT_FALSE(Port.Open());
+  }
+  // Held by another holder of the device lock: busy, code -2008.
+  int held = ::open(Pty1.Path.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  Port.SetPortResolver([&](uint16_t) { return Pty1.Path; });
+  try {
+    Port.SetOpen(true);
+    ADD_FAILURE();
+  } catch (const EAlreadyOpen& e) {
+    EXPECT_EQ(OpenFailureOf(e).Cause, ofBusy);
+    EXPECT_EQ(OpenFailureOf(e).HolderPid, ::getpid());
+  }
+  ::close(held);
 }
 
 }  // namespace

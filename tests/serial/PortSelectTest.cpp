@@ -7,6 +7,8 @@
 #include <QPushButton>
 
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 
 #include <map>
 #include <memory>
@@ -49,6 +51,40 @@ TEST(PortSelect, ListsPresentPortsUpToFiftyIncludingHeldOnes) {
   form.PortsComboBox->setCurrentIndex(2);
   EXPECT_EQ(form.SelectedPort(), 12);
   EXPECT_FALSE(IsPortPresent(0, resolver));
+}
+
+// Another program's port keeps its line, its exclusive flag and its unread input
+// through the presence test; a file that is no terminal is not a port.
+TEST(PortSelect, PresenceTestLeavesAHeldPortAsItWas) {
+  TPty pty;
+  termios cooked{};
+  ASSERT_EQ(::tcgetattr(pty.Slave, &cooked), 0);
+  cooked.c_lflag |= ICANON | ECHO;
+  ::cfsetospeed(&cooked, B1200);
+  ASSERT_EQ(::tcsetattr(pty.Slave, TCSANOW, &cooked), 0);
+  ASSERT_EQ(::ioctl(pty.Slave, TIOCEXCL), 0);
+  ASSERT_TRUE(pty.Write("pending\n"));
+  ASSERT_TRUE(WaitUntil([&] {
+    int n = 0;
+    return ::ioctl(pty.Slave, FIONREAD, &n) == 0 && n == 8;
+  }));
+
+  EXPECT_TRUE(ProbeSerialDevice(pty.Path));
+
+  termios after{};
+  ASSERT_EQ(::tcgetattr(pty.Slave, &after), 0);
+  EXPECT_EQ(after.c_lflag, cooked.c_lflag);
+  EXPECT_EQ(::cfgetospeed(&after), B1200);
+  int excl = 0;
+  EXPECT_EQ(::ioctl(pty.Slave, TIOCGEXCL, &excl), 0);
+  EXPECT_EQ(excl, 1);
+  int unread = 0;
+  EXPECT_EQ(::ioctl(pty.Slave, FIONREAD, &unread), 0);
+  EXPECT_EQ(unread, 8);
+  ::ioctl(pty.Slave, TIOCNXCL);
+
+  EXPECT_FALSE(ProbeSerialDevice("/dev/null"));
+  EXPECT_FALSE(ProbeSerialDevice("/nonexistent/ttyS0"));
 }
 
 TEST(PortSelect, ControlsCarryTheirNamesAndCaptions) {
@@ -133,6 +169,47 @@ TEST(DeviceLayer, PseudoTerminalHasNoModemLinesButOpens) {
   EXPECT_EQ(d.CloseComDevice(), 0);
   EXPECT_GE(second.OpenComDevice(pty.Path, 64, 64), 0);
   second.CloseComDevice();
+}
+
+// A port another program holds with the exclusive flag alone is refused even
+// for root, and its flag and line survive the attempt; a port we opened gets
+// its earlier line settings back when we close it.
+TEST(DeviceLayer, ExclusiveFlagIsRespectedAndTheLineIsPutBack) {
+  TPty pty;
+  termios before{};
+  ASSERT_EQ(::tcgetattr(pty.Slave, &before), 0);
+  before.c_lflag |= ICANON | ECHO;
+  ::cfsetospeed(&before, B1200);
+  ASSERT_EQ(::tcsetattr(pty.Slave, TCSANOW, &before), 0);
+  ASSERT_EQ(::tcgetattr(pty.Slave, &before), 0);
+
+  ASSERT_EQ(::ioctl(pty.Slave, TIOCEXCL), 0);
+  TSerPosixDispatcher refused(nullptr);
+  EXPECT_EQ(refused.OpenComDevice(pty.Path, 64, 64), -5);
+  EXPECT_EQ(refused.OpenFailure().Cause, ofBusy);
+  EXPECT_EQ(refused.OpenFailure().Path, pty.Path);
+  // This very process holds the slave side.
+  EXPECT_EQ(refused.OpenFailure().HolderPid, ::getpid());
+  EXPECT_FALSE(refused.OpenFailure().HolderName.empty());
+  int excl = 0;
+  ASSERT_EQ(::ioctl(pty.Slave, TIOCGEXCL, &excl), 0);
+  EXPECT_EQ(excl, 1) << "a flag we did not set stays set";
+  ASSERT_EQ(::ioctl(pty.Slave, TIOCNXCL), 0);
+
+  TSerPosixDispatcher d(nullptr);
+  ASSERT_GE(d.OpenComDevice(pty.Path, 64, 64), 0);
+  termios during{};
+  ASSERT_EQ(::tcgetattr(pty.Slave, &during), 0);
+  EXPECT_EQ(during.c_lflag & (ICANON | ECHO), 0u);
+  EXPECT_EQ(d.CloseComDevice(), 0);
+  termios after{};
+  ASSERT_EQ(::tcgetattr(pty.Slave, &after), 0);
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_EQ(::cfgetospeed(&after), B1200);
+  ASSERT_EQ(::ioctl(pty.Slave, TIOCGEXCL, &excl), 0);
+  EXPECT_EQ(excl, 0);
 }
 
 }  // namespace
