@@ -764,6 +764,14 @@ void TSerBaseDispatcher::RestoreTriggers(const TSerSavedTriggers& saved) {
   DataTriggers_ = saved.Data;
   for (auto& t : DataTriggers_) t.MatchState.assign(t.Pattern.size(), 0);
   StatusTriggers_ = saved.Status;
+  if (Events_ && NeedsPeriodicPass()) Events_->PassWake.Set();
+}
+
+bool TSerBaseDispatcher::NeedsPeriodicPass() const {
+  TLock lock(MainLock_);
+  return std::any_of(Timers_.begin(), Timers_.end(), [](const TSerTimerTrigger& t) { return t.Active; }) ||
+         std::any_of(StatusTriggers_.begin(), StatusTriggers_.end(),
+                     [](const TSerStatusTrigger& t) { return t.Active; });
 }
 
 bool TSerBaseDispatcher::CheckReceiveTriggers() {

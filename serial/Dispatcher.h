@@ -246,6 +246,9 @@ class TSerBaseDispatcher {
   bool LoggingOn() const;
 
   // --- what the port threads run ---------------------------------------------
+  // Whether the delivery thread must run its passes periodically (an active
+  // timer or status trigger); otherwise it sleeps until an event wakes it.
+  bool NeedsPeriodicPass() const;
   // Delivery thread: after each device event, or after 50 ms without one.
   void ProcessCommEvent();
   void ProcessTimers();

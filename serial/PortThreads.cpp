@@ -76,7 +76,10 @@ void TDispThread::Execute() {
   bool normalEnd = false;
   try {
     while (!d.StopRequested_.load() && !d.ClosePending_.load()) {
-      ev.ComEventReady.Wait(std::chrono::milliseconds(kDispPollMs));
+      // Idle without timers to run, the thread sleeps until the event thread
+      // (or a stop, or restored triggers) wakes it, instead of 20 times a second.
+      const auto wait = d.NeedsPeriodicPass() ? std::chrono::milliseconds(kDispPollMs) : TSerEventGroup::Infinite;
+      ev.Group.WaitAny({&ev.ComEventReady, &ev.PassWake}, wait);
       if (d.StopRequested_.load()) break;
       d.ProcessCommEvent();
       d.ProcessTimers();

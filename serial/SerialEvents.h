@@ -53,7 +53,7 @@ class TSerEventGroup {
   mutable std::mutex Mutex_;
 };
 
-// The six events of one open port.
+// The events of one open port.
 struct TSerDispatcherEvents {
   TSerEventGroup Group;
   TSerEvent ComEventReady{Group, false};  // event thread -> delivery thread
@@ -62,4 +62,5 @@ struct TSerDispatcherEvents {
   TSerEvent OutputReady{Group, false};    // WriteCom -> output thread
   TSerEvent WriteDone{Group, true};       // a device write has completed
   TSerEvent FlushRequest{Group, false};   // FlushCom(0) or StopDispatcher -> output thread
+  TSerEvent PassWake{Group, false};       // triggers that need the periodic pass -> delivery thread
 };

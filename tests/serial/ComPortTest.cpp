@@ -10,6 +10,7 @@
 #include <time.h>
 
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <memory>
 
@@ -156,7 +157,9 @@ TEST_F(ComPortTest, OpenCloseTwiceAndThreadsEnd) {
   Port.SetOpen(false);
   EXPECT_FALSE(Port.Open());
   EXPECT_EQ(Port.PortState(), stClosed);
-  EXPECT_EQ(ThreadCount(), threadsBefore);
+  // The threads are joined; the kernel drops a joined thread's entry from /proc
+  // a moment after the join has returned.
+  EXPECT_TRUE(WaitUntil([&] { return ThreadCount() == threadsBefore; }, 1000)) << ThreadCount();
   Port.SetOpen(false);  // already closed: nothing
   EXPECT_FALSE(Port.Open());
   // The device really was released: another holder may lock it now.
@@ -681,6 +684,37 @@ TEST_F(ComPortTest, OpenFailureCarriesPathAndCause) {
     EXPECT_EQ(OpenFailureOf(e).HolderPid, ::getpid());
   }
   ::close(held);
+}
+
+// Wake-ups of this process's threads with the given name (voluntary context
+// switches, summed).
+long ThreadWakeups(const std::string& name) {
+  long total = 0;
+  DIR* tasks = ::opendir("/proc/self/task");
+  while (const dirent* t = tasks ? ::readdir(tasks) : nullptr) {
+    if (t->d_name[0] == '.') continue;
+    const std::string dir = std::string("/proc/self/task/") + t->d_name;
+    std::string comm;
+    std::getline(std::ifstream(dir + "/comm"), comm);
+    if (comm != name) continue;
+    std::ifstream status(dir + "/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0) total += std::stol(line.substr(24));
+  }
+  if (tasks) ::closedir(tasks);
+  return total;
+}
+
+// An open port with nothing to do costs no wake-ups: no timer is armed and a
+// pseudo-terminal has no modem lines to sample.
+TEST_F(ComPortTest, IdleOpenPortSleeps) {
+  Port.SetOpen(true);
+  ASSERT_TRUE(Pty1.Write("a"));
+  ASSERT_TRUE(WaitUntil([&] { return Received == "a"; }));
+  const long before = ThreadWakeups("serial-deliver") + ThreadWakeups("serial-event");
+  QThread::msleep(1000);
+  const long after = ThreadWakeups("serial-deliver") + ThreadWakeups("serial-event");
+  EXPECT_LE(after - before, 2);
 }
 
 }  // namespace
