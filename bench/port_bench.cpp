@@ -1,5 +1,6 @@
 // End-to-end figures of the serial port component over a pseudo-terminal, each
-// next to a bare poll()+read() loop on the same pty in the same run:
+// next to QSerialPort (readyRead on the main thread) and a bare poll()+read()
+// loop on the same pty in the same run:
 //   latency     far-end write -> OnTrigger on the main thread (2,000 samples at
 //               random intervals), median and p99
 //   throughput  64 MiB through OnTrigger + GetChar one byte at a time, checked;
@@ -8,6 +9,7 @@
 // Prints a table; nothing here asserts a time.
 
 #include <QApplication>
+#include <QSerialPort>
 #include <QTimer>
 
 #include <dirent.h>
@@ -266,6 +268,74 @@ Throughput PortThroughput(QApplication& app, TSerComPort& port, Pty& pty) {
   return t;
 }
 
+
+// ---- QSerialPort ------------------------------------------------------------------
+
+bool OpenQt(QSerialPort& qt, const Pty& pty) {
+  qt.setPortName(QString::fromStdString(pty.path));
+  if (!qt.open(QIODevice::ReadWrite)) return false;
+  qt.setBaudRate(9600);
+  return true;
+}
+
+// Latency through QSerialPort: far-end write -> readyRead on the main thread.
+Stats QtLatency(QApplication& app, QSerialPort& qt, Pty& pty) {
+  const auto gaps = Gaps();
+  std::vector<double> lat(kSamples);
+  std::atomic<long long> sentAt{0};
+  std::atomic<int> received{0};
+  auto connection = QObject::connect(&qt, &QSerialPort::readyRead, [&] {
+    const auto now = Clock::now().time_since_epoch().count();
+    qt.readAll();
+    const int n = received.load();
+    if (n < kSamples) lat[n] = (now - sentAt.load()) / 1000.0;
+    received.store(n + 1);
+  });
+  std::thread writer([&] {
+    for (int i = 0; i < kSamples; ++i) {
+      std::this_thread::sleep_for(std::chrono::microseconds(gaps[i]));
+      const uint8_t b = static_cast<uint8_t>(i);
+      sentAt.store(Clock::now().time_since_epoch().count());
+      WriteAll(pty.master, &b, 1);
+      while (received.load() <= i) std::this_thread::yield();
+    }
+    QMetaObject::invokeMethod(&app, &QCoreApplication::quit, Qt::QueuedConnection);
+  });
+  app.exec();
+  writer.join();
+  QObject::disconnect(connection);
+  return Summarise(lat);
+}
+
+// 64 MiB through QSerialPort, read in whatever chunks readyRead offers, every
+// byte into the same running checksum.
+Throughput QtThroughput(QApplication& app, QSerialPort& qt, Pty& pty) {
+  size_t got = 0;
+  uint32_t sum = 0;
+  long long notifications = 0;
+  char buf[8192];
+  auto connection = QObject::connect(&qt, &QSerialPort::readyRead, [&] {
+    ++notifications;
+    for (qint64 n; (n = qt.read(buf, sizeof buf)) > 0;) {
+      for (qint64 i = 0; i < n; ++i) sum = sum * 31 + static_cast<uint8_t>(buf[i]);
+      got += static_cast<size_t>(n);
+    }
+    if (got >= kBytes) QCoreApplication::quit();
+  });
+  std::thread bulk([&] { WriteBulk(pty); });
+  const auto start = Clock::now();
+  app.exec();
+  const double secs = std::chrono::duration<double>(Clock::now() - start).count();
+  bulk.join();
+  QObject::disconnect(connection);
+  Throughput t;
+  t.mibPerSecond = kBytes / secs / (1 << 20);
+  t.bytesPerNotification = notifications ? double(got) / notifications : 0.0;
+  t.sum = sum;
+  t.complete = got == kBytes;
+  return t;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -299,6 +369,19 @@ int main(int argc, char** argv) {
     ::close(wake[1]);
   }
 
+  // QSerialPort next, on the same pty, while our component is closed.
+  Stats qtLat{};
+  Idle qtIdle{};
+  {
+    QSerialPort qt;
+    if (!OpenQt(qt, pty)) {
+      std::fprintf(stderr, "QSerialPort cannot open %s: %s\n", pty.path.c_str(), qPrintable(qt.errorString()));
+      return 1;
+    }
+    if (want("latency")) qtLat = QtLatency(app, qt, pty);
+    if (want("idle")) qtIdle = MeasureIdle(app, 10.0);
+  }
+
   TSerComPort port;
   port.SetPortResolver([&](uint16_t) { return pty.path; });
   LoadComPort1Settings(port);
@@ -306,14 +389,24 @@ int main(int argc, char** argv) {
 
   const Stats portLat = want("latency") ? PortLatency(app, port, pty) : Stats{};
 
-  // Throughput rounds, alternating with the bare loop's (the port is closed
-  // meanwhile, so that only one reader holds the pty).
-  double portMiB = 0, bareMiB = 0, bytesPerNotification = 0;
+  // Throughput rounds, alternating between the three readers (only one holds
+  // the pty at a time).
+  double portMiB = 0, bareMiB = 0, qtMiB = 0, bytesPerNotification = 0, qtBytesPerNotification = 0;
   uint32_t bareSum = 0;
   bool allChecked = true;
   for (int round = 0; want("throughput") && round < kRounds; ++round) {
     port.SetOpen(false);
     bareMiB = std::max(bareMiB, BareThroughput(pty, bareSum));
+    {
+      QSerialPort qt;
+      if (!OpenQt(qt, pty)) return 1;
+      const Throughput t = QtThroughput(app, qt, pty);
+      allChecked = allChecked && t.sum == bareSum && t.complete;
+      if (t.mibPerSecond > qtMiB) {
+        qtMiB = t.mibPerSecond;
+        qtBytesPerNotification = t.bytesPerNotification;
+      }
+    }
     port.SetOpen(true);
     const Throughput t = PortThroughput(app, port, pty);
     allChecked = allChecked && t.sum == bareSum && t.complete;
@@ -327,15 +420,20 @@ int main(int argc, char** argv) {
   const Idle portIdle = want("idle") ? MeasureIdle(app, 10.0) : Idle{};
   port.SetOpen(false);
 
-  std::printf("%-34s %14s %14s\n", "", "component", "bare loop");
-  std::printf("%-34s %14.1f %14.1f\n", "latency median (us)", portLat.median_us, bareLat.median_us);
-  std::printf("%-34s %14.1f %14.1f\n", "latency p99 (us)", portLat.p99_us, bareLat.p99_us);
-  std::printf("%-34s %14.1f %14.1f\n", "throughput 64 MiB, best of 3 (MiB/s)", portMiB, bareMiB);
-  std::printf("%-34s %14s\n", "  every byte, in order, every round", allChecked ? "yes" : "NO");
-  std::printf("%-34s %14.0f\n", "  bytes per notification", bytesPerNotification);
-  std::printf("%-34s %14.3f %14.3f\n", "idle CPU over 10 s (% of a core)", portIdle.cpuPercent, bareIdle.cpuPercent);
-  std::printf("%-34s %14.1f %14.1f\n", "idle wake-ups per second", portIdle.wakeupsPerSecond,
-              bareIdle.wakeupsPerSecond);
+  auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
+  std::printf("%-34s %12s %12s %12s\n", "", "component", "QSerialPort", "bare loop");
+  std::printf("%-34s %12.1f %12.1f %12.1f\n", "latency median (us)", portLat.median_us, qtLat.median_us,
+              bareLat.median_us);
+  std::printf("%-34s %12.1f %12.1f %12.1f\n", "latency p99 (us)", portLat.p99_us, qtLat.p99_us, bareLat.p99_us);
+  std::printf("%-34s %12.1f %12.1f %12.1f\n", "throughput 64 MiB, best of 3 (MiB/s)", portMiB, qtMiB, bareMiB);
+  std::printf("%-34s %12s\n", "  every byte, in order, every round", allChecked ? "yes" : "NO");
+  std::printf("%-34s %12.0f %12.0f\n", "  bytes per notification", bytesPerNotification, qtBytesPerNotification);
+  std::printf("%-34s %12.3f %12.3f %12.3f\n", "idle CPU over 10 s (% of a core)", portIdle.cpuPercent,
+              qtIdle.cpuPercent, bareIdle.cpuPercent);
+  std::printf("%-34s %12.1f %12.1f %12.1f\n", "idle wake-ups per second", portIdle.wakeupsPerSecond,
+              qtIdle.wakeupsPerSecond, bareIdle.wakeupsPerSecond);
+  std::printf("%-34s %12.2f\n", "latency median / QSerialPort's", ratio(portLat.median_us, qtLat.median_us));
+  std::printf("%-34s %12.2f\n", "throughput / bare loop's", ratio(portMiB, bareMiB));
   std::printf("idle, per thread of the component run (CPU %% of a core, wake-ups per second):\n");
   for (const auto& [name, use] : portIdle.perThread)
     std::printf("  %-32s %14.3f %14.1f\n", name.c_str(), use.first, use.second);
