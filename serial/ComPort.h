@@ -147,7 +147,9 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   // SetOpen(false) closes as usual; SetOpen(true) later opens the device anew
   // once it is back.
   void SetOnLineLost(TNotifyEvent e);
-  bool LineLost() const { return LineLost_; }
+  // The device went away since the open; true as soon as the port threads saw
+  // it (also with no handler assigned), false again once the port is closed.
+  bool LineLost() const { return LineLost_ || (Dispatcher_ && Dispatcher_->LineLost()); }
 
   // ---- operations --------------------------------------------------------------
   // Queues len bytes for sending; returns 0. Throws -2007 without a port, -3006
