@@ -2,6 +2,7 @@
 // translations, the main window, the hidden settings dialog created at start-up,
 // and the message loop. Nothing opens the port by itself.
 #include <QApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -90,6 +91,7 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName(QStringLiteral("cardstation"));
   QApplication::setApplicationVersion(QStringLiteral(CARDSTATION_VERSION));
   QGuiApplication::setDesktopFileName(QStringLiteral("cardstation"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("cardstation"), QIcon(QStringLiteral(":/cardstation.png"))));
   QTranslator qtChinese;
   LoadQtChinese(app, qtChinese);
   // Before the windows exist, so that their tool buttons get the interface.
