@@ -164,7 +164,8 @@ class Station:
         # A press whose handler opens a modal box may hold its call until the
         # box closes; a short timeout lets the driver go on and handle the box.
         Atspi.set_timeout(3000, 20000)
-        self.app = wait_until(self._find_app, timeout=20)
+        # Generous: on a loaded machine the first start of the bus takes a while.
+        self.app = wait_until(self._find_app, timeout=60)
         if not self.app:
             raise RuntimeError("the card station did not appear on the accessibility bus")
 
