@@ -997,12 +997,16 @@ def start(build, work, drive_c, procs, installed=False):
         f.write(f"[Settings]\r\ncomname=COM1\r\n[Ports]\r\nCOM1={emu.link}\r\n[Drives]\r\nC={drive_c}\r\n"
                 .encode())
 
+    import pyatspi  # after DISPLAY and the bus are there
+    # Brings up the accessibility bus and its registry before the station
+    # starts: a station that finds no bus in time stays off it for good, which
+    # happened on a loaded machine when both were started together.
+    pyatspi.Registry.getDesktop(0).childCount
+
     log = open(os.path.join(work, "station.log"), "w")
     station_proc = subprocess.Popen([app], env=env, cwd=work,
                                     stdout=log, stderr=subprocess.STDOUT)
     procs.append(station_proc)
-
-    import pyatspi  # after DISPLAY and the bus are there
     st = Station(pyatspi, station_proc)
     wait_until(lambda: st.find("BitBtn3") is not None, 20)
     return st, emu, ini, station_proc
