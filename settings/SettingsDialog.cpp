@@ -71,6 +71,7 @@ TForm2::TForm2(QWidget* parent, std::filesystem::path settingsPath, DeviceLister
   SpeedButton3->setGeometry(80, 92, 75, 28);
 
   Label3 = new QLabel(this);
+  // No accessible name of its own: assistive tools read the answer it shows.
   Name(Label3, QStringLiteral("Label3"), QString());
   Label3->setWordWrap(true);
   Label3->setGeometry(20, 124, 320, 40);
@@ -92,9 +93,10 @@ TForm2::TForm2(QWidget* parent, std::filesystem::path settingsPath, DeviceLister
   probe_ = new settings::DeviceProbe(this);
   connect(probe_, &settings::DeviceProbe::Finished, this, [this](const QString& text) {
     Label3->setText(text);
-    Label3->setAccessibleName(text);
     SpeedButton3->setEnabled(true);
   });
+  // An answer belongs to the device it was asked of.
+  connect(cmb2, &QComboBox::editTextChanged, Label3, &QLabel::clear);
 
   errorBox_ = [this](const QString& text) {
     QMessageBox::critical(this, QCoreApplication::applicationName(), text);

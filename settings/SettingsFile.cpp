@@ -1,7 +1,5 @@
 #include "settings/SettingsFile.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -47,7 +45,8 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 // text but belongs to no line, so that it cannot hide the first section.
 std::vector<Line> SplitLines(const std::string& text) {
   std::vector<Line> lines;
-  std::size_t pos = std::string_view(text).substr(0, kByteOrderMark.size()) == kByteOrderMark ? kByteOrderMark.size() : 0;
+  const bool marked = std::string_view(text).substr(0, kByteOrderMark.size()) == kByteOrderMark;
+  std::size_t pos = marked ? kByteOrderMark.size() : 0;
   while (pos < text.size()) {
     const auto nl = text.find('\n', pos);
     const std::size_t end = (nl == std::string::npos) ? text.size() : nl + 1;
