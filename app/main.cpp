@@ -1,16 +1,99 @@
-// The program's entry: the main window, the hidden settings dialog created at
-// start-up, and the message loop. Nothing opens the port by itself.
+// The program's entry: the command line, the display check, Qt's Chinese
+// translations, the main window, the hidden settings dialog created at start-up,
+// and the message loop. Nothing opens the port by itself.
 #include <QApplication>
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
+#include <xcb/xcb.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "settings/AccessiblePress.h"
 #include "settings/SettingsDialog.h"
+#include "settings/SettingsFile.h"
 #include "station/MainWindow.h"
 
+namespace {
+
+constexpr char kNoDisplay[] = "无法打开显示：请在图形桌面中运行本程序。 (cannot open a display)\n";
+
+void PrintHelp() {
+  std::printf(
+      "用法：cardstation [--help | --version]\n"
+      "磁卡读写程序：通过串口读写器在磁卡的第2、3磁道写入和读出卡号。\n"
+      "\n"
+      "  --help      显示本说明后退出\n"
+      "  --version   显示版本后退出\n"
+      "\n"
+      "设置文件：%s\n"
+      "  [Settings] comname=COM1 ... COM8     使用的端口\n"
+      "  [Ports] COMn=/dev/ttyUSB0            端口对应的设备\n"
+      "  [Diagnostics] Trace=1 Log=1          记录串口通信（SERIAL.TRC、SERIAL.LOG）\n",
+      settings::SettingsPath().c_str());
+}
+
+// Qt's xcb platform aborts the program when it cannot reach the X server; the
+// operator gets one clear line instead. Other platforms (offscreen, a Wayland
+// session) are left to Qt.
+bool DisplayUnusable() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  const std::string_view chosen = platform == nullptr ? "" : platform;
+  if (!chosen.empty() && chosen.substr(0, 3) != "xcb") return false;
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if (chosen.empty() && wayland != nullptr && *wayland != '\0') return false;
+  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+  const bool failed = xcb_connection_has_error(connection) != 0;
+  xcb_disconnect(connection);
+  return failed;
+}
+
+// Standard buttons, the file dialog and Qt's other texts in Chinese, whatever
+// the machine's language: every other text of the program is Chinese.
+void LoadQtChinese(QApplication& app, QTranslator& translator) {
+  if (translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
+                      QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    app.installTranslator(&translator);
+  }
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      PrintHelp();
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("cardstation %s\n", CARDSTATION_VERSION);
+      return 0;
+    }
+    // Single-dash arguments are Qt's own (-platform, -display, ...).
+    if (arg.substr(0, 2) == "--") {
+      std::fprintf(stderr, "cardstation：未知选项 %s（见 cardstation --help）\n", argv[i]);
+      return 2;
+    }
+  }
+  if (DisplayUnusable()) {
+    std::fputs(kNoDisplay, stderr);
+    return 1;
+  }
+
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("cardstation"));
+  QApplication::setApplicationVersion(QStringLiteral(CARDSTATION_VERSION));
+  QGuiApplication::setDesktopFileName(QStringLiteral("cardstation"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("cardstation"), QIcon(QStringLiteral(":/cardstation.png"))));
+  QTranslator qtChinese;
+  LoadQtChinese(app, qtChinese);
   // Before the windows exist, so that their tool buttons get the interface.
   settings::InstallDeferredToolButtonPress();
 

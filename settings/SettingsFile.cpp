@@ -1,16 +1,16 @@
 #include "settings/SettingsFile.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
+
+#include "settings/SafeWrite.h"
+#include "settings/SettingsLocation.h"
 
 namespace settings {
 namespace {
@@ -39,9 +39,14 @@ struct Line {
   std::size_t end;         // after the line terminator (== contentEnd on a last line without one)
 };
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// A leading byte-order mark (editors on other systems add one) stays in the
+// text but belongs to no line, so that it cannot hide the first section.
 std::vector<Line> SplitLines(const std::string& text) {
   std::vector<Line> lines;
-  std::size_t pos = 0;
+  const bool marked = std::string_view(text).substr(0, kByteOrderMark.size()) == kByteOrderMark;
+  std::size_t pos = marked ? kByteOrderMark.size() : 0;
   while (pos < text.size()) {
     const auto nl = text.find('\n', pos);
     const std::size_t end = (nl == std::string::npos) ? text.size() : nl + 1;
@@ -99,7 +104,15 @@ std::optional<std::size_t> FindKey(const std::string& text, const std::vector<Li
   return std::nullopt;
 }
 
+// Only a regular file is read: a device, a pipe or a folder under the settings
+// file's name could block, never end or fail halfway.
+bool IsRegularFile(const std::filesystem::path& path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec);
+}
+
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
+  if (!IsRegularFile(path)) return std::nullopt;
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   std::ostringstream buffer;
@@ -120,12 +133,6 @@ void RequireOneLine(std::string_view s, std::string_view forbidden, const char* 
   }
 }
 
-std::filesystem::path HomeFolder() {
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-  if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) return pw->pw_dir;
-  return "/";
-}
-
 }  // namespace
 
 std::filesystem::path ExecutableDir() {
@@ -135,7 +142,11 @@ std::filesystem::path ExecutableDir() {
   return exe.parent_path();
 }
 
-std::filesystem::path SettingsPath() { return ExecutableDir() / "VavizEvu.ini"; }
+std::filesystem::path SettingsPath() { return ChooseSettingsPath(CurrentSettingsPlaces()); }
+
+std::string WriteFailureText(const std::filesystem::path& path) {
+  return "无法写入设置文件 " + std::filesystem::absolute(path).string() + "。";
+}
 
 SettingsFile::SettingsFile(std::filesystem::path path) : path_(std::move(path)) {}
 
@@ -164,14 +175,16 @@ void SettingsFile::WriteString(std::string_view section, std::string_view key, s
   RequireOneLine(value, "\r\n", "values");
   if (Trim(section).empty() || Trim(key).empty()) throw std::invalid_argument("settings names cannot be empty");
 
-  const std::string failure = "Unable to write to " + std::filesystem::absolute(path_).string();
+  const std::string failure = WriteFailureText(path_);
   std::error_code ec;
   std::string text;
-  if (std::filesystem::exists(path_, ec)) {
+  const bool existed = std::filesystem::exists(path_, ec);
+  if (existed) {
     auto old = ReadWholeFile(path_);
     if (!old) throw std::runtime_error(failure);
     text = std::move(*old);
   }
+  const std::string oldText = text;
 
   const auto lines = SplitLines(text);
   const std::string eol = LineEnding(text);
@@ -202,25 +215,43 @@ void SettingsFile::WriteString(std::string_view section, std::string_view key, s
     text += "[" + std::string(section) + "]" + eol + keyLine + eol;
   }
 
-  std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error(failure);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  if (!out) throw std::runtime_error(failure);
+  try {
+    const auto dir = path_.parent_path();
+    if (!dir.empty() && !std::filesystem::exists(dir, ec)) std::filesystem::create_directories(dir);
+    if (existed && !FolderTakesNewFiles(dir)) {
+      RewriteInPlace(path_, oldText, text);
+    } else {
+      ReplaceFile(path_, text);
+    }
+  } catch (const std::exception&) {
+    throw std::runtime_error(failure);
+  }
 }
 
-std::string DevicePathForPort(int portNumber) {
+std::string DevicePathForPort(int portNumber) { return DevicePathForPort(portNumber, SettingsFile(SettingsPath())); }
+
+std::string DevicePathForPort(int portNumber, const SettingsFile& file) {
   if (portNumber < 1) return {};
-  const std::string mapped =
-      SettingsFile(SettingsPath()).ReadString("Ports", "COM" + std::to_string(portNumber), "");
+  const std::string mapped = file.ReadString("Ports", PortKey(portNumber), "");
   if (!mapped.empty()) return mapped;
   return "/dev/ttyS" + std::to_string(portNumber - 1);
+}
+
+std::string PortKey(int portNumber) { return "COM" + std::to_string(portNumber); }
+
+Diagnostics ReadDiagnostics(const std::filesystem::path& settingsPath) {
+  const SettingsFile file(settingsPath);
+  Diagnostics d;
+  d.trace = file.ReadString("Diagnostics", "Trace", "0") == "1";
+  d.log = file.ReadString("Diagnostics", "Log", "0") == "1";
+  d.folder = std::filesystem::absolute(settingsPath).parent_path();
+  return d;
 }
 
 std::filesystem::path DriveCFolder() {
   const std::string mapped = SettingsFile(SettingsPath()).ReadString("Drives", "C", "");
   if (!mapped.empty()) return mapped;
-  return HomeFolder();
+  return CurrentSettingsPlaces().home;
 }
 
 }  // namespace settings

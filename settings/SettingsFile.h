@@ -10,15 +10,20 @@ namespace settings {
 // settings file is the same whatever the current working folder is.
 std::filesystem::path ExecutableDir();
 
-// ExecutableDir() / "VavizEvu.ini".
+// The settings file of this process; see ChooseSettingsPath for the rules.
+// Decided afresh at every call, so a file created meanwhile is found.
 std::filesystem::path SettingsPath();
+
+// The text of a failed save, naming the file by its full path.
+std::string WriteFailureText(const std::filesystem::path& path);
 
 // Reads and writes keys of an initialisation file ("[Section]" lines followed
 // by "key=value" lines). Section and key names match without regard to ASCII
 // case. A write rewrites only the one line it changes (or adds the lines it
-// needs); every other byte of the file stays as it was, line endings included.
-// The file is read afresh by every call, so two accessors on one file see each
-// other's writes.
+// needs); every other byte of the file stays as it was, line endings and a
+// leading byte-order mark included. The file is read afresh by every call, so
+// two accessors on one file see each other's writes. Anything at the path that
+// is not a regular file reads as no file.
 class SettingsFile {
  public:
   // Longest value ReadString returns; longer values are cut to this length.
@@ -32,9 +37,12 @@ class SettingsFile {
   std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
 
   // Sets key in section to value, creating the file, the section or the key as
-  // needed. Throws std::runtime_error("Unable to write to <full path>") when the
-  // file cannot be read or written, and std::invalid_argument for names or
-  // values that cannot be stored on one line.
+  // needed, its folder included. The new contents go into a new file that is
+  // renamed over the old one; only when the folder takes no new file is the
+  // file rewritten in place (see RewriteInPlace). Throws
+  // std::runtime_error(WriteFailureText(path)) when the file cannot be read or
+  // written, leaving it as it was, and std::invalid_argument for names or values
+  // that cannot be stored on one line.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
 
   const std::filesystem::path& Path() const;
@@ -44,8 +52,22 @@ class SettingsFile {
 };
 
 // Device path for port number n (COMn): the value of key "COMn" in section
-// "Ports" of SettingsPath(), else /dev/ttyS(n-1). Empty for n < 1.
+// "Ports" of SettingsPath() (or of file), else /dev/ttyS(n-1). Empty for n < 1.
 std::string DevicePathForPort(int portNumber);
+std::string DevicePathForPort(int portNumber, const SettingsFile& file);
+
+// "COMn", the key of port n in section "Ports".
+std::string PortKey(int portNumber);
+
+// The field-diagnosis switches of section "Diagnostics": Trace=1 and Log=1 turn
+// on the serial trace and log recorders, whose files go to folder, the settings
+// file's own folder.
+struct Diagnostics {
+  bool trace = false;
+  bool log = false;
+  std::filesystem::path folder;
+};
+Diagnostics ReadDiagnostics(const std::filesystem::path& settingsPath);
 
 // The folder that stands for the root of drive C: key "C" in section "Drives"
 // of SettingsPath(), else the user's home folder.

@@ -1,4 +1,5 @@
 #include <QAbstractTextDocumentLayout>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -55,8 +56,9 @@ void TForm1::SaveCardLog() {
     }
   }
   const std::filesystem::path folder = cardListFolder_.empty() ? settings::DriveCFolder() : cardListFolder_;
-  station::SaveCardList(folder, station::CurrentLocalDateTime(), lines);
+  const auto saved = station::SaveCardList(folder, station::CurrentLocalDateTime(), lines);
   Memo1->clear();
+  MainStatusBarPanels[2]->setText(QStringLiteral("已保存到 ") + QString::fromStdString(saved.string()));
 }
 
 void TForm1::SpeedButton1Click() { SaveCardLog(); }

@@ -239,6 +239,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     WrCouUpDown->StepBy(keyEvent.key() == Qt::Key_Up ? 1 : -1);
     return true;
   }
+  // The editing shortcuts work as in any field, also where the platform hands
+  // them over with the letter as their text.
+  for (const auto shortcut : {QKeySequence::SelectAll, QKeySequence::Copy, QKeySequence::Paste, QKeySequence::Cut,
+                              QKeySequence::Undo, QKeySequence::Redo}) {
+    if (keyEvent.matches(shortcut)) return false;
+  }
   const int typed = TypedByte(keyEvent);
   if (typed < 0) return false;
 
@@ -262,7 +268,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 
   // The multi-line track fields bound typing here; the program may still put
   // longer text into them (a record from a file, for example).
-  if (auto* memo = qobject_cast<QPlainTextEdit*>(watched); memo != nullptr && static_cast<unsigned char>(key) >= 32) {
+  if (auto* memo = qobject_cast<QPlainTextEdit*>(watched); memo != nullptr && station::IsPrintable(static_cast<unsigned char>(key))) {
     const int limit = memo->property("maxTypedLength").toInt();
     const QTextCursor cursor = memo->textCursor();
     const int kept = memo->toPlainText().size() - (cursor.selectionEnd() - cursor.selectionStart());

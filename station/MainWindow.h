@@ -206,6 +206,8 @@ class TForm1 : public QMainWindow {
 
   // --- Device link and card operations
   void OpenPort();
+  // Reads the diagnostics switches into the port's recorders; the port is closed.
+  void SetUpDiagnostics();
   bool SendHex(const std::string& command);  // false: too long, nothing put
   void WaitOutputDrained();
   bool SendCommand(const std::string& command);

@@ -30,6 +30,16 @@ std::uint16_t PortNumberOf(const std::string& name) {
 
 }  // namespace
 
+void TForm1::SetUpDiagnostics() {
+  // Switched in the settings file for a field diagnosis; the recorders write
+  // their files beside it when the port closes.
+  const settings::Diagnostics diagnostics = settings::ReadDiagnostics(settings::SettingsPath());
+  ComPort1.SetTraceName((diagnostics.folder / "SERIAL.TRC").string());
+  ComPort1.SetLogName((diagnostics.folder / "SERIAL.LOG").string());
+  ComPort1.SetTracing(diagnostics.trace ? tlOn : tlOff);
+  ComPort1.SetLogging(diagnostics.log ? tlOn : tlOff);
+}
+
 void TForm1::OpenPort() {
   try {
     const std::string name = ReadPortName();
@@ -37,11 +47,12 @@ void TForm1::OpenPort() {
     // Lets the device and the line settle before the port is opened again.
     QThread::msleep(50);
     ComPort1.SetComNumber(PortNumberOf(name));
+    SetUpDiagnostics();
     ComPort1.SetOpen(true);
     TK2CheckBox->setEnabled(true);
     TK3CheckBox->setEnabled(true);
   } catch (...) {
-    prompts().Message(kPortUnavailable);
+    prompts().Warning(kPortUnavailable);
   }
 }
 

@@ -11,6 +11,10 @@ void DefaultPrompts::Message(const QString& text) {
   QMessageBox::information(owner_, owner_->windowTitle(), text, QMessageBox::Ok);
 }
 
+void DefaultPrompts::Warning(const QString& text) {
+  QMessageBox::warning(owner_, owner_->windowTitle(), text, QMessageBox::Ok);
+}
+
 void DefaultPrompts::Info(const QString& text) {
   QMessageBox::information(owner_, owner_->windowTitle(), text, QMessageBox::Ok);
 }

@@ -11,6 +11,8 @@ class Prompts {
  public:
   virtual ~Prompts() = default;
   virtual void Message(const QString& text) = 0;      // modal message box, one OK button
+  // The same box with the warning icon, for a fault the operator must mend.
+  virtual void Warning(const QString& text) { Message(text); }
   virtual void Info(const QString& text) = 0;         // information box, one OK button
   virtual void Error(const QString& text) = 0;        // the application's general error box
   virtual QString OpenFileName(QWidget* parent) = 0;  // file-open dialog; empty when cancelled
@@ -23,6 +25,7 @@ class DefaultPrompts : public Prompts {
  public:
   explicit DefaultPrompts(QWidget* owner);
   void Message(const QString& text) override;
+  void Warning(const QString& text) override;
   void Info(const QString& text) override;
   void Error(const QString& text) override;
   QString OpenFileName(QWidget* parent) override;

@@ -11,6 +11,7 @@ status 1 when any check failed.
 import argparse
 import datetime
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -24,6 +25,11 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 # Texts of the program, compared exactly.
 PROMPT_START = "★提示信息★:"
 PORT_UNAVAILABLE = "串口不存在或被占用。"
+READER_ANSWERED = "读写器已应答。"
+READER_SILENT = "没有读写器应答：请检查连线和电源。"
+SAVED_TO = "已保存到 "
+# Qt's own texts, in Chinese like the rest of the program.
+OK_BUTTON = "确定"
 OPEN_PORT_FIRST = "请先选择端口打开......"
 READ_PROMPT = "提示信息：请刷卡！"
 READ_OK_ST2 = "读卡成功,请刷下一张卡"
@@ -86,6 +92,12 @@ class Checks:
         else:
             print(f"  FAIL {what} {detail}")
             self.failures.append(f"{what} {detail}")
+
+
+def caption(name):
+    """A button's caption without its shortcut mark: "打开(O)", "打开(&O)" and "&Open" read
+    as 打开 and Open."""
+    return re.sub(r"\(&?.\)$", "", name).replace("&", "")
 
 
 def wait_until(pred, timeout=10.0, step=0.05):
@@ -152,7 +164,8 @@ class Station:
         # A press whose handler opens a modal box may hold its call until the
         # box closes; a short timeout lets the driver go on and handle the box.
         Atspi.set_timeout(3000, 20000)
-        self.app = wait_until(self._find_app, timeout=20)
+        # Generous: on a loaded machine the first start of the bus takes a while.
+        self.app = wait_until(self._find_app, timeout=60)
         if not self.app:
             raise RuntimeError("the card station did not appear on the accessibility bus")
 
@@ -289,14 +302,15 @@ class Station:
 
     def close_box(self, box, another_follows=False):
         buttons = [n for n in self.walk(box) if n.getRole() == self.a.ROLE_PUSH_BUTTON]
-        if [b.name.replace("&", "") for b in buttons] == ["OK"]:
+        if [caption(b.name) for b in buttons] == [OK_BUTTON]:
             self.press(buttons[0])
             if another_follows:
                 wait_until(lambda: box not in self.dialogs(), timeout=5)
             else:
                 wait_until(lambda: not self.dialogs(), timeout=5)
             return
-        raise RuntimeError("the message box has not exactly one button, OK")
+        raise RuntimeError(f"the message box has not exactly one button, {OK_BUTTON}: "
+                           f"{[b.name for b in buttons]}")
 
     def expect_box(self, checks, what, text, another_follows=False):
         box, texts = self.message_box()
@@ -375,14 +389,31 @@ def labelled_by(node):
     return names
 
 
-def check_settings(st, checks, ini):
+def device_field(st, dialog):
+    """The text field of the editable 设备 list."""
+    combo = st.get("cmb2", dialog)
+    return next((n for n in st.walk(combo) if n.getRole() == st.a.ROLE_TEXT), None)
+
+
+def probe(st, dialog, device):
+    """Types device into the 设备 list, presses 检测 and returns the answer."""
+    field = device_field(st, dialog)
+    answer = st.get("Label3", dialog)
+    field.queryEditableText().setTextContents("")  # a new text clears the last answer
+    field.queryEditableText().setTextContents(device)
+    wait_until(lambda: st.text(field) == device and not answer.name, 5)
+    st.press("SpeedButton3", dialog)
+    return wait_until(lambda: answer.name, 5)
+
+
+def check_settings(st, checks, ini, emu):
     scenario("settings dialog (com设定)")
     with open(ini, "rb") as f:
         before = f.read()
     dialog = settings_dialog(st)
     checks.eq("dialog caption", dialog.name, "系统设置")
-    for desc, caption in (("Label1", "串口设定"), ("SpeedButton2", "保存"),
-                          ("SpeedButton1", "关闭")):
+    for desc, caption in (("Label1", "串口设定"), ("Label2", "设备"), ("SpeedButton3", "检测"),
+                          ("SpeedButton2", "保存"), ("SpeedButton1", "关闭")):
         node = st.find(desc, dialog)
         checks.true(f"dialog {desc} reachable", node is not None)
         if node is not None:
@@ -392,8 +423,22 @@ def check_settings(st, checks, ini):
     # its caption through the labelled-by relation.
     checks.eq("cmb1 labelled by its caption", labelled_by(combo), ["串口设定"])
     checks.eq("dialog shows the stored port", combo.name, "COM1")
+    checks.eq("设备 labelled by its caption", labelled_by(st.get("cmb2", dialog)), ["设备"])
+    field = device_field(st, dialog)
+    checks.true("设备 has a text field", field is not None)
+    if field is not None:
+        checks.eq("设备 shows the device of COM1", st.text(field), emu.link)
+
+    scenario("检测")
+    checks.eq("检测 on the emulator", probe(st, dialog, emu.link), READER_ANSWERED)
+    emu.ask("silent on")
+    checks.eq("检测 on a silent device", probe(st, dialog, emu.link), READER_SILENT)
+    emu.ask("silent off")
+    checks.eq("检测 on a missing device", probe(st, dialog, "/nonexistent/ttyUSB9"), PORT_UNAVAILABLE)
+
     choose_port(st, dialog, "COM2")
     checks.eq("COM2 chosen", st.get("cmb1", dialog).name, "COM2")
+    checks.eq("设备 follows the port", st.text(device_field(st, dialog)), "/dev/ttyS1")
     st.press("SpeedButton1", dialog)
     checks.true("关闭 closes the dialog", wait_until(lambda: not st.dialogs(), 5))
     with open(ini, "rb") as f:
@@ -402,12 +447,15 @@ def check_settings(st, checks, ini):
     dialog = settings_dialog(st)
     checks.eq("the dialog opens on the stored port again", st.get("cmb1", dialog).name, "COM1")
     choose_port(st, dialog, "COM2")
+    missing = "/nonexistent/ttyUSB9"
+    device_field(st, dialog).queryEditableText().setTextContents(missing)
     st.press("SpeedButton2", dialog)
     checks.true("保存 closes the dialog", wait_until(lambda: not st.dialogs(), 5))
     with open(ini, "rb") as f:
         after = f.read()
-    checks.true("保存 stores COM2, other lines kept",
-                after == before.replace(b"comname=COM1", b"comname=COM2"), repr(after))
+    expected = before.replace(b"comname=COM1", b"comname=COM2").replace(
+        f"COM1={emu.link}\r\n".encode(), f"COM1={emu.link}\r\nCOM2={missing}\r\n".encode())
+    checks.true("保存 stores COM2 and its device, other lines kept", after == expected, repr(after))
 
     scenario("端口打开 on a port that is not there")
     st.press("ToolButton5")
@@ -417,11 +465,12 @@ def check_settings(st, checks, ini):
 
     dialog = settings_dialog(st)
     checks.eq("the dialog shows COM2", st.get("cmb1", dialog).name, "COM2")
+    checks.eq("and its saved device", st.text(device_field(st, dialog)), missing)
     choose_port(st, dialog, "COM1")
     st.press("SpeedButton2", dialog)
     wait_until(lambda: not st.dialogs(), 5)
     with open(ini, "rb") as f:
-        checks.true("COM1 stored again", f.read() == before)
+        checks.true("COM1 stored again", f.read() == expected.replace(b"comname=COM2", b"comname=COM1"))
 
 
 def open_port(st, checks):
@@ -567,10 +616,11 @@ def choose_file(st, checks, browse, path):
     if edit is None:
         return
     edit.queryEditableText().setTextContents(path)
-    for node in st.walk(dialog):
-        if node.getRole() == st.a.ROLE_PUSH_BUTTON and node.name.replace("&", "") in ("Open", "Choose", "打开"):
-            st.press(node)
-            break
+    buttons = [n for n in st.walk(dialog) if n.getRole() == st.a.ROLE_PUSH_BUTTON]
+    accept = next((b for b in buttons if caption(b.name) in ("Open", "Choose", "打开")), None)
+    checks.true("the file dialog has its 打开 button", accept is not None, repr([b.name for b in buttons]))
+    if accept is not None:
+        st.press(accept)
     checks.true("the file dialog closes", wait_until(lambda: dialog not in st.dialogs(), 10))
 
 
@@ -858,6 +908,10 @@ def key_filters(st, checks):
     st.set_text("TK2StepEdit", "")
     st.type_keys("TK2StepEdit", "0x19")
     checks.eq("TK2StepEdit refuses 0 and letters", st.text("TK2StepEdit"), "19")
+    st.key(0xff50)  # Home
+    st.key(0xffff)  # Delete
+    checks.eq("Delete works in a filtered field", wait_until(lambda: st.text("TK2StepEdit") == "9" and "9", 3)
+              or st.text("TK2StepEdit"), "9")
     st.set_text("TK2StepEdit", "1")
 
 
@@ -877,6 +931,8 @@ def save_list(st, checks, drive_c):
             data = f.read()
         expected = b"".join(line.encode("gbk") + b"\r\n" for line in lines)
         checks.true("file holds the lines, GBK, CR LF", data == expected, repr(data[:80]))
+        checks.eq("panel 2 says where the list went", wait_until(lambda: st.panel(2).startswith(SAVED_TO) and st.panel(2), 5)
+                  or st.panel(2), SAVED_TO + os.path.join(drive_c, name))
     checks.eq("Memo1 emptied", wait_until(lambda: st.text("Memo1") == "" and "-") and st.text("Memo1"), "")
 
 
@@ -897,11 +953,15 @@ def close_port(st, emu, checks):
                 wait_until(lambda: st.enabled("TK2CheckBox"), 5) and st.checked("TK2CheckBox"))
 
 
-def start(build, work, drive_c, procs):
+def start(build, work, drive_c, procs, installed=False):
     """Starts Xvfb, the emulator and a copy of the station with its own settings
-    file; returns the station as seen through AT-SPI."""
-    station_bin = os.path.join(build, "app", "cardstation")
-    sim_bin = os.path.join(build, "tools", "cardsim", "cardsim")
+    file (or the installed programs, with the settings in the user's folder);
+    returns the station as seen through AT-SPI."""
+    if installed:
+        station_bin, sim_bin = "/usr/bin/cardstation", "/usr/bin/cardsim"
+    else:
+        station_bin = os.path.join(build, "app", "cardstation")
+        sim_bin = os.path.join(build, "tools", "cardsim", "cardsim")
     display = f":{200 + os.getpid() % 300}"
     xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -916,24 +976,37 @@ def start(build, work, drive_c, procs):
                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     emu = Emulator(sim_bin, work)
-    # The station reads its settings beside its executable: run a copy in the
-    # work folder with its own settings file.
-    app_dir = os.path.join(work, "app")
-    os.mkdir(app_dir)
-    shutil.copy2(station_bin, app_dir)
-    ini = os.path.join(app_dir, "VavizEvu.ini")
+    env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
+    env.pop("QT_QPA_PLATFORM", None)
+    if installed:
+        # An installed program keeps its settings in the user's folder.
+        env["HOME"] = os.path.join(work, "home")
+        env["XDG_CONFIG_HOME"] = os.path.join(work, "home", ".config")
+        app = station_bin
+        ini = os.path.join(env["XDG_CONFIG_HOME"], "cardstation", "VavizEvu.ini")
+        os.makedirs(os.path.dirname(ini))
+    else:
+        # The station reads its settings beside its executable: run a copy in
+        # the work folder with its own settings file.
+        app_dir = os.path.join(work, "app")
+        os.mkdir(app_dir)
+        shutil.copy2(station_bin, app_dir)
+        app = os.path.join(app_dir, "cardstation")
+        ini = os.path.join(app_dir, "VavizEvu.ini")
     with open(ini, "wb") as f:
         f.write(f"[Settings]\r\ncomname=COM1\r\n[Ports]\r\nCOM1={emu.link}\r\n[Drives]\r\nC={drive_c}\r\n"
                 .encode())
 
-    env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
-    env.pop("QT_QPA_PLATFORM", None)
+    import pyatspi  # after DISPLAY and the bus are there
+    # Brings up the accessibility bus and its registry before the station
+    # starts: a station that finds no bus in time stays off it for good, which
+    # happened on a loaded machine when both were started together.
+    pyatspi.Registry.getDesktop(0).childCount
+
     log = open(os.path.join(work, "station.log"), "w")
-    station_proc = subprocess.Popen([os.path.join(app_dir, "cardstation")], env=env, cwd=work,
+    station_proc = subprocess.Popen([app], env=env, cwd=work,
                                     stdout=log, stderr=subprocess.STDOUT)
     procs.append(station_proc)
-
-    import pyatspi  # after DISPLAY and the bus are there
     st = Station(pyatspi, station_proc)
     wait_until(lambda: st.find("BitBtn3") is not None, 20)
     return st, emu, ini, station_proc
@@ -943,6 +1016,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "release"), help="build folder")
     parser.add_argument("--keep", action="store_true", help="keep the work folder")
+    parser.add_argument("--installed", action="store_true",
+                        help="drive the installed programs through a short round: open, read, write, save")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="atspi-smoke.")
@@ -952,27 +1027,33 @@ def main():
     checks = Checks()
     emu = st = None
     try:
-        st, emu, ini, station_proc = start(args.build, work, drive_c, procs)
-        for step in (lambda: check_tree(st, checks),
-                     lambda: check_closed_port(st, emu, checks),
-                     lambda: check_settings(st, checks, ini),
-                     lambda: open_port(st, checks),
-                     lambda: read_cards(st, emu, checks),
-                     lambda: write_normal(st, emu, checks),
-                     lambda: write_continuous(st, emu, checks),
-                     lambda: write_file(st, emu, checks, work),
-                     lambda: write_both_and_refused_increment(st, emu, checks),
-                     lambda: file_sources(st, emu, checks, work),
-                     lambda: up_down_and_limits(st, checks),
-                     lambda: split_replies_and_disarm(st, emu, checks),
-                     lambda: close_during_write(st, emu, checks),
-                     lambda: both_files(st, emu, checks, work),
-                     lambda: key_filters(st, checks),
-                     lambda: save_failure(st, checks, ini, drive_c),
-                     lambda: save_list(st, checks, drive_c),
-                     lambda: save_empty(st, checks, drive_c),
-                     lambda: write_timeout(st, emu, checks, work),
-                     lambda: close_port(st, emu, checks)):
+        st, emu, ini, station_proc = start(args.build, work, drive_c, procs, args.installed)
+        short_round = (lambda: check_tree(st, checks),
+                       lambda: open_port(st, checks),
+                       lambda: read_cards(st, emu, checks),
+                       lambda: write_normal(st, emu, checks),
+                       lambda: save_list(st, checks, drive_c))
+        full_round = (lambda: check_tree(st, checks),
+                      lambda: check_closed_port(st, emu, checks),
+                      lambda: check_settings(st, checks, ini, emu),
+                      lambda: open_port(st, checks),
+                      lambda: read_cards(st, emu, checks),
+                      lambda: write_normal(st, emu, checks),
+                      lambda: write_continuous(st, emu, checks),
+                      lambda: write_file(st, emu, checks, work),
+                      lambda: write_both_and_refused_increment(st, emu, checks),
+                      lambda: file_sources(st, emu, checks, work),
+                      lambda: up_down_and_limits(st, checks),
+                      lambda: split_replies_and_disarm(st, emu, checks),
+                      lambda: close_during_write(st, emu, checks),
+                      lambda: both_files(st, emu, checks, work),
+                      lambda: key_filters(st, checks),
+                      lambda: save_failure(st, checks, ini, drive_c),
+                      lambda: save_list(st, checks, drive_c),
+                      lambda: save_empty(st, checks, drive_c),
+                      lambda: write_timeout(st, emu, checks, work),
+                      lambda: close_port(st, emu, checks))
+        for step in short_round if args.installed else full_round:
             try:
                 step()
             except Exception as e:  # one broken scenario does not hide the others

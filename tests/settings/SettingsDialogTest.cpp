@@ -8,7 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <string_view>
 
 #include "TestFiles.h"
 
@@ -23,7 +28,7 @@ class SettingsDialogTest : public ::testing::Test {
 
   // A dialog on this test's file whose error box records instead of blocking.
   std::unique_ptr<TForm2> Dialog(const std::filesystem::path& path) {
-    auto dialog = std::make_unique<TForm2>(nullptr, path);
+    auto dialog = std::make_unique<TForm2>(nullptr, path, [this] { return devices_; });
     dialog->SetErrorBox([this](const QString& text) { errors_ << text; });
     return dialog;
   }
@@ -31,22 +36,28 @@ class SettingsDialogTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   QStringList errors_;
+  std::vector<settings::SerialDevice> devices_ = {{"/dev/serial/by-id/usb-reader-if00", "/dev/ttyUSB0"},
+                                                  {"/dev/ttyUSB0", ""},
+                                                  {"/dev/ttyS0", ""}};
 };
 
 TEST_F(SettingsDialogTest, LooksAsDesigned) {
   const auto dialog = Dialog();
   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("系统设置"));
-  EXPECT_EQ(dialog->size(), QSize(278, 173));
+  EXPECT_EQ(dialog->size(), QSize(360, 220));
   EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
   EXPECT_EQ(dialog->Label1->text(), QStringLiteral("串口设定"));
   EXPECT_EQ(dialog->SpeedButton2->text(), QStringLiteral("保存"));
   EXPECT_EQ(dialog->SpeedButton1->text(), QStringLiteral("关闭"));
+  EXPECT_EQ(dialog->Label2->text(), QStringLiteral("设备"));
+  EXPECT_EQ(dialog->SpeedButton3->text(), QStringLiteral("检测"));
   EXPECT_FALSE(dialog->cmb1->isEditable());
+  EXPECT_TRUE(dialog->cmb2->isEditable());
   QStringList entries;
   for (int i = 0; i < dialog->cmb1->count(); ++i) entries << dialog->cmb1->itemText(i);
   EXPECT_EQ(entries, QStringList({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}));
-  for (QWidget* w : std::initializer_list<QWidget*>{dialog->Label1, dialog->cmb1, dialog->SpeedButton2,
-                                                    dialog->SpeedButton1}) {
+  for (QWidget* w : std::initializer_list<QWidget*>{dialog->Label1, dialog->cmb1, dialog->Label2, dialog->cmb2,
+                                                    dialog->SpeedButton3, dialog->SpeedButton2, dialog->SpeedButton1}) {
     EXPECT_EQ(w->accessibleDescription(), w->objectName());
     EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
   }
@@ -80,7 +91,7 @@ TEST_F(SettingsDialogTest, SaveWithoutFileCreatesIt) {
   const auto dialog = Dialog();
   dialog->show();
   QTest::mouseClick(dialog->SpeedButton2, Qt::LeftButton);
-  EXPECT_EQ(Slurp(File()), "[Settings]\ncomname=COM1\n");
+  EXPECT_EQ(Slurp(File()), "[Settings]\ncomname=COM1\n[Ports]\nCOM1=/dev/ttyS0\n");
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
   EXPECT_TRUE(errors_.isEmpty());
@@ -121,7 +132,7 @@ TEST_F(SettingsDialogTest, FailedSaveReportsPathAndStaysOpen) {
   dialog->cmb1->setCurrentIndex(3);
   QTest::mouseClick(dialog->SpeedButton2, Qt::LeftButton);
   ASSERT_EQ(errors_.size(), 1);
-  EXPECT_EQ(errors_.front(), QStringLiteral("Unable to write to ") + QString::fromStdString(path.string()));
+  EXPECT_EQ(errors_.front(), QStringLiteral("无法写入设置文件 %1。").arg(QString::fromStdString(path.string())));
   EXPECT_TRUE(dialog->isVisible());
   EXPECT_EQ(dialog->cmb1->currentText(), QStringLiteral("COM4"));
 
@@ -130,6 +141,91 @@ TEST_F(SettingsDialogTest, FailedSaveReportsPathAndStaysOpen) {
   EXPECT_EQ(errors_.size(), 2);
   QTest::mouseClick(dialog->SpeedButton1, Qt::LeftButton);
   EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(SettingsDialogTest, DeviceFollowsThePortAndIsSavedForIt) {
+  Spit(File(), "[Settings]\ncomname=COM2\n[Ports]\nCOM2=/dev/ttyUSB0\nCOM3=/tmp/reader-link\n");
+  const auto dialog = Dialog();
+  EXPECT_EQ(dialog->cmb2->count(), 3);
+  EXPECT_EQ(dialog->cmb2->itemText(0), QStringLiteral("/dev/serial/by-id/usb-reader-if00 → /dev/ttyUSB0"));
+  EXPECT_EQ(dialog->cmb2->currentIndex(), 1) << "the mapping of the stored port is a listed device";
+  dialog->cmb1->setCurrentIndex(2);
+  EXPECT_EQ(dialog->cmb2->currentText(), QStringLiteral("/tmp/reader-link"));  // mapped, but not listed
+  dialog->cmb1->setCurrentIndex(3);
+  EXPECT_EQ(dialog->cmb2->currentText(), QStringLiteral("/dev/ttyS3"));  // not mapped: the port's own device
+  dialog->cmb2->setCurrentIndex(0);
+  EXPECT_EQ(dialog->ChosenDevice(), "/dev/serial/by-id/usb-reader-if00");
+  dialog->cmb2->setEditText(QStringLiteral("  /dev/ttyACM1 "));
+  EXPECT_EQ(dialog->ChosenDevice(), "/dev/ttyACM1");
+
+  QTest::mouseClick(dialog->SpeedButton2, Qt::LeftButton);
+  EXPECT_EQ(Slurp(File()),
+            "[Settings]\ncomname=COM4\n[Ports]\nCOM2=/dev/ttyUSB0\nCOM3=/tmp/reader-link\nCOM4=/dev/ttyACM1\n");
+}
+
+// A pseudo-terminal plays the device; the test reads what the dialog sends.
+class FakeLine {
+ public:
+  FakeLine() {
+    int slave = -1;
+    char name[256] = {};
+    if (openpty(&master_, &slave, name, nullptr, nullptr) == 0) {
+      ::close(slave);
+      path_ = name;
+    }
+  }
+  ~FakeLine() {
+    if (master_ >= 0) ::close(master_);
+  }
+  FakeLine(const FakeLine&) = delete;
+  FakeLine& operator=(const FakeLine&) = delete;
+  const std::string& Path() const { return path_; }
+  // Adds what has arrived by now to received; never blocks.
+  void Poll(std::string& received) const {
+    pollfd p{master_, POLLIN, 0};
+    char buffer[64];
+    while (::poll(&p, 1, 0) == 1 && (p.revents & POLLIN) != 0) {
+      const ssize_t n = ::read(master_, buffer, sizeof buffer);
+      if (n <= 0) return;
+      received.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  void Send(std::string_view bytes) const { EXPECT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+
+ private:
+  int master_ = -1;
+  std::string path_;
+};
+
+TEST_F(SettingsDialogTest, ProbeSaysWhetherACardDeviceAnswers) {
+  FakeLine line;
+  ASSERT_FALSE(line.Path().empty());
+  const auto dialog = Dialog();
+  dialog->show();
+  dialog->cmb2->setEditText(QString::fromStdString(line.Path()));
+
+  QTest::mouseClick(dialog->SpeedButton3, Qt::LeftButton);
+  std::string received;
+  ASSERT_TRUE(QTest::qWaitFor([&] { line.Poll(received); return received.size() >= 2; }, 5000));
+  EXPECT_EQ(received, "\x1B\x6A");  // the status query
+  line.Send("\x1B" "ok");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->Label3->text() == QStringLiteral("读写器已应答。"); }, 5000))
+      << dialog->Label3->text().toStdString();
+  EXPECT_TRUE(dialog->SpeedButton3->isEnabled());
+
+  // Noise is no answer; the wait ends with the advice.
+  dialog->SetProbeWait(std::chrono::milliseconds(300));
+  QTest::mouseClick(dialog->SpeedButton3, Qt::LeftButton);
+  EXPECT_TRUE(dialog->Label3->text().isEmpty());
+  ASSERT_TRUE(QTest::qWaitFor([&] { received.clear(); line.Poll(received); return !received.empty(); }, 5000));
+  line.Send("xyz");
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return dialog->Label3->text() == QStringLiteral("没有读写器应答：请检查连线和电源。"); }, 5000))
+      << dialog->Label3->text().toStdString();
+
+  dialog->cmb2->setEditText(QStringLiteral("/dev/no-such-reader"));
+  QTest::mouseClick(dialog->SpeedButton3, Qt::LeftButton);
+  EXPECT_EQ(dialog->Label3->text(), QStringLiteral("串口不存在或被占用。"));
 }
 
 // Started from another working folder, the dialog still uses the file beside

@@ -51,7 +51,9 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"EmptyValueIsNotDefault", "[Settings]\ncomname=\n", "Settings", "comname", ""},
         ReadCase{"KeyOfLaterSectionIgnored", "[Settings]\n[Ports]\ncomname=COM3\n", "Settings", "comname", "com1"},
         ReadCase{"CommentIsNoKey", "[Settings]\n;comname=COM3\n", "Settings", "comname", "com1"},
-        ReadCase{"LastLineWithoutEnd", "[Settings]\ncomname=COM8", "Settings", "comname", "COM8"}),
+        ReadCase{"LastLineWithoutEnd", "[Settings]\ncomname=COM8", "Settings", "comname", "COM8"},
+        ReadCase{"ByteOrderMarkBeforeFirstSection", "\xEF\xBB\xBF[Settings]\ncomname=COM5\n", "Settings", "comname",
+                 "COM5"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SettingsFileTest, ValuesAreCutTo2047Characters) {
@@ -102,6 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "[Settings]\nother=1\ncomname=COM4"},
         WriteCase{"AppendsSectionInFilesLineEnding", "[Ports]\r\nCOM1=/dev/x", "Settings", "comname", "COM6",
                   "[Ports]\r\nCOM1=/dev/x\r\n[Settings]\r\ncomname=COM6\r\n"},
+        WriteCase{"KeepsByteOrderMark", "\xEF\xBB\xBF[Settings]\r\ncomname=COM1\r\n", "Settings", "comname", "COM2",
+                  "\xEF\xBB\xBF[Settings]\r\ncomname=COM2\r\n"},
         WriteCase{"KeepsBytesBeyondAscii", "[Other]\nname=\xc4\xe3\xba\xc3\n[Settings]\ncomname=COM1\n", "Settings",
                   "comname", "COM8", "[Other]\nname=\xc4\xe3\xba\xc3\n[Settings]\ncomname=COM8\n"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -113,18 +117,20 @@ TEST_F(SettingsFileTest, FailedWriteNamesTheFullPathAndKeepsTheFile) {
     ini.WriteString("Settings", "comname", "COM2");
     FAIL() << "the write should have failed";
   } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "Unable to write to " + (folder.Path() / "VavizEvu.ini").string());
+    EXPECT_EQ(std::string(e.what()), "无法写入设置文件 " + (folder.Path() / "VavizEvu.ini").string() + "。");
   }
 
   // A relative path is reported as the full path it stands for.
-  SettingsFile relative("no-such-folder/VavizEvu.ini");
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(folder.Path());
+  SettingsFile relative("VavizEvu.ini");
   try {
     relative.WriteString("Settings", "comname", "COM2");
-    FAIL() << "the write should have failed";
+    ADD_FAILURE() << "the write should have failed";
   } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Unable to write to " + (std::filesystem::current_path() / "no-such-folder/VavizEvu.ini").string());
+    EXPECT_EQ(std::string(e.what()), "无法写入设置文件 " + (folder.Path() / "VavizEvu.ini").string() + "。");
   }
+  std::filesystem::current_path(previous);
 }
 
 TEST_F(SettingsFileTest, RefusesTextThatWouldBreakTheFile) {

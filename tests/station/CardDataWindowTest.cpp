@@ -198,6 +198,7 @@ TEST_F(CardDataWindowTest, SaveWritesGbkLabelsAndCrLfThenEmptiesList) {
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(ReadBytes(files[0]), kTrack2LabelGbk + "0001\r\n" + kTrack3LabelGbk + "12=\xe9\r\n");
   EXPECT_TRUE(form_.Memo1->document()->isEmpty());
+  EXPECT_EQ(form_.MainStatusBarPanels[2]->text(), QStringLiteral("已保存到 ") + QString::fromStdString(files[0].string()));
 }
 
 TEST_F(CardDataWindowTest, SavingEmptyListGivesZeroByteFile) {
@@ -218,6 +219,7 @@ TEST_F(CardDataWindowTest, FailedSaveKeepsListAndShowsReason) {
       << error.toStdString();
   EXPECT_TRUE(error.endsWith(".txt\". No such file or directory")) << error.toStdString();
   EXPECT_EQ(form_.Memo1->toPlainText(), QStringLiteral("磁道1卡号:0001"));
+  EXPECT_FALSE(form_.MainStatusBarPanels[2]->text().startsWith(QStringLiteral("已保存到")));
 }
 
 TEST_F(CardDataWindowTest, LongEntryCountsAsTheLinesItWrapsTo) {

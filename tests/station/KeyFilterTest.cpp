@@ -13,29 +13,34 @@ namespace {
 struct FilterCase {
   const char* name;
   bool (*admits)(unsigned char);
-  std::string admitted;  // every admitted byte besides Backspace and Tab
+  std::string admitted;  // every admitted printable byte
+  bool refusesLineBreaks;
 };
 
 void PrintTo(const FilterCase& c, std::ostream* os) { *os << c.name; }
 
 class KeyFilterTest : public ::testing::TestWithParam<FilterCase> {};
 
-// Every byte from 0 to 255 against the filter's list: nothing outside it gets
-// through, the bytes of Chinese characters (128 and up) included.
-TEST_P(KeyFilterTest, AdmitsExactlyItsList) {
+// Every byte from 0 to 255 against the filter's list: no printable byte outside
+// it gets through, the bytes of Chinese characters (128 and up) included, while
+// the editing keys (control codes and Delete) all pass, Enter only where a line
+// break does no harm.
+TEST_P(KeyFilterTest, AdmitsItsListAndTheEditingKeys) {
   const FilterCase& c = GetParam();
   for (int byte = 0; byte < 256; ++byte) {
     const auto ch = static_cast<unsigned char>(byte);
-    const bool expected =
-        ch == station::kBackspace || ch == station::kTab || c.admitted.find(static_cast<char>(ch)) != std::string::npos;
+    const bool lineBreak = ch == station::kEnter || ch == station::kLineFeed;
+    const bool editing = byte < 32 || byte == 127;
+    const bool expected = (editing && !(lineBreak && c.refusesLineBreaks)) ||
+                          (!editing && c.admitted.find(static_cast<char>(ch)) != std::string::npos);
     EXPECT_EQ(c.admits(ch), expected) << "byte " << byte;
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Filters, KeyFilterTest,
-                         ::testing::Values(FilterCase{"TrackData", station::AdmitsTrackData, "0123456789:;<=>?"},
-                                           FilterCase{"NonZeroDigit", station::AdmitsNonZeroDigit, "123456789"},
-                                           FilterCase{"Digit", station::AdmitsDigit, "0123456789"}),
+                         ::testing::Values(FilterCase{"TrackData", station::AdmitsTrackData, "0123456789:;<=>?", true},
+                                           FilterCase{"NonZeroDigit", station::AdmitsNonZeroDigit, "123456789", false},
+                                           FilterCase{"Digit", station::AdmitsDigit, "0123456789", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 struct StepCase {

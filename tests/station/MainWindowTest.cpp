@@ -221,6 +221,36 @@ TEST_F(TypingTest, TrackFieldsRefuseTypingBeyondTheirLength) {
   EXPECT_EQ(s.form.Track3Memo->toPlainText(), QStringLiteral("9"));
 }
 
+// The editing keys as the platforms hand them over: X11 gives Ctrl+letter its
+// control code as text, other platforms the letter itself.
+TEST_F(TypingTest, EditingKeysWorkInFilteredFields) {
+  const auto key = [](QWidget* field, int k, Qt::KeyboardModifiers modifiers, const QString& text) {
+    QKeyEvent press(QEvent::KeyPress, k, modifiers, text);
+    QApplication::sendEvent(field, &press);
+  };
+  Type(s.form.Track2Memo, QString(37, QLatin1Char('5')));
+  s.form.Track2Memo->moveCursor(QTextCursor::Start);
+  key(s.form.Track2Memo, Qt::Key_Delete, Qt::NoModifier, QStringLiteral("\x7f"));  // even at the length limit
+  EXPECT_EQ(s.form.Track2Memo->toPlainText(), QString(36, QLatin1Char('5')));
+
+  for (const QString& selectAll : {QStringLiteral("\x01"), QStringLiteral("a")}) {
+    s.form.TK2StepEdit->setText(QStringLiteral("123"));
+    key(s.form.TK2StepEdit, Qt::Key_A, Qt::ControlModifier, selectAll);
+    EXPECT_EQ(s.form.TK2StepEdit->selectedText(), QStringLiteral("123")) << selectAll.toStdString();
+  }
+  key(s.form.TK2StepEdit, Qt::Key_X, Qt::ControlModifier, QStringLiteral("x"));
+  EXPECT_EQ(s.form.TK2StepEdit->text(), QString());
+  key(s.form.TK2StepEdit, Qt::Key_Z, Qt::ControlModifier, QStringLiteral("\x1a"));
+  EXPECT_EQ(s.form.TK2StepEdit->text(), QStringLiteral("123"));
+  key(s.form.WriteCountEdit, Qt::Key_A, Qt::ControlModifier, QStringLiteral("a"));
+  key(s.form.WriteCountEdit, Qt::Key_V, Qt::ControlModifier, QStringLiteral("\x16"));
+  EXPECT_EQ(s.form.WriteCountEdit->text(), QStringLiteral("123"));
+  s.form.WriteCountEdit->setCursorPosition(0);
+  key(s.form.WriteCountEdit, Qt::Key_End, Qt::NoModifier, QString());
+  key(s.form.WriteCountEdit, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
+  EXPECT_EQ(s.form.WriteCountEdit->text(), QStringLiteral("12"));
+}
+
 TEST_F(TypingTest, ProgramTextIsNeitherFilteredNorCut) {
   const QString record = QStringLiteral("ABC") + QString(60, QLatin1Char('1'));
   s.form.Track2Memo->setPlainText(record);

@@ -2,7 +2,11 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 
+#include <filesystem>
+#include <fstream>
+
 #include "StationHarness.h"
+#include "settings/SettingsFile.h"
 
 namespace {
 
@@ -57,6 +61,28 @@ TEST_F(PortControlTest, FailedOpenSaysSoAndLeavesTheBoxes) {
     EXPECT_EQ(Panel(0), QString::fromStdString(comname) + QStringLiteral(":Close"));
     EXPECT_FALSE(form->TK2CheckBox->isEnabled()) << comname;
   }
+}
+
+TEST_F(PortControlTest, DiagnosticsSwitchesRecordBesideTheSettingsFile) {
+  const auto folder = settings::SettingsPath().parent_path();
+  const auto trace = folder / "SERIAL.TRC";
+  const auto log = folder / "SERIAL.LOG";
+  const auto cleanUp = [&] {
+    std::filesystem::remove(trace);
+    std::filesystem::remove(log);
+  };
+  cleanUp();
+  OpenPort();
+  form->ToolButton6Click();
+  EXPECT_FALSE(std::filesystem::exists(trace) || std::filesystem::exists(log)) << "off unless switched on";
+
+  std::ofstream(settings::SettingsPath(), std::ios::app) << "[Diagnostics]\nTrace=1\nLog=1\n";
+  OpenPort();
+  form->ToolButton4Click();
+  form->ToolButton6Click();
+  EXPECT_GT(std::filesystem::file_size(trace), 0u);
+  EXPECT_GT(std::filesystem::file_size(log), 0u);
+  cleanUp();
 }
 
 TEST_F(PortControlTest, ReopenFailureAfterOpenLeavesThePortClosed) {

@@ -1,0 +1,76 @@
+#include "settings/DeviceProbe.h"
+
+#include <exception>
+
+#include "serial/ComPort.h"
+
+namespace settings {
+namespace {
+
+constexpr char kAnswered[] = "读写器已应答。";
+constexpr char kSilent[] = "没有读写器应答：请检查连线和电源。";
+constexpr char kCannotOpen[] = "串口不存在或被占用。";
+constexpr unsigned char kStatusQuery[] = {0x1B, 0x6A};
+constexpr char kEsc = 0x1B;
+
+}  // namespace
+
+DeviceProbe::DeviceProbe(QObject* parent) : QObject(parent), port_(std::make_unique<TSerComPort>()) {
+  timer_.setSingleShot(true);
+  connect(&timer_, &QTimer::timeout, this, [this] { Conclude(QString::fromUtf8(kSilent)); });
+
+  port_->BeginLoading();
+  port_->SetComNumber(1);
+  port_->SetBaud(9600);
+  port_->SetAutoOpen(false);
+  port_->SetPromptForPort(false);
+  port_->SetDTR(false);
+  port_->SetRTS(false);
+  port_->SetXOnChar(0xFF);
+  port_->SetXOffChar(0xFF);
+  port_->SetPortResolver([this](std::uint16_t) { return devicePath_; });
+  port_->SetOnTriggerAvail([this](TSerCustomComPort* CP, std::uint16_t count) {
+    if (concluding_) return;
+    bool answered = false;
+    for (std::uint16_t i = 0; i < count; ++i) answered = CP->GetChar() == kEsc || answered;
+    // Line noise is no answer: the wait goes on.
+    if (!answered) return;
+    concluding_ = true;
+    // The port is closed outside the notification handler.
+    QMetaObject::invokeMethod(this, [this] { Conclude(QString::fromUtf8(kAnswered)); }, Qt::QueuedConnection);
+  });
+  port_->Loaded();
+}
+
+DeviceProbe::~DeviceProbe() = default;
+
+void DeviceProbe::Start(const std::string& devicePath, std::chrono::milliseconds wait) {
+  if (running_) return;
+  running_ = true;
+  concluding_ = false;
+  devicePath_ = devicePath;
+  try {
+    port_->SetOpen(true);
+    port_->PutBlock(kStatusQuery, sizeof kStatusQuery);
+  } catch (const std::exception&) {
+    // The detailed reason (missing, in use, not a serial device) belongs here
+    // once the serial layer names it.
+    Conclude(QString::fromUtf8(kCannotOpen));
+    return;
+  }
+  timer_.start(wait);
+}
+
+void DeviceProbe::Conclude(const QString& text) {
+  if (!running_) return;
+  timer_.stop();
+  try {
+    port_->SetOpen(false);
+  } catch (const std::exception&) {
+    // Nothing was recorded on this port, so a close has nothing to report.
+  }
+  running_ = false;
+  emit Finished(text);
+}
+
+}  // namespace settings

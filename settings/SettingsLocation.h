@@ -1,0 +1,29 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace settings {
+
+inline constexpr char kSettingsFileName[] = "VavizEvu.ini";
+
+// Where the settings file lives. The file beside the executable wins when it is
+// a regular file, or when there is none yet and the program may create one
+// there: a copy unpacked into a folder of its own keeps its settings with it.
+// An installed program (under /usr) or one in a folder this user cannot write
+// uses <config home>/cardstation/VavizEvu.ini instead, created on the first
+// save. The config home is $XDG_CONFIG_HOME when it is an absolute path, else
+// <home>/.config.
+struct SettingsPlaces {
+  std::filesystem::path executableDir;
+  std::string xdgConfigHome;  // the variable's value, empty when unset
+  std::filesystem::path home;
+};
+
+std::filesystem::path ChooseSettingsPath(const SettingsPlaces& places);
+
+// The places of this process: /proc/self/exe, $XDG_CONFIG_HOME, $HOME (or the
+// password entry's home folder).
+SettingsPlaces CurrentSettingsPlaces();
+
+}  // namespace settings
