@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "settings/AccessiblePress.h"
+#include "ui/AccessiblePress.h"
 #include "settings/SettingsDialog.h"
 #include "station/MainWindow.h"
 

