@@ -192,6 +192,32 @@ TEST_F(ComPortTest, LineSettingsReachTheDevice) {
   EXPECT_ANY_THROW(Port.SetXOffChar(0x11));
 }
 
+// Receive flow makes this side send XOFF (IXOFF); transmit flow makes it obey
+// the device's XOFF (IXON).
+TEST_F(ComPortTest, SoftwareFlowDirectionsMapToTheirOwnFlags) {
+  struct Row {
+    const char* name;
+    TSWFlowOptions flow;
+    tcflag_t flags;
+  };
+  const Row rows[] = {
+      {"none", swfNone, 0},
+      {"receive only", swfReceive, IXOFF},
+      {"transmit only", swfTransmit, IXON},
+      {"both", swfBoth, IXON | IXOFF},
+  };
+  Port.SetOpen(true);
+  Port.SetXOnChar(0x11);
+  Port.SetXOffChar(0x13);
+  for (const Row& row : rows) {
+    Port.SetSWFlowOptions(swfNone);
+    Port.SetSWFlowOptions(row.flow);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(Pty1.Slave, &tio), 0);
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), row.flags) << row.name;
+  }
+}
+
 TEST_F(ComPortTest, FailingSettersKeepOrDropTheirValue) {
   Port.SetOpen(true);
   // A line under handshake control refuses DTR: the property keeps its value.

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDate>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -198,11 +199,21 @@ TEST_F(CardDataWindowTest, SaveWritesGbkLabelsAndCrLfThenEmptiesList) {
   EXPECT_TRUE(form_.Memo1->document()->isEmpty());
 }
 
-TEST_F(CardDataWindowTest, SavingEmptyListGivesZeroByteFile) {
+// The name starts with today's year, month (counted from 1) and day, as the
+// clock tells them independently of the station.
+TEST_F(CardDataWindowTest, SavingEmptyListGivesZeroByteFileNamedForToday) {
+  const auto datePart = [] {
+    const QDate today = QDate::currentDate();
+    return QStringLiteral("%1%2%3").arg(today.year()).arg(today.month()).arg(today.day()).toStdString();
+  };
+  const std::string before = datePart();
   form_.SpeedButton1->click();
+  const std::string after = datePart();
   const auto files = SavedFiles();
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(std::filesystem::file_size(files[0]), 0u);
+  const std::string name = files[0].filename().string();
+  EXPECT_TRUE(name.rfind(before, 0) == 0 || name.rfind(after, 0) == 0) << name << " is not named for " << before;
 }
 
 TEST_F(CardDataWindowTest, FailedSaveKeepsListAndShowsReason) {
