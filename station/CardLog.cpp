@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "settings/SettingsFile.h"
 #include "station/MainWindow.h"
 #include "station/WrittenCardList.h"
 
@@ -54,7 +53,7 @@ void TForm1::SaveCardLog() {
       lines.push_back(LineBytes(block.text()));
     }
   }
-  const std::filesystem::path folder = cardListFolder_.empty() ? settings::DriveCFolder() : cardListFolder_;
+  const std::filesystem::path folder = cardListFolder_.empty() ? config_.listFolder() : cardListFolder_;
   station::SaveCardList(folder, station::CurrentLocalDateTime(), lines);
   Memo1->clear();
 }

@@ -199,11 +199,8 @@ void CardSession::HandleReadReply(const std::string& chunk) {
       ArmRead();
       SendCommand(readCommand_);
       return;
-    case ReadReplyKind::incomplete:
-      fx_.AwaitMoreReply();
-      return;
-    case ReadReplyKind::complete:
-      break;
+    case ReadReplyKind::incomplete: fx_.AwaitMoreReply(); return;
+    case ReadReplyKind::complete: break;
   }
 
   const ReadTrackTexts texts = CutReadReply(replyHex_, readTracks_);

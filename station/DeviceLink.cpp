@@ -5,7 +5,6 @@
 #include "portselect/PortSelectDialog.h"
 #include "serial/ComPort.h"
 #include "serial/SerialCommon.h"
-#include "settings/SettingsFile.h"
 #include "station/DeviceProfile.h"
 #include "station/MainWindow.h"
 
@@ -30,7 +29,7 @@ void TForm1::SetUpComPort1() {
   ComPort1.SetOnTrigger([this](TSerCustomComPort* CP, std::uint16_t Msg, std::uint16_t TriggerHandle,
                                std::uint16_t Data) { ComPort1Trigger(CP, Msg, TriggerHandle, Data); });
   // Read at every open, so a [Ports] entry written meanwhile takes effect.
-  ComPort1.SetPortResolver([](std::uint16_t portNumber) { return settings::DevicePathForPort(portNumber); });
+  ComPort1.SetPortResolver([this](std::uint16_t portNumber) { return config_.devicePath(portNumber); });
   ComPort1.SetPortPrompt(ShowPortSelectDialog);
 }
 

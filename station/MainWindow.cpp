@@ -12,6 +12,7 @@
 #include <QToolButton>
 
 #include "settings/SettingsDialog.h"
+#include "settings/SettingsFile.h"
 #include "ui/UiFont.h"
 #include "station/Texts.h"
 #include "ui/KeyFilters.h"
@@ -36,7 +37,15 @@ int TypedByte(const QKeyEvent& event) {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent), prompts_(std::make_unique<DefaultPrompts>(this)) {
+StationConfig StationConfig::FromSettingsFile() {
+  return {
+      [] { return settings::SettingsFile(settings::SettingsPath()).ReadString("Settings", "comname", "com1"); },
+      [](std::uint16_t portNumber) { return settings::DevicePathForPort(portNumber); },
+      [] { return settings::DriveCFolder(); }};
+}
+
+TForm1::TForm1(StationConfig config, QWidget* parent)
+    : QMainWindow(parent), prompts_(std::make_unique<DefaultPrompts>(this)), config_(std::move(config)) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("读写卡程序"));
   // A fixed dialog-style window: no maximise button and no resizing.

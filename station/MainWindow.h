@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,16 @@ class QToolBar;
 class QToolButton;
 class TUpDown;
 
+// What the window takes from outside, asked at each use so that a change to
+// the stored settings takes effect at the next open or save.
+struct StationConfig {
+  std::function<std::string()> portName;                        // e.g. "com1"
+  std::function<std::string(std::uint16_t)> devicePath;         // port number -> device
+  std::function<std::filesystem::path()> listFolder;            // where saved lists go
+  // All three from the settings file beside the executable.
+  static StationConfig FromSettingsFile();
+};
+
 // The card station's only working window. Controls are public members named as
 // the operator-facing design names them, so that the operations beside this
 // file and the tests reach them directly. Every handler runs on the main thread.
@@ -39,7 +50,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   Q_OBJECT
 
  public:
-  explicit TForm1(QWidget* parent = nullptr);
+  explicit TForm1(StationConfig config = StationConfig::FromSettingsFile(), QWidget* parent = nullptr);
   ~TForm1() override;
 
   // Replaces the boxes shown to the operator (tests install a recorder).
@@ -152,8 +163,8 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void EnforceCardLogLimit();
   // Lines that Memo1 shows as its view wraps the entries.
   int CardLogDisplayLines() const;
-  // Test seam: the folder that saved lists go to; empty means
-  // settings::DriveCFolder(), read at each save.
+  // Test seam: the folder that saved lists go to; empty means the
+  // configuration's folder, asked at each save.
   void SetCardListFolder(std::filesystem::path folder) { cardListFolder_ = std::move(folder); }
 
   // Shows the writing mode in WriteModePanel: caption on the given background.
@@ -266,6 +277,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void SaveCardLog();
 
   std::unique_ptr<Prompts> prompts_;
+  StationConfig config_;
   std::filesystem::path cardListFolder_;
   // Whether a record file is loaded for tracks 2 and 3; index by track.
   std::array<bool, 4> fileChosen_{};

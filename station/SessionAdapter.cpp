@@ -6,15 +6,10 @@
 #include <QPlainTextEdit>
 #include <QToolButton>
 
-#include "settings/SettingsFile.h"
 #include "station/MainWindow.h"
 #include "station/TrackText.h"
 
 namespace {
-
-std::string ReadPortName() {
-  return settings::SettingsFile(settings::SettingsPath()).ReadString("Settings", "comname", "com1");
-}
 
 std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
 
@@ -22,7 +17,7 @@ std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); 
 
 // --- Events -----------------------------------------------------------------------
 
-void TForm1::ToolButton5Click() { session_.OpenPressed(ReadPortName()); }
+void TForm1::ToolButton5Click() { session_.OpenPressed(config_.portName()); }
 void TForm1::ToolButton6Click() { session_.ClosePressed(); }
 void TForm1::ToolButton3Click() { session_.ResetPressed(); }
 void TForm1::ToolButton4Click() { session_.StatusPressed(); }
@@ -43,9 +38,7 @@ void TForm1::ShowText(station::TextSlot slot, const std::string& text) {
   }
 }
 
-void TForm1::SetTrackText(int track, const std::string& bytes) {
-  station::ShowTrackText(*Track(track).field, bytes);
-}
+void TForm1::SetTrackText(int track, const std::string& bytes) { station::ShowTrackText(*Track(track).field, bytes); }
 
 void TForm1::AddWrittenCard(int track, const std::string& bytes) {
   AppendWrittenCard(track, station::TrackQString(bytes));
@@ -91,9 +84,7 @@ station::TrackForm TForm1::TrackSnapshot(int track) {
   return form;
 }
 
-station::StationForm TForm1::Form() {
-  return {TrackSnapshot(2), TrackSnapshot(3), Latin1(WriteCountEdit->text())};
-}
+station::StationForm TForm1::Form() { return {TrackSnapshot(2), TrackSnapshot(3), Latin1(WriteCountEdit->text())}; }
 
 void TForm1::KeepCardListInBounds() { EnforceCardLogLimit(); }
 

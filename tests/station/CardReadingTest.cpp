@@ -73,7 +73,7 @@ TEST_F(CardReadingTest, TrackDataAreCutByThePatterns) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    form = std::make_unique<TForm1>();
+    form = std::make_unique<TForm1>(Config());
     auto recorder = std::make_unique<RecordingPrompts>();
     prompts = recorder.get();
     form->SetPrompts(std::move(recorder));

@@ -22,7 +22,8 @@ std::string Bytes(const std::string& spaced) {
   for (char c : spaced)
     if (c != ' ') hex.push_back(c);
   std::string out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
 
@@ -125,7 +126,7 @@ TEST_F(CardSessionTest, OpenAndCloseShowThePortState) {
   const Row rows[] = {
       {"com3", true, "com3－－－OK", false},
       {"com3", false, "com3:Close", true},
-      {"com", true, "com:Close", true},   // no port digit in fourth place
+      {"com", true, "com:Close", true},  // no port digit in fourth place
       {"comX", true, "comX:Close", true},
   };
   for (const Row& row : rows) {

@@ -23,7 +23,7 @@ TEST_F(PortControlTest, OpensThePortNamedInTheSettings) {
       {"only the fourth character counts", "COM10", 1, "COM10－－－OK"},
   };
   for (const Row& row : rows) {
-    form = std::make_unique<TForm1>();
+    form = std::make_unique<TForm1>(Config());
     auto recorder = std::make_unique<RecordingPrompts>();
     prompts = recorder.get();
     form->SetPrompts(std::move(recorder));
@@ -44,7 +44,7 @@ TEST_F(PortControlTest, OpensThePortNamedInTheSettings) {
 
 TEST_F(PortControlTest, FailedOpenSaysSoAndLeavesTheBoxes) {
   for (const std::string comname : {"COM", "COM5"}) {  // no port digit; a port with no device
-    form = std::make_unique<TForm1>();
+    form = std::make_unique<TForm1>(Config());
     auto recorder = std::make_unique<RecordingPrompts>();
     prompts = recorder.get();
     form->SetPrompts(std::move(recorder));
