@@ -419,12 +419,38 @@ TEST_F(CardSessionTest, UnreadableRecordStopsTheRun) {
   EXPECT_FALSE(fx.timer);
 }
 
-TEST_F(CardSessionTest, WriteChunksAfterTheLimitAreIgnored) {
-  TickTrack2("1");
+TEST_F(CardSessionTest, ArmedWriteIsPolledEveryTickAndResetAtThe21st) {
+  TickTrack2("5");
   session.WritePressed();
-  Tick(station::kWaitLimitTicks);
-  session.ReplyBytes(Bytes("72 70"));
-  EXPECT_TRUE(fx.cards.empty());
+  fx.sent.clear();
+  for (int tick = 1; tick <= station::kWaitLimitTicks; ++tick) {
+    session.TimerTick();
+    EXPECT_EQ(fx.Text(TextSlot::seconds), std::to_string(tick));
+  }
+  EXPECT_EQ(fx.sent, std::vector<std::string>(20, "1B6A"));
+  session.TimerTick();
+  EXPECT_EQ(fx.sent.back(), "1B30");
+  EXPECT_EQ(fx.Text(TextSlot::seconds), "00");
+  EXPECT_FALSE(fx.timer);
+  EXPECT_EQ(session.elapsedSeconds(), 0);
+}
+
+TEST_F(CardSessionTest, WriteRepliesAfterTheLimitAreIgnored) {
+  for (const bool fileRun : {false, true}) {
+    Recorder rec;
+    rec.form.track2 = {true, false, "", fileRun, fileRun, "5"};
+    rec.records[2] = {"6"};
+    CardSession s(rec);
+    s.WritePressed();
+    for (int tick = 0; tick < station::kWaitLimitTicks; ++tick) s.TimerTick();
+    const std::size_t sent = rec.sent.size();
+    for (const char* reply : {"72 70", "72 71"}) s.ReplyBytes(Bytes(reply));
+    EXPECT_EQ(rec.beeps, 0) << fileRun;
+    EXPECT_TRUE(rec.cards.empty()) << fileRun;
+    EXPECT_EQ(s.replyHex(), "") << fileRun;
+    EXPECT_EQ(rec.Text(TextSlot::writePrompt), station::kWritePrompt) << fileRun;
+    EXPECT_EQ(rec.sent.size(), sent) << fileRun << ": nothing was re-armed";
+  }
 }
 
 }  // namespace

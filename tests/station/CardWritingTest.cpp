@@ -307,33 +307,6 @@ TEST_F(CardWritingTest, SecondPressDuringARunStartsOver) {
   EXPECT_EQ(form->session().cardIndex(), 1);
 }
 
-TEST_F(CardWritingTest, RepliesAfterTheLimitAreIgnored) {
-  for (const bool fileRun : {false, true}) {
-    SCOPED_TRACE(fileRun ? "file run" : "normal run");
-    TickTracks(true, false);
-    if (fileRun) {
-      ChooseFile(2, RecordFile("g2.txt", "5\n6\n"));
-    } else {
-      form->Track2Memo->setPlainText("5");
-    }
-    PressWrite(Frame2("5"));
-    std::string polls;
-    for (int tick = 1; tick <= 20; ++tick) {
-      form->OpenTimerTimer();
-      polls += "1B6A";
-    }
-    ASSERT_TRUE(Received(polls));
-    device.ClearReceived();
-    for (const char* reply : {"72 70", "72 71"}) form->session().ReplyBytes(Bytes(reply));
-    EXPECT_EQ(prompts->beeps, 0);
-    EXPECT_EQ(form->session().replyHex(), "");
-    EXPECT_EQ(form->st1->text(), kPrompt);
-    form->ToolButton4Click();
-    EXPECT_TRUE(Received("1B6A")) << "nothing was re-armed";
-    TickTracks(false, false);
-  }
-}
-
 TEST_F(CardWritingTest, ReadStartedDuringARunDisarmsTheWrite) {
   TickTracks(true, false);
   form->Track2Memo->setPlainText("5");

@@ -124,27 +124,6 @@ TEST_F(PortControlTest, ResetStopsARunningCountOnly) {
   EXPECT_EQ(form->session().readTracks(), 1) << "the read stays armed";
 }
 
-TEST_F(PortControlTest, ArmedWriteIsPolledEveryTickAndResetAtThe21st) {
-  OpenPort();
-  TickTracks(true, false);
-  form->Track2Memo->setPlainText("5");
-  form->BitBtn3Click();
-  ASSERT_TRUE(Received("1B74351D1B5C"));
-  device.ClearReceived();
-  std::string polls;
-  for (int tick = 1; tick <= 20; ++tick) {
-    form->OpenTimerTimer();
-    EXPECT_EQ(form->l_timer->text(), QString::number(tick));
-    polls += "1B6A";
-  }
-  ASSERT_TRUE(Received(polls));
-  form->OpenTimerTimer();
-  EXPECT_TRUE(Received(polls + "1B30"));
-  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
-  EXPECT_FALSE(form->OpenTimer.isActive());
-  EXPECT_EQ(form->session().elapsedSeconds(), 0);
-}
-
 TEST_F(PortControlTest, ArmedReadIsNotPolledAndResetAtThe21st) {
   OpenPort();
   TickTracks(false, true);
