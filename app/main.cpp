@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-#include "settings/AccessiblePress.h"
+#include "ui/AccessiblePress.h"
 #include "settings/SettingsDialog.h"
 #include "settings/SettingsFile.h"
 #include "station/MainWindow.h"

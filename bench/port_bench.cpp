@@ -384,7 +384,14 @@ int main(int argc, char** argv) {
 
   TSerComPort port;
   port.SetPortResolver([&](uint16_t) { return pty.path; });
-  LoadComPort1Settings(port);
+  port.SetBaud(9600);
+  port.SetOutSize(8192);
+  port.SetAutoOpen(false);
+  port.SetDTR(false);
+  port.SetRTS(false);
+  port.SetXOnChar(0xFF);
+  port.SetXOffChar(0xFF);
+  port.SetComNumber(1);
   port.SetOpen(true);
 
   const Stats portLat = want("latency") ? PortLatency(app, port, pty) : Stats{};

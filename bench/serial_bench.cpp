@@ -8,7 +8,7 @@
 #include <string>
 
 #include "serial/Dispatcher.h"
-#include "tests/serial/TestDevice.h"
+#include "TestDevice.h"
 
 namespace {
 std::atomic<uint64_t> Allocations{0};

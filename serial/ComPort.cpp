@@ -25,7 +25,7 @@ bool OnMainThread() {
 
 TSerCustomComPort::TSerCustomComPort()
     : Resolver_([](uint16_t n) { return "/dev/ttyS" + std::to_string(static_cast<int>(n) - 1); }),
-      PortPrompt_(ShowPortSelectDialog),
+      PortPrompt_([](const std::function<bool(uint16_t)>&) -> uint16_t { return 0; }),
       Reporter_([](const std::exception& e) { qWarning("%s", e.what()); }) {}
 
 TSerCustomComPort::~TSerCustomComPort() {
@@ -752,21 +752,4 @@ void TSerCustomComPort::Assign(const TSerCustomComPort& s) {
     CopyTriggersBack_ = true;
   }
   UpdateHandlerFlags();
-}
-
-void LoadComPort1Settings(TSerCustomComPort& port) {
-  port.BeginLoading();
-  port.SetComNumber(1);
-  port.SetBaud(9600);
-  port.SetOutSize(8192);
-  port.SetAutoOpen(false);
-  port.SetDTR(false);
-  port.SetRTS(false);
-  port.SetXOnChar(0xFF);
-  port.SetXOffChar(0xFF);
-  port.SetTraceName("SERIAL.TRC");
-  port.SetTraceHex(false);
-  port.SetLogName("SERIAL.LOG");
-  port.SetLogHex(false);
-  port.Loaded();
 }

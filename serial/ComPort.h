@@ -15,7 +15,7 @@
 #include <string>
 
 #include "serial/Dispatcher.h"
-#include "serial/PortSelectDialog.h"
+#include "serial/PortPrompt.h"
 #include "serial/SerialCommon.h"
 #include "serial/SerialErrors.h"
 
@@ -180,7 +180,8 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   // Default: port n is /dev/ttyS(n-1).
   void SetPortResolver(TPortResolver resolver);
   std::string DevicePath(uint16_t portNumber) const;
-  // How CheckPortNumber asks for a port (default: the modal port selection dialog).
+  // How CheckPortNumber asks for a port (default: no port is chosen; a program
+  // with a window installs the port selection dialog).
   void SetPortPrompt(TPortPrompt prompt) { PortPrompt_ = std::move(prompt); }
   // Where exceptions from event handlers and from Loaded go (default: a warning
   // on the Qt message log).
@@ -311,7 +312,3 @@ class TSerComPort : public TSerCustomComPort {
  public:
   using TSerCustomComPort::TSerCustomComPort;
 };
-
-// Applies the stored settings of the card station's ComPort1 between
-// BeginLoading and Loaded.
-void LoadComPort1Settings(TSerCustomComPort& port);

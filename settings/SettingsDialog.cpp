@@ -8,7 +8,7 @@
 
 #include <exception>
 
-#include "settings/UiFont.h"
+#include "ui/UiFont.h"
 
 namespace {
 

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "settings/SettingsFile.h"
 #include "station/MainWindow.h"
 #include "station/WrittenCardList.h"
 
@@ -55,7 +54,7 @@ void TForm1::SaveCardLog() {
       lines.push_back(LineBytes(block.text()));
     }
   }
-  const std::filesystem::path folder = cardListFolder_.empty() ? settings::DriveCFolder() : cardListFolder_;
+  const std::filesystem::path folder = cardListFolder_.empty() ? config_.listFolder() : cardListFolder_;
   const auto saved = station::SaveCardList(folder, station::CurrentLocalDateTime(), lines);
   Memo1->clear();
   MainStatusBarPanels[2]->setText(QStringLiteral("已保存到 ") + QString::fromStdString(saved.string()));

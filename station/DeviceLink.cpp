@@ -2,10 +2,10 @@
 
 #include <chrono>
 
+#include "portselect/PortSelectDialog.h"
 #include "serial/ComPort.h"
 #include "serial/SerialCommon.h"
-#include "settings/SettingsFile.h"
-#include "station/HexText.h"
+#include "station/DeviceProfile.h"
 #include "station/MainWindow.h"
 
 namespace {
@@ -17,38 +17,62 @@ constexpr auto kDrainLimit = std::chrono::milliseconds(100 * 200);
 constexpr auto kDrainPoll = std::chrono::milliseconds(1);
 // The device needs this pause after every command before it takes the next.
 constexpr unsigned long kAfterCommandMs = 200;
-
-const QString kPortNotOpen = QStringLiteral("串口未打开。");
-const QString kCommandTooLong = QStringLiteral("数据超长，未发送。");
+// Gives the rest of a reply time to arrive before the next chunk is looked at.
+constexpr unsigned long kIncompletePauseMs = 100;
+// Lets the device and the line settle before the port is opened again.
+constexpr unsigned long kReopenPauseMs = 50;
 
 }  // namespace
 
 void TForm1::SetUpComPort1() {
-  ComPort1.BeginLoading();
-  ComPort1.SetComNumber(1);
-  ComPort1.SetBaud(9600);
-  ComPort1.SetOutSize(8192);
-  ComPort1.SetAutoOpen(false);
-  ComPort1.SetDTR(false);
-  ComPort1.SetRTS(false);
-  ComPort1.SetXOnChar(0xFF);
-  ComPort1.SetXOffChar(0xFF);
-  ComPort1.SetTraceName("SERIAL.TRC");
-  ComPort1.SetTraceHex(false);
-  ComPort1.SetLogName("SERIAL.LOG");
-  ComPort1.SetLogHex(false);
+  station::ApplyDeviceProfile(ComPort1, station::kCardDevice);
   ComPort1.SetOnTrigger([this](TSerCustomComPort* CP, std::uint16_t Msg, std::uint16_t TriggerHandle,
                                std::uint16_t Data) { ComPort1Trigger(CP, Msg, TriggerHandle, Data); });
   // Read at every open, so a [Ports] entry written meanwhile takes effect.
-  ComPort1.SetPortResolver([](std::uint16_t portNumber) { return settings::DevicePathForPort(portNumber); });
-  ComPort1.Loaded();
+  ComPort1.SetPortResolver([this](std::uint16_t portNumber) { return config_.devicePath(portNumber); });
+  ComPort1.SetPortPrompt(ShowPortSelectDialog);
 }
 
-bool TForm1::SendHex(const std::string& command) {
-  station::SendBuffer buffer;
-  if (!station::FillSendBuffer(command, buffer)) return false;
-  if (buffer.length > 0) ComPort1.PutBlock(buffer.bytes.data(), static_cast<std::uint16_t>(buffer.length));
-  return true;
+void TForm1::SetUpDiagnostics() {
+  // Switched in the settings file for a field diagnosis; the recorders write
+  // their files into its folder when the port closes.
+  const settings::Diagnostics diagnostics = config_.diagnostics ? config_.diagnostics() : settings::Diagnostics{};
+  ComPort1.SetTraceName((diagnostics.folder / station::kCardDevice.traceName).string());
+  ComPort1.SetLogName((diagnostics.folder / station::kCardDevice.logName).string());
+  ComPort1.SetTracing(diagnostics.trace ? tlOn : tlOff);
+  ComPort1.SetLogging(diagnostics.log ? tlOn : tlOff);
+}
+
+bool TForm1::PortOpen() { return ComPort1.Open(); }
+
+bool TForm1::OpenPort(std::optional<std::uint16_t> number) {
+  try {
+    if (ComPort1.Open()) ComPort1.SetOpen(false);
+    QThread::msleep(kReopenPauseMs);
+    if (!number) return false;
+    ComPort1.SetComNumber(*number);
+    SetUpDiagnostics();
+    ComPort1.SetOpen(true);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+void TForm1::TryOpenPort() {
+  try {
+    ComPort1.SetOpen(true);
+  } catch (const std::exception&) {
+  }
+}
+
+void TForm1::ClosePort() { ComPort1.SetOpen(false); }
+
+std::uint16_t TForm1::PortNumber() { return ComPort1.ComNumber(); }
+
+void TForm1::Send(std::string_view bytes) {
+  if (!bytes.empty()) ComPort1.PutBlock(bytes.data(), static_cast<std::uint16_t>(bytes.size()));
+  WaitOutputDrained();
 }
 
 void TForm1::WaitOutputDrained() {
@@ -60,24 +84,7 @@ void TForm1::WaitOutputDrained() {
   QThread::msleep(kAfterCommandMs);
 }
 
-bool TForm1::SendCommand(const std::string& command) {
-  if (!ComPort1.Open()) {
-    // An attempt to open the port, as a safeguard; the command is not sent
-    // even when it succeeds, and its failure is the same message.
-    try {
-      ComPort1.SetOpen(true);
-    } catch (const std::exception&) {
-    }
-    prompts().Message(kPortNotOpen);
-    return false;
-  }
-  if (!SendHex(command)) {
-    prompts().Message(kCommandTooLong);
-    return false;
-  }
-  WaitOutputDrained();
-  return true;
-}
+void TForm1::AwaitMoreReply() { QThread::msleep(kIncompletePauseMs); }
 
 void TForm1::ComPort1Trigger(TSerCustomComPort* /*CP*/, std::uint16_t Msg, std::uint16_t /*TriggerHandle*/,
                              std::uint16_t Data) {
@@ -88,20 +95,7 @@ void TForm1::ComPort1Trigger(TSerCustomComPort* /*CP*/, std::uint16_t Msg, std::
     std::string bytes;
     bytes.reserve(Data);
     for (std::uint16_t i = 0; i < Data; ++i) bytes.push_back(ComPort1.GetChar());
-    DispatchReply(station::TextToHex(bytes));
+    session_.ReplyBytes(bytes);
   } catch (...) {
-  }
-}
-
-void TForm1::DispatchReply(const std::string& chunk) {
-  if (ReadTracks > 0) HandleReadReply(chunk, ReadTracks);
-  // A write run goes to one judge only: a reply judged twice would log, count
-  // and re-arm every card twice.
-  if (WriteTracks > 0) {
-    if (FileRun) {
-      HandleFileWriteReply(chunk);
-    } else {
-      HandleWriteReply(chunk);
-    }
   }
 }

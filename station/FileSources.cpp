@@ -8,10 +8,11 @@
 
 #include "station/MainWindow.h"
 #include "station/RecordFile.h"
+#include "station/Texts.h"
 
 namespace {
 
-const QString kNoFileCaption = QStringLiteral("文件名");
+const QString kNoFileCaption = QString::fromUtf8(station::kNoFileCaption);
 const QString kFileEmptyMessage = QStringLiteral("文件无内容，请重试!");
 const QString kFileErrorMessage = QStringLiteral("文件读写错误，请重试!");
 
@@ -29,9 +30,10 @@ void TForm1::tk3SbClick() { LoadRecordFile(3); }
 void TForm1::LoadRecordFile(int track) {
   const TrackGroup g = Track(track);
   station::RecordFile& dataFile = *g.dataFile;
-  (track == 2 ? tk2FileCount : tk3FileCount) = 0;
+  session_.FileChosen(track);
   // The choice is dropped before the dialog opens, so a cancelled or failed
   // choice leaves the track with no file.
+  *g.fileChosen = false;
   g.fileLabel->hide();
   g.fileLabel->setText(kNoFileCaption);
   dataFile.Close();
@@ -60,6 +62,7 @@ void TForm1::LoadRecordFile(int track) {
   }
   g.fileLabel->setText(QFileInfo(name).absoluteFilePath());
   g.fileLabel->show();
+  *g.fileChosen = true;
 }
 
 void TForm1::LoadNextRecord(int track) {

@@ -12,15 +12,17 @@
 #include <QToolButton>
 
 #include "settings/SettingsDialog.h"
-#include "settings/UiFont.h"
-#include "station/KeyFilters.h"
-#include "station/UpDown.h"
+#include "settings/SettingsFile.h"
+#include "ui/UiFont.h"
+#include "station/Texts.h"
+#include "ui/KeyFilters.h"
+#include "ui/UpDown.h"
 
 namespace {
 
 constexpr int kClientWidth = 757;
 constexpr int kClientHeight = 540;
-const QString kFileLabelIdle = QStringLiteral("文件名");
+const QString kFileLabelIdle = QString::fromUtf8(station::kNoFileCaption);
 
 // The single byte a key event types: its character when that is ASCII, 0x80
 // for anything beyond (which every listed filter refuses, as it refuses the
@@ -35,7 +37,16 @@ int TypedByte(const QKeyEvent& event) {
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent), prompts_(std::make_unique<DefaultPrompts>(this)) {
+StationConfig StationConfig::FromSettingsFile() {
+  return {
+      [] { return settings::SettingsFile(settings::SettingsPath()).ReadString("Settings", "comname", "com1"); },
+      [](std::uint16_t portNumber) { return settings::DevicePathForPort(portNumber); },
+      [] { return settings::DriveCFolder(); },
+      [] { return settings::ReadDiagnostics(settings::SettingsPath()); }};
+}
+
+TForm1::TForm1(StationConfig config, QWidget* parent)
+    : QMainWindow(parent), prompts_(std::make_unique<DefaultPrompts>(this)), config_(std::move(config)) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("读写卡程序"));
   // A fixed dialog-style window: no maximise button and no resizing.
@@ -138,13 +149,16 @@ TForm1::TrackGroup TForm1::Track(int track) {
   switch (track) {
     case 1:
       return {TK1GroupBox, TK1CheckBox,  Track1Memo,   TK1AutoIncCheckBox, TK1StepEdit,
-              tk1filename, tk1sb,        tk1file_step, tk1disp,            nullptr};
+              tk1filename, tk1sb,        tk1file_step, tk1disp,            nullptr,
+              nullptr};
     case 2:
       return {TK2GroupBox, TK2CheckBox, Track2Memo,   TK2AutoIncCheckBox, TK2StepEdit,
-              tk2filename, tk2Sb,       tk2file_step, tk2disp,            &tk2DataFile};
+              tk2filename, tk2Sb,       tk2file_step, tk2disp,            &tk2DataFile,
+              &fileChosen_[2]};
     default:
       return {TK3GroupBox, TK3CheckBox, Track3Memo,   TK3AutoIncCheckBox, TK3StepEdit,
-              tk3filename, tk3Sb,       tk3file_step, tk3disp,            &tk3DataFile};
+              tk3filename, tk3Sb,       tk3file_step, tk3disp,            &tk3DataFile,
+              &fileChosen_[3]};
   }
 }
 
@@ -203,6 +217,7 @@ void TForm1::DropFileChoice(const TrackGroup& g) {
   g.fileLabel->setText(kFileLabelIdle);
   g.fileLabel->hide();
   if (g.dataFile != nullptr) g.dataFile->Close();
+  if (g.fileChosen != nullptr) *g.fileChosen = false;
 }
 
 void TForm1::TK1CheckBoxClick() { TrackBoxRule(1); }

@@ -7,10 +7,15 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "serial/ComPort.h"
+#include "settings/SettingsFile.h"
+#include "station/CardSession.h"
 #include "station/Prompts.h"
 #include "station/WriteCommand.h"
 #include "station/RecordFile.h"
@@ -29,14 +34,26 @@ class QToolBar;
 class QToolButton;
 class TUpDown;
 
+// What the window takes from outside, asked at each use so that a change to
+// the stored settings takes effect at the next open or save.
+struct StationConfig {
+  std::function<std::string()> portName;                        // e.g. "com1"
+  std::function<std::string(std::uint16_t)> devicePath;         // port number -> device
+  std::function<std::filesystem::path()> listFolder;            // where saved lists go
+  // The field-diagnosis switches, read before each open; unset: recorders off.
+  std::function<settings::Diagnostics()> diagnostics;
+  // All from the settings file.
+  static StationConfig FromSettingsFile();
+};
+
 // The card station's only working window. Controls are public members named as
 // the operator-facing design names them, so that the operations beside this
 // file and the tests reach them directly. Every handler runs on the main thread.
-class TForm1 : public QMainWindow {
+class TForm1 : public QMainWindow, private station::SessionEffects {
   Q_OBJECT
 
  public:
-  explicit TForm1(QWidget* parent = nullptr);
+  explicit TForm1(StationConfig config = StationConfig::FromSettingsFile(), QWidget* parent = nullptr);
   ~TForm1() override;
 
   // Replaces the boxes shown to the operator (tests install a recorder).
@@ -124,35 +141,21 @@ class TForm1 : public QMainWindow {
   // The card device's serial port, closed at start.
   TSerComPort ComPort1;
 
-  // --- Program-level state, touched only on the main thread
-  std::int32_t ReadTracks = 0;   // 0 none, 1 track 2, 2 track 3, 3 both
-  std::int32_t WriteTracks = 0;  // same coding
-  std::string ReadCommand;
-  std::string WriteCommand;
-  std::string ReplyHex;
-  std::int32_t ElapsedSeconds = 0;
-  std::int32_t CardIndex = 0;
-  // The current write run was started with a file box ticked: its replies are
-  // judged by HandleFileWriteReply alone.
-  bool FileRun = false;
-
   // --- Record files of tracks 2 and 3 while file writing is chosen. Loading
   // (tk2SbClick, tk3SbClick) leaves each open just after the record that its
   // track field shows; the writer reads on with AtEnd() and LoadNextRecord().
   station::RecordFile tk2DataFile;
   station::RecordFile tk3DataFile;
-  std::int32_t tk2FileCount = 0;
-  std::int32_t tk3FileCount = 0;
+
+  // The run state and its decisions; the window shows what it asks for.
+  station::CardSession& session() { return session_; }
+  const station::CardSession& session() const { return session_; }
 
   // --- Card data operations for the write handlers (main thread only)
   // Puts the next record of the track's data file (track 2 or 3), trimmed,
   // into the track field. Throws station::RecordFileError when the file
   // cannot be read; the reply path drops that, so the run stops there.
-  void LoadNextRecord(int track);
-  // The track text with the number at its end increased by step; shows
-  // "字符末尾没有检测到数字，请重新输入" and returns an empty text when the
-  // trimmed text does not end in a digit. Empty text gives empty text.
-  QString IncrementTrailingNumber(const QString& text, std::uint64_t step);
+  void LoadNextRecord(int track) override;
   // Adds a written card's line to Memo1: "磁道1卡号:" + text for track 2,
   // "磁道2卡号:" + text for track 3. Call once per written track, track 2 first.
   void AppendWrittenCard(int track, const QString& text);
@@ -163,8 +166,8 @@ class TForm1 : public QMainWindow {
   void EnforceCardLogLimit();
   // Lines that Memo1 shows as its view wraps the entries.
   int CardLogDisplayLines() const;
-  // Test seam: the folder that saved lists go to; empty means
-  // settings::DriveCFolder(), read at each save.
+  // Test seam: the folder that saved lists go to; empty means the
+  // configuration's folder, asked at each save.
   void SetCardListFolder(std::filesystem::path folder) { cardListFolder_ = std::move(folder); }
 
   // Shows the writing mode in WriteModePanel: caption on the given background.
@@ -204,20 +207,9 @@ class TForm1 : public QMainWindow {
   void ComPort1Trigger(TSerCustomComPort* CP, std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data);
   void FormCreate();
 
-  // --- Device link and card operations
-  void OpenPort();
-  // Reads the diagnostics switches into the port's recorders; the port is closed.
-  void SetUpDiagnostics();
-  bool SendHex(const std::string& command);  // false: too long, nothing put
-  void WaitOutputDrained();
-  bool SendCommand(const std::string& command);
-  void DispatchReply(const std::string& chunk);
-  void BuildReadCommand();
-  void HandleReadReply(const std::string& chunk, std::int32_t tracks);
-  bool BuildWriteCommand();      // false: refused or no track ticked
-  bool BuildFileWriteCommand();  // false: refused or no track ticked
-  void HandleWriteReply(const std::string& chunk);
-  void HandleFileWriteReply(const std::string& chunk);
+  // --- Device link
+  // Sends a hex command as every operation does: false when nothing went out.
+  bool SendCommand(const std::string& command) { return session_.SendCommand(command); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -235,6 +227,7 @@ class TForm1 : public QMainWindow {
     QLineEdit* startRecordField;
     QLabel* fileLabel;
     station::RecordFile* dataFile;  // null for track 1, which has no file source
+    bool* fileChosen;               // null for track 1
   };
   TrackGroup Track(int track);
 
@@ -253,17 +246,37 @@ class TForm1 : public QMainWindow {
   void FileBoxRule(int track);
   void DropFileChoice(const TrackGroup& g);
 
-  // --- Device link and card writing helpers
   void SetUpComPort1();
-  station::WriteTrackInput WriteInput(int track);
-  bool ApplyWriteBuild(const station::WriteBuild& build);
-  void StopWriteWait();
-  void EndRunOnRefusedRebuild();
-  void ArmNextCard(bool built);
-  bool TakeWriteReply(const std::string& chunk);
-  void RetryFailedCard(bool fileRun);
-  void RecordWrittenCard();
-  void AdvanceContinuousTracks();
+  // Points the port's recorders at the diagnostics folder and switches them as
+  // configured; the port is closed.
+  void SetUpDiagnostics();
+  void WaitOutputDrained();
+  station::TrackForm TrackSnapshot(int track);
+
+  // --- What the session asks of the window
+  bool PortOpen() override;
+  bool OpenPort(std::optional<std::uint16_t> number) override;
+  void TryOpenPort() override;
+  void ClosePort() override;
+  std::uint16_t PortNumber() override;
+  void Send(std::string_view bytes) override;
+  void AwaitMoreReply() override;
+  void ShowText(station::TextSlot slot, const std::string& text) override;
+  void SetTrackText(int track, const std::string& bytes) override;
+  void AddWrittenCard(int track, const std::string& bytes) override;
+  void Message(const std::string& text) override;
+  void Warning(const std::string& text) override;
+  void Beep() override;
+  void Focus(station::FocusTarget target) override;
+  void ShowWriteMode(const station::WriteModeLook& look) override;
+  void EnableTrackBoxes(bool enable) override;
+  void StartTimer() override;
+  void StopTimer() override;
+  station::StationForm Form() override;
+  void KeepCardListInBounds() override;
+  bool RecordsLeft(int track) override;
+  void EndFileTrack(int track) override;
+
   // Loads the first record file of a track after the browse button was pressed.
   void LoadRecordFile(int track);
   // Saves Memo1 to its time-named file and empties it; throws
@@ -271,7 +284,11 @@ class TForm1 : public QMainWindow {
   void SaveCardLog();
 
   std::unique_ptr<Prompts> prompts_;
+  StationConfig config_;
   std::filesystem::path cardListFolder_;
+  // Whether a record file is loaded for tracks 2 and 3; index by track.
+  std::array<bool, 4> fileChosen_{};
+  station::CardSession session_{*this};
 };
 
 template <typename Handler>

@@ -15,15 +15,16 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "settings/UiFont.h"
 #include "station/MainWindow.h"
-#include "station/Pictures.h"
-#include "station/UpDown.h"
+#include "station/Texts.h"
+#include "ui/Pictures.h"
+#include "ui/UiFont.h"
+#include "ui/UpDown.h"
 
 namespace {
 
 const QString kPromptStart = QStringLiteral("★提示信息★:");
-const QString kFileLabelIdle = QStringLiteral("文件名");
+const QString kFileLabelIdle = QString::fromUtf8(station::kNoFileCaption);
 
 // Every control carries its design name as objectName and accessible
 // description, and the caption an operator sees (or the caption of its label)

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <string>
 
+#include "CardLine.h"
 #include "serial/ComPort.h"
 
 namespace fs = std::filesystem;
@@ -30,7 +31,7 @@ class ComPortRecorderTest : public ::testing::Test {
     fs::remove_all(dir);
     fs::create_directories(dir);
     const std::string path = name;
-    LoadComPort1Settings(port);
+    LoadCardLine(port);
     port.SetPortResolver([path](uint16_t) { return path; });
     port.SetTraceName((dir / "SERIAL.TRC").string());
     port.SetLogName((dir / "SERIAL.LOG").string());

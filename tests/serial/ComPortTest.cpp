@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 
+#include "CardLine.h"
 #include "PtyFixture.h"
 #include "serial/ComPort.h"
 
@@ -28,7 +29,7 @@ class ComPortTest : public ::testing::Test {
       if (n == 2) return Pty2.Path;
       return "/nonexistent/ttyS" + std::to_string(n);
     });
-    LoadComPort1Settings(Port);
+    LoadCardLine(Port);
     // Every received chunk goes to Received, one GetChar at a time as the card
     // station takes it.
     Port.SetOnTrigger([this](TSerCustomComPort* cp, uint16_t msg, uint16_t, uint16_t data) {
@@ -68,17 +69,12 @@ TEST(ComPortDefaults, NewComponentAndStoredSettings) {
   EXPECT_EQ(fresh.TriggerLength(), 1);
   EXPECT_EQ(fresh.DevicePath(3), "/dev/ttyS2");
 
+  // Settings stored while loading reach the port without opening it.
   TSerComPort stored;
-  LoadComPort1Settings(stored);  // COM1 is not opened by loading: Open is not stored
+  LoadCardLine(stored);
   EXPECT_FALSE(stored.Open());
   EXPECT_EQ(stored.ComNumber(), 1);
   EXPECT_EQ(stored.Baud(), 9600);
-  EXPECT_EQ(stored.OutSize(), 8192);
-  EXPECT_FALSE(stored.AutoOpen());
-  EXPECT_FALSE(stored.DTR());
-  EXPECT_FALSE(stored.RTS());
-  EXPECT_EQ(stored.XOnChar(), 0xFF);
-  EXPECT_EQ(stored.XOffChar(), 0xFF);
 }
 
 TEST(ComPortSetters, FlowThresholdsAndRs485) {
@@ -121,7 +117,7 @@ TEST(ComPortSetters, FlowThresholdsAndRs485) {
 
 TEST(ComPortClosed, NoPortRaisesAndReportsNothingOpen) {
   TSerComPort p;
-  LoadComPort1Settings(p);
+  LoadCardLine(p);
   EXPECT_EQ(p.OutBuffUsed(), 0);
   EXPECT_THROW(p.GetChar(), ECommNotOpen);
   EXPECT_THROW(p.PutBlock("x", 1), ECommNotOpen);
@@ -198,6 +194,32 @@ TEST_F(ComPortTest, LineSettingsReachTheDevice) {
   // Equal characters with software flow on would stall the line: refused.
   Port.SetXOnChar(0x11);
   EXPECT_ANY_THROW(Port.SetXOffChar(0x11));
+}
+
+// Receive flow makes this side send XOFF (IXOFF); transmit flow makes it obey
+// the device's XOFF (IXON).
+TEST_F(ComPortTest, SoftwareFlowDirectionsMapToTheirOwnFlags) {
+  struct Row {
+    const char* name;
+    TSWFlowOptions flow;
+    tcflag_t flags;
+  };
+  const Row rows[] = {
+      {"none", swfNone, 0},
+      {"receive only", swfReceive, IXOFF},
+      {"transmit only", swfTransmit, IXON},
+      {"both", swfBoth, IXON | IXOFF},
+  };
+  Port.SetOpen(true);
+  Port.SetXOnChar(0x11);
+  Port.SetXOffChar(0x13);
+  for (const Row& row : rows) {
+    Port.SetSWFlowOptions(swfNone);
+    Port.SetSWFlowOptions(row.flow);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(Pty1.Slave, &tio), 0);
+    EXPECT_EQ(tio.c_iflag & (IXON | IXOFF), row.flags) << row.name;
+  }
 }
 
 TEST_F(ComPortTest, FailingSettersKeepOrDropTheirValue) {

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "serial/Dispatcher.h"
-#include "tests/serial/TestDevice.h"
+#include "TestDevice.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "serial/Dispatcher.h"
 #include "serial/SerialErrors.h"
-#include "tests/serial/TestDevice.h"
+#include "TestDevice.h"
 
 namespace {
 

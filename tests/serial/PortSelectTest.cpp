@@ -15,7 +15,7 @@
 
 #include "PtyFixture.h"
 #include "serial/ComPort.h"
-#include "serial/PortSelectDialog.h"
+#include "portselect/PortSelectDialog.h"
 #include "serial/PosixDispatcher.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "serial/Recorder.h"
 #include "serial/SerialErrors.h"
-#include "tests/serial/TestDevice.h"
+#include "TestDevice.h"
 
 namespace fs = std::filesystem;
 

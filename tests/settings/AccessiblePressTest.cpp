@@ -1,4 +1,4 @@
-#include "settings/AccessiblePress.h"
+#include "ui/AccessiblePress.h"
 
 #include <QAccessible>
 #include <QTest>

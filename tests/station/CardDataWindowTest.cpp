@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDate>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -79,14 +80,13 @@ class CardDataWindowTest : public testing::Test {
 TEST_F(CardDataWindowTest, BrowseLoadsFirstRecordAndShowsPath) {
   const auto file = dir_.Write("cards.txt", "  A001 \r\n002\r\n");
   ChooseFileWriting(form_.TK2CheckBox, form_.tk2filename);
-  form_.tk2FileCount = 5;
   Browse(form_.tk2Sb, file);
 
   EXPECT_TRUE(prompts_->infos.empty());
   EXPECT_EQ(form_.Track2Memo->toPlainText(), "A001");
   EXPECT_EQ(form_.tk2disp->text(), QString::fromStdString(file.string()));
   EXPECT_FALSE(form_.tk2disp->isHidden());
-  EXPECT_EQ(form_.tk2FileCount, 0);
+  EXPECT_EQ(form_.session().fileCount(2), 0);
 
   EXPECT_FALSE(form_.tk2DataFile.AtEnd());
   form_.LoadNextRecord(2);
@@ -146,12 +146,11 @@ TEST_F(CardDataWindowTest, LoadFailuresLeaveNoFileChosenAndFieldUnchanged) {
 TEST_F(CardDataWindowTest, CancelledDialogDropsEarlierChoice) {
   ChooseFileWriting(form_.TK2CheckBox, form_.tk2filename);
   Browse(form_.tk2Sb, dir_.Write("cards.txt", "001\n"));
-  form_.tk2FileCount = 3;
   Browse(form_.tk2Sb, {});
   EXPECT_TRUE(prompts_->infos.empty());
   EXPECT_TRUE(form_.tk2disp->isHidden());
   EXPECT_EQ(form_.tk2disp->text(), QStringLiteral("文件名"));
-  EXPECT_EQ(form_.tk2FileCount, 0);
+  EXPECT_EQ(form_.session().fileCount(2), 0);
   EXPECT_FALSE(form_.tk2DataFile.IsOpen());
 }
 
@@ -201,11 +200,21 @@ TEST_F(CardDataWindowTest, SaveWritesGbkLabelsAndCrLfThenEmptiesList) {
   EXPECT_EQ(form_.MainStatusBarPanels[2]->text(), QStringLiteral("已保存到 ") + QString::fromStdString(files[0].string()));
 }
 
-TEST_F(CardDataWindowTest, SavingEmptyListGivesZeroByteFile) {
+// The name starts with today's year, month (counted from 1) and day, as the
+// clock tells them independently of the station.
+TEST_F(CardDataWindowTest, SavingEmptyListGivesZeroByteFileNamedForToday) {
+  const auto datePart = [] {
+    const QDate today = QDate::currentDate();
+    return QStringLiteral("%1%2%3").arg(today.year()).arg(today.month()).arg(today.day()).toStdString();
+  };
+  const std::string before = datePart();
   form_.SpeedButton1->click();
+  const std::string after = datePart();
   const auto files = SavedFiles();
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(std::filesystem::file_size(files[0]), 0u);
+  const std::string name = files[0].filename().string();
+  EXPECT_TRUE(name.rfind(before, 0) == 0 || name.rfind(after, 0) == 0) << name << " is not named for " << before;
 }
 
 TEST_F(CardDataWindowTest, FailedSaveKeepsListAndShowsReason) {
@@ -277,13 +286,6 @@ TEST_F(CardDataWindowTest, LimitKeepsListWhenItsSaveFails) {
   form_.EnforceCardLogLimit();
   EXPECT_TRUE(form_.Memo1->document()->isEmpty()) << "the next reply saves what the failed one kept";
   ASSERT_EQ(SavedFiles().size(), 1u);
-}
-
-TEST_F(CardDataWindowTest, IncreaseShowsMessageWhenNoNumberEnds) {
-  EXPECT_EQ(form_.IncrementTrailingNumber(QString::fromLatin1("\xe9" "0099"), 1), QString::fromLatin1("\xe9" "0100"));
-  EXPECT_TRUE(prompts_->messages.empty());
-  EXPECT_EQ(form_.IncrementTrailingNumber("12=", 1), QString());
-  EXPECT_EQ(prompts_->messages, std::vector<QString>{QStringLiteral("字符末尾没有检测到数字，请重新输入")});
 }
 
 }  // namespace

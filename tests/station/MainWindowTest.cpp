@@ -19,7 +19,7 @@
 
 #include "StationTestSupport.h"
 #include "settings/SettingsDialog.h"
-#include "station/UpDown.h"
+#include "ui/UpDown.h"
 
 namespace {
 
@@ -77,10 +77,31 @@ TEST(MainWindowTest, StartsInItsStartState) {
   EXPECT_TRUE(f.Memo1->isReadOnly());
   EXPECT_FALSE(f.OpenTimer.isActive());
   EXPECT_EQ(f.OpenTimer.interval(), 1000);
-  EXPECT_EQ(f.ReadTracks, 0);
-  EXPECT_EQ(f.WriteTracks, 0);
-  EXPECT_EQ(f.CardIndex, 0);
-  EXPECT_TRUE(f.ReplyHex.empty());
+}
+
+// The window's own port, as the program runs it.
+TEST(MainWindowTest, PortIsSetUpForTheCardDevice) {
+  Station s;
+  const TSerComPort& port = s.form.ComPort1;
+  EXPECT_FALSE(port.Open());
+  EXPECT_EQ(port.ComNumber(), 1);
+  EXPECT_EQ(port.Baud(), 9600);
+  EXPECT_EQ(port.Parity(), pNone);
+  EXPECT_EQ(port.DataBits(), 8);
+  EXPECT_EQ(port.StopBits(), 1);
+  EXPECT_EQ(port.InSize(), 4096);
+  EXPECT_EQ(port.OutSize(), 8192);
+  EXPECT_FALSE(port.AutoOpen());
+  EXPECT_FALSE(port.DTR());
+  EXPECT_FALSE(port.RTS());
+  EXPECT_EQ(port.HWFlowOptions(), 0);
+  EXPECT_EQ(port.SWFlowOptions(), swfNone);
+  EXPECT_EQ(port.XOnChar(), 0xFF);
+  EXPECT_EQ(port.XOffChar(), 0xFF);
+  EXPECT_EQ(port.TraceName(), "SERIAL.TRC");
+  EXPECT_FALSE(port.TraceHex());
+  EXPECT_EQ(port.LogName(), "SERIAL.LOG");
+  EXPECT_FALSE(port.LogHex());
 }
 
 TEST(MainWindowTest, ShowsTheHelpTextLineByLine) {

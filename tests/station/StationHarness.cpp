@@ -5,24 +5,24 @@
 #include <QPlainTextEdit>
 
 #include <filesystem>
-#include <fstream>
 
-#include "settings/SettingsFile.h"
 #include "station/TrackText.h"
 
-void WriteSettings(const std::string& comname, int portNumber, const std::string& portPath) {
-  std::ofstream out(settings::SettingsPath(), std::ios::trunc);
-  if (!comname.empty()) out << "[Settings]\ncomname=" << comname << "\n";
-  if (!portPath.empty()) out << "[Ports]\nCOM" << portNumber << "=" << portPath << "\n";
+void StationTest::WriteSettings(const std::string& comname, int portNumber, const std::string& portPath) {
+  comname_ = comname;
+  mappedPort_ = portNumber;
+  mappedPath_ = portPath;
 }
 
-void RemoveSettings() {
-  std::error_code ignored;
-  std::filesystem::remove(settings::SettingsPath(), ignored);
+StationConfig StationTest::Config() {
+  return {[this] { return comname_.empty() ? std::string("com1") : comname_; },
+          [this](std::uint16_t n) { return n == mappedPort_ ? mappedPath_ : "/nonexistent/ttyS" + std::to_string(n); },
+          [] { return std::filesystem::temp_directory_path(); },
+          [this] { return diagnostics_; }};
 }
 
 void StationTest::SetUp() {
-  form = std::make_unique<TForm1>();
+  form = std::make_unique<TForm1>(Config());
   auto recorder = std::make_unique<RecordingPrompts>();
   prompts = recorder.get();
   form->SetPrompts(std::move(recorder));
@@ -30,10 +30,7 @@ void StationTest::SetUp() {
   WriteSettings("COM3", 3, device.SlavePath());
 }
 
-void StationTest::TearDown() {
-  form.reset();
-  RemoveSettings();
-}
+void StationTest::TearDown() { form.reset(); }
 
 void StationTest::OpenPort() {
   form->ToolButton5Click();

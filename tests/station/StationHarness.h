@@ -29,11 +29,6 @@ class RecordingPrompts : public Prompts {
   int beeps = 0;
 };
 
-// Writes the settings file beside the test executable. comname empty: no
-// [Settings] section. portPath non-empty: [Ports] maps portNumber to it.
-void WriteSettings(const std::string& comname, int portNumber, const std::string& portPath);
-void RemoveSettings();
-
 // A fresh main window with recorded prompts, and a scripted device on a pty
 // that the settings file names as COM3. The operation timer's own ticks are
 // pushed far out so that tests drive OpenTimerTimer themselves.
@@ -41,6 +36,12 @@ class StationTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+
+  // The configured port name ("com1" when comname is empty) and the device
+  // that portNumber resolves to; other numbers resolve to no device.
+  void WriteSettings(const std::string& comname, int portNumber, const std::string& portPath);
+  // A window that takes its port from WriteSettings, as it stands at each use.
+  StationConfig Config();
 
   // Writes the settings for COM3 and presses 端口打开; asserts the port opened.
   void OpenPort();
@@ -60,6 +61,10 @@ class StationTest : public ::testing::Test {
   std::string Track3() const;
   QStringList LogLines() const;
 
+  std::string comname_;
+  int mappedPort_ = 0;
+  std::string mappedPath_;
+  settings::Diagnostics diagnostics_;  // as read before each open
   PtyDevice device;
   std::unique_ptr<TForm1> form;
   RecordingPrompts* prompts = nullptr;

@@ -1,4 +1,4 @@
-#include "station/Pictures.h"
+#include "ui/Pictures.h"
 
 #include <QLinearGradient>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "station/UpDown.h"
+#include "ui/UpDown.h"
 
 #include <QLineEdit>
 #include <QToolButton>

@@ -1,4 +1,4 @@
-#include "station/KeyFilters.h"
+#include "ui/KeyFilters.h"
 
 namespace station {
 namespace {

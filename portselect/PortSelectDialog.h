@@ -9,14 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "serial/PortPrompt.h"
+
 class QComboBox;
 class QLabel;
 class QPushButton;
 class QFrame;
-
-// Whether port n is present: its device opens, or another program holds it.
-// Main thread; the device is closed again before it returns.
-bool IsPortPresent(uint16_t portNumber, const std::function<std::string(uint16_t)>& resolver);
 
 // The ports 1..50 that are present, ascending.
 std::vector<uint16_t> PresentPorts(const std::function<bool(uint16_t)>& isPresent);
@@ -42,10 +40,6 @@ class TComSelectForm : public QDialog {
   QPushButton* AbortBtn;
 };
 
-// How the component asks the operator for a port: returns the chosen port
-// number, or 0 when the dialog did not end with a port chosen (cancelled, or OK on
-// an empty list). Tests install their own to avoid a modal dialog.
-using TPortPrompt = std::function<uint16_t(const std::function<bool(uint16_t)>& isPresent)>;
-
-// Shows TComSelectForm modally.
+// Shows TComSelectForm modally; a TPortPrompt. Returns 0 when the dialog did
+// not end with a port chosen (cancelled, or OK on an empty list).
 uint16_t ShowPortSelectDialog(const std::function<bool(uint16_t)>& isPresent);

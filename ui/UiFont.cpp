@@ -1,4 +1,4 @@
-#include "settings/UiFont.h"
+#include "ui/UiFont.h"
 
 #include <QStringList>
 

@@ -1,7 +1,4 @@
-#include "serial/PortSelectDialog.h"
-
-#include "serial/PosixDispatcher.h"
-#include "serial/SerialErrors.h"
+#include "portselect/PortSelectDialog.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -9,10 +6,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
-
-bool IsPortPresent(uint16_t portNumber, const std::function<std::string(uint16_t)>& resolver) {
-  return portNumber != 0 && ProbeSerialDevice(resolver(portNumber));
-}
 
 std::vector<uint16_t> PresentPorts(const std::function<bool(uint16_t)>& isPresent) {
   std::vector<uint16_t> ports;

@@ -1,0 +1,391 @@
+#include "station/CardSession.h"
+
+#include <cctype>
+#include <charconv>
+#include <stdexcept>
+#include <variant>
+
+#include "station/HexText.h"
+#include "station/NumberSequence.h"
+#include "station/ReadReply.h"
+#include "station/Texts.h"
+
+namespace station {
+
+namespace {
+
+// A step or count field read as a decimal number; anything else stops the
+// reply handling, as a field emptied during a run must not write a guess.
+std::uint64_t DecimalField(const std::string& text) {
+  std::uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end) {
+    throw std::invalid_argument("'" + text + "' is not a valid integer value");
+  }
+  return value;
+}
+
+// The port number is the fourth character of the name alone: "COM3" is 3,
+// "COM10" is 1.
+std::optional<std::uint16_t> PortNumberOf(const std::string& name) {
+  if (name.size() < 4 || std::isdigit(static_cast<unsigned char>(name[3])) == 0) return std::nullopt;
+  return static_cast<std::uint16_t>(name[3] - '0');
+}
+
+std::string FinishedText(const std::string& count) { return kWriteFinishedBefore + count + kWriteFinishedAfter; }
+
+WriteTrackInput WriteInput(const TrackForm& track) {
+  WriteTrackInput input;
+  input.ticked = track.ticked;
+  input.continuous = track.continuous;
+  input.stepEmpty = track.step.empty();
+  input.fileBox = track.fileBox;
+  input.fileChosen = track.fileChosen;
+  input.text = track.text;
+  return input;
+}
+
+const TrackForm& TrackOf(const StationForm& form, int track) { return track == 2 ? form.track2 : form.track3; }
+
+}  // namespace
+
+// --- Port control ---------------------------------------------------------------
+
+void CardSession::OpenPressed(const std::string& portName) {
+  if (fx_.OpenPort(PortNumberOf(portName))) {
+    fx_.EnableTrackBoxes(true);
+  } else {
+    fx_.Warning(kPortUnavailable);
+  }
+  // A failed open must not read as success: the panel shows the closed form.
+  fx_.ShowText(TextSlot::portState, portName + (fx_.PortOpen() ? kPortOpenSuffix : kPortClosedSuffix));
+}
+
+void CardSession::ClosePressed() {
+  if (fx_.PortOpen()) fx_.ClosePort();
+  fx_.EnableTrackBoxes(false);
+  fx_.ShowText(TextSlot::portState, "COM" + std::to_string(fx_.PortNumber()) + kPortClosedSuffix);
+}
+
+void CardSession::PortLost() {
+  Disarm();
+  StopTimer();
+  elapsed_ = 0;
+  fx_.ShowText(TextSlot::seconds, kNoSeconds);
+  fx_.EnableTrackBoxes(false);
+  fx_.ShowText(TextSlot::portState, "COM" + std::to_string(fx_.PortNumber()) + kPortClosedSuffix);
+}
+
+void CardSession::ResetPressed() {
+  if (fx_.PortOpen()) SendCommand(kResetCommand);
+  if (timerRunning_) {
+    elapsed_ = 0;
+    StopTimer();
+    fx_.ShowText(TextSlot::seconds, kNoSeconds);
+  }
+}
+
+void CardSession::StatusPressed() {
+  if (fx_.PortOpen()) SendCommand(kStatusCommand);
+}
+
+void CardSession::TimerTick() {
+  if (!fx_.PortOpen()) return;
+  if (elapsed_ >= kWaitLimitTicks) {
+    elapsed_ = 0;
+    StopTimer();
+    fx_.ShowText(TextSlot::seconds, kNoSeconds);
+    SendCommand(kResetCommand);
+    return;
+  }
+  // An armed write polls the device's status every second.
+  if (writeTracks_ > 0) SendCommand(kStatusCommand);
+  ++elapsed_;
+  fx_.ShowText(TextSlot::seconds, std::to_string(elapsed_));
+}
+
+// --- Device link ------------------------------------------------------------------
+
+bool CardSession::SendCommand(const std::string& hexCommand) {
+  if (!fx_.PortOpen()) {
+    // An attempt to open the port, as a safeguard; the command is not sent
+    // even when it succeeds, and its failure is the same message.
+    fx_.TryOpenPort();
+    fx_.Message(kPortNotOpen);
+    return false;
+  }
+  SendBuffer buffer;
+  if (!FillSendBuffer(hexCommand, buffer)) {
+    fx_.Message(kCommandTooLong);
+    return false;
+  }
+  fx_.Send(std::string_view(reinterpret_cast<const char*>(buffer.bytes.data()), buffer.length));
+  return true;
+}
+
+void CardSession::ReplyBytes(std::string_view bytes) {
+  const std::string chunk = TextToHex(bytes);
+  if (readTracks_ > 0) HandleReadReply(chunk);
+  // A write run goes to one judge only: a reply judged twice would log, count
+  // and re-arm every card twice.
+  if (writeTracks_ > 0) {
+    if (fileRun_) {
+      HandleFileWriteReply(chunk);
+    } else {
+      HandleWriteReply(chunk);
+    }
+  }
+}
+
+void CardSession::StartTimer() {
+  timerRunning_ = true;
+  fx_.StartTimer();
+}
+
+void CardSession::StopTimer() {
+  timerRunning_ = false;
+  fx_.StopTimer();
+}
+
+void CardSession::Disarm() {
+  replyHex_.clear();
+  readCommand_.clear();
+  writeCommand_.clear();
+  readTracks_ = 0;
+  writeTracks_ = 0;
+  elapsed_ = 0;
+}
+
+// --- Reading ------------------------------------------------------------------------
+
+void CardSession::ArmRead() {
+  readCommand_.clear();
+  const StationForm form = fx_.Form();
+  if (const auto arming = ReadCommandFor(form.track2.ticked, form.track3.ticked)) {
+    readCommand_ = arming->command;
+    readTracks_ = arming->tracks;
+  }
+}
+
+void CardSession::ReadPressed() {
+  if (!fx_.PortOpen()) {
+    fx_.ShowText(TextSlot::operation, kSelectPortFirst);
+    return;
+  }
+  Disarm();
+  fx_.SetTrackText(2, {});
+  fx_.SetTrackText(3, {});
+  ArmRead();
+  fx_.ShowText(TextSlot::readPrompt, kSwipePrompt);
+  SendCommand(readCommand_);
+  if (!timerRunning_) StartTimer();
+}
+
+void CardSession::HandleReadReply(const std::string& chunk) {
+  if (elapsed_ >= kWaitLimitTicks) return;
+  replyHex_ += chunk;
+
+  switch (JudgeReadReply(replyHex_)) {
+    case ReadReplyKind::error:
+      fx_.ShowText(TextSlot::readPrompt, kReadFailed);
+      replyHex_.clear();
+      readCommand_.clear();
+      elapsed_ = 0;
+      fx_.SetTrackText(2, {});
+      fx_.SetTrackText(3, {});
+      StopTimer();
+      StartTimer();
+      ArmRead();
+      SendCommand(readCommand_);
+      return;
+    case ReadReplyKind::incomplete: fx_.AwaitMoreReply(); return;
+    case ReadReplyKind::complete: break;
+  }
+
+  const ReadTrackTexts texts = CutReadReply(replyHex_, readTracks_);
+  if (texts.track2) fx_.SetTrackText(2, *texts.track2);
+  if (texts.track3) fx_.SetTrackText(3, *texts.track3);
+
+  fx_.ShowText(TextSlot::readPrompt, kReadSucceeded);
+  fx_.ShowText(TextSlot::operation, kReadShown);
+  elapsed_ = 0;
+  StopTimer();
+  replyHex_.clear();
+  ArmRead();
+  StartTimer();
+  SendCommand(readCommand_);
+}
+
+// --- Writing ------------------------------------------------------------------------
+
+void CardSession::FileChosen(int track) { (track == 2 ? fileCount2_ : fileCount3_) = 0; }
+
+bool CardSession::ApplyWriteBuild(const WriteBuild& build) {
+  if (const auto* arming = std::get_if<WriteArming>(&build)) {
+    writeCommand_ = arming->command;
+    writeTracks_ = arming->tracks;
+    return true;
+  }
+  if (const auto* refusal = std::get_if<WriteRefusal>(&build)) {
+    fx_.Message(refusal->message);
+    if (refusal->focus != FocusTarget::none) fx_.Focus(refusal->focus);
+  }
+  return false;
+}
+
+bool CardSession::BuildWrite(bool fromFiles) {
+  const StationForm form = fx_.Form();
+  const WriteTrackInput track2 = WriteInput(form.track2);
+  const WriteTrackInput track3 = WriteInput(form.track3);
+  return ApplyWriteBuild(fromFiles ? BuildFileWrite(track2, track3) : BuildTypedWrite(track2, track3));
+}
+
+void CardSession::WritePressed() {
+  if (!fx_.PortOpen()) {
+    fx_.ShowText(TextSlot::operation, kSelectPortFirst);
+    return;
+  }
+  Disarm();
+  cardIndex_ = 1;
+
+  const StationForm form = fx_.Form();
+  const bool file2 = form.track2.fileBox;
+  const bool file3 = form.track3.fileBox;
+  fx_.ShowWriteMode(WriteModeFor(form.track2.continuous, form.track3.continuous, file2, file3));
+  fileRun_ = file2 || file3;
+
+  if ((form.track2.ticked && !file2) || (form.track3.ticked && !file3)) BuildWrite(false);
+  if (fileRun_) BuildWrite(true);
+
+  if (!writeCommand_.empty()) {
+    if (!SendCommand(writeCommand_)) {
+      // Nothing went out (the command is too long): no card is armed, so no
+      // prompt, and no later reply may try the same command again.
+      writeTracks_ = 0;
+      writeCommand_.clear();
+      return;
+    }
+    fx_.ShowText(TextSlot::writePrompt, kWritePrompt);
+    if (!timerRunning_) StartTimer();
+  }
+}
+
+void CardSession::StopWriteWait() {
+  elapsed_ = 0;
+  StopTimer();
+  fx_.ShowText(TextSlot::seconds, kNoSeconds);
+}
+
+// A refused rebuild ends the run: arming the previous card's data again would
+// write its number a second time. So does a refused send, which armed nothing.
+// The write is disarmed so that no later reply can re-arm it either.
+void CardSession::EndRunOnRefusedRebuild() {
+  StopWriteWait();
+  writeTracks_ = 0;
+  writeCommand_.clear();
+}
+
+// The timer is started only once the next card is armed. While a builder's or
+// the send's message box is open, a running timer would poll the idle device,
+// and its status reply would be judged as a failed card and retried.
+void CardSession::ArmNextCard(bool built) {
+  if (!built || !SendCommand(writeCommand_)) {
+    EndRunOnRefusedRebuild();
+    return;
+  }
+  StartTimer();
+}
+
+bool CardSession::TakeWriteReply(const std::string& chunk) {
+  // Every outcome stops the timer or restarts it once the next card is armed.
+  // Stopped now, it cannot poll the idle device while the error box of a
+  // failed list save is open.
+  StopTimer();
+  fx_.KeepCardListInBounds();
+  replyHex_ += chunk;
+  return HexToText(replyHex_).find("rp") != std::string::npos;
+}
+
+void CardSession::RetryFailedCard() {
+  replyHex_.clear();
+  elapsed_ = 0;
+  fx_.ShowText(TextSlot::writePrompt, kWriteFailed);
+  // Restarted by ArmNextCard, so the next tick comes a full second after the
+  // same card is armed again.
+  StopTimer();
+  SendCommand(kResetCommand);
+  ArmNextCard(BuildWrite(fileRun_));
+}
+
+void CardSession::RecordWrittenCard(const StationForm& form) {
+  ++cardIndex_;
+  if (form.track2.ticked) fx_.AddWrittenCard(2, form.track2.text);
+  if (form.track3.ticked) fx_.AddWrittenCard(3, form.track3.text);
+  fx_.Beep();
+  fx_.ShowText(TextSlot::writePrompt, kWriteSucceeded);
+  replyHex_.clear();
+  StopWriteWait();
+}
+
+void CardSession::AdvanceContinuousTracks() {
+  for (int track : {2, 3}) {
+    const TrackForm t = TrackOf(fx_.Form(), track);
+    if (!t.continuous) continue;
+    const IncrementResult next = IncrementTrailingNumber(t.text, DecimalField(t.step));
+    if (next.noTrailingDigit) fx_.Message(kNoTrailingDigitMessage);
+    fx_.SetTrackText(track, next.text);
+  }
+}
+
+void CardSession::HandleWriteReply(const std::string& chunk) {
+  if (elapsed_ >= kWaitLimitTicks) return;
+  if (!TakeWriteReply(chunk)) {
+    RetryFailedCard();
+    return;
+  }
+  RecordWrittenCard(fx_.Form());
+  AdvanceContinuousTracks();
+  const StationForm form = fx_.Form();
+  if (!form.track2.continuous && !form.track3.continuous) return;
+
+  const std::uint64_t count = DecimalField(form.writeCount);
+  if (count >= static_cast<std::uint64_t>(cardIndex_)) {
+    ArmNextCard(BuildWrite(false));
+    return;
+  }
+  fx_.ShowText(TextSlot::writePrompt, FinishedText(form.writeCount));
+  StopWriteWait();
+  fx_.ShowText(TextSlot::operation, kContinuousDone);
+}
+
+void CardSession::HandleFileWriteReply(const std::string& chunk) {
+  if (elapsed_ >= kWaitLimitTicks) return;
+  if (!TakeWriteReply(chunk)) {
+    RetryFailedCard();
+    return;
+  }
+  const StationForm written = fx_.Form();
+  if (written.track2.fileBox) ++fileCount2_;
+  if (written.track3.fileBox) ++fileCount3_;
+  RecordWrittenCard(written);
+  AdvanceContinuousTracks();
+
+  // Every file track takes its next record (or ends) before the next card is
+  // armed once, so the command never carries a record that was written already.
+  for (int track : {2, 3}) {
+    if (!TrackOf(fx_.Form(), track).fileBox) continue;
+    if (fx_.RecordsLeft(track)) {
+      fx_.LoadNextRecord(track);
+      continue;
+    }
+    fx_.ShowText(TextSlot::writePrompt, FinishedText(std::to_string(fileCount(track))));
+    fx_.ShowText(TextSlot::operation, track == 2 ? kTrack2FileDone : kTrack3FileDone);
+    fx_.EndFileTrack(track);
+  }
+  const StationForm after = fx_.Form();
+  if (!after.track2.fileBox && !after.track3.fileBox) return;
+  ArmNextCard(BuildWrite(true));
+}
+
+}  // namespace station

@@ -1,0 +1,163 @@
+#pragma once
+// The card station's run logic without widgets or Qt: what is armed for
+// reading and writing, the reply collected so far, the seconds waited and the
+// card count, and every decision the operator's buttons, the device's replies
+// and the one-second timer lead to. Events come in as member calls; all that
+// the station shows, sends or asks goes out through SessionEffects.
+//
+// Threads: main thread only, like the window that owns it.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "station/WriteCommand.h"
+
+namespace station {
+
+// The places a text of the session goes to.
+enum class TextSlot {
+  readPrompt,   // the hint beside the read button
+  writePrompt,  // the hint beside the write button
+  portState,    // status bar, left panel
+  operation,    // status bar, right panel
+  seconds,      // the seconds waited
+};
+
+// One track group as the operator left it. Texts are byte strings.
+struct TrackForm {
+  bool ticked = false;
+  bool continuous = false;
+  std::string step;
+  bool fileBox = false;
+  bool fileChosen = false;  // a record file is loaded for this track
+  std::string text;
+};
+
+struct StationForm {
+  TrackForm track2;
+  TrackForm track3;
+  std::string writeCount;
+};
+
+class SessionEffects {
+ public:
+  virtual ~SessionEffects() = default;
+
+  // --- The port
+  virtual bool PortOpen() = 0;
+  // Closes the port if it is open and lets the line settle, then opens the
+  // port with this number; false when there is none or it cannot be opened.
+  virtual bool OpenPort(std::optional<std::uint16_t> number) = 0;
+  // A last attempt to open the port before a command; its failure is silent.
+  virtual void TryOpenPort() = 0;
+  virtual void ClosePort() = 0;
+  virtual std::uint16_t PortNumber() = 0;
+  // Puts the bytes and returns once they have left and the device has had its
+  // pause after a command.
+  virtual void Send(std::string_view bytes) = 0;
+  // Gives the rest of a reply time to arrive.
+  virtual void AwaitMoreReply() = 0;
+
+  // --- What the operator sees
+  virtual void ShowText(TextSlot slot, const std::string& text) = 0;  // UTF-8
+  virtual void SetTrackText(int track, const std::string& bytes) = 0;
+  virtual void AddWrittenCard(int track, const std::string& bytes) = 0;
+  virtual void Message(const std::string& text) = 0;  // modal, UTF-8
+  // The same box with the warning icon, for a fault the operator must mend.
+  virtual void Warning(const std::string& text) = 0;
+  virtual void Beep() = 0;
+  virtual void Focus(FocusTarget target) = 0;
+  virtual void ShowWriteMode(const WriteModeLook& look) = 0;
+  // true: the boxes of tracks 2 and 3 may be ticked (a port is open);
+  // false: none of the three may.
+  virtual void EnableTrackBoxes(bool enable) = 0;
+  // Starts the one-second timer afresh, also when it runs.
+  virtual void StartTimer() = 0;
+  virtual void StopTimer() = 0;
+
+  // --- The form and its record files
+  virtual StationForm Form() = 0;
+  // Saves and empties the written-card list when it has grown to its limit.
+  virtual void KeepCardListInBounds() = 0;
+  virtual bool RecordsLeft(int track) = 0;
+  // Puts the next record into the track field; throws when it cannot be read.
+  virtual void LoadNextRecord(int track) = 0;
+  // Unticks the track's file box and track box and closes its record file.
+  virtual void EndFileTrack(int track) = 0;
+};
+
+class CardSession {
+ public:
+  explicit CardSession(SessionEffects& effects) : fx_(effects) {}
+
+  // --- Operator
+  // portName as stored, e.g. "com1"; its fourth character is the port digit.
+  void OpenPressed(const std::string& portName);
+  void ClosePressed();
+  void ResetPressed();
+  void StatusPressed();
+  void ReadPressed();
+  void WritePressed();
+  // A record file was chosen or dropped for a track: its write count restarts.
+  void FileChosen(int track);
+
+  // --- Device and timer
+  // A chunk of the device's reply as it arrived (raw bytes).
+  void ReplyBytes(std::string_view bytes);
+  void TimerTick();
+  // The line went away under an open port: nothing armed can be answered.
+  void PortLost();
+
+  // Sends one hex command; false when nothing went out (port closed or the
+  // command too long), after telling the operator why.
+  bool SendCommand(const std::string& hexCommand);
+
+  // --- State, for the window and tests
+  int readTracks() const { return readTracks_; }
+  int writeTracks() const { return writeTracks_; }
+  const std::string& readCommand() const { return readCommand_; }
+  const std::string& writeCommand() const { return writeCommand_; }
+  const std::string& replyHex() const { return replyHex_; }
+  int elapsedSeconds() const { return elapsed_; }
+  int cardIndex() const { return cardIndex_; }
+  bool fileRun() const { return fileRun_; }
+  bool timerRunning() const { return timerRunning_; }
+  int fileCount(int track) const { return track == 2 ? fileCount2_ : fileCount3_; }
+
+ private:
+  void StartTimer();
+  void StopTimer();
+  void Disarm();
+  void ArmRead();
+  void HandleReadReply(const std::string& chunk);
+  bool BuildWrite(bool fromFiles);
+  bool ApplyWriteBuild(const WriteBuild& build);
+  void StopWriteWait();
+  void EndRunOnRefusedRebuild();
+  void ArmNextCard(bool built);
+  bool TakeWriteReply(const std::string& chunk);
+  void RetryFailedCard();
+  void RecordWrittenCard(const StationForm& form);
+  void AdvanceContinuousTracks();
+  void HandleWriteReply(const std::string& chunk);
+  void HandleFileWriteReply(const std::string& chunk);
+
+  SessionEffects& fx_;
+  int readTracks_ = 0;  // 0 none, 1 track 2, 2 track 3, 3 both
+  int writeTracks_ = 0;
+  std::string readCommand_;
+  std::string writeCommand_;
+  std::string replyHex_;
+  int elapsed_ = 0;
+  int cardIndex_ = 0;
+  // The write run was started with a file box ticked: its replies are judged
+  // as a file run alone.
+  bool fileRun_ = false;
+  bool timerRunning_ = false;
+  int fileCount2_ = 0;
+  int fileCount3_ = 0;
+};
+
+}  // namespace station

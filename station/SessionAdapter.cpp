@@ -1,0 +1,100 @@
+// The window's side of the card session: the operator's buttons and the timer
+// become session events, and what the session asks for is shown here.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QToolButton>
+
+#include "station/MainWindow.h"
+#include "station/TrackText.h"
+
+namespace {
+
+std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
+
+}  // namespace
+
+// --- Events -----------------------------------------------------------------------
+
+void TForm1::ToolButton5Click() { session_.OpenPressed(config_.portName()); }
+void TForm1::ToolButton6Click() { session_.ClosePressed(); }
+void TForm1::ToolButton3Click() { session_.ResetPressed(); }
+void TForm1::ToolButton4Click() { session_.StatusPressed(); }
+void TForm1::BitBtn1Click() { session_.ReadPressed(); }
+void TForm1::BitBtn3Click() { session_.WritePressed(); }
+void TForm1::OpenTimerTimer() { session_.TimerTick(); }
+
+// --- Effects ----------------------------------------------------------------------
+
+void TForm1::ShowText(station::TextSlot slot, const std::string& text) {
+  const QString shown = QString::fromUtf8(text);
+  switch (slot) {
+    case station::TextSlot::readPrompt: st2->setText(shown); break;
+    case station::TextSlot::writePrompt: st1->setText(shown); break;
+    case station::TextSlot::portState: MainStatusBarPanels[0]->setText(shown); break;
+    case station::TextSlot::operation: MainStatusBarPanels[2]->setText(shown); break;
+    case station::TextSlot::seconds: l_timer->setText(shown); break;
+  }
+}
+
+void TForm1::SetTrackText(int track, const std::string& bytes) { station::ShowTrackText(*Track(track).field, bytes); }
+
+void TForm1::AddWrittenCard(int track, const std::string& bytes) {
+  AppendWrittenCard(track, station::TrackQString(bytes));
+}
+
+void TForm1::Message(const std::string& text) { prompts().Message(QString::fromUtf8(text)); }
+
+void TForm1::Warning(const std::string& text) { prompts().Warning(QString::fromUtf8(text)); }
+
+void TForm1::Beep() { prompts().Beep(); }
+
+void TForm1::Focus(station::FocusTarget target) {
+  switch (target) {
+    case station::FocusTarget::tk2Step: TK2StepEdit->setFocus(); break;
+    case station::FocusTarget::tk3Step: TK3StepEdit->setFocus(); break;
+    case station::FocusTarget::track2: Track2Memo->setFocus(); break;
+    case station::FocusTarget::track3: Track3Memo->setFocus(); break;
+    case station::FocusTarget::none: break;
+  }
+}
+
+void TForm1::ShowWriteMode(const station::WriteModeLook& look) {
+  ShowWriteMode(QString::fromUtf8(look.caption), QColor(look.red, look.green, look.blue));
+}
+
+void TForm1::EnableTrackBoxes(bool enable) {
+  if (!enable) TK1CheckBox->setEnabled(false);
+  TK2CheckBox->setEnabled(enable);
+  TK3CheckBox->setEnabled(enable);
+}
+
+void TForm1::StartTimer() { OpenTimer.start(); }
+
+void TForm1::StopTimer() { OpenTimer.stop(); }
+
+station::TrackForm TForm1::TrackSnapshot(int track) {
+  const TrackGroup g = Track(track);
+  station::TrackForm form;
+  form.ticked = g.trackBox->isChecked();
+  form.continuous = g.continuousBox->isChecked();
+  form.step = Latin1(g.stepField->text());
+  form.fileBox = g.fileBox->isChecked();
+  form.fileChosen = fileChosen_[static_cast<std::size_t>(track)];
+  form.text = station::TrackBytes(*g.field);
+  return form;
+}
+
+station::StationForm TForm1::Form() { return {TrackSnapshot(2), TrackSnapshot(3), Latin1(WriteCountEdit->text())}; }
+
+void TForm1::KeepCardListInBounds() { EnforceCardLogLimit(); }
+
+bool TForm1::RecordsLeft(int track) { return !Track(track).dataFile->AtEnd(); }
+
+void TForm1::EndFileTrack(int track) {
+  const TrackGroup g = Track(track);
+  g.fileBox->setChecked(false);
+  g.trackBox->setChecked(false);
+  g.dataFile->Close();
+}

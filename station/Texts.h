@@ -1,0 +1,40 @@
+#pragma once
+// The captions, messages and limits of the card station that more than one
+// place needs, UTF-8. Each is defined here once.
+
+namespace station {
+
+// A track's file label while no record file is chosen.
+inline constexpr char kNoFileCaption[] = "文件名";
+
+inline constexpr char kSelectPortFirst[] = "请先选择端口打开......";
+inline constexpr char kPortUnavailable[] = "串口不存在或被占用。";
+inline constexpr char kPortNotOpen[] = "串口未打开。";
+inline constexpr char kCommandTooLong[] = "数据超长，未发送。";
+inline constexpr char kPortOpenSuffix[] = "－－－OK";
+inline constexpr char kPortClosedSuffix[] = ":Close";
+
+inline constexpr char kSwipePrompt[] = "提示信息：请刷卡！";
+inline constexpr char kReadFailed[] = "读卡提示信息：读卡错误，请重新刷卡";
+inline constexpr char kReadSucceeded[] = "读卡成功,请刷下一张卡";
+inline constexpr char kReadShown[] = "读卡成功,数据显示在对应磁道数据内容内";
+
+inline constexpr char kWritePrompt[] = "写卡提示：请在写卡灯亮后刷卡";
+inline constexpr char kWriteSucceeded[] = "写卡提示信息：写卡成功，请新写下一张卡";
+inline constexpr char kWriteFailed[] = "写卡提示信息：写卡错误，请重新刷卡";
+inline constexpr char kWriteFinishedBefore[] = "写卡提示信息:";
+inline constexpr char kWriteFinishedAfter[] = "次写成功,写卡完毕！";
+inline constexpr char kContinuousDone[] = "写卡成功,显示的数据为下一张卡的数据";
+inline constexpr char kTrack2FileDone[] = "磁道1读文件写卡成功完成";
+inline constexpr char kTrack3FileDone[] = "磁道2读文件写卡成功完成";
+
+inline constexpr char kNoSeconds[] = "00";
+
+// Seconds an armed read or write waits for a card before the device is reset.
+inline constexpr int kWaitLimitTicks = 20;
+
+// Device commands, hex.
+inline constexpr char kResetCommand[] = "1B30";
+inline constexpr char kStatusCommand[] = "1B6A";
+
+}  // namespace station

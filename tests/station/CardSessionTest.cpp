@@ -1,0 +1,458 @@
+// The card session against a recording stand-in for the window: events in,
+// effects out, no port, no widgets and no pauses.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "station/CardSession.h"
+#include "station/NumberSequence.h"
+#include "station/Texts.h"
+
+namespace {
+
+using station::CardSession;
+using station::TextSlot;
+
+// Raw bytes of a hex text with blanks.
+std::string Bytes(const std::string& spaced) {
+  std::string hex;
+  for (char c : spaced)
+    if (c != ' ') hex.push_back(c);
+  std::string out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+std::string HexOf(const std::string& bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out.push_back(digits[c >> 4]);
+    out.push_back(digits[c & 15]);
+  }
+  return out;
+}
+
+struct Recorder : station::SessionEffects {
+  bool open = true;
+  bool openSucceeds = true;
+  std::uint16_t number = 1;
+  station::StationForm form;
+  std::vector<std::string> sent;  // hex of every command put
+  std::vector<std::string> messages;
+  std::vector<std::string> warnings;
+  std::map<TextSlot, std::string> texts;
+  std::vector<std::string> cards;
+  std::vector<station::FocusTarget> focus;
+  std::map<int, std::vector<std::string>> records;  // what each file track has left
+  int beeps = 0;
+  int pauses = 0;
+  int triedOpens = 0;
+  int listChecks = 0;
+  bool timer = false;
+  std::optional<bool> trackBoxes;
+  std::string writeMode;
+
+  bool PortOpen() override { return open; }
+  bool OpenPort(std::optional<std::uint16_t> n) override {
+    open = false;
+    if (!n || !openSucceeds) return false;
+    number = *n;
+    open = true;
+    return true;
+  }
+  void TryOpenPort() override { ++triedOpens; }
+  void ClosePort() override { open = false; }
+  std::uint16_t PortNumber() override { return number; }
+  void Send(std::string_view bytes) override { sent.push_back(HexOf(std::string(bytes))); }
+  void AwaitMoreReply() override { ++pauses; }
+  void ShowText(TextSlot slot, const std::string& text) override { texts[slot] = text; }
+  void SetTrackText(int track, const std::string& bytes) override {
+    (track == 2 ? form.track2 : form.track3).text = bytes;
+  }
+  void AddWrittenCard(int track, const std::string& bytes) override {
+    cards.push_back(std::to_string(track) + ":" + bytes);
+  }
+  void Message(const std::string& text) override { messages.push_back(text); }
+  void Warning(const std::string& text) override { warnings.push_back(text); }
+  void Beep() override { ++beeps; }
+  void Focus(station::FocusTarget target) override { focus.push_back(target); }
+  void ShowWriteMode(const station::WriteModeLook& look) override { writeMode = look.caption; }
+  void EnableTrackBoxes(bool enable) override { trackBoxes = enable; }
+  void StartTimer() override { timer = true; }
+  void StopTimer() override { timer = false; }
+  station::StationForm Form() override { return form; }
+  void KeepCardListInBounds() override { ++listChecks; }
+  bool RecordsLeft(int track) override { return !records[track].empty(); }
+  void LoadNextRecord(int track) override {
+    auto& left = records[track];
+    if (left.front() == "!") throw std::runtime_error("unreadable");
+    SetTrackText(track, left.front());
+    left.erase(left.begin());
+  }
+  void EndFileTrack(int track) override {
+    station::TrackForm& t = track == 2 ? form.track2 : form.track3;
+    t = station::TrackForm{};
+  }
+
+  std::string Text(TextSlot slot) { return texts.count(slot) ? texts[slot] : std::string(); }
+};
+
+class CardSessionTest : public ::testing::Test {
+ protected:
+  Recorder fx;
+  CardSession session{fx};
+
+  void Tick(int times) {
+    for (int i = 0; i < times; ++i) session.TimerTick();
+  }
+  void TickTrack2(const std::string& text) {
+    fx.form.track2.ticked = true;
+    fx.form.track2.text = text;
+  }
+};
+
+// --- Port control -------------------------------------------------------------------
+
+TEST_F(CardSessionTest, OpenAndCloseShowThePortState) {
+  struct Row {
+    const char* name;
+    bool succeeds;
+    const char* shown;
+    bool warning;
+  };
+  const Row rows[] = {
+      {"com3", true, "com3－－－OK", false},
+      {"com3", false, "com3:Close", true},
+      {"com", true, "com:Close", true},  // no port digit in fourth place
+      {"comX", true, "comX:Close", true},
+  };
+  for (const Row& row : rows) {
+    Recorder rec;
+    rec.openSucceeds = row.succeeds;
+    CardSession s(rec);
+    s.OpenPressed(row.name);
+    EXPECT_EQ(rec.Text(TextSlot::portState), row.shown) << row.name;
+    EXPECT_TRUE(rec.messages.empty()) << row.name;
+    EXPECT_EQ(rec.warnings, row.warning ? std::vector<std::string>{station::kPortUnavailable}
+                                        : std::vector<std::string>{})
+        << row.name;
+    EXPECT_EQ(rec.trackBoxes == std::optional<bool>(true), !row.warning) << row.name;
+  }
+  fx.number = 3;
+  session.ClosePressed();
+  EXPECT_FALSE(fx.open);
+  EXPECT_EQ(fx.trackBoxes, std::optional<bool>(false));
+  EXPECT_EQ(fx.Text(TextSlot::portState), "COM3:Close");
+}
+
+TEST_F(CardSessionTest, ResetAndStatusSendOnlyWithAnOpenPort) {
+  session.StatusPressed();
+  session.ResetPressed();
+  EXPECT_EQ(fx.sent, (std::vector<std::string>{"1B6A", "1B30"}));
+  fx.open = false;
+  session.StatusPressed();
+  session.ResetPressed();
+  EXPECT_EQ(fx.sent.size(), 2u);
+  EXPECT_TRUE(fx.messages.empty());
+}
+
+TEST_F(CardSessionTest, ResetStopsARunningCountOnly) {
+  TickTrack2("");
+  session.ReadPressed();
+  Tick(2);
+  EXPECT_EQ(session.elapsedSeconds(), 2);
+  session.ResetPressed();
+  EXPECT_FALSE(fx.timer);
+  EXPECT_EQ(session.elapsedSeconds(), 0);
+  EXPECT_EQ(fx.Text(TextSlot::seconds), "00");
+
+  // A stopped timer's count and display are left alone.
+  fx.texts[TextSlot::seconds] = "7";
+  session.ResetPressed();
+  EXPECT_EQ(fx.Text(TextSlot::seconds), "7");
+}
+
+TEST_F(CardSessionTest, SendRefusesClosedPortAndOverlongCommand) {
+  fx.open = false;
+  EXPECT_FALSE(session.SendCommand("1B30"));
+  EXPECT_EQ(fx.triedOpens, 1);
+  EXPECT_EQ(fx.messages, std::vector<std::string>{station::kPortNotOpen});
+
+  fx.open = true;
+  const std::string longest(2 * 301, '7');
+  EXPECT_TRUE(session.SendCommand(longest));
+  EXPECT_FALSE(session.SendCommand(longest + "31"));
+  EXPECT_EQ(fx.messages.back(), station::kCommandTooLong);
+  EXPECT_EQ(fx.sent.size(), 1u);
+}
+
+TEST_F(CardSessionTest, TickCountsToTheLimitThenResetsTheDevice) {
+  TickTrack2("");
+  session.WritePressed();  // nothing to write: no timer
+  EXPECT_FALSE(fx.timer);
+  session.ReadPressed();
+  fx.sent.clear();
+  Tick(station::kWaitLimitTicks);
+  EXPECT_EQ(fx.Text(TextSlot::seconds), "20");
+  EXPECT_TRUE(fx.sent.empty()) << "a read is not polled";
+  session.TimerTick();
+  EXPECT_EQ(fx.sent, std::vector<std::string>{"1B30"});
+  EXPECT_FALSE(fx.timer);
+  EXPECT_EQ(fx.Text(TextSlot::seconds), "00");
+
+  fx.open = false;
+  session.TimerTick();
+  EXPECT_EQ(session.elapsedSeconds(), 0) << "a closed port's tick does nothing";
+}
+
+TEST_F(CardSessionTest, LostPortDisarmsAndStopsTheCount) {
+  TickTrack2("");
+  session.ReadPressed();
+  Tick(3);
+  fx.open = false;
+  session.PortLost();
+  EXPECT_EQ(session.readTracks(), 0);
+  EXPECT_FALSE(fx.timer);
+  EXPECT_EQ(fx.trackBoxes, std::optional<bool>(false));
+  EXPECT_EQ(fx.Text(TextSlot::portState), "COM1:Close");
+}
+
+// --- Reading ---------------------------------------------------------------------------
+
+TEST_F(CardSessionTest, ReadNeedsAnOpenPort) {
+  fx.open = false;
+  session.ReadPressed();
+  EXPECT_EQ(fx.Text(TextSlot::operation), station::kSelectPortFirst);
+  EXPECT_TRUE(fx.sent.empty());
+  EXPECT_FALSE(fx.timer);
+}
+
+TEST_F(CardSessionTest, ReadRepliesAreJudgedAsTheyCome) {
+  struct Row {
+    const char* name;
+    bool track2, track3;
+    std::vector<const char*> chunks;
+    const char* track2Text;
+    const char* track3Text;
+    const char* prompt;
+    int pauses;
+  };
+  const Row rows[] = {
+      {"track 2 whole", true, false, {"1B 73 31 32 3F 1C"}, "12", "", station::kReadSucceeded, 0},
+      {"track 2 in pieces", true, false, {"1B 73 31", "32 3F", "1C"}, "12", "", station::kReadSucceeded, 2},
+      {"both tracks", true, true, {"1B 73 31 41 32 3F 1C"}, "1", "2", station::kReadSucceeded, 0},
+      {"track 3 alone", false, true, {"1B 73 41 39 3F 1C"}, "", "9", station::kReadSucceeded, 0},
+      // '?' without its FS is not the end: the previous card must not show.
+      {"question mark without FS", true, false, {"1B 73 31 32 3F"}, "", "", station::kSwipePrompt, 1},
+      {"read error", true, false, {"1B 72 71"}, "", "", station::kReadFailed, 0},
+  };
+  for (const Row& row : rows) {
+    Recorder rec;
+    rec.form.track2.ticked = row.track2;
+    rec.form.track3.ticked = row.track3;
+    rec.form.track2.text = "old";
+    CardSession s(rec);
+    s.ReadPressed();
+    EXPECT_EQ(rec.form.track2.text, "") << row.name << ": fields are emptied when reading starts";
+    const std::size_t armed = rec.sent.size();
+    for (const char* chunk : row.chunks) s.ReplyBytes(Bytes(chunk));
+    EXPECT_EQ(rec.form.track2.text, row.track2Text) << row.name;
+    EXPECT_EQ(rec.form.track3.text, row.track3Text) << row.name;
+    EXPECT_EQ(rec.Text(TextSlot::readPrompt), row.prompt) << row.name;
+    EXPECT_EQ(rec.pauses, row.pauses) << row.name;
+    const bool answered = std::string(row.prompt) != station::kSwipePrompt;
+    // Every answer arms the same read again with a fresh count.
+    EXPECT_EQ(rec.sent.size(), armed + (answered ? 1 : 0)) << row.name;
+    if (answered) {
+      EXPECT_EQ(rec.sent.back(), rec.sent.front()) << row.name;
+    }
+    EXPECT_TRUE(rec.timer) << row.name;
+    EXPECT_EQ(s.replyHex().empty(), answered) << row.name;
+  }
+}
+
+TEST_F(CardSessionTest, ReadChunksAfterTheLimitAreIgnored) {
+  TickTrack2("");
+  session.ReadPressed();
+  Tick(station::kWaitLimitTicks);
+  session.ReplyBytes(Bytes("1B 73 35 3F 1C"));
+  EXPECT_EQ(session.replyHex(), "");
+  EXPECT_EQ(fx.form.track2.text, "");
+}
+
+// --- Writing ---------------------------------------------------------------------------
+
+TEST_F(CardSessionTest, WriteStartRefusalsAndArming) {
+  struct Row {
+    const char* name;
+    station::TrackForm track2;
+    bool armed;
+    const char* message;
+  };
+  station::TrackForm typed{true, false, "", false, false, "123"};
+  station::TrackForm empty{true, false, "", false, false, ""};
+  station::TrackForm noStep{true, true, "", false, false, "1"};
+  station::TrackForm fileNotChosen{true, false, "", true, false, ""};
+  station::TrackForm fileChosenEmpty{true, false, "", true, true, ""};
+  const Row rows[] = {
+      {"typed data", typed, true, nullptr},
+      {"no data", empty, false, station::kMsgNeedData},
+      {"continuous without step", noStep, false, station::kMsgNeedStep},
+      {"file box without a file", fileNotChosen, false, station::kMsgNoFileChosen},
+      {"chosen file without record", fileChosenEmpty, false, station::kMsgFileRecordEmpty},
+  };
+  for (const Row& row : rows) {
+    Recorder rec;
+    rec.form.track2 = row.track2;
+    CardSession s(rec);
+    s.WritePressed();
+    EXPECT_EQ(s.writeTracks() > 0, row.armed) << row.name;
+    EXPECT_EQ(rec.timer, row.armed) << row.name;
+    EXPECT_EQ(rec.Text(TextSlot::writePrompt), row.armed ? station::kWritePrompt : "") << row.name;
+    if (row.message) {
+      EXPECT_EQ(rec.messages, std::vector<std::string>{row.message}) << row.name;
+    }
+    EXPECT_EQ(s.cardIndex(), 1) << row.name;
+  }
+}
+
+TEST_F(CardSessionTest, WritePressedDisarmsAReadAndNeedsAnOpenPort) {
+  TickTrack2("");
+  session.ReadPressed();
+  fx.form.track2.ticked = false;
+  session.WritePressed();
+  EXPECT_EQ(session.readTracks(), 0);
+  EXPECT_EQ(session.cardIndex(), 1);
+
+  Recorder closed;
+  closed.open = false;
+  CardSession s(closed);
+  s.WritePressed();
+  EXPECT_EQ(closed.Text(TextSlot::operation), station::kSelectPortFirst);
+  EXPECT_EQ(s.cardIndex(), 0);
+  EXPECT_TRUE(closed.writeMode.empty());
+}
+
+TEST_F(CardSessionTest, WrittenCardIsLoggedAndAFailedOneRetried) {
+  TickTrack2("42");
+  session.WritePressed();
+  const std::string command = fx.sent.back();
+  session.ReplyBytes(Bytes("1B 72 71"));  // not written
+  EXPECT_EQ(fx.Text(TextSlot::writePrompt), station::kWriteFailed);
+  ASSERT_GE(fx.sent.size(), 3u);
+  EXPECT_EQ(fx.sent[fx.sent.size() - 2], "1B30");
+  EXPECT_EQ(fx.sent.back(), command);
+  EXPECT_TRUE(fx.timer);
+
+  session.ReplyBytes(Bytes("1B 72 70"));  // "rp": written
+  EXPECT_EQ(fx.cards, std::vector<std::string>{"2:42"});
+  EXPECT_EQ(fx.beeps, 1);
+  EXPECT_EQ(fx.Text(TextSlot::writePrompt), station::kWriteSucceeded);
+  EXPECT_EQ(session.cardIndex(), 2);
+  EXPECT_FALSE(fx.timer);
+  EXPECT_EQ(fx.listChecks, 2) << "the list is kept in bounds before every judged reply";
+}
+
+TEST_F(CardSessionTest, ContinuousRunIncreasesAndStopsAtTheCount) {
+  fx.form.track2 = {true, true, "5", false, false, "A0098"};
+  fx.form.writeCount = "2";
+  session.WritePressed();
+  session.ReplyBytes(Bytes("72 70"));
+  EXPECT_EQ(fx.form.track2.text, "A0103");
+  EXPECT_TRUE(fx.timer) << "the next card is armed";
+  session.ReplyBytes(Bytes("72 70"));
+  EXPECT_EQ(fx.cards, (std::vector<std::string>{"2:A0098", "2:A0103"}));
+  EXPECT_EQ(fx.form.track2.text, "A0108") << "the field shows the next card's data";
+  EXPECT_EQ(fx.Text(TextSlot::writePrompt), "写卡提示信息:2次写成功,写卡完毕！");
+  EXPECT_EQ(fx.Text(TextSlot::operation), station::kContinuousDone);
+  EXPECT_FALSE(fx.timer);
+  EXPECT_EQ(fx.sent.size(), 2u) << "no third card is armed";
+}
+
+TEST_F(CardSessionTest, ContinuousRunWithoutTrailingNumberAsksAndEnds) {
+  fx.form.track2 = {true, true, "1", false, false, "12="};
+  fx.form.writeCount = "5";
+  session.WritePressed();
+  session.ReplyBytes(Bytes("72 70"));
+  // The emptied field then refuses the next card's build.
+  EXPECT_EQ(fx.messages, (std::vector<std::string>{station::kNoTrailingDigitMessage, station::kMsgNeedData}));
+  EXPECT_EQ(fx.form.track2.text, "");
+  EXPECT_EQ(session.writeTracks(), 0) << "the refused rebuild ends the run";
+  EXPECT_FALSE(fx.timer);
+}
+
+TEST_F(CardSessionTest, BadCountFieldStopsTheReplyWhereItIs) {
+  fx.form.track2 = {true, true, "1", false, false, "7"};
+  fx.form.writeCount = "";
+  session.WritePressed();
+  EXPECT_THROW(session.ReplyBytes(Bytes("72 70")), std::invalid_argument);
+  EXPECT_EQ(fx.cards.size(), 1u);
+}
+
+TEST_F(CardSessionTest, FileRunTakesRecordsUntilTheFileEnds) {
+  fx.form.track2 = {true, false, "", true, true, "R1"};
+  fx.records[2] = {"R2"};
+  session.FileChosen(2);
+  session.WritePressed();
+  EXPECT_TRUE(session.fileRun());
+  session.ReplyBytes(Bytes("72 70"));
+  EXPECT_EQ(fx.form.track2.text, "R2");
+  EXPECT_EQ(session.fileCount(2), 1);
+  session.ReplyBytes(Bytes("72 70"));
+  EXPECT_EQ(fx.cards, (std::vector<std::string>{"2:R1", "2:R2"}));
+  EXPECT_EQ(fx.Text(TextSlot::writePrompt), "写卡提示信息:2次写成功,写卡完毕！");
+  EXPECT_EQ(fx.Text(TextSlot::operation), station::kTrack2FileDone);
+  EXPECT_FALSE(fx.form.track2.fileBox) << "the finished track is unticked";
+  EXPECT_FALSE(fx.timer);
+  session.FileChosen(2);
+  EXPECT_EQ(session.fileCount(2), 0);
+}
+
+TEST_F(CardSessionTest, UnreadableRecordStopsTheRun) {
+  fx.form.track2 = {true, false, "", true, true, "R1"};
+  fx.records[2] = {"!"};
+  session.WritePressed();
+  EXPECT_THROW(session.ReplyBytes(Bytes("72 70")), std::runtime_error);
+  EXPECT_FALSE(fx.timer);
+}
+
+TEST_F(CardSessionTest, ArmedWriteIsPolledEveryTickAndResetAtThe21st) {
+  TickTrack2("5");
+  session.WritePressed();
+  fx.sent.clear();
+  for (int tick = 1; tick <= station::kWaitLimitTicks; ++tick) {
+    session.TimerTick();
+    EXPECT_EQ(fx.Text(TextSlot::seconds), std::to_string(tick));
+  }
+  EXPECT_EQ(fx.sent, std::vector<std::string>(20, "1B6A"));
+  session.TimerTick();
+  EXPECT_EQ(fx.sent.back(), "1B30");
+  EXPECT_EQ(fx.Text(TextSlot::seconds), "00");
+  EXPECT_FALSE(fx.timer);
+  EXPECT_EQ(session.elapsedSeconds(), 0);
+}
+
+TEST_F(CardSessionTest, WriteRepliesAfterTheLimitAreIgnored) {
+  for (const bool fileRun : {false, true}) {
+    Recorder rec;
+    rec.form.track2 = {true, false, "", fileRun, fileRun, "5"};
+    rec.records[2] = {"6"};
+    CardSession s(rec);
+    s.WritePressed();
+    for (int tick = 0; tick < station::kWaitLimitTicks; ++tick) s.TimerTick();
+    const std::size_t sent = rec.sent.size();
+    for (const char* reply : {"72 70", "72 71"}) s.ReplyBytes(Bytes(reply));
+    EXPECT_EQ(rec.beeps, 0) << fileRun;
+    EXPECT_TRUE(rec.cards.empty()) << fileRun;
+    EXPECT_EQ(s.replyHex(), "") << fileRun;
+    EXPECT_EQ(rec.Text(TextSlot::writePrompt), station::kWritePrompt) << fileRun;
+    EXPECT_EQ(rec.sent.size(), sent) << fileRun << ": nothing was re-armed";
+  }
+}
+
+}  // namespace
