@@ -17,6 +17,9 @@ class RecordFileError : public std::runtime_error {
 
 // A text file of records, one record per line, read front to back.
 //
+// A UTF-8 byte-order mark at the very start is not data. A record longer than
+// one write frame can carry is refused when it is read.
+//
 // A line ends at a line feed; a carriage return anywhere is dropped, so CR LF
 // and LF alone give the same records and a lone CR disappears from its line.
 // A Ctrl+Z (code 26) ends the data: nothing after it is read. Bytes are taken
@@ -37,7 +40,8 @@ class RecordFile {
   RecordFile& operator=(const RecordFile&) = delete;
 
   // Opens path for reading at its start, closing any file open before.
-  // Throws RecordFileError when the file cannot be opened; the object is then
+  // Throws RecordFileError when the file cannot be opened or is not a regular
+  // file (a FIFO or a device would block or never end); the object is then
   // closed.
   void Open(const std::filesystem::path& path);
   void Close() noexcept;
@@ -50,14 +54,16 @@ class RecordFile {
   bool AtEnd();
 
   // Reads the next line and returns it trimmed. At the end it returns an empty
-  // record and stays at the end. Throws RecordFileError on a read error or
-  // when not open.
+  // record and stays at the end. Throws RecordFileError on a read error, when
+  // not open, or when the trimmed record is longer than a write frame can
+  // carry; the position is then after that line.
   std::string ReadRecord();
 
  private:
   // Makes at least one unread byte available unless the file has ended.
   // Returns false at the end of the file.
   bool Fill();
+  void SkipByteOrderMark();
 
   int fd_ = -1;
   std::filesystem::path path_;
