@@ -30,7 +30,7 @@ void BM_RecordWrittenCard(benchmark::State& state) {
   for (auto _ : state) journal->RecordWrittenCard(Card(++number));
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_RecordWrittenCard)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+BENCHMARK(BM_RecordWrittenCard)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 void BM_FindWrittenAmong(benchmark::State& state) {
   QTemporaryDir dir;
@@ -42,7 +42,7 @@ void BM_FindWrittenAmong(benchmark::State& state) {
     benchmark::DoNotOptimize(journal->FindWritten(2, std::to_string(10000000 + (++number % (2 * cards)))));
   }
 }
-BENCHMARK(BM_FindWrittenAmong)->Arg(1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FindWrittenAmong)->Arg(1000)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
 
