@@ -292,6 +292,14 @@ QList<CardRow> Journal::Cards(const CardQuery& request) {
     where += QStringLiteral(" AND c.written_local < ?");
     values << request.to.addDays(1).toString(QStringLiteral("yyyy-MM-dd"));
   }
+  if (request.afterId > 0) {
+    where += QStringLiteral(" AND c.id > ?");
+    values << request.afterId;
+  }
+  if (request.upToId > 0) {
+    where += QStringLiteral(" AND c.id <= ?");
+    values << request.upToId;
+  }
   values << request.limit;
 
   QSqlQuery query = sql::Exec(db_,

@@ -93,6 +93,8 @@ struct CardQuery {
   QString text;   // part of a track text or of the station name; empty: any
   QDate from;     // first local day; invalid: no lower bound
   QDate to;       // last local day, inclusive; invalid: no upper bound
+  qint64 afterId = 0;  // only cards with a greater id
+  qint64 upToId = 0;   // only cards up to this id; 0: no bound
   int limit = 5000;
 };
 

@@ -109,7 +109,7 @@ JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
   connect(toDate_, &QDateEdit::dateChanged, this, &JournalDialog::Refresh);
   connect(exportButton_, &QPushButton::clicked, this, &JournalDialog::Export);
   connect(closeButton_, &QPushButton::clicked, this, &QDialog::close);
-  connect(&journal_, &journal::Journal::changed, this, &JournalDialog::Refresh);
+  connect(&journal_, &journal::Journal::changed, this, &JournalDialog::AddNewCards);
   connect(pollTimer_, &QTimer::timeout, this, &JournalDialog::PollForChange);
   pollTimer_->start(kPollMs);
 
@@ -120,37 +120,64 @@ void JournalDialog::SetExportFileChooser(std::function<QString(QWidget*)> choose
   chooseExportFile_ = std::move(chooser);
 }
 
-void JournalDialog::Refresh() {
+journal::CardQuery JournalDialog::Query() const {
   journal::CardQuery query;
   query.text = searchEdit_->text().trimmed();
   if (dateRangeBox_->isChecked()) {
     query.from = fromDate_->date();
     query.to = toDate_->date();
   }
+  return query;
+}
+
+void JournalDialog::ShowRow(int row) {
+  const QStringList cells = journal::CardRowCells(rows_[row]);
+  for (int c = 0; c < cells.size(); ++c) table_->setItem(row, c, new QTableWidgetItem(cells[c]));
+}
+
+void JournalDialog::Refresh() {
   try {
-    lastSeenId_ = journal_.LastCardId();
+    // The id bound makes the next AddNewCards start exactly where this ends.
+    journal::CardQuery query = Query();
+    query.upToId = journal_.LastCardId();
     rows_ = journal_.Cards(query);
+    lastSeenId_ = query.upToId;
     statusLabel_->clear();
   } catch (const journal::JournalError& e) {
     // The table keeps what it showed; the reason is shown beside the buttons.
     statusLabel_->setText(QString::fromUtf8(e.what()));
     return;
   }
-
   table_->setRowCount(static_cast<int>(rows_.size()));
-  for (int r = 0; r < rows_.size(); ++r) {
-    const QStringList cells = journal::CardRowCells(rows_[r]);
-    for (int c = 0; c < cells.size(); ++c) table_->setItem(r, c, new QTableWidgetItem(cells[c]));
+  for (int r = 0; r < rows_.size(); ++r) ShowRow(r);
+}
+
+void JournalDialog::AddNewCards() {
+  journal::CardQuery query = Query();
+  query.afterId = lastSeenId_;
+  QList<journal::CardRow> added;
+  try {
+    query.upToId = journal_.LastCardId();
+    if (query.upToId == lastSeenId_) return;
+    added = journal_.Cards(query);
+    lastSeenId_ = query.upToId;
+  } catch (const journal::JournalError& e) {
+    statusLabel_->setText(QString::fromUtf8(e.what()));
+    return;
+  }
+  if (added.isEmpty()) return;
+  const int count = static_cast<int>(added.size());
+  rows_ = added + rows_;
+  for (int r = 0; r < count; ++r) table_->insertRow(0);
+  for (int r = 0; r < count; ++r) ShowRow(r);
+  if (rows_.size() > query.limit) {
+    rows_.resize(query.limit);
+    table_->setRowCount(query.limit);
   }
 }
 
 void JournalDialog::PollForChange() {
-  if (!isVisible()) return;
-  try {
-    if (journal_.LastCardId() != lastSeenId_) Refresh();
-  } catch (const journal::JournalError& e) {
-    statusLabel_->setText(QString::fromUtf8(e.what()));
-  }
+  if (isVisible()) AddNewCards();
 }
 
 bool JournalDialog::ExportTo(const QString& file) {

@@ -41,6 +41,11 @@ class JournalDialog : public QDialog {
  private:
   void PollForChange();
   void Export();
+  // Puts the cards recorded since the newest one shown on top of the table, so
+  // that a card written while the dialog is open costs one small query.
+  void AddNewCards();
+  journal::CardQuery Query() const;
+  void ShowRow(int row);
 
   journal::Journal& journal_;
   std::function<QString(QWidget*)> chooseExportFile_;

@@ -61,6 +61,10 @@ TEST_F(JournalDialogTest, FollowsTheJournalNewestFirstAndExportsWhatItShows) {
   dialog_->findChild<QLineEdit*>(QStringLiteral("SearchEdit"))->setText(QStringLiteral("000"));
   ASSERT_EQ(table()->rowCount(), 2);
   EXPECT_EQ(Cell(0, 3), QStringLiteral("0002"));
+  Write("0200");
+  Write("0003");
+  ASSERT_EQ(table()->rowCount(), 3) << "new cards pass the same search";
+  EXPECT_EQ(Cell(0, 3), QStringLiteral("0003"));
 
   const QString file = dir_.filePath(QStringLiteral("out.csv"));
   dialog_->SetExportFileChooser([&](QWidget*) { return file; });
@@ -68,7 +72,7 @@ TEST_F(JournalDialogTest, FollowsTheJournalNewestFirstAndExportsWhatItShows) {
   QFile written(file);
   ASSERT_TRUE(written.open(QIODevice::ReadOnly));
   EXPECT_EQ(written.readAll(), journal::ExportCsv(dialog_->Rows()));
-  EXPECT_EQ(dialog_->Rows().size(), 2);
+  EXPECT_EQ(dialog_->Rows().size(), 3);
 }
 
 }  // namespace

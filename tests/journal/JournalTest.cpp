@@ -168,7 +168,10 @@ TEST_F(JournalTest, CardsNewestFirstNarrowedByTextAndLocalDays) {
     return out;
   };
   EXPECT_EQ(texts({}), (std::vector<std::string>{"1007", "1006", "1005"}));
-  EXPECT_EQ(texts({QStringLiteral("100"), {}, {}, 2}), (std::vector<std::string>{"1007", "1006"})) << "limit";
+  CardQuery limited;
+  limited.text = QStringLiteral("100");
+  limited.limit = 2;
+  EXPECT_EQ(texts(limited), (std::vector<std::string>{"1007", "1006"})) << "limit";
   EXPECT_EQ(texts({QStringLiteral("5%"), {}, {}}), (std::vector<std::string>{"1006"})) << "% is no wildcard";
   EXPECT_EQ(texts({{}, QDate(2026, 12, 6), QDate(2026, 12, 6)}), (std::vector<std::string>{"1006"}));
   EXPECT_EQ(texts({{}, QDate(2026, 12, 6), {}}), (std::vector<std::string>{"1007", "1006"}));
