@@ -1,5 +1,6 @@
 #include "station/RecordFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -10,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "station/HexText.h"
 
 namespace station {
 namespace {
@@ -20,10 +20,9 @@ constexpr std::size_t kBufferSize = 64 * 1024;
 constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr std::size_t kByteOrderMarkSize = sizeof kByteOrderMark - 1;
 
-// A record goes into one write frame with ESC 't' before it and GS ESC '\'
-// after it; anything longer cannot be sent, and laying out a huge line in the
-// track field would hold the window for minutes.
-constexpr std::size_t kMaxRecordLength = SendBufferSize - 6;
+// A longer record is cut here: no frame can carry even the cut record, so it
+// is still refused, and a huge line never reaches a track field.
+constexpr std::size_t kKeptRecordLength = SendBufferSize;
 
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
 
@@ -148,8 +147,11 @@ std::string RecordFile::ReadRecord() {
       if (IsBlankOrControl(*p)) {
         if (record.empty() || blanksOverflow) continue;
         pendingBlanks.push_back(*p);
-        blanksOverflow = record.size() + pendingBlanks.size() >= kMaxRecordLength;
-      } else if (blanksOverflow || record.size() + pendingBlanks.size() >= kMaxRecordLength) {
+        blanksOverflow = record.size() + pendingBlanks.size() >= kKeptRecordLength;
+      } else if (blanksOverflow || record.size() + pendingBlanks.size() >= kKeptRecordLength) {
+        record += pendingBlanks;
+        record.push_back(*p);
+        record.resize(std::min(record.size(), kKeptRecordLength));
         tooLong = true;
       } else {
         record += pendingBlanks;
@@ -166,10 +168,6 @@ std::string RecordFile::ReadRecord() {
       ++pos_;  // past the line feed
     }
     break;
-  }
-  if (tooLong) {
-    throw RecordFileError("Record longer than " + std::to_string(kMaxRecordLength) + " bytes in \"" +
-                          path_.string() + "\"");
   }
   return record;
 }
