@@ -109,7 +109,9 @@ JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
   connect(toDate_, &QDateEdit::dateChanged, this, &JournalDialog::Refresh);
   connect(exportButton_, &QPushButton::clicked, this, &JournalDialog::Export);
   connect(closeButton_, &QPushButton::clicked, this, &QDialog::close);
-  connect(&journal_, &journal::Journal::changed, this, &JournalDialog::AddNewCards);
+  // Queued: the table is brought up to date after the reply that recorded the
+  // card has been handled, never inside it.
+  connect(&journal_, &journal::Journal::changed, this, &JournalDialog::AddNewCards, Qt::QueuedConnection);
   connect(pollTimer_, &QTimer::timeout, this, &JournalDialog::PollForChange);
   pollTimer_->start(kPollMs);
 

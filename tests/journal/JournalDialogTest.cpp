@@ -1,6 +1,7 @@
 #include "journal/ui/JournalDialog.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDateEdit>
 #include <QFile>
 #include <QLineEdit>
@@ -24,6 +25,7 @@ class JournalDialogTest : public testing::Test {
     card.station = QStringLiteral("counter-1");
     card.tracks.append(journal::WrittenTrack{2, track2, {}, 0});
     journal_->RecordWrittenCard(card);
+    QCoreApplication::sendPostedEvents();
   }
 
   QString Cell(int row, int column) const { return table()->item(row, column)->text(); }
