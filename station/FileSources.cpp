@@ -52,6 +52,7 @@ void TForm1::LoadRecordFile(int track) {
     const int startRecord = std::max(1, g.startRecordField->text().toInt());
     std::string record;
     for (int i = 1; i <= startRecord; ++i) record = dataFile.ReadRecord();
+    if (record.size() > station::kMaxRecordLength) throw station::RecordFileError("Record too long for a frame");
     g.field->setPlainText(RecordText(record));
   } catch (const station::RecordFileError&) {
     dataFile.Close();
