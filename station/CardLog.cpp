@@ -5,6 +5,7 @@
 #include <QTextLayout>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "station/MainWindow.h"
@@ -27,8 +28,9 @@ std::string LineBytes(const QString& line) {
 
 }  // namespace
 
-void TForm1::AppendWrittenCard(int track, const QString& text) {
+void TForm1::AppendWrittenCard(int track, const QString& text, std::int64_t cardId) {
   Memo1->appendPlainText((track == 2 ? kTrack2Label : kTrack3Label) + text);
+  cardLines_.emplace_back(cardId, track);
 }
 
 int TForm1::CardLogDisplayLines() const {
@@ -54,8 +56,10 @@ void TForm1::SaveCardLog() {
     }
   }
   const std::filesystem::path folder = cardListFolder_.empty() ? config_.listFolder() : cardListFolder_;
-  station::SaveCardList(folder, station::CurrentLocalDateTime(), lines);
+  const std::filesystem::path file = station::SaveCardList(folder, station::CurrentLocalDateTime(), lines);
+  const std::vector<std::pair<std::int64_t, int>> saved = std::exchange(cardLines_, {});
   Memo1->clear();
+  RecordListSave(file, saved);
 }
 
 void TForm1::SpeedButton1Click() { SaveCardLog(); }
