@@ -681,6 +681,8 @@ def file_sources(st, emu, checks, work):
     checks.eq("nothing armed: the run ends", emu.state(), "ok idle")
     checks.eq("one log line for the card", st.text("Memo1")[len(before):].strip("\n").split("\n"), ["磁道1卡号:7="])
     checks.eq("l_timer", st.label("l_timer"), "00")
+    checks.eq("浏览 would continue after the blank record", st.text("tk2file_step"), "3")
+    st.set_text("tk2file_step", "1")
     st.set_checked("TK2CheckBox", False)
 
 
