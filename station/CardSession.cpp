@@ -341,7 +341,7 @@ bool CardSession::RecordWrittenCard() {
   // The journal holds the card before anything shows it as written, so that
   // a crash from here on cannot lose it.
   std::int64_t id = 0;
-  std::string failure;
+  std::optional<std::string> failure;
   try {
     id = fx_.RecordWrittenCard(armed_);
   } catch (const std::exception& e) {
@@ -352,9 +352,9 @@ bool CardSession::RecordWrittenCard() {
   for (int track : {2, 3}) {
     if (Carries(armed_.tracks, track)) fx_.AddWrittenCard(track, ArmedText(armed_, track), id);
   }
-  if (!failure.empty()) {
+  if (failure) {
     EndWriteRun();
-    fx_.Message(kWriteNotJournaled + failure);
+    fx_.Message(kWriteNotJournaled + *failure);
     return false;
   }
   fx_.Beep();
