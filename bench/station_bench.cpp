@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <benchmark/benchmark.h>
@@ -35,6 +36,7 @@ class SilentPrompts : public Prompts {
   void Error(const QString&) override {}
   QString OpenFileName(QWidget*) override { return {}; }
   void Beep() override {}
+  bool Question(const QString&) override { return true; }
 };
 
 bool WaitFor(const std::function<bool()>& pred, std::chrono::seconds limit) {
@@ -80,7 +82,11 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
     ini << "[Settings]\ncomname=COM1\n[Ports]\nCOM1=" << devicePath << "\n";
   }
 
-  TForm1 form;
+  // range(0): 1 with the card journal in a fresh folder, 0 without one.
+  QTemporaryDir journalFolder;
+  StationConfig config = StationConfig::FromSettingsFile();
+  config.journalFolder = state.range(0) != 0 ? std::filesystem::path(journalFolder.path().toStdString()) : std::filesystem::path();
+  TForm1 form(config);
   form.SetPrompts(std::make_unique<SilentPrompts>());
   form.ToolButton5Click();
   if (!form.ComPort1.Open()) {
@@ -121,7 +127,13 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
     state.counters["ratio"] = seconds / (0.2 * commands);
   }
 }
-BENCHMARK(BM_ContinuousRun100Cards)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_ContinuousRun100Cards)
+    ->ArgName("journal")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <QTextLayout>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "station/MainWindow.h"
@@ -28,8 +29,9 @@ std::string LineBytes(const QString& line) {
 
 }  // namespace
 
-void TForm1::AppendWrittenCard(int track, const QString& text) {
+void TForm1::AppendWrittenCard(int track, const QString& text, std::int64_t cardId) {
   Memo1->appendPlainText((track == 2 ? kTrack2Label : kTrack3Label) + text);
+  cardLines_.emplace_back(cardId, track);
 }
 
 int TForm1::CardLogDisplayLines() const {
@@ -55,9 +57,11 @@ void TForm1::SaveCardLog() {
     }
   }
   const std::filesystem::path folder = cardListFolder_.empty() ? config_.listFolder() : cardListFolder_;
-  const auto saved = station::SaveCardList(folder, station::CurrentLocalDateTime(), lines);
+  const std::filesystem::path file = station::SaveCardList(folder, station::CurrentLocalDateTime(), lines);
+  const std::vector<std::pair<std::int64_t, int>> saved = std::exchange(cardLines_, {});
   Memo1->clear();
-  MainStatusBarPanels[2]->setText(QStringLiteral("已保存到 ") + QString::fromStdString(saved.string()));
+  RecordListSave(file, saved);
+  MainStatusBarPanels[2]->setText(QStringLiteral("已保存到 ") + QString::fromStdString(file.string()));
 }
 
 void TForm1::SpeedButton1Click() { SaveCardLog(); }

@@ -1,5 +1,6 @@
 #include "station/CardSession.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 #include "station/NumberSequence.h"
 #include "station/ReadReply.h"
 #include "station/Texts.h"
+#include "station/TrackCharacters.h"
 
 namespace station {
 
@@ -44,6 +46,20 @@ WriteTrackInput WriteInput(const TrackForm& track) {
   input.fileChosen = track.fileChosen;
   input.text = track.text;
   return input;
+}
+
+bool Carries(int tracks, int track) { return (tracks & (track == 2 ? 1 : 2)) != 0; }
+
+const std::string& ArmedText(const WrittenCardRecord& card, int track) {
+  return track == 2 ? card.track2 : card.track3;
+}
+
+// The success reply is ESC "rp"; a reply whose last bytes are its first one
+// or two (hex "1B" or "1B72") may be cut in the middle of it.
+bool EndsInSuccessPrefix(const std::string& replyHex) {
+  std::string tail = replyHex.substr(replyHex.size() - std::min<std::size_t>(replyHex.size(), 4));
+  for (char& c : tail) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return tail.ends_with("1B") || tail == "1B72";
 }
 
 const TrackForm& TrackOf(const StationForm& form, int track) { return track == 2 ? form.track2 : form.track3; }
@@ -97,6 +113,9 @@ void CardSession::TimerTick() {
     StopTimer();
     fx_.ShowText(TextSlot::seconds, kNoSeconds);
     SendCommand(kResetCommand);
+    // The reset ends the write: a later reply is no answer to it, and judged
+    // as one it would re-arm a card that may have been written.
+    EndWriteRun();
     return;
   }
   // An armed write polls the device's status every second.
@@ -129,13 +148,7 @@ void CardSession::ReplyBytes(std::string_view bytes) {
   if (readTracks_ > 0) HandleReadReply(chunk);
   // A write run goes to one judge only: a reply judged twice would log, count
   // and re-arm every card twice.
-  if (writeTracks_ > 0) {
-    if (fileRun_) {
-      HandleFileWriteReply(chunk);
-    } else {
-      HandleWriteReply(chunk);
-    }
-  }
+  if (writeTracks_ > 0) JudgeWriteReply(chunk);
 }
 
 void CardSession::StartTimer() {
@@ -149,6 +162,10 @@ void CardSession::StopTimer() {
 }
 
 void CardSession::Disarm() {
+  if (awaitingTail_) {
+    awaitingTail_ = false;
+    fx_.StopReplyTailWait();
+  }
   replyHex_.clear();
   readCommand_.clear();
   writeCommand_.clear();
@@ -204,6 +221,7 @@ void CardSession::HandleReadReply(const std::string& chunk) {
   }
 
   const ReadTrackTexts texts = CutReadReply(replyHex_, readTracks_);
+  fx_.RecordReadCard(texts.track2, texts.track3);
   if (texts.track2) fx_.SetTrackText(2, *texts.track2);
   if (texts.track3) fx_.SetTrackText(3, *texts.track3);
 
@@ -259,11 +277,10 @@ void CardSession::WritePressed() {
   if (fileRun_) BuildWrite(true);
 
   if (!writeCommand_.empty()) {
-    if (!SendCommand(writeCommand_)) {
-      // Nothing went out (the command is too long): no card is armed, so no
-      // prompt, and no later reply may try the same command again.
-      writeTracks_ = 0;
-      writeCommand_.clear();
+    if (!SendWrite(false)) {
+      // Nothing went out (refused, or the command is too long): no card is
+      // armed, so no prompt, and no later reply may try the same command again.
+      EndRunOnRefusedRebuild();
       return;
     }
     fx_.ShowText(TextSlot::writePrompt, kWritePrompt);
@@ -289,8 +306,8 @@ void CardSession::EndRunOnRefusedRebuild() {
 // The timer is started only once the next card is armed. While a builder's or
 // the send's message box is open, a running timer would poll the idle device,
 // and its status reply would be judged as a failed card and retried.
-void CardSession::ArmNextCard(bool built) {
-  if (!built || !SendCommand(writeCommand_)) {
+void CardSession::ArmNextCard(bool built, bool retry) {
+  if (!built || !SendWrite(retry)) {
     EndRunOnRefusedRebuild();
     return;
   }
@@ -315,17 +332,34 @@ void CardSession::RetryFailedCard() {
   // same card is armed again.
   StopTimer();
   SendCommand(kResetCommand);
-  ArmNextCard(BuildWrite(fileRun_));
+  ArmNextCard(BuildWrite(fileRun_), true);
 }
 
-void CardSession::RecordWrittenCard(const StationForm& form) {
-  ++cardIndex_;
-  if (form.track2.ticked) fx_.AddWrittenCard(2, form.track2.text);
-  if (form.track3.ticked) fx_.AddWrittenCard(3, form.track3.text);
-  fx_.Beep();
-  fx_.ShowText(TextSlot::writePrompt, kWriteSucceeded);
+bool CardSession::RecordWrittenCard() {
   replyHex_.clear();
   StopWriteWait();
+  // The journal holds the card before anything shows it as written, so that
+  // a crash from here on cannot lose it.
+  std::int64_t id = 0;
+  std::optional<std::string> failure;
+  try {
+    id = fx_.RecordWrittenCard(armed_);
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  ++cardIndex_;
+  // The card holds the number either way; the list keeps it on screen.
+  for (int track : {2, 3}) {
+    if (Carries(armed_.tracks, track)) fx_.AddWrittenCard(track, ArmedText(armed_, track), id);
+  }
+  if (failure) {
+    EndWriteRun();
+    fx_.Message(kWriteNotJournaled + *failure);
+    return false;
+  }
+  fx_.Beep();
+  fx_.ShowText(TextSlot::writePrompt, kWriteSucceeded);
+  return true;
 }
 
 void CardSession::AdvanceContinuousTracks() {
@@ -338,16 +372,14 @@ void CardSession::AdvanceContinuousTracks() {
   }
 }
 
-void CardSession::HandleWriteReply(const std::string& chunk) {
-  if (elapsed_ >= kWaitLimitTicks) return;
-  if (!TakeWriteReply(chunk)) {
-    RetryFailedCard();
-    return;
-  }
-  RecordWrittenCard(fx_.Form());
+void CardSession::HandleWriteReply() {
+  if (!RecordWrittenCard()) return;
   AdvanceContinuousTracks();
   const StationForm form = fx_.Form();
-  if (!form.track2.continuous && !form.track3.continuous) return;
+  if (!form.track2.continuous && !form.track3.continuous) {
+    EndWriteRun();
+    return;
+  }
 
   const std::uint64_t count = DecimalField(form.writeCount);
   if (count >= static_cast<std::uint64_t>(cardIndex_)) {
@@ -355,20 +387,15 @@ void CardSession::HandleWriteReply(const std::string& chunk) {
     return;
   }
   fx_.ShowText(TextSlot::writePrompt, FinishedText(form.writeCount));
-  StopWriteWait();
+  EndWriteRun();
   fx_.ShowText(TextSlot::operation, kContinuousDone);
 }
 
-void CardSession::HandleFileWriteReply(const std::string& chunk) {
-  if (elapsed_ >= kWaitLimitTicks) return;
-  if (!TakeWriteReply(chunk)) {
-    RetryFailedCard();
-    return;
-  }
+void CardSession::HandleFileWriteReply() {
   const StationForm written = fx_.Form();
   if (written.track2.fileBox) ++fileCount2_;
   if (written.track3.fileBox) ++fileCount3_;
-  RecordWrittenCard(written);
+  if (!RecordWrittenCard()) return;
   AdvanceContinuousTracks();
 
   // Every file track takes its next record (or ends) before the next card is
@@ -376,7 +403,14 @@ void CardSession::HandleFileWriteReply(const std::string& chunk) {
   for (int track : {2, 3}) {
     if (!TrackOf(fx_.Form(), track).fileBox) continue;
     if (fx_.RecordsLeft(track)) {
-      fx_.LoadNextRecord(track);
+      try {
+        fx_.LoadNextRecord(track);
+      } catch (...) {
+        // An unreadable record ends the run; left armed, a later reply would
+        // write the last card's record again.
+        EndWriteRun();
+        throw;
+      }
       continue;
     }
     fx_.ShowText(TextSlot::writePrompt, FinishedText(std::to_string(fileCount(track))));
@@ -384,8 +418,95 @@ void CardSession::HandleFileWriteReply(const std::string& chunk) {
     fx_.EndFileTrack(track);
   }
   const StationForm after = fx_.Form();
-  if (!after.track2.fileBox && !after.track3.fileBox) return;
+  if (!after.track2.fileBox && !after.track3.fileBox) {
+    EndWriteRun();
+    return;
+  }
   ArmNextCard(BuildWrite(true));
 }
+
+// --- Reply judging, the guard before every write ---------------------------------
+
+void CardSession::JudgeWriteReply(const std::string& chunk) {
+  if (elapsed_ >= kWaitLimitTicks) return;
+  if (awaitingTail_) {
+    awaitingTail_ = false;
+    fx_.StopReplyTailWait();
+  }
+  if (!TakeWriteReply(chunk)) {
+    // A success reply that arrives in pieces is judged once it is whole;
+    // judged at its first piece it would be retried and then counted twice.
+    if (EndsInSuccessPrefix(replyHex_)) {
+      awaitingTail_ = true;
+      fx_.StartReplyTailWait();
+      return;
+    }
+    RetryFailedCard();
+    return;
+  }
+  if (fileRun_) {
+    HandleFileWriteReply();
+  } else {
+    HandleWriteReply();
+  }
+}
+
+void CardSession::ReplyTailWaitOver() {
+  if (!awaitingTail_) return;
+  awaitingTail_ = false;
+  if (writeTracks_ > 0) RetryFailedCard();
+}
+
+void CardSession::EndWriteRun() {
+  StopWriteWait();
+  writeTracks_ = 0;
+  writeCommand_.clear();
+  replyHex_.clear();
+  if (awaitingTail_) {
+    awaitingTail_ = false;
+    fx_.StopReplyTailWait();
+  }
+}
+
+bool CardSession::ClearToSend(bool retry) {
+  const StationForm form = fx_.Form();
+  WrittenCardRecord next;
+  next.tracks = writeTracks_;
+  next.cardIndex = cardIndex_;
+  if (Carries(writeTracks_, 2)) next.track2 = form.track2.text;
+  if (Carries(writeTracks_, 3)) next.track3 = form.track3.text;
+  // The same card tried again keeps the operator's answer to the question.
+  if (retry && armed_.deliberateRepeat && armed_.tracks == next.tracks && armed_.track2 == next.track2 &&
+      armed_.track3 == next.track3) {
+    next.deliberateRepeat = true;
+  }
+  armed_ = next;
+
+  // A character the track cannot carry would reach the device as something
+  // else (an 'A' starts track 3, an ESC a command); an overlong text is never
+  // written and would be retried without end.
+  for (int track : {2, 3}) {
+    if (!Carries(armed_.tracks, track)) continue;
+    const std::string& text = ArmedText(armed_, track);
+    if (!TrackTextWritable(track, text)) {
+      fx_.Message(UnwritableTrackMessage(track, text));
+      return false;
+    }
+  }
+  if (armed_.deliberateRepeat) return true;
+  for (int track : {2, 3}) {
+    if (!Carries(armed_.tracks, track)) continue;
+    const std::string& text = ArmedText(armed_, track);
+    const std::optional<std::string> when = fx_.PreviousWrite(track, text);
+    if (!when) continue;
+    const std::string question = kDuplicateBefore + text + kDuplicateTrack + std::to_string(track) + kDuplicateAt +
+                                 *when + kDuplicateAfter;
+    if (!fx_.Ask(question)) return false;
+    armed_.deliberateRepeat = true;
+  }
+  return true;
+}
+
+bool CardSession::SendWrite(bool retry) { return ClearToSend(retry) && SendCommand(writeCommand_); }
 
 }  // namespace station

@@ -41,6 +41,15 @@ struct StationForm {
   std::string writeCount;
 };
 
+// A card the device reported written, as it goes into the journal.
+struct WrittenCardRecord {
+  int tracks = 0;  // 1 track 2, 2 track 3, 3 both
+  std::string track2;
+  std::string track3;
+  int cardIndex = 1;              // 1-based ordinal in its run
+  bool deliberateRepeat = false;  // the operator answered 是 to the duplicate question
+};
+
 class SessionEffects {
  public:
   virtual ~SessionEffects() = default;
@@ -63,7 +72,8 @@ class SessionEffects {
   // --- What the operator sees
   virtual void ShowText(TextSlot slot, const std::string& text) = 0;  // UTF-8
   virtual void SetTrackText(int track, const std::string& bytes) = 0;
-  virtual void AddWrittenCard(int track, const std::string& bytes) = 0;
+  // One line of the written-card list; cardId is the card's journal entry.
+  virtual void AddWrittenCard(int track, const std::string& bytes, std::int64_t cardId) = 0;
   virtual void Message(const std::string& text) = 0;  // modal, UTF-8
   // The same box with the warning icon, for a fault the operator must mend.
   virtual void Warning(const std::string& text) = 0;
@@ -86,6 +96,23 @@ class SessionEffects {
   virtual void LoadNextRecord(int track) = 0;
   // Unticks the track's file box and track box and closes its record file.
   virtual void EndFileTrack(int track) = 0;
+
+  // --- The journal
+  // Commits a written card and returns its id; throws std::exception with the
+  // reason when it could not be committed.
+  virtual std::int64_t RecordWrittenCard(const WrittenCardRecord& card) = 0;
+  // Journals a card read; absent tracks were not read. Never throws.
+  virtual void RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) = 0;
+  // The local time at which text was last written on the track, or nothing
+  // when it never was or the duplicate guard is off.
+  virtual std::optional<std::string> PreviousWrite(int track, const std::string& text) = 0;
+  // A question with 是 and 否 (UTF-8); true for 是.
+  virtual bool Ask(const std::string& question) = 0;
+  // (Re)starts the short wait for the rest of a write reply that stopped in
+  // the middle of the success reply; ReplyTailWaitOver() follows unless it is
+  // stopped first.
+  virtual void StartReplyTailWait() = 0;
+  virtual void StopReplyTailWait() = 0;
 };
 
 class CardSession {
@@ -109,6 +136,8 @@ class CardSession {
   void TimerTick();
   // The line went away under an open port: nothing armed can be answered.
   void PortLost();
+  // The wait for the rest of a write reply ran out.
+  void ReplyTailWaitOver();
 
   // Sends one hex command; false when nothing went out (port closed or the
   // command too long), after telling the operator why.
@@ -136,13 +165,18 @@ class CardSession {
   bool ApplyWriteBuild(const WriteBuild& build);
   void StopWriteWait();
   void EndRunOnRefusedRebuild();
-  void ArmNextCard(bool built);
+  void ArmNextCard(bool built, bool retry = false);
   bool TakeWriteReply(const std::string& chunk);
   void RetryFailedCard();
-  void RecordWrittenCard(const StationForm& form);
+  bool RecordWrittenCard();
   void AdvanceContinuousTracks();
-  void HandleWriteReply(const std::string& chunk);
-  void HandleFileWriteReply(const std::string& chunk);
+  void HandleWriteReply();
+  void HandleFileWriteReply();
+  bool ClearToSend(bool retry);
+  bool SendWrite(bool retry);
+  void EndWriteRun();
+  bool AwaitReplyTail(const std::string& chunk);
+  void JudgeWriteReply(const std::string& chunk);
 
   SessionEffects& fx_;
   int readTracks_ = 0;  // 0 none, 1 track 2, 2 track 3, 3 both
@@ -158,6 +192,10 @@ class CardSession {
   bool timerRunning_ = false;
   int fileCount2_ = 0;
   int fileCount3_ = 0;
+  // What the armed write command carries, checked and cleared by the guard.
+  WrittenCardRecord armed_;
+  // A write reply stopped inside the success reply; its tail is awaited.
+  bool awaitingTail_ = false;
 };
 
 }  // namespace station

@@ -9,6 +9,7 @@
 #include "station/MainWindow.h"
 #include "station/RecordFile.h"
 #include "station/Texts.h"
+#include "station/WriteCommand.h"
 
 namespace {
 
@@ -48,10 +49,19 @@ void TForm1::LoadRecordFile(int track) {
       prompts().Info(kFileEmptyMessage);
       return;
     }
-    // The start-record field holds "1" and cannot be edited; read defensively.
+    // Loading starts at the start record (record 1 when the field is empty
+    // or 0), so that a run stopped at a bad record continues after it.
     const int startRecord = std::max(1, g.startRecordField->text().toInt());
     std::string record;
-    for (int i = 1; i <= startRecord; ++i) record = dataFile.ReadRecord();
+    for (int i = 1; i <= startRecord; ++i) {
+      if (dataFile.AtEnd()) {
+        dataFile.Close();
+        prompts().Info(QString::fromUtf8(station::kMsgFileRecordEmpty));
+        return;
+      }
+      record = dataFile.ReadRecord();
+    }
+    if (record.size() > station::kMaxRecordLength) throw station::RecordFileError("Record too long for a frame");
     g.field->setPlainText(RecordText(record));
   } catch (const station::RecordFileError&) {
     dataFile.Close();
@@ -63,9 +73,23 @@ void TForm1::LoadRecordFile(int track) {
   g.fileLabel->setText(QFileInfo(name).absoluteFilePath());
   g.fileLabel->show();
   *g.fileChosen = true;
+  recordNumber_[static_cast<std::size_t>(track)] = std::max(1, g.startRecordField->text().toInt());
 }
 
 void TForm1::LoadNextRecord(int track) {
   const TrackGroup g = Track(track);
-  g.field->setPlainText(RecordText(g.dataFile->ReadRecord()));
+  int& number = recordNumber_[static_cast<std::size_t>(track)];
+  ++number;
+  // A blank or unreadable record stops the run; 浏览 then continues after it
+  // rather than at record 1, which was written already.
+  const QString after = QString::number(number + 1);
+  std::string record;
+  try {
+    record = g.dataFile->ReadRecord();
+  } catch (...) {
+    g.startRecordField->setText(after);
+    throw;
+  }
+  if (record.empty()) g.startRecordField->setText(after);
+  g.field->setPlainText(RecordText(record));
 }

@@ -11,6 +11,8 @@
 #include <QTextCursor>
 #include <QToolButton>
 
+#include "journal/Journal.h"
+#include "journal/ui/JournalDialog.h"
 #include "settings/SettingsDialog.h"
 #include "settings/SettingsFile.h"
 #include "ui/UiFont.h"
@@ -38,11 +40,20 @@ int TypedByte(const QKeyEvent& event) {
 }  // namespace
 
 StationConfig StationConfig::FromSettingsFile() {
-  return {
-      [] { return settings::SettingsFile(settings::SettingsPath()).ReadString("Settings", "comname", "com1"); },
-      [](std::uint16_t portNumber) { return settings::DevicePathForPort(portNumber); },
-      [] { return settings::DriveCFolder(); },
-      [] { return settings::ReadDiagnostics(settings::SettingsPath()); }};
+  StationConfig config;
+  config.portName = [] {
+    return settings::SettingsFile(settings::SettingsPath()).ReadString("Settings", "comname", "com1");
+  };
+  config.devicePath = [](std::uint16_t portNumber) { return settings::DevicePathForPort(portNumber); };
+  config.listFolder = [] { return settings::DriveCFolder(); };
+  const std::filesystem::path settingsPath = settings::SettingsPath();
+  const settings::SettingsFile file(settingsPath);
+  config.journalFolder = settingsPath.parent_path().empty() ? std::filesystem::path(".") : settingsPath.parent_path();
+  config.stationName = file.ReadString("Journal", "Station", "");
+  if (config.stationName.empty()) config.stationName = journal::DefaultStationName().toStdString();
+  config.duplicateCheck = file.ReadString("Journal", "DuplicateCheck", "1") != "0";
+  config.diagnostics = [] { return settings::ReadDiagnostics(settings::SettingsPath()); };
+  return config;
 }
 
 TForm1::TForm1(StationConfig config, QWidget* parent)
@@ -75,7 +86,10 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
   FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  // The dialog reads the journal, which goes before the window's children do.
+  delete journalDialog_;
+}
 
 void TForm1::SetPrompts(std::unique_ptr<Prompts> prompts) {
   // The guard always needs somewhere to report; no prompts means the real boxes.
@@ -110,6 +124,7 @@ void TForm1::WireHandlers() {
   onClick(ToolButton3, &TForm1::ToolButton3Click);
   onClick(ToolButton4, &TForm1::ToolButton4Click);
   onClick(ToolButton8, &TForm1::ToolButton8Click);
+  onClick(ToolButton9, &TForm1::ToolButton9Click);
   onClick(ToolButton7, &TForm1::ToolButton7Click);
   onClick(BitBtn1, &TForm1::BitBtn1Click);
   onClick(BitBtn3, &TForm1::BitBtn3Click);
@@ -143,7 +158,7 @@ void TForm1::WireHandlers() {
   }
 }
 
-void TForm1::FormCreate() {}
+void TForm1::FormCreate() { OpenJournal(); }
 
 TForm1::TrackGroup TForm1::Track(int track) {
   switch (track) {
@@ -205,10 +220,12 @@ void TForm1::FileBoxRule(int track) {
   if (g.fileBox->isChecked()) {
     g.continuousBox->setChecked(false);
     g.browseButton->setEnabled(true);
+    g.startRecordField->setEnabled(true);
     g.field->setEnabled(false);
     return;
   }
   DropFileChoice(g);
+  g.startRecordField->setEnabled(false);
   g.field->setEnabled(true);
 }
 
@@ -274,7 +291,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     TK1StepEditKeyPress(key);
   } else if (watched == TK3StepEdit) {
     TK3StepEditKeyPress(key);
-  } else if (watched == WriteCountEdit) {
+  } else if (watched == WriteCountEdit || watched == tk2file_step || watched == tk3file_step) {
+    // A start record may hold a 0 inside it ("10"); empty or 0 means record 1.
     WriteCountEditKeyPress(key);
   } else {
     TK2StepEditKeyPress(key);
@@ -303,8 +321,8 @@ void TForm1::ToolButton8Click() {
 }
 
 void TForm1::ToolButton7Click() {
-  // No question and no save: the port closes, the window closes and the
-  // program ends.
+  // No question: the port closes, the window closes (saving the unsaved
+  // lines of the written-card list) and the program ends.
   ComPort1.SetOpen(false);
   close();
   QCoreApplication::quit();

@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "serial/ComPort.h"
 #include "settings/SettingsFile.h"
@@ -19,6 +21,11 @@
 #include "station/Prompts.h"
 #include "station/WriteCommand.h"
 #include "station/RecordFile.h"
+
+namespace journal {
+class Journal;
+}
+class JournalDialog;
 
 class QAction;
 class QCheckBox;
@@ -42,7 +49,11 @@ struct StationConfig {
   std::function<std::filesystem::path()> listFolder;            // where saved lists go
   // The field-diagnosis switches, read before each open; unset: recorders off.
   std::function<settings::Diagnostics()> diagnostics;
-  // All from the settings file.
+  // The card journal's folder, read once at start; empty: no journal.
+  std::filesystem::path journalFolder;
+  std::string stationName;     // as the journal names this station
+  bool duplicateCheck = true;  // ask before writing a number written before
+  // All from the settings file in use; the journal lies beside it.
   static StationConfig FromSettingsFile();
 };
 
@@ -78,6 +89,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   QToolButton* ToolButton3 = nullptr;  // 复位
   QToolButton* ToolButton4 = nullptr;  // 取状态
   QToolButton* ToolButton8 = nullptr;  // com设定
+  QToolButton* ToolButton9 = nullptr;  // 记录
   QToolButton* ToolButton7 = nullptr;  // 退出
 
   // --- Written-card list
@@ -158,7 +170,8 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void LoadNextRecord(int track) override;
   // Adds a written card's line to Memo1: "磁道1卡号:" + text for track 2,
   // "磁道2卡号:" + text for track 3. Call once per written track, track 2 first.
-  void AppendWrittenCard(int track, const QString& text);
+  // cardId is the card's journal entry, 0 when it has none.
+  void AppendWrittenCard(int track, const QString& text, std::int64_t cardId = 0);
   // Call at the start of every reply that a write handler judges, before
   // success or failure is decided. At 2000 display lines or more the list is
   // saved exactly as "保存" saves it and only then emptied; when that save
@@ -179,6 +192,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void ToolButton3Click();
   void ToolButton4Click();
   void ToolButton8Click();
+  void ToolButton9Click();
   void ToolButton7Click();
   // --- Handlers: buttons
   void BitBtn1Click();
@@ -211,8 +225,15 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   // Sends a hex command as every operation does: false when nothing went out.
   bool SendCommand(const std::string& command) { return session_.SendCommand(command); }
 
+ // The card journal; null when none is configured or it could not be opened.
+  journal::Journal* journal() { return journal_.get(); }
+  // The 写卡记录 dialog once 记录 opened it.
+  JournalDialog* journalDialog() { return journalDialog_; }
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Unsaved lines of the written-card list are saved before the window goes.
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   // The controls of one track group, by role.
@@ -263,7 +284,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void AwaitMoreReply() override;
   void ShowText(station::TextSlot slot, const std::string& text) override;
   void SetTrackText(int track, const std::string& bytes) override;
-  void AddWrittenCard(int track, const std::string& bytes) override;
+  void AddWrittenCard(int track, const std::string& bytes, std::int64_t cardId) override;
   void Message(const std::string& text) override;
   void Warning(const std::string& text) override;
   void Beep() override;
@@ -276,6 +297,18 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void KeepCardListInBounds() override;
   bool RecordsLeft(int track) override;
   void EndFileTrack(int track) override;
+  std::int64_t RecordWrittenCard(const station::WrittenCardRecord& card) override;
+  void RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) override;
+  std::optional<std::string> PreviousWrite(int track, const std::string& text) override;
+  bool Ask(const std::string& question) override;
+  void StartReplyTailWait() override;
+  void StopReplyTailWait() override;
+
+  // Tells the journal which journaled cards a saved list holds; throws
+  // journal::JournalError when it could not.
+  void RecordListSave(const std::filesystem::path& file, const std::vector<std::pair<std::int64_t, int>>& lines);
+  // Opens the journal and puts back the written cards no list save holds.
+  void OpenJournal();
 
   // Loads the first record file of a track after the browse button was pressed.
   void LoadRecordFile(int track);
@@ -288,6 +321,14 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   std::filesystem::path cardListFolder_;
   // Whether a record file is loaded for tracks 2 and 3; index by track.
   std::array<bool, 4> fileChosen_{};
+  // The journal entry of each Memo1 line, in order (0: not journaled).
+  std::vector<std::pair<std::int64_t, int>> cardLines_;
+  // The record number each file track's field shows; index by track.
+  std::array<int, 4> recordNumber_{};
+  std::unique_ptr<journal::Journal> journal_;
+  JournalDialog* journalDialog_ = nullptr;
+  // The wait for the rest of a write reply cut inside the success reply.
+  QTimer replyTailTimer_;
   station::CardSession session_{*this};
 };
 

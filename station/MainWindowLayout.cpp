@@ -110,9 +110,11 @@ void TForm1::BuildBanner(QWidget* client) {
   ToolButton4 =
       ToolbarButton(ToolBar1, QStringLiteral("ToolButton4"), QStringLiteral("取状态"), QStyle::SP_MessageBoxQuestion);
   ToolButton8 = ToolbarButton(ToolBar1, QStringLiteral("ToolButton8"), QStringLiteral("com设定"), QStyle::SP_ComputerIcon);
+  ToolButton9 =
+      ToolbarButton(ToolBar1, QStringLiteral("ToolButton9"), QStringLiteral("记录"), QStyle::SP_FileDialogDetailedView);
   ToolButton7 =
       ToolbarButton(ToolBar1, QStringLiteral("ToolButton7"), QStringLiteral("退出"), QStyle::SP_DialogCloseButton);
-  ToolBar1->setGeometry(215, 1, 430, 42);
+  ToolBar1->setGeometry(215, 1, 500, 42);
 
   Panel2 = Named(new QWidget(client), QStringLiteral("Panel2"), QString());
   Panel2->setAutoFillBackground(true);
@@ -185,8 +187,8 @@ void TForm1::BuildTrackGroup(int track, QWidget* panel, int top) {
   continuousBox->setGeometry(8, 74, 136, 20);
   auto* stepField = LineField(group, QStringLiteral("TK%1StepEdit").arg(n), stepCaption, QStringLiteral("1"),
                               track == 2 ? 9 : 1, QRect(150, 73, 90, 20));
-  auto* startField = LineField(group, QStringLiteral("tk%1file_step").arg(n), startCaption, QStringLiteral("1"), 1,
-                               QRect(250, 73, 50, 20));
+  auto* startField = LineField(group, QStringLiteral("tk%1file_step").arg(n), startCaption, QStringLiteral("1"),
+                               track == 1 ? 1 : 7, QRect(250, 73, 50, 20));
 
   const QString fileText = QStringLiteral("文件数据写卡");
   auto* fileBox = Named(new QCheckBox(fileText, group), QStringLiteral("tk%1filename").arg(n), fileText);

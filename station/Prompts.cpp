@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QWidget>
 
 DefaultPrompts::DefaultPrompts(QWidget* owner) : owner_(owner) {}
@@ -36,3 +37,13 @@ QString DefaultPrompts::OpenFileName(QWidget* parent) {
 }
 
 void DefaultPrompts::Beep() { QApplication::beep(); }
+
+bool DefaultPrompts::Question(const QString& text) {
+  QMessageBox box(QMessageBox::Question, owner_->windowTitle(), text, QMessageBox::NoButton, owner_);
+  QPushButton* yes = box.addButton(QStringLiteral("是"), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
+  box.setDefaultButton(no);
+  box.setEscapeButton(no);
+  box.exec();
+  return box.clickedButton() == yes;
+}

@@ -17,6 +17,7 @@ class Prompts {
   virtual void Error(const QString& text) = 0;        // the application's general error box
   virtual QString OpenFileName(QWidget* parent) = 0;  // file-open dialog; empty when cancelled
   virtual void Beep() = 0;                            // default system beep
+  virtual bool Question(const QString& text) = 0;     // 是 / 否 box; true for 是
 };
 
 // The real boxes: QMessageBox, QFileDialog and QApplication::beep. Boxes are
@@ -30,6 +31,7 @@ class DefaultPrompts : public Prompts {
   void Error(const QString& text) override;
   QString OpenFileName(QWidget* parent) override;
   void Beep() override;
+  bool Question(const QString& text) override;
 
  private:
   QWidget* owner_;

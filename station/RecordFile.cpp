@@ -1,19 +1,30 @@
 #include "station/RecordFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include "station/NumberSequence.h"
 
 namespace station {
 namespace {
 
 constexpr char kCtrlZ = 26;
 constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr std::size_t kByteOrderMarkSize = sizeof kByteOrderMark - 1;
+
+// A longer record is cut here: no frame can carry even the cut record, so it
+// is still refused, and a huge line never reaches a track field.
+constexpr std::size_t kKeptRecordLength = SendBufferSize;
+
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 [[noreturn]] void ThrowSystemError(const char* what, const std::filesystem::path& path, int error) {
   throw RecordFileError(std::string(what) + " \"" + path.string() + "\": " + std::strerror(error));
@@ -46,11 +57,37 @@ RecordFile& RecordFile::operator=(RecordFile&& other) noexcept {
 
 void RecordFile::Open(const std::filesystem::path& path) {
   Close();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without O_NONBLOCK, opening a FIFO waits for a writer and freezes the window.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) ThrowSystemError("Cannot open file", path, errno);
   fd_ = fd;
   path_ = path;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    const int error = errno;
+    Close();
+    ThrowSystemError("Cannot open file", path, error);
+  }
+  if (!S_ISREG(info.st_mode)) {
+    Close();
+    throw RecordFileError("Not a regular file \"" + path.string() + "\"");
+  }
   buffer_.resize(kBufferSize);
+  try {
+    SkipByteOrderMark();
+  } catch (...) {
+    Close();
+    throw;
+  }
+}
+
+void RecordFile::SkipByteOrderMark() {
+  // Editors on Windows start a UTF-8 file with a byte-order mark; its three
+  // bytes are not part of the first record.
+  if (Fill() && len_ >= kByteOrderMarkSize &&
+      std::string_view(buffer_.data(), kByteOrderMarkSize) == kByteOrderMark) {
+    pos_ = kByteOrderMarkSize;
+  }
 }
 
 void RecordFile::Close() noexcept {
@@ -93,14 +130,34 @@ bool RecordFile::AtEnd() {
 }
 
 std::string RecordFile::ReadRecord() {
-  std::string line;
+  // The record is trimmed while it is read, so that an overlong line is known
+  // without holding all of it: leading blanks are skipped, and a run of blanks
+  // is held back until a character after it shows that it is inner.
+  std::string record;
+  std::string pendingBlanks;
+  bool blanksOverflow = false;  // a character after the held-back run makes it too long
+  bool tooLong = false;
   while (Fill()) {
     const char* begin = buffer_.data() + pos_;
     const char* end = buffer_.data() + len_;
     const char* stop = begin;
     while (stop != end && *stop != '\n' && *stop != kCtrlZ) ++stop;
-    for (const char* p = begin; p != stop; ++p) {
-      if (*p != '\r') line.push_back(*p);
+    for (const char* p = begin; p != stop && !tooLong; ++p) {
+      if (*p == '\r') continue;
+      if (IsBlankOrControl(*p)) {
+        if (record.empty() || blanksOverflow) continue;
+        pendingBlanks.push_back(*p);
+        blanksOverflow = record.size() + pendingBlanks.size() >= kKeptRecordLength;
+      } else if (blanksOverflow || record.size() + pendingBlanks.size() >= kKeptRecordLength) {
+        record += pendingBlanks;
+        record.push_back(*p);
+        record.resize(std::min(record.size(), kKeptRecordLength));
+        tooLong = true;
+      } else {
+        record += pendingBlanks;
+        pendingBlanks.clear();
+        record.push_back(*p);
+      }
     }
     pos_ += static_cast<std::size_t>(stop - begin);
     if (stop == end) continue;
@@ -112,7 +169,7 @@ std::string RecordFile::ReadRecord() {
     }
     break;
   }
-  return std::string(TrimControlAndBlank(line));
+  return record;
 }
 
 }  // namespace station

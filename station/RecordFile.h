@@ -6,7 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "station/HexText.h"
+
 namespace station {
+
+// A record goes into one write frame between ESC 't' (and the 'A' before a
+// track 3 text) and GS ESC '\'; anything longer cannot be sent.
+inline constexpr std::size_t kMaxRecordLength = SendBufferSize - 6;
 
 // Raised when a record file cannot be opened or read. The text names the file
 // and the system's reason; the operator is told "文件读写错误，请重试!".
@@ -16,6 +22,10 @@ class RecordFileError : public std::runtime_error {
 };
 
 // A text file of records, one record per line, read front to back.
+//
+// A UTF-8 byte-order mark at the very start is not data. A record longer than
+// a write frame can carry is cut to SendBufferSize bytes when it is read, which
+// no frame can carry either, so a huge line never reaches a field.
 //
 // A line ends at a line feed; a carriage return anywhere is dropped, so CR LF
 // and LF alone give the same records and a lone CR disappears from its line.
@@ -37,7 +47,8 @@ class RecordFile {
   RecordFile& operator=(const RecordFile&) = delete;
 
   // Opens path for reading at its start, closing any file open before.
-  // Throws RecordFileError when the file cannot be opened; the object is then
+  // Throws RecordFileError when the file cannot be opened or is not a regular
+  // file (a FIFO or a device would block or never end); the object is then
   // closed.
   void Open(const std::filesystem::path& path);
   void Close() noexcept;
@@ -49,15 +60,16 @@ class RecordFile {
   // data at all. Throws RecordFileError on a read error or when not open.
   bool AtEnd();
 
-  // Reads the next line and returns it trimmed. At the end it returns an empty
-  // record and stays at the end. Throws RecordFileError on a read error or
-  // when not open.
+  // Reads the next line and returns it trimmed, at most SendBufferSize bytes
+  // of it. At the end it returns an empty record and stays at the end.
+  // Throws RecordFileError on a read error or when not open.
   std::string ReadRecord();
 
  private:
   // Makes at least one unread byte available unless the file has ended.
   // Returns false at the end of the file.
   bool Fill();
+  void SkipByteOrderMark();
 
   int fd_ = -1;
   std::filesystem::path path_;

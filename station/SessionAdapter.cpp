@@ -40,8 +40,8 @@ void TForm1::ShowText(station::TextSlot slot, const std::string& text) {
 
 void TForm1::SetTrackText(int track, const std::string& bytes) { station::ShowTrackText(*Track(track).field, bytes); }
 
-void TForm1::AddWrittenCard(int track, const std::string& bytes) {
-  AppendWrittenCard(track, station::TrackQString(bytes));
+void TForm1::AddWrittenCard(int track, const std::string& bytes, std::int64_t cardId) {
+  AppendWrittenCard(track, station::TrackQString(bytes), cardId);
 }
 
 void TForm1::Message(const std::string& text) { prompts().Message(QString::fromUtf8(text)); }

@@ -30,6 +30,18 @@ inline constexpr char kTrack3FileDone[] = "磁道2读文件写卡成功完成";
 
 inline constexpr char kNoSeconds[] = "00";
 
+// The duplicate question: kDuplicateBefore + text + kDuplicateTrack + n +
+// kDuplicateAt + local time + kDuplicateAfter.
+inline constexpr char kDuplicateBefore[] = "卡号 ";
+inline constexpr char kDuplicateTrack[] = "（磁道";
+inline constexpr char kDuplicateAt[] = "）已于 ";
+inline constexpr char kDuplicateAfter[] = " 写过。仍要写入吗？";
+// A card the device wrote but the journal could not keep; the reason follows.
+inline constexpr char kWriteNotJournaled[] = "卡已写入，但写卡记录无法保存，写卡已停止：";
+// Panel 2 at start: kRecoveredBefore + N + kRecoveredAfter.
+inline constexpr char kRecoveredBefore[] = "已恢复上次未保存的 ";
+inline constexpr char kRecoveredAfter[] = " 条写卡记录。";
+
 // Seconds an armed read or write waits for a card before the device is reset.
 inline constexpr int kWaitLimitTicks = 20;
 

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <iconv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace station {
@@ -81,17 +82,49 @@ std::string CardListLineBytes(int track, std::string_view trackText) {
 }
 
 void AppendCardListFile(const std::filesystem::path& file, const std::vector<std::string>& lines) {
-  FileDescriptor out(::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+  // O_NOFOLLOW: a symbolic link planted under the next time-based name would
+  // otherwise send the numbers into whatever file it points at. A new file is
+  // created with O_EXCL, which never follows a link either; should one appear
+  // between the two opens, the append is tried again.
+  constexpr int kAppend = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
+  bool created = false;
+  int fd = -1;
+  for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
+    fd = ::open(file.c_str(), kAppend);
+    if (fd < 0 && errno == ENOENT) {
+      fd = ::open(file.c_str(), kAppend | O_CREAT | O_EXCL, 0666);
+      created = fd >= 0;
+      if (fd < 0 && errno == EEXIST) continue;
+    }
+    break;
+  }
+  FileDescriptor out(fd);
   if (out.Get() < 0) {
     throw CardListSaveError("Cannot create file \"" + file.string() + "\". " + std::strerror(errno));
   }
+  struct stat before {};
+  const bool sizeKnown = ::fstat(out.Get(), &before) == 0;
+
   std::string bytes;
   for (const std::string& line : lines) {
     bytes += line;
     bytes += "\r\n";
   }
-  if (!WriteAll(out.Get(), bytes)) throw CardListSaveError("Stream write error");
-  // Some file systems report a failed write only when the file is closed.
+  // Some file systems report a failed write only at the flush; it happens
+  // while the file is still open, so a failure can still be undone. EINVAL:
+  // the file cannot be flushed at all (a device), which is no failure.
+  bool written = WriteAll(out.Get(), bytes);
+  if (written && ::fsync(out.Get()) != 0 && errno != EINVAL) written = false;
+  if (!written) {
+    // The list stays on screen for another try; lines left here from this try
+    // would then be saved twice.
+    if (created) {
+      ::unlink(file.c_str());
+    } else if (sizeKnown) {
+      [[maybe_unused]] const int ignored = ::ftruncate(out.Get(), before.st_size);
+    }
+    throw CardListSaveError("Stream write error");
+  }
   if (::close(out.Release()) != 0) throw CardListSaveError("Stream write error");
 }
 

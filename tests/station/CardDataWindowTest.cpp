@@ -35,6 +35,7 @@ class RecordingPrompts : public Prompts {
   void Error(const QString& text) override { errors.push_back(text); }
   QString OpenFileName(QWidget*) override { return nextFileName; }
   void Beep() override {}
+  bool Question(const QString&) override { return false; }
 
   std::vector<QString> messages;
   std::vector<QString> infos;
@@ -73,7 +74,11 @@ class CardDataWindowTest : public testing::Test {
   }
 
   TempDir dir_;
-  TForm1 form_;
+  TForm1 form_{[] {
+    StationConfig config = StationConfig::FromSettingsFile();
+    config.journalFolder.clear();
+    return config;
+  }()};
   RecordingPrompts* prompts_ = nullptr;
 };
 

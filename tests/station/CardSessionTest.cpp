@@ -2,6 +2,7 @@
 // effects out, no port, no widgets and no pauses.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -10,6 +11,7 @@
 #include "station/CardSession.h"
 #include "station/NumberSequence.h"
 #include "station/Texts.h"
+#include "station/TrackCharacters.h"
 
 namespace {
 
@@ -56,6 +58,13 @@ struct Recorder : station::SessionEffects {
   bool timer = false;
   std::optional<bool> trackBoxes;
   std::string writeMode;
+  std::vector<station::WrittenCardRecord> journal;
+  std::vector<std::string> events;  // journal commits and list lines, in order
+  std::vector<std::string> reads;
+  std::vector<std::string> questions;
+  bool answer = false;
+  bool journalFails = false;
+  bool tailWait = false;
 
   bool PortOpen() override { return open; }
   bool OpenPort(std::optional<std::uint16_t> n) override {
@@ -74,8 +83,9 @@ struct Recorder : station::SessionEffects {
   void SetTrackText(int track, const std::string& bytes) override {
     (track == 2 ? form.track2 : form.track3).text = bytes;
   }
-  void AddWrittenCard(int track, const std::string& bytes) override {
+  void AddWrittenCard(int track, const std::string& bytes, std::int64_t id) override {
     cards.push_back(std::to_string(track) + ":" + bytes);
+    events.push_back("list " + std::to_string(id));
   }
   void Message(const std::string& text) override { messages.push_back(text); }
   void Warning(const std::string& text) override { warnings.push_back(text); }
@@ -98,6 +108,27 @@ struct Recorder : station::SessionEffects {
     station::TrackForm& t = track == 2 ? form.track2 : form.track3;
     t = station::TrackForm{};
   }
+  std::int64_t RecordWrittenCard(const station::WrittenCardRecord& card) override {
+    if (journalFails) throw std::runtime_error("disk full");
+    journal.push_back(card);
+    events.push_back("journal " + std::to_string(journal.size()));
+    return static_cast<std::int64_t>(journal.size());
+  }
+  void RecordReadCard(const std::optional<std::string>& t2, const std::optional<std::string>& t3) override {
+    reads.push_back(t2.value_or("-") + "/" + t3.value_or("-"));
+  }
+  std::optional<std::string> PreviousWrite(int track, const std::string& text) override {
+    for (const auto& c : journal) {
+      if ((track == 2 ? c.track2 : c.track3) == text && (c.tracks & (track == 2 ? 1 : 2))) return "2026-12-07 10:00:00";
+    }
+    return std::nullopt;
+  }
+  bool Ask(const std::string& question) override {
+    questions.push_back(question);
+    return answer;
+  }
+  void StartReplyTailWait() override { tailWait = true; }
+  void StopReplyTailWait() override { tailWait = false; }
 
   std::string Text(TextSlot slot) { return texts.count(slot) ? texts[slot] : std::string(); }
 };
@@ -359,15 +390,15 @@ TEST_F(CardSessionTest, WrittenCardIsLoggedAndAFailedOneRetried) {
 }
 
 TEST_F(CardSessionTest, ContinuousRunIncreasesAndStopsAtTheCount) {
-  fx.form.track2 = {true, true, "5", false, false, "A0098"};
+  fx.form.track2 = {true, true, "5", false, false, "90098"};
   fx.form.writeCount = "2";
   session.WritePressed();
   session.ReplyBytes(Bytes("72 70"));
-  EXPECT_EQ(fx.form.track2.text, "A0103");
+  EXPECT_EQ(fx.form.track2.text, "90103");
   EXPECT_TRUE(fx.timer) << "the next card is armed";
   session.ReplyBytes(Bytes("72 70"));
-  EXPECT_EQ(fx.cards, (std::vector<std::string>{"2:A0098", "2:A0103"}));
-  EXPECT_EQ(fx.form.track2.text, "A0108") << "the field shows the next card's data";
+  EXPECT_EQ(fx.cards, (std::vector<std::string>{"2:90098", "2:90103"}));
+  EXPECT_EQ(fx.form.track2.text, "90108") << "the field shows the next card's data";
   EXPECT_EQ(fx.Text(TextSlot::writePrompt), "写卡提示信息:2次写成功,写卡完毕！");
   EXPECT_EQ(fx.Text(TextSlot::operation), station::kContinuousDone);
   EXPECT_FALSE(fx.timer);
@@ -395,16 +426,16 @@ TEST_F(CardSessionTest, BadCountFieldStopsTheReplyWhereItIs) {
 }
 
 TEST_F(CardSessionTest, FileRunTakesRecordsUntilTheFileEnds) {
-  fx.form.track2 = {true, false, "", true, true, "R1"};
-  fx.records[2] = {"R2"};
+  fx.form.track2 = {true, false, "", true, true, "71"};
+  fx.records[2] = {"72"};
   session.FileChosen(2);
   session.WritePressed();
   EXPECT_TRUE(session.fileRun());
   session.ReplyBytes(Bytes("72 70"));
-  EXPECT_EQ(fx.form.track2.text, "R2");
+  EXPECT_EQ(fx.form.track2.text, "72");
   EXPECT_EQ(session.fileCount(2), 1);
   session.ReplyBytes(Bytes("72 70"));
-  EXPECT_EQ(fx.cards, (std::vector<std::string>{"2:R1", "2:R2"}));
+  EXPECT_EQ(fx.cards, (std::vector<std::string>{"2:71", "2:72"}));
   EXPECT_EQ(fx.Text(TextSlot::writePrompt), "写卡提示信息:2次写成功,写卡完毕！");
   EXPECT_EQ(fx.Text(TextSlot::operation), station::kTrack2FileDone);
   EXPECT_FALSE(fx.form.track2.fileBox) << "the finished track is unticked";
@@ -414,11 +445,12 @@ TEST_F(CardSessionTest, FileRunTakesRecordsUntilTheFileEnds) {
 }
 
 TEST_F(CardSessionTest, UnreadableRecordStopsTheRun) {
-  fx.form.track2 = {true, false, "", true, true, "R1"};
+  fx.form.track2 = {true, false, "", true, true, "71"};
   fx.records[2] = {"!"};
   session.WritePressed();
   EXPECT_THROW(session.ReplyBytes(Bytes("72 70")), std::runtime_error);
   EXPECT_FALSE(fx.timer);
+  EXPECT_EQ(session.writeTracks(), 0) << "no later reply writes the last record again";
 }
 
 TEST_F(CardSessionTest, ArmedWriteIsPolledEveryTickAndResetAtThe21st) {
@@ -456,3 +488,177 @@ TEST_F(CardSessionTest, WriteRepliesAfterTheLimitAreIgnored) {
 }
 
 }  // namespace
+
+// --- The journal and the guards before every write -------------------------------
+
+TEST_F(CardSessionTest, WrittenCardIsCommittedBeforeItShows) {
+  TickTrack2("42");
+  fx.form.track3 = {true, false, "", false, false, "99"};
+  session.WritePressed();
+  session.ReplyBytes(Bytes("1B 72 70"));
+  EXPECT_EQ(fx.events, (std::vector<std::string>{"journal 1", "list 1", "list 1"}));
+  ASSERT_EQ(fx.journal.size(), 1u);
+  EXPECT_EQ(fx.journal[0].tracks, 3);
+  EXPECT_EQ(fx.journal[0].track2 + "/" + fx.journal[0].track3, "42/99");
+  EXPECT_EQ(fx.journal[0].cardIndex, 1);
+  EXPECT_FALSE(fx.journal[0].deliberateRepeat);
+  EXPECT_EQ(fx.Text(TextSlot::writePrompt), station::kWriteSucceeded);
+}
+
+TEST_F(CardSessionTest, FailedCommitStopsTheRunWithoutClaimingSuccess) {
+  fx.form.track2 = {true, true, "1", false, false, "10"};
+  fx.form.writeCount = "5";
+  fx.journalFails = true;
+  session.WritePressed();
+  const std::size_t sent = fx.sent.size();
+  session.ReplyBytes(Bytes("1B 72 70"));
+  EXPECT_EQ(fx.cards, std::vector<std::string>{"2:10"}) << "the written card stays on screen";
+  EXPECT_EQ(fx.events, std::vector<std::string>{"list 0"});
+  ASSERT_EQ(fx.messages.size(), 1u);
+  EXPECT_EQ(fx.messages[0], std::string(station::kWriteNotJournaled) + "disk full");
+  EXPECT_NE(fx.Text(TextSlot::writePrompt), station::kWriteSucceeded);
+  EXPECT_EQ(fx.beeps, 0);
+  EXPECT_EQ(fx.sent.size(), sent) << "no next card";
+  EXPECT_EQ(session.writeTracks(), 0);
+  EXPECT_FALSE(fx.timer);
+}
+
+TEST_F(CardSessionTest, FinishedOrResetRunIgnoresLaterReplies) {
+  struct Row {
+    const char* name;
+    std::function<void(Recorder&, CardSession&)> run;
+  };
+  const Row rows[] = {
+      {"single card written",
+       [](Recorder& r, CardSession& s) {
+         r.form.track2 = {true, false, "", false, false, "42"};
+         s.WritePressed();
+         s.ReplyBytes(Bytes("1B 72 70"));
+       }},
+      {"count reached",
+       [](Recorder& r, CardSession& s) {
+         r.form.track2 = {true, true, "1", false, false, "42"};
+         r.form.writeCount = "1";
+         s.WritePressed();
+         s.ReplyBytes(Bytes("1B 72 70"));
+       }},
+      {"file ended",
+       [](Recorder& r, CardSession& s) {
+         r.form.track2 = {true, false, "", true, true, "42"};
+         s.WritePressed();
+         s.ReplyBytes(Bytes("1B 72 70"));
+       }},
+      {"waited out",
+       [](Recorder& r, CardSession& s) {
+         r.form.track2 = {true, false, "", false, false, "42"};
+         s.WritePressed();
+         for (int i = 0; i <= station::kWaitLimitTicks; ++i) s.TimerTick();
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Recorder rec;
+    CardSession s(rec);
+    row.run(rec, s);
+    const std::size_t cards = rec.cards.size();
+    rec.sent.clear();
+    s.StatusPressed();
+    s.ReplyBytes(Bytes("1B 72 71"));  // the status reply, no "rp"
+    s.ReplyBytes(Bytes("1B 72 70"));
+    EXPECT_EQ(rec.sent, std::vector<std::string>{"1B6A"}) << "nothing re-armed";
+    EXPECT_EQ(rec.cards.size(), cards);
+    EXPECT_EQ(s.writeTracks(), 0);
+  }
+}
+
+TEST_F(CardSessionTest, UnwritableTrackTextIsRefusedBeforeAnySend) {
+  const struct {
+    int track;
+    std::string text;
+  } rows[] = {{2, "12A34"}, {2, "12\x1b\\\x1b" "034"}, {2, std::string(38, '1')}, {3, std::string(105, '1')}};
+  for (const auto& row : rows) {
+    Recorder rec;
+    CardSession s(rec);
+    (row.track == 2 ? rec.form.track2 : rec.form.track3) = {true, false, "", false, false, row.text};
+    s.WritePressed();
+    EXPECT_TRUE(rec.sent.empty()) << row.text;
+    EXPECT_EQ(rec.messages, std::vector<std::string>{station::UnwritableTrackMessage(row.track, row.text)});
+    EXPECT_EQ(s.writeTracks(), 0);
+    EXPECT_FALSE(rec.timer);
+  }
+  // The longest texts a track holds go out.
+  fx.form.track2 = {true, false, "", false, false, std::string(37, '1')};
+  fx.form.track3 = {true, false, "", false, false, std::string(104, '2')};
+  session.WritePressed();
+  EXPECT_EQ(fx.sent.size(), 1u);
+}
+
+TEST_F(CardSessionTest, SuccessReplyInPiecesCountsOnce) {
+  TickTrack2("42");
+  session.WritePressed();
+  session.ReplyBytes(Bytes("1B"));
+  EXPECT_TRUE(fx.tailWait);
+  session.ReplyBytes(Bytes("72"));
+  EXPECT_TRUE(fx.tailWait) << "ESC r is still a prefix";
+  session.ReplyBytes(Bytes("70"));
+  EXPECT_FALSE(fx.tailWait);
+  EXPECT_EQ(fx.sent.size(), 1u) << "no reset and no second frame";
+  EXPECT_EQ(fx.cards, std::vector<std::string>{"2:42"});
+
+  // A tail that never comes is a failure: the card is tried again.
+  Recorder rec;
+  CardSession s(rec);
+  rec.form.track2 = {true, false, "", false, false, "43"};
+  s.WritePressed();
+  s.ReplyBytes(Bytes("1B 72"));
+  s.ReplyTailWaitOver();
+  EXPECT_EQ(rec.Text(TextSlot::writePrompt), station::kWriteFailed);
+  ASSERT_EQ(rec.sent.size(), 3u);
+  EXPECT_EQ(rec.sent[1], "1B30");
+  // A late "p" after the retry does not complete the earlier reply.
+  s.ReplyBytes(Bytes("70"));
+  EXPECT_TRUE(rec.cards.empty());
+  s.ReplyTailWaitOver();  // a stale end of wait changes nothing
+  EXPECT_EQ(rec.sent.size(), 5u);
+}
+
+TEST_F(CardSessionTest, DuplicateNumberAsksBeforeWriting) {
+  fx.journal.push_back({1, "42", "", 1, false});
+  const std::string question = "卡号 42（磁道2）已于 2026-12-07 10:00:00 写过。仍要写入吗？";
+
+  TickTrack2("42");
+  fx.answer = false;
+  session.WritePressed();
+  EXPECT_EQ(fx.questions, std::vector<std::string>{question});
+  EXPECT_TRUE(fx.sent.empty());
+  EXPECT_EQ(session.writeTracks(), 0);
+  EXPECT_EQ(fx.Text(TextSlot::seconds), station::kNoSeconds);
+
+  fx.answer = true;
+  session.WritePressed();
+  ASSERT_EQ(fx.sent.size(), 1u);
+  session.ReplyBytes(Bytes("1B 72 71"));  // failed: retried without a second question
+  EXPECT_EQ(fx.questions.size(), 2u);
+  session.ReplyBytes(Bytes("1B 72 70"));
+  ASSERT_EQ(fx.journal.size(), 2u);
+  EXPECT_TRUE(fx.journal[1].deliberateRepeat);
+}
+
+TEST_F(CardSessionTest, ContinuousRunAsksAtTheNextCardToo) {
+  fx.journal.push_back({1, "11", "", 1, false});
+  fx.form.track2 = {true, true, "1", false, false, "10"};
+  fx.form.writeCount = "3";
+  session.WritePressed();
+  session.ReplyBytes(Bytes("1B 72 70"));  // 10 written; 11 was written before
+  ASSERT_EQ(fx.questions.size(), 1u);
+  EXPECT_EQ(fx.sent.size(), 1u) << "否 sends nothing";
+  EXPECT_EQ(session.writeTracks(), 0);
+  EXPECT_FALSE(fx.timer);
+}
+
+TEST_F(CardSessionTest, ReadCardIsJournaled) {
+  fx.form.track2.ticked = true;
+  session.ReadPressed();
+  session.ReplyBytes(Bytes("1B 73 35 3F 1C"));
+  EXPECT_EQ(fx.reads, std::vector<std::string>{"5/-"});
+}

@@ -262,8 +262,11 @@ TEST_F(CardWritingTest, FailedSwipeResetsAndArmsTheSameData) {
   EXPECT_TRUE(LogLines().isEmpty());
   device.ClearReceived();
 
+  // Track 3 keeps its number, which the first card carries now: 是 writes it again.
+  prompts->answer = true;
   Swipe(kWritten, Frame23("0002", "9"), 1);
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:0001", "磁道2卡号:9"}));
+  EXPECT_EQ(prompts->questions.size(), 1u);
 }
 
 TEST_F(CardWritingTest, ResetLeavesTheWriteArmedAndAFailureRestartsTheTimer) {
@@ -282,17 +285,22 @@ TEST_F(CardWritingTest, ResetLeavesTheWriteArmedAndAFailureRestartsTheTimer) {
   EXPECT_EQ(form->session().writeTracks(), 1);
 }
 
-TEST_F(CardWritingTest, SuccessSplitOverTwoChunksCountsAsFailure) {
+TEST_F(CardWritingTest, SuccessSplitOverChunksCountsOnceOrFailsWhenItsTailNeverComes) {
   TickTracks(true, false);
   form->Track2Memo->setPlainText("5");
   PressWrite(Frame2("5"));
-  Reply("1B 72");
-  ASSERT_TRUE(Eventually([&] { return form->st1->text() == kFailed; }, "the first chunk to fail"));
-  ASSERT_TRUE(Received("1B30" + Frame2("5")));
-  device.ClearReceived();
+  Reply("1B");
+  Reply("72");
   Reply("70 1C");
-  ASSERT_TRUE(Received("1B30" + Frame2("5"))) << "the lone 'p' fails as well";
-  EXPECT_EQ(prompts->beeps, 0);
+  ASSERT_TRUE(Eventually([&] { return prompts->beeps == 1; }, "the card to be counted"));
+  EXPECT_EQ(LogLines(), QStringList{QStringLiteral("磁道1卡号:5")});
+
+  form->Track2Memo->setPlainText("6");
+  PressWrite(Frame2("6"));
+  Reply("1B 72");
+  ASSERT_TRUE(Eventually([&] { return form->st1->text() == kFailed; }, "the short wait to run out"));
+  EXPECT_TRUE(Received("1B30" + Frame2("6")));
+  EXPECT_EQ(prompts->beeps, 1);
 }
 
 TEST_F(CardWritingTest, SecondPressDuringARunStartsOver) {
@@ -412,19 +420,19 @@ TEST_F(CardWritingTest, TrackThreeFileEndingFirstIsNotWrittenAgain) {
 
 TEST_F(CardWritingTest, ContinuousTrackBesideAFileTrackRunsToTheEndOfTheFile) {
   TickTracks(true, true);
-  form->Track2Memo->setPlainText("A09");
+  form->Track2Memo->setPlainText("909");
   form->TK2AutoIncCheckBox->setChecked(true);
   form->TK2StepEdit->setText("2");
   form->WriteCountEdit->setText("1");
   ChooseFile(3, RecordFile("c3.txt", "7\n8\n9"));
-  PressWrite(Frame23("A09", "7"));
-  Swipe(kWritten, Frame23("A11", "8"), 1);
-  Swipe(kWritten, Frame23("A13", "9"), 2);
+  PressWrite(Frame23("909", "7"));
+  Swipe(kWritten, Frame23("911", "8"), 1);
+  Swipe(kWritten, Frame23("913", "9"), 2);
   Swipe(kWritten, "", 3);
   EXPECT_EQ(form->session().cardIndex(), 4);
-  EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:A09", "磁道2卡号:7", "磁道1卡号:A11", "磁道2卡号:8",
-                                     "磁道1卡号:A13", "磁道2卡号:9"}));
-  EXPECT_EQ(Track2(), "A15");
+  EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:909", "磁道2卡号:7", "磁道1卡号:911", "磁道2卡号:8",
+                                     "磁道1卡号:913", "磁道2卡号:9"}));
+  EXPECT_EQ(Track2(), "915");
 }
 
 TEST_F(CardWritingTest, BlankRecordEndsTheRun) {
@@ -441,6 +449,33 @@ TEST_F(CardWritingTest, BlankRecordEndsTheRun) {
   form->session().ReplyBytes(Bytes(kNotWritten));
   form->ToolButton4Click();
   EXPECT_TRUE(Received("1B6A")) << "the first record is not armed again";
+
+  // 浏览 continues after the blank record, not at record 1.
+  EXPECT_EQ(form->tk2file_step->text(), QStringLiteral("3"));
+  form->tk2SbClick();
+  EXPECT_EQ(Track2(), "3");
+}
+
+TEST_F(CardWritingTest, StartRecordFieldChoosesWhereLoadingStarts) {
+  TickTracks(true, false);
+  EXPECT_FALSE(form->tk2file_step->isEnabled());
+  form->tk2filename->setChecked(true);
+  EXPECT_TRUE(form->tk2file_step->isEnabled());
+  EXPECT_EQ(form->tk2file_step->maxLength(), 7);
+  const std::string file = RecordFile("s2.txt", "1\n2\n3\n");
+  const struct {
+    const char* start;
+    const char* shown;
+  } rows[] = {{"", "1"}, {"0", "1"}, {"2", "2"}};
+  for (const auto& row : rows) {
+    form->tk2file_step->setText(row.start);
+    ChooseFile(2, file);
+    EXPECT_EQ(Track2(), row.shown) << row.start;
+  }
+  form->tk2file_step->setText("4");
+  ChooseFile(2, file);
+  EXPECT_EQ(prompts->infos.back(), QStringLiteral("文件中无内容,请重新按浏览按钮选择文件名"));
+  EXPECT_EQ(form->tk2disp->text(), QStringLiteral("文件名"));
 }
 
 TEST_F(CardWritingTest, RetryRefusedAfterTheFieldWasEmptiedEndsTheRun) {
@@ -468,21 +503,17 @@ TEST_F(CardWritingTest, OverlongRecordIsNeverArmed) {
     PressWrite(Frame2("1"));
     Swipe(kWritten, "", 1);
     ASSERT_EQ(prompts->messages.size(), 1u);
-    EXPECT_EQ(prompts->messages[0], QStringLiteral("数据超长，未发送。"));
+    EXPECT_TRUE(prompts->messages[0].startsWith(QStringLiteral("磁道2数据含有不能写入的字符或超长：777")));
     EXPECT_EQ(watcher->timerRunning, std::vector<bool>({false}));
     ExpectRunEnded();
   }
   {
-    SCOPED_TRACE("as the first record");
+    SCOPED_TRACE("as the first record, refused when the file is loaded");
     WatchTimer();
     TickTracks(true, false);
     ChooseFile(2, RecordFile("f2.txt", overlong + "\n"));
-    device.ClearReceived();
-    form->BitBtn3Click();
-    ASSERT_EQ(prompts->messages.size(), 1u);
-    EXPECT_EQ(prompts->messages[0], QStringLiteral("数据超长，未发送。"));
-    EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息：写卡成功，请新写下一张卡")) << "no swipe prompt";
-    ExpectRunEnded();
+    EXPECT_EQ(prompts->infos, std::vector<QString>({QStringLiteral("文件读写错误，请重试!")}));
+    EXPECT_EQ(form->tk2disp->text(), QStringLiteral("文件名"));
   }
 }
 

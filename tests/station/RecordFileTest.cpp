@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "TempDir.h"
 
 namespace station {
@@ -43,6 +45,11 @@ const RecordCase kRecordCases[] = {
     {"FortyCharacterRecordWhole", std::string(40, '7') + "\n", {std::string(40, '7')}},
     {"LettersUnchanged", "AB=12cd\n", {"AB=12cd"}},
     {"HighBytesUnchanged", "\xb4\xc5\xff\x80" "9\n", {"\xb4\xc5\xff\x80" "9"}},
+    {"ByteOrderMarkDropped", "\xef\xbb\xbf" "001\r\n002\r\n", {"001", "002"}},
+    {"ByteOrderMarkOnlyAtTheStart", "001\n\xef\xbb\xbf" "002\n", {"001", "\xef\xbb\xbf" "002"}},
+    {"RecordOfSendBufferSizeWhole", "  " + std::string(301, '5') + " \n", {std::string(301, '5')}},
+    {"LongTrailingBlanksAreNoRecord", "001" + std::string(100000, ' ') + "\n002", {"001", "002"}},
+    {"InnerBlanksUpToTheCut", "1" + std::string(299, ' ') + "2\n", {"1" + std::string(299, ' ') + "2"}},
 };
 
 // Shown by the test runner instead of the raw bytes of the case.
@@ -80,12 +87,34 @@ TEST(RecordFile, ReadingPastTheEndGivesEmptyRecords) {
   EXPECT_TRUE(records.AtEnd());
 }
 
-TEST(RecordFile, MegabyteLineAcrossBufferBoundaries) {
+TEST(RecordFile, ManyRecordsAcrossBufferBoundaries) {
   TempDir dir;
-  std::string line(1024 * 1024, 'x');
-  for (std::size_t i = 0; i < line.size(); i += 4099) line[i] = static_cast<char>('0' + i % 10);
-  const auto file = dir.Write("big.txt", "  " + line + "\r\nnext\r\n");
-  EXPECT_EQ(AllRecords(file), (std::vector<std::string>{line, "next"}));
+  std::string bytes;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 30000; ++i) {
+    expected.push_back(std::to_string(1000000 + i * 7));
+    bytes += "  " + expected.back() + "\r\n";
+  }
+  EXPECT_EQ(AllRecords(dir.Write("many.txt", bytes)), expected);
+}
+
+TEST(RecordFile, RecordLongerThanAFrameIsCutAndTheRestOfItsLineSkipped) {
+  TempDir dir;
+  const std::string line(1024 * 1024, '7');
+  for (const std::string& record : {line, std::string(302, '7'), "1" + std::string(300, ' ') + "2"}) {
+    RecordFile records;
+    records.Open(dir.Write("big.txt", "001\n" + record + "\r\nnext\r\n"));
+    EXPECT_EQ(records.ReadRecord(), "001");
+    EXPECT_EQ(records.ReadRecord(), record.substr(0, SendBufferSize));
+    EXPECT_EQ(records.ReadRecord(), "next");
+  }
+}
+
+TEST(RecordFile, FileWithOnlyAByteOrderMarkHoldsNoData) {
+  TempDir dir;
+  RecordFile records;
+  records.Open(dir.Write("bom.txt", "\xef\xbb\xbf"));
+  EXPECT_TRUE(records.AtEnd());
 }
 
 TEST(RecordFile, SameFileReadIndependentlyByTwoReaders) {
@@ -120,8 +149,13 @@ TEST(RecordFile, FailuresRaiseRecordFileError) {
   EXPECT_THROW(records.Open(dir.Path() / "missing.txt"), RecordFileError);
   EXPECT_FALSE(records.IsOpen());
   EXPECT_THROW(records.ReadRecord(), RecordFileError) << "reading a closed file";
-  records.Open(dir.Path());  // a folder opens but cannot be read
-  EXPECT_THROW(records.AtEnd(), RecordFileError);
+  EXPECT_THROW(records.Open(dir.Path()), RecordFileError) << "a folder";
+  EXPECT_FALSE(records.IsOpen());
+  // A FIFO with no writer would block the opening and never end.
+  const auto fifo = dir.Path() / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_THROW(records.Open(fifo), RecordFileError) << "a FIFO";
+  EXPECT_THROW(records.Open("/dev/zero"), RecordFileError) << "a device";
 }
 
 }  // namespace

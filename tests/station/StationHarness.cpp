@@ -15,10 +15,16 @@ void StationTest::WriteSettings(const std::string& comname, int portNumber, cons
 }
 
 StationConfig StationTest::Config() {
-  return {[this] { return comname_.empty() ? std::string("com1") : comname_; },
-          [this](std::uint16_t n) { return n == mappedPort_ ? mappedPath_ : "/nonexistent/ttyS" + std::to_string(n); },
-          [] { return std::filesystem::temp_directory_path(); },
-          [this] { return diagnostics_; }};
+  StationConfig config;
+  config.portName = [this] { return comname_.empty() ? std::string("com1") : comname_; };
+  config.devicePath = [this](std::uint16_t n) {
+    return n == mappedPort_ ? mappedPath_ : "/nonexistent/ttyS" + std::to_string(n);
+  };
+  config.listFolder = [] { return std::filesystem::temp_directory_path(); };
+  config.journalFolder = journalDir_.path().toStdString();
+  config.stationName = "test";
+  config.diagnostics = [this] { return diagnostics_; };
+  return config;
 }
 
 void StationTest::SetUp() {

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -21,12 +22,18 @@ class RecordingPrompts : public Prompts {
   void Error(const QString& text) override { errors.push_back(text); }
   QString OpenFileName(QWidget*) override { return nextFileName; }
   void Beep() override { ++beeps; }
+  bool Question(const QString& text) override {
+    questions.push_back(text);
+    return answer;
+  }
 
   std::vector<QString> messages;
   std::vector<QString> infos;
   std::vector<QString> errors;
   QString nextFileName;
   int beeps = 0;
+  std::vector<QString> questions;
+  bool answer = false;
 };
 
 // A fresh main window with recorded prompts, and a scripted device on a pty
@@ -61,6 +68,7 @@ class StationTest : public ::testing::Test {
   std::string Track3() const;
   QStringList LogLines() const;
 
+  QTemporaryDir journalDir_;  // each test starts with an empty journal
   std::string comname_;
   int mappedPort_ = 0;
   std::string mappedPath_;

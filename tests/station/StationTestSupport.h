@@ -18,7 +18,7 @@ inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.
 class RecordingPrompts : public Prompts {
  public:
   struct Log {
-    QStringList messages, infos, errors;
+    QStringList messages, infos, errors, questions;
     int openDialogs = 0;
     int beeps = 0;
   };
@@ -26,6 +26,10 @@ class RecordingPrompts : public Prompts {
   void Message(const QString& text) override { log_->messages << text; }
   void Info(const QString& text) override { log_->infos << text; }
   void Error(const QString& text) override { log_->errors << text; }
+  bool Question(const QString& text) override {
+    log_->questions << text;
+    return false;
+  }
   QString OpenFileName(QWidget*) override {
     ++log_->openDialogs;
     return {};
@@ -39,7 +43,12 @@ class RecordingPrompts : public Prompts {
 // A fresh main window with recorded prompts.
 struct Station {
   Station();
-  TForm1 form;
+  // No journal: these tests look at the window alone.
+  TForm1 form{[] {
+    StationConfig config = StationConfig::FromSettingsFile();
+    config.journalFolder.clear();
+    return config;
+  }()};
   std::shared_ptr<RecordingPrompts::Log> log = std::make_shared<RecordingPrompts::Log>();
 };
 

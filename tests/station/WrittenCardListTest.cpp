@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "TempDir.h"
@@ -100,6 +104,46 @@ TEST(AppendCardListFile, FullDiskIsStreamWriteError) {
   } catch (const CardListSaveError& e) {
     EXPECT_STREQ(e.what(), "Stream write error");
   }
+}
+
+TEST(AppendCardListFile, PlantedSymbolicLinkIsNotFollowed) {
+  TempDir dir;
+  const auto target = dir.Write("victim.txt", "keep");
+  const auto file = dir.Path() / "2026126853.txt";
+  std::filesystem::create_symlink(target, file);
+  EXPECT_THROW(AppendCardListFile(file, {"0001"}), CardListSaveError);
+  EXPECT_EQ(ReadBytes(target), "keep");
+}
+
+// A save cut off by a full disk leaves the file as it was, for the new file
+// and for one that already held lines, so the retry writes each line once.
+TEST(AppendCardListFile, SaveFailingPartWayLeavesNoPartialLines) {
+  TempDir dir;
+  const auto existing = dir.Write("existing.txt", "old\r\n");
+  const auto fresh = dir.Path() / "fresh.txt";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The file size limit cuts the write short, as a full disk does.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{20, 20};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    int failures = 0;
+    for (const auto& file : {existing, fresh}) {
+      try {
+        AppendCardListFile(file, {"0000000001", "0000000002", "0000000003"});
+      } catch (const CardListSaveError&) {
+        ++failures;
+      }
+    }
+    ::_exit(failures);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2) << "both saves should fail";
+  EXPECT_EQ(ReadBytes(existing), "old\r\n");
+  EXPECT_FALSE(std::filesystem::exists(fresh));
 }
 
 }  // namespace

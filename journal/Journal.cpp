@@ -1,0 +1,335 @@
+#include "journal/Journal.h"
+
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSysInfo>
+#include <QUuid>
+#include <QVariant>
+
+#include "journal/Schema.h"
+#include "journal/Sql.h"
+
+namespace journal {
+namespace {
+
+const QString kLocalFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+
+// Qt SQL binds a null QString as NULL; the journal's names are never NULL.
+QString NotNull(const QString& text) { return text.isNull() ? QStringLiteral("") : text; }
+
+// Track texts are bytes; Latin-1 maps each byte to one character and back, and
+// keeps the text valid for a server that stores UTF-8.
+QString TextColumn(std::string_view bytes) {
+  return NotNull(QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+std::string TextBytes(const QVariant& value) {
+  const QByteArray bytes = value.toString().toLatin1();
+  return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
+
+QVariant NullText() { return QVariant(QMetaType::fromType<QString>()); }
+QVariant NullInt() { return QVariant(QMetaType::fromType<int>()); }
+
+QVariant OptionalText(const std::optional<std::string>& text) {
+  return text ? QVariant(TextColumn(*text)) : NullText();
+}
+
+QDateTime OrNow(const QDateTime& when) { return when.isValid() ? when : QDateTime::currentDateTimeUtc(); }
+
+QString KindName(RunKind kind) {
+  switch (kind) {
+    case RunKind::continuous: return QStringLiteral("continuous");
+    case RunKind::file: return QStringLiteral("file");
+    case RunKind::normal: break;
+  }
+  return QStringLiteral("normal");
+}
+
+RunKind KindFromName(const QString& name) {
+  if (name == QLatin1String("continuous")) return RunKind::continuous;
+  if (name == QLatin1String("file")) return RunKind::file;
+  return RunKind::normal;
+}
+
+QString KindCaption(RunKind kind) {
+  switch (kind) {
+    case RunKind::continuous: return QStringLiteral("连续写");
+    case RunKind::file: return QStringLiteral("文件写");
+    case RunKind::normal: break;
+  }
+  return QStringLiteral("常规写");
+}
+
+// '!' escapes the wildcards of LIKE in both dialects.
+QString LikePattern(const QString& text) {
+  QString escaped = text;
+  escaped.replace(QLatin1Char('!'), QLatin1String("!!"));
+  escaped.replace(QLatin1Char('%'), QLatin1String("!%"));
+  escaped.replace(QLatin1Char('_'), QLatin1String("!_"));
+  return QLatin1Char('%') + escaped + QLatin1Char('%');
+}
+
+QString CsvField(QString field) {
+  // A cell that starts like a formula would be run by a spreadsheet program;
+  // an apostrophe keeps it text.
+  if (!field.isEmpty() && QStringLiteral("=+-@").contains(field.front())) field.prepend(QLatin1Char('\''));
+  if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) || field.contains(QLatin1Char('\n')) ||
+      field.contains(QLatin1Char('\r'))) {
+    field.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + field + QLatin1Char('"');
+  }
+  return field;
+}
+
+std::optional<WrittenTrack> TrackFromColumns(int track, const QSqlQuery& query, int first) {
+  if (query.isNull(first)) return std::nullopt;
+  WrittenTrack written;
+  written.track = track;
+  written.text = TextBytes(query.value(first));
+  written.fileName = query.value(first + 1).toString();
+  written.recordNumber = query.value(first + 2).toInt();
+  return written;
+}
+
+}  // namespace
+
+QString DefaultStationName() { return QSysInfo::machineHostName(); }
+
+QStringList CardColumnCaptions() {
+  return {QStringLiteral("时间"), QStringLiteral("工作站"), QStringLiteral("方式"), QStringLiteral("磁道2"),
+          QStringLiteral("磁道3"), QStringLiteral("批次"), QStringLiteral("重复")};
+}
+
+QStringList CardRowCells(const CardRow& row) {
+  // The run: the card's place in it and, for tracks from files, the record.
+  QString run = QStringLiteral("第%1张").arg(row.cardIndex);
+  for (const auto* track : {&row.track2, &row.track3}) {
+    if (*track && !(*track)->fileName.isEmpty()) {
+      run += QStringLiteral(" %1:%2").arg(QFileInfo((*track)->fileName).fileName()).arg((*track)->recordNumber);
+    }
+  }
+  const auto text = [](const std::optional<WrittenTrack>& track) {
+    return track ? TextColumn(track->text) : QString();
+  };
+  return {row.localTime, row.station,
+          KindCaption(row.kind), text(row.track2),
+          text(row.track3), run,
+          row.deliberateRepeat ? QStringLiteral("是") : QString()};
+}
+
+QByteArray ExportCsv(const QList<CardRow>& rows) {
+  QByteArray out("\xEF\xBB\xBF");
+  const auto line = [&out](const QStringList& cells) {
+    QStringList fields;
+    for (const QString& cell : cells) fields << CsvField(cell);
+    out += fields.join(QLatin1Char(',')).toUtf8();
+    out += "\r\n";
+  };
+  line(CardColumnCaptions());
+  for (const CardRow& row : rows) line(CardRowCells(row));
+  return out;
+}
+
+std::unique_ptr<Journal> Journal::OpenSqlite(const QString& file) {
+  const QString name = QStringLiteral("journal-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(file);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    if (!db.open()) {
+      const QString reason = db.lastError().text();
+      db = QSqlDatabase();
+      QSqlDatabase::removeDatabase(name);
+      throw JournalError(("Cannot open the journal \"" + file + "\": " + reason).toStdString());
+    }
+  }
+  return std::make_unique<Journal>(name);
+}
+
+Journal::Journal(const QString& connectionName)
+    : db_(QSqlDatabase::database(connectionName, false)), connectionName_(connectionName) {
+  try {
+    if (!sql::IsPostgres(db_)) {
+      // WAL lets the dialog read while a card commits; FULL makes each commit
+      // reach the disk before it returns.
+      QSqlQuery mode = sql::Exec(db_, QStringLiteral("PRAGMA journal_mode=WAL"));
+      if (!mode.next() || mode.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+        throw JournalError("The journal cannot use write-ahead logging");
+      }
+      sql::Exec(db_, QStringLiteral("PRAGMA synchronous=FULL"));
+    }
+    MigrateSchema(db_);
+  } catch (...) {
+    db_.close();
+    db_ = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connectionName_);
+    throw;
+  }
+}
+
+Journal::~Journal() {
+  db_.close();
+  db_ = QSqlDatabase();
+  QSqlDatabase::removeDatabase(connectionName_);
+}
+
+int Journal::SchemaVersion() { return StoredSchemaVersion(db_); }
+
+qint64 Journal::RecordWrittenCard(const WrittenCard& card) {
+  const QDateTime when = OrNow(card.when);
+  qint64 id = 0;
+  {
+    sql::Transaction transaction(db_);
+    QSqlQuery insert = sql::Exec(db_,
+                                 QStringLiteral("INSERT INTO written_card (written_utc_ms, written_local, station, "
+                                                "port, device_path, run_kind, card_index, deliberate_repeat) "
+                                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"),
+                                 {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat), NotNull(card.station),
+                                  NotNull(card.port), NotNull(card.devicePath), KindName(card.kind), card.cardIndex,
+                                  card.deliberateRepeat ? 1 : 0});
+    if (!insert.next()) throw JournalError("The journal gave no id for a written card");
+    id = insert.value(0).toLongLong();
+    insert.finish();
+    for (const WrittenTrack& track : card.tracks) {
+      const bool fromFile = !track.fileName.isEmpty();
+      sql::Exec(db_,
+                QStringLiteral("INSERT INTO written_track (card_id, track, card_text, file_name, record_number) "
+                               "VALUES (?, ?, ?, ?, ?)"),
+                {id, track.track, TextColumn(track.text), fromFile ? QVariant(track.fileName) : NullText(),
+                 fromFile ? QVariant(track.recordNumber) : NullInt()});
+      sql::Exec(db_,
+                QStringLiteral("INSERT INTO card_number (track, card_text, state, station, card_id) "
+                               "VALUES (?, ?, 'written', ?, ?) ON CONFLICT (track, card_text) DO UPDATE "
+                               "SET state = 'written', station = excluded.station, card_id = excluded.card_id"),
+                {track.track, TextColumn(track.text), NotNull(card.station), id});
+    }
+    transaction.Commit();
+  }
+  emit changed();
+  return id;
+}
+
+qint64 Journal::RecordReadCard(const ReadCard& card) {
+  const QDateTime when = OrNow(card.when);
+  QSqlQuery insert = sql::Exec(db_,
+                               QStringLiteral("INSERT INTO read_card (read_utc_ms, read_local, station, track2, "
+                                              "track3) VALUES (?, ?, ?, ?, ?) RETURNING id"),
+                               {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat), NotNull(card.station),
+                                OptionalText(card.track2), OptionalText(card.track3)});
+  if (!insert.next()) throw JournalError("The journal gave no id for a read card");
+  const qint64 id = insert.value(0).toLongLong();
+  insert.finish();
+  emit changed();
+  return id;
+}
+
+qint64 Journal::RecordListSave(const ListSave& save) {
+  const QDateTime when = OrNow(save.when);
+  qint64 id = 0;
+  {
+    sql::Transaction transaction(db_);
+    QSqlQuery insert = sql::Exec(db_,
+                                 QStringLiteral("INSERT INTO list_save (saved_utc_ms, saved_local, station, "
+                                                "file_path) VALUES (?, ?, ?, ?) RETURNING id"),
+                                 {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat), NotNull(save.station),
+                                  NotNull(save.filePath)});
+    if (!insert.next()) throw JournalError("The journal gave no id for a list save");
+    id = insert.value(0).toLongLong();
+    insert.finish();
+    for (const ListEntry& entry : save.entries) {
+      sql::Exec(db_, QStringLiteral("INSERT INTO list_save_entry (list_save_id, card_id, track) VALUES (?, ?, ?)"),
+                {id, entry.cardId, entry.track});
+    }
+    transaction.Commit();
+  }
+  emit changed();
+  return id;
+}
+
+QList<UnsavedLine> Journal::UnsavedLines(const QString& station) {
+  QSqlQuery query = sql::Exec(db_,
+                              QStringLiteral("SELECT t.card_id, t.track, t.card_text, c.written_local "
+                                             "FROM written_track t JOIN written_card c ON c.id = t.card_id "
+                                             "WHERE c.station = ? AND NOT EXISTS (SELECT 1 FROM list_save_entry e "
+                                             "WHERE e.card_id = t.card_id AND e.track = t.track) "
+                                             "ORDER BY t.card_id, t.track"),
+                              {station});
+  QList<UnsavedLine> lines;
+  while (query.next()) {
+    lines.append(UnsavedLine{query.value(0).toLongLong(), query.value(1).toInt(), TextBytes(query.value(2)),
+                  query.value(3).toString()});
+  }
+  return lines;
+}
+
+std::optional<PreviousWrite> Journal::FindWritten(int track, std::string_view text) {
+  QSqlQuery query = sql::Exec(db_,
+                              QStringLiteral("SELECT c.id, c.written_local, c.station FROM card_number n "
+                                             "JOIN written_card c ON c.id = n.card_id "
+                                             "WHERE n.track = ? AND n.card_text = ? AND n.state = 'written'"),
+                              {track, TextColumn(text)});
+  if (!query.next()) return std::nullopt;
+  return PreviousWrite{query.value(0).toLongLong(), query.value(1).toString(), query.value(2).toString()};
+}
+
+QList<CardRow> Journal::Cards(const CardQuery& request) {
+  QString where = QStringLiteral("1 = 1");
+  QVariantList values;
+  if (!request.text.isEmpty()) {
+    where += QStringLiteral(
+        " AND (c.station LIKE ? ESCAPE '!' OR EXISTS (SELECT 1 FROM written_track s "
+        "WHERE s.card_id = c.id AND s.card_text LIKE ? ESCAPE '!'))");
+    values << LikePattern(request.text) << LikePattern(request.text);
+  }
+  // The local time text sorts as the time does.
+  if (request.from.isValid()) {
+    where += QStringLiteral(" AND c.written_local >= ?");
+    values << request.from.toString(QStringLiteral("yyyy-MM-dd"));
+  }
+  if (request.to.isValid()) {
+    where += QStringLiteral(" AND c.written_local < ?");
+    values << request.to.addDays(1).toString(QStringLiteral("yyyy-MM-dd"));
+  }
+  if (request.afterId > 0) {
+    where += QStringLiteral(" AND c.id > ?");
+    values << request.afterId;
+  }
+  if (request.upToId > 0) {
+    where += QStringLiteral(" AND c.id <= ?");
+    values << request.upToId;
+  }
+  values << request.limit;
+
+  QSqlQuery query = sql::Exec(db_,
+                              QStringLiteral("SELECT c.id, c.written_local, c.station, c.run_kind, c.card_index, "
+                                             "c.deliberate_repeat, t2.card_text, t2.file_name, t2.record_number, "
+                                             "t3.card_text, t3.file_name, t3.record_number FROM written_card c "
+                                             "LEFT JOIN written_track t2 ON t2.card_id = c.id AND t2.track = 2 "
+                                             "LEFT JOIN written_track t3 ON t3.card_id = c.id AND t3.track = 3 "
+                                             "WHERE %1 ORDER BY c.id DESC LIMIT ?")
+                                  .arg(where),
+                              values);
+  QList<CardRow> rows;
+  while (query.next()) {
+    CardRow row;
+    row.id = query.value(0).toLongLong();
+    row.localTime = query.value(1).toString();
+    row.station = query.value(2).toString();
+    row.kind = KindFromName(query.value(3).toString());
+    row.cardIndex = query.value(4).toInt();
+    row.deliberateRepeat = query.value(5).toInt() != 0;
+    row.track2 = TrackFromColumns(2, query, 6);
+    row.track3 = TrackFromColumns(3, query, 9);
+    rows.append(std::move(row));
+  }
+  return rows;
+}
+
+qint64 Journal::LastCardId() {
+  QSqlQuery query = sql::Exec(db_, QStringLiteral("SELECT MAX(id) FROM written_card"));
+  return query.next() ? query.value(0).toLongLong() : 0;
+}
+
+}  // namespace journal

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QSqlDatabase>
+
+// The journal's tables and their versions. Each version is a step from the one
+// before, so a new journal runs every step and an older one the steps it
+// lacks; a journal from a newer program is refused rather than written into.
+//
+// Version 1: written_card, written_track, read_card, list_save,
+//            list_save_entry, journal_schema.
+// Version 2: written_card.deliberate_repeat; card_number, one row per (track,
+//            text) with its state and the station and card that hold it, filled
+//            from the cards already written. A reservation is another state of
+//            that row, so the uniqueness of a number across stations is its key.
+namespace journal {
+
+inline constexpr int kSchemaVersion = 2;
+
+// Brings db up to target (at most kSchemaVersion), one transaction per step.
+// Throws JournalError.
+void MigrateSchema(QSqlDatabase& db, int target = kSchemaVersion);
+
+// 0 for a database without the journal's tables.
+int StoredSchemaVersion(QSqlDatabase& db);
+
+}  // namespace journal

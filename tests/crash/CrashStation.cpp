@@ -1,0 +1,59 @@
+// A card station that starts a continuous run at once and runs until it is
+// killed: the program side of the crash test. Arguments: the device path, the
+// journal folder, the list folder, the card count and the first number.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "station/MainWindow.h"
+
+namespace {
+
+class NoPrompts : public Prompts {
+ public:
+  void Message(const QString& text) override { std::fprintf(stderr, "message: %s\n", qPrintable(text)); }
+  void Info(const QString& text) override { Message(text); }
+  void Error(const QString& text) override { Message(text); }
+  QString OpenFileName(QWidget*) override { return {}; }
+  void Beep() override {}
+  bool Question(const QString& text) override {
+    Message(text);
+    return false;
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  if (argc != 6) {
+    std::fprintf(stderr, "usage: crash_station DEVICE JOURNAL-FOLDER LIST-FOLDER COUNT FIRST\n");
+    return 2;
+  }
+  const std::string device = argv[1];
+  const std::string lists = argv[3];
+  StationConfig config;
+  config.portName = [] { return std::string("com1"); };
+  config.devicePath = [device](std::uint16_t) { return device; };
+  config.listFolder = [lists] { return std::filesystem::path(lists); };
+  config.journalFolder = argv[2];
+  config.stationName = "crash";
+
+  TForm1 form(config);
+  form.SetPrompts(std::make_unique<NoPrompts>());
+  form.ToolButton5Click();
+  if (!form.ComPort1.Open()) return 3;
+  form.TK2CheckBox->setChecked(true);
+  form.TK2AutoIncCheckBox->setChecked(true);
+  form.TK2StepEdit->setText(QStringLiteral("1"));
+  form.WriteCountEdit->setText(QString::fromLatin1(argv[4]));
+  form.Track2Memo->setPlainText(QString::fromLatin1(argv[5]));
+  form.BitBtn3Click();
+  return QApplication::exec();
+}

@@ -1,0 +1,198 @@
+#include "journal/Journal.h"
+
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "journal/Schema.h"
+#include "journal/Sql.h"
+
+namespace journal {
+namespace {
+
+const QString kStation = QStringLiteral("counter-1");
+
+WrittenCard Card(std::initializer_list<std::pair<int, std::string>> tracks, QString station = kStation) {
+  WrittenCard card;
+  card.station = std::move(station);
+  card.port = QStringLiteral("COM1");
+  card.devicePath = QStringLiteral("/dev/ttyUSB0");
+  for (const auto& [track, text] : tracks) card.tracks.append(WrittenTrack{track, text, {}, 0});
+  return card;
+}
+
+QDateTime LocalTime(const QString& text) {
+  return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+class JournalTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+  QString File() const { return dir_.filePath(QString::fromLatin1(kDatabaseFileName)); }
+  std::unique_ptr<Journal> Open() { return Journal::OpenSqlite(File()); }
+
+  // A connection of the test's own to the journal's file, as an older program
+  // or a crash left it.
+  template <typename F>
+  void WithRawDatabase(F body) {
+    const QString name = QStringLiteral("raw");
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+      db.setDatabaseName(File());
+      ASSERT_TRUE(db.open());
+      body(db);
+      db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+  }
+
+  QTemporaryDir dir_;
+};
+
+TEST_F(JournalTest, NewJournalIsCurrentAndWriteAheadLogged) {
+  Open();
+  WithRawDatabase([](QSqlDatabase& db) {
+    EXPECT_EQ(StoredSchemaVersion(db), kSchemaVersion);
+    QSqlQuery mode = sql::Exec(db, QStringLiteral("PRAGMA journal_mode"));
+    ASSERT_TRUE(mode.next());
+    EXPECT_EQ(mode.value(0).toString(), QStringLiteral("wal"));
+  });
+  EXPECT_EQ(Open()->SchemaVersion(), kSchemaVersion) << "reopening an up-to-date journal";
+}
+
+TEST_F(JournalTest, UpgradeFromVersion1KeepsCardsAndKnowsTheirNumbers) {
+  WithRawDatabase([](QSqlDatabase& db) {
+    MigrateSchema(db, 1);
+    sql::Exec(db, QStringLiteral("INSERT INTO written_card VALUES (7, 0, '2026-01-02 03:04:05', 'old', 'COM2', "
+                                 "'/dev/ttyS1', 'continuous', 3)"));
+    sql::Exec(db, QStringLiteral("INSERT INTO written_track VALUES (7, 2, '0042', NULL, NULL)"));
+  });
+  auto journal = Open();
+  EXPECT_EQ(journal->SchemaVersion(), 2);
+  const auto previous = journal->FindWritten(2, "0042");
+  ASSERT_TRUE(previous);
+  EXPECT_EQ(previous->localTime, QStringLiteral("2026-01-02 03:04:05"));
+  EXPECT_EQ(previous->station, QStringLiteral("old"));
+  const QList<CardRow> rows = journal->Cards({});
+  ASSERT_EQ(rows.size(), 1);
+  EXPECT_FALSE(rows[0].deliberateRepeat);
+  EXPECT_EQ(rows[0].kind, RunKind::continuous);
+  EXPECT_GT(journal->RecordWrittenCard(Card({{2, "0043"}})), 7) << "new ids follow the old ones";
+}
+
+TEST_F(JournalTest, JournalOfANewerProgramIsRefused) {
+  Open();
+  WithRawDatabase([](QSqlDatabase& db) { sql::Exec(db, QStringLiteral("UPDATE journal_schema SET version = 99")); });
+  EXPECT_THROW(Open(), JournalError);
+}
+
+// A station killed right after a card's commit, before its list line could be
+// saved: the next start finds the card among the unsaved lines.
+TEST_F(JournalTest, CommittedCardsSurviveAKillAndComeBackAsUnsavedLines) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    try {
+      auto journal = Open();
+      const qint64 saved = journal->RecordWrittenCard(Card({{2, "0001"}}));
+      journal->RecordListSave({{}, kStation, QStringLiteral("/tmp/x.txt"), {{saved, 2}}});
+      journal->RecordWrittenCard(Card({{2, "0002"}, {3, "9002"}}));
+      journal->RecordWrittenCard(Card({{2, "7777"}}, QStringLiteral("counter-2")));
+      ::kill(::getpid(), SIGKILL);
+    } catch (...) {
+    }
+    ::_exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+
+  const QList<UnsavedLine> lines = Open()->UnsavedLines(kStation);
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_EQ(lines[0].track, 2);
+  EXPECT_EQ(lines[0].text, "0002");
+  EXPECT_EQ(lines[1].track, 3);
+  EXPECT_EQ(lines[1].text, "9002");
+  EXPECT_EQ(lines[0].cardId, lines[1].cardId);
+}
+
+TEST_F(JournalTest, AFailedListSaveRecordsNoneOfItsEntries) {
+  auto journal = Open();
+  const qint64 id = journal->RecordWrittenCard(Card({{2, "0001"}, {3, "0002"}}));
+  // The same line twice breaks the entry key half-way through the save.
+  EXPECT_THROW(journal->RecordListSave({{}, kStation, QStringLiteral("a.txt"), {{id, 2}, {id, 2}}}), JournalError);
+  EXPECT_EQ(journal->UnsavedLines(kStation).size(), 2);
+  journal->RecordListSave({{}, kStation, QStringLiteral("a.txt"), {{id, 2}, {id, 3}}});
+  EXPECT_TRUE(journal->UnsavedLines(kStation).isEmpty());
+}
+
+TEST_F(JournalTest, DuplicateLookupIsPerTrackAndGivesTheLatestWrite) {
+  auto journal = Open();
+  WrittenCard first = Card({{2, "0001"}});
+  first.when = LocalTime(QStringLiteral("2026-12-06 08:05:03"));
+  journal->RecordWrittenCard(first);
+  EXPECT_FALSE(journal->FindWritten(3, "0001")) << "the same text on the other track is no duplicate";
+  EXPECT_FALSE(journal->FindWritten(2, "00011")) << "no prefix matches";
+  ASSERT_TRUE(journal->FindWritten(2, "0001"));
+  EXPECT_EQ(journal->FindWritten(2, "0001")->localTime, QStringLiteral("2026-12-06 08:05:03"));
+
+  WrittenCard repeat = Card({{2, "0001"}}, QStringLiteral("counter-2"));
+  repeat.deliberateRepeat = true;
+  const qint64 repeatId = journal->RecordWrittenCard(repeat);
+  EXPECT_EQ(journal->FindWritten(2, "0001")->cardId, repeatId);
+  EXPECT_EQ(journal->FindWritten(2, "0001")->station, QStringLiteral("counter-2"));
+  EXPECT_TRUE(journal->Cards({})[0].deliberateRepeat);
+}
+
+TEST_F(JournalTest, CardsNewestFirstNarrowedByTextAndLocalDays) {
+  auto journal = Open();
+  const auto record = [&](const char* local, std::initializer_list<std::pair<int, std::string>> tracks) {
+    WrittenCard card = Card(tracks);
+    card.when = LocalTime(QString::fromLatin1(local));
+    journal->RecordWrittenCard(card);
+  };
+  record("2026-12-05 23:59:59", {{2, "1005"}});
+  record("2026-12-06 00:00:00", {{2, "1006"}, {3, "5%6"}});
+  record("2026-12-07 12:00:00", {{3, "1007"}});
+
+  const auto texts = [&](CardQuery query) {
+    std::vector<std::string> out;
+    for (const CardRow& row : journal->Cards(query)) out.push_back(row.track2 ? row.track2->text : row.track3->text);
+    return out;
+  };
+  EXPECT_EQ(texts({}), (std::vector<std::string>{"1007", "1006", "1005"}));
+  CardQuery limited;
+  limited.text = QStringLiteral("100");
+  limited.limit = 2;
+  EXPECT_EQ(texts(limited), (std::vector<std::string>{"1007", "1006"})) << "limit";
+  EXPECT_EQ(texts({QStringLiteral("5%"), {}, {}}), (std::vector<std::string>{"1006"})) << "% is no wildcard";
+  EXPECT_EQ(texts({{}, QDate(2026, 12, 6), QDate(2026, 12, 6)}), (std::vector<std::string>{"1006"}));
+  EXPECT_EQ(texts({{}, QDate(2026, 12, 6), {}}), (std::vector<std::string>{"1007", "1006"}));
+  EXPECT_EQ(texts({QStringLiteral("counter"), {}, QDate(2026, 12, 5)}), (std::vector<std::string>{"1005"}));
+}
+
+TEST(ExportCsv, Utf8WithByteOrderMarkQuotedAndFormulasDisarmed) {
+  CardRow row;
+  row.localTime = QStringLiteral("2026-12-06 08:05:03");
+  row.station = QStringLiteral("前台,1");
+  row.kind = RunKind::file;
+  row.cardIndex = 2;
+  row.deliberateRepeat = true;
+  row.track2 = WrittenTrack{2, "=1+2", QStringLiteral("/data/list.txt"), 5};
+  const QByteArray expected =
+      "\xEF\xBB\xBF"
+      "时间,工作站,方式,磁道2,磁道3,批次,重复\r\n"
+      "2026-12-06 08:05:03,\"前台,1\",文件写,'=1+2,,第2张 list.txt:5,是\r\n";
+  EXPECT_EQ(ExportCsv({row}), expected);
+  EXPECT_EQ(ExportCsv({}), QByteArray("\xEF\xBB\xBF时间,工作站,方式,磁道2,磁道3,批次,重复\r\n"));
+}
+
+}  // namespace
+}  // namespace journal
