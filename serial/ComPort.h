@@ -293,6 +293,9 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
     explicit THandlerScope(int& d) : Depth(d) { ++Depth; }
     ~THandlerScope() { --Depth; }
   };
+  // The bytes announced to the availability or data handler running now, which
+  // GetChar hands out without a lock per byte; empty outside such a handler.
+  TSerBaseDispatcher::TInputView View_;
   bool ForceOpen_ = false;
   bool Loading_ = false;
   TSerSavedTriggers SavedTriggers_;
