@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 
@@ -434,6 +435,47 @@ TEST_F(ComPortTest, HandlerPastTheDeliveryTimeoutKeepsTheAnnouncedCounts) {
   ASSERT_TRUE(WaitUntil([&] { return Received.size() >= 3; }, 10000));
   EXPECT_EQ(Received, "abc");
   EXPECT_TRUE(reported.empty()) << reported.front();
+}
+
+// A handler reads the announced bytes straight from the ring: it gets exactly
+// the announced count, bytes it leaves come back with the next announcement,
+// and the trace still sees every byte taken.
+TEST_F(ComPortTest, HandlerTakesAtMostTheAnnouncedBytesAndLeavesTheRest) {
+  const std::string trace = ::testing::TempDir() + "handler_take.trc";
+  Port.SetTraceName(trace);
+  Port.SetOpen(true);
+  Port.SetTracing(tlOn);
+  std::vector<uint16_t> counts;
+  int overreach = 0;
+  Port.SetOnTrigger([&](TSerCustomComPort* cp, uint16_t msg, uint16_t, uint16_t data) {
+    if (msg != TriggerAvailMsg) return;
+    counts.push_back(data);
+    // The first announcement is taken in part only.
+    const int take = counts.size() == 1 ? 1 : data;
+    for (int i = 0; i < take; ++i) Received.push_back(cp->GetChar());
+    if (take < data) return;
+    try {
+      cp->GetChar();
+    } catch (const EBufferIsEmpty&) {
+      ++overreach;
+    }
+  });
+  ASSERT_TRUE(Pty1.Write("abc"));
+  ASSERT_TRUE(WaitUntil([&] { return !counts.empty(); }));
+  const uint16_t first = counts.front();
+  ASSERT_TRUE(Pty1.Write("d"));
+  ASSERT_TRUE(WaitUntil([&] { return Received.size() >= 4; }));
+  EXPECT_EQ(Received, "abcd");
+  // Whatever the first announcement held, the one after it counts what was left.
+  if (first == 3) {
+    EXPECT_EQ(counts[1], 3);
+  }
+  EXPECT_EQ(overreach, static_cast<int>(counts.size()) - 1);
+  Port.SetTracing(tlDump);
+  std::ifstream in(trace, std::ios::binary);
+  const std::string recorded{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_NE(recorded.find("abcd"), std::string::npos) << recorded;
+  std::remove(trace.c_str());
 }
 
 TEST_F(ComPortTest, ExceptionInHandlerIsReportedAndDeliveryGoesOn) {
