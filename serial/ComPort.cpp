@@ -263,6 +263,14 @@ bool TSerCustomComPort::SendNotification(TSerWindowHandle window, uint16_t msg, 
   return NotifyWindow_->Send(msg, wParam, static_cast<uint32_t>(lParam), static_cast<int>(timeout.count()));
 }
 
+bool TSerCustomComPort::SendNotificationWaiting(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
+                                                int32_t lParam, std::chrono::milliseconds timeout,
+                                                TSerDeliveryWaiter& waiter) {
+  if (window != WindowHandle() || !NotifyWindow_) return false;
+  return NotifyWindow_->Send(msg, wParam, static_cast<uint32_t>(lParam), static_cast<int>(timeout.count()),
+                             &waiter);
+}
+
 void TSerCustomComPort::PostNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam) {
   if (window != WindowHandle() || !NotifyWindow_) return;
   NotifyWindow_->Post(msg, wParam, static_cast<uint32_t>(lParam));

@@ -219,6 +219,8 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   // TSerMainThreadLink, used by the dispatcher's threads.
   bool SendNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam,
                         std::chrono::milliseconds timeout) override;
+  bool SendNotificationWaiting(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam,
+                               std::chrono::milliseconds timeout, TSerDeliveryWaiter& waiter) override;
   void PostNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam) override;
   void ProcessOneMessage() override;
   void Synchronize(const std::function<void()>& fn) override;

@@ -459,6 +459,11 @@ bool TSerBaseDispatcher::ReadIntoBuffer() {
   return true;
 }
 
+bool TSerBaseDispatcher::HasUnscannedInput() {
+  TInLock lock(InLock_);
+  return ScanCount_ < InTotal_;
+}
+
 int TSerBaseDispatcher::PeekChar(uint8_t& c, uint32_t n) {
   TInLock lock(InLock_);
   if (n == 0 || In_.Used() < n) return ecBufferIsEmpty;
@@ -1045,7 +1050,12 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
       window = Windows_[i].Window;
     }
     startCount();
-    if (Link_ != nullptr) Link_->SendNotification(window, msg, wParam, lParam, SendTimeout);
+    if (Link_ != nullptr) {
+      if (TSerDeliveryWaiter* waiter = DeliveryWaiter())
+        Link_->SendNotificationWaiting(window, msg, wParam, lParam, SendTimeout, *waiter);
+      else
+        Link_->SendNotification(window, msg, wParam, lParam, SendTimeout);
+    }
     if (ClosePending_) stopped = true;
     else settle();
   }

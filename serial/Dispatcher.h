@@ -44,6 +44,19 @@ class TSerCustomComPort;
 // Identifies a notification window; its meaning belongs to the TSerMainThreadLink.
 using TSerWindowHandle = uintptr_t;
 
+// How a delivering thread spends its wait for the main thread: the delivery
+// thread keeps reading the device meanwhile, so that bytes arriving during a
+// delivery are in the ring when it ends.
+class TSerDeliveryWaiter {
+ public:
+  virtual ~TSerDeliveryWaiter() = default;
+  // The delivering thread: blocks until Wake, timeoutMs (negative: no limit) or
+  // work of its own ends the wait; returning early is allowed.
+  virtual void Wait(int timeoutMs) = 0;
+  // Any thread: ends the current or the next Wait.
+  virtual void Wake() = 0;
+};
+
 // The hand-off to the main thread.
 class TSerMainThreadLink {
  public:
@@ -53,6 +66,15 @@ class TSerMainThreadLink {
   // False when it did not finish in time (the handling may still run later).
   virtual bool SendNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
                                 int32_t lParam, std::chrono::milliseconds timeout) = 0;
+  // As SendNotification, but the sender waits through waiter, which Wake ends
+  // whenever the handling has finished or the window stops accepting. The waiter
+  // is not used once this returns. Default: SendNotification.
+  virtual bool SendNotificationWaiting(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
+                                       int32_t lParam, std::chrono::milliseconds timeout,
+                                       TSerDeliveryWaiter& waiter) {
+    (void)waiter;
+    return SendNotification(window, msg, wParam, lParam, timeout);
+  }
   // Any thread: queues (msg, wParam, lParam) for the window; returns at once.
   virtual void PostNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
                                 int32_t lParam) = 0;
@@ -271,6 +293,9 @@ class TSerBaseDispatcher {
   void ThreadFinished(TSerThreadKind kind);
   // Delivery thread: moves waiting driver input into the input ring.
   bool ReadIntoBuffer();
+  // Received bytes that no trigger check has looked at yet (bytes read while a
+  // delivery waited for the main thread).
+  bool HasUnscannedInput();
   bool CheckReceiveTriggers();
   bool CheckStatusTriggers();
   bool CheckTimerTriggers();
@@ -313,6 +338,9 @@ class TSerBaseDispatcher {
   // Any thread: ends the delivery thread's wait when it waits on the device
   // itself; no-op where it waits on the events only.
   virtual void WakeDelivery() {}
+  // The delivering thread: how it waits for the main thread during a delivery;
+  // null to sleep until the handling has finished.
+  virtual TSerDeliveryWaiter* DeliveryWaiter() { return nullptr; }
 
   // The destroy sequence: release or close, then process messages until every
   // thread has ended. The most-derived destructor calls it first.

@@ -156,7 +156,9 @@ void TSerThreadedDispatcher::DeviceTurn() {
     // Idle without timers to run, the thread sleeps until bytes arrive or it is
     // woken. A full ring cannot take the bytes that wait, which would keep the
     // device ready for ever: it is looked at on the periodic pass instead.
-    const int timeout = full || NeedsPeriodicPass() ? kDispPollMs : -1;
+    // Bytes or a hang-up taken in during the last delivery are passed at once.
+    int timeout = full || NeedsPeriodicPass() ? kDispPollMs : -1;
+    if (PendingEvents_.load() != 0 || HasUnscannedInput()) timeout = 0;
     input = WaitDeviceInput(!full, timeout);
     if (StopRequested_.load()) return;
     fromEventThread = ev.ComEventReady.Wait(now);
@@ -171,6 +173,27 @@ void TSerThreadedDispatcher::DeviceTurn() {
   ProcessCommEvent();
   ProcessTimers();
 }
+
+TSerDeliveryWaiter* TSerThreadedDispatcher::DeliveryWaiter() {
+  return DeliveryWaitsOnDevice() && IsThread(tkDisp) ? &ReadingWaiter_ : nullptr;
+}
+
+void TSerThreadedDispatcher::TReadingWaiter::Wait(int timeoutMs) {
+  auto& d = D_;
+  // A port being closed takes no more input.
+  const bool closing = d.StopRequested_.load() || d.ClosePending_.load();
+  bool full;
+  {
+    std::lock_guard lock(d.InLock_);
+    full = d.In_.Full;
+  }
+  const uint32_t mask = d.WaitDeviceInput(!full && !closing, timeoutMs);
+  // The bytes are announced after this delivery, the hang-up reported then.
+  if (mask & EvRxChar) d.ReadIntoBuffer();
+  if (mask & EvHangup) d.PendingEvents_.fetch_or(EvHangup);
+}
+
+void TSerThreadedDispatcher::TReadingWaiter::Wake() { D_.WakeDelivery(); }
 
 bool TSerThreadedDispatcher::IsThread(TSerThreadKind kind) const {
   return Threads_[kind] && Threads_[kind]->IsCallingThread();

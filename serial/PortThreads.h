@@ -128,6 +128,8 @@ class TSerThreadedDispatcher : public TSerBaseDispatcher {
   // (profilers, /proc), so that its wake-ups and CPU can be told apart.
   virtual void NameCurrentThread(TSerThreadKind) {}
 
+  TSerDeliveryWaiter* DeliveryWaiter() override;
+
   // The threads are running and the device must stay open for them.
   bool ThreadsHoldDevice() const { return ThreadsRunning_.load(); }
 
@@ -154,6 +156,17 @@ class TSerThreadedDispatcher : public TSerBaseDispatcher {
   // Events the event thread saw and the delivery thread has not yet taken, when
   // the delivery thread waits on the device.
   std::atomic<uint32_t> PendingEvents_{0};
+  // The delivery thread's wait for the main thread when it waits on the device:
+  // it reads what arrives meanwhile into the input ring.
+  class TReadingWaiter final : public TSerDeliveryWaiter {
+   public:
+    explicit TReadingWaiter(TSerThreadedDispatcher& d) : D_(d) {}
+    void Wait(int timeoutMs) override;
+    void Wake() override;
+   private:
+    TSerThreadedDispatcher& D_;
+  };
+  TReadingWaiter ReadingWaiter_{*this};
   std::recursive_mutex StopMutex_;
   std::mutex EndMutex_;
   std::condition_variable EndChanged_;
