@@ -4,7 +4,8 @@
 //   latency     far-end write -> OnTrigger on the main thread (2,000 samples at
 //               random intervals), median and p99
 //   throughput  64 MiB through OnTrigger + GetChar one byte at a time, checked;
-//               best of 3 rounds that alternate with the bare loop's
+//               best of 3 rounds that alternate with the bare loop's, with
+//               the CPU the whole process spent per MiB
 //   idle        CPU time and thread wake-ups over 10 s with the port open
 // Prints a table; nothing here asserts a time.
 
@@ -17,6 +18,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +37,13 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// CPU time of the whole process (every thread, the far end's writer included).
+double ProcessCpuSeconds() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
 
 struct Pty {
   int master = -1, slave = -1;
@@ -128,8 +137,9 @@ void WriteBulk(Pty& pty) {
   }
 }
 
-double BareThroughput(Pty& pty, uint32_t& sum) {
+double BareThroughput(Pty& pty, uint32_t& sum, double& cpuMsPerMiB) {
   std::thread writer([&] { WriteBulk(pty); });
+  const double cpuStart = ProcessCpuSeconds();
   const auto start = Clock::now();
   uint8_t buf[8192];
   size_t got = 0;
@@ -143,6 +153,7 @@ double BareThroughput(Pty& pty, uint32_t& sum) {
   }
   const double secs = std::chrono::duration<double>(Clock::now() - start).count();
   writer.join();
+  cpuMsPerMiB = (ProcessCpuSeconds() - cpuStart) * 1000.0 / (kBytes >> 20);
   return kBytes / secs / (1 << 20);
 }
 
@@ -238,7 +249,7 @@ Stats PortLatency(QApplication& app, TSerComPort& port, Pty& pty) {
 // 64 MiB through the open component: one GetChar per byte, as the card station
 // takes its replies.
 struct Throughput {
-  double mibPerSecond = 0, bytesPerNotification = 0;
+  double mibPerSecond = 0, bytesPerNotification = 0, cpuMsPerMiB = 0;
   uint32_t sum = 0;
   bool complete = false;
 };
@@ -255,13 +266,16 @@ Throughput PortThroughput(QApplication& app, TSerComPort& port, Pty& pty) {
     if (got >= kBytes) QCoreApplication::quit();
   });
   std::thread bulk([&] { WriteBulk(pty); });
+  const double cpuStart = ProcessCpuSeconds();
   const auto start = Clock::now();
   app.exec();
   const double secs = std::chrono::duration<double>(Clock::now() - start).count();
   bulk.join();
+  const double cpuMsPerMiB = (ProcessCpuSeconds() - cpuStart) * 1000.0 / (kBytes >> 20);
   port.SetOnTrigger([](TSerCustomComPort*, uint16_t, uint16_t, uint16_t) {});
   Throughput t;
   t.mibPerSecond = kBytes / secs / (1 << 20);
+  t.cpuMsPerMiB = cpuMsPerMiB;
   t.bytesPerNotification = notifications ? double(got) / notifications : 0.0;
   t.sum = sum;
   t.complete = got == kBytes;
@@ -323,13 +337,16 @@ Throughput QtThroughput(QApplication& app, QSerialPort& qt, Pty& pty) {
     if (got >= kBytes) QCoreApplication::quit();
   });
   std::thread bulk([&] { WriteBulk(pty); });
+  const double cpuStart = ProcessCpuSeconds();
   const auto start = Clock::now();
   app.exec();
   const double secs = std::chrono::duration<double>(Clock::now() - start).count();
   bulk.join();
+  const double cpuMsPerMiB = (ProcessCpuSeconds() - cpuStart) * 1000.0 / (kBytes >> 20);
   QObject::disconnect(connection);
   Throughput t;
   t.mibPerSecond = kBytes / secs / (1 << 20);
+  t.cpuMsPerMiB = cpuMsPerMiB;
   t.bytesPerNotification = notifications ? double(got) / notifications : 0.0;
   t.sum = sum;
   t.complete = got == kBytes;
@@ -399,11 +416,18 @@ int main(int argc, char** argv) {
   // Throughput rounds, alternating between the three readers (only one holds
   // the pty at a time).
   double portMiB = 0, bareMiB = 0, qtMiB = 0, bytesPerNotification = 0, qtBytesPerNotification = 0;
+  // CPU per MiB of each reader's best round.
+  double portCpu = 0, qtCpu = 0, bareCpu = 0;
   uint32_t bareSum = 0;
   bool allChecked = true;
   for (int round = 0; want("throughput") && round < kRounds; ++round) {
     port.SetOpen(false);
-    bareMiB = std::max(bareMiB, BareThroughput(pty, bareSum));
+    double cpu = 0;
+    const double mib = BareThroughput(pty, bareSum, cpu);
+    if (mib > bareMiB) {
+      bareMiB = mib;
+      bareCpu = cpu;
+    }
     {
       QSerialPort qt;
       if (!OpenQt(qt, pty)) return 1;
@@ -412,6 +436,7 @@ int main(int argc, char** argv) {
       if (t.mibPerSecond > qtMiB) {
         qtMiB = t.mibPerSecond;
         qtBytesPerNotification = t.bytesPerNotification;
+        qtCpu = t.cpuMsPerMiB;
       }
     }
     port.SetOpen(true);
@@ -420,6 +445,7 @@ int main(int argc, char** argv) {
     if (t.mibPerSecond > portMiB) {
       portMiB = t.mibPerSecond;
       bytesPerNotification = t.bytesPerNotification;
+      portCpu = t.cpuMsPerMiB;
     }
   }
 
@@ -433,6 +459,7 @@ int main(int argc, char** argv) {
               bareLat.median_us);
   std::printf("%-34s %12.1f %12.1f %12.1f\n", "latency p99 (us)", portLat.p99_us, qtLat.p99_us, bareLat.p99_us);
   std::printf("%-34s %12.1f %12.1f %12.1f\n", "throughput 64 MiB, best of 3 (MiB/s)", portMiB, qtMiB, bareMiB);
+  std::printf("%-34s %12.2f %12.2f %12.2f\n", "  CPU per MiB (ms, whole process)", portCpu, qtCpu, bareCpu);
   std::printf("%-34s %12s\n", "  every byte, in order, every round", allChecked ? "yes" : "NO");
   std::printf("%-34s %12.0f %12.0f\n", "  bytes per notification", bytesPerNotification, qtBytesPerNotification);
   std::printf("%-34s %12.3f %12.3f %12.3f\n", "idle CPU over 10 s (% of a core)", portIdle.cpuPercent,

@@ -263,6 +263,14 @@ bool TSerCustomComPort::SendNotification(TSerWindowHandle window, uint16_t msg, 
   return NotifyWindow_->Send(msg, wParam, static_cast<uint32_t>(lParam), static_cast<int>(timeout.count()));
 }
 
+bool TSerCustomComPort::SendNotificationWaiting(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
+                                                int32_t lParam, std::chrono::milliseconds timeout,
+                                                TSerDeliveryWaiter& waiter) {
+  if (window != WindowHandle() || !NotifyWindow_) return false;
+  return NotifyWindow_->Send(msg, wParam, static_cast<uint32_t>(lParam), static_cast<int>(timeout.count()),
+                             &waiter);
+}
+
 void TSerCustomComPort::PostNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam) {
   if (window != WindowHandle() || !NotifyWindow_) return;
   NotifyWindow_->Post(msg, wParam, static_cast<uint32_t>(lParam));
@@ -296,6 +304,15 @@ void TSerCustomComPort::WindowProc(uint16_t msg, uint16_t wParam, uint32_t lPara
       if (OnLineLost_) OnLineLost_(this);
       return;
     }
+    // A handler nested in this one (through message processing) has a view of
+    // its own; this one's comes back when it returns.
+    struct TViewScope {
+      TSerBaseDispatcher::TInputView& View;
+      TSerBaseDispatcher::TInputView Saved;
+      ~TViewScope() { View = Saved; }
+    } viewScope{View_, View_};
+    View_ = {};
+    if (msg == TriggerAvailMsg || msg == TriggerDataMsg) Dispatcher_->BeginTaking(View_);
     const uint16_t data = msg == TriggerAvailMsg ? wParam : static_cast<uint16_t>(lParam & 0xFFFF);
     DoTrigger(msg, wParam, data);
     switch (msg) {
@@ -399,6 +416,19 @@ int TSerCustomComPort::PutBlock(const void* block, uint16_t len) {
 }
 
 char TSerCustomComPort::GetChar() {
+  // Handlers take their bytes one call at a time, so this runs once per byte
+  // received. Inside an availability handler the announced bytes are read
+  // straight from the ring: they cannot move before the handler returns, and
+  // only this thread counts what it takes.
+  if (View_.Next < View_.End && PortState_ == stActive) {
+    TSerBaseDispatcher* d = Dispatcher_.get();
+    const uint8_t c = View_.Ring[(View_.Tail + View_.Next) % TSerBaseDispatcher::InRingSize];
+    d->NoteTaken(++View_.Next);
+    if (d->TracingOn()) d->AddTraceEntry('R', c);
+    return static_cast<char>(c);
+  }
+  // Past the view the dispatcher counts: the view no longer matches its count.
+  View_.End = 0;
   TSerBaseDispatcher* d = Dispatcher();
   if (d == nullptr) {
     Check(ecCommNotOpen);

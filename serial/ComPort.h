@@ -220,6 +220,8 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   // TSerMainThreadLink, used by the dispatcher's threads.
   bool SendNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam,
                         std::chrono::milliseconds timeout) override;
+  bool SendNotificationWaiting(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam,
+                               std::chrono::milliseconds timeout, TSerDeliveryWaiter& waiter) override;
   void PostNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam) override;
   void ProcessOneMessage() override;
   void Synchronize(const std::function<void()>& fn) override;
@@ -294,6 +296,9 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
     explicit THandlerScope(int& d) : Depth(d) { ++Depth; }
     ~THandlerScope() { --Depth; }
   };
+  // The bytes announced to the availability or data handler running now, which
+  // GetChar hands out without a lock per byte; empty outside such a handler.
+  TSerBaseDispatcher::TInputView View_;
   bool ForceOpen_ = false;
   bool Loading_ = false;
   TSerSavedTriggers SavedTriggers_;

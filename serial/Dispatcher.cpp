@@ -459,6 +459,11 @@ bool TSerBaseDispatcher::ReadIntoBuffer() {
   return true;
 }
 
+bool TSerBaseDispatcher::HasUnscannedInput() {
+  TInLock lock(InLock_);
+  return ScanCount_ < InTotal_;
+}
+
 int TSerBaseDispatcher::PeekChar(uint8_t& c, uint32_t n) {
   TInLock lock(InLock_);
   if (n == 0 || In_.Used() < n) return ecBufferIsEmpty;
@@ -488,6 +493,17 @@ int TSerBaseDispatcher::GetChar(uint8_t& c) {
   }
   AddTraceEntry('R', c);
   return ecOK;
+}
+
+bool TSerBaseDispatcher::BeginTaking(TInputView& view) {
+  TInLock lock(InLock_);
+  view = {};
+  if (!InAvailDelivery_.load(std::memory_order_relaxed) || !In_.Buffer) return false;
+  view.Ring = In_.Buffer.get();
+  view.Tail = In_.Tail;
+  view.Next = GetCount_.load(std::memory_order_relaxed);
+  view.End = In_.Used();
+  return true;
 }
 
 int TSerBaseDispatcher::InBuffUsed() {
@@ -764,7 +780,10 @@ void TSerBaseDispatcher::RestoreTriggers(const TSerSavedTriggers& saved) {
   DataTriggers_ = saved.Data;
   for (auto& t : DataTriggers_) t.MatchState.assign(t.Pattern.size(), 0);
   StatusTriggers_ = saved.Status;
-  if (Events_ && NeedsPeriodicPass()) Events_->PassWake.Set();
+  if (Events_ && NeedsPeriodicPass()) {
+    Events_->PassWake.Set();
+    WakeDelivery();
+  }
 }
 
 bool TSerBaseDispatcher::NeedsPeriodicPass() const {
@@ -1031,7 +1050,12 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
       window = Windows_[i].Window;
     }
     startCount();
-    if (Link_ != nullptr) Link_->SendNotification(window, msg, wParam, lParam, SendTimeout);
+    if (Link_ != nullptr) {
+      if (TSerDeliveryWaiter* waiter = DeliveryWaiter())
+        Link_->SendNotificationWaiting(window, msg, wParam, lParam, SendTimeout, *waiter);
+      else
+        Link_->SendNotification(window, msg, wParam, lParam, SendTimeout);
+    }
     if (ClosePending_) stopped = true;
     else settle();
   }
@@ -1061,7 +1085,7 @@ void TSerBaseDispatcher::ProcessCommEvent() {
   if (mask & EvHangup) {
     // The device layer reports a hang-up once, so the owner hears of it once.
     if (!Delivering_ && !ClosePending_) DispatchNotification(LineLostMsg, 0, 0);
-    if (Events_) Events_->ComEventDone.Set();
+    if (ReleaseEventThread_ && Events_) Events_->ComEventDone.Set();
     return;
   }
   if (mask & EvModemMask) {
@@ -1091,7 +1115,7 @@ void TSerBaseDispatcher::ProcessCommEvent() {
     TInLock in(InLock_);
     early = !In_.Full && InTotal_ - before >= kStreamingRead;
   }
-  if (early && Events_) Events_->ComEventDone.Set();
+  if (early && ReleaseEventThread_ && Events_) Events_->ComEventDone.Set();
   if (!Delivering_) {
     StatusLoop();
     while (!ClosePending_ && CheckReceiveTriggers()) {
@@ -1103,7 +1127,7 @@ void TSerBaseDispatcher::ProcessCommEvent() {
     hit = StatusHit_;
   }
   if (hit) ClearStatusHits();
-  if (!early && Events_) Events_->ComEventDone.Set();
+  if (!early && ReleaseEventThread_ && Events_) Events_->ComEventDone.Set();
 }
 
 void TSerBaseDispatcher::ProcessTimers() {
@@ -1141,7 +1165,6 @@ void TSerBaseDispatcher::AddLogEntry(uint8_t type, uint8_t subType, uint32_t dat
   Log_.Add(type, subType, NowMs() - StartMs_, other, dataLen, data);
 }
 
-bool TSerBaseDispatcher::TracingOn() const { return TraceActive_; }
 bool TSerBaseDispatcher::LoggingOn() const { return LogActive_; }
 
 int TSerBaseDispatcher::InitTracing(uint32_t size) {

@@ -44,6 +44,19 @@ class TSerCustomComPort;
 // Identifies a notification window; its meaning belongs to the TSerMainThreadLink.
 using TSerWindowHandle = uintptr_t;
 
+// How a delivering thread spends its wait for the main thread: the delivery
+// thread keeps reading the device meanwhile, so that bytes arriving during a
+// delivery are in the ring when it ends.
+class TSerDeliveryWaiter {
+ public:
+  virtual ~TSerDeliveryWaiter() = default;
+  // The delivering thread: blocks until Wake, timeoutMs (negative: no limit) or
+  // work of its own ends the wait; returning early is allowed.
+  virtual void Wait(int timeoutMs) = 0;
+  // Any thread: ends the current or the next Wait.
+  virtual void Wake() = 0;
+};
+
 // The hand-off to the main thread.
 class TSerMainThreadLink {
  public:
@@ -53,6 +66,15 @@ class TSerMainThreadLink {
   // False when it did not finish in time (the handling may still run later).
   virtual bool SendNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
                                 int32_t lParam, std::chrono::milliseconds timeout) = 0;
+  // As SendNotification, but the sender waits through waiter, which Wake ends
+  // whenever the handling has finished or the window stops accepting. The waiter
+  // is not used once this returns. Default: SendNotification.
+  virtual bool SendNotificationWaiting(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
+                                       int32_t lParam, std::chrono::milliseconds timeout,
+                                       TSerDeliveryWaiter& waiter) {
+    (void)waiter;
+    return SendNotification(window, msg, wParam, lParam, timeout);
+  }
   // Any thread: queues (msg, wParam, lParam) for the window; returns at once.
   virtual void PostNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
                                 int32_t lParam) = 0;
@@ -182,6 +204,21 @@ class TSerBaseDispatcher {
   int ClearSoftwareFlow();
   int SetFlowChars(uint8_t xon, uint8_t xoff);
   int GetChar(uint8_t& c);
+  // The bytes an availability or data notification announced, for its handler
+  // to take one at a time without a lock per byte. BeginTaking (the thread that
+  // runs the handler, inside it) fills the view and returns false outside such
+  // a delivery. The bytes stay put until the handler returns: the delivery
+  // thread moves the ring's tail only after the delivery, and new input lands
+  // behind the view's end. NoteTaken(n) records that the handler has taken n of
+  // them, as n GetChar calls would; the view is valid until the handler returns.
+  struct TInputView {
+    const uint8_t* Ring = nullptr;
+    uint32_t Tail = 0;  // ring index of the first byte the notification announced
+    uint32_t Next = 0;  // bytes taken so far
+    uint32_t End = 0;   // bytes the view may hand out
+  };
+  bool BeginTaking(TInputView& view);
+  void NoteTaken(uint32_t n) { GetCount_.store(n, std::memory_order_relaxed); }
   int PeekChar(uint8_t& c, uint32_t n);
   int InBuffUsed();
   int FlushInBuffer();
@@ -242,7 +279,7 @@ class TSerBaseDispatcher {
   int AppendLog(const std::string& file, bool hex, bool allHex);
   void AddLogEntry(uint8_t type, uint8_t subType, uint32_t dataLen, const uint8_t* data,
                    uint32_t other);
-  bool TracingOn() const;
+  bool TracingOn() const { return TraceActive_.load(std::memory_order_relaxed); }
   bool LoggingOn() const;
 
   // --- what the port threads run ---------------------------------------------
@@ -256,6 +293,9 @@ class TSerBaseDispatcher {
   void ThreadFinished(TSerThreadKind kind);
   // Delivery thread: moves waiting driver input into the input ring.
   bool ReadIntoBuffer();
+  // Received bytes that no trigger check has looked at yet (bytes read while a
+  // delivery waited for the main thread).
+  bool HasUnscannedInput();
   bool CheckReceiveTriggers();
   bool CheckStatusTriggers();
   bool CheckTimerTriggers();
@@ -295,6 +335,12 @@ class TSerBaseDispatcher {
   virtual void SleepMs(uint32_t ms);
   // Applies a stored priority (TSerThreadPriority) to a running thread; no-op here.
   virtual void ApplyThreadPriority(TSerThreadKind kind, int priority);
+  // Any thread: ends the delivery thread's wait when it waits on the device
+  // itself; no-op where it waits on the events only.
+  virtual void WakeDelivery() {}
+  // The delivering thread: how it waits for the main thread during a delivery;
+  // null to sleep until the handling has finished.
+  virtual TSerDeliveryWaiter* DeliveryWaiter() { return nullptr; }
 
   // The destroy sequence: release or close, then process messages until every
   // thread has ended. The most-derived destructor calls it first.
@@ -344,6 +390,9 @@ class TSerBaseDispatcher {
   // Events: created by OpenCom, closed by CloseEvents (from StopDispatcher).
   std::unique_ptr<TSerDispatcherEvents> Events_;
   std::atomic<uint32_t> EventMask_{0};  // mask of the last device event
+  // Delivery thread: whether this pass answers the event thread, which waits for
+  // ComEventDone before it watches the device again.
+  bool ReleaseEventThread_ = true;
   std::atomic<bool> RingSeen_{false};
 
   // Rings.

@@ -9,6 +9,9 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <vector>
+
+#include "serial/Dispatcher.h"
 
 
 struct TSerNotifyWindow::TRecord {
@@ -23,6 +26,9 @@ struct TSerNotifyWindow::TState {
   mutable std::mutex Mutex;
   std::condition_variable Handled;
   std::deque<std::shared_ptr<TRecord>> Queue;
+  // Senders waiting through a waiter of their own; each leaves the list before
+  // it returns, so a listed waiter is alive.
+  std::vector<TSerDeliveryWaiter*> Waiters;
   bool WakePosted = false;
   bool Closed = false;
 };
@@ -58,6 +64,7 @@ void TSerNotifyWindow::SetAccepting(bool accepting) {
   for (auto& r : State_->Queue) r->Stage = TRecord::TStage::Dropped;
   State_->Queue.clear();
   State_->Handled.notify_all();
+  for (TSerDeliveryWaiter* w : State_->Waiters) w->Wake();
 }
 
 void TSerNotifyWindow::Enqueue(const std::shared_ptr<TRecord>& record) {
@@ -70,22 +77,46 @@ void TSerNotifyWindow::Enqueue(const std::shared_ptr<TRecord>& record) {
   Wake();
 }
 
-bool TSerNotifyWindow::Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int timeoutMs) {
+bool TSerNotifyWindow::Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int timeoutMs,
+                            TSerDeliveryWaiter* waiter) {
   auto record = std::make_shared<TRecord>();
   record->Msg = msg;
   record->WParam = wParam;
   record->LParam = lParam;
   record->Waited = true;
-  Enqueue(record);
   // The state outlives the window: the sender may still be waiting here when
   // the main thread destroys the window.
   std::shared_ptr<TState> state = State_;
+  if (waiter != nullptr) {
+    std::lock_guard lock(state->Mutex);
+    state->Waiters.push_back(waiter);
+  }
+  Enqueue(record);
   std::unique_lock lock(state->Mutex);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   auto finished = [&] {
     return record->Stage == TRecord::TStage::Done || record->Stage == TRecord::TStage::Dropped;
   };
-  state->Handled.wait_until(lock, deadline, finished);
+  // Waits until done() holds, or the deadline has passed when bounded.
+  auto waitFor = [&](auto done, bool bounded) {
+    if (waiter == nullptr) {
+      if (bounded) state->Handled.wait_until(lock, deadline, done);
+      else state->Handled.wait(lock, done);
+      return;
+    }
+    while (!done()) {
+      int ms = -1;
+      if (bounded) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return;
+        ms = static_cast<int>(left.count());
+      }
+      lock.unlock();
+      waiter->Wait(ms);
+      lock.lock();
+    }
+  };
+  waitFor(finished, true);
   if (record->Stage == TRecord::TStage::Queued) {
     std::erase(state->Queue, record);
     record->Stage = TRecord::TStage::Dropped;
@@ -94,7 +125,8 @@ bool TSerNotifyWindow::Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int 
   // the handler took from the input, and settling early would hand the same bytes
   // to the next handler. A window that stops accepting (its owner going away,
   // perhaps from inside that very handler) ends the wait.
-  state->Handled.wait(lock, [&] { return finished() || state->Closed; });
+  waitFor([&] { return finished() || state->Closed; }, false);
+  if (waiter != nullptr) std::erase(state->Waiters, waiter);
   return record->Stage == TRecord::TStage::Done;
 }
 
@@ -126,6 +158,7 @@ void TSerNotifyWindow::Run(const std::shared_ptr<TRecord>& record) {
   std::lock_guard lock(state->Mutex);
   if (record->Stage == TRecord::TStage::Running) record->Stage = TRecord::TStage::Done;
   state->Handled.notify_all();
+  for (TSerDeliveryWaiter* w : state->Waiters) w->Wake();
 }
 
 bool TSerNotifyWindow::ProcessOneSent() {

@@ -11,6 +11,8 @@
 #include <functional>
 #include <memory>
 
+class TSerDeliveryWaiter;
+
 class TSerNotifyWindow : public QObject {
   Q_OBJECT
  public:
@@ -25,7 +27,10 @@ class TSerNotifyWindow : public QObject {
   // handled or timeoutMs has passed. False on timeout or when the window went away
   // before handling it; a message not yet started by then is dropped, one whose
   // handling has started is waited for until it ends or the window stops accepting.
-  bool Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int timeoutMs);
+  // With a waiter the sender waits through it (see TSerDeliveryWaiter), woken
+  // whenever a message has been handled or the window stops accepting.
+  bool Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int timeoutMs,
+            TSerDeliveryWaiter* waiter = nullptr);
   // Any thread. Queues the message behind the ones already queued; does not wait.
   void Post(uint16_t msg, uint16_t wParam, uint32_t lParam);
   // Main thread. Handles the oldest queued message that a sender waits for, so that

@@ -58,8 +58,7 @@ void TComThread::Execute() {
       const bool arrived = d.WaitComEvent(mask);
       if (d.StopRequested_.load() || !arrived) break;
       if (mask & (EvRing | EvRingTe)) d.RingSeen_.store(true);
-      d.EventMask_.store(mask);
-      ev.ComEventReady.Set();
+      d.HandOverEvent(mask);
       ev.ComEventDone.Wait(TSerEventGroup::Infinite);
     }
   } catch (const std::exception& e) {
@@ -74,8 +73,13 @@ void TDispThread::Execute() {
   auto& ev = *d.Events_;
   ev.ThreadAck.Set();
   bool normalEnd = false;
+  const bool onDevice = d.DeliveryWaitsOnDevice();
   try {
     while (!d.StopRequested_.load() && !d.ClosePending_.load()) {
+      if (onDevice) {
+        d.DeviceTurn();
+        continue;
+      }
       // Idle without timers to run, the thread sleeps until the event thread
       // (or a stop, or restored triggers) wakes it, instead of 20 times a second.
       const auto wait = d.NeedsPeriodicPass() ? std::chrono::milliseconds(kDispPollMs) : TSerEventGroup::Infinite;
@@ -124,6 +128,72 @@ TSerThreadedDispatcher::~TSerThreadedDispatcher() {
   // here, before the members the threads touch last are gone, ends them for good.
   for (auto& thread : Threads_) thread.reset();
 }
+
+void TSerThreadedDispatcher::HandOverEvent(uint32_t mask) {
+  if (!DeliveryWaitsOnDevice()) {
+    EventMask_.store(mask);
+    Events_->ComEventReady.Set();
+    return;
+  }
+  // Collected rather than stored: the delivery thread may be passing received
+  // bytes meanwhile and takes these with its next pass.
+  PendingEvents_.fetch_or(mask);
+  Events_->ComEventReady.Set();
+  WakeDelivery();
+}
+
+void TSerThreadedDispatcher::DeviceTurn() {
+  auto& ev = *Events_;
+  constexpr auto now = std::chrono::milliseconds(0);
+  bool fromEventThread = ev.ComEventReady.Wait(now);
+  uint32_t input = 0;
+  if (!fromEventThread) {
+    bool full;
+    {
+      std::lock_guard lock(InLock_);
+      full = In_.Full;
+    }
+    // Idle without timers to run, the thread sleeps until bytes arrive or it is
+    // woken. A full ring cannot take the bytes that wait, which would keep the
+    // device ready for ever: it is looked at on the periodic pass instead.
+    // Bytes or a hang-up taken in during the last delivery are passed at once.
+    int timeout = full || NeedsPeriodicPass() ? kDispPollMs : -1;
+    if (PendingEvents_.load() != 0 || HasUnscannedInput()) timeout = 0;
+    input = WaitDeviceInput(!full, timeout);
+    if (StopRequested_.load()) return;
+    fromEventThread = ev.ComEventReady.Wait(now);
+  }
+  // The wait above chose its timeout anew, which is all a wake-up for restored
+  // triggers asks for.
+  ev.PassWake.Wait(now);
+  const uint32_t mask = PendingEvents_.exchange(0) | input;
+  // After a timeout the pass runs with the previous event mask.
+  if (mask != 0) EventMask_.store(mask);
+  ReleaseEventThread_ = fromEventThread;
+  ProcessCommEvent();
+  ProcessTimers();
+}
+
+TSerDeliveryWaiter* TSerThreadedDispatcher::DeliveryWaiter() {
+  return DeliveryWaitsOnDevice() && IsThread(tkDisp) ? &ReadingWaiter_ : nullptr;
+}
+
+void TSerThreadedDispatcher::TReadingWaiter::Wait(int timeoutMs) {
+  auto& d = D_;
+  // A port being closed takes no more input.
+  const bool closing = d.StopRequested_.load() || d.ClosePending_.load();
+  bool full;
+  {
+    std::lock_guard lock(d.InLock_);
+    full = d.In_.Full;
+  }
+  const uint32_t mask = d.WaitDeviceInput(!full && !closing, timeoutMs);
+  // The bytes are announced after this delivery, the hang-up reported then.
+  if (mask & EvRxChar) d.ReadIntoBuffer();
+  if (mask & EvHangup) d.PendingEvents_.fetch_or(EvHangup);
+}
+
+void TSerThreadedDispatcher::TReadingWaiter::Wake() { D_.WakeDelivery(); }
 
 bool TSerThreadedDispatcher::IsThread(TSerThreadKind kind) const {
   return Threads_[kind] && Threads_[kind]->IsCallingThread();
@@ -198,8 +268,10 @@ void TSerThreadedDispatcher::StopDispatcher() {
   if (ThreadActive_[tkDisp].load() && !IsThread(tkDisp)) {
     // Waking it at once spares the rest of its 50 ms wait.
     ev.ComEventReady.Set();
+    WakeDelivery();
     if (!WaitThreadEnd(tkDisp, kDispEndMs)) {
       ev.ComEventReady.Set();
+      WakeDelivery();
       if (!WaitThreadEnd(tkDisp, kDispEndMs)) WaitThreadEnd(tkDisp, -1);
     }
   }

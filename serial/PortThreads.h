@@ -7,6 +7,12 @@
 //   TDispThread  reads input, runs triggers, delivers <- ComEventReady, -> ComEventDone
 //   TOutThread   writes the output ring to the device <- OutputReady, FlushRequest
 //
+// A device layer that can wait for received bytes and for its wake-ups together
+// (DeliveryWaitsOnDevice) lets the delivery thread wait on the device itself:
+// received bytes then wake the thread that reads and delivers them directly,
+// and the event thread watches only modem lines and line errors, handing what
+// it sees over as before.
+//
 // A platform back end derives from TSerThreadedDispatcher and supplies the
 // device primitives declared protected below.
 
@@ -105,9 +111,24 @@ class TSerThreadedDispatcher : public TSerBaseDispatcher {
   virtual int DiscardDevice(int queue) = 0;
   // Closes the device once no thread can touch it any more.
   virtual void DeviceThreadsEnded() = 0;
+  // Whether the delivery thread waits on the device for received bytes and
+  // hang-ups itself (WaitDeviceInput); the event thread's WaitComEvent then
+  // reports modem line changes and line errors only. Fixed for the dispatcher's
+  // life.
+  virtual bool DeliveryWaitsOnDevice() const { return false; }
+  // Delivery thread: blocks until received bytes wait (only when watchData),
+  // WakeDelivery is called, or timeoutMs passes (negative: no limit). Returns
+  // EvRxChar when bytes wait, EvHangup once when the device went away, else 0.
+  virtual uint32_t WaitDeviceInput(bool watchData, int timeoutMs) {
+    (void)watchData;
+    (void)timeoutMs;
+    return 0;
+  }
   // Called first on each port thread: names it for the system's thread lists
   // (profilers, /proc), so that its wake-ups and CPU can be told apart.
   virtual void NameCurrentThread(TSerThreadKind) {}
+
+  TSerDeliveryWaiter* DeliveryWaiter() override;
 
   // The threads are running and the device must stay open for them.
   bool ThreadsHoldDevice() const { return ThreadsRunning_.load(); }
@@ -120,6 +141,10 @@ class TSerThreadedDispatcher : public TSerBaseDispatcher {
 
   void WriteLoop();
   void AdvanceOutput(uint32_t n);
+  // Delivery thread: one wait and pass when it waits on the device itself.
+  void DeviceTurn();
+  // Event thread: hands a device event to the delivery thread.
+  void HandOverEvent(uint32_t mask);
   // Waits until the thread of that kind has called ThreadFinished; processes the
   // main thread's messages meanwhile. False when timeoutMs (>= 0) passed first.
   bool WaitThreadEnd(TSerThreadKind kind, int timeoutMs);
@@ -128,6 +153,20 @@ class TSerThreadedDispatcher : public TSerBaseDispatcher {
 
   std::unique_ptr<TSerDispatcherThread> Threads_[3];
   std::vector<uint8_t> Rotation_;  // output thread only
+  // Events the event thread saw and the delivery thread has not yet taken, when
+  // the delivery thread waits on the device.
+  std::atomic<uint32_t> PendingEvents_{0};
+  // The delivery thread's wait for the main thread when it waits on the device:
+  // it reads what arrives meanwhile into the input ring.
+  class TReadingWaiter final : public TSerDeliveryWaiter {
+   public:
+    explicit TReadingWaiter(TSerThreadedDispatcher& d) : D_(d) {}
+    void Wait(int timeoutMs) override;
+    void Wake() override;
+   private:
+    TSerThreadedDispatcher& D_;
+  };
+  TReadingWaiter ReadingWaiter_{*this};
   std::recursive_mutex StopMutex_;
   std::mutex EndMutex_;
   std::condition_variable EndChanged_;

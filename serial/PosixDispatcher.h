@@ -42,6 +42,9 @@ class TSerPosixDispatcher final : public TSerThreadedDispatcher {
   bool WaitDeviceWritable() override;
   void WakeWriter() override;
   void CancelEventWait() override;
+  bool DeliveryWaitsOnDevice() const override { return true; }
+  uint32_t WaitDeviceInput(bool watchData, int timeoutMs) override;
+  void WakeDelivery() override;
   int DiscardDevice(int queue) override;
   void DeviceThreadsEnded() override;
   void NameCurrentThread(TSerThreadKind kind) override;

@@ -109,6 +109,8 @@ class TSerPosixDispatcher::TDevice {
     if (CancelFd_ < 0) return Refuse(fd, errno, false);
     WriterFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (WriterFd_ < 0) return Refuse(fd, errno, false);
+    DeliveryFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (DeliveryFd_ < 0) return Refuse(fd, errno, false);
     // A raw 8-bit line: nothing may echo, edit lines or map CR/LF behind the
     // layer's back.
     ::cfmakeraw(&tio);
@@ -152,6 +154,7 @@ class TSerPosixDispatcher::TDevice {
     SetExcl_ = false;
     CloseFd(CancelFd_);
     CloseFd(WriterFd_);
+    CloseFd(DeliveryFd_);
     return result;
   }
 
@@ -315,42 +318,50 @@ class TSerPosixDispatcher::TDevice {
     return ::tcflush(Fd_, queue == FlushInput ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : CodeFromErrno(errno);
   }
 
-  // Waits for received bytes (unless watchData is false: the input ring is full),
-  // a changed modem line, a break or line error, a hang-up, or CancelWait.
-  // Returns the event mask, 0 when cancelled or failed. A hang-up is reported
-  // once; from then on only CancelWait ends the wait, as the dead descriptor
-  // would report itself ready for ever.
-  uint32_t WaitEvent(bool watchData) {
+  // Event thread: waits for a changed modem line, a break or line error, or
+  // CancelWait. Returns the event mask, 0 when cancelled or failed. Received
+  // bytes and hang-ups are the delivery thread's (WaitInput). On a driver
+  // without modem lines or error counters there is nothing to sample, and the
+  // thread sleeps until cancelled.
+  uint32_t WaitEvent() {
     for (;;) {
-      pollfd fds[2] = {{CancelFd_, POLLIN, 0}, {Fd_, POLLIN, 0}};
-      const bool dead = Dead_.load();
-      if (dead && !HangupReported_) {
-        HangupReported_ = true;
-        return EvHangup;
-      }
-      // Unread bytes the full ring cannot take would also make poll return at
-      // once: such a line is watched on the sampling period instead.
-      const bool watch = watchData && !dead;
-      const bool sample = !dead && (ModemLines_ || Counters_);
-      const int timeout = (!watchData && !dead) || sample ? kSampleMs : -1;
-      const int r = ::poll(fds, watch ? 2 : 1, timeout);
+      pollfd fds[1] = {{CancelFd_, POLLIN, 0}};
+      const bool sample = !Dead_.load() && (ModemLines_ || Counters_);
+      const int r = ::poll(fds, 1, sample ? kSampleMs : -1);
       if (r < 0 && errno != EINTR) return 0;
       if (fds[0].revents & POLLIN) {
         DrainFd(CancelFd_);
         return 0;
       }
-      if (dead) continue;
-      uint32_t mask = 0;
-      if (watch && (fds[1].revents & (POLLHUP | POLLERR)) && IsHungUp()) {
-        Dead_.store(true);
-        continue;
-      }
-      if (watch && (fds[1].revents & POLLIN)) mask |= EvRxChar;
-      if (!watchData && BytesWaiting() > 0) mask |= EvRxChar;
-      mask |= SampleModemAndErrors();
-      if (mask) return mask;
+      if (!sample) continue;
+      if (const uint32_t mask = SampleModemAndErrors()) return mask;
     }
   }
+
+  // Delivery thread: waits until bytes wait to be read (unless watchData is
+  // false), WakeInput is called, or timeoutMs passes (negative: no limit).
+  // Returns EvRxChar, or EvHangup once when the device went away, else 0. From
+  // the hang-up on the dead descriptor is not watched: it would report itself
+  // ready for ever.
+  uint32_t WaitInput(bool watchData, int timeoutMs) {
+    if (Dead_.load() && !HangupReported_) {
+      HangupReported_ = true;
+      return EvHangup;
+    }
+    const bool watch = watchData && !Dead_.load();
+    pollfd fds[2] = {{DeliveryFd_, POLLIN, 0}, {Fd_, POLLIN, 0}};
+    if (::poll(fds, watch ? 2 : 1, timeoutMs) <= 0) return 0;
+    if (fds[0].revents & POLLIN) DrainFd(DeliveryFd_);
+    if (!watch) return 0;
+    if ((fds[1].revents & (POLLHUP | POLLERR)) && IsHungUp()) {
+      Dead_.store(true);
+      HangupReported_ = true;
+      return EvHangup;
+    }
+    return (fds[1].revents & POLLIN) ? EvRxChar : 0;
+  }
+  void WakeInput() { SignalFd(DeliveryFd_); }
+
   void CancelWait() { SignalFd(CancelFd_); }
 
  private:
@@ -359,6 +370,7 @@ class TSerPosixDispatcher::TDevice {
     if (fd >= 0) ::close(fd);
     CloseFd(CancelFd_);
     CloseFd(WriterFd_);
+    CloseFd(DeliveryFd_);
     SetExcl_ = false;
     Failure_.SystemError = err;
     switch (err) {
@@ -415,12 +427,13 @@ class TSerPosixDispatcher::TDevice {
   int Fd_ = -1;
   int CancelFd_ = -1;
   int WriterFd_ = -1;
+  int DeliveryFd_ = -1;
   bool ModemLines_ = false;
   bool Counters_ = false;
   bool IsPty_ = false;
   uint8_t PtyParity_ = pNone;  // main thread
   uint8_t PtyByteSize_ = 8;    // main thread
-  bool HangupReported_ = false;  // event thread
+  bool HangupReported_ = false;  // delivery thread
   std::atomic<bool> Dead_{false};
   bool SetExcl_ = false;  // main thread: we set the exclusive flag
   termios Saved_{};       // main thread: the line as it was before the open
@@ -492,15 +505,17 @@ int TSerPosixDispatcher::SetComState(const TSerLineSettings& settings) {
 }
 
 bool TSerPosixDispatcher::WaitComEvent(uint32_t& mask) {
-  bool full;
-  {
-    std::lock_guard lock(InLock_);
-    full = In_.Full;
-  }
-  mask = Device_->WaitEvent(!full);
-  if (mask & EvHangup) LineLost_.store(true);
+  mask = Device_->WaitEvent();
   return mask != 0;
 }
+
+uint32_t TSerPosixDispatcher::WaitDeviceInput(bool watchData, int timeoutMs) {
+  const uint32_t mask = Device_->WaitInput(watchData, timeoutMs);
+  if (mask & EvHangup) LineLost_.store(true);
+  return mask;
+}
+
+void TSerPosixDispatcher::WakeDelivery() { Device_->WakeInput(); }
 
 int TSerPosixDispatcher::SetupCom(uint32_t, uint32_t) {
   // The driver sizes its own queues; the sizes are advisory.
@@ -522,6 +537,7 @@ int TSerPosixDispatcher::CloseComDevice() {
     // have ended, so no thread ever touches a number the system reuses.
     StopRequested_.store(true);
     Device_->CancelWait();
+    Device_->WakeInput();
     if (Events_) {
       Events_->ComEventDone.Set();
       Events_->ThreadAck.Reset();

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 
@@ -456,6 +457,55 @@ TEST_F(ComPortTest, HandlerPastTheDeliveryTimeoutKeepsTheAnnouncedCounts) {
   ASSERT_TRUE(WaitUntil([&] { return Received.size() >= 3; }, 10000));
   EXPECT_EQ(Received, "abc");
   EXPECT_TRUE(reported.empty()) << reported.front();
+}
+
+// A handler reads the announced bytes straight from the ring: it gets exactly
+// the announced count, bytes it leaves come back with the next announcement
+// together with those that arrived while it ran, and the trace sees them all.
+TEST_F(ComPortTest, HandlerTakesTheAnnouncedBytesAndLaterOnesComeNext) {
+  const std::string trace = ::testing::TempDir() + "handler_take.trc";
+  Port.SetTraceName(trace);
+  Port.SetOpen(true);
+  Port.SetTracing(tlOn);
+  std::vector<uint16_t> counts;
+  int overreach = 0;
+  bool arrivedInside = false;
+  Port.SetOnTrigger([&](TSerCustomComPort* cp, uint16_t msg, uint16_t, uint16_t data) {
+    if (msg != TriggerAvailMsg) return;
+    counts.push_back(data);
+    if (counts.size() == 1) {
+      // Taken in part; one more byte arrives before the handler returns.
+      Received.push_back(cp->GetChar());
+      const int left = cp->Dispatcher()->InBuffUsed();
+      EXPECT_TRUE(Pty1.Write("d"));
+      for (int i = 0; i < 2000 && !arrivedInside; ++i) {
+        arrivedInside = cp->Dispatcher()->InBuffUsed() > left;
+        if (!arrivedInside) QThread::msleep(1);
+      }
+      return;
+    }
+    for (int i = 0; i < data; ++i) Received.push_back(cp->GetChar());
+    try {
+      cp->GetChar();
+    } catch (const EBufferIsEmpty&) {
+      ++overreach;
+    }
+  });
+  ASSERT_TRUE(Pty1.Write("abc"));
+  // Nothing is written after "d": what was left and what came meanwhile must be
+  // announced all the same.
+  ASSERT_TRUE(WaitUntil([&] { return Received.size() >= 4; }));
+  EXPECT_EQ(Received, "abcd");
+  EXPECT_TRUE(arrivedInside);
+  if (counts.front() == 3) {
+    EXPECT_EQ(counts[1], 3);
+  }
+  EXPECT_EQ(overreach, static_cast<int>(counts.size()) - 1);
+  Port.SetTracing(tlDump);
+  std::ifstream in(trace, std::ios::binary);
+  const std::string recorded{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_NE(recorded.find("abcd"), std::string::npos) << recorded;
+  std::remove(trace.c_str());
 }
 
 TEST_F(ComPortTest, ExceptionInHandlerIsReportedAndDeliveryGoesOn) {
