@@ -31,7 +31,10 @@ bool ConnectionLost(const QSqlDatabase& db) {
   if (!IsPostgres(db)) return false;
   if (!db.isOpen()) return true;
   const QVariant handle = db.driver()->handle();
-  if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0) return true;
+  // Qt names the type by the struct behind libpq's typedef.
+  if (!handle.isValid() || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0)) {
+    return true;
+  }
   PGconn* connection = *static_cast<PGconn* const*>(handle.constData());
   return connection == nullptr || PQstatus(connection) != CONNECTION_OK;
 }
