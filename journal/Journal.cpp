@@ -232,7 +232,10 @@ void Journal::Connect() {
     Prepare();
     prepared_ = true;
   }
+  RecordPendingReads();
 }
+
+bool Journal::Connected() const { return prepared_ && !sql::ConnectionLost(db_); }
 
 void Journal::Prepare() {
   if (!sql::IsPostgres(db_)) {
@@ -298,7 +301,20 @@ qint64 Journal::RecordWrittenCard(const WrittenCard& card) {
 }
 
 qint64 Journal::RecordReadCard(const ReadCard& card) {
-  Connect();
+  try {
+    Connect();
+  } catch (const JournalUnreachable&) {
+    ReadCard kept = card;
+    kept.when = OrNow(card.when);
+    pendingReads_.append(kept);
+    return 0;
+  }
+  const qint64 id = InsertReadCard(card);
+  emit changed();
+  return id;
+}
+
+qint64 Journal::InsertReadCard(const ReadCard& card) {
   const QDateTime when = OrNow(card.when);
   QSqlQuery insert = sql::Exec(db_,
                                QStringLiteral("INSERT INTO read_card (read_utc_ms, read_local, station, track2, "
@@ -306,10 +322,15 @@ qint64 Journal::RecordReadCard(const ReadCard& card) {
                                {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat), NotNull(card.station),
                                 OptionalText(card.track2), OptionalText(card.track3)});
   if (!insert.next()) throw JournalError("The journal gave no id for a read card");
-  const qint64 id = insert.value(0).toLongLong();
-  insert.finish();
-  emit changed();
-  return id;
+  return insert.value(0).toLongLong();
+}
+
+void Journal::RecordPendingReads() {
+  // One at a time, so that a connection lost half-way keeps only the rest.
+  while (!pendingReads_.isEmpty()) {
+    InsertReadCard(pendingReads_.front());
+    pendingReads_.removeFirst();
+  }
 }
 
 qint64 Journal::RecordListSave(const ListSave& save) {

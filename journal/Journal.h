@@ -208,8 +208,15 @@ class Journal : public QObject {
   // a station that wants to tell the operator at start.
   void CheckConnection();
 
+  // Whether the last use reached the database; tries nothing. A poll that
+  // should not wait for a server away asks this first.
+  bool Connected() const;
+
   qint64 RecordWrittenCard(const WrittenCard& card);
+  // A read card goes on being recorded while the server is away: it is kept
+  // here (0 comes back) and recorded at the next use that reaches the server.
   qint64 RecordReadCard(const ReadCard& card);
+  int PendingReadCards() const { return static_cast<int>(pendingReads_.size()); }
   // The save and all its entries in one transaction.
   qint64 RecordListSave(const ListSave& save);
 
@@ -284,7 +291,11 @@ class Journal : public QObject {
 
   QSqlDatabase db_;
   QString connectionName_;
+  qint64 InsertReadCard(const ReadCard& card);
+  void RecordPendingReads();
+
   bool prepared_ = false;
+  QList<ReadCard> pendingReads_;
 };
 
 }  // namespace journal

@@ -235,7 +235,9 @@ void JournalDialog::FollowJournal() {
 }
 
 void JournalDialog::PollForChange() {
-  if (isVisible()) FollowJournal();
+  // A server away is tried again by the next write, not by every poll: a
+  // connection attempt holds the window until it gives up.
+  if (isVisible() && journal_.Connected()) FollowJournal();
 }
 
 void JournalDialog::ShowReservations() {

@@ -184,6 +184,12 @@ TEST(JournalServerAway, WritingFailsAsUnreachableAndResumesAfterTheServerIsBack)
   }
   EXPECT_THROW(journal->Reserve(kA, {{2, "0003"}}), JournalUnreachable) << "tried again, still away";
   EXPECT_THROW(Journal::OpenPostgres(server.Uri())->CheckConnection(), JournalUnreachable);
+  EXPECT_FALSE(journal->Connected());
+  ReadCard read;
+  read.station = kA;
+  read.track2 = "0001";
+  EXPECT_EQ(journal->RecordReadCard(read), 0) << "kept while the server is away";
+  EXPECT_EQ(journal->PendingReadCards(), 1);
 
   ASSERT_TRUE(server.Run(QStringLiteral("start")));
   // The card's record is sent again: it lands once, and its number is written.
@@ -192,6 +198,11 @@ TEST(JournalServerAway, WritingFailsAsUnreachableAndResumesAfterTheServerIsBack)
   EXPECT_EQ(journal->Cards({}).size(), 2);
   EXPECT_EQ(journal->Holder({2, "0002"})->state, NumberState::written);
   EXPECT_TRUE(journal->OpenReservations().isEmpty());
+  EXPECT_EQ(journal->PendingReadCards(), 0) << "the read card is recorded once the server is back";
+  RawServer check(server.Uri());
+  QSqlQuery reads(check.Db());
+  ASSERT_TRUE(reads.exec(QStringLiteral("SELECT COUNT(*) FROM read_card")) && reads.next());
+  EXPECT_EQ(reads.value(0).toInt(), 1);
 }
 
 TEST(PostgresUri, PartsAndParametersAsLibpqReadsThem) {
