@@ -7,6 +7,10 @@
 #include <QUuid>
 #include <QVariant>
 
+#include <algorithm>
+#include <tuple>
+
+#include "journal/PostgresUri.h"
 #include "journal/Schema.h"
 #include "journal/Sql.h"
 
@@ -83,6 +87,27 @@ QString CsvField(QString field) {
   return field;
 }
 
+QString StateName(NumberState state) {
+  switch (state) {
+    case NumberState::unconfirmed: return QStringLiteral("unconfirmed");
+    case NumberState::written: return QStringLiteral("written");
+    case NumberState::reserved: break;
+  }
+  return QStringLiteral("reserved");
+}
+
+NumberState StateFromName(const QString& name) {
+  if (name == QLatin1String("unconfirmed")) return NumberState::unconfirmed;
+  if (name == QLatin1String("written")) return NumberState::written;
+  return NumberState::reserved;
+}
+
+QString NowLocal() { return QDateTime::currentDateTime().toString(kLocalFormat); }
+
+QString NewConnectionName() {
+  return QStringLiteral("journal-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
 std::optional<WrittenTrack> TrackFromColumns(int track, const QSqlQuery& query, int first) {
   if (query.isNull(first)) return std::nullopt;
   WrittenTrack written;
@@ -133,7 +158,7 @@ QByteArray ExportCsv(const QList<CardRow>& rows) {
 }
 
 std::unique_ptr<Journal> Journal::OpenSqlite(const QString& file) {
-  const QString name = QStringLiteral("journal-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+  const QString name = NewConnectionName();
   {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     db.setDatabaseName(file);
@@ -148,19 +173,39 @@ std::unique_ptr<Journal> Journal::OpenSqlite(const QString& file) {
   return std::make_unique<Journal>(name);
 }
 
+std::unique_ptr<Journal> Journal::OpenPostgres(const QString& uri) {
+  const std::optional<PostgresTarget> target = ParsePostgresUri(uri);
+  if (!target) throw JournalError("Not a PostgreSQL URI: " + uri.toStdString());
+  const QString name = NewConnectionName();
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+    if (!db.isValid()) {
+      db = QSqlDatabase();
+      QSqlDatabase::removeDatabase(name);
+      throw JournalError("The PostgreSQL driver of Qt SQL is not installed");
+    }
+    db.setHostName(target->host);
+    db.setUserName(target->user);
+    db.setPassword(target->password);
+    db.setDatabaseName(target->dbname);
+    db.setConnectOptions(target->ConnectOptions());
+    // A server away now is tried again at the first use.
+    db.open();
+  }
+  return std::make_unique<Journal>(name);
+}
+
+std::unique_ptr<Journal> Journal::Open(const QString& database, const QString& sqliteFile) {
+  if (database.trimmed().isEmpty()) return OpenSqlite(sqliteFile);
+  return OpenPostgres(database);
+}
+
 Journal::Journal(const QString& connectionName)
     : db_(QSqlDatabase::database(connectionName, false)), connectionName_(connectionName) {
   try {
-    if (!sql::IsPostgres(db_)) {
-      // WAL lets the dialog read while a card commits; FULL makes each commit
-      // reach the disk before it returns.
-      QSqlQuery mode = sql::Exec(db_, QStringLiteral("PRAGMA journal_mode=WAL"));
-      if (!mode.next() || mode.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
-        throw JournalError("The journal cannot use write-ahead logging");
-      }
-      sql::Exec(db_, QStringLiteral("PRAGMA synchronous=FULL"));
-    }
-    MigrateSchema(db_);
+    Connect();
+  } catch (const JournalUnreachable&) {
+    // Connected again at the next use.
   } catch (...) {
     db_.close();
     db_ = QSqlDatabase();
@@ -175,20 +220,63 @@ Journal::~Journal() {
   QSqlDatabase::removeDatabase(connectionName_);
 }
 
-int Journal::SchemaVersion() { return StoredSchemaVersion(db_); }
+void Journal::Connect() {
+  if (sql::ConnectionLost(db_)) {
+    db_.close();
+    if (!db_.open()) {
+      const QSqlError error = db_.lastError();
+      throw JournalUnreachable((error.databaseText().isEmpty() ? error.text() : error.databaseText()).simplified());
+    }
+  }
+  if (!prepared_) {
+    Prepare();
+    prepared_ = true;
+  }
+  RecordPendingReads();
+}
+
+bool Journal::Connected() const { return prepared_ && !sql::ConnectionLost(db_); }
+
+void Journal::Prepare() {
+  if (!sql::IsPostgres(db_)) {
+    // WAL lets the dialog read while a card commits; FULL makes each commit
+    // reach the disk before it returns.
+    QSqlQuery mode = sql::Exec(db_, QStringLiteral("PRAGMA journal_mode=WAL"));
+    if (!mode.next() || mode.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
+      throw JournalError("The journal cannot use write-ahead logging");
+    }
+    mode.finish();
+    sql::Exec(db_, QStringLiteral("PRAGMA synchronous=FULL"));
+  }
+  MigrateSchema(db_);
+}
+
+void Journal::CheckConnection() { Connect(); }
+
+int Journal::SchemaVersion() {
+  Connect();
+  return StoredSchemaVersion(db_);
+}
 
 qint64 Journal::RecordWrittenCard(const WrittenCard& card) {
+  Connect();
   const QDateTime when = OrNow(card.when);
+  const QString local = when.toLocalTime().toString(kLocalFormat);
   qint64 id = 0;
   {
     sql::Transaction transaction(db_);
+    if (!card.key.isEmpty()) {
+      QSqlQuery known =
+          sql::Exec(db_, QStringLiteral("SELECT id FROM written_card WHERE card_key = ?"), {card.key});
+      if (known.next()) return known.value(0).toLongLong();
+    }
     QSqlQuery insert = sql::Exec(db_,
                                  QStringLiteral("INSERT INTO written_card (written_utc_ms, written_local, station, "
-                                                "port, device_path, run_kind, card_index, deliberate_repeat) "
-                                                "VALUES (?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"),
-                                 {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat), NotNull(card.station),
-                                  NotNull(card.port), NotNull(card.devicePath), KindName(card.kind), card.cardIndex,
-                                  card.deliberateRepeat ? 1 : 0});
+                                                "port, device_path, run_kind, card_index, deliberate_repeat, "
+                                                "card_key) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"),
+                                 {when.toMSecsSinceEpoch(), local, NotNull(card.station), NotNull(card.port),
+                                  NotNull(card.devicePath), KindName(card.kind), card.cardIndex,
+                                  card.deliberateRepeat ? 1 : 0, card.key.isEmpty() ? NullText() : QVariant(card.key)});
     if (!insert.next()) throw JournalError("The journal gave no id for a written card");
     id = insert.value(0).toLongLong();
     insert.finish();
@@ -200,10 +288,11 @@ qint64 Journal::RecordWrittenCard(const WrittenCard& card) {
                 {id, track.track, TextColumn(track.text), fromFile ? QVariant(track.fileName) : NullText(),
                  fromFile ? QVariant(track.recordNumber) : NullInt()});
       sql::Exec(db_,
-                QStringLiteral("INSERT INTO card_number (track, card_text, state, station, card_id) "
-                               "VALUES (?, ?, 'written', ?, ?) ON CONFLICT (track, card_text) DO UPDATE "
-                               "SET state = 'written', station = excluded.station, card_id = excluded.card_id"),
-                {track.track, TextColumn(track.text), NotNull(card.station), id});
+                QStringLiteral("INSERT INTO card_number (track, card_text, state, station, card_id, held_local) "
+                               "VALUES (?, ?, 'written', ?, ?, ?) ON CONFLICT (track, card_text) DO UPDATE "
+                               "SET state = 'written', station = excluded.station, card_id = excluded.card_id, "
+                               "held_local = excluded.held_local"),
+                {track.track, TextColumn(track.text), NotNull(card.station), id, local});
     }
     transaction.Commit();
   }
@@ -212,6 +301,20 @@ qint64 Journal::RecordWrittenCard(const WrittenCard& card) {
 }
 
 qint64 Journal::RecordReadCard(const ReadCard& card) {
+  try {
+    Connect();
+  } catch (const JournalUnreachable&) {
+    ReadCard kept = card;
+    kept.when = OrNow(card.when);
+    pendingReads_.append(kept);
+    return 0;
+  }
+  const qint64 id = InsertReadCard(card);
+  emit changed();
+  return id;
+}
+
+qint64 Journal::InsertReadCard(const ReadCard& card) {
   const QDateTime when = OrNow(card.when);
   QSqlQuery insert = sql::Exec(db_,
                                QStringLiteral("INSERT INTO read_card (read_utc_ms, read_local, station, track2, "
@@ -219,13 +322,19 @@ qint64 Journal::RecordReadCard(const ReadCard& card) {
                                {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat), NotNull(card.station),
                                 OptionalText(card.track2), OptionalText(card.track3)});
   if (!insert.next()) throw JournalError("The journal gave no id for a read card");
-  const qint64 id = insert.value(0).toLongLong();
-  insert.finish();
-  emit changed();
-  return id;
+  return insert.value(0).toLongLong();
+}
+
+void Journal::RecordPendingReads() {
+  // One at a time, so that a connection lost half-way keeps only the rest.
+  while (!pendingReads_.isEmpty()) {
+    InsertReadCard(pendingReads_.front());
+    pendingReads_.removeFirst();
+  }
 }
 
 qint64 Journal::RecordListSave(const ListSave& save) {
+  Connect();
   const QDateTime when = OrNow(save.when);
   qint64 id = 0;
   {
@@ -249,6 +358,7 @@ qint64 Journal::RecordListSave(const ListSave& save) {
 }
 
 QList<UnsavedLine> Journal::UnsavedLines(const QString& station) {
+  Connect();
   QSqlQuery query = sql::Exec(db_,
                               QStringLiteral("SELECT t.card_id, t.track, t.card_text, c.written_local "
                                              "FROM written_track t JOIN written_card c ON c.id = t.card_id "
@@ -265,6 +375,7 @@ QList<UnsavedLine> Journal::UnsavedLines(const QString& station) {
 }
 
 std::optional<PreviousWrite> Journal::FindWritten(int track, std::string_view text) {
+  Connect();
   QSqlQuery query = sql::Exec(db_,
                               QStringLiteral("SELECT c.id, c.written_local, c.station FROM card_number n "
                                              "JOIN written_card c ON c.id = n.card_id "
@@ -275,6 +386,7 @@ std::optional<PreviousWrite> Journal::FindWritten(int track, std::string_view te
 }
 
 QList<CardRow> Journal::Cards(const CardQuery& request) {
+  Connect();
   QString where = QStringLiteral("1 = 1");
   QVariantList values;
   if (!request.text.isEmpty()) {
@@ -328,8 +440,159 @@ QList<CardRow> Journal::Cards(const CardQuery& request) {
 }
 
 qint64 Journal::LastCardId() {
+  Connect();
   QSqlQuery query = sql::Exec(db_, QStringLiteral("SELECT MAX(id) FROM written_card"));
   return query.next() ? query.value(0).toLongLong() : 0;
+}
+
+std::optional<NumberHolder> Journal::HolderRow(const CardNumber& number, bool forUpdate) {
+  // SQLite has no row locks; its transactions hold the whole file for writing.
+  const QString lock = forUpdate && sql::IsPostgres(db_) ? QStringLiteral(" FOR UPDATE") : QString();
+  QSqlQuery query = sql::Exec(db_,
+                              QStringLiteral("SELECT state, station, held_local FROM card_number "
+                                             "WHERE track = ? AND card_text = ?") +
+                                  lock,
+                              {number.track, TextColumn(number.text)});
+  if (!query.next()) return std::nullopt;
+  return NumberHolder{number, StateFromName(query.value(0).toString()), query.value(1).toString(),
+                      query.value(2).toString()};
+}
+
+bool Journal::DropHold(const CardNumber& number, NumberState state, const QString& station) {
+  QString text = QStringLiteral("DELETE FROM card_number WHERE track = ? AND card_text = ? AND state = ?");
+  QVariantList values{number.track, TextColumn(number.text), StateName(state)};
+  if (!station.isEmpty()) {
+    text += QStringLiteral(" AND station = ?");
+    values << station;
+  }
+  if (sql::Exec(db_, text, values).numRowsAffected() <= 0) return false;
+  // A deliberate repeat reserved a number that a card already carries.
+  sql::Exec(db_,
+            QStringLiteral("INSERT INTO card_number (track, card_text, state, station, card_id, held_local) "
+                           "SELECT t.track, t.card_text, 'written', c.station, c.id, c.written_local "
+                           "FROM written_track t JOIN written_card c ON c.id = t.card_id "
+                           "WHERE t.track = ? AND t.card_text = ? ORDER BY c.id DESC LIMIT 1"),
+            {number.track, TextColumn(number.text)});
+  return true;
+}
+
+QList<NumberHolder> Journal::Reserve(const QString& station, const QList<CardNumber>& numbers,
+                                     bool repeatConfirmed) {
+  Connect();
+  // One order for every station, so that two cards waiting on each other's
+  // numbers cannot deadlock.
+  QList<CardNumber> sorted = numbers;
+  std::sort(sorted.begin(), sorted.end(), [](const CardNumber& a, const CardNumber& b) {
+    return std::tie(a.track, a.text) < std::tie(b.track, b.text);
+  });
+  const QString now = NowLocal();
+  QList<NumberHolder> taken;
+  sql::Transaction transaction(db_);
+  for (const CardNumber& number : sorted) {
+    // A row released between the insert and the look that follows it is
+    // simply tried again.
+    for (;;) {
+      QSqlQuery insert = sql::Exec(db_,
+                                   QStringLiteral("INSERT INTO card_number (track, card_text, state, station, "
+                                                  "card_id, held_local) VALUES (?, ?, 'reserved', ?, NULL, ?) "
+                                                  "ON CONFLICT (track, card_text) DO NOTHING RETURNING track"),
+                                   {number.track, TextColumn(number.text), NotNull(station), now});
+      if (insert.next()) break;
+      insert.finish();
+      const std::optional<NumberHolder> holder = HolderRow(number, true);
+      if (!holder) continue;
+      if (holder->state == NumberState::reserved && holder->station == station) break;
+      if (repeatConfirmed) {
+        sql::Exec(db_,
+                  QStringLiteral("UPDATE card_number SET state = 'reserved', station = ?, held_local = ? "
+                                 "WHERE track = ? AND card_text = ?"),
+                  {NotNull(station), now, number.track, TextColumn(number.text)});
+      } else {
+        taken.append(*holder);
+      }
+      break;
+    }
+  }
+  if (!taken.isEmpty()) return taken;
+  transaction.Commit();
+  return {};
+}
+
+void Journal::CancelReservation(const QString& station, const QList<CardNumber>& numbers) {
+  Connect();
+  sql::Transaction transaction(db_);
+  for (const CardNumber& number : numbers) DropHold(number, NumberState::reserved, NotNull(station));
+  transaction.Commit();
+}
+
+void Journal::MarkUnconfirmed(const QString& station, const QList<CardNumber>& numbers) {
+  Connect();
+  sql::Transaction transaction(db_);
+  for (const CardNumber& number : numbers) {
+    sql::Exec(db_,
+              QStringLiteral("UPDATE card_number SET state = 'unconfirmed' "
+                             "WHERE track = ? AND card_text = ? AND station = ? AND state = 'reserved'"),
+              {number.track, TextColumn(number.text), NotNull(station)});
+  }
+  transaction.Commit();
+  emit changed();
+}
+
+int Journal::UnconfirmLeftoverReservations(const QString& station) {
+  Connect();
+  const int count = sql::Exec(db_,
+                              QStringLiteral("UPDATE card_number SET state = 'unconfirmed' "
+                                             "WHERE station = ? AND state = 'reserved'"),
+                              {NotNull(station)})
+                        .numRowsAffected();
+  if (count > 0) emit changed();
+  return std::max(count, 0);
+}
+
+bool Journal::Release(const CardNumber& number) {
+  Connect();
+  sql::Transaction transaction(db_);
+  const bool released = DropHold(number, NumberState::unconfirmed, QString());
+  transaction.Commit();
+  if (released) emit changed();
+  return released;
+}
+
+std::optional<NumberHolder> Journal::Holder(const CardNumber& number) {
+  Connect();
+  return HolderRow(number, false);
+}
+
+QList<NumberHolder> Journal::OpenReservations() {
+  Connect();
+  QSqlQuery query = sql::Exec(db_,
+                              QStringLiteral("SELECT track, card_text, state, station, held_local FROM card_number "
+                                             "WHERE state <> 'written' ORDER BY held_local, track, card_text"));
+  QList<NumberHolder> holders;
+  while (query.next()) {
+    holders.append(NumberHolder{CardNumber{query.value(0).toInt(), TextBytes(query.value(1))},
+                                StateFromName(query.value(2).toString()), query.value(3).toString(),
+                                query.value(4).toString()});
+  }
+  return holders;
+}
+
+FreeNumber Journal::FirstFree(const QString& station, int track, const std::string& start,
+                              const std::function<std::string(const std::string&)>& next, int maxSteps) {
+  Connect();
+  FreeNumber result;
+  std::string text = start;
+  for (int step = 0; step <= maxSteps; ++step) {
+    const std::optional<NumberHolder> holder = HolderRow(CardNumber{track, text}, false);
+    if (!holder || (holder->state == NumberState::reserved && holder->station == station)) {
+      result.text = std::move(text);
+      return result;
+    }
+    if (step == 0) result.skipped = holder;
+    text = next(text);
+    if (text.empty()) return result;
+  }
+  throw JournalError("No free number within " + std::to_string(maxSteps) + " steps from " + start);
 }
 
 }  // namespace journal

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -29,6 +30,19 @@ inline constexpr char kDatabaseFileName[] = "cards.db";
 class JournalError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// The journal's server cannot be reached (away, refusing, or the connection
+// broke). reason() is the client library's own words, for
+// "无法连接写卡记录数据库：<reason>". The journal connects again at its next use.
+class JournalUnreachable : public JournalError {
+ public:
+  explicit JournalUnreachable(const QString& reason)
+      : JournalError("The journal's server cannot be reached: " + reason.toStdString()), reason_(reason) {}
+  const QString& reason() const { return reason_; }
+
+ private:
+  QString reason_;
 };
 
 // How the card was written, as the writing-mode indicator shows it: a file
@@ -52,6 +66,37 @@ struct WrittenCard {
   int cardIndex = 1;              // 1-based ordinal in its run
   bool deliberateRepeat = false;  // the operator chose to write a number again
   QList<WrittenTrack> tracks;     // track 2 first
+  // The station's own key for this card (a UUID, say), or empty. Recording a
+  // key again gives the first record's id and stores nothing: a record whose
+  // commit was cut off with the connection can be sent again safely.
+  QString key;
+};
+
+// A number a card is to carry on a track.
+struct CardNumber {
+  int track = 2;
+  std::string text;
+  friend bool operator==(const CardNumber&, const CardNumber&) = default;
+};
+
+// A number is taken while one of these holds it, by any station.
+//   reserved:    a station is writing it onto a card now;
+//   unconfirmed: a run ended without knowing whether the card took it, so the
+//                card may hold it; only a release in the dialog frees it;
+//   written:     a card holds it.
+enum class NumberState { reserved, unconfirmed, written };
+
+struct NumberHolder {
+  CardNumber number;
+  NumberState state = NumberState::reserved;
+  QString station;
+  QString localTime;  // when it was reserved or written, at that station
+};
+
+// The first free number from a start, and who held the start when it was taken.
+struct FreeNumber {
+  std::string text;                    // empty: the increase failed
+  std::optional<NumberHolder> skipped;  // the start's holder; none: the start was free
 };
 
 struct ReadCard {
@@ -124,6 +169,12 @@ QByteArray ExportCsv(const QList<CardRow>& rows);
 // Use a Journal only on the thread that opened it (a rule of Qt SQL). Every
 // Record... call commits before it returns and throws JournalError when it
 // could not; nothing of a failed call stays in the journal.
+//
+// On a server, every call first connects again if the connection was lost,
+// and throws JournalUnreachable (a JournalError) when the server cannot be
+// reached; a call cut off by the connection throws it too. A commit cut off
+// that way may or may not have happened: the reservation calls may be repeated
+// as they are, and a written card repeated with the same key is stored once.
 class Journal : public QObject {
   Q_OBJECT
 
@@ -132,6 +183,16 @@ class Journal : public QObject {
   // up to date. WAL with synchronous FULL: a committed card survives a power
   // cut. Throws JournalError.
   static std::unique_ptr<Journal> OpenSqlite(const QString& file);
+
+  // Opens the journal on the PostgreSQL server of uri (see PostgresUri.h).
+  // A server that cannot be reached now does not fail the opening: the
+  // journal connects at its first use. Throws JournalError for a malformed uri.
+  static std::unique_ptr<Journal> OpenPostgres(const QString& uri);
+
+  // The [Journal] Database setting: a PostgreSQL URI puts the journal on that
+  // server; empty, the SQLite journal at sqliteFile. Throws JournalError for a
+  // setting that is neither.
+  static std::unique_ptr<Journal> Open(const QString& database, const QString& sqliteFile);
 
   // Takes over the opened connection of any Qt SQL driver registered under
   // connectionName and readies its schema; the connection is removed when the
@@ -143,8 +204,19 @@ class Journal : public QObject {
 
   int SchemaVersion();
 
+  // Connects if not connected; throws JournalUnreachable when it cannot. For
+  // a station that wants to tell the operator at start.
+  void CheckConnection();
+
+  // Whether the last use reached the database; tries nothing. A poll that
+  // should not wait for a server away asks this first.
+  bool Connected() const;
+
   qint64 RecordWrittenCard(const WrittenCard& card);
+  // A read card goes on being recorded while the server is away: it is kept
+  // here (0 comes back) and recorded at the next use that reaches the server.
   qint64 RecordReadCard(const ReadCard& card);
+  int PendingReadCards() const { return static_cast<int>(pendingReads_.size()); }
   // The save and all its entries in one transaction.
   qint64 RecordListSave(const ListSave& save);
 
@@ -161,13 +233,69 @@ class Journal : public QObject {
   // Grows with every card written here or elsewhere; a cheap poll for change.
   qint64 LastCardId();
 
+  // Reservations: a station reserves a card's numbers before it sends the
+  // write command, records the card written (RecordWrittenCard, which marks
+  // them written) when the device reports success, and otherwise cancels them
+  // or marks them unconfirmed. Numbers are per track.
+
+  // Reserves all numbers for one card of station, in one transaction: either
+  // all are reserved and committed, or none is and the holders of the taken
+  // ones come back (non-empty). A number this station has reserved already
+  // (a failed card tried again) stays reserved. With repeatConfirmed (the
+  // operator said 是 to writing a taken number again) every number is taken
+  // over.
+  QList<NumberHolder> Reserve(const QString& station, const QList<CardNumber>& numbers,
+                              bool repeatConfirmed = false);
+
+  // The card was not written (nothing sent, or the device refused it): the
+  // station's reservations of numbers are dropped.
+  void CancelReservation(const QString& station, const QList<CardNumber>& numbers);
+
+  // The run ended without a decision for the card: its reserved numbers
+  // become unconfirmed.
+  void MarkUnconfirmed(const QString& station, const QList<CardNumber>& numbers);
+
+  // Reservations station left when it ended without a decision (a crash, a
+  // power cut) become unconfirmed; call at start. Returns how many.
+  int UnconfirmLeftoverReservations(const QString& station);
+
+  // Frees an unconfirmed number (the 释放 action). A number that an earlier
+  // card carried goes back to being written. False when the number was not
+  // unconfirmed.
+  bool Release(const CardNumber& number);
+
+  // Who holds a number, if anyone.
+  std::optional<NumberHolder> Holder(const CardNumber& number);
+
+  // Reserved and unconfirmed numbers of every station, oldest first.
+  QList<NumberHolder> OpenReservations();
+
+  // From start, applies next until a number is found that no one holds but
+  // station's own reservation; at most maxSteps increases. It only looks:
+  // Reserve may still find the number taken by then, and the caller looks
+  // again from there.
+  FreeNumber FirstFree(const QString& station, int track, const std::string& start,
+                       const std::function<std::string(const std::string&)>& next, int maxSteps = 100000);
+
  signals:
   // Something was recorded through this journal.
   void changed();
 
  private:
+  void Connect();
+  void Prepare();
+  std::optional<NumberHolder> HolderRow(const CardNumber& number, bool forUpdate);
+  // Deletes the row of number in state (held by station, unless empty) and
+  // puts back the latest written card that carried it. False: no such row.
+  bool DropHold(const CardNumber& number, NumberState state, const QString& station);
+
   QSqlDatabase db_;
   QString connectionName_;
+  qint64 InsertReadCard(const ReadCard& card);
+  void RecordPendingReads();
+
+  bool prepared_ = false;
+  QList<ReadCard> pendingReads_;
 };
 
 }  // namespace journal

@@ -63,29 +63,55 @@ QStringList Version2(const QSqlDatabase&) {
   };
 }
 
+QStringList Version3(const QSqlDatabase&) {
+  return {
+      QStringLiteral("ALTER TABLE card_number ADD COLUMN held_local TEXT NOT NULL DEFAULT ''"),
+      QStringLiteral("UPDATE card_number SET held_local = "
+                     "(SELECT c.written_local FROM written_card c WHERE c.id = card_number.card_id) "
+                     "WHERE card_id IS NOT NULL"),
+      QStringLiteral("CREATE INDEX card_number_open ON card_number (state) WHERE state <> 'written'"),
+      QStringLiteral("ALTER TABLE written_card ADD COLUMN card_key TEXT"),
+      QStringLiteral("CREATE UNIQUE INDEX written_card_key ON written_card (card_key)"),
+  };
+}
+
 using Step = QStringList (*)(const QSqlDatabase&);
-constexpr Step kSteps[] = {Version1, Version2};
+constexpr Step kSteps[] = {Version1, Version2, Version3};
+
+// Any number; every station uses the same one for the schema.
+constexpr qint64 kSchemaLockKey = 0x6361726473636865;  // "cardsche"
+
+bool HasVersionTable(QSqlDatabase& db) {
+  // The current search path decides, as it does for every other statement.
+  QSqlQuery query = sql::IsPostgres(db)
+                        ? sql::Exec(db, QStringLiteral("SELECT to_regclass('journal_schema') IS NOT NULL"))
+                        : sql::Exec(db, QStringLiteral("SELECT COUNT(*) FROM sqlite_master "
+                                                       "WHERE type = 'table' AND name = 'journal_schema'"));
+  return query.next() && query.value(0).toBool();
+}
 static_assert(std::size(kSteps) == static_cast<std::size_t>(kSchemaVersion));
 
 }  // namespace
 
 int StoredSchemaVersion(QSqlDatabase& db) {
-  if (!db.tables().contains(QStringLiteral("journal_schema"))) return 0;
+  if (!HasVersionTable(db)) return 0;
   QSqlQuery query = sql::Exec(db, QStringLiteral("SELECT version FROM journal_schema"));
   if (!query.next()) throw JournalError("The journal's schema version is missing");
   return query.value(0).toInt();
 }
 
 void MigrateSchema(QSqlDatabase& db, int target) {
-  const int stored = StoredSchemaVersion(db);
-  if (stored > kSchemaVersion) {
-    throw JournalError("The journal was written by a newer program (schema version " + std::to_string(stored) +
-                       ")");
-  }
-  for (int version = stored + 1; version <= target; ++version) {
+  for (;;) {
     sql::Transaction transaction(db);
-    for (const QString& statement : kSteps[version - 1](db)) sql::Exec(db, statement);
-    sql::Exec(db, QStringLiteral("UPDATE journal_schema SET version = ?"), {version});
+    if (sql::IsPostgres(db)) sql::Exec(db, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kSchemaLockKey});
+    const int stored = StoredSchemaVersion(db);
+    if (stored > kSchemaVersion) {
+      throw JournalError("The journal was written by a newer program (schema version " + std::to_string(stored) +
+                         ")");
+    }
+    if (stored >= target) return;
+    for (const QString& statement : kSteps[stored](db)) sql::Exec(db, statement);
+    sql::Exec(db, QStringLiteral("UPDATE journal_schema SET version = ?"), {stored + 1});
     transaction.Commit();
   }
 }

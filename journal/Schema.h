@@ -12,12 +12,17 @@
 //            text) with its state and the station and card that hold it, filled
 //            from the cards already written. A reservation is another state of
 //            that row, so the uniqueness of a number across stations is its key.
+// Version 3: card_number.held_local, when the number was reserved or written;
+//            written_card.card_key, a station's own key for a card, unique, so
+//            that a record retried after a lost connection is stored once.
 namespace journal {
 
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 // Brings db up to target (at most kSchemaVersion), one transaction per step.
-// Throws JournalError.
+// Safe when several stations start at once: on a server each step holds a
+// transaction-level lock and reads the version again under it, so a step that
+// another station has just run is not run twice. Throws JournalError.
 void MigrateSchema(QSqlDatabase& db, int target = kSchemaVersion);
 
 // 0 for a database without the journal's tables.

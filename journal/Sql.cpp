@@ -1,13 +1,25 @@
 #include "journal/Sql.h"
 
+#include <QSqlDriver>
 #include <QSqlError>
+
+#include <libpq-fe.h>
 
 #include "journal/Journal.h"
 
 namespace journal::sql {
 namespace {
 
-[[noreturn]] void Fail(const QString& what, const QSqlError& error) {
+// Connection failures (class 08) and a server shutting down or restarting.
+bool IsConnectionState(const QString& sqlState) {
+  return sqlState.startsWith(QLatin1String("08")) || sqlState.startsWith(QLatin1String("57P0"));
+}
+
+[[noreturn]] void Fail(const QSqlDatabase& db, const QString& what, const QSqlError& error) {
+  if (IsPostgres(db) && (ConnectionLost(db) || IsConnectionState(error.nativeErrorCode()))) {
+    const QString reason = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    throw JournalUnreachable(reason.simplified());
+  }
   throw JournalError((what + QStringLiteral(": ") + error.text()).toStdString());
 }
 
@@ -15,22 +27,39 @@ namespace {
 
 bool IsPostgres(const QSqlDatabase& db) { return db.driverName().startsWith(QLatin1String("QPSQL")); }
 
+bool ConnectionLost(const QSqlDatabase& db) {
+  if (!IsPostgres(db)) return false;
+  if (!db.isOpen()) return true;
+  const QVariant handle = db.driver()->handle();
+  // Qt names the type by the struct behind libpq's typedef.
+  if (!handle.isValid() || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0)) {
+    return true;
+  }
+  PGconn* connection = *static_cast<PGconn* const*>(handle.constData());
+  return connection == nullptr || PQstatus(connection) != CONNECTION_OK;
+}
+
 QSqlQuery Exec(QSqlDatabase& db, const QString& text, const QVariantList& values) {
   QSqlQuery query(db);
   query.setForwardOnly(true);
   // A server may refuse to prepare schema statements; those carry no values.
   if (values.isEmpty()) {
-    if (!query.exec(text)) Fail(text, query.lastError());
+    if (!query.exec(text)) Fail(db, text, query.lastError());
     return query;
   }
-  if (!query.prepare(text)) Fail(text, query.lastError());
+  if (!query.prepare(text)) Fail(db, text, query.lastError());
   for (const QVariant& value : values) query.addBindValue(value);
-  if (!query.exec()) Fail(text, query.lastError());
+  if (!query.exec()) Fail(db, text, query.lastError());
   return query;
 }
 
 Transaction::Transaction(QSqlDatabase& db) : db_(db) {
-  if (!db_.transaction()) Fail(QStringLiteral("Cannot begin a transaction"), db_.lastError());
+  if (IsPostgres(db_)) {
+    if (!db_.transaction()) Fail(db_, QStringLiteral("Cannot begin a transaction"), db_.lastError());
+  } else {
+    // The driver ends it with its own COMMIT or ROLLBACK.
+    Exec(db_, QStringLiteral("BEGIN IMMEDIATE"));
+  }
   open_ = true;
 }
 
@@ -42,7 +71,7 @@ void Transaction::Commit() {
   if (!db_.commit()) {
     const QSqlError error = db_.lastError();
     // A commit that failed may leave the transaction open; the destructor ends it.
-    Fail(QStringLiteral("Cannot commit"), error);
+    Fail(db_, QStringLiteral("Cannot commit"), error);
   }
   open_ = false;
 }

@@ -7,16 +7,24 @@
 
 
 // The few helpers every journal statement goes through, so that a failure
-// always carries the driver's reason and the statement.
+// always carries the driver's reason and the statement, and a connection to a
+// server that went away is told apart from a statement that failed.
 namespace journal::sql {
 
 bool IsPostgres(const QSqlDatabase& db);
 
-// Runs text with values bound in order; throws JournalError on failure.
+// True when db is a server connection that is closed or that the client
+// library has found broken; such a connection must be opened again.
+bool ConnectionLost(const QSqlDatabase& db);
+
+// Runs text with values bound in order; throws JournalUnreachable when the
+// connection is lost, JournalError on any other failure.
 QSqlQuery Exec(QSqlDatabase& db, const QString& text, const QVariantList& values = {});
 
-// Commits on Commit(), rolls back otherwise; throws JournalError when either
-// fails. Rolling back never hides the first error.
+// Commits on Commit(), rolls back otherwise; throws as Exec does when either
+// fails. Rolling back never hides the first error. On SQLite the transaction
+// takes the write lock at once, so two processes that read before they write
+// never deadlock on the upgrade from reading to writing.
 class Transaction {
  public:
   explicit Transaction(QSqlDatabase& db);

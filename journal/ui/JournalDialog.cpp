@@ -12,12 +12,28 @@
 #include <QSaveFile>
 #include <QTableWidget>
 #include <QTimer>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
+
+#include <optional>
 
 namespace {
 
 const QString kTitle = QStringLiteral("写卡记录");
 const QString kFileErrorMessage = QStringLiteral("文件读写错误，请重试!");
+
+const QString kReservationsCaption = QStringLiteral("未确认卡号");
+const QString kReleaseCaption = QStringLiteral("释放");
+
+QString ReleaseQuestion(const journal::CardNumber& number) {
+  return QStringLiteral("卡号 %1（磁道%2）的写卡结果未确认，释放后其他工作站可以再写这个卡号。确定释放吗？")
+      .arg(QString::fromLatin1(number.text.data(), static_cast<qsizetype>(number.text.size())))
+      .arg(number.track);
+}
+
+QString StateCaption(journal::NumberState state) {
+  return state == journal::NumberState::unconfirmed ? QStringLiteral("未确认") : QStringLiteral("写卡中");
+}
 
 // Cards written by other stations show up within this time.
 constexpr int kPollMs = 2000;
@@ -40,12 +56,18 @@ JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
       chooseExportFile_([](QWidget* owner) {
         return QFileDialog::getSaveFileName(owner, QString(), QString(), QStringLiteral("CSV (*.csv)"));
       }),
+      confirmRelease_([](QWidget* owner, const QString& question) {
+        return QMessageBox::question(owner, kTitle, question, QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+      }),
       searchEdit_(new QLineEdit(this)),
       dateRangeBox_(new QCheckBox(QStringLiteral("按日期"), this)),
       fromDate_(new QDateEdit(QDate::currentDate(), this)),
       toDate_(new QDateEdit(QDate::currentDate(), this)),
       table_(new QTableWidget(this)),
       statusLabel_(new QLabel(this)),
+      reservationTable_(new QTableWidget(this)),
+      releaseButton_(new QPushButton(kReleaseCaption, this)),
       exportButton_(new QPushButton(QStringLiteral("导出"), this)),
       closeButton_(new QPushButton(QStringLiteral("关闭"), this)),
       pollTimer_(new QTimer(this)) {
@@ -89,6 +111,26 @@ JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
   filters->addWidget(FieldLabel(QStringLiteral("到"), QStringLiteral("ToDateLabel"), toDate_, this));
   filters->addWidget(toDate_);
 
+  reservationTable_->setObjectName(QStringLiteral("ReservationTable"));
+  reservationTable_->setColumnCount(5);
+  reservationTable_->setHorizontalHeaderLabels({QStringLiteral("磁道"), QStringLiteral("卡号"), QStringLiteral("状态"),
+                                                QStringLiteral("工作站"), QStringLiteral("时间")});
+  reservationTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  reservationTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  reservationTable_->setSelectionMode(QAbstractItemView::SingleSelection);
+  reservationTable_->verticalHeader()->hide();
+  reservationTable_->horizontalHeader()->setStretchLastSection(true);
+  reservationTable_->setMaximumHeight(140);
+  releaseButton_->setObjectName(QStringLiteral("ReleaseButton"));
+  releaseButton_->setAccessibleName(kReleaseCaption);
+  releaseButton_->setEnabled(false);
+
+  auto* reservations = new QHBoxLayout;
+  reservations->addWidget(
+      FieldLabel(kReservationsCaption, QStringLiteral("ReservationLabel"), reservationTable_, this));
+  reservations->addStretch(1);
+  reservations->addWidget(releaseButton_);
+
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(statusLabel_, 1);
   buttons->addWidget(exportButton_);
@@ -97,6 +139,8 @@ JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(filters);
   layout->addWidget(table_, 1);
+  layout->addLayout(reservations);
+  layout->addWidget(reservationTable_);
   layout->addLayout(buttons);
 
   connect(searchEdit_, &QLineEdit::textChanged, this, &JournalDialog::Refresh);
@@ -109,13 +153,20 @@ JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
   connect(toDate_, &QDateEdit::dateChanged, this, &JournalDialog::Refresh);
   connect(exportButton_, &QPushButton::clicked, this, &JournalDialog::Export);
   connect(closeButton_, &QPushButton::clicked, this, &QDialog::close);
+  connect(releaseButton_, &QPushButton::clicked, this, &JournalDialog::ReleaseSelected);
+  connect(reservationTable_, &QTableWidget::itemSelectionChanged, this, &JournalDialog::UpdateReleaseButton);
   // Queued: the table is brought up to date after the reply that recorded the
   // card has been handled, never inside it.
-  connect(&journal_, &journal::Journal::changed, this, &JournalDialog::AddNewCards, Qt::QueuedConnection);
+  connect(&journal_, &journal::Journal::changed, this, &JournalDialog::FollowJournal, Qt::QueuedConnection);
   connect(pollTimer_, &QTimer::timeout, this, &JournalDialog::PollForChange);
   pollTimer_->start(kPollMs);
 
   Refresh();
+  ShowReservations();
+}
+
+void JournalDialog::SetReleaseConfirmer(std::function<bool(QWidget*, const QString&)> confirmer) {
+  confirmRelease_ = std::move(confirmer);
 }
 
 void JournalDialog::SetExportFileChooser(std::function<QString(QWidget*)> chooser) {
@@ -178,8 +229,66 @@ void JournalDialog::AddNewCards() {
   }
 }
 
+void JournalDialog::FollowJournal() {
+  AddNewCards();
+  ShowReservations();
+}
+
 void JournalDialog::PollForChange() {
-  if (isVisible()) AddNewCards();
+  // A server away is tried again by the next write, not by every poll: a
+  // connection attempt holds the window until it gives up.
+  if (isVisible() && journal_.Connected()) FollowJournal();
+}
+
+void JournalDialog::ShowReservations() {
+  try {
+    reservations_ = journal_.OpenReservations();
+  } catch (const journal::JournalError& e) {
+    statusLabel_->setText(QString::fromUtf8(e.what()));
+    return;
+  }
+  // The selection follows its number, not its row.
+  const int selected = reservationTable_->currentRow();
+  std::optional<journal::CardNumber> kept;
+  if (selected >= 0 && selected < reservationTable_->rowCount()) {
+    kept = journal::CardNumber{reservationTable_->item(selected, 0)->text().toInt(),
+                               reservationTable_->item(selected, 1)->text().toStdString()};
+  }
+  const QSignalBlocker blocker(reservationTable_);
+  reservationTable_->clearSelection();
+  reservationTable_->setRowCount(static_cast<int>(reservations_.size()));
+  for (int r = 0; r < reservations_.size(); ++r) {
+    const journal::NumberHolder& holder = reservations_[r];
+    const QStringList cells = {
+        QString::number(holder.number.track),
+        QString::fromLatin1(holder.number.text.data(), static_cast<qsizetype>(holder.number.text.size())),
+        StateCaption(holder.state), holder.station, holder.localTime};
+    for (int c = 0; c < cells.size(); ++c) reservationTable_->setItem(r, c, new QTableWidgetItem(cells[c]));
+    if (kept && holder.number == *kept) reservationTable_->selectRow(r);
+  }
+  UpdateReleaseButton();
+}
+
+void JournalDialog::UpdateReleaseButton() {
+  const int row = reservationTable_->selectionModel()->selectedRows().isEmpty()
+                      ? -1
+                      : reservationTable_->selectionModel()->selectedRows().first().row();
+  releaseButton_->setEnabled(row >= 0 && row < reservations_.size() &&
+                             reservations_[row].state == journal::NumberState::unconfirmed);
+}
+
+void JournalDialog::ReleaseSelected() {
+  const QModelIndexList rows = reservationTable_->selectionModel()->selectedRows();
+  if (rows.isEmpty() || rows.first().row() >= reservations_.size()) return;
+  const journal::NumberHolder holder = reservations_[rows.first().row()];
+  if (holder.state != journal::NumberState::unconfirmed) return;
+  if (!confirmRelease_(this, ReleaseQuestion(holder.number))) return;
+  try {
+    journal_.Release(holder.number);
+  } catch (const journal::JournalError& e) {
+    statusLabel_->setText(QString::fromUtf8(e.what()));
+  }
+  ShowReservations();
 }
 
 bool JournalDialog::ExportTo(const QString& file) {

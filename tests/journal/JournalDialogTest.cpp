@@ -42,7 +42,8 @@ TEST_F(JournalDialogTest, ControlsCarryNamesAndCaptions) {
   EXPECT_FALSE(dialog_->isModal());
   const std::pair<const char*, const char*> controls[] = {
       {"SearchEdit", "查找"}, {"DateRangeCheckBox", "按日期"}, {"FromDateEdit", "从"},
-      {"ToDateEdit", "到"},   {"ExportButton", "导出"},       {"CloseButton", "关闭"}};
+      {"ToDateEdit", "到"},   {"ExportButton", "导出"},       {"CloseButton", "关闭"},
+      {"ReleaseButton", "释放"}, {"ReservationTable", "未确认卡号"}};
   for (const auto& [name, caption] : controls) {
     auto* widget = dialog_->findChild<QWidget*>(QString::fromLatin1(name));
     ASSERT_NE(widget, nullptr) << name;
@@ -75,6 +76,39 @@ TEST_F(JournalDialogTest, FollowsTheJournalNewestFirstAndExportsWhatItShows) {
   ASSERT_TRUE(written.open(QIODevice::ReadOnly));
   EXPECT_EQ(written.readAll(), journal::ExportCsv(dialog_->Rows()));
   EXPECT_EQ(dialog_->Rows().size(), 3);
+}
+
+TEST_F(JournalDialogTest, ReleasesAnUnconfirmedNumberOnlyAfterTheOperatorConfirms) {
+  const journal::CardNumber held{2, "0007"};
+  journal_->Reserve(QStringLiteral("counter-2"), {{2, "0006"}});
+  journal_->Reserve(QStringLiteral("counter-2"), {held});
+  journal_->MarkUnconfirmed(QStringLiteral("counter-2"), {held});
+  dialog_ = std::make_unique<JournalDialog>(*journal_);
+  auto* reservations = dialog_->findChild<QTableWidget*>(QStringLiteral("ReservationTable"));
+  auto* release = dialog_->findChild<QPushButton*>(QStringLiteral("ReleaseButton"));
+  ASSERT_EQ(reservations->rowCount(), 2);
+  const int unconfirmed = reservations->item(0, 1)->text() == QStringLiteral("0007") ? 0 : 1;
+  EXPECT_EQ(reservations->item(unconfirmed, 2)->text(), QStringLiteral("未确认"));
+
+  reservations->selectRow(1 - unconfirmed);
+  EXPECT_FALSE(release->isEnabled()) << "a number being written now is not released";
+  reservations->selectRow(unconfirmed);
+  ASSERT_TRUE(release->isEnabled());
+
+  QStringList asked;
+  bool answer = false;
+  dialog_->SetReleaseConfirmer([&](QWidget*, const QString& question) {
+    asked << question;
+    return answer;
+  });
+  release->click();
+  EXPECT_EQ(journal_->Holder(held)->state, journal::NumberState::unconfirmed) << "否 keeps it";
+  answer = true;
+  release->click();
+  EXPECT_FALSE(journal_->Holder(held));
+  ASSERT_EQ(asked.size(), 2);
+  EXPECT_TRUE(asked[0].contains(QStringLiteral("0007"))) << asked[0].toStdString();
+  EXPECT_EQ(reservations->rowCount(), 1);
 }
 
 }  // namespace

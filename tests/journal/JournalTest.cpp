@@ -13,6 +13,7 @@
 
 #include "journal/Schema.h"
 #include "journal/Sql.h"
+#include "tests/journal/JournalStores.h"
 
 namespace journal {
 namespace {
@@ -75,7 +76,7 @@ TEST_F(JournalTest, UpgradeFromVersion1KeepsCardsAndKnowsTheirNumbers) {
     sql::Exec(db, QStringLiteral("INSERT INTO written_track VALUES (7, 2, '0042', NULL, NULL)"));
   });
   auto journal = Open();
-  EXPECT_EQ(journal->SchemaVersion(), 2);
+  EXPECT_EQ(journal->SchemaVersion(), kSchemaVersion);
   const auto previous = journal->FindWritten(2, "0042");
   ASSERT_TRUE(previous);
   EXPECT_EQ(previous->localTime, QStringLiteral("2026-01-02 03:04:05"));
@@ -123,7 +124,7 @@ TEST_F(JournalTest, CommittedCardsSurviveAKillAndComeBackAsUnsavedLines) {
   EXPECT_EQ(lines[0].cardId, lines[1].cardId);
 }
 
-TEST_F(JournalTest, AFailedListSaveRecordsNoneOfItsEntries) {
+TEST_P(JournalOn, AFailedListSaveRecordsNoneOfItsEntries) {
   auto journal = Open();
   const qint64 id = journal->RecordWrittenCard(Card({{2, "0001"}, {3, "0002"}}));
   // The same line twice breaks the entry key half-way through the save.
@@ -133,7 +134,7 @@ TEST_F(JournalTest, AFailedListSaveRecordsNoneOfItsEntries) {
   EXPECT_TRUE(journal->UnsavedLines(kStation).isEmpty());
 }
 
-TEST_F(JournalTest, DuplicateLookupIsPerTrackAndGivesTheLatestWrite) {
+TEST_P(JournalOn, DuplicateLookupIsPerTrackAndGivesTheLatestWrite) {
   auto journal = Open();
   WrittenCard first = Card({{2, "0001"}});
   first.when = LocalTime(QStringLiteral("2026-12-06 08:05:03"));
@@ -151,7 +152,7 @@ TEST_F(JournalTest, DuplicateLookupIsPerTrackAndGivesTheLatestWrite) {
   EXPECT_TRUE(journal->Cards({})[0].deliberateRepeat);
 }
 
-TEST_F(JournalTest, CardsNewestFirstNarrowedByTextAndLocalDays) {
+TEST_P(JournalOn, CardsNewestFirstNarrowedByTextAndLocalDays) {
   auto journal = Open();
   const auto record = [&](const char* local, std::initializer_list<std::pair<int, std::string>> tracks) {
     WrittenCard card = Card(tracks);
@@ -177,6 +178,11 @@ TEST_F(JournalTest, CardsNewestFirstNarrowedByTextAndLocalDays) {
   EXPECT_EQ(texts({{}, QDate(2026, 12, 6), {}}), (std::vector<std::string>{"1007", "1006"}));
   EXPECT_EQ(texts({QStringLiteral("counter"), {}, QDate(2026, 12, 5)}), (std::vector<std::string>{"1005"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, JournalOn, testing::Values(Backend::sqlite, Backend::postgres),
+                         [](const testing::TestParamInfo<Backend>& info) {
+                           return info.param == Backend::sqlite ? "SQLite" : "PostgreSQL";
+                         });
 
 TEST(ExportCsv, Utf8WithByteOrderMarkQuotedAndFormulasDisarmed) {
   CardRow row;

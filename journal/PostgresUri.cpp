@@ -1,0 +1,132 @@
+#include "journal/PostgresUri.h"
+
+#include <QStringList>
+#include <QUrl>
+
+#include "journal/Journal.h"
+
+namespace journal {
+namespace {
+
+[[noreturn]] void Malformed(const QString& uri, const char* why) {
+  throw JournalError("Not a usable PostgreSQL URI (" + std::string(why) + "): " + uri.toStdString());
+}
+
+QString Decoded(const QString& uri, const QString& part) {
+  // An escape that is no escape would decode to something else than meant.
+  for (qsizetype i = part.indexOf(QLatin1Char('%')); i >= 0; i = part.indexOf(QLatin1Char('%'), i + 1)) {
+    bool hex = false;
+    if (i + 2 < part.size()) part.mid(i + 1, 2).toInt(&hex, 16);
+    if (!hex) Malformed(uri, "bad percent escape");
+  }
+  return QUrl::fromPercentEncoding(part.toUtf8());
+}
+
+// libpq's quoting for a value in a key=value connection string.
+QString Quoted(const QString& value) {
+  QString escaped = value;
+  escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+  escaped.replace(QLatin1Char('\''), QLatin1String("\\'"));
+  return QLatin1Char('\'') + escaped + QLatin1Char('\'');
+}
+
+}  // namespace
+
+QString PostgresTarget::ConnectOptions() const {
+  QStringList options;
+  bool timeout = false;
+  for (const auto& [key, value] : parameters) {
+    options << key + QLatin1Char('=') + Quoted(value);
+    timeout = timeout || key == QLatin1String("connect_timeout");
+  }
+  if (!timeout) options << QStringLiteral("connect_timeout=5");
+  // Qt SQL separates options with ';'.
+  return options.join(QLatin1Char(';'));
+}
+
+std::optional<PostgresTarget> ParsePostgresUri(const QString& text) {
+  QString rest = text.trimmed();
+  bool scheme = false;
+  for (const QLatin1String prefix : {QLatin1String("postgresql://"), QLatin1String("postgres://")}) {
+    if (rest.startsWith(prefix, Qt::CaseInsensitive)) {
+      rest = rest.mid(prefix.size());
+      scheme = true;
+      break;
+    }
+  }
+  if (!scheme) return std::nullopt;
+
+  PostgresTarget target;
+  QString query;
+  if (const qsizetype q = rest.indexOf(QLatin1Char('?')); q >= 0) {
+    query = rest.mid(q + 1);
+    rest.truncate(q);
+  }
+  if (const qsizetype slash = rest.indexOf(QLatin1Char('/')); slash >= 0) {
+    target.dbname = Decoded(text, rest.mid(slash + 1));
+    rest.truncate(slash);
+  }
+  if (const qsizetype at = rest.lastIndexOf(QLatin1Char('@')); at >= 0) {
+    const QString userInfo = rest.left(at);
+    rest = rest.mid(at + 1);
+    const qsizetype colon = userInfo.indexOf(QLatin1Char(':'));
+    target.user = Decoded(text, userInfo.left(colon < 0 ? userInfo.size() : colon));
+    if (colon >= 0) target.password = Decoded(text, userInfo.mid(colon + 1));
+  }
+  // Hosts, each with an optional port; libpq takes both as comma lists.
+  QStringList hosts;
+  QStringList ports;
+  bool anyPort = false;
+  if (!rest.isEmpty()) {
+    for (const QString& spec : rest.split(QLatin1Char(','))) {
+      QString host = spec;
+      QString port;
+      const qsizetype close = spec.startsWith(QLatin1Char('[')) ? spec.indexOf(QLatin1Char(']')) : -1;
+      if (spec.startsWith(QLatin1Char('[')) && close < 0) Malformed(text, "unclosed [");
+      const qsizetype colon = spec.indexOf(QLatin1Char(':'), close < 0 ? 0 : close);
+      if (colon >= 0) {
+        host = spec.left(colon);
+        port = spec.mid(colon + 1);
+        bool number = false;
+        port.toUShort(&number);
+        if (!number) Malformed(text, "bad port");
+        anyPort = true;
+      }
+      if (close >= 0) host = host.mid(1, close - 1);
+      hosts << Decoded(text, host);
+      ports << port;
+    }
+  }
+  target.host = hosts.join(QLatin1Char(','));
+  if (anyPort) target.parameters.append({QStringLiteral("port"), ports.join(QLatin1Char(','))});
+
+  if (!query.isEmpty()) {
+    for (const QString& pair : query.split(QLatin1Char('&'))) {
+      const qsizetype equals = pair.indexOf(QLatin1Char('='));
+      if (equals <= 0) Malformed(text, "parameter without a value");
+      const QString key = Decoded(text, pair.left(equals));
+      const QString value = Decoded(text, pair.mid(equals + 1));
+      if (key == QLatin1String("host")) {
+        target.host = value;
+      } else if (key == QLatin1String("user")) {
+        target.user = value;
+      } else if (key == QLatin1String("password")) {
+        target.password = value;
+      } else if (key == QLatin1String("dbname")) {
+        target.dbname = value;
+      } else {
+        target.parameters.append({key, value});
+      }
+    }
+  }
+  // Qt SQL splits its options at ';' before libpq sees them.
+  for (const auto& [key, value] : target.parameters) {
+    if (key.contains(QLatin1Char(';')) || value.contains(QLatin1Char(';'))) Malformed(text, "';' in a parameter");
+    if (key.isEmpty() || key.contains(QLatin1Char(' ')) || key.contains(QLatin1Char('='))) {
+      Malformed(text, "bad parameter name");
+    }
+  }
+  return target;
+}
+
+}  // namespace journal

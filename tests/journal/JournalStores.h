@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QUuid>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "journal/Journal.h"
+#include "journal/PostgresUri.h"
+
+namespace journal {
+
+enum class Backend { sqlite, postgres };
+
+// The test server's URI; scripts/test starts the server and sets it.
+inline QString TestServerUri() { return qEnvironmentVariable("CARDSTATION_TEST_PG_URI"); }
+
+// Adds a parameter to a URI that may or may not have a query already.
+inline QString WithParameter(const QString& uri, const QString& parameter) {
+  return uri + (uri.contains(QLatin1Char('?')) ? QLatin1Char('&') : QLatin1Char('?')) + parameter;
+}
+
+// A connection of the test's own to the server of uri, for set-up and checks.
+class RawServer {
+ public:
+  explicit RawServer(const QString& uri) : name_(QUuid::createUuid().toString()) {
+    const auto target = ParsePostgresUri(uri);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name_);
+    db.setHostName(target->host);
+    db.setUserName(target->user);
+    db.setDatabaseName(target->dbname);
+    db.setConnectOptions(target->ConnectOptions());
+    if (!db.open()) ADD_FAILURE() << db.lastError().text().toStdString();
+    // Dropping a test's schema lists every table otherwise.
+    QSqlQuery(db).exec(QStringLiteral("SET client_min_messages TO warning"));
+  }
+  ~RawServer() {
+    QSqlDatabase::database(name_, false).close();
+    QSqlDatabase::removeDatabase(name_);
+  }
+  RawServer(const RawServer&) = delete;
+  RawServer& operator=(const RawServer&) = delete;
+  QSqlDatabase Db() const { return QSqlDatabase::database(name_, false); }
+
+ private:
+  QString name_;
+};
+
+// Each test gets an empty journal: a file in a folder of its own, or a schema
+// of its own on the test server, dropped at the end.
+class JournalOn : public testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    if (GetParam() == Backend::sqlite) return;
+    if (TestServerUri().isEmpty()) GTEST_SKIP() << "CARDSTATION_TEST_PG_URI is not set: no PostgreSQL server";
+    schema_ = QStringLiteral("t_") + QUuid::createUuid().toString(QUuid::Id128);
+    server_ = std::make_unique<RawServer>(TestServerUri());
+    Execute(QStringLiteral("CREATE SCHEMA ") + schema_);
+  }
+  void TearDown() override {
+    if (server_) Execute(QStringLiteral("DROP SCHEMA ") + schema_ + QStringLiteral(" CASCADE"));
+  }
+
+  // The [Journal] Database setting for this test's journal.
+  QString Setting() const {
+    if (GetParam() == Backend::sqlite) return {};
+    return WithParameter(TestServerUri(), QStringLiteral("options=-c%20search_path%3D") + schema_);
+  }
+  std::unique_ptr<Journal> Open() const {
+    return Journal::Open(Setting(), dir_.filePath(QString::fromLatin1(kDatabaseFileName)));
+  }
+
+ private:
+  void Execute(const QString& statement) {
+    QSqlQuery query(server_->Db());
+    EXPECT_TRUE(query.exec(statement)) << query.lastError().text().toStdString();
+  }
+
+  QTemporaryDir dir_;
+  QString schema_;
+  std::unique_ptr<RawServer> server_;
+};
+
+}  // namespace journal
