@@ -13,7 +13,7 @@
 
 #include "journal/Schema.h"
 #include "journal/Sql.h"
-#include "tests/journal/JournalStores.h"
+#include "JournalStores.h"
 
 namespace journal {
 namespace {

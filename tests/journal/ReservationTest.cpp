@@ -9,7 +9,7 @@
 
 #include "journal/Journal.h"
 #include "journal/PostgresUri.h"
-#include "tests/journal/JournalStores.h"
+#include "JournalStores.h"
 
 namespace journal {
 namespace {
