@@ -1,6 +1,7 @@
 #include "station/MainWindow.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -68,6 +69,8 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
 
   OpenTimer.setObjectName(QStringLiteral("OpenTimer"));
   OpenTimer.setInterval(1000);
+  ReconnectTimer.setObjectName(QStringLiteral("ReconnectTimer"));
+  ReconnectTimer.setInterval(2000);
 
   ApplyStartState();
   WireHandlers();
@@ -75,7 +78,14 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
   FormCreate();
 }
 
-TForm1::~TForm1() = default;
+// The port goes first: its threads may still deliver a reply, and the
+// handler reaches members that are destroyed after this body.
+TForm1::~TForm1() { ShutDownPort(); }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  ShutDownPort();
+  QMainWindow::closeEvent(event);
+}
 
 void TForm1::SetPrompts(std::unique_ptr<Prompts> prompts) {
   // The guard always needs somewhere to report; no prompts means the real boxes.
@@ -133,6 +143,7 @@ void TForm1::WireHandlers() {
   onTick(tk3filename, &TForm1::tk3filenameClick);
 
   connect(&OpenTimer, &QTimer::timeout, this, [this] { Guarded([this] { OpenTimerTimer(); }); });
+  connect(&ReconnectTimer, &QTimer::timeout, this, [this] { Guarded([this] { session_.ReconnectTick(); }); });
 
   for (QWidget* field : {static_cast<QWidget*>(Track2Memo), static_cast<QWidget*>(Track3Memo),
                          static_cast<QWidget*>(TK1StepEdit), static_cast<QWidget*>(TK2StepEdit),

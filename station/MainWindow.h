@@ -138,6 +138,9 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   // One-second operation timer, disabled at start.
   QTimer OpenTimer;
 
+  // Every two seconds after the line went away, until the port opens again.
+  QTimer ReconnectTimer;
+
   // The card device's serial port, closed at start.
   TSerComPort ComPort1;
 
@@ -213,6 +216,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   // The controls of one track group, by role.
@@ -247,6 +251,9 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void DropFileChoice(const TrackGroup& g);
 
   void SetUpComPort1();
+  // Closes the port with its handlers detached, so that no reply reaches a
+  // window on its way out.
+  void ShutDownPort() noexcept;
   // Points the port's recorders at the diagnostics folder and switches them as
   // configured; the port is closed.
   void SetUpDiagnostics();
@@ -276,6 +283,10 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void KeepCardListInBounds() override;
   bool RecordsLeft(int track) override;
   void EndFileTrack(int track) override;
+  bool ReopenPort() override;
+  void StartReconnectTimer() override;
+  void StopReconnectTimer() override;
+  std::string OpenFailureDetail() override;
 
   // Loads the first record file of a track after the browse button was pressed.
   void LoadRecordFile(int track);
@@ -288,6 +299,8 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   std::filesystem::path cardListFolder_;
   // Whether a record file is loaded for tracks 2 and 3; index by track.
   std::array<bool, 4> fileChosen_{};
+  // The second line of the last failed open's message; empty after a success.
+  std::string openFailure_;
   station::CardSession session_{*this};
 };
 
