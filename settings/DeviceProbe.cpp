@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "serial/ComPort.h"
+#include "serial/OpenFailure.h"
 
 namespace settings {
 namespace {
@@ -52,10 +53,12 @@ void DeviceProbe::Start(const std::string& devicePath, std::chrono::milliseconds
   try {
     port_->SetOpen(true);
     port_->PutBlock(kStatusQuery, sizeof kStatusQuery);
-  } catch (const std::exception&) {
-    // The detailed reason (missing, in use, not a serial device) belongs here
-    // once the serial layer names it.
-    Conclude(QString::fromUtf8(kCannotOpen));
+  } catch (const std::exception& e) {
+    // The second line names the path and the cause when the layer knows them.
+    std::string text = kCannotOpen;
+    const std::string detail = OpenFailureText(OpenFailureOf(e));
+    if (!detail.empty()) text += "\n" + detail;
+    Conclude(QString::fromUtf8(text));
     return;
   }
   timer_.start(wait);

@@ -69,28 +69,55 @@ const TrackForm& TrackOf(const StationForm& form, int track) { return track == 2
 // --- Port control ---------------------------------------------------------------
 
 void CardSession::OpenPressed(const std::string& portName) {
+  StopReconnecting();
+  portName_ = portName;
   if (fx_.OpenPort(PortNumberOf(portName))) {
     fx_.EnableTrackBoxes(true);
   } else {
-    fx_.Warning(kPortUnavailable);
+    const std::string detail = fx_.OpenFailureDetail();
+    fx_.Warning(detail.empty() ? std::string(kPortUnavailable) : kPortUnavailable + ("\n" + detail));
   }
   // A failed open must not read as success: the panel shows the closed form.
   fx_.ShowText(TextSlot::portState, portName + (fx_.PortOpen() ? kPortOpenSuffix : kPortClosedSuffix));
 }
 
 void CardSession::ClosePressed() {
+  StopReconnecting();
   if (fx_.PortOpen()) fx_.ClosePort();
   fx_.EnableTrackBoxes(false);
   fx_.ShowText(TextSlot::portState, "COM" + std::to_string(fx_.PortNumber()) + kPortClosedSuffix);
 }
 
 void CardSession::PortLost() {
+  const bool writeArmed = writeTracks_ > 0;
+  // Closed as the close button does, so that a reopen starts from scratch.
+  if (fx_.PortOpen()) fx_.ClosePort();
   Disarm();
   StopTimer();
-  elapsed_ = 0;
   fx_.ShowText(TextSlot::seconds, kNoSeconds);
   fx_.EnableTrackBoxes(false);
   fx_.ShowText(TextSlot::portState, "COM" + std::to_string(fx_.PortNumber()) + kPortClosedSuffix);
+  fx_.ShowText(TextSlot::operation, kLineLost);
+  // The card on the writer may or may not have been written: say so, rather
+  // than let the operator count it.
+  if (writeArmed) fx_.ShowText(TextSlot::writePrompt, kWriteLineLost);
+  reconnecting_ = true;
+  fx_.StartReconnectTimer();
+}
+
+void CardSession::ReconnectTick() {
+  if (!reconnecting_ || !fx_.ReopenPort()) return;
+  StopReconnecting();
+  // Nothing is re-armed: the operator starts the next read or write.
+  fx_.EnableTrackBoxes(true);
+  fx_.ShowText(TextSlot::portState, portName_ + kPortOpenSuffix);
+  fx_.ShowText(TextSlot::operation, kLineBack);
+}
+
+void CardSession::StopReconnecting() {
+  if (!reconnecting_) return;
+  reconnecting_ = false;
+  fx_.StopReconnectTimer();
 }
 
 void CardSession::ResetPressed() {

@@ -113,6 +113,16 @@ class SessionEffects {
   // stopped first.
   virtual void StartReplyTailWait() = 0;
   virtual void StopReplyTailWait() = 0;
+  // --- Reconnecting after the line went away
+  // Opens the port with the number it had, without any message; true when it
+  // is open afterwards.
+  virtual bool ReopenPort() = 0;
+  // Starts or stops the two-second timer that sends ReconnectTick.
+  virtual void StartReconnectTimer() = 0;
+  virtual void StopReconnectTimer() = 0;
+  // The line naming the path and cause of the last failed open (UTF-8); empty
+  // when the open did not fail or the cause is unknown.
+  virtual std::string OpenFailureDetail() = 0;
 };
 
 class CardSession {
@@ -134,10 +144,14 @@ class CardSession {
   // A chunk of the device's reply as it arrived (raw bytes).
   void ReplyBytes(std::string_view bytes);
   void TimerTick();
-  // The line went away under an open port: nothing armed can be answered.
+  // The line went away under an open port: nothing armed can be answered. The
+  // port is closed and reopened by ReconnectTick until the device is back.
   void PortLost();
   // The wait for the rest of a write reply ran out.
   void ReplyTailWaitOver();
+  // Every two seconds after a line loss, until the port opens again or the
+  // operator takes the port in hand.
+  void ReconnectTick();
 
   // Sends one hex command; false when nothing went out (port closed or the
   // command too long), after telling the operator why.
@@ -154,6 +168,7 @@ class CardSession {
   bool fileRun() const { return fileRun_; }
   bool timerRunning() const { return timerRunning_; }
   int fileCount(int track) const { return track == 2 ? fileCount2_ : fileCount3_; }
+  bool reconnecting() const { return reconnecting_; }
 
  private:
   void StartTimer();
@@ -177,6 +192,7 @@ class CardSession {
   void EndWriteRun();
   bool AwaitReplyTail(const std::string& chunk);
   void JudgeWriteReply(const std::string& chunk);
+  void StopReconnecting();
 
   SessionEffects& fx_;
   int readTracks_ = 0;  // 0 none, 1 track 2, 2 track 3, 3 both
@@ -196,6 +212,10 @@ class CardSession {
   WrittenCardRecord armed_;
   // A write reply stopped inside the success reply; its tail is awaited.
   bool awaitingTail_ = false;
+  // The port name of the last open, as the operator's settings gave it; the
+  // reconnect shows it again.
+  std::string portName_;
+  bool reconnecting_ = false;
 };
 
 }  // namespace station

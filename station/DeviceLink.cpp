@@ -4,6 +4,7 @@
 
 #include "portselect/PortSelectDialog.h"
 #include "serial/ComPort.h"
+#include "serial/OpenFailure.h"
 #include "serial/SerialCommon.h"
 #include "station/DeviceProfile.h"
 #include "station/MainWindow.h"
@@ -31,6 +32,25 @@ void TForm1::SetUpComPort1() {
   // Read at every open, so a [Ports] entry written meanwhile takes effect.
   ComPort1.SetPortResolver([this](std::uint16_t portNumber) { return config_.devicePath(portNumber); });
   ComPort1.SetPortPrompt(ShowPortSelectDialog);
+  // Handled after the notification has returned, so that the session closes
+  // the port outside it and the close completes at once.
+  ComPort1.SetOnLineLost([this](TSerCustomComPort*) {
+    QMetaObject::invokeMethod(
+        this, [this] { Guarded([this] { session_.PortLost(); }); }, Qt::QueuedConnection);
+  });
+}
+
+void TForm1::ShutDownPort() noexcept {
+  OpenTimer.stop();
+  ReconnectTimer.stop();
+  // Detaching drops the replies still in flight.
+  ComPort1.SetOnTrigger({});
+  ComPort1.SetOnLineLost({});
+  try {
+    ComPort1.SetOpen(false);
+  } catch (...) {
+    // Closing on the way out has no one left to tell.
+  }
 }
 
 void TForm1::SetUpDiagnostics() {
@@ -46,6 +66,7 @@ void TForm1::SetUpDiagnostics() {
 bool TForm1::PortOpen() { return ComPort1.Open(); }
 
 bool TForm1::OpenPort(std::optional<std::uint16_t> number) {
+  openFailure_.clear();
   try {
     if (ComPort1.Open()) ComPort1.SetOpen(false);
     QThread::msleep(kReopenPauseMs);
@@ -54,10 +75,29 @@ bool TForm1::OpenPort(std::optional<std::uint16_t> number) {
     SetUpDiagnostics();
     ComPort1.SetOpen(true);
     return true;
+  } catch (const std::exception& e) {
+    openFailure_ = OpenFailureText(OpenFailureOf(e));
+    return false;
   } catch (...) {
     return false;
   }
 }
+
+std::string TForm1::OpenFailureDetail() { return openFailure_; }
+
+bool TForm1::ReopenPort() {
+  // Silent by design: the device is expected to be away for a while.
+  try {
+    if (!ComPort1.Open()) ComPort1.SetOpen(true);
+    return ComPort1.Open();
+  } catch (...) {
+    return false;
+  }
+}
+
+void TForm1::StartReconnectTimer() { ReconnectTimer.start(); }
+
+void TForm1::StopReconnectTimer() { ReconnectTimer.stop(); }
 
 void TForm1::TryOpenPort() {
   try {

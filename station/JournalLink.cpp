@@ -137,5 +137,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // them back; the window still closes.
     Guarded([this] { SaveCardLog(); });
   }
+  // After the save, so a reply handled while its box was open is saved or
+  // journaled; replies arriving later are dropped with the port.
+  ShutDownPort();
   event->accept();
 }

@@ -1,6 +1,7 @@
 #include "station/MainWindow.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -79,6 +80,8 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
 
   OpenTimer.setObjectName(QStringLiteral("OpenTimer"));
   OpenTimer.setInterval(1000);
+  ReconnectTimer.setObjectName(QStringLiteral("ReconnectTimer"));
+  ReconnectTimer.setInterval(2000);
 
   ApplyStartState();
   WireHandlers();
@@ -86,8 +89,11 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
   FormCreate();
 }
 
+// The port goes first: its threads may still deliver a reply, and the
+// handler reaches members that are destroyed after this body. The dialog
+// reads the journal, which goes before the window's children do.
 TForm1::~TForm1() {
-  // The dialog reads the journal, which goes before the window's children do.
+  ShutDownPort();
   delete journalDialog_;
 }
 
@@ -148,6 +154,7 @@ void TForm1::WireHandlers() {
   onTick(tk3filename, &TForm1::tk3filenameClick);
 
   connect(&OpenTimer, &QTimer::timeout, this, [this] { Guarded([this] { OpenTimerTimer(); }); });
+  connect(&ReconnectTimer, &QTimer::timeout, this, [this] { Guarded([this] { session_.ReconnectTick(); }); });
 
   for (QWidget* field : {static_cast<QWidget*>(Track2Memo), static_cast<QWidget*>(Track3Memo),
                          static_cast<QWidget*>(TK1StepEdit), static_cast<QWidget*>(TK2StepEdit),

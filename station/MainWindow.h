@@ -150,6 +150,9 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   // One-second operation timer, disabled at start.
   QTimer OpenTimer;
 
+  // Every two seconds after the line went away, until the port opens again.
+  QTimer ReconnectTimer;
+
   // The card device's serial port, closed at start.
   TSerComPort ComPort1;
 
@@ -268,6 +271,9 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void DropFileChoice(const TrackGroup& g);
 
   void SetUpComPort1();
+  // Closes the port with its handlers detached, so that no reply reaches a
+  // window on its way out.
+  void ShutDownPort() noexcept;
   // Points the port's recorders at the diagnostics folder and switches them as
   // configured; the port is closed.
   void SetUpDiagnostics();
@@ -309,6 +315,10 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void RecordListSave(const std::filesystem::path& file, const std::vector<std::pair<std::int64_t, int>>& lines);
   // Opens the journal and puts back the written cards no list save holds.
   void OpenJournal();
+  bool ReopenPort() override;
+  void StartReconnectTimer() override;
+  void StopReconnectTimer() override;
+  std::string OpenFailureDetail() override;
 
   // Loads the first record file of a track after the browse button was pressed.
   void LoadRecordFile(int track);
@@ -329,6 +339,8 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   JournalDialog* journalDialog_ = nullptr;
   // The wait for the rest of a write reply cut inside the success reply.
   QTimer replyTailTimer_;
+  // The second line of the last failed open's message; empty after a success.
+  std::string openFailure_;
   station::CardSession session_{*this};
 };
 

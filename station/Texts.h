@@ -13,6 +13,9 @@ inline constexpr char kPortNotOpen[] = "串口未打开。";
 inline constexpr char kCommandTooLong[] = "数据超长，未发送。";
 inline constexpr char kPortOpenSuffix[] = "－－－OK";
 inline constexpr char kPortClosedSuffix[] = ":Close";
+inline constexpr char kLineLost[] = "串口连接已断开，正在等待设备重新连接……";
+inline constexpr char kLineBack[] = "串口已重新连接。";
+inline constexpr char kWriteLineLost[] = "写卡提示信息：设备断开，本张卡未确认写入";
 
 inline constexpr char kSwipePrompt[] = "提示信息：请刷卡！";
 inline constexpr char kReadFailed[] = "读卡提示信息：读卡错误，请重新刷卡";

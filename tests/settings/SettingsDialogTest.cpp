@@ -225,7 +225,7 @@ TEST_F(SettingsDialogTest, ProbeSaysWhetherACardDeviceAnswers) {
 
   dialog->cmb2->setEditText(QStringLiteral("/dev/no-such-reader"));
   QTest::mouseClick(dialog->SpeedButton3, Qt::LeftButton);
-  EXPECT_EQ(dialog->Label3->text(), QStringLiteral("串口不存在或被占用。"));
+  EXPECT_EQ(dialog->Label3->text(), QStringLiteral("串口不存在或被占用。\n设备 /dev/no-such-reader 不存在。"));
 }
 
 // Started from another working folder, the dialog still uses the file beside

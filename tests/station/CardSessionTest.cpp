@@ -130,6 +130,19 @@ struct Recorder : station::SessionEffects {
   void StartReplyTailWait() override { tailWait = true; }
   void StopReplyTailWait() override { tailWait = false; }
 
+  bool ReopenPort() override {
+    ++reopens;
+    open = deviceBack;
+    return open;
+  }
+  void StartReconnectTimer() override { reconnectTimer = true; }
+  void StopReconnectTimer() override { reconnectTimer = false; }
+  std::string OpenFailureDetail() override { return failureDetail; }
+  std::string failureDetail;
+  bool deviceBack = false;
+  bool reconnectTimer = false;
+  int reopens = 0;
+
   std::string Text(TextSlot slot) { return texts.count(slot) ? texts[slot] : std::string(); }
 };
 
@@ -241,16 +254,76 @@ TEST_F(CardSessionTest, TickCountsToTheLimitThenResetsTheDevice) {
   EXPECT_EQ(session.elapsedSeconds(), 0) << "a closed port's tick does nothing";
 }
 
-TEST_F(CardSessionTest, LostPortDisarmsAndStopsTheCount) {
-  TickTrack2("");
-  session.ReadPressed();
-  Tick(3);
-  fx.open = false;
-  session.PortLost();
-  EXPECT_EQ(session.readTracks(), 0);
-  EXPECT_FALSE(fx.timer);
-  EXPECT_EQ(fx.trackBoxes, std::optional<bool>(false));
-  EXPECT_EQ(fx.Text(TextSlot::portState), "COM1:Close");
+TEST_F(CardSessionTest, LostLineClosesDisarmsAndWaitsForTheDevice) {
+  struct Row {
+    const char* name;
+    void (CardSession::*arm)();
+    const char* writePrompt;
+  };
+  const Row rows[] = {
+      {"idle", nullptr, ""},
+      {"read armed", &CardSession::ReadPressed, ""},
+      {"write armed", &CardSession::WritePressed, station::kWriteLineLost},
+  };
+  for (const Row& row : rows) {
+    Recorder rec;
+    CardSession s{rec};
+    rec.form.track2.ticked = true;
+    rec.form.track2.text = "0099";
+    s.OpenPressed("COM3");
+    if (row.arm) (s.*row.arm)();
+    for (int i = 0; i < 3; ++i) s.TimerTick();
+    rec.texts.erase(TextSlot::writePrompt);
+    s.PortLost();
+    EXPECT_FALSE(rec.open) << row.name;
+    EXPECT_EQ(s.readTracks() + s.writeTracks(), 0) << row.name;
+    EXPECT_FALSE(rec.timer) << row.name;
+    EXPECT_EQ(rec.Text(TextSlot::seconds), "00") << row.name;
+    EXPECT_EQ(rec.trackBoxes, std::optional<bool>(false)) << row.name;
+    EXPECT_EQ(rec.Text(TextSlot::portState), "COM3:Close") << row.name;
+    EXPECT_EQ(rec.Text(TextSlot::operation), station::kLineLost) << row.name;
+    EXPECT_EQ(rec.Text(TextSlot::writePrompt), row.writePrompt) << row.name;
+    EXPECT_TRUE(rec.reconnectTimer) << row.name;
+
+    // Silent while the device stays away; back without re-arming anything.
+    const std::size_t sent = rec.sent.size();
+    s.ReconnectTick();
+    EXPECT_TRUE(rec.reconnectTimer) << row.name;
+    EXPECT_EQ(rec.Text(TextSlot::portState), "COM3:Close") << row.name;
+    rec.deviceBack = true;
+    s.ReconnectTick();
+    EXPECT_FALSE(rec.reconnectTimer) << row.name;
+    EXPECT_EQ(rec.Text(TextSlot::portState), "COM3－－－OK") << row.name;
+    EXPECT_EQ(rec.Text(TextSlot::operation), station::kLineBack) << row.name;
+    EXPECT_EQ(rec.trackBoxes, std::optional<bool>(true)) << row.name;
+    EXPECT_EQ(s.readTracks() + s.writeTracks(), 0) << row.name;
+    EXPECT_FALSE(rec.timer) << row.name;
+    EXPECT_EQ(rec.sent.size(), sent) << row.name;
+    EXPECT_TRUE(rec.messages.empty() && rec.warnings.empty()) << row.name;
+    s.ReconnectTick();
+    EXPECT_EQ(rec.reopens, 2) << row.name << ": a stray tick after the reconnect reopens nothing";
+  }
+}
+
+TEST_F(CardSessionTest, PortButtonsEndTheReconnect) {
+  for (bool closeButton : {true, false}) {
+    Recorder rec;
+    CardSession s{rec};
+    s.OpenPressed("COM2");
+    s.PortLost();
+    ASSERT_TRUE(rec.reconnectTimer);
+    if (closeButton) {
+      s.ClosePressed();
+    } else {
+      rec.openSucceeds = false;
+      s.OpenPressed("COM2");
+    }
+    EXPECT_FALSE(rec.reconnectTimer) << closeButton;
+    rec.deviceBack = true;
+    s.ReconnectTick();
+    EXPECT_EQ(rec.reopens, 0) << closeButton;
+    EXPECT_EQ(rec.Text(TextSlot::portState), "COM2:Close") << closeButton;
+  }
 }
 
 // --- Reading ---------------------------------------------------------------------------

@@ -48,7 +48,15 @@ TEST_F(PortControlTest, OpensThePortNamedInTheSettings) {
 }
 
 TEST_F(PortControlTest, FailedOpenSaysSoAndLeavesTheBoxes) {
-  for (const std::string comname : {"COM", "COM5"}) {  // no port digit; a port with no device
+  struct Row {
+    std::string comname;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"COM", "串口不存在或被占用。"},  // no port digit: nothing more to say
+      {"COM5", "串口不存在或被占用。\n设备 /nonexistent/tty-for-test 不存在。"},
+  };
+  for (const auto& [comname, message] : rows) {
     form = std::make_unique<TForm1>(Config());
     auto recorder = std::make_unique<RecordingPrompts>();
     prompts = recorder.get();
@@ -58,7 +66,7 @@ TEST_F(PortControlTest, FailedOpenSaysSoAndLeavesTheBoxes) {
     form->ToolButton5Click();
     EXPECT_FALSE(form->ComPort1.Open()) << comname;
     ASSERT_EQ(prompts->messages.size(), 1u) << comname;
-    EXPECT_EQ(prompts->messages[0], QStringLiteral("串口不存在或被占用。"));
+    EXPECT_EQ(prompts->messages[0], QString::fromUtf8(message)) << comname;
     EXPECT_EQ(Panel(0), QString::fromStdString(comname) + QStringLiteral(":Close"));
     EXPECT_FALSE(form->TK2CheckBox->isEnabled()) << comname;
   }

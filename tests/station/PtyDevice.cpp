@@ -52,9 +52,13 @@ void PtyDevice::ClearReceived() {
 void PtyDevice::SendHex(const std::string& hex) {
   station::SendBuffer buffer;
   if (!station::FillSendBuffer(hex, buffer)) throw std::runtime_error("reply too long");
+  SendBytes(std::string_view(reinterpret_cast<const char*>(buffer.bytes.data()), buffer.length));
+}
+
+void PtyDevice::SendBytes(std::string_view bytes) {
   std::size_t done = 0;
-  while (done < buffer.length) {
-    const ssize_t n = write(master_, buffer.bytes.data() + done, buffer.length - done);
+  while (done < bytes.size()) {
+    const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
     if (n <= 0) throw std::runtime_error("write to pty master failed");
     done += static_cast<std::size_t>(n);
   }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 // A scripted stand-in for the card device on a real pseudo-terminal. The
@@ -25,6 +26,8 @@ class PtyDevice {
 
   // Writes bytes given as hex text (blanks allowed) to the station.
   void SendHex(const std::string& hex);
+  // Writes raw bytes of any length, blocking while the line is full.
+  void SendBytes(std::string_view bytes);
 
   // Called on the reader thread with the hex of all bytes received so far;
   // whatever hex it returns is sent at once and what it consumed (the count of

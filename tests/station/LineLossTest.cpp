@@ -1,0 +1,220 @@
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "StationHarness.h"
+#include "station/Texts.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The card emulator as a separate process on its own pty, reached through a
+// link that follows the line across a hang-up and a reopen, and driven through
+// its control socket.
+class Emulator {
+ public:
+  Emulator() {
+    std::string pattern = (fs::temp_directory_path() / "station-line-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+    dir_ = pattern;
+    const std::vector<std::string> args = {CARDSIM_EXE, "--link", Path(), "--control", (dir_ / "control").string()};
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    const int rc = ::posix_spawn(&pid_, CARDSIM_EXE, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("cardsim did not start");
+    const auto started = [&] { return fs::exists(Path()) && fs::exists(dir_ / "control"); };
+    if (!WaitUntil(started)) throw std::runtime_error("cardsim did not come up");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, (dir_ / "control").c_str(), sizeof address.sun_path - 1);
+    socket_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      throw std::runtime_error("cardsim control socket");
+    }
+  }
+  ~Emulator() {
+    if (socket_ >= 0) ::close(socket_);
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  Emulator(const Emulator&) = delete;
+  Emulator& operator=(const Emulator&) = delete;
+
+  std::string Path() const { return (dir_ / "reader").string(); }
+
+  // One command, its one answer line.
+  std::string Ask(const std::string& command) {
+    const std::string line = command + "\n";
+    if (::write(socket_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return "<write>";
+    std::string answer;
+    WaitUntil([&] {
+      pollfd p{socket_, POLLIN, 0};
+      char buffer[256];
+      if (::poll(&p, 1, 0) == 1) {
+        const ssize_t n = ::read(socket_, buffer, sizeof buffer);
+        if (n > 0) answer.append(buffer, static_cast<std::size_t>(n));
+      }
+      return answer.find('\n') != std::string::npos;
+    });
+    if (!answer.empty() && answer.back() == '\n') answer.pop_back();
+    return answer;
+  }
+
+ private:
+  fs::path dir_;
+  pid_t pid_ = -1;
+  int socket_ = -1;
+};
+
+class LineLossTest : public StationTest {
+ protected:
+  void SetUp() override {
+    StationTest::SetUp();
+    WriteSettings("COM3", 3, emulator.Path());
+  }
+  void Unplug() { ASSERT_EQ(emulator.Ask("hangup"), "ok hung up"); }
+  void PlugIn() { ASSERT_EQ(emulator.Ask("reopen").rfind("ok reopened", 0), 0u); }
+  Emulator emulator;
+};
+
+TEST_F(LineLossTest, HangUpClosesDisarmsAndReconnectsWithoutResuming) {
+  struct Row {
+    const char* name;
+    void (TForm1::*arm)();
+    const char* writePrompt;  // st1 after the loss; null: unchanged
+  };
+  const Row rows[] = {
+      {"idle", nullptr, nullptr},
+      {"read armed", &TForm1::BitBtn1Click, nullptr},
+      {"write armed", &TForm1::BitBtn3Click, station::kWriteLineLost},
+  };
+  for (const Row& row : rows) {
+    OpenPort();
+    TickTracks(true, false);
+    form->Track2Memo->setPlainText(QStringLiteral("0099"));
+    if (row.arm) (form.get()->*row.arm)();
+    const QString st1Before = form->st1->text();
+
+    Unplug();
+    EXPECT_TRUE(Eventually([&] { return Panel(2) == QString::fromUtf8(station::kLineLost); }, "the loss")) << row.name;
+    EXPECT_FALSE(form->ComPort1.Open()) << row.name;
+    EXPECT_EQ(Panel(0), QStringLiteral("COM3:Close")) << row.name;
+    EXPECT_FALSE(form->TK2CheckBox->isEnabled()) << row.name;
+    EXPECT_TRUE(form->TK2CheckBox->isChecked()) << row.name << ": ticks are kept";
+    EXPECT_FALSE(form->OpenTimer.isActive()) << row.name;
+    EXPECT_EQ(form->l_timer->text(), QStringLiteral("00")) << row.name;
+    EXPECT_EQ(form->st1->text(), row.writePrompt ? QString::fromUtf8(row.writePrompt) : st1Before) << row.name;
+    EXPECT_EQ(form->session().readTracks() + form->session().writeTracks(), 0) << row.name;
+
+    PlugIn();
+    EXPECT_TRUE(Eventually([&] { return form->ComPort1.Open(); }, "the reconnect")) << row.name;
+    EXPECT_EQ(Panel(0), QStringLiteral("COM3－－－OK")) << row.name;
+    EXPECT_EQ(Panel(2), QString::fromUtf8(station::kLineBack)) << row.name;
+    EXPECT_TRUE(form->TK2CheckBox->isEnabled()) << row.name;
+    EXPECT_FALSE(form->OpenTimer.isActive()) << row.name << ": nothing resumes by itself";
+    EXPECT_TRUE(prompts->messages.empty()) << row.name << ": the reconnect is silent";
+    form->ToolButton6Click();
+  }
+}
+
+TEST_F(LineLossTest, ClosePressedEndsTheRetrying) {
+  OpenPort();
+  Unplug();
+  ASSERT_TRUE(Eventually([&] { return form->ReconnectTimer.isActive(); }, "the retrying"));
+  form->ToolButton6Click();
+  EXPECT_FALSE(form->ReconnectTimer.isActive());
+  PlugIn();
+  EXPECT_FALSE(WaitUntil([&] { return form->ComPort1.Open(); }, std::chrono::milliseconds(2500)));
+}
+
+TEST_F(LineLossTest, SilentDeviceRunsOutWithoutSuccess) {
+  ASSERT_EQ(emulator.Ask("silent on").rfind("ok", 0), 0u);
+  OpenPort();
+  TickTracks(true, false);
+  form->Track2Memo->setPlainText(QStringLiteral("0099"));
+  form->BitBtn3Click();
+  for (int i = 0; i <= station::kWaitLimitTicks; ++i) form->OpenTimerTimer();
+  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+  EXPECT_EQ(form->st1->text(), QString::fromUtf8(station::kWritePrompt));
+  EXPECT_TRUE(LogLines().isEmpty());
+  EXPECT_EQ(Track2(), "0099");
+}
+
+using ShutdownTest = StationTest;
+
+TEST_F(ShutdownTest, ClosingTheWindowDropsRepliesInFlight) {
+  OpenPort();
+  TickTracks(true, false);
+  form->BitBtn1Click();
+  const std::string reply = "1B731B013B3132333F1C1B02";
+  for (int i = 0; i < 200; ++i) device.SendHex(reply);
+  ASSERT_TRUE(Eventually([&] { return !form->session().replyHex().empty() || !Track2().empty(); }, "replies"));
+  form->close();  // as the title bar's close box does
+  EXPECT_FALSE(form->ComPort1.Open());
+  for (int i = 0; i < 200; ++i) device.SendHex(reply);
+  form.reset();  // replies still arriving: nothing may reach the window now
+}
+
+// Line noise (no reply pattern in it) neither crashes the station nor passes
+// for a card: ten megabytes while idle, a line's worth while a write is armed
+// (every chunk there is a failed card and its device pause).
+TEST_F(ShutdownTest, NoiseIsNeverACard) {
+  std::string noise;
+  for (int i = 0; i < 4096; ++i) noise += "U\xAA";
+  OpenPort();
+  TickTracks(true, false);
+  // Written from a thread: the station takes the bytes on this one.
+  std::atomic<bool> written = false;
+  std::thread writer([&] {
+    for (int sent = 0; sent < 10 * 1024 * 1024; sent += 8192) device.SendBytes(noise);
+    written = true;
+  });
+  const bool allWritten = WaitUntil([&] { return written.load(); }, std::chrono::seconds(60));
+  writer.join();
+  ASSERT_TRUE(allWritten);
+  form->BitBtn1Click();
+  Reply("1B 73 35 3F 1C");
+  EXPECT_TRUE(Eventually([&] { return Track2() == "5"; }, "the read after the noise"));
+  EXPECT_TRUE(LogLines().isEmpty());
+
+  form->Track2Memo->setPlainText(QStringLiteral("0099"));
+  form->BitBtn3Click();
+  device.SendBytes(noise.substr(0, 2048));  // what the line holds without the station reading
+  EXPECT_TRUE(Eventually([&] { return form->st1->text() == QString::fromUtf8(station::kWriteFailed); },
+                         "the noise judged a failed card"));
+  EXPECT_TRUE(LogLines().isEmpty());
+  EXPECT_EQ(Track2(), "0099");
+  EXPECT_GT(form->session().writeTracks(), 0) << "the card is still to be written";
+}
+
+}  // namespace
