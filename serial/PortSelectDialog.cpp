@@ -1,6 +1,6 @@
 #include "serial/PortSelectDialog.h"
 
-#include "serial/PosixDispatcher.h"
+#include "serial/NativeDispatcher.h"
 #include "serial/SerialErrors.h"
 
 #include <QComboBox>
