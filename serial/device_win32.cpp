@@ -212,9 +212,17 @@ class TSerWin32Dispatcher::TDevice {
     return static_cast<int>(done);
   }
 
-  // Output thread. Bytes written, 0 when a flush or stop request cancelled the
-  // write before anything went out, or a negative result code.
+  // Output thread. Bytes written, 0 when a flush or stop request ended the write
+  // (what went out before is dropped with the rest of the ring), or a negative
+  // result code.
   int Write(const uint8_t* buffer, uint32_t size) {
+    // A wake-up from a flush honoured while this thread was idle may still be
+    // signalled: take it before writing, so that it cannot cut a later write
+    // short and make the loop send bytes twice.
+    if (::WaitForSingleObject(WakeWriter_.Get(), 0) == WAIT_OBJECT_0) {
+      WriterWoken_ = true;
+      return 0;
+    }
     OVERLAPPED ov{};
     ov.hEvent = WriteDone_.Get();
     ::ResetEvent(ov.hEvent);
@@ -223,24 +231,24 @@ class TSerWin32Dispatcher::TDevice {
     if (::GetLastError() != ERROR_IO_PENDING) return LastErrorCode();
     const HANDLE waits[2] = {WriteDone_.Get(), WakeWriter_.Get()};
     if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
-      // A flush abandons the pending write; the record must not be reused before
-      // the driver has let go of it.
+      // The record must not be reused before the driver has let go of it.
       ::CancelIo(Handle_);
+      ::GetOverlappedResult(Handle_, &ov, &done, TRUE);
       WriterWoken_ = true;
+      return 0;
     }
     if (::GetOverlappedResult(Handle_, &ov, &done, TRUE)) return static_cast<int>(done);
-    if (::GetLastError() == ERROR_OPERATION_ABORTED) return static_cast<int>(done);
     return LastErrorCode();
   }
 
-  // Output thread: false once a wake-up ended the last write or arrives now.
+  // Output thread: false when a wake-up ended the last write or arrives now.
   bool WaitWritable() {
     if (WriterWoken_) {
       WriterWoken_ = false;
       return false;
     }
-    // A write that finished short (the driver took part of it) is retried once
-    // the driver has had a moment; a wake-up ends the wait at once.
+    // A write that completed with nothing taken is retried once the driver has
+    // had a moment; a wake-up ends the wait at once.
     return ::WaitForSingleObject(WakeWriter_.Get(), 10) != WAIT_OBJECT_0;
   }
   void WakeWriter() { ::SetEvent(WakeWriter_.Get()); }

@@ -188,6 +188,28 @@ TEST_F(Win32PortTest, BytesTravelBothWaysInOrderAcrossTheRingEnds) {
   EXPECT_EQ(Received, in);
 }
 
+TEST_F(Win32PortTest, FlushWhileAWriteIsPendingEmptiesTheRing) {
+  Port.SetOpen(true);
+  // Nobody reads the device: the line backs up and the overlapped write stays
+  // pending until the flush cancels it.
+  const std::string block(4000, 'z');
+  for (int i = 0; i < 80 && Port.OutBuffUsed() < 4000; ++i) {
+    Port.PutBlock(block.data(), static_cast<uint16_t>(block.size()));
+    WaitUntil([&] { return Port.OutBuffUsed() < 4000; }, 100);
+  }
+  ASSERT_GT(Port.OutBuffUsed(), 0);
+  EXPECT_EQ(Port.Dispatcher()->FlushOutBuffer(), 0);
+  EXPECT_EQ(Port.OutBuffUsed(), 0);
+  // The output thread goes on with new output, behind whatever had gone out.
+  Port.PutBlock("END", 3);
+  std::string got;
+  ASSERT_TRUE(WaitUntil([&] {
+    got += Device->ReadAvailable();
+    return got.size() >= 3 && got.compare(got.size() - 3, 3, "END") == 0;
+  }, 20000));
+  EXPECT_EQ(got.find_first_not_of('z'), got.size() - 3) << got.substr(got.find_first_not_of('z'), 40);
+}
+
 TEST_F(Win32PortTest, InputFromWhileClosedIsDiscardedOnOpen) {
   Port.SetOpen(true);
   Port.SetOpen(false);
