@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -49,6 +50,19 @@ std::vector<TPortPair> ConfiguredPairs() {
     if (std::sscanf(item.c_str(), "%hu:%hu", &p.Port, &p.Device) == 2) pairs.push_back(p);
   }
   return pairs;
+}
+
+// Threads of this process.
+int ThreadCount() {
+  HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return -1;
+  int n = 0;
+  THREADENTRY32 e{};
+  e.dwSize = sizeof e;
+  for (BOOL more = ::Thread32First(snap, &e); more; more = ::Thread32Next(snap, &e))
+    if (e.th32OwnerProcessID == ::GetCurrentProcessId()) ++n;
+  ::CloseHandle(snap);
+  return n;
 }
 
 std::string ComPath(uint16_t n) { return "\\\\.\\COM" + std::to_string(n); }
@@ -152,8 +166,15 @@ TEST(Win32DeviceLayer, DefaultPathIsTheWin32DeviceName) {
 TEST_F(Win32PortTest, OpenCloseCyclesReleaseTheDeviceAndLeakNoHandles) {
   Port.SetOpen(true);
   Port.SetOpen(false);
-  DWORD before = 0;
-  ::GetProcessHandleCount(::GetCurrentProcess(), &before);
+  DWORD handlesBefore = 0;
+  ::GetProcessHandleCount(::GetCurrentProcess(), &handlesBefore);
+  const int threadsBefore = ThreadCount();
+  Port.SetOpen(true);
+  EXPECT_GE(ThreadCount(), threadsBefore + 3);
+  Port.SetOpen(false);
+  // The system may keep a worker thread of its own from the first cycles; the
+  // port's threads must not pile up.
+  const int threadsAfterOne = ThreadCount();
   for (int i = 0; i < 50; ++i) {
     Port.SetOpen(true);
     ASSERT_TRUE(Port.Open()) << "cycle " << i;
@@ -161,9 +182,11 @@ TEST_F(Win32PortTest, OpenCloseCyclesReleaseTheDeviceAndLeakNoHandles) {
     Port.SetOpen(false);
     ASSERT_FALSE(Port.Open()) << "cycle " << i;
   }
-  DWORD after = 0;
-  ::GetProcessHandleCount(::GetCurrentProcess(), &after);
-  EXPECT_EQ(after, before);
+  EXPECT_LE(ThreadCount(), threadsAfterOne);
+  DWORD handlesAfter = 0;
+  ::GetProcessHandleCount(::GetCurrentProcess(), &handlesAfter);
+  // Wine reports no handle count (0 both times); Windows does.
+  EXPECT_EQ(handlesAfter, handlesBefore);
   // The device really was released: an exclusive open succeeds.
   HANDLE h = ::CreateFileA(ComPath(Pair.Port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_FLAG_OVERLAPPED, nullptr);
