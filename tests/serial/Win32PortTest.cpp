@@ -326,7 +326,7 @@ TEST_F(Win32ModemLineTest, DtrAndRtsFollowTheComponent) {
 }
 
 TEST_F(Win32ModemLineTest, InputLineChangesAreSeenAndRaiseAnEvent) {
-  constexpr int kCar = 0x040, kDsr = 0x100;  // CTS (0x020) drops
+  constexpr int kCts = 0x020, kCar = 0x040, kDsr = 0x100;
   Port.SetOpen(true);
   TSerBaseDispatcher* d = Port.Dispatcher();
   EXPECT_EQ(d->GetModemLines(), ModemCts | ModemDsr | ModemDcd);
@@ -339,8 +339,19 @@ TEST_F(Win32ModemLineTest, InputLineChangesAreSeenAndRaiseAnEvent) {
   // A received byte makes the last device event a data event.
   ASSERT_TRUE(Device->Write("x"));
   ASSERT_TRUE(WaitUntil([&] { return Received == "x"; }));
+  const auto notified = [&] { return std::count(Messages.begin(), Messages.end(), TriggerStatusMsg) > 0; };
   SetInputs(kDsr | kCar);
-  EXPECT_TRUE(WaitUntil([&] { return std::count(Messages.begin(), Messages.end(), TriggerStatusMsg) > 0; }));
+  if (UnderWine()) {
+    // Wine loses a line change made while no event wait is pending, as it may
+    // be right after a delivery (Windows reports it to the next wait). Repeat the
+    // change, spaced so that the event thread has armed its wait again.
+    for (int attempt = 0; attempt < 5 && !WaitUntil(notified, 1000); ++attempt) {
+      SetInputs(kCts | kDsr | kCar);
+      WaitUntil([] { return false; }, 200);
+      SetInputs(kDsr | kCar);
+    }
+  }
+  EXPECT_TRUE(WaitUntil(notified));
   EXPECT_EQ(d->GetModemLines(), ModemDsr | ModemDcd);
 }
 
