@@ -47,6 +47,31 @@ int CodeFromWin32Error(uint32_t err) {
   return -(SystemErrorBase + static_cast<int>(err));
 }
 
+TOpenFailureCause OpenFailureCauseOfWin32Error(uint32_t err) {
+  switch (err) {
+    case 2:                        // ERROR_FILE_NOT_FOUND
+    case 3:                        // ERROR_PATH_NOT_FOUND
+    case 123:                      // ERROR_INVALID_NAME
+    case 1167: return ofMissing;   // ERROR_DEVICE_NOT_CONNECTED
+    case 5:                        // ERROR_ACCESS_DENIED
+    case 32: return ofBusy;        // ERROR_SHARING_VIOLATION
+    case 1:                        // ERROR_INVALID_FUNCTION
+    case 50:                       // ERROR_NOT_SUPPORTED
+    case 87: return ofNotSerial;   // ERROR_INVALID_PARAMETER
+    default: return ofNone;
+  }
+}
+
+bool IsWin32DeviceGone(uint32_t err, bool abortCounts) {
+  switch (err) {
+    case 5:                        // ERROR_ACCESS_DENIED
+    case 22:                       // ERROR_BAD_COMMAND
+    case 1617: return true;        // ERROR_DEVICE_REMOVED
+    case 995: return abortCounts;  // ERROR_OPERATION_ABORTED
+    default: return false;
+  }
+}
+
 std::string TidySystemText(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 
 #include "serial/SerialErrors.h"
@@ -47,12 +48,15 @@ class TSerWin32Dispatcher::TDevice {
  public:
   ~TDevice() { Close(); }
 
-  // 0, or the result code of the failing step (everything is closed again).
+  // 0, or the result code of the failing step (everything is closed again, and
+  // Failure() tells the operator's cause).
   int Open(const std::string& path) {
     Close();
+    Failure_ = {};
+    Failure_.Path = path;
     HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return LastErrorCode();
+    if (h == INVALID_HANDLE_VALUE) return Refuse(::GetLastError());
     Handle_ = h;
     if (!ReadDone_.Create(true) || !WriteDone_.Create(true) || !EventDone_.Create(true) ||
         !CancelWait_.Create(false) || !WakeWriter_.Create(false)) {
@@ -63,18 +67,22 @@ class TSerWin32Dispatcher::TDevice {
     // time limit and are cancelled by a flush instead.
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
-    int code = 0;
+    DWORD err = 0;
+    // A handle that takes no serial timeouts or event mask is not a serial port.
     if (!::SetCommTimeouts(h, &timeouts) || !::SetCommMask(h, kEventMask))
-      code = LastErrorCode();
+      err = ::GetLastError();
     // Every open starts with empty queues: bytes the device sent while the port
     // was closed answer nothing this program asked, and would be taken for the
     // reply to its first command.
     else if (!::PurgeComm(h, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR))
-      code = LastErrorCode();
-    if (code != 0) {
+      err = ::GetLastError();
+    if (err != 0) {
       Close();
-      return code;
+      return Refuse(err);
     }
+    Dead_.store(false);
+    HangupReported_ = false;
+    Cancelled_.store(false);
     PendingErrors_.store(0);
     WriterWoken_ = false;
     XonKept_ = XoffKept_ = -1;
@@ -93,6 +101,10 @@ class TSerWin32Dispatcher::TDevice {
     WakeWriter_.Close();
     return result;
   }
+
+  const TOpenFailure& Failure() const { return Failure_; }
+  // Any thread: the device went away.
+  bool Dead() const { return Dead_.load(); }
 
   bool IsOpen() const { return Handle_ != INVALID_HANDLE_VALUE; }
   // A small non-negative number that stands for the open device.
@@ -205,9 +217,11 @@ class TSerWin32Dispatcher::TDevice {
     ov.hEvent = ReadDone_.Get();
     ::ResetEvent(ov.hEvent);
     DWORD done = 0;
+    // A flush aborts a pending read: only the other errors can mean the device
+    // went away.
     if (!::ReadFile(Handle_, buffer, count, &done, &ov)) {
-      if (::GetLastError() != ERROR_IO_PENDING) return LastErrorCode();
-      if (!::GetOverlappedResult(Handle_, &ov, &done, TRUE)) return LastErrorCode();
+      if (::GetLastError() != ERROR_IO_PENDING) return Failed(::GetLastError(), false);
+      if (!::GetOverlappedResult(Handle_, &ov, &done, TRUE)) return Failed(::GetLastError(), false);
     }
     return static_cast<int>(done);
   }
@@ -228,7 +242,8 @@ class TSerWin32Dispatcher::TDevice {
     ::ResetEvent(ov.hEvent);
     DWORD done = 0;
     if (::WriteFile(Handle_, buffer, size, &done, &ov)) return static_cast<int>(done);
-    if (::GetLastError() != ERROR_IO_PENDING) return LastErrorCode();
+    // A flush aborts a pending write too.
+    if (::GetLastError() != ERROR_IO_PENDING) return Failed(::GetLastError(), false);
     const HANDLE waits[2] = {WriteDone_.Get(), WakeWriter_.Get()};
     if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
       // The record must not be reused before the driver has let go of it.
@@ -238,7 +253,7 @@ class TSerWin32Dispatcher::TDevice {
       return 0;
     }
     if (::GetOverlappedResult(Handle_, &ov, &done, TRUE)) return static_cast<int>(done);
-    return LastErrorCode();
+    return Failed(::GetLastError(), false);
   }
 
   // Output thread: false when a wake-up ended the last write or arrives now.
@@ -259,28 +274,61 @@ class TSerWin32Dispatcher::TDevice {
   }
 
   // Event thread. Waits for a device event; returns its mask, 0 when cancelled
-  // or when the wait failed (the thread then ends).
+  // or when the wait failed (the thread then ends). A device that went away is
+  // reported once as a hang-up; from then on only CancelWait ends the wait.
   uint32_t WaitEvent() {
+    if (Dead_.load()) {
+      if (!HangupReported_) {
+        HangupReported_ = true;
+        return EvHangup;
+      }
+      ::WaitForSingleObject(CancelWait_.Get(), INFINITE);
+      return 0;
+    }
     OVERLAPPED ov{};
     ov.hEvent = EventDone_.Get();
     ::ResetEvent(ov.hEvent);
     DWORD mask = 0;
     if (::WaitCommEvent(Handle_, &mask, &ov)) return mask;
-    if (::GetLastError() != ERROR_IO_PENDING) return 0;
+    if (::GetLastError() != ERROR_IO_PENDING) return WaitFailed(::GetLastError());
     const HANDLE waits[2] = {EventDone_.Get(), CancelWait_.Get()};
     if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) ::CancelIo(Handle_);
     DWORD unused = 0;
-    if (!::GetOverlappedResult(Handle_, &ov, &unused, TRUE)) return 0;
+    if (!::GetOverlappedResult(Handle_, &ov, &unused, TRUE)) return WaitFailed(::GetLastError());
     return mask;
   }
   void CancelWait() {
     // Clearing the mask ends a pending wait on every driver; the event covers a
     // wait that has not begun yet.
+    Cancelled_.store(true);
     ::SetCommMask(Handle_, 0);
     ::SetEvent(CancelWait_.Get());
   }
 
  private:
+  // Records the cause of a failed open; returns its result code. Busy keeps the
+  // "in use" code callers expect; not a serial device counts as no such port.
+  int Refuse(DWORD err) {
+    Failure_.SystemError = static_cast<int>(err);
+    Failure_.Cause = OpenFailureCauseOfWin32Error(err);
+    if (Failure_.Cause == ofBusy) return serial_codes::ecAccessDenied;
+    if (Failure_.Cause == ofNotSerial) return serial_codes::ecFileNotFound;
+    return CodeFromWin32Error(err);
+  }
+  // A failed read or write: marks the device gone when the error says so.
+  int Failed(DWORD err, bool abortCounts) {
+    if (IsWin32DeviceGone(err, abortCounts)) Dead_.store(true);
+    return CodeFromWin32Error(err);
+  }
+  // A failed event wait: a hang-up when the device went away and nothing of ours
+  // cancelled the wait, otherwise the end of the thread.
+  uint32_t WaitFailed(DWORD err) {
+    if (Cancelled_.load() || !IsWin32DeviceGone(err, true)) return 0;
+    Dead_.store(true);
+    HangupReported_ = true;
+    return EvHangup;
+  }
+
   HANDLE Handle_ = INVALID_HANDLE_VALUE;
   TWinEvent ReadDone_;    // delivery thread's read
   TWinEvent WriteDone_;   // output thread's write
@@ -289,6 +337,10 @@ class TSerWin32Dispatcher::TDevice {
   TWinEvent WakeWriter_;  // auto-reset: ends a pending write
   std::atomic<uint32_t> PendingErrors_{0};
   bool WriterWoken_ = false;  // output thread
+  std::atomic<bool> Dead_{false};
+  std::atomic<bool> Cancelled_{false};  // CancelWait was called since the open
+  bool HangupReported_ = false;         // event thread
+  TOpenFailure Failure_;                // main thread
   // The characters asked for while the driver holds substitutes (main thread).
   int XonKept_ = -1;
   int XoffKept_ = -1;
@@ -327,7 +379,10 @@ int TSerWin32Dispatcher::GetComState(TSerLineSettings& settings) {
 }
 
 int TSerWin32Dispatcher::ReadCom(uint8_t* buffer, uint32_t size) {
-  return Device_->IsOpen() ? Device_->Read(buffer, size) : 0;
+  if (!Device_->IsOpen()) return 0;
+  const int n = Device_->Read(buffer, size);
+  if (Device_->Dead()) LineLost_.store(true);
+  return n;
 }
 
 int TSerWin32Dispatcher::SetComState(const TSerLineSettings& settings) {
@@ -337,6 +392,7 @@ int TSerWin32Dispatcher::SetComState(const TSerLineSettings& settings) {
 
 bool TSerWin32Dispatcher::WaitComEvent(uint32_t& mask) {
   mask = Device_->WaitEvent();
+  if (mask & EvHangup) LineLost_.store(true);
   return mask != 0;
 }
 
@@ -349,6 +405,7 @@ int TSerWin32Dispatcher::SetupCom(uint32_t inSize, uint32_t outSize) {
 int TSerWin32Dispatcher::OpenComDevice(const std::string& path, uint32_t, uint32_t) {
   // The queue sizes follow through SetupCom.
   const int code = Device_->Open(path);
+  OpenFailure_ = Device_->Failure();
   if (code != 0) return code;
   CloseDeferred_.store(false);
   DeviceHandle_.store(Device_->HandleNumber());
@@ -380,7 +437,11 @@ int TSerWin32Dispatcher::YieldTimeSlice() {
 
 uint8_t TSerWin32Dispatcher::GetModemLines() { return Device_->IsOpen() ? Device_->ModemStates() : 0; }
 
-int TSerWin32Dispatcher::DeviceWrite(const uint8_t* buffer, uint32_t size) { return Device_->Write(buffer, size); }
+int TSerWin32Dispatcher::DeviceWrite(const uint8_t* buffer, uint32_t size) {
+  const int n = Device_->Write(buffer, size);
+  if (Device_->Dead()) LineLost_.store(true);
+  return n;
+}
 
 bool TSerWin32Dispatcher::WaitDeviceWritable() { return Device_->WaitWritable(); }
 

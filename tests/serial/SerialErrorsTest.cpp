@@ -95,6 +95,34 @@ TEST(CodeFromWin32Error, MapsDriverErrorsOntoTheTableOrPastIt) {
   for (const Row& r : rows) EXPECT_EQ(CodeFromWin32Error(r.err), r.want) << r.name;
 }
 
+TEST(Win32ErrorMeaning, OpenCausesAndGoneDevices) {
+  struct Row {
+    const char* name;
+    uint32_t err;
+    TOpenFailureCause cause;
+    bool goneOnIo, goneOnWait;
+  };
+  const Row rows[] = {
+      {"file not found", 2, ofMissing, false, false},
+      {"not connected", 1167, ofMissing, false, false},
+      // COM ports are exclusive: access refused on open is another holder, on an
+      // open port it is a pulled-out adapter.
+      {"access denied", 5, ofBusy, true, true},
+      {"sharing violation", 32, ofBusy, false, false},
+      {"invalid function", 1, ofNotSerial, false, false},
+      {"bad command", 22, ofNone, true, true},
+      {"device removed", 1617, ofNone, true, true},
+      // A flush aborts reads and writes; only an event wait nothing cancelled counts.
+      {"operation aborted", 995, ofNone, false, true},
+      {"io pending", 997, ofNone, false, false},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(OpenFailureCauseOfWin32Error(r.err), r.cause) << r.name;
+    EXPECT_EQ(IsWin32DeviceGone(r.err, false), r.goneOnIo) << r.name;
+    EXPECT_EQ(IsWin32DeviceGone(r.err, true), r.goneOnWait) << r.name;
+  }
+}
+
 TEST(CodeFromErrno, MapsSystemErrorsOutsideTheTablesRange) {
   struct Row {
     const char* name;
