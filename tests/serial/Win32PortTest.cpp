@@ -326,11 +326,23 @@ TEST_F(Win32ModemLineTest, DtrAndRtsFollowTheComponent) {
   EXPECT_TRUE(WaitUntil([&] { return Outputs() == kRts; }));
 }
 
-TEST_F(Win32ModemLineTest, InputLineChangesAreSeenAndRaiseAnEvent) {
-  constexpr int kCts = 0x020, kCar = 0x040, kDsr = 0x100;
+TEST_F(Win32ModemLineTest, InputLinesAreReadFromTheDriver) {
+  constexpr int kCar = 0x040, kDsr = 0x100;
   Port.SetOpen(true);
   TSerBaseDispatcher* d = Port.Dispatcher();
   EXPECT_EQ(d->GetModemLines(), ModemCts | ModemDsr | ModemDcd);
+  SetInputs(kDsr | kCar);
+  EXPECT_TRUE(WaitUntil([&] { return d->GetModemLines() == (ModemDsr | ModemDcd); }));
+}
+
+TEST_F(Win32ModemLineTest, InputLineChangeRaisesAStatusEvent) {
+  // Windows reports a line change made while no event wait is pending (as right
+  // after a delivery) to the next wait; Wine loses it, so under Wine the outcome
+  // depends on the moment of the change.
+  if (UnderWine()) GTEST_SKIP() << "Wine loses a modem line change made while no event wait is pending";
+  constexpr int kCar = 0x040, kDsr = 0x100;
+  Port.SetOpen(true);
+  TSerBaseDispatcher* d = Port.Dispatcher();
   // A status trigger that fires when the kept CTS state leaves "on": the state is
   // refreshed only by a modem event, so the notification proves the event.
   TSerSavedTriggers triggers;
@@ -340,20 +352,8 @@ TEST_F(Win32ModemLineTest, InputLineChangesAreSeenAndRaiseAnEvent) {
   // A received byte makes the last device event a data event.
   ASSERT_TRUE(Device->Write("x"));
   ASSERT_TRUE(WaitUntil([&] { return Received == "x"; }));
-  const auto notified = [&] { return std::count(Messages.begin(), Messages.end(), TriggerStatusMsg) > 0; };
   SetInputs(kDsr | kCar);
-  if (UnderWine()) {
-    // Wine loses a line change made while no event wait is pending, as it may
-    // be right after a delivery (Windows reports it to the next wait). Repeat the
-    // change, spaced so that the event thread has armed its wait again.
-    for (int attempt = 0; attempt < 5 && !WaitUntil(notified, 1000); ++attempt) {
-      SetInputs(kCts | kDsr | kCar);
-      WaitUntil([] { return false; }, 200);
-      SetInputs(kDsr | kCar);
-    }
-  }
-  EXPECT_TRUE(WaitUntil(notified));
-  EXPECT_EQ(d->GetModemLines(), ModemDsr | ModemDcd);
+  EXPECT_TRUE(WaitUntil([&] { return std::count(Messages.begin(), Messages.end(), TriggerStatusMsg) > 0; }));
 }
 
 }  // namespace
