@@ -8,7 +8,8 @@
 #include <exception>
 
 #include "serial/NotifyWindow.h"
-#include "serial/PosixDispatcher.h"
+#include "serial/NativeDispatcher.h"
+#include "serial/SystemServices.h"
 
 using namespace serial_codes;
 
@@ -24,7 +25,7 @@ bool OnMainThread() {
 }  // namespace
 
 TSerCustomComPort::TSerCustomComPort()
-    : Resolver_([](uint16_t n) { return "/dev/ttyS" + std::to_string(static_cast<int>(n) - 1); }),
+    : Resolver_(DefaultDevicePath),
       PortPrompt_([](const std::function<bool(uint16_t)>&) -> uint16_t { return 0; }),
       Reporter_([](const std::exception& e) { qWarning("%s", e.what()); }) {}
 

@@ -177,7 +177,7 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   TPortState PortState() const { return PortState_; }
 
   // ---- set-up ------------------------------------------------------------------
-  // Default: port n is /dev/ttyS(n-1).
+  // Default: DefaultDevicePath (\\.\COMn on Windows, /dev/ttyS(n-1) elsewhere).
   void SetPortResolver(TPortResolver resolver);
   std::string DevicePath(uint16_t portNumber) const;
   // How CheckPortNumber asks for a port (default: no port is chosen; a program

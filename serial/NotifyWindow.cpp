@@ -2,9 +2,6 @@
 
 #include <QPointer>
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -35,26 +32,20 @@ struct TSerNotifyWindow::TState {
 
 TSerNotifyWindow::TSerNotifyWindow(THandler handler, QObject* parent)
     : QObject(parent), Handler_(std::move(handler)), State_(std::make_shared<TState>()) {
-  WakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (WakeFd_ >= 0) {
-    Notifier_ = std::make_unique<QSocketNotifier>(static_cast<qintptr>(WakeFd_), QSocketNotifier::Read);
-    connect(Notifier_.get(), &QSocketNotifier::activated, this, [this] { HandleQueued(); });
-  }
+  WakeSignal_ = std::make_unique<TSerWakeSignal>([this] { HandleQueued(); });
 }
 
 TSerNotifyWindow::~TSerNotifyWindow() {
   // Closed is set under the mutex that Enqueue holds while posting to this
   // object, so no thread posts to it once destruction has begun.
   SetAccepting(false);
-  Notifier_.reset();
-  if (WakeFd_ >= 0) ::close(WakeFd_);
+  WakeSignal_.reset();
 }
 
 void TSerNotifyWindow::Wake() {
-  if (State_->WakePosted || WakeFd_ < 0) return;
+  if (State_->WakePosted || !WakeSignal_->Valid()) return;
   State_->WakePosted = true;
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(WakeFd_, &one, sizeof one);
+  WakeSignal_->Signal();
 }
 
 void TSerNotifyWindow::SetAccepting(bool accepting) {
@@ -182,8 +173,7 @@ bool TSerNotifyWindow::ProcessOneSent() {
 void TSerNotifyWindow::HandleQueued() {
   {
     std::lock_guard lock(State_->Mutex);
-    uint64_t count;
-    [[maybe_unused]] ssize_t n = ::read(WakeFd_, &count, sizeof count);
+    WakeSignal_->Consume();
     State_->WakePosted = false;
   }
   // Only the messages queued now: one queued by a handler waits for the next wake,

@@ -1,15 +1,16 @@
 #pragma once
 // The component's notification receiver on the main thread. Port threads hand
 // it messages through a mutex-protected queue and wake the main thread through
-// an eventfd that Qt's event loop watches; no Qt object crosses threads, so
-// every hand-off is one that race detectors can see.
+// a system object that Qt's event loop watches (TSerWakeSignal); no Qt object
+// crosses threads, so every hand-off is one that race detectors can see.
 
 #include <QObject>
-#include <QSocketNotifier>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+
+#include "serial/WakeSignal.h"
 
 class TSerDeliveryWaiter;
 
@@ -53,6 +54,5 @@ class TSerNotifyWindow : public QObject {
 
   THandler Handler_;
   std::shared_ptr<TState> State_;
-  int WakeFd_ = -1;
-  std::unique_ptr<QSocketNotifier> Notifier_;
+  std::unique_ptr<TSerWakeSignal> WakeSignal_;
 };

@@ -31,6 +31,6 @@ std::string OpenFailureText(const TOpenFailure& failure);
 TOpenFailure OpenFailureOf(const std::exception& e);
 
 // Another process that has the device at path open: its pid and command name,
-// looked up through /proc. False when none can be seen (other users' processes
-// are hidden from an ordinary user).
+// looked up through /proc on Linux. False when none can be seen (other users'
+// processes are hidden from an ordinary user; Windows never tells).
 bool FindDeviceHolder(const std::string& path, int& pid, std::string& name);

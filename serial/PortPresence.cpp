@@ -1,6 +1,6 @@
 #include "serial/PortPrompt.h"
 
-#include "serial/PosixDispatcher.h"
+#include "serial/NativeDispatcher.h"
 
 bool IsPortPresent(uint16_t portNumber, const std::function<std::string(uint16_t)>& resolver) {
   // The probe opens and closes the device without touching its line settings,

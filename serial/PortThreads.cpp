@@ -314,6 +314,11 @@ int TSerThreadedDispatcher::FlushCom(int queue) {
   return DiscardDevice(FlushOutput);
 }
 
+uint32_t TSerThreadedDispatcher::OutputPending() {
+  std::lock_guard lock(OutLock_);
+  return Out_.Used();
+}
+
 void TSerThreadedDispatcher::AdvanceOutput(uint32_t n) {
   std::lock_guard lock(OutLock_);
   // A flush that gave up waiting for this thread may have emptied the ring.

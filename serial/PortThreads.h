@@ -132,6 +132,9 @@ class TSerThreadedDispatcher : public TSerBaseDispatcher {
 
   // The threads are running and the device must stay open for them.
   bool ThreadsHoldDevice() const { return ThreadsRunning_.load(); }
+  // Any thread: bytes put and not yet written (the whole ring when full). The
+  // device layer reads the output ring only through this.
+  uint32_t OutputPending();
 
  private:
   friend class TComThread;

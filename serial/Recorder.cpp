@@ -1,7 +1,5 @@
 #include "serial/Recorder.h"
 
-#include <sys/utsname.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -304,10 +302,4 @@ int TSerLog::Dump(const std::string& file, bool append, bool hex, bool allHex,
   const int rc = WriteFile(file, append, Format(hex, allHex, header));
   Abort();
   return rc;
-}
-
-std::string OperatingSystemDescription() {
-  utsname u{};
-  if (uname(&u) != 0) return "Unknown";
-  return std::string(u.sysname) + " " + u.release + " " + u.machine;
 }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "serial/SystemServices.h"
+
 using namespace serial_codes;
 
 int CodeFromErrno(int err, bool fromLock) {
@@ -20,6 +22,54 @@ int CodeFromErrno(int err, bool fromLock) {
   // A failure that left no errno still must not read as success.
   if (err <= 0 || err > 32767 - SystemErrorBase) return ecGeneralFailure;
   return -(SystemErrorBase + err);
+}
+
+int CodeFromWin32Error(uint32_t err) {
+  switch (err) {
+    case 2: return ecFileNotFound;      // ERROR_FILE_NOT_FOUND
+    case 3: return ecPathNotFound;      // ERROR_PATH_NOT_FOUND
+    case 4: return -4;                  // ERROR_TOO_MANY_OPEN_FILES
+    case 5:                             // ERROR_ACCESS_DENIED
+    case 32: return ecAccessDenied;     // ERROR_SHARING_VIOLATION
+    case 6: return -6;                  // ERROR_INVALID_HANDLE
+    case 8:                             // ERROR_NOT_ENOUGH_MEMORY
+    case 14: return ecOutOfMemory;      // ERROR_OUTOFMEMORY
+    case 15: return -15;                // ERROR_INVALID_DRIVE
+    case 18: return -18;                // ERROR_NO_MORE_FILES
+    case 38: return -100;               // ERROR_HANDLE_EOF
+    case 112: return -101;              // ERROR_DISK_FULL
+    default: break;
+  }
+  // ERROR_WRITE_PROTECT to ERROR_GEN_FAILURE line up with the table's disk and
+  // device texts.
+  if (err >= 19 && err <= 31) return -static_cast<int>(err) - 131;
+  if (err == 0 || err > static_cast<uint32_t>(32767 - SystemErrorBase)) return ecGeneralFailure;
+  return -(SystemErrorBase + static_cast<int>(err));
+}
+
+TOpenFailureCause OpenFailureCauseOfWin32Error(uint32_t err) {
+  switch (err) {
+    case 2:                        // ERROR_FILE_NOT_FOUND
+    case 3:                        // ERROR_PATH_NOT_FOUND
+    case 123:                      // ERROR_INVALID_NAME
+    case 1167: return ofMissing;   // ERROR_DEVICE_NOT_CONNECTED
+    case 5:                        // ERROR_ACCESS_DENIED
+    case 32: return ofBusy;        // ERROR_SHARING_VIOLATION
+    case 1:                        // ERROR_INVALID_FUNCTION
+    case 50:                       // ERROR_NOT_SUPPORTED
+    case 87: return ofNotSerial;   // ERROR_INVALID_PARAMETER
+    default: return ofNone;
+  }
+}
+
+bool IsWin32DeviceGone(uint32_t err, bool abortCounts) {
+  switch (err) {
+    case 5:                        // ERROR_ACCESS_DENIED
+    case 22:                       // ERROR_BAD_COMMAND
+    case 1617: return true;        // ERROR_DEVICE_REMOVED
+    case 995: return abortCounts;  // ERROR_OPERATION_ABORTED
+    default: return false;
+  }
 }
 
 std::string TidySystemText(std::string_view text) {
@@ -48,8 +98,7 @@ std::string ErrorText(int code) {
   const int absCode = std::abs(static_cast<int>(static_cast<int16_t>(code)));
   if (const char* text = LookUp(absCode)) return text;
   if (absCode > SystemErrorBase) {
-    // strerrordesc_np gives no text for numbers the C library does not know.
-    if (const char* sys = strerrordesc_np(absCode - SystemErrorBase)) {
+    if (const std::string sys = SystemErrorText(absCode - SystemErrorBase); !sys.empty()) {
       std::string tidy = TidySystemText(sys);
       if (tidy.size() > 255) tidy.resize(255);
       return tidy;

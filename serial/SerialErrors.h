@@ -60,7 +60,25 @@ int ErrorTableSize();
 // EWOULDBLOCK means another process holds the port.
 int CodeFromErrno(int err, bool fromLock = false);
 
-// Text of a code (its absolute value counts): the table's entry, the C library's
+// Translates a Win32 error number into a result code, with the same meanings:
+// access refused and sharing violation are "in use" (-5); file and path not found
+// are -2 and -3; out of memory is -8; the disk and device errors 19 to 31 are the
+// table's -150 to -162; any other error e becomes -(30000 + e), whose text is the
+// system's. Plain arithmetic, so it is defined and tested on every platform.
+int CodeFromWin32Error(uint32_t err);
+
+// The operator's cause of a failed open from the Win32 error of the failing
+// step: no such port is missing; access refused and sharing violation are busy,
+// since Windows gives a COM port to one program at a time; a handle that is no
+// serial device is not serial.
+TOpenFailureCause OpenFailureCauseOfWin32Error(uint32_t err);
+
+// Whether a Win32 error of a read, a write or an event wait on an open port means
+// that the device went away (a USB adapter pulled out). An aborted operation
+// counts only where nothing of ours can have aborted it.
+bool IsWin32DeviceGone(uint32_t err, bool abortCounts);
+
+// Text of a code (its absolute value counts): the table's entry, the system's
 // text for a translated system error (30001 up), otherwise empty. At most 255 chars.
 std::string ErrorText(int code);
 

@@ -6,8 +6,17 @@
 #include <string>
 
 #include "serial/SerialErrors.h"
+#include "serial/SystemServices.h"
 
 namespace {
+
+#ifdef _WIN32
+// Windows' own tidied text for a Win32 error.
+std::string SystemText(int n) { return TidySystemText(SystemErrorText(n)); }
+const std::string kIoErrorText = SystemText(5);
+#else
+const std::string kIoErrorText = "Input/output error";
+#endif
 
 TEST(ErrorTable, HoldsEveryCodeOnceSortedByAbsoluteValue) {
   ASSERT_EQ(ErrorTableSize(), 892);
@@ -39,9 +48,16 @@ TEST(ErrorText, CodeAndItsNegationFindTheSameEntry) {
   EXPECT_EQ(ErrorText(-3007 - 65536), "Buffer is empty");
 }
 
-TEST(ErrorText, SystemErrorsUseTheCLibraryTextAndUnknownCodesAreEmpty) {
+TEST(ErrorText, SystemErrorsUseTheSystemsTextAndUnknownCodesAreEmpty) {
+#ifdef _WIN32
+  // Windows' texts end in a line break, which becomes one blank.
+  EXPECT_FALSE(SystemText(87).empty());
+  EXPECT_EQ(ErrorText(-(30000 + 87)), SystemText(87));
+  EXPECT_EQ(ErrorText(-(30000 + 87)).back(), ' ');
+#else
   EXPECT_EQ(ErrorText(-(30000 + EIO)), "Input/output error");
   EXPECT_EQ(ErrorText(30000 + ENOENT), "No such file or directory");
+#endif
   EXPECT_EQ(ErrorText(-7), "");
   EXPECT_EQ(ErrorText(-31999), "");
   EXPECT_EQ(ErrorText(-4018), "");
@@ -51,6 +67,60 @@ TEST(ErrorText, TidyTurnsControlCharactersIntoSingleBlanks) {
   EXPECT_EQ(TidySystemText("Access is denied.\r\n"), "Access is denied. ");
   EXPECT_EQ(TidySystemText("  a\t\tb   c"), " a b c");
   EXPECT_EQ(TidySystemText(""), "");
+}
+
+TEST(CodeFromWin32Error, MapsDriverErrorsOntoTheTableOrPastIt) {
+  struct Row {
+    const char* name;
+    uint32_t err;
+    int want;
+  };
+  const Row rows[] = {
+      {"no such port", 2, -2},
+      {"no such path", 3, -3},
+      {"port held by another program", 5, -5},
+      {"sharing violation is in use too", 32, -5},
+      {"invalid handle", 6, -6},
+      {"not enough memory", 8, -8},
+      {"out of memory", 14, -8},
+      {"write protected is the first disk text", 19, -150},
+      {"general failure is the last", 31, -162},
+      {"disk full", 112, -101},
+      {"invalid parameter goes past the table", 87, -30087},
+      {"operation aborted", 995, -30995},
+      {"largest that fits 16 bits", 2767, -32767},
+      {"too large still fails", 2768, -162},
+      {"no error still fails", 0, -162},
+  };
+  for (const Row& r : rows) EXPECT_EQ(CodeFromWin32Error(r.err), r.want) << r.name;
+}
+
+TEST(Win32ErrorMeaning, OpenCausesAndGoneDevices) {
+  struct Row {
+    const char* name;
+    uint32_t err;
+    TOpenFailureCause cause;
+    bool goneOnIo, goneOnWait;
+  };
+  const Row rows[] = {
+      {"file not found", 2, ofMissing, false, false},
+      {"not connected", 1167, ofMissing, false, false},
+      // COM ports are exclusive: access refused on open is another holder, on an
+      // open port it is a pulled-out adapter.
+      {"access denied", 5, ofBusy, true, true},
+      {"sharing violation", 32, ofBusy, false, false},
+      {"invalid function", 1, ofNotSerial, false, false},
+      {"bad command", 22, ofNone, true, true},
+      {"device removed", 1617, ofNone, true, true},
+      // A flush aborts reads and writes; only an event wait nothing cancelled counts.
+      {"operation aborted", 995, ofNone, false, true},
+      {"io pending", 997, ofNone, false, false},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(OpenFailureCauseOfWin32Error(r.err), r.cause) << r.name;
+    EXPECT_EQ(IsWin32DeviceGone(r.err, false), r.goneOnIo) << r.name;
+    EXPECT_EQ(IsWin32DeviceGone(r.err, true), r.goneOnWait) << r.name;
+  }
 }
 
 TEST(CodeFromErrno, MapsSystemErrorsOutsideTheTablesRange) {
@@ -108,7 +178,7 @@ TEST(CheckPortResult, RaisesTheClassOfEachCode) {
       {-5, "io", nullptr, "File access denied", 0, 5},
       {-162, "io", nullptr, "General failure", 0, 162},
       {-7, "io", nullptr, "", 0, 7},
-      {-30005, "io", nullptr, "Input/output error", 0, 30005},
+      {-30005, "io", nullptr, kIoErrorText.c_str(), 0, 30005},
       {-8, "oom", nullptr, "Out of memory", 0, 0},
   };
   for (const Row& r : rows) {

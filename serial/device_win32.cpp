@@ -1,0 +1,471 @@
+// The Win32 device layer: overlapped I/O on the serial driver. All Win32 use of
+// the port threads is in this file.
+
+#include "serial/Win32Dispatcher.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+
+#include "serial/SerialErrors.h"
+
+namespace {
+
+constexpr DWORD kEventMask = EV_RXCHAR | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR | EV_RING;  // 0x1F9
+
+int LastErrorCode() { return CodeFromWin32Error(::GetLastError()); }
+
+// A manual-reset event, closed with its owner.
+class TWinEvent {
+ public:
+  TWinEvent() = default;
+  ~TWinEvent() { Close(); }
+  TWinEvent(const TWinEvent&) = delete;
+  TWinEvent& operator=(const TWinEvent&) = delete;
+  bool Create(bool manualReset) {
+    Close();
+    Handle_ = ::CreateEventA(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr);
+    return Handle_ != nullptr;
+  }
+  void Close() {
+    if (Handle_ != nullptr) ::CloseHandle(Handle_);
+    Handle_ = nullptr;
+  }
+  HANDLE Get() const { return Handle_; }
+
+ private:
+  HANDLE Handle_ = nullptr;
+};
+
+}  // namespace
+
+// One open device: its handle, one overlapped record per thread that does I/O,
+// and the two wake-up events. Handles change only on the main thread while no
+// port thread runs.
+class TSerWin32Dispatcher::TDevice {
+ public:
+  ~TDevice() { Close(); }
+
+  // 0, or the result code of the failing step (everything is closed again, and
+  // Failure() tells the operator's cause).
+  int Open(const std::string& path) {
+    Close();
+    Failure_ = {};
+    Failure_.Path = path;
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return Refuse(::GetLastError());
+    Handle_ = h;
+    if (!ReadDone_.Create(true) || !WriteDone_.Create(true) || !EventDone_.Create(true) ||
+        !CancelWait_.Create(false) || !WakeWriter_.Create(false)) {
+      Close();
+      return serial_codes::ecOutOfMemory;
+    }
+    // Reads return at once with the bytes already received; writes have no
+    // time limit and are cancelled by a flush instead.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    DWORD err = 0;
+    // A handle that takes no serial timeouts or event mask is not a serial port.
+    if (!::SetCommTimeouts(h, &timeouts) || !::SetCommMask(h, kEventMask))
+      err = ::GetLastError();
+    // Every open starts with empty queues: bytes the device sent while the port
+    // was closed answer nothing this program asked, and would be taken for the
+    // reply to its first command.
+    else if (!::PurgeComm(h, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR))
+      err = ::GetLastError();
+    if (err != 0) {
+      Close();
+      return Refuse(err);
+    }
+    Dead_.store(false);
+    HangupReported_ = false;
+    Cancelled_.store(false);
+    PendingErrors_.store(0);
+    WriterWoken_ = false;
+    XonKept_ = XoffKept_ = -1;
+    return 0;
+  }
+
+  // 0, or the result code of CloseHandle.
+  int Close() {
+    int result = 0;
+    if (Handle_ != INVALID_HANDLE_VALUE && !::CloseHandle(Handle_)) result = LastErrorCode();
+    Handle_ = INVALID_HANDLE_VALUE;
+    ReadDone_.Close();
+    WriteDone_.Close();
+    EventDone_.Close();
+    CancelWait_.Close();
+    WakeWriter_.Close();
+    return result;
+  }
+
+  const TOpenFailure& Failure() const { return Failure_; }
+  // Any thread: the device went away.
+  bool Dead() const { return Dead_.load(); }
+
+  bool IsOpen() const { return Handle_ != INVALID_HANDLE_VALUE; }
+  // A small non-negative number that stands for the open device.
+  int HandleNumber() const { return static_cast<int>(reinterpret_cast<uintptr_t>(Handle_) & 0x7FFFFFFF); }
+
+  int GetLine(TSerLineSettings& line) const {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!::GetCommState(Handle_, &dcb)) return LastErrorCode();
+    line.BaudRate = dcb.BaudRate;
+    line.Binary = dcb.fBinary;
+    line.ParityCheck = dcb.fParity;
+    line.OutxCtsFlow = dcb.fOutxCtsFlow;
+    line.OutxDsrFlow = dcb.fOutxDsrFlow;
+    line.DtrControl = static_cast<TDtrControl>(dcb.fDtrControl);
+    line.DsrSensitivity = dcb.fDsrSensitivity;
+    line.TxContinueOnXoff = dcb.fTXContinueOnXoff;
+    line.OutX = dcb.fOutX;
+    line.InX = dcb.fInX;
+    line.NullStrip = dcb.fNull;
+    line.RtsControl = static_cast<TRtsControl>(dcb.fRtsControl);
+    line.XonLim = dcb.XonLim;
+    line.XoffLim = dcb.XoffLim;
+    line.ByteSize = dcb.ByteSize;
+    line.Parity = dcb.Parity;
+    line.StopBits = dcb.StopBits;
+    line.XonChar = XonKept_ >= 0 ? static_cast<uint8_t>(XonKept_) : static_cast<uint8_t>(dcb.XonChar);
+    line.XoffChar = XoffKept_ >= 0 ? static_cast<uint8_t>(XoffKept_) : static_cast<uint8_t>(dcb.XoffChar);
+    return 0;
+  }
+
+  int SetLine(const TSerLineSettings& line) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!::GetCommState(Handle_, &dcb)) return LastErrorCode();
+    dcb.BaudRate = line.BaudRate;
+    dcb.fBinary = line.Binary;
+    dcb.fParity = line.ParityCheck;
+    dcb.fOutxCtsFlow = line.OutxCtsFlow;
+    dcb.fOutxDsrFlow = line.OutxDsrFlow;
+    dcb.fDtrControl = line.DtrControl;
+    dcb.fDsrSensitivity = line.DsrSensitivity;
+    dcb.fTXContinueOnXoff = line.TxContinueOnXoff;
+    dcb.fOutX = line.OutX;
+    dcb.fInX = line.InX;
+    dcb.fNull = line.NullStrip;
+    dcb.fRtsControl = line.RtsControl;
+    dcb.fAbortOnError = FALSE;
+    dcb.XonLim = line.XonLim;
+    dcb.XoffLim = line.XoffLim;
+    dcb.ByteSize = line.ByteSize;
+    dcb.Parity = line.Parity;
+    dcb.StopBits = line.StopBits;
+    dcb.XonChar = static_cast<char>(line.XonChar);
+    dcb.XoffChar = static_cast<char>(line.XoffChar);
+    // The driver refuses equal XON and XOFF characters even while software flow
+    // is off, where they have no effect (the card station stores 0xFF for both):
+    // the driver then gets distinct characters and the stored ones are reported.
+    const bool keep = line.XonChar == line.XoffChar && !line.OutX && !line.InX;
+    if (keep) {
+      dcb.XonChar = 17;
+      dcb.XoffChar = 19;
+    }
+    if (!::SetCommState(Handle_, &dcb)) return LastErrorCode();
+    XonKept_ = keep ? line.XonChar : -1;
+    XoffKept_ = keep ? line.XoffChar : -1;
+    return 0;
+  }
+
+  // The sizes are advice to the driver; one that ignores them has not failed.
+  void Setup(uint32_t inSize, uint32_t outSize) { ::SetupComm(Handle_, inSize, outSize); }
+
+  int Escape(int func) { return ::EscapeCommFunction(Handle_, static_cast<DWORD>(func)) ? 0 : LastErrorCode(); }
+
+  uint8_t ModemStates() const {
+    DWORD states = 0;
+    if (!::GetCommModemStatus(Handle_, &states)) return 0;
+    // The driver's bits are the layer's: CTS 0x10, DSR 0x20, ring 0x40, carrier 0x80.
+    return static_cast<uint8_t>(states & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON));
+  }
+
+  // Bytes waiting in the driver. The error bits the call clears are kept for
+  // TakeErrors, so that a read never swallows a line error.
+  uint32_t BytesWaiting(uint32_t* flags = nullptr) {
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!::ClearCommError(Handle_, &errors, &stat)) return 0;
+    PendingErrors_.fetch_or(errors);
+    if (flags != nullptr)
+      *flags = (stat.fCtsHold ? 0x01u : 0u) | (stat.fDsrHold ? 0x02u : 0u) | (stat.fRlsdHold ? 0x04u : 0u) |
+               (stat.fXoffHold ? 0x08u : 0u) | (stat.fXoffSent ? 0x10u : 0u) | (stat.fEof ? 0x20u : 0u) |
+               (stat.fTxim ? 0x40u : 0u);
+    return stat.cbInQue;
+  }
+
+  // The line-error bits since the last call. The driver's CE_ bits are the
+  // layer's: overflow 0x01, overrun 0x02, parity 0x04, framing 0x08, break 0x10.
+  uint8_t TakeErrors() {
+    return static_cast<uint8_t>(PendingErrors_.exchange(0) &
+                                (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK));
+  }
+
+  // Delivery thread. Bytes read (0 when none wait), or a negative result code.
+  int Read(uint8_t* buffer, uint32_t size) {
+    // Only what the driver holds: a read for more could stay pending on some
+    // drivers despite the timeouts, and this thread must never wait for input.
+    const uint32_t count = std::min(size, BytesWaiting());
+    if (count == 0) return 0;
+    OVERLAPPED ov{};
+    ov.hEvent = ReadDone_.Get();
+    ::ResetEvent(ov.hEvent);
+    DWORD done = 0;
+    // A flush aborts a pending read: only the other errors can mean the device
+    // went away.
+    if (!::ReadFile(Handle_, buffer, count, &done, &ov)) {
+      if (::GetLastError() != ERROR_IO_PENDING) return Failed(::GetLastError(), false);
+      if (!::GetOverlappedResult(Handle_, &ov, &done, TRUE)) return Failed(::GetLastError(), false);
+    }
+    return static_cast<int>(done);
+  }
+
+  // Output thread. Bytes written, 0 when a flush or stop request ended the write
+  // (what went out before is dropped with the rest of the ring), or a negative
+  // result code.
+  int Write(const uint8_t* buffer, uint32_t size) {
+    // A wake-up from a flush honoured while this thread was idle may still be
+    // signalled: take it before writing, so that it cannot cut a later write
+    // short and make the loop send bytes twice.
+    if (::WaitForSingleObject(WakeWriter_.Get(), 0) == WAIT_OBJECT_0) {
+      WriterWoken_ = true;
+      return 0;
+    }
+    OVERLAPPED ov{};
+    ov.hEvent = WriteDone_.Get();
+    ::ResetEvent(ov.hEvent);
+    DWORD done = 0;
+    if (::WriteFile(Handle_, buffer, size, &done, &ov)) return static_cast<int>(done);
+    // A flush aborts a pending write too.
+    if (::GetLastError() != ERROR_IO_PENDING) return Failed(::GetLastError(), false);
+    const HANDLE waits[2] = {WriteDone_.Get(), WakeWriter_.Get()};
+    if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+      // The record must not be reused before the driver has let go of it.
+      ::CancelIo(Handle_);
+      ::GetOverlappedResult(Handle_, &ov, &done, TRUE);
+      WriterWoken_ = true;
+      return 0;
+    }
+    if (::GetOverlappedResult(Handle_, &ov, &done, TRUE)) return static_cast<int>(done);
+    return Failed(::GetLastError(), false);
+  }
+
+  // Output thread: false when a wake-up ended the last write or arrives now.
+  bool WaitWritable() {
+    if (WriterWoken_) {
+      WriterWoken_ = false;
+      return false;
+    }
+    // A write that completed with nothing taken is retried once the driver has
+    // had a moment; a wake-up ends the wait at once.
+    return ::WaitForSingleObject(WakeWriter_.Get(), 10) != WAIT_OBJECT_0;
+  }
+  void WakeWriter() { ::SetEvent(WakeWriter_.Get()); }
+
+  int Discard(int queue) {
+    const DWORD flags = queue == FlushInput ? PURGE_RXABORT | PURGE_RXCLEAR : PURGE_TXABORT | PURGE_TXCLEAR;
+    return ::PurgeComm(Handle_, flags) ? 0 : LastErrorCode();
+  }
+
+  // Event thread. Waits for a device event; returns its mask, 0 when cancelled
+  // or when the wait failed (the thread then ends). A device that went away is
+  // reported once as a hang-up; from then on only CancelWait ends the wait.
+  uint32_t WaitEvent() {
+    if (Dead_.load()) {
+      if (!HangupReported_) {
+        HangupReported_ = true;
+        return EvHangup;
+      }
+      ::WaitForSingleObject(CancelWait_.Get(), INFINITE);
+      return 0;
+    }
+    OVERLAPPED ov{};
+    ov.hEvent = EventDone_.Get();
+    ::ResetEvent(ov.hEvent);
+    DWORD mask = 0;
+    if (::WaitCommEvent(Handle_, &mask, &ov)) return mask;
+    if (::GetLastError() != ERROR_IO_PENDING) return WaitFailed(::GetLastError());
+    const HANDLE waits[2] = {EventDone_.Get(), CancelWait_.Get()};
+    if (::WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) ::CancelIo(Handle_);
+    DWORD unused = 0;
+    if (!::GetOverlappedResult(Handle_, &ov, &unused, TRUE)) return WaitFailed(::GetLastError());
+    return mask;
+  }
+  void CancelWait() {
+    // Clearing the mask ends a pending wait on every driver; the event covers a
+    // wait that has not begun yet.
+    Cancelled_.store(true);
+    ::SetCommMask(Handle_, 0);
+    ::SetEvent(CancelWait_.Get());
+  }
+
+ private:
+  // Records the cause of a failed open; returns its result code. Busy keeps the
+  // "in use" code callers expect; not a serial device counts as no such port.
+  int Refuse(DWORD err) {
+    Failure_.SystemError = static_cast<int>(err);
+    Failure_.Cause = OpenFailureCauseOfWin32Error(err);
+    if (Failure_.Cause == ofBusy) return serial_codes::ecAccessDenied;
+    if (Failure_.Cause == ofNotSerial) return serial_codes::ecFileNotFound;
+    return CodeFromWin32Error(err);
+  }
+  // A failed read or write: marks the device gone when the error says so.
+  int Failed(DWORD err, bool abortCounts) {
+    if (IsWin32DeviceGone(err, abortCounts)) Dead_.store(true);
+    return CodeFromWin32Error(err);
+  }
+  // A failed event wait: a hang-up when the device went away and nothing of ours
+  // cancelled the wait, otherwise the end of the thread.
+  uint32_t WaitFailed(DWORD err) {
+    if (Cancelled_.load() || !IsWin32DeviceGone(err, true)) return 0;
+    Dead_.store(true);
+    HangupReported_ = true;
+    return EvHangup;
+  }
+
+  HANDLE Handle_ = INVALID_HANDLE_VALUE;
+  TWinEvent ReadDone_;    // delivery thread's read
+  TWinEvent WriteDone_;   // output thread's write
+  TWinEvent EventDone_;   // event thread's wait
+  TWinEvent CancelWait_;  // auto-reset: ends the event wait
+  TWinEvent WakeWriter_;  // auto-reset: ends a pending write
+  std::atomic<uint32_t> PendingErrors_{0};
+  bool WriterWoken_ = false;  // output thread
+  std::atomic<bool> Dead_{false};
+  std::atomic<bool> Cancelled_{false};  // CancelWait was called since the open
+  bool HangupReported_ = false;         // event thread
+  TOpenFailure Failure_;                // main thread
+  // The characters asked for while the driver holds substitutes (main thread).
+  int XonKept_ = -1;
+  int XoffKept_ = -1;
+};
+
+// ---- the dispatcher's device operations -------------------------------------
+
+TSerWin32Dispatcher::TSerWin32Dispatcher(TSerCustomComPort* owner)
+    : TSerThreadedDispatcher(owner), Device_(std::make_unique<TDevice>()) {}
+
+TSerWin32Dispatcher::~TSerWin32Dispatcher() { DestroySequence(); }
+
+int TSerWin32Dispatcher::EscapeComFunction(int func) {
+  if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
+  switch (func) {
+    case EscSetRts:
+    case EscClrRts:
+    case EscSetDtr:
+    case EscClrDtr: return Device_->Escape(func);
+    default: return 0;  // the UART base address belongs to systems long gone
+  }
+}
+
+int TSerWin32Dispatcher::GetComError(TSerComStat& status) {
+  if (!Device_->IsOpen()) return 0;
+  status.InQue = Device_->BytesWaiting(&status.Flags);
+  status.OutQue = OutputPending();
+  return Device_->TakeErrors();
+}
+
+int TSerWin32Dispatcher::ReadFailed(int) { return 0; }
+
+int TSerWin32Dispatcher::GetComState(TSerLineSettings& settings) {
+  if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
+  return Device_->GetLine(settings);
+}
+
+int TSerWin32Dispatcher::ReadCom(uint8_t* buffer, uint32_t size) {
+  if (!Device_->IsOpen()) return 0;
+  const int n = Device_->Read(buffer, size);
+  if (Device_->Dead()) LineLost_.store(true);
+  return n;
+}
+
+int TSerWin32Dispatcher::SetComState(const TSerLineSettings& settings) {
+  if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
+  return Device_->SetLine(settings);
+}
+
+bool TSerWin32Dispatcher::WaitComEvent(uint32_t& mask) {
+  mask = Device_->WaitEvent();
+  if (mask & EvHangup) LineLost_.store(true);
+  return mask != 0;
+}
+
+int TSerWin32Dispatcher::SetupCom(uint32_t inSize, uint32_t outSize) {
+  if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
+  Device_->Setup(inSize, outSize);
+  return 0;
+}
+
+int TSerWin32Dispatcher::OpenComDevice(const std::string& path, uint32_t, uint32_t) {
+  // The queue sizes follow through SetupCom.
+  const int code = Device_->Open(path);
+  OpenFailure_ = Device_->Failure();
+  if (code != 0) return code;
+  CloseDeferred_.store(false);
+  DeviceHandle_.store(Device_->HandleNumber());
+  return Device_->HandleNumber();
+}
+
+int TSerWin32Dispatcher::CloseComDevice() {
+  if (ThreadsHoldDevice()) {
+    // The threads still use the handle: stop them now and close it once they
+    // have ended, so no thread ever waits on a closed handle.
+    StopRequested_.store(true);
+    Device_->CancelWait();
+    if (Events_) {
+      Events_->ComEventDone.Set();
+      Events_->ThreadAck.Reset();
+    }
+    CloseDeferred_.store(true);
+    DeviceHandle_.store(-1);
+    return 0;
+  }
+  DeviceHandle_.store(-1);
+  return Device_->Close();
+}
+
+int TSerWin32Dispatcher::YieldTimeSlice() {
+  ::Sleep(0);
+  return 0;
+}
+
+uint8_t TSerWin32Dispatcher::GetModemLines() { return Device_->IsOpen() ? Device_->ModemStates() : 0; }
+
+int TSerWin32Dispatcher::DeviceWrite(const uint8_t* buffer, uint32_t size) {
+  const int n = Device_->Write(buffer, size);
+  if (Device_->Dead()) LineLost_.store(true);
+  return n;
+}
+
+bool TSerWin32Dispatcher::WaitDeviceWritable() { return Device_->WaitWritable(); }
+
+void TSerWin32Dispatcher::WakeWriter() { Device_->WakeWriter(); }
+
+void TSerWin32Dispatcher::CancelEventWait() { Device_->CancelWait(); }
+
+int TSerWin32Dispatcher::DiscardDevice(int queue) { return Device_->IsOpen() ? Device_->Discard(queue) : 0; }
+
+void TSerWin32Dispatcher::DeviceThreadsEnded() {
+  if (CloseDeferred_.exchange(false)) Device_->Close();
+}
+
+bool ProbeSerialDevice(const std::string& path) {
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
+  // Refused because another program holds it: it exists.
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD err = ::GetLastError();
+    return err == ERROR_ACCESS_DENIED || err == ERROR_SHARING_VIOLATION;
+  }
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  const bool serial = ::GetCommState(h, &dcb) != FALSE;
+  ::CloseHandle(h);
+  return serial;
+}
