@@ -78,15 +78,15 @@ std::optional<PostgresTarget> ParsePostgresUri(const QString& text) {
   QStringList ports;
   bool anyPort = false;
   if (!rest.isEmpty()) {
-    for (const QString& spec : rest.split(QLatin1Char(','))) {
-      QString host = spec;
+    for (const QString& hostPort : rest.split(QLatin1Char(','))) {
+      QString host = hostPort;
       QString port;
-      const qsizetype close = spec.startsWith(QLatin1Char('[')) ? spec.indexOf(QLatin1Char(']')) : -1;
-      if (spec.startsWith(QLatin1Char('[')) && close < 0) Malformed(text, "unclosed [");
-      const qsizetype colon = spec.indexOf(QLatin1Char(':'), close < 0 ? 0 : close);
+      const qsizetype close = hostPort.startsWith(QLatin1Char('[')) ? hostPort.indexOf(QLatin1Char(']')) : -1;
+      if (hostPort.startsWith(QLatin1Char('[')) && close < 0) Malformed(text, "unclosed [");
+      const qsizetype colon = hostPort.indexOf(QLatin1Char(':'), close < 0 ? 0 : close);
       if (colon >= 0) {
-        host = spec.left(colon);
-        port = spec.mid(colon + 1);
+        host = hostPort.left(colon);
+        port = hostPort.mid(colon + 1);
         bool number = false;
         port.toUShort(&number);
         if (!number) Malformed(text, "bad port");
