@@ -435,7 +435,8 @@ def check_settings(st, checks, ini, emu):
     emu.ask("silent on")
     checks.eq("检测 on a silent device", probe(st, dialog, emu.link), READER_SILENT)
     emu.ask("silent off")
-    checks.eq("检测 on a missing device", probe(st, dialog, "/nonexistent/ttyUSB9"), PORT_UNAVAILABLE)
+    checks.eq("检测 on a missing device", probe(st, dialog, "/nonexistent/ttyUSB9"),
+              PORT_UNAVAILABLE + "\n设备 /nonexistent/ttyUSB9 不存在。")
 
     choose_port(st, dialog, "COM2")
     checks.eq("COM2 chosen", st.get("cmb1", dialog).name, "COM2")
@@ -460,7 +461,7 @@ def check_settings(st, checks, ini, emu):
 
     scenario("端口打开 on a port that is not there")
     st.press("ToolButton5")
-    st.expect_box(checks, "open of COM2", PORT_UNAVAILABLE)
+    st.expect_box(checks, "open of COM2", f"{PORT_UNAVAILABLE}\n设备 {missing} 不存在。")
     checks.eq("panel 0 after a failed open", wait_until(lambda: st.panel(0)), "COM2:Close")
     checks.true("track boxes stay disabled", not st.enabled("TK2CheckBox") and not st.enabled("TK3CheckBox"))
 
