@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "serial/ComPort.h"
+#include "station/DeviceProfile.h"
 
 namespace {
 
@@ -399,16 +400,10 @@ int main(int argc, char** argv) {
     if (want("idle")) qtIdle = MeasureIdle(app, 10.0);
   }
 
+  // The station's own line settings, so the figures are those of the program.
   TSerComPort port;
+  station::ApplyDeviceProfile(port, station::kCardDevice);
   port.SetPortResolver([&](uint16_t) { return pty.path; });
-  port.SetBaud(9600);
-  port.SetOutSize(8192);
-  port.SetAutoOpen(false);
-  port.SetDTR(false);
-  port.SetRTS(false);
-  port.SetXOnChar(0xFF);
-  port.SetXOffChar(0xFF);
-  port.SetComNumber(1);
   port.SetOpen(true);
 
   const Stats portLat = want("latency") ? PortLatency(app, port, pty) : Stats{};
