@@ -179,6 +179,8 @@ class CardsimProcess : public ::testing::Test {
 };
 
 TEST_F(CardsimProcess, WritesACardAndReadsItBackAcrossAPortReopen) {
+  // The line may reach the file a moment after the link and socket exist.
+  WaitFor([&] { return !Slurp(dir_ / "stdout.txt").empty(); });
   EXPECT_EQ(Slurp(dir_ / "stdout.txt"), fs::read_symlink(link_).string() + "\n")
       << "the first line names the slave side";
   OpenPort();
