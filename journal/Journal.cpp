@@ -1,9 +1,11 @@
 #include "journal/Journal.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSysInfo>
+#include <QThread>
 #include <QUuid>
 #include <QVariant>
 
@@ -18,6 +20,9 @@ namespace journal {
 namespace {
 
 const QString kLocalFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+
+// How long a station waits for another one that holds the journal file.
+constexpr int kBusyTimeoutMs = 5000;
 
 // Qt SQL binds a null QString as NULL; the journal's names are never NULL.
 QString NotNull(const QString& text) { return text.isNull() ? QStringLiteral("") : text; }
@@ -162,7 +167,7 @@ std::unique_ptr<Journal> Journal::OpenSqlite(const QString& file) {
   {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     db.setDatabaseName(file);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
     if (!db.open()) {
       const QString reason = db.lastError().text();
       db = QSqlDatabase();
@@ -241,7 +246,20 @@ void Journal::Prepare() {
   if (!sql::IsPostgres(db_)) {
     // WAL lets the dialog read while a card commits; FULL makes each commit
     // reach the disk before it returns.
-    QSqlQuery mode = sql::Exec(db_, QStringLiteral("PRAGMA journal_mode=WAL"));
+    // The switch needs the file to itself for a moment: while another
+    // connection is opening or switching the same file SQLite answers
+    // "locked" at once instead of waiting. Try again as long as the busy
+    // timeout would wait.
+    QSqlQuery mode(db_);
+    const QDeadlineTimer deadline(kBusyTimeoutMs);
+    while (!mode.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
+      const QSqlError error = mode.lastError();
+      const bool locked = error.nativeErrorCode() == QLatin1String("5") || error.nativeErrorCode() == QLatin1String("6");
+      if (!locked || deadline.hasExpired()) {
+        throw JournalError(("Cannot use write-ahead logging: " + error.text()).toStdString());
+      }
+      QThread::msleep(10);
+    }
     if (!mode.next() || mode.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0) {
       throw JournalError("The journal cannot use write-ahead logging");
     }

@@ -113,20 +113,27 @@ void Link::Point(const std::string& target) {
 }
 
 ControlSocket::ControlSocket(std::string path) : path_(std::move(path)) {
+  // The socket is bound under a passing name and renamed once it listens, so
+  // a client that sees the path can connect at once.
+  const std::string passing = path_ + ".new";
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path_.size() >= sizeof address.sun_path) {
+  if (passing.size() >= sizeof address.sun_path) {
     errno = ENAMETOOLONG;
     ThrowErrno("control socket path " + path_);
   }
-  std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
+  std::memcpy(address.sun_path, passing.c_str(), passing.size() + 1);
   struct stat st{};
-  if (::lstat(path_.c_str(), &st) == 0) {
+  if (::lstat(path_.c_str(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
+    errno = EEXIST;
+    ThrowErrno("will not replace " + path_ + ", which is not a socket");
+  }
+  if (::lstat(passing.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode)) {
       errno = EEXIST;
-      ThrowErrno("will not replace " + path_ + ", which is not a socket");
+      ThrowErrno("will not replace " + passing + ", which is not a socket");
     }
-    ::unlink(path_.c_str());
+    ::unlink(passing.c_str());
   }
   fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd_ < 0) ThrowErrno("cannot create the control socket");
@@ -135,9 +142,10 @@ ControlSocket::ControlSocket(std::string path) : path_(std::move(path)) {
   const mode_t oldMask = ::umask(0177);
   const int bound = ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   ::umask(oldMask);
-  if (bound != 0 || ::listen(fd_, 8) != 0) {
+  if (bound != 0 || ::listen(fd_, 8) != 0 || ::rename(passing.c_str(), path_.c_str()) != 0) {
     const int saved = errno;
     CloseFd(fd_);
+    if (bound == 0) ::unlink(passing.c_str());
     errno = saved;
     ThrowErrno("cannot listen on " + path_);
   }
