@@ -56,8 +56,10 @@ const std::string& ArmedText(const WrittenCardRecord& card, int track) {
 
 // The success reply is ESC "rp"; a reply whose last bytes are its first one
 // or two (hex "1B" or "1B72") may be cut in the middle of it.
+constexpr std::size_t kSuccessPrefixHex = 4;
+
 bool EndsInSuccessPrefix(const std::string& replyHex) {
-  std::string tail = replyHex.substr(replyHex.size() - std::min<std::size_t>(replyHex.size(), 4));
+  std::string tail = replyHex.substr(replyHex.size() - std::min<std::size_t>(replyHex.size(), kSuccessPrefixHex));
   for (char& c : tail) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return tail.ends_with("1B") || tail == "1B72";
 }
@@ -243,7 +245,10 @@ void CardSession::HandleReadReply(const std::string& chunk) {
       ArmRead();
       SendCommand(readCommand_);
       return;
-    case ReadReplyKind::incomplete: fx_.AwaitMoreReply(); return;
+    case ReadReplyKind::incomplete:
+      KeepReadReplyTail(replyHex_);
+      fx_.AwaitMoreReply();
+      return;
     case ReadReplyKind::complete: break;
   }
 
@@ -464,6 +469,9 @@ void CardSession::JudgeWriteReply(const std::string& chunk) {
     // A success reply that arrives in pieces is judged once it is whole;
     // judged at its first piece it would be retried and then counted twice.
     if (EndsInSuccessPrefix(replyHex_)) {
+      // Only the prefix can still become the success reply; the rest is kept
+      // from piling up when every chunk of line noise ends in ESC.
+      replyHex_.erase(0, replyHex_.size() - std::min(replyHex_.size(), kSuccessPrefixHex));
       awaitingTail_ = true;
       fx_.StartReplyTailWait();
       return;

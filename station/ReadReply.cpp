@@ -29,6 +29,13 @@ ReadReplyKind JudgeReadReply(std::string_view replyHex) {
   return ReadReplyKind::complete;
 }
 
+void KeepReadReplyTail(std::string& replyHex) {
+  if (replyHex.size() <= kLongestReadReplyHex) return;
+  std::size_t drop = replyHex.size() - kLongestReadReplyHex;
+  drop += drop % 2;
+  replyHex.erase(0, drop);
+}
+
 ReadTrackTexts CutReadReply(std::string_view replyHex, int tracks) {
   constexpr auto npos = std::string_view::npos;
   ReadTrackTexts texts;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "station/TrackCharacters.h"
 
 // Card reading without widgets: the read command for the ticked tracks and the
 // judging and cutting of the device's read reply (hex text, joined chunks).
@@ -21,6 +24,10 @@ struct ReadArming {
 // Nothing when neither track is ticked: the caller keeps its track code.
 std::optional<ReadArming> ReadCommandFor(bool track2Ticked, bool track3Ticked);
 
+// The longest reply a read can bring, in hex text: ESC 's', the longest track
+// 2, the separator 'A', the longest track 3, then '?' FS.
+inline constexpr std::size_t kLongestReadReplyHex = 2 * (2 + kTrack2MaxLength + 1 + kTrack3MaxLength + 2);
+
 enum class ReadReplyKind {
   error,       // the decoded reply holds "rq"; wins over complete data
   incomplete,  // no end pattern '?' FS yet
@@ -28,6 +35,13 @@ enum class ReadReplyKind {
 };
 
 ReadReplyKind JudgeReadReply(std::string_view replyHex);
+
+// Drops the front of an incomplete reply that no read reply can still need:
+// only the last kLongestReadReplyHex characters are kept, whole bytes. A reply
+// that ends later lies within them, and a pattern that the next chunk
+// completes starts within them, so the judgement is the same as over the whole
+// text; line noise then costs bounded memory and time in proportion to its size.
+void KeepReadReplyTail(std::string& replyHex);
 
 // Decoded track texts of a complete reply; an empty optional means the field
 // is left as it is (the reply lacks the start pattern for these tracks).

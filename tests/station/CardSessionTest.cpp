@@ -4,12 +4,14 @@
 
 #include <functional>
 #include <map>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "station/CardSession.h"
 #include "station/NumberSequence.h"
+#include "station/ReadReply.h"
 #include "station/Texts.h"
 #include "station/TrackCharacters.h"
 
@@ -387,6 +389,55 @@ TEST_F(CardSessionTest, ReadChunksAfterTheLimitAreIgnored) {
   session.ReplyBytes(Bytes("1B 73 35 3F 1C"));
   EXPECT_EQ(session.replyHex(), "");
   EXPECT_EQ(fx.form.track2.text, "");
+}
+
+// Ten megabytes of line noise while a read or write is armed: what is kept of
+// it stays bounded (so each chunk is judged in time proportional to its size),
+// nothing passes for a card, and a real reply right after it still counts.
+TEST_F(CardSessionTest, NoiseWhileArmedIsBoundedAndNeverACard) {
+  struct Row {
+    const char* name;
+    bool write;
+    const char* chunkEnd;  // hex appended to every chunk of noise
+    std::size_t kept;      // the most of the reply text kept meanwhile
+    const char* reply;
+  };
+  const Row rows[] = {
+      {"read armed", false, "", station::kLongestReadReplyHex, "1B 73 35 3F 1C"},
+      // Each chunk ends like the start of a success reply and waits for its tail.
+      {"write armed, chunks ending in ESC", true, "1B", 4, "72 70"},
+  };
+  // Random bytes without any pattern a reply is judged or cut by: no 'r'
+  // ("rq", "rp"), '?' FS or ESC 's'; nor 0xF1 and 0xB7, which would let "3F1C"
+  // or "1B73" appear across two bytes of the hex text.
+  const std::string patternBytes("r?\x1C\x1B\xF1\xB7", 6);
+  std::mt19937 random(7);
+  std::string noise;
+  while (noise.size() < 8192) {
+    const char c = static_cast<char>(random() & 0xFF);
+    if (patternBytes.find(c) == std::string::npos) noise.push_back(c);
+  }
+  for (const Row& row : rows) {
+    Recorder rec;
+    CardSession s(rec);
+    rec.form.track2 = {true, false, "", false, false, "42"};
+    row.write ? s.WritePressed() : s.ReadPressed();
+    const std::string chunk = noise + Bytes(row.chunkEnd);
+    for (std::size_t sent = 0; sent < 10u * 1024 * 1024; sent += chunk.size()) {
+      s.ReplyBytes(chunk);
+      ASSERT_LE(s.replyHex().size(), row.kept) << row.name;
+    }
+    EXPECT_EQ(rec.sent.size(), 1u) << row.name << ": neither answered nor retried";
+    EXPECT_TRUE(rec.reads.empty() && rec.journal.empty()) << row.name;
+    s.ReplyBytes(Bytes(row.reply));
+    EXPECT_EQ(rec.reads.size() + rec.journal.size(), 1u) << row.name << ": the real reply counts once";
+    if (row.write) {
+      EXPECT_EQ(rec.cards, std::vector<std::string>{"2:42"}) << row.name;
+    } else {
+      EXPECT_EQ(rec.form.track2.text, "5") << row.name;
+    }
+    EXPECT_TRUE(rec.messages.empty()) << row.name;
+  }
 }
 
 // --- Writing ---------------------------------------------------------------------------

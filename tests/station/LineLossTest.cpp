@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "StationHarness.h"
+#include "station/ReadReply.h"
 #include "station/Texts.h"
 
 extern char** environ;
@@ -142,6 +144,7 @@ TEST_F(LineLossTest, HangUpClosesDisarmsAndReconnectsWithoutResuming) {
     EXPECT_TRUE(form->TK2CheckBox->isEnabled()) << row.name;
     EXPECT_FALSE(form->OpenTimer.isActive()) << row.name << ": nothing resumes by itself";
     EXPECT_TRUE(prompts->messages.empty()) << row.name << ": the reconnect is silent";
+    EXPECT_EQ(emulator.Ask("state"), "ok idle") << row.name << ": nothing was sent to the device";
     form->ToolButton6Click();
   }
 }
@@ -157,17 +160,30 @@ TEST_F(LineLossTest, ClosePressedEndsTheRetrying) {
 }
 
 TEST_F(LineLossTest, SilentDeviceRunsOutWithoutSuccess) {
+  struct Row {
+    const char* name;
+    void (TForm1::*arm)();
+    const char* promptLabel;
+    const char* prompt;  // the prompt stays the armed one
+    const char* track2;
+  };
+  const Row rows[] = {
+      {"write armed", &TForm1::BitBtn3Click, "st1", station::kWritePrompt, "0099"},
+      {"read armed", &TForm1::BitBtn1Click, "st2", station::kSwipePrompt, ""},
+  };
   ASSERT_EQ(emulator.Ask("silent on").rfind("ok", 0), 0u);
   OpenPort();
   TickTracks(true, false);
-  form->Track2Memo->setPlainText(QStringLiteral("0099"));
-  form->BitBtn3Click();
-  for (int i = 0; i <= station::kWaitLimitTicks; ++i) form->OpenTimerTimer();
-  EXPECT_FALSE(form->OpenTimer.isActive());
-  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
-  EXPECT_EQ(form->st1->text(), QString::fromUtf8(station::kWritePrompt));
-  EXPECT_TRUE(LogLines().isEmpty());
-  EXPECT_EQ(Track2(), "0099");
+  for (const Row& row : rows) {
+    form->findChild<QPlainTextEdit*>("Track2Memo")->setPlainText(QStringLiteral("0099"));
+    (form.get()->*row.arm)();
+    for (int i = 0; i <= station::kWaitLimitTicks; ++i) form->OpenTimerTimer();
+    EXPECT_FALSE(form->OpenTimer.isActive()) << row.name;
+    EXPECT_EQ(form->findChild<QLabel*>("l_timer")->text(), QStringLiteral("00")) << row.name;
+    EXPECT_EQ(form->findChild<QLabel*>(row.promptLabel)->text(), QString::fromUtf8(row.prompt)) << row.name;
+    EXPECT_TRUE(LogLines().isEmpty()) << row.name;
+    EXPECT_EQ(Track2(), row.track2) << row.name;
+  }
 }
 
 using ShutdownTest = StationTest;
@@ -186,8 +202,10 @@ TEST_F(ShutdownTest, ClosingTheWindowDropsRepliesInFlight) {
 }
 
 // Line noise (no reply pattern in it) neither crashes the station nor passes
-// for a card: ten megabytes while idle, a line's worth while a write is armed
-// (every chunk there is a failed card and its device pause).
+// for a card: ten megabytes while idle, a few chunks while a read is armed
+// (each incomplete chunk costs its pause; what is kept of it stays bounded), a
+// line's worth while a write is armed (every chunk there is a failed card and
+// its device pause).
 TEST_F(ShutdownTest, NoiseIsNeverACard) {
   std::string noise;
   for (int i = 0; i < 4096; ++i) noise += "U\xAA";
@@ -195,16 +213,28 @@ TEST_F(ShutdownTest, NoiseIsNeverACard) {
   TickTracks(true, false);
   // Written from a thread: the station takes the bytes on this one.
   std::atomic<bool> written = false;
-  std::thread writer([&] {
-    for (int sent = 0; sent < 10 * 1024 * 1024; sent += 8192) device.SendBytes(noise);
-    written = true;
-  });
-  const bool allWritten = WaitUntil([&] { return written.load(); }, std::chrono::seconds(60));
-  writer.join();
-  ASSERT_TRUE(allWritten);
+  std::size_t kept = 0;  // the most of the reply text seen kept
+  const auto sendNoise = [&](int bytes) {
+    written = false;
+    std::thread writer([&] {
+      for (int sent = 0; sent < bytes; sent += 8192) device.SendBytes(noise);
+      written = true;
+    });
+    const bool allWritten = WaitUntil(
+        [&] {
+          kept = std::max(kept, form->session().replyHex().size());
+          return written.load();
+        },
+        std::chrono::seconds(60));
+    writer.join();
+    return allWritten;
+  };
+  ASSERT_TRUE(sendNoise(10 * 1024 * 1024));
   form->BitBtn1Click();
+  ASSERT_TRUE(sendNoise(64 * 1024));
   Reply("1B 73 35 3F 1C");
   EXPECT_TRUE(Eventually([&] { return Track2() == "5"; }, "the read after the noise"));
+  EXPECT_LE(kept, station::kLongestReadReplyHex);
   EXPECT_TRUE(LogLines().isEmpty());
 
   form->Track2Memo->setPlainText(QStringLiteral("0099"));
