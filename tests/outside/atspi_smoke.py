@@ -41,6 +41,9 @@ WRITE_ERROR = "写卡提示信息：写卡错误，请重新刷卡"
 ENTER_CONTENT = "请输入写卡内容"
 ENTER_STEP = "请输入连续写卡内容和增量数值"
 NO_FILE_CHOSEN = "没有选择文件名,请按浏览按钮选择文件名"
+LINE_LOST = "串口连接已断开，正在等待设备重新连接……"
+LINE_BACK = "串口已重新连接。"
+WRITE_LINE_LOST = "写卡提示信息：设备断开，本张卡未确认写入"
 CONTINUOUS_DONE_PANEL = "写卡成功,显示的数据为下一张卡的数据"
 FILE2_DONE_PANEL = "磁道1读文件写卡成功完成"
 
@@ -768,6 +771,64 @@ def write_timeout(st, emu, checks, work):
     checks.eq("the timer has stopped", st.label("l_timer"), "00")
 
 
+def received_lines(byte_log):
+    """How many reads from the station the emulator has logged."""
+    with open(byte_log) as f:
+        return sum(1 for line in f if " rx " in line)
+
+
+def line_loss(st, emu, checks, work):
+    scenario("the device goes away while a write is armed, then comes back")
+    log = os.path.join(work, "cardsim.log")
+    st.set_checked("TK2CheckBox", True)
+    st.set_text("Track2Memo", "0005")
+    st.press("BitBtn3")
+    want = "ok write 1 0005|"
+    checks.eq("armed", wait_until(lambda: emu.state() == want and want) or emu.state(), want)
+    checks.true("l_timer counts", wait_until(lambda: st.label("l_timer") not in ("00", "0"), 4), st.label("l_timer"))
+    checks.eq("hang-up", emu.ask("hangup"), "ok hung up")
+    checks.eq("panel 2 after the hang-up", wait_until(lambda: st.panel(2) == LINE_LOST and LINE_LOST, 10) or
+              st.panel(2), LINE_LOST)
+    checks.eq("panel 0 after the hang-up", st.panel(0), "COM1:Close")
+    checks.eq("l_timer after the hang-up", st.label("l_timer"), "00")
+    checks.eq("st1 after the hang-up", st.label("st1"), WRITE_LINE_LOST)
+    checks.true("track boxes greyed", not st.enabled("TK2CheckBox") and not st.enabled("TK3CheckBox"))
+    checks.true("TK2CheckBox keeps its tick", st.checked("TK2CheckBox"))
+    checks.true("no message box after the hang-up", not st.dialogs())
+    received = received_lines(log)
+    answer = emu.ask("reopen")
+    checks.true("the device is back", answer.startswith("ok reopened"), answer)
+    checks.eq("panel 0 after the reconnect",
+              wait_until(lambda: st.panel(0) == "COM1－－－OK" and st.panel(0), 10) or st.panel(0), "COM1－－－OK")
+    checks.eq("panel 2 after the reconnect", st.panel(2), LINE_BACK)
+    checks.true("track boxes enabled again, tick kept",
+                wait_until(lambda: st.enabled("TK2CheckBox"), 5) and st.checked("TK2CheckBox"))
+    # A resumed write would poll the device every second: watch for longer.
+    time.sleep(2.5)
+    checks.eq("nothing sent after the reconnect", received_lines(log) - received, 0)
+    checks.eq("the device stays idle", emu.state(), "ok idle")
+    checks.eq("l_timer stays at 00", st.label("l_timer"), "00")
+    checks.eq("st1 still says the card is unconfirmed", st.label("st1"), WRITE_LINE_LOST)
+    checks.true("no message box after the reconnect", not st.dialogs())
+
+    scenario("the device goes away while idle; 端口关闭 ends the waiting")
+    checks.eq("hang-up while idle", emu.ask("hangup"), "ok hung up")
+    checks.eq("panel 2", wait_until(lambda: st.panel(2) == LINE_LOST and LINE_LOST, 10) or st.panel(2), LINE_LOST)
+    checks.eq("panel 0", st.panel(0), "COM1:Close")
+    st.press("ToolButton6")
+    answer = emu.ask("reopen")
+    checks.true("the device is back", answer.startswith("ok reopened"), answer)
+    # Longer than the two seconds between attempts to reopen.
+    time.sleep(3)
+    checks.eq("the port stays closed", st.panel(0), "COM1:Close")
+    checks.true("track boxes stay greyed", not st.enabled("TK2CheckBox"))
+    checks.eq("panel 2 does not claim a reconnect", st.panel(2), LINE_LOST)
+    st.press("ToolButton5")
+    checks.eq("端口打开 opens it again",
+              wait_until(lambda: st.panel(0) == "COM1－－－OK" and st.panel(0), 10) or st.panel(0), "COM1－－－OK")
+    checks.true("no message box", not st.dialogs())
+
+
 def save_failure(st, checks, ini, drive_c):
     scenario("保存 into a folder that does not exist")
     with open(ini, "rb") as f:
@@ -1106,6 +1167,7 @@ def main():
                       lambda: save_list(st, checks, drive_c),
                       lambda: save_empty(st, checks, drive_c),
                       lambda: write_timeout(st, emu, checks, work),
+                      lambda: line_loss(st, emu, checks, work),
                       lambda: close_port(st, emu, checks),
                       lambda: journal_dialog(st, checks))
         for step in short_round if args.installed else full_round:
