@@ -22,8 +22,12 @@ struct SettingsPlaces {
 
 std::filesystem::path ChooseSettingsPath(const SettingsPlaces& places);
 
-// The places of this process: /proc/self/exe, $XDG_CONFIG_HOME, $HOME (or the
-// password entry's home folder).
+// The places of this process: the executable's folder, $XDG_CONFIG_HOME, and
+// $HOME (or the password entry's home folder; on Windows the user's profile).
 SettingsPlaces CurrentSettingsPlaces();
+
+// The folder saved lists go to when no folder stands for drive C: the user's
+// home folder, or on Windows the real C:\.
+std::filesystem::path DefaultDriveCFolder();
 
 }  // namespace settings
