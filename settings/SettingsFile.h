@@ -11,7 +11,8 @@ namespace settings {
 // working folder is.
 std::filesystem::path ExecutableDir();
 
-// The settings file of this process; see ChooseSettingsPath for the rules.
+// The settings file of this process; see ChooseSettingsPath for the rules on
+// Linux. On Windows it is VavizEvu.ini beside the executable.
 // Decided afresh at every call, so a file created meanwhile is found.
 std::filesystem::path SettingsPath();
 

@@ -7,7 +7,8 @@ namespace settings {
 
 inline constexpr char kSettingsFileName[] = "VavizEvu.ini";
 
-// Where the settings file lives. The file beside the executable wins when it is
+// Where the settings file lives on Linux (on Windows it is always beside the
+// executable: SettingsPath). The file beside the executable wins when it is
 // a regular file, or when there is none yet and the program may create one
 // there: a copy unpacked into a folder of its own keeps its settings with it.
 // An installed program (under /usr) or one in a folder this user cannot write
