@@ -7,14 +7,11 @@
 #include <QLocale>
 #include <QTranslator>
 
-#include <xcb/xcb.h>
-
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <string>
 #include <string_view>
 
+#include "Platform.h"
 #include "ui/AccessiblePress.h"
 #include "settings/SettingsDialog.h"
 #include "settings/SettingsFile.h"
@@ -36,22 +33,7 @@ void PrintHelp() {
       "  [Settings] comname=COM1 ... COM8     使用的端口\n"
       "  [Ports] COMn=/dev/ttyUSB0            端口对应的设备\n"
       "  [Diagnostics] Trace=1 Log=1          记录串口通信（SERIAL.TRC、SERIAL.LOG）\n",
-      settings::SettingsPath().c_str());
-}
-
-// Qt's xcb platform aborts the program when it cannot reach the X server; the
-// operator gets one clear line instead. Other platforms (offscreen, a Wayland
-// session) are left to Qt.
-bool DisplayUnusable() {
-  const char* platform = std::getenv("QT_QPA_PLATFORM");
-  const std::string_view chosen = platform == nullptr ? "" : platform;
-  if (!chosen.empty() && chosen.substr(0, 3) != "xcb") return false;
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  if (chosen.empty() && wayland != nullptr && *wayland != '\0') return false;
-  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-  const bool failed = xcb_connection_has_error(connection) != 0;
-  xcb_disconnect(connection);
-  return failed;
+      settings::SettingsPath().string().c_str());
 }
 
 // Standard buttons, the file dialog and Qt's other texts in Chinese, whatever
@@ -66,6 +48,7 @@ void LoadQtChinese(QApplication& app, QTranslator& translator) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  UseStartingConsole();
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {

@@ -3,8 +3,6 @@
 #include <QSqlDriver>
 #include <QSqlError>
 
-#include <libpq-fe.h>
-
 #include "journal/Journal.h"
 
 namespace journal::sql {
@@ -26,18 +24,6 @@ bool IsConnectionState(const QString& sqlState) {
 }  // namespace
 
 bool IsPostgres(const QSqlDatabase& db) { return db.driverName().startsWith(QLatin1String("QPSQL")); }
-
-bool ConnectionLost(const QSqlDatabase& db) {
-  if (!IsPostgres(db)) return false;
-  if (!db.isOpen()) return true;
-  const QVariant handle = db.driver()->handle();
-  // Qt names the type by the struct behind libpq's typedef.
-  if (!handle.isValid() || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0)) {
-    return true;
-  }
-  PGconn* connection = *static_cast<PGconn* const*>(handle.constData());
-  return connection == nullptr || PQstatus(connection) != CONNECTION_OK;
-}
 
 QSqlQuery Exec(QSqlDatabase& db, const QString& text, const QVariantList& values) {
   QSqlQuery query(db);

@@ -5,10 +5,17 @@
 #include "serial/SystemServices.h"
 
 std::string SystemErrorText(int systemError) {
-  char text[256] = {};
-  const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                   static_cast<DWORD>(systemError), 0, text, sizeof text - 1, nullptr);
-  return std::string(text, n);
+  // Asked for in UTF-16 and handed on in UTF-8, as every text of the program
+  // is: the 8-bit form would be in the ANSI code page (GBK on a Chinese
+  // Windows) and show as garbage.
+  wchar_t text[512] = {};
+  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                   static_cast<DWORD>(systemError), 0, text, sizeof text / sizeof text[0] - 1, nullptr);
+  if (n == 0) return {};
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), utf8.data(), bytes, nullptr, nullptr);
+  return utf8;
 }
 
 std::string DefaultDevicePath(uint16_t portNumber) {

@@ -23,4 +23,10 @@ struct SerialDevice {
 std::vector<SerialDevice> ListSerialDevices(const std::filesystem::path& devRoot = "/dev",
                                             const std::filesystem::path& sysRoot = "/sys");
 
+// The serial ports the settings dialog offers: ListSerialDevices() on Linux;
+// on Windows the COM ports the system lists in
+// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, as "\\.\COMn" with the driver's device
+// name as target, in the order of their numbers.
+std::vector<SerialDevice> ListSerialPorts();
+
 }  // namespace settings

@@ -29,7 +29,7 @@ class TForm2 : public QDialog {
   using DeviceLister = std::function<std::vector<settings::SerialDevice>()>;
 
   explicit TForm2(QWidget* parent = nullptr, std::filesystem::path settingsPath = settings::SettingsPath(),
-                  DeviceLister lister = [] { return settings::ListSerialDevices(); });
+                  DeviceLister lister = [] { return settings::ListSerialPorts(); });
   ~TForm2() override;
 
   // Where a failed save is reported; by default a critical message box.

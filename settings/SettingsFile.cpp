@@ -9,8 +9,10 @@
 #include <system_error>
 #include <vector>
 
+#include "serial/SystemServices.h"
 #include "settings/SafeWrite.h"
 #include "settings/SettingsLocation.h"
+#include "ui/PathText.h"
 
 namespace settings {
 namespace {
@@ -135,17 +137,8 @@ void RequireOneLine(std::string_view s, std::string_view forbidden, const char* 
 
 }  // namespace
 
-std::filesystem::path ExecutableDir() {
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return std::filesystem::current_path();
-  return exe.parent_path();
-}
-
-std::filesystem::path SettingsPath() { return ChooseSettingsPath(CurrentSettingsPlaces()); }
-
 std::string WriteFailureText(const std::filesystem::path& path) {
-  return "无法写入设置文件 " + std::filesystem::absolute(path).string() + "。";
+  return "无法写入设置文件 " + ui::PathToUtf8(std::filesystem::absolute(path)) + "。";
 }
 
 SettingsFile::SettingsFile(std::filesystem::path path) : path_(std::move(path)) {}
@@ -212,7 +205,9 @@ void SettingsFile::WriteString(std::string_view section, std::string_view key, s
     }
   } else {
     if (!text.empty() && text.back() != '\n') text += eol;
-    text += "[" + std::string(section) + "]" + eol + keyLine + eol;
+    // Appended piece by piece: "[" + std::string trips a false overlap
+    // warning of GCC 12 at -O3.
+    text.append("[").append(section).append("]").append(eol).append(keyLine).append(eol);
   }
 
   try {
@@ -234,7 +229,7 @@ std::string DevicePathForPort(int portNumber, const SettingsFile& file) {
   if (portNumber < 1) return {};
   const std::string mapped = file.ReadString("Ports", PortKey(portNumber), "");
   if (!mapped.empty()) return mapped;
-  return "/dev/ttyS" + std::to_string(portNumber - 1);
+  return DefaultDevicePath(static_cast<std::uint16_t>(portNumber));
 }
 
 std::string PortKey(int portNumber) { return "COM" + std::to_string(portNumber); }
@@ -251,7 +246,7 @@ Diagnostics ReadDiagnostics(const std::filesystem::path& settingsPath) {
 std::filesystem::path DriveCFolder() {
   const std::string mapped = SettingsFile(SettingsPath()).ReadString("Drives", "C", "");
   if (!mapped.empty()) return mapped;
-  return CurrentSettingsPlaces().home;
+  return DefaultDriveCFolder();
 }
 
 }  // namespace settings

@@ -6,11 +6,13 @@
 
 namespace settings {
 
-// Folder of the running executable, found through /proc/self/exe so that the
-// settings file is the same whatever the current working folder is.
+// Folder of the running executable, asked of the system (not taken from the
+// command line) so that the settings file is the same whatever the current
+// working folder is.
 std::filesystem::path ExecutableDir();
 
-// The settings file of this process; see ChooseSettingsPath for the rules.
+// The settings file of this process; see ChooseSettingsPath for the rules on
+// Linux. On Windows it is VavizEvu.ini beside the executable.
 // Decided afresh at every call, so a file created meanwhile is found.
 std::filesystem::path SettingsPath();
 
@@ -52,7 +54,8 @@ class SettingsFile {
 };
 
 // Device path for port number n (COMn): the value of key "COMn" in section
-// "Ports" of SettingsPath() (or of file), else /dev/ttyS(n-1). Empty for n < 1.
+// "Ports" of SettingsPath() (or of file), else the system's own name for COMn
+// (/dev/ttyS(n-1); on Windows the port itself, \\.\COMn). Empty for n < 1.
 std::string DevicePathForPort(int portNumber);
 std::string DevicePathForPort(int portNumber, const SettingsFile& file);
 
@@ -70,7 +73,7 @@ struct Diagnostics {
 Diagnostics ReadDiagnostics(const std::filesystem::path& settingsPath);
 
 // The folder that stands for the root of drive C: key "C" in section "Drives"
-// of SettingsPath(), else the user's home folder.
+// of SettingsPath(), else DefaultDriveCFolder().
 std::filesystem::path DriveCFolder();
 
 }  // namespace settings

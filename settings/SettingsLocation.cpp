@@ -1,10 +1,5 @@
 #include "settings/SettingsLocation.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <cstdlib>
-
 #include "settings/SafeWrite.h"
 #include "settings/SettingsFile.h"
 
@@ -35,20 +30,6 @@ std::filesystem::path ChooseSettingsPath(const SettingsPlaces& places) {
   if (std::filesystem::is_regular_file(status)) return beside;
   if (!std::filesystem::exists(status) && MayCreateIn(places.executableDir)) return beside;
   return ConfigHome(places) / "cardstation" / kSettingsFileName;
-}
-
-SettingsPlaces CurrentSettingsPlaces() {
-  SettingsPlaces places;
-  places.executableDir = ExecutableDir();
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr) places.xdgConfigHome = xdg;
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-    places.home = home;
-  } else if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    places.home = pw->pw_dir;
-  } else {
-    places.home = "/";
-  }
-  return places;
 }
 
 }  // namespace settings

@@ -7,7 +7,8 @@ namespace settings {
 
 inline constexpr char kSettingsFileName[] = "VavizEvu.ini";
 
-// Where the settings file lives. The file beside the executable wins when it is
+// Where the settings file lives on Linux (on Windows it is always beside the
+// executable: SettingsPath). The file beside the executable wins when it is
 // a regular file, or when there is none yet and the program may create one
 // there: a copy unpacked into a folder of its own keeps its settings with it.
 // An installed program (under /usr) or one in a folder this user cannot write
@@ -22,8 +23,12 @@ struct SettingsPlaces {
 
 std::filesystem::path ChooseSettingsPath(const SettingsPlaces& places);
 
-// The places of this process: /proc/self/exe, $XDG_CONFIG_HOME, $HOME (or the
-// password entry's home folder).
+// The places of this process: the executable's folder, $XDG_CONFIG_HOME, and
+// $HOME (or the password entry's home folder; on Windows the user's profile).
 SettingsPlaces CurrentSettingsPlaces();
+
+// The folder saved lists go to when no folder stands for drive C: the user's
+// home folder, or on Windows the real C:\.
+std::filesystem::path DefaultDriveCFolder();
 
 }  // namespace settings

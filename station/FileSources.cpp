@@ -1,6 +1,5 @@
 #include <algorithm>
 
-#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +9,7 @@
 #include "station/RecordFile.h"
 #include "station/Texts.h"
 #include "station/WriteCommand.h"
+#include "ui/PathText.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ void TForm1::LoadRecordFile(int track) {
   if (name.isEmpty()) return;
 
   try {
-    dataFile.Open(std::filesystem::path(QFile::encodeName(name).toStdString()));
+    dataFile.Open(ui::PathFromQString(name));
     if (dataFile.AtEnd()) {
       dataFile.Close();
       prompts().Info(kFileEmptyMessage);

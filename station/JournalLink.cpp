@@ -13,12 +13,13 @@
 #include "station/MainWindow.h"
 #include "station/Texts.h"
 #include "station/TrackText.h"
+#include "ui/PathText.h"
 
 namespace {
 
 constexpr int kReplyTailWaitMs = 200;
 
-QString PathText(const std::filesystem::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }
+QString PathText(const std::filesystem::path& path) { return ui::PathToQString(path); }
 
 }  // namespace
 

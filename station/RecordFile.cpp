@@ -7,10 +7,11 @@
 #include <string_view>
 #include <utility>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "station/FileAccess.h"
+#include "ui/PathText.h"
 
 namespace station {
 namespace {
@@ -27,7 +28,7 @@ constexpr std::size_t kKeptRecordLength = SendBufferSize;
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 [[noreturn]] void ThrowSystemError(const char* what, const std::filesystem::path& path, int error) {
-  throw RecordFileError(std::string(what) + " \"" + path.string() + "\": " + std::strerror(error));
+  throw RecordFileError(std::string(what) + " \"" + ui::PathToUtf8(path) + "\": " + std::strerror(error));
 }
 
 }  // namespace
@@ -57,8 +58,7 @@ RecordFile& RecordFile::operator=(RecordFile&& other) noexcept {
 
 void RecordFile::Open(const std::filesystem::path& path) {
   Close();
-  // Without O_NONBLOCK, opening a FIFO waits for a writer and freezes the window.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = OpenForReading(path);
   if (fd < 0) ThrowSystemError("Cannot open file", path, errno);
   fd_ = fd;
   path_ = path;
@@ -70,7 +70,7 @@ void RecordFile::Open(const std::filesystem::path& path) {
   }
   if (!S_ISREG(info.st_mode)) {
     Close();
-    throw RecordFileError("Not a regular file \"" + path.string() + "\"");
+    throw RecordFileError("Not a regular file \"" + ui::PathToUtf8(path) + "\"");
   }
   buffer_.resize(kBufferSize);
   try {

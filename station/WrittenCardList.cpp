@@ -1,48 +1,8 @@
 #include "station/WrittenCardList.h"
 
-#include <cerrno>
-#include <cstring>
 #include <ctime>
-#include <memory>
-#include <utility>
-
-#include <fcntl.h>
-#include <iconv.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace station {
-namespace {
-
-// Owns a file descriptor; Release hands it over for a close whose result counts.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-}  // namespace
 
 LocalDateTime CurrentLocalDateTime() {
   const std::time_t now = std::time(nullptr);
@@ -56,76 +16,10 @@ std::string CardListFileName(const LocalDateTime& when) {
          std::to_string(when.hour) + std::to_string(when.minute) + std::to_string(when.second) + ".txt";
 }
 
-std::string ToGbk(std::string_view utf8) {
-  const iconv_t cd = ::iconv_open("GBK", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) throw std::runtime_error("No UTF-8 to GBK conversion available");
-  const std::unique_ptr<void, int (*)(iconv_t)> guard(cd, ::iconv_close);
-
-  // GBK never takes more bytes than UTF-8 for the same text.
-  std::string in(utf8);
-  std::string out(in.size(), '\0');
-  char* inPtr = in.data();
-  std::size_t inLeft = in.size();
-  char* outPtr = out.data();
-  std::size_t outLeft = out.size();
-  if (::iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
-    throw std::runtime_error("Text has no GBK form: " + in);
-  }
-  out.resize(out.size() - outLeft);
-  return out;
-}
-
 std::string CardListLineBytes(int track, std::string_view trackText) {
   std::string line = ToGbk(track == 2 ? kTrack2CardLabel : kTrack3CardLabel);
   line.append(trackText);
   return line;
-}
-
-void AppendCardListFile(const std::filesystem::path& file, const std::vector<std::string>& lines) {
-  // O_NOFOLLOW: a symbolic link planted under the next time-based name would
-  // otherwise send the numbers into whatever file it points at. A new file is
-  // created with O_EXCL, which never follows a link either; should one appear
-  // between the two opens, the append is tried again.
-  constexpr int kAppend = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
-  bool created = false;
-  int fd = -1;
-  for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
-    fd = ::open(file.c_str(), kAppend);
-    if (fd < 0 && errno == ENOENT) {
-      fd = ::open(file.c_str(), kAppend | O_CREAT | O_EXCL, 0666);
-      created = fd >= 0;
-      if (fd < 0 && errno == EEXIST) continue;
-    }
-    break;
-  }
-  FileDescriptor out(fd);
-  if (out.Get() < 0) {
-    throw CardListSaveError("Cannot create file \"" + file.string() + "\". " + std::strerror(errno));
-  }
-  struct stat before {};
-  const bool sizeKnown = ::fstat(out.Get(), &before) == 0;
-
-  std::string bytes;
-  for (const std::string& line : lines) {
-    bytes += line;
-    bytes += "\r\n";
-  }
-  // Some file systems report a failed write only at the flush; it happens
-  // while the file is still open, so a failure can still be undone. EINVAL:
-  // the file cannot be flushed at all (a device), which is no failure.
-  bool written = WriteAll(out.Get(), bytes);
-  if (written && ::fsync(out.Get()) != 0 && errno != EINVAL) written = false;
-  if (!written) {
-    // The list stays on screen for another try; lines left here from this try
-    // would then be saved twice.
-    if (created) {
-      ::unlink(file.c_str());
-    } else if (sizeKnown) {
-      [[maybe_unused]] const int ignored = ::ftruncate(out.Get(), before.st_size);
-    }
-    throw CardListSaveError("Stream write error");
-  }
-  if (::close(out.Release()) != 0) throw CardListSaveError("Stream write error");
 }
 
 std::filesystem::path SaveCardList(const std::filesystem::path& folder, const LocalDateTime& when,
