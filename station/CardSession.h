@@ -62,7 +62,8 @@ struct TakenNumber {
   std::string station;      // the holder, UTF-8
   std::string localTime;    // when it was reserved or written there
   bool ownStation = false;  // this station holds it
-  // A written number that the settings let be written again without asking.
+  // A number this station wrote that the settings let it write again
+  // without asking.
   bool quietRepeat = false;
 };
 

@@ -144,7 +144,9 @@ std::vector<station::TakenNumber> TForm1::ReserveNumbers(const station::WrittenC
     number.station = holder.station.toStdString();
     number.localTime = holder.localTime.toStdString();
     number.ownStation = number.station == config_.stationName;
-    number.quietRepeat = number.hold == station::NumberHold::written && !config_.duplicateCheck;
+    // The guard switched off lets this station write its own numbers again;
+    // another station's number is still asked about.
+    number.quietRepeat = number.hold == station::NumberHold::written && number.ownStation && !config_.duplicateCheck;
     taken.push_back(std::move(number));
   }
   return taken;

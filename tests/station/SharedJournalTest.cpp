@@ -303,6 +303,13 @@ TEST(SharedJournalServerAway, RunStopsAndNothingIsWrittenUnreservedOrRecordedTwi
   a.Write(QStringLiteral("0900"), 0);
   EXPECT_TRUE(a.Idle());
   EXPECT_EQ(a.emulator.Written().size(), written);
+  // A station started meanwhile starts without a word and refuses alike.
+  Counter b("counter-b", server.Uri(), true);
+  EXPECT_TRUE(b.prompts->errors.empty() && b.prompts->messages.empty());
+  b.Write(QStringLiteral("0901"), 0);
+  ASSERT_EQ(b.prompts->messages.size(), 1u);
+  EXPECT_TRUE(b.prompts->messages[0].startsWith(QString::fromUtf8(station::kJournalUnreachable)));
+  EXPECT_TRUE(b.emulator.Written().empty());
 
   // Back: the next write brings the journal up to date first.
   ASSERT_TRUE(server.Run(QStringLiteral("start")));
