@@ -11,8 +11,6 @@
 #include <QPlainTextEdit>
 #include <QUuid>
 
-#include <algorithm>
-
 #include "journal/Journal.h"
 #include "journal/ui/JournalDialog.h"
 #include "station/MainWindow.h"
