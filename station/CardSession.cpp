@@ -66,6 +66,13 @@ bool EndsInSuccessPrefix(const std::string& replyHex) {
 
 const TrackForm& TrackOf(const StationForm& form, int track) { return track == 2 ? form.track2 : form.track3; }
 
+int TrackBit(int track) { return track == 2 ? 1 : 2; }
+
+// How often a card's numbers are looked for again after a continuous track
+// stepped past a taken one; each look steps on as far as needed, so only
+// other stations taking the new numbers first make it look again.
+constexpr int kReserveAttempts = 100;
+
 }  // namespace
 
 // --- Port control ---------------------------------------------------------------
@@ -85,6 +92,8 @@ void CardSession::OpenPressed(const std::string& portName) {
 
 void CardSession::ClosePressed() {
   StopReconnecting();
+  // The armed card may have been swiped already; its numbers stay blocked.
+  if (writeTracks_ > 0) MarkHeldUndecided();
   if (fx_.PortOpen()) fx_.ClosePort();
   fx_.EnableTrackBoxes(false);
   fx_.ShowText(TextSlot::portState, "COM" + std::to_string(fx_.PortNumber()) + kPortClosedSuffix);
@@ -94,6 +103,7 @@ void CardSession::PortLost() {
   const bool writeArmed = writeTracks_ > 0;
   // Closed as the close button does, so that a reopen starts from scratch.
   if (fx_.PortOpen()) fx_.ClosePort();
+  LetGoOfHeld();
   Disarm();
   StopTimer();
   fx_.ShowText(TextSlot::seconds, kNoSeconds);
@@ -124,6 +134,9 @@ void CardSession::StopReconnecting() {
 
 void CardSession::ResetPressed() {
   if (fx_.PortOpen()) SendCommand(kResetCommand);
+  // The reset leaves the write armed, but the card on the writer may have
+  // taken its numbers before it: they stay blocked until a reply decides.
+  if (writeTracks_ > 0) MarkHeldUndecided();
   if (timerRunning_) {
     elapsed_ = 0;
     StopTimer();
@@ -219,6 +232,7 @@ void CardSession::ReadPressed() {
     fx_.ShowText(TextSlot::operation, kSelectPortFirst);
     return;
   }
+  LetGoOfHeld();
   Disarm();
   fx_.SetTrackText(2, {});
   fx_.SetTrackText(3, {});
@@ -317,7 +331,10 @@ void CardSession::WritePressed() {
     }
     fx_.ShowText(TextSlot::writePrompt, kWritePrompt);
     if (!timerRunning_) StartTimer();
+    return;
   }
+  // Nothing to write: numbers an earlier press reserved are not carried on.
+  LetGoOfHeld();
 }
 
 void CardSession::StopWriteWait() {
@@ -330,6 +347,7 @@ void CardSession::StopWriteWait() {
 // write its number a second time. So does a refused send, which armed nothing.
 // The write is disarmed so that no later reply can re-arm it either.
 void CardSession::EndRunOnRefusedRebuild() {
+  LetGoOfHeld();
   StopWriteWait();
   writeTracks_ = 0;
   writeCommand_.clear();
@@ -357,6 +375,9 @@ bool CardSession::TakeWriteReply(const std::string& chunk) {
 }
 
 void CardSession::RetryFailedCard() {
+  // The device refused the card, so it does not hold the numbers; they stay
+  // reserved for the retry.
+  heldSent_ = false;
   replyHex_.clear();
   elapsed_ = 0;
   fx_.ShowText(TextSlot::writePrompt, kWriteFailed);
@@ -376,9 +397,20 @@ bool CardSession::RecordWrittenCard() {
   std::optional<std::string> failure;
   try {
     id = fx_.RecordWrittenCard(armed_);
+  } catch (const JournalAway& e) {
+    // Kept by the window and recorded, numbers written, once the journal is back.
+    id = e.keptCard();
+    failure = kJournalUnreachable + std::string(e.what());
   } catch (const std::exception& e) {
-    failure = e.what();
+    // The card holds the numbers but the journal does not know: keep them
+    // blocked as far as the journal still listens.
+    heldSent_ = true;
+    MarkHeldUndecided();
+    failure = kWriteNotJournaled + std::string(e.what());
   }
+  held_ = {};
+  heldSent_ = false;
+  heldUnconfirmed_ = false;
   ++cardIndex_;
   // The card holds the number either way; the list keeps it on screen.
   for (int track : {2, 3}) {
@@ -386,7 +418,7 @@ bool CardSession::RecordWrittenCard() {
   }
   if (failure) {
     EndWriteRun();
-    fx_.Message(kWriteNotJournaled + *failure);
+    fx_.Message(*failure);
     return false;
   }
   fx_.Beep();
@@ -493,6 +525,7 @@ void CardSession::ReplyTailWaitOver() {
 }
 
 void CardSession::EndWriteRun() {
+  LetGoOfHeld();
   StopWriteWait();
   writeTracks_ = 0;
   writeCommand_.clear();
@@ -503,7 +536,7 @@ void CardSession::EndWriteRun() {
   }
 }
 
-bool CardSession::ClearToSend(bool retry) {
+WrittenCardRecord CardSession::ArmedFromForm(bool retry) const {
   const StationForm form = fx_.Form();
   WrittenCardRecord next;
   next.tracks = writeTracks_;
@@ -515,33 +548,140 @@ bool CardSession::ClearToSend(bool retry) {
       armed_.track3 == next.track3) {
     next.deliberateRepeat = true;
   }
-  armed_ = next;
+  return next;
+}
 
-  // A character the track cannot carry would reach the device as something
-  // else (an 'A' starts track 3, an ESC a command); an overlong text is never
-  // written and would be retried without end.
-  for (int track : {2, 3}) {
-    if (!Carries(armed_.tracks, track)) continue;
-    const std::string& text = ArmedText(armed_, track);
-    if (!TrackTextWritable(track, text)) {
-      fx_.Message(UnwritableTrackMessage(track, text));
-      return false;
+bool CardSession::ClearToSend(bool retry) {
+  for (int attempt = 0; attempt < kReserveAttempts; ++attempt) {
+    armed_ = ArmedFromForm(retry);
+
+    // A character the track cannot carry would reach the device as something
+    // else (an 'A' starts track 3, an ESC a command); an overlong text is never
+    // written and would be retried without end.
+    for (int track : {2, 3}) {
+      if (!Carries(armed_.tracks, track)) continue;
+      const std::string& text = ArmedText(armed_, track);
+      if (!TrackTextWritable(track, text)) {
+        fx_.Message(UnwritableTrackMessage(track, text));
+        return false;
+      }
     }
+    switch (ReserveArmed(retry)) {
+      case Reservation::reserved: return true;
+      case Reservation::refused: return false;
+      case Reservation::stepped: break;
+    }
+    // A continuous track moved on: the command carries the new number.
+    if (!BuildWrite(fileRun_)) return false;
   }
-  if (armed_.deliberateRepeat) return true;
-  for (int track : {2, 3}) {
-    if (!Carries(armed_.tracks, track)) continue;
-    const std::string& text = ArmedText(armed_, track);
-    const std::optional<std::string> when = fx_.PreviousWrite(track, text);
-    if (!when) continue;
-    const std::string question = kDuplicateBefore + text + kDuplicateTrack + std::to_string(track) + kDuplicateAt +
-                                 *when + kDuplicateAfter;
-    if (!fx_.Ask(question)) return false;
-    armed_.deliberateRepeat = true;
+  return false;
+}
+
+// Nothing is sent without a committed reservation of every number the card
+// carries; that is what keeps two stations off the same number.
+CardSession::Reservation CardSession::ReserveArmed(bool retry) {
+  bool repeat = armed_.deliberateRepeat;
+  try {
+    // Twice at most: as it stands, then taken over after the operator's 是.
+    for (;;) {
+      const std::vector<TakenNumber> taken = fx_.ReserveNumbers(armed_, repeat);
+      if (taken.empty()) {
+        HoldArmed();
+        return Reservation::reserved;
+      }
+      if (repeat) return Reservation::refused;  // the journal took nothing over
+      bool stepped = false;
+      for (const TakenNumber& number : taken) {
+        // A number the run increases itself moves on past another station's;
+        // asking would stop every card of two stations started alike.
+        if (!TrackOf(fx_.Form(), number.track).continuous || number.ownStation) continue;
+        if (!StepPast(number)) return Reservation::refused;
+        stepped = true;
+      }
+      if (stepped) return Reservation::stepped;
+      for (const TakenNumber& number : taken) {
+        // The very card this session marked undecided, refused by the device
+        // since: it does not hold the numbers, so they are its own again.
+        const bool ownUndecided = retry && heldUnconfirmed_ && number.ownStation &&
+                                  number.hold == NumberHold::unconfirmed && Carries(held_.tracks, number.track) &&
+                                  ArmedText(held_, number.track) == number.text;
+        if (ownUndecided) continue;
+        if (!number.quietRepeat) {
+          const std::string question = kDuplicateBefore + number.text + kDuplicateTrack +
+                                       std::to_string(number.track) + kDuplicateAt + number.localTime +
+                                       kDuplicateAfter;
+          if (!fx_.Ask(question)) return Reservation::refused;
+        }
+        armed_.deliberateRepeat = true;
+      }
+      repeat = true;
+    }
+  } catch (const JournalAway& e) {
+    fx_.Message(kJournalUnreachable + std::string(e.what()));
+    return Reservation::refused;
   }
+}
+
+bool CardSession::StepPast(const TakenNumber& taken) {
+  const TrackForm track = TrackOf(fx_.Form(), taken.track);
+  const std::string next = fx_.FirstFreeNumber(taken.track, taken.text, DecimalField(track.step));
+  if (next.empty()) {
+    fx_.Message(kNoTrailingDigitMessage);
+    return false;
+  }
+  fx_.SetTrackText(taken.track, next);
+  fx_.ShowText(TextSlot::operation,
+               kNumberTakenBefore + taken.text + kNumberTakenBy + taken.station + kNumberTakenRewrite + next);
   return true;
 }
 
-bool CardSession::SendWrite(bool retry) { return ClearToSend(retry) && SendCommand(writeCommand_); }
+void CardSession::HoldArmed() {
+  // Numbers held for an earlier card that this one does not carry again.
+  WrittenCardRecord left = held_;
+  left.tracks = 0;
+  for (int track : {2, 3}) {
+    if (!Carries(held_.tracks, track)) continue;
+    if (Carries(armed_.tracks, track) && ArmedText(armed_, track) == ArmedText(held_, track)) continue;
+    left.tracks |= TrackBit(track);
+  }
+  if (left.tracks != 0) {
+    if (heldSent_) {
+      if (!heldUnconfirmed_) fx_.MarkUnconfirmed(left);
+    } else {
+      fx_.CancelReservation(left);
+    }
+  }
+  held_ = armed_;
+  heldSent_ = false;
+  heldUnconfirmed_ = false;
+}
+
+void CardSession::MarkHeldUndecided() {
+  if (held_.tracks == 0 || !heldSent_ || heldUnconfirmed_) return;
+  fx_.MarkUnconfirmed(held_);
+  heldUnconfirmed_ = true;
+}
+
+// The held card is given up: a card that went to the device without a
+// decision may hold its numbers, one that did not go cannot.
+void CardSession::LetGoOfHeld() {
+  if (held_.tracks == 0) return;
+  if (heldSent_) {
+    MarkHeldUndecided();
+  } else {
+    fx_.CancelReservation(held_);
+  }
+  held_ = {};
+  heldSent_ = false;
+  heldUnconfirmed_ = false;
+}
+
+void CardSession::Closing() { LetGoOfHeld(); }
+
+bool CardSession::SendWrite(bool retry) {
+  if (!ClearToSend(retry) || !SendCommand(writeCommand_)) return false;
+  heldSent_ = true;
+  return true;
+}
 
 }  // namespace station

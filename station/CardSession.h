@@ -9,8 +9,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "station/WriteCommand.h"
 
@@ -48,6 +50,35 @@ struct WrittenCardRecord {
   std::string track3;
   int cardIndex = 1;              // 1-based ordinal in its run
   bool deliberateRepeat = false;  // the operator answered 是 to the duplicate question
+};
+
+// A number the journal found taken when the session tried to reserve it.
+enum class NumberHold { reserved, unconfirmed, written };
+
+struct TakenNumber {
+  int track = 2;
+  std::string text;
+  NumberHold hold = NumberHold::reserved;
+  std::string station;      // the holder, UTF-8
+  std::string localTime;    // when it was reserved or written there
+  bool ownStation = false;  // this station holds it
+  // A number this station wrote that the settings let it write again
+  // without asking.
+  bool quietRepeat = false;
+};
+
+// The journal cannot be reached or used, so it cannot reserve a number now;
+// what() is its reason, in its own words.
+class JournalAway : public std::runtime_error {
+ public:
+  explicit JournalAway(const std::string& reason, std::int64_t keptCard = 0)
+      : std::runtime_error(reason), keptCard_(keptCard) {}
+  // A written card that could not be recorded is kept by the station under
+  // this (negative) id until the journal is back; 0 otherwise.
+  std::int64_t keptCard() const { return keptCard_; }
+
+ private:
+  std::int64_t keptCard_;
 };
 
 class SessionEffects {
@@ -99,13 +130,11 @@ class SessionEffects {
 
   // --- The journal
   // Commits a written card and returns its id; throws std::exception with the
-  // reason when it could not be committed.
+  // reason when it could not be committed, JournalAway when the journal is
+  // away (the card is then recorded once it is back).
   virtual std::int64_t RecordWrittenCard(const WrittenCardRecord& card) = 0;
   // Journals a card read; absent tracks were not read. Never throws.
   virtual void RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) = 0;
-  // The local time at which text was last written on the track, or nothing
-  // when it never was or the duplicate guard is off.
-  virtual std::optional<std::string> PreviousWrite(int track, const std::string& text) = 0;
   // A question with 是 and 否 (UTF-8); true for 是.
   virtual bool Ask(const std::string& question) = 0;
   // (Re)starts the short wait for the rest of a write reply that stopped in
@@ -123,6 +152,22 @@ class SessionEffects {
   // The line naming the path and cause of the last failed open (UTF-8); empty
   // when the open did not fail or the cause is unknown.
   virtual std::string OpenFailureDetail() = 0;
+
+  // --- Reservations: no card is sent a number the journal has not reserved
+  // Reserves the numbers the card carries, all in one committed transaction.
+  // Empty: all are reserved (those this station holds reserved already stay
+  // so). Otherwise none is, and the taken ones come back. With repeat every
+  // number is taken over. Throws JournalAway.
+  virtual std::vector<TakenNumber> ReserveNumbers(const WrittenCardRecord& card, bool repeat) = 0;
+  // The first number from start, increased by step, that no other station
+  // holds; empty when the number cannot be increased. Throws JournalAway.
+  virtual std::string FirstFreeNumber(int track, const std::string& start, std::uint64_t step) = 0;
+  // The card was not written: its reservations are dropped. Never throws; a
+  // journal away is told when it is back.
+  virtual void CancelReservation(const WrittenCardRecord& card) = 0;
+  // The card may or may not hold its numbers: nobody gets them until they are
+  // released. Never throws, as above.
+  virtual void MarkUnconfirmed(const WrittenCardRecord& card) = 0;
 };
 
 class CardSession {
@@ -152,6 +197,10 @@ class CardSession {
   // Every two seconds after a line loss, until the port opens again or the
   // operator takes the port in hand.
   void ReconnectTick();
+
+  // The program ends: a card armed without a decision keeps its numbers
+  // blocked until someone releases them.
+  void Closing();
 
   // Sends one hex command; false when nothing went out (port closed or the
   // command too long), after telling the operator why.
@@ -193,6 +242,13 @@ class CardSession {
   bool AwaitReplyTail(const std::string& chunk);
   void JudgeWriteReply(const std::string& chunk);
   void StopReconnecting();
+  WrittenCardRecord ArmedFromForm(bool retry) const;
+  enum class Reservation { reserved, refused, stepped };
+  Reservation ReserveArmed(bool retry);
+  bool StepPast(const TakenNumber& taken);
+  void HoldArmed();
+  void MarkHeldUndecided();
+  void LetGoOfHeld();
 
   SessionEffects& fx_;
   int readTracks_ = 0;  // 0 none, 1 track 2, 2 track 3, 3 both
@@ -216,6 +272,12 @@ class CardSession {
   // reconnect shows it again.
   std::string portName_;
   bool reconnecting_ = false;
+  // The numbers the journal holds reserved for this station's armed card
+  // (tracks 0: none); whether a command carrying them went to the device
+  // with no decision since; and whether they were marked unconfirmed.
+  WrittenCardRecord held_;
+  bool heldSent_ = false;
+  bool heldUnconfirmed_ = false;
 };
 
 }  // namespace station

@@ -16,8 +16,6 @@ constexpr auto kDrainLimit = std::chrono::milliseconds(100 * 200);
 // Polled finely so that a command that leaves at once costs only the pause
 // below, not a further poll interval.
 constexpr auto kDrainPoll = std::chrono::milliseconds(1);
-// The device needs this pause after every command before it takes the next.
-constexpr unsigned long kAfterCommandMs = 200;
 // Gives the rest of a reply time to arrive before the next chunk is looked at.
 constexpr unsigned long kIncompletePauseMs = 100;
 // Lets the device and the line settle before the port is opened again.
@@ -121,7 +119,8 @@ void TForm1::WaitOutputDrained() {
   while (ComPort1.OutBuffUsed() != 0 && std::chrono::steady_clock::now() < deadline) {
     QThread::msleep(static_cast<unsigned long>(kDrainPoll.count()));
   }
-  QThread::msleep(kAfterCommandMs);
+  // The device needs this pause after every command before it takes the next.
+  QThread::msleep(config_.commandPauseMs);
 }
 
 void TForm1::AwaitMoreReply() { QThread::msleep(kIncompletePauseMs); }

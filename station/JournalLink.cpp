@@ -1,16 +1,20 @@
 // The window's side of the card journal: written and read cards are committed
-// as the session reports them, list saves say which cards they hold, and at
-// start the cards that no list save holds come back into the written-card list.
+// as the session reports them, numbers are reserved before a card is sent,
+// list saves say which cards they hold, and at start the cards that no list
+// save holds come back into the written-card list. A journal on a server that
+// is away is brought up to date at the next write.
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QUuid>
 
 #include "journal/Journal.h"
 #include "journal/ui/JournalDialog.h"
 #include "station/MainWindow.h"
+#include "station/NumberSequence.h"
 #include "station/Texts.h"
 #include "station/TrackText.h"
 #include "ui/PathText.h"
@@ -20,6 +24,30 @@ namespace {
 constexpr int kReplyTailWaitMs = 200;
 
 QString PathText(const std::filesystem::path& path) { return ui::PathToQString(path); }
+
+QList<journal::CardNumber> NumbersOf(const station::WrittenCardRecord& card) {
+  QList<journal::CardNumber> numbers;
+  if ((card.tracks & 1) != 0) numbers.push_back({2, card.track2});
+  if ((card.tracks & 2) != 0) numbers.push_back({3, card.track3});
+  return numbers;
+}
+
+// The operator reads the client library's own words for a server away.
+station::JournalAway AwayFrom(const journal::JournalError& error) {
+  if (const auto* away = dynamic_cast<const journal::JournalUnreachable*>(&error)) {
+    return station::JournalAway(away->reason().toStdString());
+  }
+  return station::JournalAway(error.what());
+}
+
+station::NumberHold HoldOf(journal::NumberState state) {
+  switch (state) {
+    case journal::NumberState::unconfirmed: return station::NumberHold::unconfirmed;
+    case journal::NumberState::written: return station::NumberHold::written;
+    case journal::NumberState::reserved: break;
+  }
+  return station::NumberHold::reserved;
+}
 
 }  // namespace
 
@@ -31,22 +59,127 @@ void TForm1::OpenJournal() {
 
   if (config_.journalFolder.empty()) return;
   const QString file = QDir(PathText(config_.journalFolder)).filePath(QString::fromLatin1(journal::kDatabaseFileName));
-  QList<journal::UnsavedLine> lines;
   try {
-    journal_ = journal::Journal::OpenSqlite(file);
-    lines = journal_->UnsavedLines(QString::fromStdString(config_.stationName));
+    journal_ = journal::Journal::Open(QString::fromStdString(config_.database), file);
+    SettleJournalStart();
+  } catch (const journal::JournalUnreachable&) {
+    // Not fatal: the first write tries again and, still away, says why.
   } catch (const journal::JournalError& e) {
-    // Writing stops at the first card's commit, which then names the reason.
+    // Writing is refused before the first card, naming the reason.
     journal_.reset();
     prompts().Error(QString::fromUtf8(e.what()));
-    return;
   }
+}
+
+void TForm1::SettleJournalStart() {
+  if (journalSettled_) return;
+  const QString station = QString::fromStdString(config_.stationName);
+  // A run that ended with the program left its card undecided.
+  journal_->UnconfirmLeftoverReservations(station);
+  const QList<journal::UnsavedLine> lines = journal_->UnsavedLines(station);
+  journalSettled_ = true;
   for (const journal::UnsavedLine& line : lines) {
     AppendWrittenCard(line.track, station::TrackQString(line.text), line.cardId);
   }
   if (!lines.isEmpty()) {
     MainStatusBarPanels[2]->setText(QString::fromUtf8(station::kRecoveredBefore) + QString::number(lines.size()) +
                                     QString::fromUtf8(station::kRecoveredAfter));
+  }
+}
+
+void TForm1::CatchUpJournal() {
+  // The start's recovery first: a kept card recorded before it would come
+  // back into the list a second time.
+  SettleJournalStart();
+  while (!keptCards_.empty()) {
+    const KeptCard& kept = keptCards_.front();
+    const std::int64_t id = journal_->RecordWrittenCard(kept.card);
+    for (auto& line : cardLines_) {
+      if (line.first == kept.listId) line.first = id;
+    }
+    keptCards_.erase(keptCards_.begin());
+  }
+  ApplyHoldChanges();
+}
+
+void TForm1::ApplyHoldChanges() {
+  const QString station = QString::fromStdString(config_.stationName);
+  while (!holdChanges_.empty()) {
+    const HoldChange& change = holdChanges_.front();
+    try {
+      if (change.unconfirm) {
+        journal_->MarkUnconfirmed(station, change.numbers);
+      } else {
+        journal_->CancelReservation(station, change.numbers);
+      }
+    } catch (const journal::JournalUnreachable&) {
+      throw;
+    } catch (const journal::JournalError&) {
+      // Not for want of a server: trying again would fail the same way. The
+      // numbers stay blocked, which is the safe side.
+    }
+    holdChanges_.erase(holdChanges_.begin());
+  }
+}
+
+std::vector<station::TakenNumber> TForm1::ReserveNumbers(const station::WrittenCardRecord& card, bool repeat) {
+  if (!journal_) {
+    if (config_.journalFolder.empty()) return {};  // no journal configured
+    throw station::JournalAway("the journal is not open");
+  }
+  QList<journal::NumberHolder> holders;
+  try {
+    CatchUpJournal();
+    holders = journal_->Reserve(QString::fromStdString(config_.stationName), NumbersOf(card), repeat);
+  } catch (const journal::JournalError& e) {
+    throw AwayFrom(e);
+  }
+  std::vector<station::TakenNumber> taken;
+  for (const journal::NumberHolder& holder : holders) {
+    station::TakenNumber number;
+    number.track = holder.number.track;
+    number.text = holder.number.text;
+    number.hold = HoldOf(holder.state);
+    number.station = holder.station.toStdString();
+    number.localTime = holder.localTime.toStdString();
+    number.ownStation = number.station == config_.stationName;
+    // The guard switched off lets this station write its own numbers again;
+    // another station's number is still asked about.
+    number.quietRepeat = number.hold == station::NumberHold::written && number.ownStation && !config_.duplicateCheck;
+    taken.push_back(std::move(number));
+  }
+  return taken;
+}
+
+std::string TForm1::FirstFreeNumber(int track, const std::string& start, std::uint64_t step) {
+  if (!journal_) return start;
+  try {
+    return journal_
+        ->FirstFree(QString::fromStdString(config_.stationName), track, start,
+                    [step](const std::string& text) { return station::IncrementTrailingNumber(text, step).text; })
+        .text;
+  } catch (const journal::JournalError& e) {
+    throw AwayFrom(e);
+  }
+}
+
+void TForm1::CancelReservation(const station::WrittenCardRecord& card) {
+  if (!journal_) return;
+  holdChanges_.push_back({false, NumbersOf(card)});
+  try {
+    ApplyHoldChanges();
+  } catch (const journal::JournalError&) {
+    // Kept for the next write, which reaches the journal first.
+  }
+}
+
+void TForm1::MarkUnconfirmed(const station::WrittenCardRecord& card) {
+  if (!journal_) return;
+  holdChanges_.push_back({true, NumbersOf(card)});
+  try {
+    ApplyHoldChanges();
+  } catch (const journal::JournalError&) {
+    // As above; until then the numbers stay reserved, which blocks them too.
   }
 }
 
@@ -77,7 +210,17 @@ std::int64_t TForm1::RecordWrittenCard(const station::WrittenCardRecord& card) {
     }
     entry.tracks.push_back(written);
   }
-  return journal_->RecordWrittenCard(entry);
+  // The key lets a record whose commit was cut off be sent again safely.
+  entry.key = QUuid::createUuid().toString(QUuid::WithoutBraces);
+  try {
+    return journal_->RecordWrittenCard(entry);
+  } catch (const journal::JournalUnreachable& e) {
+    // The card holds its numbers: recorded, and the numbers written, as soon
+    // as the journal is back. Its reservation keeps them blocked meanwhile.
+    entry.when = QDateTime::currentDateTimeUtc();
+    keptCards_.push_back({entry, --lastKeptId_});
+    throw station::JournalAway(e.reason().toStdString(), lastKeptId_);
+  }
 }
 
 void TForm1::RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) {
@@ -92,13 +235,6 @@ void TForm1::RecordReadCard(const std::optional<std::string>& track2, const std:
     // Reading goes on; the operator learns that the journal misses the card.
     prompts().Error(QString::fromUtf8(e.what()));
   }
-}
-
-std::optional<std::string> TForm1::PreviousWrite(int track, const std::string& text) {
-  if (!journal_ || !config_.duplicateCheck) return std::nullopt;
-  const std::optional<journal::PreviousWrite> previous = journal_->FindWritten(track, text);
-  if (!previous) return std::nullopt;
-  return previous->localTime.toStdString();
 }
 
 bool TForm1::Ask(const std::string& question) { return prompts().Question(QString::fromUtf8(question)); }
@@ -141,5 +277,6 @@ void TForm1::closeEvent(QCloseEvent* event) {
   // After the save, so a reply handled while its box was open is saved or
   // journaled; replies arriving later are dropped with the port.
   ShutDownPort();
+  session_.Closing();
   event->accept();
 }

@@ -53,6 +53,7 @@ StationConfig StationConfig::FromSettingsFile() {
   config.stationName = file.ReadString("Journal", "Station", "");
   if (config.stationName.empty()) config.stationName = journal::DefaultStationName().toStdString();
   config.duplicateCheck = file.ReadString("Journal", "DuplicateCheck", "1") != "0";
+  config.database = file.ReadString("Journal", "Database", "");
   config.diagnostics = [] { return settings::ReadDiagnostics(settings::SettingsPath()); };
   return config;
 }

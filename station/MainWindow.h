@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "journal/Journal.h"
 #include "serial/ComPort.h"
 #include "settings/SettingsFile.h"
 #include "station/CardSession.h"
@@ -22,9 +23,6 @@
 #include "station/WriteCommand.h"
 #include "station/RecordFile.h"
 
-namespace journal {
-class Journal;
-}
 class JournalDialog;
 
 class QAction;
@@ -53,6 +51,11 @@ struct StationConfig {
   std::filesystem::path journalFolder;
   std::string stationName;     // as the journal names this station
   bool duplicateCheck = true;  // ask before writing a number written before
+  // The journal's server as a PostgreSQL URI; empty: the file in journalFolder.
+  std::string database;
+  // The device's pause after every command; a test against the emulator,
+  // which needs none, may shorten it.
+  unsigned long commandPauseMs = 200;
   // All from the settings file in use; the journal lies beside it.
   static StationConfig FromSettingsFile();
 };
@@ -305,7 +308,6 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void EndFileTrack(int track) override;
   std::int64_t RecordWrittenCard(const station::WrittenCardRecord& card) override;
   void RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) override;
-  std::optional<std::string> PreviousWrite(int track, const std::string& text) override;
   bool Ask(const std::string& question) override;
   void StartReplyTailWait() override;
   void StopReplyTailWait() override;
@@ -319,7 +321,16 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void StartReconnectTimer() override;
   void StopReconnectTimer() override;
   std::string OpenFailureDetail() override;
-
+  std::vector<station::TakenNumber> ReserveNumbers(const station::WrittenCardRecord& card, bool repeat) override;
+  std::string FirstFreeNumber(int track, const std::string& start, std::uint64_t step) override;
+  void CancelReservation(const station::WrittenCardRecord& card) override;
+  void MarkUnconfirmed(const station::WrittenCardRecord& card) override;
+  // Brings a journal that was away up to date, oldest first: what the start
+  // could not do, written cards it could not record, reservations it could
+  // not let go of. Throws journal::JournalError while it is still away.
+  void CatchUpJournal();
+  void SettleJournalStart();
+  void ApplyHoldChanges();
   // Loads the first record file of a track after the browse button was pressed.
   void LoadRecordFile(int track);
   // Saves Memo1 to its time-named file and empties it; throws
@@ -336,6 +347,24 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   // The record number each file track's field shows; index by track.
   std::array<int, 4> recordNumber_{};
   std::unique_ptr<journal::Journal> journal_;
+  // Whether the start's work on the journal is done (a server away at start
+  // leaves it for the first write).
+  bool journalSettled_ = false;
+  // Written cards the journal was away for, with the id the list carries for
+  // each until it is recorded (negative, counting down).
+  struct KeptCard {
+    journal::WrittenCard card;  // with its key, so that it is stored once
+    std::int64_t listId = 0;
+  };
+  std::vector<KeptCard> keptCards_;
+  std::int64_t lastKeptId_ = 0;
+  // Reservations to drop (false) or mark unconfirmed (true), kept while the
+  // journal is away.
+  struct HoldChange {
+    bool unconfirm = false;
+    QList<journal::CardNumber> numbers;
+  };
+  std::vector<HoldChange> holdChanges_;
   JournalDialog* journalDialog_ = nullptr;
   // The wait for the rest of a write reply cut inside the success reply.
   QTimer replyTailTimer_;

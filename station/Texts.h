@@ -41,6 +41,13 @@ inline constexpr char kDuplicateAt[] = "）已于 ";
 inline constexpr char kDuplicateAfter[] = " 写过。仍要写入吗？";
 // A card the device wrote but the journal could not keep; the reason follows.
 inline constexpr char kWriteNotJournaled[] = "卡已写入，但写卡记录无法保存，写卡已停止：";
+// The journal cannot take a reservation, so nothing is written; the reason follows.
+inline constexpr char kJournalUnreachable[] = "无法连接写卡记录数据库：";
+// Panel 2 when a continuous track steps past a number another station holds:
+// kNumberTakenBefore + n + kNumberTakenBy + station + kNumberTakenRewrite + m.
+inline constexpr char kNumberTakenBefore[] = "卡号 ";
+inline constexpr char kNumberTakenBy[] = " 已被 ";
+inline constexpr char kNumberTakenRewrite[] = " 使用，改写 ";
 // Panel 2 at start: kRecoveredBefore + N + kRecoveredAfter.
 inline constexpr char kRecoveredBefore[] = "已恢复上次未保存的 ";
 inline constexpr char kRecoveredAfter[] = " 条写卡记录。";

@@ -46,6 +46,9 @@ LINE_BACK = "串口已重新连接。"
 WRITE_LINE_LOST = "写卡提示信息：设备断开，本张卡未确认写入"
 CONTINUOUS_DONE_PANEL = "写卡成功,显示的数据为下一张卡的数据"
 FILE2_DONE_PANEL = "磁道1读文件写卡成功完成"
+JOURNAL_UNREACHABLE = "无法连接写卡记录数据库："
+# Nothing listens on this port: the journal's server is away.
+AWAY_SERVER = "postgresql://cardstation@127.0.0.1:1/cards"
 
 
 def run_done(count):
@@ -1066,6 +1069,41 @@ def crash_and_recover(st, emu, checks, work, procs):
     return st
 
 
+def journal_server_away(st, emu, checks, work, procs, ini):
+    scenario("the journal's server away: writing refused, nothing sent")
+    st.proc.terminate()
+    st.proc.wait(10)
+    with open(ini, "rb") as f:
+        text = f.read().decode()
+    with open(ini, "wb") as f:
+        f.write(text.replace("[Journal]\r\n", f"[Journal]\r\nDatabase={AWAY_SERVER}\r\n", 1).encode())
+    import pyatspi
+    st = Station(pyatspi, launch(work, procs))
+    checks.true("the station starts with the server away", wait_until(lambda: st.find("BitBtn3") is not None, 20))
+    checks.true("no box at start", not st.dialogs())
+    # The killed station left the line marked exclusive: a fresh line.
+    emu.ask("hangup")
+    emu.ask("reopen")
+    st.press("ToolButton5")
+    opened = wait_until(lambda: st.enabled("TK2CheckBox"), 10)
+    checks.true("the port opens", opened,
+                f"panel 0 {st.panel(0)!r}, boxes {[st.message_box(1)[1]] if st.dialogs() else []}")
+    if not opened:
+        return st
+    st.set_checked("TK2CheckBox", True)
+    st.set_checked("TK2AutoIncCheckBox", False)
+    st.set_text("Track2Memo", "0777")
+    st.press("BitBtn3")
+    box, texts = st.message_box()
+    checks.true("写卡 shows a box", box is not None)
+    if box is not None:
+        checks.true("it says the journal's server cannot be reached",
+                    bool(texts) and texts[-1].startswith(JOURNAL_UNREACHABLE), str(texts))
+        st.close_box(box)
+    checks.eq("nothing sent to the device", emu.state(), "ok idle")
+    return st
+
+
 def start(build, work, drive_c, procs, installed=False):
     """Starts Xvfb, the emulator and a copy of the station with its own settings
     file (or the installed programs, with the settings in the user's folder);
@@ -1184,6 +1222,7 @@ def main():
 
         if not args.installed:
             st = crash_and_recover(st, emu, checks, work, procs)
+            st = journal_server_away(st, emu, checks, work, procs, ini)
             station_proc = st.proc
 
         scenario("退出")

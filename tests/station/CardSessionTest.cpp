@@ -2,6 +2,7 @@
 // effects out, no port, no widgets and no pauses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <random>
@@ -79,7 +80,10 @@ struct Recorder : station::SessionEffects {
   void TryOpenPort() override { ++triedOpens; }
   void ClosePort() override { open = false; }
   std::uint16_t PortNumber() override { return number; }
-  void Send(std::string_view bytes) override { sent.push_back(HexOf(std::string(bytes))); }
+  void Send(std::string_view bytes) override {
+    sent.push_back(HexOf(std::string(bytes)));
+    trail.push_back("send " + sent.back());
+  }
   void AwaitMoreReply() override { ++pauses; }
   void ShowText(TextSlot slot, const std::string& text) override { texts[slot] = text; }
   void SetTrackText(int track, const std::string& bytes) override {
@@ -112,18 +116,14 @@ struct Recorder : station::SessionEffects {
   }
   std::int64_t RecordWrittenCard(const station::WrittenCardRecord& card) override {
     if (journalFails) throw std::runtime_error("disk full");
+    if (awayAtCommit) throw station::JournalAway("connection lost", -1);
+    for (const auto& [track, text] : Numbers(card)) holds[{track, text}] = {station::NumberHold::written, "here"};
     journal.push_back(card);
     events.push_back("journal " + std::to_string(journal.size()));
     return static_cast<std::int64_t>(journal.size());
   }
   void RecordReadCard(const std::optional<std::string>& t2, const std::optional<std::string>& t3) override {
     reads.push_back(t2.value_or("-") + "/" + t3.value_or("-"));
-  }
-  std::optional<std::string> PreviousWrite(int track, const std::string& text) override {
-    for (const auto& c : journal) {
-      if ((track == 2 ? c.track2 : c.track3) == text && (c.tracks & (track == 2 ? 1 : 2))) return "2026-12-07 10:00:00";
-    }
-    return std::nullopt;
   }
   bool Ask(const std::string& question) override {
     questions.push_back(question);
@@ -140,6 +140,70 @@ struct Recorder : station::SessionEffects {
   void StartReconnectTimer() override { reconnectTimer = true; }
   void StopReconnectTimer() override { reconnectTimer = false; }
   std::string OpenFailureDetail() override { return failureDetail; }
+
+  // The journal's numbers, as one shared by stations; this one is "here".
+  struct Hold {
+    station::NumberHold hold;
+    std::string station;
+  };
+  std::map<std::pair<int, std::string>, Hold> holds;
+  std::vector<std::string> trail;  // reservations and sends, in order
+  std::string away;                // the journal is away for this reason
+  bool awayAtCommit = false;
+
+  static std::vector<std::pair<int, std::string>> Numbers(const station::WrittenCardRecord& card) {
+    std::vector<std::pair<int, std::string>> numbers;
+    if (card.tracks & 1) numbers.emplace_back(2, card.track2);
+    if (card.tracks & 2) numbers.emplace_back(3, card.track3);
+    return numbers;
+  }
+  static std::string Names(const station::WrittenCardRecord& card) {
+    std::string names;
+    for (const auto& [track, text] : Numbers(card)) names += (names.empty() ? "" : " ") + std::to_string(track) + ":" + text;
+    return names;
+  }
+  std::optional<Hold> HolderOf(int track, const std::string& text) {
+    if (const auto it = holds.find({track, text}); it != holds.end()) return it->second;
+    for (const auto& c : journal) {
+      if ((track == 2 ? c.track2 : c.track3) == text && (c.tracks & (track == 2 ? 1 : 2))) {
+        return Hold{station::NumberHold::written, "here"};
+      }
+    }
+    return std::nullopt;
+  }
+  Hold At(int track, const std::string& text) { return holds[{track, text}]; }
+  bool TakenFromHere(int track, const std::string& text) {
+    const auto holder = HolderOf(track, text);
+    return holder && !(holder->hold == station::NumberHold::reserved && holder->station == "here");
+  }
+  std::vector<station::TakenNumber> ReserveNumbers(const station::WrittenCardRecord& card, bool repeat) override {
+    if (!away.empty()) throw station::JournalAway(away);
+    std::vector<station::TakenNumber> taken;
+    for (const auto& [track, text] : Numbers(card)) {
+      if (repeat || !TakenFromHere(track, text)) continue;
+      const Hold holder = *HolderOf(track, text);
+      taken.push_back({track, text, holder.hold, holder.station, "2026-12-07 10:00:00", holder.station == "here", false});
+    }
+    if (!taken.empty()) return taken;
+    for (const auto& number : Numbers(card)) holds[number] = {station::NumberHold::reserved, "here"};
+    trail.push_back("reserve " + Names(card));
+    return {};
+  }
+  std::string FirstFreeNumber(int track, const std::string& start, std::uint64_t step) override {
+    if (!away.empty()) throw station::JournalAway(away);
+    std::string text = start;
+    while (!text.empty() && TakenFromHere(track, text)) text = station::IncrementTrailingNumber(text, step).text;
+    return text;
+  }
+  void CancelReservation(const station::WrittenCardRecord& card) override {
+    trail.push_back("cancel " + Names(card));
+    for (const auto& number : Numbers(card)) holds.erase(number);
+  }
+  void MarkUnconfirmed(const station::WrittenCardRecord& card) override {
+    trail.push_back("unconfirm " + Names(card));
+    for (const auto& number : Numbers(card)) holds[number].hold = station::NumberHold::unconfirmed;
+  }
+
   std::string failureDetail;
   bool deviceBack = false;
   bool reconnectTimer = false;
@@ -786,4 +850,210 @@ TEST_F(CardSessionTest, ReadCardIsJournaled) {
   session.ReadPressed();
   session.ReplyBytes(Bytes("1B 73 35 3F 1C"));
   EXPECT_EQ(fx.reads, std::vector<std::string>{"5/-"});
+}
+
+// --- Reservations in the shared journal -------------------------------------------
+
+namespace {
+
+// Every write command went out right after a reservation of its numbers.
+void ExpectReservedBeforeEverySend(const Recorder& rec) {
+  for (std::size_t i = 0; i < rec.trail.size(); ++i) {
+    if (rec.trail[i].rfind("send 1B74", 0) != 0) continue;
+    EXPECT_TRUE(i > 0 && rec.trail[i - 1].rfind("reserve ", 0) == 0) << "unreserved send at " << i;
+  }
+}
+
+}  // namespace
+
+TEST_F(CardSessionTest, EveryCardIsReservedBeforeItIsSentAndAFailedOneKeepsIt) {
+  fx.form.track2 = {true, true, "1", false, false, "10"};
+  fx.form.writeCount = "2";
+  session.WritePressed();
+  session.ReplyBytes(Bytes("1B 72 71"));  // refused: the same card again
+  session.ReplyBytes(Bytes("1B 72 70"));
+  session.ReplyBytes(Bytes("1B 72 70"));
+  EXPECT_EQ(fx.cards, (std::vector<std::string>{"2:10", "2:11"}));
+  ExpectReservedBeforeEverySend(fx);
+  for (const std::string& entry : fx.trail) {
+    EXPECT_EQ(entry.rfind("cancel", 0), std::string::npos) << "the retry kept its reservation";
+    EXPECT_EQ(entry.rfind("unconfirm", 0), std::string::npos);
+  }
+  EXPECT_EQ(fx.At(2, "10").hold, station::NumberHold::written);
+  EXPECT_EQ(fx.At(2, "11").hold, station::NumberHold::written);
+}
+
+TEST_F(CardSessionTest, RunEndingWithoutADecisionKeepsTheNumberBlocked) {
+  struct Row {
+    const char* name;
+    std::function<void(Recorder&, CardSession&)> end;
+    const char* last;  // what the journal was told last about the number; the hold left
+    std::optional<station::NumberHold> left;
+  };
+  const Row rows[] = {
+      {"waited out",
+       [](Recorder&, CardSession& s) {
+         for (int i = 0; i <= station::kWaitLimitTicks; ++i) s.TimerTick();
+       },
+       "unconfirm 2:10", station::NumberHold::unconfirmed},
+      {"reset pressed", [](Recorder&, CardSession& s) { s.ResetPressed(); }, "unconfirm 2:10",
+       station::NumberHold::unconfirmed},
+      {"line lost", [](Recorder&, CardSession& s) { s.PortLost(); }, "unconfirm 2:10",
+       station::NumberHold::unconfirmed},
+      {"port closed", [](Recorder&, CardSession& s) { s.ClosePressed(); }, "unconfirm 2:10",
+       station::NumberHold::unconfirmed},
+      {"read pressed", [](Recorder&, CardSession& s) { s.ReadPressed(); }, "unconfirm 2:10",
+       station::NumberHold::unconfirmed},
+      {"program ends", [](Recorder&, CardSession& s) { s.Closing(); }, "unconfirm 2:10",
+       station::NumberHold::unconfirmed},
+      {"another number pressed",
+       [](Recorder& r, CardSession& s) {
+         r.form.track2.text = "20";
+         s.WritePressed();
+       },
+       "unconfirm 2:10", station::NumberHold::unconfirmed},
+      // Refused by the device, then nothing goes out again: no card holds it.
+      {"refused, then the field emptied",
+       [](Recorder& r, CardSession& s) {
+         r.form.track2.text.clear();
+         s.ReplyBytes(Bytes("1B 72 71"));
+       },
+       "cancel 2:10", std::nullopt},
+      {"refused, then the port gone",
+       [](Recorder& r, CardSession& s) {
+         r.open = false;
+         s.ReplyBytes(Bytes("1B 72 71"));
+       },
+       "cancel 2:10", std::nullopt},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Recorder rec;
+    CardSession s(rec);
+    rec.form.track2 = {true, false, "", false, false, "10"};
+    s.WritePressed();
+    row.end(rec, s);
+    const auto last = std::find_if(rec.trail.rbegin(), rec.trail.rend(),
+                                   [](const std::string& e) { return e.ends_with(" 2:10"); });
+    ASSERT_NE(last, rec.trail.rend());
+    EXPECT_EQ(*last, row.last);
+    const auto holder = rec.holds.find({2, "10"});
+    EXPECT_EQ(holder == rec.holds.end() ? std::nullopt : std::optional(holder->second.hold), row.left);
+    // A later end of the run does not tell the journal a second time.
+    const auto told = [&rec] {
+      return std::count_if(rec.trail.begin(), rec.trail.end(), [](const std::string& e) { return e.ends_with(" 2:10"); });
+    };
+    const auto before = told();
+    s.Closing();
+    s.PortLost();
+    EXPECT_EQ(told(), before);
+  }
+}
+
+TEST_F(CardSessionTest, RefusalAfterAResetTakesTheCardsOwnNumberBackWithoutAsking) {
+  TickTrack2("10");
+  session.WritePressed();
+  session.ResetPressed();
+  ASSERT_EQ(fx.At(2, "10").hold, station::NumberHold::unconfirmed);
+  session.ReplyBytes(Bytes("1B 72 71"));
+  EXPECT_TRUE(fx.questions.empty());
+  EXPECT_EQ(fx.At(2, "10").hold, station::NumberHold::reserved);
+  EXPECT_EQ(fx.sent.back(), "1B7431301D1B5C");
+  // A new press finds the number undecided and asks.
+  session.ResetPressed();
+  session.WritePressed();
+  EXPECT_EQ(fx.questions.size(), 1u);
+}
+
+TEST_F(CardSessionTest, ContinuousTrackStepsPastNumbersOtherStationsHold) {
+  fx.holds[{2, "0011"}] = {station::NumberHold::reserved, "counter-2"};
+  fx.holds[{2, "0013"}] = {station::NumberHold::written, "counter-3"};
+  fx.holds[{2, "0015"}] = {station::NumberHold::unconfirmed, "counter-2"};
+  fx.form.track2 = {true, true, "2", false, false, "0011"};
+  fx.form.writeCount = "3";
+  session.WritePressed();
+  EXPECT_EQ(fx.form.track2.text, "0017") << "the first card steps too, by the run's step";
+  EXPECT_EQ(fx.Text(TextSlot::operation), "卡号 0011 已被 counter-2 使用，改写 0017");
+  fx.holds[{2, "0019"}] = {station::NumberHold::reserved, "counter-3"};  // taken meanwhile
+  fx.holds[{2, "0021"}] = {station::NumberHold::reserved, "counter-2"};
+  session.ReplyBytes(Bytes("1B 72 70"));
+  EXPECT_EQ(fx.Text(TextSlot::operation), "卡号 0019 已被 counter-3 使用，改写 0023");
+  EXPECT_EQ(fx.sent.back(), "1B74303032331D1B5C");
+  session.ReplyBytes(Bytes("1B 72 70"));
+  session.ReplyBytes(Bytes("1B 72 70"));
+  EXPECT_EQ(fx.Text(TextSlot::operation), station::kContinuousDone);
+  EXPECT_EQ(fx.cards, (std::vector<std::string>{"2:0017", "2:0023", "2:0025"}));
+  EXPECT_TRUE(fx.questions.empty());
+  ExpectReservedBeforeEverySend(fx);
+}
+
+TEST_F(CardSessionTest, TakenNumberInANormalOrFileRunIsAskedAbout) {
+  struct Row {
+    const char* name;
+    bool fileRun;
+    bool answer;
+    bool sent;
+  };
+  const Row rows[] = {
+      {"normal, 否", false, false, false},
+      {"normal, 是", false, true, true},
+      {"file, 否", true, false, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Recorder rec;
+    CardSession s(rec);
+    rec.holds[{2, "42"}] = {station::NumberHold::reserved, "counter-2"};
+    rec.form.track2 = {true, false, "", row.fileRun, row.fileRun, "42"};
+    rec.answer = row.answer;
+    s.WritePressed();
+    EXPECT_EQ(rec.questions, std::vector<std::string>{"卡号 42（磁道2）已于 2026-12-07 10:00:00 写过。仍要写入吗？"});
+    EXPECT_EQ(rec.sent.size(), row.sent ? 1u : 0u);
+    EXPECT_EQ(s.writeTracks() > 0, row.sent);
+    EXPECT_EQ(rec.timer, row.sent);
+    EXPECT_EQ(rec.At(2, "42").station, row.sent ? "here" : "counter-2");
+    if (row.sent) {
+      s.ReplyBytes(Bytes("1B 72 70"));
+      ASSERT_EQ(rec.journal.size(), 1u);
+      EXPECT_TRUE(rec.journal[0].deliberateRepeat);
+    }
+  }
+}
+
+TEST_F(CardSessionTest, JournalAwayRefusesWritingAndStopsARunAfterItsCard) {
+  const std::string refusal = std::string(station::kJournalUnreachable) + "server closed the connection";
+  TickTrack2("10");
+  fx.away = "server closed the connection";
+  session.WritePressed();
+  EXPECT_EQ(fx.messages, std::vector<std::string>{refusal});
+  EXPECT_TRUE(fx.sent.empty());
+  EXPECT_FALSE(fx.timer);
+  EXPECT_EQ(session.writeTracks(), 0);
+
+  // Away in the middle of a run: the card on the writer is finished, no next one.
+  fx.away.clear();
+  fx.messages.clear();
+  fx.form.track2 = {true, true, "1", false, false, "10"};
+  fx.form.writeCount = "5";
+  session.WritePressed();
+  fx.away = "server closed the connection";
+  session.ReplyBytes(Bytes("1B 72 70"));
+  EXPECT_EQ(fx.cards, std::vector<std::string>{"2:10"});
+  EXPECT_EQ(fx.messages, std::vector<std::string>{refusal});
+  EXPECT_EQ(fx.sent.size(), 1u);
+  EXPECT_EQ(session.writeTracks(), 0);
+  EXPECT_FALSE(fx.timer);
+
+  // Away at the card's own commit: the card is kept for later, the run stops.
+  Recorder rec;
+  CardSession s(rec);
+  rec.form.track2 = {true, true, "1", false, false, "30"};
+  rec.form.writeCount = "5";
+  s.WritePressed();
+  rec.awayAtCommit = true;
+  s.ReplyBytes(Bytes("1B 72 70"));
+  EXPECT_EQ(rec.events, std::vector<std::string>{"list -1"});
+  EXPECT_EQ(rec.messages, std::vector<std::string>{std::string(station::kJournalUnreachable) + "connection lost"});
+  EXPECT_EQ(rec.sent.size(), 1u);
+  EXPECT_EQ(rec.At(2, "30").hold, station::NumberHold::reserved) << "neither dropped nor left undecided";
 }

@@ -69,6 +69,24 @@ TEST_F(JournalLinkTest, WrittenNumberIsAskedAboutThroughTheWindow) {
   EXPECT_TRUE(Received("1B6A")) << "否 sent nothing";
 }
 
+TEST_F(JournalLinkTest, GuardSwitchedOffRewritesOwnNumbersButAsksAboutOthers) {
+  StationConfig config = Config();
+  config.duplicateCheck = false;
+  form = std::make_unique<TForm1>(config);
+  auto recorder = std::make_unique<RecordingPrompts>();
+  prompts = recorder.get();
+  form->SetPrompts(std::move(recorder));
+  OpenPort();
+  TickTracks(true, false);
+  WriteCard("31");
+  WriteCard("31");
+  EXPECT_TRUE(prompts->questions.empty());
+  ASSERT_TRUE(form->journal()->Reserve(QStringLiteral("other"), {{2, "32"}}).isEmpty());
+  form->Track2Memo->setPlainText("32");
+  form->BitBtn3Click();
+  EXPECT_EQ(prompts->questions.size(), 1u);
+}
+
 TEST_F(JournalLinkTest, RecordButtonOpensTheJournalDialog) {
   EXPECT_EQ(form->ToolButton9->accessibleName(), QStringLiteral("记录"));
   form->ToolButton9->click();

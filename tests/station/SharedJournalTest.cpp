@@ -1,0 +1,332 @@
+// Stations sharing one journal on a PostgreSQL server, each with its own card
+// emulator process: one number range, never a number on two cards.
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "../journal/JournalStores.h"
+#include "StationHarness.h"
+#include "station/Texts.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using journal::NumberState;
+
+// The card emulator as its own process on its own pty, keeping its deck in a
+// file; reached through a link and driven through its control socket.
+class CardEmulator {
+ public:
+  explicit CardEmulator(bool autoSwipe) {
+    std::string pattern = (fs::temp_directory_path() / "station-shared-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+    dir_ = pattern;
+    std::vector<std::string> args = {CARDSIM_EXE, "--link", Path(), "--control", Control(), "--deck", Deck()};
+    if (autoSwipe) args.insert(args.end(), {"--auto-swipe", "0"});
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    const int rc = ::posix_spawn(&pid_, CARDSIM_EXE, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("cardsim did not start");
+    if (!WaitUntil([&] { return fs::exists(Path()) && fs::exists(Control()); })) {
+      throw std::runtime_error("cardsim did not come up");
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, Control().c_str(), sizeof address.sun_path - 1);
+    socket_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      throw std::runtime_error("cardsim control socket");
+    }
+  }
+  ~CardEmulator() {
+    if (socket_ >= 0) ::close(socket_);
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  CardEmulator(const CardEmulator&) = delete;
+  CardEmulator& operator=(const CardEmulator&) = delete;
+
+  std::string Path() const { return (dir_ / "reader").string(); }
+
+  // One command, its one answer line.
+  std::string Ask(const std::string& command) {
+    const std::string line = command + "\n";
+    if (::write(socket_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return "<write>";
+    std::string answer;
+    WaitUntil([&] {
+      pollfd p{socket_, POLLIN, 0};
+      char buffer[256];
+      if (::poll(&p, 1, 0) == 1) {
+        const ssize_t n = ::read(socket_, buffer, sizeof buffer);
+        if (n > 0) answer.append(buffer, static_cast<std::size_t>(n));
+      }
+      return answer.find('\n') != std::string::npos;
+    });
+    if (!answer.empty() && answer.back() == '\n') answer.pop_back();
+    return answer;
+  }
+
+  // Track 2 of every card written, as the deck file holds them.
+  std::vector<std::string> Written() const {
+    std::vector<std::string> numbers;
+    std::ifstream in(Deck());
+    for (std::string line; std::getline(in, line);) {
+      const std::string track2 = line.substr(0, line.find('\t'));
+      if (!track2.empty()) numbers.push_back(track2);
+    }
+    return numbers;
+  }
+
+ private:
+  std::string Control() const { return (dir_ / "control").string(); }
+  std::string Deck() const { return (dir_ / "deck").string(); }
+
+  fs::path dir_;
+  pid_t pid_ = -1;
+  int socket_ = -1;
+};
+
+// A server of the test's own, so that stopping it disturbs no other test.
+class PrivateServer {
+ public:
+  PrivateServer() { EXPECT_TRUE(Run(QStringLiteral("start"))); }
+  ~PrivateServer() { Run(QStringLiteral("stop")); }
+  PrivateServer(const PrivateServer&) = delete;
+  PrivateServer& operator=(const PrivateServer&) = delete;
+
+  bool Run(const QString& action) {
+    QProcess script;
+    script.start(QStringLiteral(PG_TEST_SERVER), {action, dir_.path()});
+    if (!script.waitForFinished(60000) || script.exitCode() != 0) {
+      ADD_FAILURE() << action.toStdString() << ": " << script.readAllStandardError().toStdString();
+      return false;
+    }
+    if (action == QLatin1String("start")) uri_ = QString::fromUtf8(script.readAllStandardOutput()).trimmed();
+    return true;
+  }
+  const QString& Uri() const { return uri_; }
+
+ private:
+  QTemporaryDir dir_;
+  QString uri_;
+};
+
+// One counter of the office: a station window on its own emulator.
+struct Counter {
+  Counter(const std::string& name, const QString& database, bool autoSwipe) : emulator(autoSwipe) {
+    StationConfig config;
+    const std::string device = emulator.Path();
+    config.portName = [] { return std::string("com1"); };
+    config.devicePath = [device](std::uint16_t) { return device; };
+    config.listFolder = [this] { return fs::path(lists.path().toStdString()); };
+    config.journalFolder = folder.path().toStdString();
+    config.database = database.toStdString();
+    config.stationName = name;
+    // The emulator takes the next command at once; the real device's pause
+    // would make a run of 500 cards take minutes.
+    config.commandPauseMs = 0;
+    form = std::make_unique<TForm1>(config);
+    auto recorder = std::make_unique<RecordingPrompts>();
+    prompts = recorder.get();
+    form->SetPrompts(std::move(recorder));
+    // No status polls: a run here is driven by the swipes alone.
+    form->OpenTimer.setInterval(24 * 3600 * 1000);
+    form->ToolButton5Click();
+    form->findChild<QCheckBox*>(QStringLiteral("TK2CheckBox"))->setChecked(true);
+  }
+
+  void Write(const QString& first, int count) {
+    form->findChild<QCheckBox*>(QStringLiteral("TK2AutoIncCheckBox"))->setChecked(count > 0);
+    form->findChild<QLineEdit*>(QStringLiteral("TK2StepEdit"))->setText(QStringLiteral("1"));
+    form->findChild<QLineEdit*>(QStringLiteral("WriteCountEdit"))->setText(QString::number(count));
+    form->findChild<QPlainTextEdit*>(QStringLiteral("Track2Memo"))->setPlainText(first);
+    form->BitBtn3Click();
+  }
+  QString Prompt() const { return form->findChild<QLabel*>(QStringLiteral("st1"))->text(); }
+  QString Panel2() const { return form->MainStatusBarPanels[2]->text(); }
+  bool Idle() const { return form->session().writeTracks() == 0; }
+
+  QTemporaryDir folder;
+  QTemporaryDir lists;
+  CardEmulator emulator;
+  std::unique_ptr<TForm1> form;
+  RecordingPrompts* prompts = nullptr;
+};
+
+QString Finished(int count) { return QStringLiteral("写卡提示信息:%1次写成功,写卡完毕！").arg(count); }
+
+// Track 2 of every card the journal holds, with the station that wrote it.
+std::multimap<std::string, QString> JournalCards(const QString& database) {
+  QTemporaryDir unused;
+  auto journal = journal::Journal::Open(database, unused.filePath(QStringLiteral("unused.db")));
+  journal::CardQuery all;
+  all.limit = 100000;
+  std::multimap<std::string, QString> cards;
+  for (const journal::CardRow& row : journal->Cards(all)) {
+    if (row.track2) cards.emplace(row.track2->text, row.station);
+  }
+  return cards;
+}
+
+// Each test gets a schema of its own on the shared test server.
+class SharedJournalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (journal::TestServerUri().isEmpty()) GTEST_SKIP() << "CARDSTATION_TEST_PG_URI is not set: no PostgreSQL server";
+    schema_ = QStringLiteral("s_") + QUuid::createUuid().toString(QUuid::Id128);
+    server_ = std::make_unique<journal::RawServer>(journal::TestServerUri());
+    Execute(QStringLiteral("CREATE SCHEMA ") + schema_);
+    database_ = journal::WithParameter(journal::TestServerUri(), QStringLiteral("options=-c%20search_path%3D") + schema_);
+  }
+  void TearDown() override {
+    if (server_) Execute(QStringLiteral("DROP SCHEMA ") + schema_ + QStringLiteral(" CASCADE"));
+  }
+  void Execute(const QString& statement) {
+    QSqlQuery query(server_->Db());
+    EXPECT_TRUE(query.exec(statement)) << query.lastError().text().toStdString();
+  }
+
+  QString schema_;
+  QString database_;
+  std::unique_ptr<journal::RawServer> server_;
+};
+
+TEST_F(SharedJournalTest, TwoStationsFromTheSameStartWriteEveryNumberOnce) {
+  constexpr int kCards = 500;
+  Counter a("counter-a", database_, true);
+  Counter b("counter-b", database_, true);
+  ASSERT_TRUE(a.form->ComPort1.Open() && b.form->ComPort1.Open());
+  a.Write(QStringLiteral("00001"), kCards);
+  b.Write(QStringLiteral("00001"), kCards);
+  ASSERT_TRUE(WaitUntil([&] { return a.Idle() && b.Idle(); }, std::chrono::minutes(3)));
+  EXPECT_EQ(a.Prompt(), Finished(kCards));
+  EXPECT_EQ(b.Prompt(), Finished(kCards));
+  EXPECT_TRUE(a.prompts->questions.empty() && b.prompts->questions.empty());
+
+  const auto cards = JournalCards(database_);
+  std::set<std::string> numbers;
+  for (const auto& [number, station] : cards) numbers.insert(number);
+  EXPECT_EQ(cards.size(), 2u * kCards);
+  EXPECT_EQ(numbers.size(), 2u * kCards) << "no number on two cards";
+  EXPECT_EQ(*numbers.rbegin(), "01000") << "none passed over";
+  for (Counter* counter : {&a, &b}) {
+    std::multiset<std::string> journaled;
+    const QString name = counter == &a ? QStringLiteral("counter-a") : QStringLiteral("counter-b");
+    for (const auto& [number, station] : cards) {
+      if (station == name) journaled.insert(number);
+    }
+    const std::vector<std::string> deck = counter->emulator.Written();
+    EXPECT_EQ(journaled, std::multiset<std::string>(deck.begin(), deck.end())) << name.toStdString();
+  }
+  auto journal = journal::Journal::Open(database_, {});
+  EXPECT_TRUE(journal->OpenReservations().isEmpty());
+}
+
+TEST_F(SharedJournalTest, UnconfirmedAfterALineLossBlocksTheOtherStationUntilReleased) {
+  Counter a("counter-a", database_, false);
+  Counter b("counter-b", database_, true);
+  a.Write(QStringLiteral("0500"), 0);
+  ASSERT_FALSE(a.Idle());
+  ASSERT_EQ(a.emulator.Ask("hangup"), "ok hung up");
+  ASSERT_TRUE(WaitUntil([&] { return a.Idle(); }));
+  auto journal = journal::Journal::Open(database_, {});
+  ASSERT_TRUE(journal->Holder({2, "0500"}));
+  EXPECT_EQ(journal->Holder({2, "0500"})->state, NumberState::unconfirmed);
+
+  // A typed number is asked about; 否 sends nothing.
+  b.Write(QStringLiteral("0500"), 0);
+  ASSERT_EQ(b.prompts->questions.size(), 1u);
+  EXPECT_TRUE(b.prompts->questions[0].startsWith(QStringLiteral("卡号 0500（磁道2）已于 ")));
+  EXPECT_TRUE(b.Idle());
+  EXPECT_TRUE(b.emulator.Written().empty());
+  // A continuous run steps past it.
+  b.Write(QStringLiteral("0500"), 1);
+  ASSERT_TRUE(WaitUntil([&] { return b.Idle(); }));
+  EXPECT_EQ(b.Panel2(), QStringLiteral("写卡成功,显示的数据为下一张卡的数据"));
+  EXPECT_EQ(b.emulator.Written(), std::vector<std::string>{"0501"});
+
+  ASSERT_TRUE(journal->Release({2, "0500"}));
+  b.Write(QStringLiteral("0500"), 0);
+  ASSERT_TRUE(WaitUntil([&] { return b.Idle(); }));
+  EXPECT_EQ(b.prompts->questions.size(), 1u) << "released: no question";
+  EXPECT_EQ(b.emulator.Written(), (std::vector<std::string>{"0501", "0500"}));
+}
+
+TEST(SharedJournalServerAway, RunStopsAndNothingIsWrittenUnreservedOrRecordedTwice) {
+  if (journal::TestServerUri().isEmpty()) GTEST_SKIP() << "CARDSTATION_TEST_PG_URI is not set: no PostgreSQL server";
+  PrivateServer server;
+  Counter a("counter-a", server.Uri(), true);
+  a.Write(QStringLiteral("0001"), 200);
+  ASSERT_TRUE(WaitUntil([&] { return a.form->Memo1->document()->blockCount() >= 20; }));
+  ASSERT_TRUE(server.Run(QStringLiteral("stop")));
+  ASSERT_TRUE(WaitUntil([&] { return a.Idle(); }));
+  ASSERT_FALSE(a.prompts->messages.empty());
+  EXPECT_TRUE(a.prompts->messages.back().startsWith(QString::fromUtf8(station::kJournalUnreachable)))
+      << a.prompts->messages.back().toStdString();
+  const std::size_t written = a.emulator.Written().size();
+  EXPECT_LT(written, 200u) << "the run stopped";
+
+  // Refused while the server is away, and the device is sent nothing.
+  a.Write(QStringLiteral("0900"), 0);
+  EXPECT_TRUE(a.Idle());
+  EXPECT_EQ(a.emulator.Written().size(), written);
+  // A station started meanwhile starts without a word and refuses alike.
+  Counter b("counter-b", server.Uri(), true);
+  EXPECT_TRUE(b.prompts->errors.empty() && b.prompts->messages.empty());
+  b.Write(QStringLiteral("0901"), 0);
+  ASSERT_EQ(b.prompts->messages.size(), 1u);
+  EXPECT_TRUE(b.prompts->messages[0].startsWith(QString::fromUtf8(station::kJournalUnreachable)));
+  EXPECT_TRUE(b.emulator.Written().empty());
+
+  // Back: the next write brings the journal up to date first.
+  ASSERT_TRUE(server.Run(QStringLiteral("start")));
+  a.Write(QStringLiteral("0900"), 0);
+  ASSERT_TRUE(WaitUntil([&] { return a.Idle(); }));
+  std::vector<std::string> deck = a.emulator.Written();
+  ASSERT_EQ(deck.size(), written + 1);
+  const auto cards = JournalCards(server.Uri());
+  std::multiset<std::string> journaled;
+  for (const auto& [number, station] : cards) journaled.insert(number);
+  EXPECT_EQ(journaled, std::multiset<std::string>(deck.begin(), deck.end()));
+  auto journal = journal::Journal::Open(server.Uri(), {});
+  for (const std::string& number : deck) {
+    const auto holder = journal->Holder({2, number});
+    EXPECT_TRUE(holder && holder->state == NumberState::written) << number;
+  }
+  EXPECT_TRUE(journal->OpenReservations().isEmpty());
+}
+
+}  // namespace
