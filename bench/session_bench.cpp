@@ -44,7 +44,6 @@ class QuietStation : public station::SessionEffects {
   void EndFileTrack(int) override {}
   std::int64_t RecordWrittenCard(const station::WrittenCardRecord&) override { return 1; }
   void RecordReadCard(const std::optional<std::string>&, const std::optional<std::string>&) override {}
-  std::optional<std::string> PreviousWrite(int, const std::string&) override { return std::nullopt; }
   bool Ask(const std::string&) override { return true; }
   void StartReplyTailWait() override {}
   void StopReplyTailWait() override {}
@@ -52,6 +51,10 @@ class QuietStation : public station::SessionEffects {
   void StartReconnectTimer() override {}
   void StopReconnectTimer() override {}
   std::string OpenFailureDetail() override { return {}; }
+  std::vector<station::TakenNumber> ReserveNumbers(const station::WrittenCardRecord&, bool) override { return {}; }
+  std::string FirstFreeNumber(int, const std::string& start, std::uint64_t) override { return start; }
+  void CancelReservation(const station::WrittenCardRecord&) override {}
+  void MarkUnconfirmed(const station::WrittenCardRecord&) override {}
 };
 
 constexpr std::size_t kChunk = 8192;
