@@ -22,7 +22,6 @@
 #include <string>
 
 #include "Protocol.h"
-#include "settings/SettingsFile.h"
 #include "station/MainWindow.h"
 
 namespace {
@@ -66,8 +65,11 @@ int CommandsInLog(const std::filesystem::path& log) {
 }
 
 void BM_ContinuousRun100Cards(benchmark::State& state) {
-  const std::filesystem::path log = settings::ExecutableDir() / "station_bench_device.log";
-  std::filesystem::remove(log);
+  // Nothing goes beside the executable: the device log, the lists and the
+  // journal live in a folder of their own.
+  QTemporaryDir folder;
+  const std::filesystem::path work = folder.path().toStdString();
+  const std::filesystem::path log = work / "station_bench_device.log";
   QProcess emulator;
   emulator.start(QStringLiteral(CARDSIM_EXE),
                  {QStringLiteral("--auto-swipe"), QStringLiteral("0"), QStringLiteral("--log"),
@@ -77,15 +79,15 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
     return;
   }
   const std::string devicePath = emulator.readLine().trimmed().toStdString();
-  {
-    std::ofstream ini(settings::SettingsPath(), std::ios::trunc);
-    ini << "[Settings]\ncomname=COM1\n[Ports]\nCOM1=" << devicePath << "\n";
-  }
 
-  // range(0): 1 with the card journal in a fresh folder, 0 without one.
-  QTemporaryDir journalFolder;
-  StationConfig config = StationConfig::FromSettingsFile();
-  config.journalFolder = state.range(0) != 0 ? std::filesystem::path(journalFolder.path().toStdString()) : std::filesystem::path();
+  StationConfig config;
+  config.portName = [] { return std::string("COM1"); };
+  config.devicePath = [devicePath](std::uint16_t) { return devicePath; };
+  config.listFolder = [work] { return work; };
+  config.settingsPath = work / "VavizEvu.ini";
+  config.stationName = "bench";
+  // range(0): 1 with the card journal in the fresh folder, 0 without one.
+  if (state.range(0) != 0) config.journalFolder = work;
   TForm1 form(config);
   form.SetPrompts(std::make_unique<SilentPrompts>());
   form.ToolButton5Click();
@@ -121,7 +123,6 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
   form.ComPort1.SetOpen(false);
   emulator.write("quit\n");
   emulator.waitForFinished(5000);
-  std::filesystem::remove(settings::SettingsPath());
   if (commands > 0) {
     state.counters["commands"] = commands;
     state.counters["ratio"] = seconds / (0.2 * commands);

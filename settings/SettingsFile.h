@@ -70,7 +70,8 @@ struct Diagnostics {
 Diagnostics ReadDiagnostics(const std::filesystem::path& settingsPath);
 
 // The folder that stands for the root of drive C: key "C" in section "Drives"
-// of SettingsPath(), else the user's home folder.
+// of SettingsPath() (or of file), else the user's home folder.
 std::filesystem::path DriveCFolder();
+std::filesystem::path DriveCFolder(const SettingsFile& file);
 
 }  // namespace settings

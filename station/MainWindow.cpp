@@ -54,6 +54,7 @@ StationConfig StationConfig::FromSettingsFile() {
   if (config.stationName.empty()) config.stationName = journal::DefaultStationName().toStdString();
   config.duplicateCheck = file.ReadString("Journal", "DuplicateCheck", "1") != "0";
   config.diagnostics = [] { return settings::ReadDiagnostics(settings::SettingsPath()); };
+  config.settingsPath = settingsPath;
   return config;
 }
 
@@ -322,7 +323,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::ToolButton8Click() {
   // A fresh dialog each time, so it always starts from the stored port; it is
   // destroyed when it closes, also when an error ends it.
-  auto dialog = std::make_unique<TForm2>(this);
+  auto dialog = std::make_unique<TForm2>(this, config_.settingsPath);
   dialog->SetErrorBox([this](const QString& text) { prompts_->Error(text); });
   dialog->exec();
 }

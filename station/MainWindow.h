@@ -49,6 +49,8 @@ struct StationConfig {
   std::function<std::filesystem::path()> listFolder;            // where saved lists go
   // The field-diagnosis switches, read before each open; unset: recorders off.
   std::function<settings::Diagnostics()> diagnostics;
+  // The settings file that com设定 edits.
+  std::filesystem::path settingsPath;
   // The card journal's folder, read once at start; empty: no journal.
   std::filesystem::path journalFolder;
   std::string stationName;     // as the journal names this station

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "TempDir.h"
+#include "TestConfig.h"
 #include "station/MainWindow.h"
 
 namespace {
@@ -74,11 +75,7 @@ class CardDataWindowTest : public testing::Test {
   }
 
   TempDir dir_;
-  TForm1 form_{[] {
-    StationConfig config = StationConfig::FromSettingsFile();
-    config.journalFolder.clear();
-    return config;
-  }()};
+  TForm1 form_{station::testing_support::OfflineConfig(dir_.Path())};
   RecordingPrompts* prompts_ = nullptr;
 };
 

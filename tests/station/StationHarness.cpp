@@ -20,8 +20,10 @@ StationConfig StationTest::Config() {
   config.devicePath = [this](std::uint16_t n) {
     return n == mappedPort_ ? mappedPath_ : "/nonexistent/ttyS" + std::to_string(n);
   };
-  config.listFolder = [] { return std::filesystem::temp_directory_path(); };
-  config.journalFolder = journalDir_.path().toStdString();
+  const std::filesystem::path folder = journalDir_.path().toStdString();
+  config.listFolder = [folder] { return folder; };
+  config.settingsPath = folder / "VavizEvu.ini";
+  config.journalFolder = folder;
   config.stationName = "test";
   config.diagnostics = [this] { return diagnostics_; };
   return config;

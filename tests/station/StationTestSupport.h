@@ -6,6 +6,8 @@
 #include <memory>
 #include <ostream>
 
+#include "TempDir.h"
+#include "TestConfig.h"
 #include "station/MainWindow.h"
 #include "station/Prompts.h"
 
@@ -43,12 +45,9 @@ class RecordingPrompts : public Prompts {
 // A fresh main window with recorded prompts.
 struct Station {
   Station();
-  // No journal: these tests look at the window alone.
-  TForm1 form{[] {
-    StationConfig config = StationConfig::FromSettingsFile();
-    config.journalFolder.clear();
-    return config;
-  }()};
+  station::testing_support::TempDir folder;
+  // No journal and no settings file: these tests look at the window alone.
+  TForm1 form{station::testing_support::OfflineConfig(folder.Path())};
   std::shared_ptr<RecordingPrompts::Log> log = std::make_shared<RecordingPrompts::Log>();
 };
 
