@@ -80,9 +80,9 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
   BuildStatusBar();
 
   OpenTimer.setObjectName(QStringLiteral("OpenTimer"));
-  OpenTimer.setInterval(1000);
+  OpenTimer.setInterval(config_.timings.tick);
   ReconnectTimer.setObjectName(QStringLiteral("ReconnectTimer"));
-  ReconnectTimer.setInterval(2000);
+  ReconnectTimer.setInterval(config_.timings.reconnect);
 
   ApplyStartState();
   WireHandlers();

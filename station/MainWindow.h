@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -41,6 +42,17 @@ class QToolBar;
 class QToolButton;
 class TUpDown;
 
+// How long the station gives the device and the operator. These are the
+// device's needs and the operator's rhythm; tests that do not examine a wait
+// may shorten it.
+struct StationTimings {
+  std::chrono::milliseconds afterCommand{200};    // the device's pause after every command
+  std::chrono::milliseconds incompleteReply{100};  // for the rest of a reply to arrive
+  std::chrono::milliseconds reopenSettle{50};      // for the line to settle before a reopen
+  std::chrono::milliseconds tick{1000};            // the operation timer's second
+  std::chrono::milliseconds reconnect{2000};       // between reopen attempts after a line loss
+};
+
 // What the window takes from outside, asked at each use so that a change to
 // the stored settings takes effect at the next open or save.
 struct StationConfig {
@@ -55,6 +67,7 @@ struct StationConfig {
   std::filesystem::path journalFolder;
   std::string stationName;     // as the journal names this station
   bool duplicateCheck = true;  // ask before writing a number written before
+  StationTimings timings;
   // All from the settings file in use; the journal lies beside it.
   static StationConfig FromSettingsFile();
 };

@@ -77,7 +77,6 @@ TEST_F(CardReadingTest, TrackDataAreCutByThePatterns) {
     auto recorder = std::make_unique<RecordingPrompts>();
     prompts = recorder.get();
     form->SetPrompts(std::move(recorder));
-    form->OpenTimer.setInterval(24 * 3600 * 1000);
     device.ClearReceived();
     StartReading(row.track2, row.track3, row.command);
 

@@ -31,7 +31,9 @@ TEST_F(DeviceLinkTest, HexTextsReachTheDeviceAsFilteredBytes) {
   EXPECT_TRUE(prompts->messages.empty());
 }
 
-TEST_F(DeviceLinkTest, EveryCommandHoldsTheCallerForThePause) {
+using DeviceTimingTest = RealTimingsTest;
+
+TEST_F(DeviceTimingTest, EveryCommandHoldsTheCallerForThePause) {
   OpenPort();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(form->SendCommand(""));

@@ -153,7 +153,7 @@ TEST_F(LineLossTest, ClosePressedEndsTheRetrying) {
   form->ToolButton6Click();
   EXPECT_FALSE(form->ReconnectTimer.isActive());
   PlugIn();
-  EXPECT_FALSE(WaitUntil([&] { return form->ComPort1.Open(); }, std::chrono::milliseconds(2500)));
+  EXPECT_FALSE(WaitUntil([&] { return form->ComPort1.Open(); }, Timings().reconnect * 5));
 }
 
 TEST_F(LineLossTest, SilentDeviceRunsOutWithoutSuccess) {

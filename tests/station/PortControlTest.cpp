@@ -170,8 +170,9 @@ TEST_F(PortControlTest, ArmedReadIsNotPolledAndResetAtThe21st) {
   EXPECT_FALSE(form->OpenTimer.isActive());
 }
 
-TEST_F(PortControlTest, RealTimerPollsOncePerSecond) {
-  form->OpenTimer.setInterval(1000);
+using PortTimingTest = RealTimingsTest;
+
+TEST_F(PortTimingTest, RealTimerPollsOncePerSecond) {
   OpenPort();
   TickTracks(true, false);
   form->Track2Memo->setPlainText("5");

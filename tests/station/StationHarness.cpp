@@ -26,7 +26,18 @@ StationConfig StationTest::Config() {
   config.journalFolder = folder;
   config.stationName = "test";
   config.diagnostics = [this] { return diagnostics_; };
+  config.timings = Timings();
   return config;
+}
+
+StationTimings StationTest::Timings() const {
+  StationTimings timings;
+  timings.afterCommand = std::chrono::milliseconds(2);
+  timings.incompleteReply = std::chrono::milliseconds(2);
+  timings.reopenSettle = std::chrono::milliseconds(2);
+  timings.tick = std::chrono::hours(24);
+  timings.reconnect = std::chrono::milliseconds(100);
+  return timings;
 }
 
 void StationTest::SetUp() {
@@ -34,7 +45,6 @@ void StationTest::SetUp() {
   auto recorder = std::make_unique<RecordingPrompts>();
   prompts = recorder.get();
   form->SetPrompts(std::move(recorder));
-  form->OpenTimer.setInterval(24 * 3600 * 1000);
   WriteSettings("COM3", 3, device.SlavePath());
 }
 
