@@ -21,10 +21,13 @@
 #include <sstream>
 #include <string>
 
+#include "FindControl.h"
 #include "Protocol.h"
 #include "station/MainWindow.h"
 
 namespace {
+
+using station::testing_support::Find;
 
 constexpr int kCards = 100;
 
@@ -91,25 +94,25 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
   TForm1 form(config);
   form.SetPrompts(std::make_unique<SilentPrompts>());
   form.ToolButton5Click();
-  if (!form.ComPort1.Open()) {
+  if (!form.port().Open()) {
     state.SkipWithError("the port did not open");
     return;
   }
-  form.TK2CheckBox->setChecked(true);
-  form.TK2AutoIncCheckBox->setChecked(true);
-  form.TK2StepEdit->setText(QStringLiteral("1"));
-  form.WriteCountEdit->setText(QString::number(kCards));
+  Find<QCheckBox>(form, "TK2CheckBox")->setChecked(true);
+  Find<QCheckBox>(form, "TK2AutoIncCheckBox")->setChecked(true);
+  Find<QLineEdit>(form, "TK2StepEdit")->setText(QStringLiteral("1"));
+  Find<QLineEdit>(form, "WriteCountEdit")->setText(QString::number(kCards));
   const QString finalText = QStringLiteral("写卡提示信息:%1次写成功,写卡完毕！").arg(kCards);
 
   double seconds = 0;
   int commands = 0;
   for (auto _ : state) {
-    form.Track2Memo->setPlainText(QStringLiteral("0001"));
-    form.st1->clear();
+    Find<QPlainTextEdit>(form, "Track2Memo")->setPlainText(QStringLiteral("0001"));
+    Find<QLabel>(form, "st1")->clear();
     const int before = CommandsInLog(log);
     const auto start = std::chrono::steady_clock::now();
     form.BitBtn3Click();
-    if (!WaitFor([&] { return form.st1->text() == finalText; }, std::chrono::seconds(300))) {
+    if (!WaitFor([&] { return Find<QLabel>(form, "st1")->text() == finalText; }, std::chrono::seconds(300))) {
       state.SkipWithError("the run did not finish");
       break;
     }
@@ -120,7 +123,7 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
     // pause after that command ends, so the log is complete here.
     commands += CommandsInLog(log) - before;
   }
-  form.ComPort1.SetOpen(false);
+  form.ToolButton6Click();
   emulator.write("quit\n");
   emulator.waitForFinished(5000);
   if (commands > 0) {

@@ -79,6 +79,9 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
   BuildBottomRow(client);
   BuildStatusBar();
 
+  // Children of the window, so that they are found by name like its controls.
+  OpenTimer.setParent(this);
+  ReconnectTimer.setParent(this);
   OpenTimer.setObjectName(QStringLiteral("OpenTimer"));
   OpenTimer.setInterval(config_.timings.tick);
   ReconnectTimer.setObjectName(QStringLiteral("ReconnectTimer"));

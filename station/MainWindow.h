@@ -72,9 +72,10 @@ struct StationConfig {
   static StationConfig FromSettingsFile();
 };
 
-// The card station's only working window. Controls are public members named as
-// the operator-facing design names them, so that the operations beside this
-// file and the tests reach them directly. Every handler runs on the main thread.
+// The card station's only working window. It builds the controls (each found
+// by its design name as objectName), takes the form's snapshot for the
+// session, shows what the session asks for and forwards the device's bytes.
+// Every handler runs on the main thread.
 class TForm1 : public QMainWindow, private station::SessionEffects {
   Q_OBJECT
 
@@ -91,6 +92,13 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   template <typename Handler>
   void Guarded(Handler&& handler) noexcept;
 
+  // The card device's serial port, for observers; the session opens and
+  // closes it.
+  const TSerComPort& port() const { return ComPort1; }
+  // The record file of track 2 or 3, as the last browse left it.
+  const station::RecordFile& dataFile(int track) const { return track == 2 ? tk2DataFile : tk3DataFile; }
+
+ private:
   // --- Banner and toolbar
   QWidget* Panel1 = nullptr;
   QLabel* Label5 = nullptr;  // the title's white shadow
@@ -177,6 +185,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   station::RecordFile tk2DataFile;
   station::RecordFile tk3DataFile;
 
+ public:
   // The run state and its decisions; the window shows what it asks for.
   station::CardSession& session() { return session_; }
   const station::CardSession& session() const { return session_; }
@@ -186,6 +195,8 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   // into the track field. Throws station::RecordFileError when the file
   // cannot be read; the reply path drops that, so the run stops there.
   void LoadNextRecord(int track) override;
+  // Whether a record follows in the track's data file (track 2 or 3).
+  bool RecordsLeft(int track) override;
   // Adds a written card's line to Memo1: "磁道1卡号:" + text for track 2,
   // "磁道2卡号:" + text for track 3. Call once per written track, track 2 first.
   // cardId is the card's journal entry, 0 when it has none.
@@ -316,7 +327,6 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void StopTimer() override;
   station::StationForm Form() override;
   void KeepCardListInBounds() override;
-  bool RecordsLeft(int track) override;
   void EndFileTrack(int track) override;
   std::int64_t RecordWrittenCard(const station::WrittenCardRecord& card) override;
   void RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) override;

@@ -19,7 +19,7 @@ class CardReadingTest : public StationTest {
   }
 
   bool Succeeded() const {
-    return form->st2->text() == QStringLiteral("读卡成功,请刷下一张卡") &&
+    return Find<QLabel>(*form, "st2")->text() == QStringLiteral("读卡成功,请刷下一张卡") &&
            Panel(2) == QStringLiteral("读卡成功,数据显示在对应磁道数据内容内");
   }
 };
@@ -28,14 +28,14 @@ TEST_F(CardReadingTest, ClosedPortOnlyAsksForThePort) {
   TickTracks(true, false);
   form->BitBtn1Click();
   EXPECT_EQ(Panel(2), QStringLiteral("请先选择端口打开......"));
-  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
   EXPECT_EQ(form->session().readTracks(), 0);
 }
 
 TEST_F(CardReadingTest, SplitReplyIsShownOnceCompleteAndTheReadRearmed) {
   StartReading(true, false, "1B5D1B6A");
-  EXPECT_EQ(form->st2->text(), QStringLiteral("提示信息：请刷卡！"));
-  EXPECT_TRUE(form->OpenTimer.isActive());
+  EXPECT_EQ(Find<QLabel>(*form, "st2")->text(), QStringLiteral("提示信息：请刷卡！"));
+  EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
   form->OpenTimerTimer();
 
   Reply("1B 73 35");
@@ -50,8 +50,8 @@ TEST_F(CardReadingTest, SplitReplyIsShownOnceCompleteAndTheReadRearmed) {
   EXPECT_TRUE(Received("1B5D1B6A"));
   EXPECT_EQ(form->session().replyHex(), "");
   EXPECT_EQ(form->session().elapsedSeconds(), 0);
-  EXPECT_TRUE(form->OpenTimer.isActive());
-  const QTextCursor caret = form->Track2Memo->textCursor();
+  EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
+  const QTextCursor caret = Find<QPlainTextEdit>(*form, "Track2Memo")->textCursor();
   EXPECT_EQ(caret.position(), 2);
   EXPECT_FALSE(caret.hasSelection());
 }
@@ -91,11 +91,12 @@ TEST_F(CardReadingTest, TrackDataAreCutByThePatterns) {
 
 TEST_F(CardReadingTest, ReadErrorWinsOverCompleteDataAndRearms) {
   StartReading(true, false, "1B5D1B6A");
-  form->Track2Memo->setPlainText("old");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("old");
   form->OpenTimerTimer();
   Reply("1B 73 35 3F 1C 72 71");
-  ASSERT_TRUE(Eventually([&] { return form->st2->text() == QStringLiteral("读卡提示信息：读卡错误，请重新刷卡"); },
-                         "the read error"));
+  ASSERT_TRUE(Eventually(
+      [&] { return Find<QLabel>(*form, "st2")->text() == QStringLiteral("读卡提示信息：读卡错误，请重新刷卡"); },
+      "the read error"));
   EXPECT_EQ(Track2(), "");
   EXPECT_EQ(Panel(2), QString());
   EXPECT_TRUE(Received("1B5D1B6A"));
@@ -105,17 +106,17 @@ TEST_F(CardReadingTest, ReadErrorWinsOverCompleteDataAndRearms) {
 
 TEST_F(CardReadingTest, EveryReplyRearmsAfterTheResetButtonStoppedTheTimer) {
   StartReading(true, true, "1B425D1B6A");
-  form->Track3Memo->setPlainText("old");
+  Find<QPlainTextEdit>(*form, "Track3Memo")->setPlainText("old");
   for (const char* reply : {"72 71", "1B 73 31 41 32 3F 1C"}) {
     SCOPED_TRACE(reply);
     form->ToolButton3Click();
     ASSERT_TRUE(Received("1B30"));
-    ASSERT_FALSE(form->OpenTimer.isActive());
+    ASSERT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
     device.ClearReceived();
     Reply(reply);
     ASSERT_TRUE(Received("1B425D1B6A"));
     device.ClearReceived();
-    EXPECT_TRUE(form->OpenTimer.isActive());
+    EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
     EXPECT_EQ(form->session().elapsedSeconds(), 0);
   }
   EXPECT_EQ(Track2(), "1");
@@ -124,18 +125,18 @@ TEST_F(CardReadingTest, EveryReplyRearmsAfterTheResetButtonStoppedTheTimer) {
 
 TEST_F(CardReadingTest, ReadErrorEmptiesBothFields) {
   StartReading(true, true, "1B425D1B6A");
-  form->Track2Memo->setPlainText("22");
-  form->Track3Memo->setPlainText("33");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("22");
+  Find<QPlainTextEdit>(*form, "Track3Memo")->setPlainText("33");
   Reply("72 71");
   ASSERT_TRUE(Received("1B425D1B6A"));
-  EXPECT_EQ(form->st2->text(), QStringLiteral("读卡提示信息：读卡错误，请重新刷卡"));
+  EXPECT_EQ(Find<QLabel>(*form, "st2")->text(), QStringLiteral("读卡提示信息：读卡错误，请重新刷卡"));
   EXPECT_EQ(Track2(), "");
   EXPECT_EQ(Track3(), "");
 }
 
 TEST_F(CardReadingTest, CompleteReplyWithoutStartPatternKeepsTheFields) {
   StartReading(true, false, "1B5D1B6A");
-  form->Track2Memo->setPlainText("kept");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("kept");
   Reply("35 35 3F 1C");
   ASSERT_TRUE(Eventually([&] { return Succeeded(); }, "the success texts"));
   EXPECT_EQ(Track2(), "kept");
@@ -146,7 +147,7 @@ TEST_F(CardReadingTest, NoTickedTrackSendsNothingButStillTimesOut) {
   OpenPort();
   form->BitBtn1Click();
   EXPECT_EQ(form->session().readTracks(), 0);
-  EXPECT_TRUE(form->OpenTimer.isActive());
+  EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
   for (int tick = 0; tick < 21; ++tick) form->OpenTimerTimer();
   EXPECT_TRUE(Received("1B30"));
 }

@@ -52,13 +52,13 @@ void StationTest::TearDown() { form.reset(); }
 
 void StationTest::OpenPort() {
   form->ToolButton5Click();
-  ASSERT_TRUE(form->ComPort1.Open());
+  ASSERT_TRUE(form->port().Open());
   ASSERT_EQ(Panel(0), QStringLiteral("COM3－－－OK"));
 }
 
 void StationTest::TickTracks(bool track2, bool track3) {
-  form->TK2CheckBox->setChecked(track2);
-  form->TK3CheckBox->setChecked(track3);
+  Find<QCheckBox>(*form, "TK2CheckBox")->setChecked(track2);
+  Find<QCheckBox>(*form, "TK3CheckBox")->setChecked(track3);
 }
 
 ::testing::AssertionResult StationTest::Received(const std::string& hex) {
@@ -77,12 +77,14 @@ void StationTest::TickTracks(bool track2, bool track3) {
 
 void StationTest::Reply(const std::string& hex) { device.SendHex(hex); }
 
-QString StationTest::Panel(int index) const { return form->MainStatusBarPanels[static_cast<std::size_t>(index)]->text(); }
+QString StationTest::Panel(int index) const {
+  return Find<QLabel>(*form, ("MainStatusBarPanel" + std::to_string(index)).c_str())->text();
+}
 
-std::string StationTest::Track2() const { return station::TrackBytes(*form->Track2Memo); }
-std::string StationTest::Track3() const { return station::TrackBytes(*form->Track3Memo); }
+std::string StationTest::Track2() const { return station::TrackBytes(*Find<QPlainTextEdit>(*form, "Track2Memo")); }
+std::string StationTest::Track3() const { return station::TrackBytes(*Find<QPlainTextEdit>(*form, "Track3Memo")); }
 
 QStringList StationTest::LogLines() const {
-  const QString text = form->Memo1->toPlainText();
+  const QString text = Find<QPlainTextEdit>(*form, "Memo1")->toPlainText();
   return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }

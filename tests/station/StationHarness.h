@@ -11,8 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "FindControl.h"
 #include "PtyDevice.h"
 #include "station/MainWindow.h"
+
+using station::testing_support::Find;
 
 // Records every box instead of showing it.
 class RecordingPrompts : public Prompts {

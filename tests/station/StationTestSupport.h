@@ -6,12 +6,15 @@
 #include <memory>
 #include <ostream>
 
+#include "FindControl.h"
 #include "TempDir.h"
 #include "TestConfig.h"
 #include "station/MainWindow.h"
 #include "station/Prompts.h"
 
 class QWidget;
+
+using station::testing_support::Find;
 
 // Readable QStrings in failure messages.
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
@@ -22,6 +25,7 @@ class RecordingPrompts : public Prompts {
   struct Log {
     QStringList messages, infos, errors, questions;
     int openDialogs = 0;
+    QString nextFileName;  // what the next open-file box returns; empty: cancelled
     int beeps = 0;
   };
   explicit RecordingPrompts(std::shared_ptr<Log> log) : log_(std::move(log)) {}
@@ -34,7 +38,7 @@ class RecordingPrompts : public Prompts {
   }
   QString OpenFileName(QWidget*) override {
     ++log_->openDialogs;
-    return {};
+    return log_->nextFileName;
   }
   void Beep() override { ++log_->beeps; }
 
