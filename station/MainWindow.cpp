@@ -179,12 +179,12 @@ TForm1::TrackGroup TForm1::Track(int track) {
               nullptr};
     case 2:
       return {TK2GroupBox, TK2CheckBox, Track2Memo,   TK2AutoIncCheckBox, TK2StepEdit,
-              tk2filename, tk2Sb,       tk2file_step, tk2disp,            &tk2DataFile,
-              &fileChosen_[2]};
+              tk2filename, tk2Sb,       tk2file_step, tk2disp,            &session_.files()[2].file,
+              &session_.files()[2].chosen};
     default:
       return {TK3GroupBox, TK3CheckBox, Track3Memo,   TK3AutoIncCheckBox, TK3StepEdit,
-              tk3filename, tk3Sb,       tk3file_step, tk3disp,            &tk3DataFile,
-              &fileChosen_[3]};
+              tk3filename, tk3Sb,       tk3file_step, tk3disp,            &session_.files()[3].file,
+              &session_.files()[3].chosen};
   }
 }
 

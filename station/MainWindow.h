@@ -95,8 +95,6 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   // The card device's serial port, for observers; the session opens and
   // closes it.
   const TSerComPort& port() const { return ComPort1; }
-  // The record file of track 2 or 3, as the last browse left it.
-  const station::RecordFile& dataFile(int track) const { return track == 2 ? tk2DataFile : tk3DataFile; }
 
  private:
   // --- Banner and toolbar
@@ -178,12 +176,6 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
 
   // The card device's serial port, closed at start.
   TSerComPort ComPort1;
-
-  // --- Record files of tracks 2 and 3 while file writing is chosen. Loading
-  // (tk2SbClick, tk3SbClick) leaves each open just after the record that its
-  // track field shows; the writer reads on with AtEnd() and LoadNextRecord().
-  station::RecordFile tk2DataFile;
-  station::RecordFile tk3DataFile;
 
  public:
   // The run state and its decisions; the window shows what it asks for.
@@ -354,12 +346,8 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   std::unique_ptr<Prompts> prompts_;
   StationConfig config_;
   std::filesystem::path cardListFolder_;
-  // Whether a record file is loaded for tracks 2 and 3; index by track.
-  std::array<bool, 4> fileChosen_{};
   // The journal entry of each Memo1 line, in order (0: not journaled).
   std::vector<std::pair<std::int64_t, int>> cardLines_;
-  // The record number each file track's field shows; index by track.
-  std::array<int, 4> recordNumber_{};
   std::unique_ptr<journal::Journal> journal_;
   JournalDialog* journalDialog_ = nullptr;
   // The wait for the rest of a write reply cut inside the success reply.

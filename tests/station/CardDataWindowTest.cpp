@@ -91,6 +91,8 @@ TEST_F(CardDataWindowTest, BrowseLoadsFirstRecordAndShowsPath) {
   EXPECT_EQ(Find<QLabel>(form_, "tk2disp")->text(), QString::fromStdString(file.string()));
   EXPECT_FALSE(Find<QLabel>(form_, "tk2disp")->isHidden());
   EXPECT_EQ(form_.session().fileCount(2), 0);
+  EXPECT_TRUE(form_.session().files()[2].chosen);
+  EXPECT_FALSE(form_.session().files()[3].chosen);
 
   EXPECT_TRUE(form_.RecordsLeft(2));
   form_.LoadNextRecord(2);
@@ -143,7 +145,8 @@ TEST_F(CardDataWindowTest, LoadFailuresLeaveNoFileChosenAndFieldUnchanged) {
     EXPECT_TRUE(Find<QLabel>(form_, "tk3disp")->isHidden());
     EXPECT_EQ(Find<QLabel>(form_, "tk3disp")->text(), QStringLiteral("文件名"));
     EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track3Memo")->toPlainText(), "777");
-    EXPECT_FALSE(form_.dataFile(3).IsOpen());
+    EXPECT_FALSE(form_.session().files()[3].file.IsOpen());
+    EXPECT_FALSE(form_.session().files()[3].chosen);
   }
 }
 
@@ -155,7 +158,8 @@ TEST_F(CardDataWindowTest, CancelledDialogDropsEarlierChoice) {
   EXPECT_TRUE(Find<QLabel>(form_, "tk2disp")->isHidden());
   EXPECT_EQ(Find<QLabel>(form_, "tk2disp")->text(), QStringLiteral("文件名"));
   EXPECT_EQ(form_.session().fileCount(2), 0);
-  EXPECT_FALSE(form_.dataFile(2).IsOpen());
+  EXPECT_FALSE(form_.session().files()[2].file.IsOpen());
+  EXPECT_FALSE(form_.session().files()[2].chosen);
 }
 
 TEST_F(CardDataWindowTest, UntickingFileBoxOrTrackBoxClosesDataFile) {
@@ -163,13 +167,15 @@ TEST_F(CardDataWindowTest, UntickingFileBoxOrTrackBoxClosesDataFile) {
   ChooseFileWriting(Find<QCheckBox>(form_, "TK2CheckBox"), Find<QCheckBox>(form_, "tk2filename"));
   Browse(Find<QToolButton>(form_, "tk2Sb"), file);
   Find<QCheckBox>(form_, "tk2filename")->setChecked(false);
-  EXPECT_FALSE(form_.dataFile(2).IsOpen());
+  EXPECT_FALSE(form_.session().files()[2].file.IsOpen());
+  EXPECT_FALSE(form_.session().files()[2].chosen);
   EXPECT_TRUE(Find<QLabel>(form_, "tk2disp")->isHidden());
 
   Find<QCheckBox>(form_, "tk2filename")->setChecked(true);
   Browse(Find<QToolButton>(form_, "tk2Sb"), file);
   Find<QCheckBox>(form_, "TK2CheckBox")->setChecked(false);
-  EXPECT_FALSE(form_.dataFile(2).IsOpen());
+  EXPECT_FALSE(form_.session().files()[2].file.IsOpen());
+  EXPECT_FALSE(form_.session().files()[2].chosen);
   EXPECT_EQ(Find<QLabel>(form_, "tk2disp")->text(), QStringLiteral("文件名"));
 }
 

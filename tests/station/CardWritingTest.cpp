@@ -385,7 +385,8 @@ TEST_F(CardWritingTest, FileRunWritesEveryRecordThenEndsTheTrack) {
   EXPECT_FALSE(Find<QToolButton>(*form, "tk2Sb")->isEnabled());
   EXPECT_FALSE(Find<QLabel>(*form, "tk2disp")->isVisibleTo(form.get()));
   EXPECT_EQ(Find<QLabel>(*form, "tk2disp")->text(), QStringLiteral("文件名"));
-  EXPECT_FALSE(form->dataFile(2).IsOpen());
+  EXPECT_FALSE(form->session().files()[2].file.IsOpen());
+  EXPECT_FALSE(form->session().files()[2].chosen);
   ExpectTimerStoppedAndNothingSent("nothing was armed after the last record");
 }
 

@@ -38,7 +38,7 @@ struct TrackView {
   QLineEdit* step;
   QToolButton* browse;
   QLabel* fileLabel;
-  const station::RecordFile* dataFile;
+  const station::FileTrack* file;
   RecordingPrompts::Log* log;  // where the browse button's file comes from
 };
 
@@ -52,7 +52,7 @@ TrackView View(Station& s, int track) {
             Find<QLineEdit>(f, "TK2StepEdit"),
             Find<QToolButton>(f, "tk2Sb"),
             Find<QLabel>(f, "tk2disp"),
-            &f.dataFile(2),
+            &f.session().files()[2],
             s.log.get()};
   }
   return {Find<QCheckBox>(f, "TK3CheckBox"),
@@ -62,7 +62,7 @@ TrackView View(Station& s, int track) {
           Find<QLineEdit>(f, "TK3StepEdit"),
           Find<QToolButton>(f, "tk3Sb"),
           Find<QLabel>(f, "tk3disp"),
-          &f.dataFile(3),
+          &f.session().files()[3],
           s.log.get()};
 }
 
@@ -189,7 +189,8 @@ TEST_P(WritingModeTest, FollowsTheStateMachine) {
   EXPECT_EQ(v.field->toPlainText(), t.to == Mode::Off ? QString() : textBefore);
   // Leaving a loaded file forgets it: the record file is no longer held open.
   if (t.from == Mode::FileLoaded) {
-    EXPECT_FALSE(v.dataFile->IsOpen());
+    EXPECT_FALSE(v.file->file.IsOpen());
+    EXPECT_FALSE(v.file->chosen);
   }
 }
 
