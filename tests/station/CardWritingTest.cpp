@@ -253,6 +253,7 @@ TEST_F(CardWritingTest, FailedSwipeResetsAndArmsTheSameData) {
   Find<QLineEdit>(*form, "WriteCountEdit")->setText("2");
   PressWrite(Frame23("0001", "9"));
   form->OpenTimerTimer();
+  ASSERT_TRUE(Received("1B6A"));  // the tick's poll, before the line is watched afresh
   device.ClearReceived();
 
   Reply(kNotWritten);

@@ -150,6 +150,7 @@ TEST_F(PortControlTest, ResetStopsARunningCountOnly) {
 
   TickTracks(true, false);
   form->BitBtn1Click();
+  ASSERT_TRUE(Received("1B5D1B6A"));
   form->OpenTimerTimer();
   form->OpenTimerTimer();
   ASSERT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("2"));

@@ -32,7 +32,7 @@ StationConfig StationTest::Config() {
 
 StationTimings StationTest::Timings() const {
   StationTimings timings;
-  timings.afterCommand = std::chrono::milliseconds(2);
+  timings.afterCommand = std::chrono::milliseconds(10);
   timings.incompleteReply = std::chrono::milliseconds(2);
   timings.reopenSettle = std::chrono::milliseconds(2);
   timings.tick = std::chrono::hours(24);
