@@ -27,12 +27,14 @@
 #include <sstream>
 #include <string>
 
+#include "FindControl.h"
 #include "Protocol.h"
 #include "journal/PostgresUri.h"
-#include "settings/SettingsFile.h"
 #include "station/MainWindow.h"
 
 namespace {
+
+using station::testing_support::Find;
 
 constexpr int kCards = 100;
 
@@ -94,8 +96,11 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
     state.SkipWithError("CARDSTATION_BENCH_PG_URI is not set");
     return;
   }
-  const std::filesystem::path log = settings::ExecutableDir() / "station_bench_device.log";
-  std::filesystem::remove(log);
+  // Nothing goes beside the executable: the device log, the lists and the
+  // journal live in a folder of their own.
+  QTemporaryDir folder;
+  const std::filesystem::path work = folder.path().toStdString();
+  const std::filesystem::path log = work / "station_bench_device.log";
   QProcess emulator;
   emulator.start(QStringLiteral(CARDSIM_EXE),
                  {QStringLiteral("--auto-swipe"), QStringLiteral("0"), QStringLiteral("--log"),
@@ -105,16 +110,16 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
     return;
   }
   const std::string devicePath = emulator.readLine().trimmed().toStdString();
-  {
-    std::ofstream ini(settings::SettingsPath(), std::ios::trunc);
-    ini << "[Settings]\ncomname=COM1\n[Ports]\nCOM1=" << devicePath << "\n";
-  }
 
-  // range(0): 0 without a journal, 1 with the card journal in a fresh folder,
-  // 2 with the shared journal in a fresh schema on the server.
-  QTemporaryDir journalFolder;
-  StationConfig config = StationConfig::FromSettingsFile();
-  config.journalFolder = state.range(0) != 0 ? std::filesystem::path(journalFolder.path().toStdString()) : std::filesystem::path();
+  StationConfig config;
+  config.portName = [] { return std::string("COM1"); };
+  config.devicePath = [devicePath](std::uint16_t) { return devicePath; };
+  config.listFolder = [work] { return work; };
+  config.settingsPath = work / "VavizEvu.ini";
+  config.stationName = "bench";
+  // range(0): 0 without a journal, 1 with the card journal in the fresh
+  // folder, 2 with the shared journal in a fresh schema on the server.
+  if (state.range(0) != 0) config.journalFolder = work;
   const QString schema = QStringLiteral("bench_") + QUuid::createUuid().toString(QUuid::Id128);
   if (state.range(0) == 2) {
     ServerStatement(server, QStringLiteral("CREATE SCHEMA ") + schema);
@@ -125,25 +130,25 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
   TForm1 form(config);
   form.SetPrompts(std::make_unique<SilentPrompts>());
   form.ToolButton5Click();
-  if (!form.ComPort1.Open()) {
+  if (!form.port().Open()) {
     state.SkipWithError("the port did not open");
     return;
   }
-  form.TK2CheckBox->setChecked(true);
-  form.TK2AutoIncCheckBox->setChecked(true);
-  form.TK2StepEdit->setText(QStringLiteral("1"));
-  form.WriteCountEdit->setText(QString::number(kCards));
+  Find<QCheckBox>(form, "TK2CheckBox")->setChecked(true);
+  Find<QCheckBox>(form, "TK2AutoIncCheckBox")->setChecked(true);
+  Find<QLineEdit>(form, "TK2StepEdit")->setText(QStringLiteral("1"));
+  Find<QLineEdit>(form, "WriteCountEdit")->setText(QString::number(kCards));
   const QString finalText = QStringLiteral("写卡提示信息:%1次写成功,写卡完毕！").arg(kCards);
 
   double seconds = 0;
   int commands = 0;
   for (auto _ : state) {
-    form.Track2Memo->setPlainText(QStringLiteral("0001"));
-    form.st1->clear();
+    Find<QPlainTextEdit>(form, "Track2Memo")->setPlainText(QStringLiteral("0001"));
+    Find<QLabel>(form, "st1")->clear();
     const int before = CommandsInLog(log);
     const auto start = std::chrono::steady_clock::now();
     form.BitBtn3Click();
-    if (!WaitFor([&] { return form.st1->text() == finalText; }, std::chrono::seconds(300))) {
+    if (!WaitFor([&] { return Find<QLabel>(form, "st1")->text() == finalText; }, std::chrono::seconds(300))) {
       state.SkipWithError("the run did not finish");
       break;
     }
@@ -154,14 +159,13 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
     // pause after that command ends, so the log is complete here.
     commands += CommandsInLog(log) - before;
   }
-  form.ComPort1.SetOpen(false);
+  form.ToolButton6Click();
   if (state.range(0) == 2) {
     ServerStatement(server, QStringLiteral("SET client_min_messages TO warning; DROP SCHEMA ") + schema +
                                 QStringLiteral(" CASCADE"));
   }
   emulator.write("quit\n");
   emulator.waitForFinished(5000);
-  std::filesystem::remove(settings::SettingsPath());
   if (commands > 0) {
     state.counters["commands"] = commands;
     state.counters["ratio"] = seconds / (0.2 * commands);

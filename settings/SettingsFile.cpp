@@ -243,8 +243,10 @@ Diagnostics ReadDiagnostics(const std::filesystem::path& settingsPath) {
   return d;
 }
 
-std::filesystem::path DriveCFolder() {
-  const std::string mapped = SettingsFile(SettingsPath()).ReadString("Drives", "C", "");
+std::filesystem::path DriveCFolder() { return DriveCFolder(SettingsFile(SettingsPath())); }
+
+std::filesystem::path DriveCFolder(const SettingsFile& file) {
+  const std::string mapped = file.ReadString("Drives", "C", "");
   if (!mapped.empty()) return mapped;
   return DefaultDriveCFolder();
 }

@@ -73,7 +73,8 @@ struct Diagnostics {
 Diagnostics ReadDiagnostics(const std::filesystem::path& settingsPath);
 
 // The folder that stands for the root of drive C: key "C" in section "Drives"
-// of SettingsPath(), else DefaultDriveCFolder().
+// of SettingsPath() (or of file), else DefaultDriveCFolder().
 std::filesystem::path DriveCFolder();
+std::filesystem::path DriveCFolder(const SettingsFile& file);
 
 }  // namespace settings

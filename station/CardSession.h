@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "station/FileTracks.h"
 #include "station/WriteCommand.h"
 
 namespace station {
@@ -218,6 +219,10 @@ class CardSession {
   bool timerRunning() const { return timerRunning_; }
   int fileCount(int track) const { return track == 2 ? fileCount2_ : fileCount3_; }
   bool reconnecting() const { return reconnecting_; }
+  // The record files of tracks 2 and 3; the window loads them when the
+  // operator browses and reads on from them when the session asks.
+  FileTracks& files() { return files_; }
+  const FileTracks& files() const { return files_; }
 
  private:
   void StartTimer();
@@ -264,6 +269,7 @@ class CardSession {
   bool timerRunning_ = false;
   int fileCount2_ = 0;
   int fileCount3_ = 0;
+  FileTracks files_;
   // What the armed write command carries, checked and cleared by the guard.
   WrittenCardRecord armed_;
   // A write reply stopped inside the success reply; its tail is awaited.

@@ -16,10 +16,8 @@ constexpr auto kDrainLimit = std::chrono::milliseconds(100 * 200);
 // Polled finely so that a command that leaves at once costs only the pause
 // below, not a further poll interval.
 constexpr auto kDrainPoll = std::chrono::milliseconds(1);
-// Gives the rest of a reply time to arrive before the next chunk is looked at.
-constexpr unsigned long kIncompletePauseMs = 100;
-// Lets the device and the line settle before the port is opened again.
-constexpr unsigned long kReopenPauseMs = 50;
+
+void Pause(std::chrono::milliseconds length) { QThread::msleep(static_cast<unsigned long>(length.count())); }
 
 }  // namespace
 
@@ -67,7 +65,8 @@ bool TForm1::OpenPort(std::optional<std::uint16_t> number) {
   openFailure_.clear();
   try {
     if (ComPort1.Open()) ComPort1.SetOpen(false);
-    QThread::msleep(kReopenPauseMs);
+    // Lets the device and the line settle before the port is opened again.
+    Pause(config_.timings.reopenSettle);
     if (!number) return false;
     ComPort1.SetComNumber(*number);
     SetUpDiagnostics();
@@ -117,13 +116,14 @@ void TForm1::WaitOutputDrained() {
   // Blocking on purpose: no event runs until the device has had its pause.
   const auto deadline = std::chrono::steady_clock::now() + kDrainLimit;
   while (ComPort1.OutBuffUsed() != 0 && std::chrono::steady_clock::now() < deadline) {
-    QThread::msleep(static_cast<unsigned long>(kDrainPoll.count()));
+    Pause(kDrainPoll);
   }
   // The device needs this pause after every command before it takes the next.
-  QThread::msleep(config_.commandPauseMs);
+  Pause(config_.timings.afterCommand);
 }
 
-void TForm1::AwaitMoreReply() { QThread::msleep(kIncompletePauseMs); }
+// Gives the rest of a reply time to arrive before the next chunk is looked at.
+void TForm1::AwaitMoreReply() { Pause(config_.timings.incompleteReply); }
 
 void TForm1::ComPort1Trigger(TSerCustomComPort* /*CP*/, std::uint16_t Msg, std::uint16_t /*TriggerHandle*/,
                              std::uint16_t Data) {

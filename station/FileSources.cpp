@@ -73,12 +73,12 @@ void TForm1::LoadRecordFile(int track) {
   g.fileLabel->setText(QFileInfo(name).absoluteFilePath());
   g.fileLabel->show();
   *g.fileChosen = true;
-  recordNumber_[static_cast<std::size_t>(track)] = std::max(1, g.startRecordField->text().toInt());
+  session_.files()[track].recordNumber = std::max(1, g.startRecordField->text().toInt());
 }
 
 void TForm1::LoadNextRecord(int track) {
   const TrackGroup g = Track(track);
-  int& number = recordNumber_[static_cast<std::size_t>(track)];
+  int& number = session_.files()[track].recordNumber;
   ++number;
   // A blank or unreadable record stops the run; 浏览 then continues after it
   // rather than at record 1, which was written already.

@@ -206,7 +206,7 @@ std::int64_t TForm1::RecordWrittenCard(const station::WrittenCardRecord& card) {
     const TrackGroup g = Track(track);
     if (g.fileBox->isChecked() && g.dataFile->IsOpen()) {
       written.fileName = PathText(g.dataFile->Path());
-      written.recordNumber = recordNumber_[static_cast<std::size_t>(track)];
+      written.recordNumber = session_.files()[track].recordNumber;
     }
     entry.tracks.push_back(written);
   }

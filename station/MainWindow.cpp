@@ -55,6 +55,7 @@ StationConfig StationConfig::FromSettingsFile() {
   config.duplicateCheck = file.ReadString("Journal", "DuplicateCheck", "1") != "0";
   config.database = file.ReadString("Journal", "Database", "");
   config.diagnostics = [] { return settings::ReadDiagnostics(settings::SettingsPath()); };
+  config.settingsPath = settingsPath;
   return config;
 }
 
@@ -79,10 +80,13 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
   BuildBottomRow(client);
   BuildStatusBar();
 
+  // Children of the window, so that they are found by name like its controls.
+  OpenTimer.setParent(this);
+  ReconnectTimer.setParent(this);
   OpenTimer.setObjectName(QStringLiteral("OpenTimer"));
-  OpenTimer.setInterval(1000);
+  OpenTimer.setInterval(config_.timings.tick);
   ReconnectTimer.setObjectName(QStringLiteral("ReconnectTimer"));
-  ReconnectTimer.setInterval(2000);
+  ReconnectTimer.setInterval(config_.timings.reconnect);
 
   ApplyStartState();
   WireHandlers();
@@ -176,12 +180,12 @@ TForm1::TrackGroup TForm1::Track(int track) {
               nullptr};
     case 2:
       return {TK2GroupBox, TK2CheckBox, Track2Memo,   TK2AutoIncCheckBox, TK2StepEdit,
-              tk2filename, tk2Sb,       tk2file_step, tk2disp,            &tk2DataFile,
-              &fileChosen_[2]};
+              tk2filename, tk2Sb,       tk2file_step, tk2disp,            &session_.files()[2].file,
+              &session_.files()[2].chosen};
     default:
       return {TK3GroupBox, TK3CheckBox, Track3Memo,   TK3AutoIncCheckBox, TK3StepEdit,
-              tk3filename, tk3Sb,       tk3file_step, tk3disp,            &tk3DataFile,
-              &fileChosen_[3]};
+              tk3filename, tk3Sb,       tk3file_step, tk3disp,            &session_.files()[3].file,
+              &session_.files()[3].chosen};
   }
 }
 
@@ -323,7 +327,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::ToolButton8Click() {
   // A fresh dialog each time, so it always starts from the stored port; it is
   // destroyed when it closes, also when an error ends it.
-  auto dialog = std::make_unique<TForm2>(this);
+  auto dialog = std::make_unique<TForm2>(this, config_.settingsPath);
   dialog->SetErrorBox([this](const QString& text) { prompts_->Error(text); });
   dialog->exec();
 }

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -39,6 +40,17 @@ class QToolBar;
 class QToolButton;
 class TUpDown;
 
+// How long the station gives the device and the operator. These are the
+// device's needs and the operator's rhythm; tests that do not examine a wait
+// may shorten it.
+struct StationTimings {
+  std::chrono::milliseconds afterCommand{200};    // the device's pause after every command
+  std::chrono::milliseconds incompleteReply{100};  // for the rest of a reply to arrive
+  std::chrono::milliseconds reopenSettle{50};      // for the line to settle before a reopen
+  std::chrono::milliseconds tick{1000};            // the operation timer's second
+  std::chrono::milliseconds reconnect{2000};       // between reopen attempts after a line loss
+};
+
 // What the window takes from outside, asked at each use so that a change to
 // the stored settings takes effect at the next open or save.
 struct StationConfig {
@@ -47,22 +59,23 @@ struct StationConfig {
   std::function<std::filesystem::path()> listFolder;            // where saved lists go
   // The field-diagnosis switches, read before each open; unset: recorders off.
   std::function<settings::Diagnostics()> diagnostics;
+  // The settings file that com设定 edits.
+  std::filesystem::path settingsPath;
   // The card journal's folder, read once at start; empty: no journal.
   std::filesystem::path journalFolder;
   std::string stationName;     // as the journal names this station
   bool duplicateCheck = true;  // ask before writing a number written before
   // The journal's server as a PostgreSQL URI; empty: the file in journalFolder.
   std::string database;
-  // The device's pause after every command; a test against the emulator,
-  // which needs none, may shorten it.
-  unsigned long commandPauseMs = 200;
+  StationTimings timings;
   // All from the settings file in use; the journal lies beside it.
   static StationConfig FromSettingsFile();
 };
 
-// The card station's only working window. Controls are public members named as
-// the operator-facing design names them, so that the operations beside this
-// file and the tests reach them directly. Every handler runs on the main thread.
+// The card station's only working window. It builds the controls (each found
+// by its design name as objectName), takes the form's snapshot for the
+// session, shows what the session asks for and forwards the device's bytes.
+// Every handler runs on the main thread.
 class TForm1 : public QMainWindow, private station::SessionEffects {
   Q_OBJECT
 
@@ -79,6 +92,11 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   template <typename Handler>
   void Guarded(Handler&& handler) noexcept;
 
+  // The card device's serial port, for observers; the session opens and
+  // closes it.
+  const TSerComPort& port() const { return ComPort1; }
+
+ private:
   // --- Banner and toolbar
   QWidget* Panel1 = nullptr;
   QLabel* Label5 = nullptr;  // the title's white shadow
@@ -159,12 +177,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   // The card device's serial port, closed at start.
   TSerComPort ComPort1;
 
-  // --- Record files of tracks 2 and 3 while file writing is chosen. Loading
-  // (tk2SbClick, tk3SbClick) leaves each open just after the record that its
-  // track field shows; the writer reads on with AtEnd() and LoadNextRecord().
-  station::RecordFile tk2DataFile;
-  station::RecordFile tk3DataFile;
-
+ public:
   // The run state and its decisions; the window shows what it asks for.
   station::CardSession& session() { return session_; }
   const station::CardSession& session() const { return session_; }
@@ -174,6 +187,8 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   // into the track field. Throws station::RecordFileError when the file
   // cannot be read; the reply path drops that, so the run stops there.
   void LoadNextRecord(int track) override;
+  // Whether a record follows in the track's data file (track 2 or 3).
+  bool RecordsLeft(int track) override;
   // Adds a written card's line to Memo1: "磁道1卡号:" + text for track 2,
   // "磁道2卡号:" + text for track 3. Call once per written track, track 2 first.
   // cardId is the card's journal entry, 0 when it has none.
@@ -304,7 +319,6 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void StopTimer() override;
   station::StationForm Form() override;
   void KeepCardListInBounds() override;
-  bool RecordsLeft(int track) override;
   void EndFileTrack(int track) override;
   std::int64_t RecordWrittenCard(const station::WrittenCardRecord& card) override;
   void RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) override;
@@ -340,12 +354,8 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   std::unique_ptr<Prompts> prompts_;
   StationConfig config_;
   std::filesystem::path cardListFolder_;
-  // Whether a record file is loaded for tracks 2 and 3; index by track.
-  std::array<bool, 4> fileChosen_{};
   // The journal entry of each Memo1 line, in order (0: not journaled).
   std::vector<std::pair<std::int64_t, int>> cardLines_;
-  // The record number each file track's field shows; index by track.
-  std::array<int, 4> recordNumber_{};
   std::unique_ptr<journal::Journal> journal_;
   // Whether the start's work on the journal is done (a server away at start
   // leaves it for the first write).

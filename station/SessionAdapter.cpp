@@ -81,7 +81,7 @@ station::TrackForm TForm1::TrackSnapshot(int track) {
   form.continuous = g.continuousBox->isChecked();
   form.step = Latin1(g.stepField->text());
   form.fileBox = g.fileBox->isChecked();
-  form.fileChosen = fileChosen_[static_cast<std::size_t>(track)];
+  form.fileChosen = session_.files()[track].chosen;
   form.text = station::TrackBytes(*g.field);
   return form;
 }

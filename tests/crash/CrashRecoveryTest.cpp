@@ -19,10 +19,13 @@
 
 #include <signal.h>
 
+#include "FindControl.h"
 #include "journal/Journal.h"
 #include "station/MainWindow.h"
 
 namespace {
+
+using station::testing_support::Find;
 
 constexpr int kCards = 200;
 
@@ -91,7 +94,8 @@ TEST(CrashRecovery, KilledMidRunLosesNoCardAndCountsNoneTwice) {
     if (row.track2) ++journaled[row.track2->text];
   }
   std::map<std::string, int> listed;
-  for (const QString& line : restarted.Memo1->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+  for (const QString& line :
+       Find<QPlainTextEdit>(restarted, "Memo1")->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
     ++listed[line.section(QLatin1Char(':'), 1).toStdString()];
   }
   // The device may have written one card whose reply the killed station

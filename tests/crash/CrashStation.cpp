@@ -6,13 +6,17 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include "FindControl.h"
 #include "station/MainWindow.h"
 
 namespace {
+
+using station::testing_support::Find;
 
 class NoPrompts : public Prompts {
  public:
@@ -44,16 +48,19 @@ int main(int argc, char** argv) {
   config.listFolder = [lists] { return std::filesystem::path(lists); };
   config.journalFolder = argv[2];
   config.stationName = "crash";
+  // What is tested is the kill in mid-run, not the device's pause: a short one
+  // reaches mid-run sooner.
+  config.timings.afterCommand = std::chrono::milliseconds(20);
 
   TForm1 form(config);
   form.SetPrompts(std::make_unique<NoPrompts>());
   form.ToolButton5Click();
-  if (!form.ComPort1.Open()) return 3;
-  form.TK2CheckBox->setChecked(true);
-  form.TK2AutoIncCheckBox->setChecked(true);
-  form.TK2StepEdit->setText(QStringLiteral("1"));
-  form.WriteCountEdit->setText(QString::fromLatin1(argv[4]));
-  form.Track2Memo->setPlainText(QString::fromLatin1(argv[5]));
+  if (!form.port().Open()) return 3;
+  Find<QCheckBox>(form, "TK2CheckBox")->setChecked(true);
+  Find<QCheckBox>(form, "TK2AutoIncCheckBox")->setChecked(true);
+  Find<QLineEdit>(form, "TK2StepEdit")->setText(QStringLiteral("1"));
+  Find<QLineEdit>(form, "WriteCountEdit")->setText(QString::fromLatin1(argv[4]));
+  Find<QPlainTextEdit>(form, "Track2Memo")->setPlainText(QString::fromLatin1(argv[5]));
   form.BitBtn3Click();
   return QApplication::exec();
 }

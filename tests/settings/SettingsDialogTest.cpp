@@ -228,27 +228,23 @@ TEST_F(SettingsDialogTest, ProbeSaysWhetherACardDeviceAnswers) {
   EXPECT_EQ(dialog->Label3->text(), QStringLiteral("串口不存在或被占用。\n设备 /dev/no-such-reader 不存在。"));
 }
 
-// Started from another working folder, the dialog still uses the file beside
-// the executable.
-TEST(SettingsDialogFolderTest, UsesFileBesideExecutableFromAnyWorkingFolder) {
-  const auto besideExe = settings::SettingsPath();
-  std::filesystem::remove(besideExe);
+// Started from another working folder, the dialog saves to the file it was
+// given, never to one in the working folder.
+TEST_F(SettingsDialogTest, SavesToItsOwnFileFromAnyWorkingFolder) {
   QTemporaryDir elsewhere;
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(elsewhere.path().toStdString());
-
   {
-    TForm2 dialog;
-    dialog.SetErrorBox([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
-    dialog.cmb1->setCurrentIndex(6);
-    QTest::mouseClick(dialog.SpeedButton2, Qt::LeftButton);
+    auto dialog = Dialog();
+    dialog->cmb1->setCurrentIndex(6);
+    QTest::mouseClick(dialog->SpeedButton2, Qt::LeftButton);
   }
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::current_path() / "VavizEvu.ini"));
-  EXPECT_EQ(settings::SettingsFile(besideExe).ReadString("Settings", "comname", ""), "COM7");
-  EXPECT_EQ(TForm2().cmb1->currentText(), QStringLiteral("COM7"));
-
+  const bool inWorkingFolder = std::filesystem::exists(std::filesystem::current_path() / "VavizEvu.ini");
   std::filesystem::current_path(previous);
-  std::filesystem::remove(besideExe);
+  EXPECT_TRUE(errors_.isEmpty());
+  EXPECT_FALSE(inWorkingFolder);
+  EXPECT_EQ(settings::SettingsFile(File()).ReadString("Settings", "comname", ""), "COM7");
+  EXPECT_EQ(Dialog()->cmb1->currentText(), QStringLiteral("COM7"));
 }
 
 }  // namespace

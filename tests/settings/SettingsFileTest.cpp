@@ -142,37 +142,41 @@ TEST_F(SettingsFileTest, RefusesTextThatWouldBreakTheFile) {
   EXPECT_EQ(Slurp(File()), "[Settings]\ncomname=COM1\n");
 }
 
-// The platform lookups read the settings file beside this test executable.
-class PlatformLookupTest : public ::testing::Test {
- protected:
-  void SetUp() override { std::filesystem::remove(settings::SettingsPath()); }
-  void TearDown() override { std::filesystem::remove(settings::SettingsPath()); }
-};
+using PlatformLookupTest = SettingsFileTest;
 
 TEST_F(PlatformLookupTest, PortsMapToConfiguredDeviceOrSerialDevice) {
-  EXPECT_EQ(settings::DevicePathForPort(1), "/dev/ttyS0");
-  EXPECT_EQ(settings::DevicePathForPort(8), "/dev/ttyS7");
-  EXPECT_EQ(settings::DevicePathForPort(0), "");
+  const SettingsFile ini(File());
+  EXPECT_EQ(settings::DevicePathForPort(1, ini), "/dev/ttyS0");
+  EXPECT_EQ(settings::DevicePathForPort(8, ini), "/dev/ttyS7");
+  EXPECT_EQ(settings::DevicePathForPort(0, ini), "");
 
-  Spit(settings::SettingsPath(), "[ports]\r\ncom3=/dev/ttyUSB0\r\nCOM4=\r\n");
-  EXPECT_EQ(settings::DevicePathForPort(3), "/dev/ttyUSB0");
-  EXPECT_EQ(settings::DevicePathForPort(4), "/dev/ttyS3");  // an empty entry maps nothing
-  EXPECT_EQ(settings::DevicePathForPort(2), "/dev/ttyS1");
+  Spit(File(), "[ports]\r\ncom3=/dev/ttyUSB0\r\nCOM4=\r\n");
+  EXPECT_EQ(settings::DevicePathForPort(3, ini), "/dev/ttyUSB0");
+  EXPECT_EQ(settings::DevicePathForPort(4, ini), "/dev/ttyS3");  // an empty entry maps nothing
+  EXPECT_EQ(settings::DevicePathForPort(2, ini), "/dev/ttyS1");
 }
 
 TEST_F(PlatformLookupTest, DriveCIsConfiguredFolderOrHome) {
   const char* home = std::getenv("HOME");
   ASSERT_NE(home, nullptr);
-  EXPECT_EQ(settings::DriveCFolder(), std::filesystem::path(home));
-  Spit(settings::SettingsPath(), "[Drives]\nc=/srv/cards\n");
-  EXPECT_EQ(settings::DriveCFolder(), std::filesystem::path("/srv/cards"));
+  const SettingsFile ini(File());
+  EXPECT_EQ(settings::DriveCFolder(ini), std::filesystem::path(home));
+  Spit(File(), "[Drives]\nc=/srv/cards\n");
+  EXPECT_EQ(settings::DriveCFolder(ini), std::filesystem::path("/srv/cards"));
 }
 
-TEST(SettingsPathTest, LiesBesideTheExecutable) {
+// Started from another working folder, the program still finds the file
+// beside the executable.
+TEST(SettingsPathTest, LiesBesideTheExecutableFromAnyWorkingFolder) {
   const auto exe = std::filesystem::read_symlink("/proc/self/exe");
-  EXPECT_EQ(settings::ExecutableDir(), exe.parent_path());
-  EXPECT_EQ(settings::SettingsPath(), exe.parent_path() / "VavizEvu.ini");
-  EXPECT_TRUE(settings::SettingsPath().is_absolute());
+  QTemporaryDir elsewhere;
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(elsewhere.path().toStdString());
+  const auto dir = settings::ExecutableDir();
+  const auto path = settings::SettingsPath();
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(dir, exe.parent_path());
+  EXPECT_EQ(path, exe.parent_path() / "VavizEvu.ini");
 }
 
 }  // namespace

@@ -16,11 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "FindControl.h"
 #include "TempDir.h"
+#include "TestConfig.h"
 #include "station/MainWindow.h"
 
 namespace {
 
+using station::testing_support::Find;
 using station::testing_support::ReadBytes;
 using station::testing_support::TempDir;
 
@@ -74,49 +77,47 @@ class CardDataWindowTest : public testing::Test {
   }
 
   TempDir dir_;
-  TForm1 form_{[] {
-    StationConfig config = StationConfig::FromSettingsFile();
-    config.journalFolder.clear();
-    return config;
-  }()};
+  TForm1 form_{station::testing_support::OfflineConfig(dir_.Path())};
   RecordingPrompts* prompts_ = nullptr;
 };
 
 TEST_F(CardDataWindowTest, BrowseLoadsFirstRecordAndShowsPath) {
   const auto file = dir_.Write("cards.txt", "  A001 \r\n002\r\n");
-  ChooseFileWriting(form_.TK2CheckBox, form_.tk2filename);
-  Browse(form_.tk2Sb, file);
+  ChooseFileWriting(Find<QCheckBox>(form_, "TK2CheckBox"), Find<QCheckBox>(form_, "tk2filename"));
+  Browse(Find<QToolButton>(form_, "tk2Sb"), file);
 
   EXPECT_TRUE(prompts_->infos.empty());
-  EXPECT_EQ(form_.Track2Memo->toPlainText(), "A001");
-  EXPECT_EQ(form_.tk2disp->text(), QString::fromStdString(file.string()));
-  EXPECT_FALSE(form_.tk2disp->isHidden());
+  EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText(), "A001");
+  EXPECT_EQ(Find<QLabel>(form_, "tk2disp")->text(), QString::fromStdString(file.string()));
+  EXPECT_FALSE(Find<QLabel>(form_, "tk2disp")->isHidden());
   EXPECT_EQ(form_.session().fileCount(2), 0);
+  EXPECT_TRUE(form_.session().files()[2].chosen);
+  EXPECT_FALSE(form_.session().files()[3].chosen);
 
-  EXPECT_FALSE(form_.tk2DataFile.AtEnd());
+  EXPECT_TRUE(form_.RecordsLeft(2));
   form_.LoadNextRecord(2);
-  EXPECT_EQ(form_.Track2Memo->toPlainText(), "002");
-  EXPECT_TRUE(form_.tk2DataFile.AtEnd());
+  EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText(), "002");
+  EXPECT_FALSE(form_.RecordsLeft(2));
 }
 
 TEST_F(CardDataWindowTest, RecordsBeyondTypingRulesLoadWhole) {
   const std::string forty = "ABCDEFGHIJ" + std::string(30, '9');
-  ChooseFileWriting(form_.TK2CheckBox, form_.tk2filename);
-  Browse(form_.tk2Sb, dir_.Write("long.txt", forty + "\n"));
-  EXPECT_EQ(form_.Track2Memo->toPlainText().toStdString(), forty);
+  ChooseFileWriting(Find<QCheckBox>(form_, "TK2CheckBox"), Find<QCheckBox>(form_, "tk2filename"));
+  Browse(Find<QToolButton>(form_, "tk2Sb"), dir_.Write("long.txt", forty + "\n"));
+  EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText().toStdString(), forty);
 
   // Bytes above 127 stand for themselves, one character each.
-  Browse(form_.tk2Sb, dir_.Write("high.txt", "\xe9\xff" "1\n"));
-  EXPECT_EQ(form_.Track2Memo->toPlainText().toLatin1().toStdString(), "\xe9\xff" "1");
+  Browse(Find<QToolButton>(form_, "tk2Sb"), dir_.Write("high.txt", "\xe9\xff" "1\n"));
+  EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText().toLatin1().toStdString(), "\xe9\xff" "1");
 }
 
 TEST_F(CardDataWindowTest, BlankFirstLineLoadsEmptyRecordWithPath) {
-  ChooseFileWriting(form_.TK2CheckBox, form_.tk2filename);
-  form_.Track2Memo->setPlainText("old");
-  Browse(form_.tk2Sb, dir_.Write("blank.txt", "\r\n001\r\n"));
+  ChooseFileWriting(Find<QCheckBox>(form_, "TK2CheckBox"), Find<QCheckBox>(form_, "tk2filename"));
+  Find<QPlainTextEdit>(form_, "Track2Memo")->setPlainText("old");
+  Browse(Find<QToolButton>(form_, "tk2Sb"), dir_.Write("blank.txt", "\r\n001\r\n"));
   EXPECT_TRUE(prompts_->infos.empty());
-  EXPECT_EQ(form_.Track2Memo->toPlainText(), "");
-  EXPECT_FALSE(form_.tk2disp->isHidden());
+  EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText(), "");
+  EXPECT_FALSE(Find<QLabel>(form_, "tk2disp")->isHidden());
 }
 
 TEST_F(CardDataWindowTest, LoadFailuresLeaveNoFileChosenAndFieldUnchanged) {
@@ -131,78 +132,83 @@ TEST_F(CardDataWindowTest, LoadFailuresLeaveNoFileChosenAndFieldUnchanged) {
       {"missing file", dir_.Path() / "missing.txt", QStringLiteral("文件读写错误，请重试!")},
       {"folder, not a file", dir_.Path(), QStringLiteral("文件读写错误，请重试!")},
   };
-  ChooseFileWriting(form_.TK3CheckBox, form_.tk3filename);
+  ChooseFileWriting(Find<QCheckBox>(form_, "TK3CheckBox"), Find<QCheckBox>(form_, "tk3filename"));
   const auto good = dir_.Write("good.txt", "777\n");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Browse(form_.tk3Sb, good);
-    ASSERT_FALSE(form_.tk3disp->isHidden());
+    Browse(Find<QToolButton>(form_, "tk3Sb"), good);
+    ASSERT_FALSE(Find<QLabel>(form_, "tk3disp")->isHidden());
     prompts_->infos.clear();
 
-    Browse(form_.tk3Sb, c.file);
+    Browse(Find<QToolButton>(form_, "tk3Sb"), c.file);
     EXPECT_EQ(prompts_->infos, std::vector<QString>{c.message});
-    EXPECT_TRUE(form_.tk3disp->isHidden());
-    EXPECT_EQ(form_.tk3disp->text(), QStringLiteral("文件名"));
-    EXPECT_EQ(form_.Track3Memo->toPlainText(), "777");
-    EXPECT_FALSE(form_.tk3DataFile.IsOpen());
+    EXPECT_TRUE(Find<QLabel>(form_, "tk3disp")->isHidden());
+    EXPECT_EQ(Find<QLabel>(form_, "tk3disp")->text(), QStringLiteral("文件名"));
+    EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track3Memo")->toPlainText(), "777");
+    EXPECT_FALSE(form_.session().files()[3].file.IsOpen());
+    EXPECT_FALSE(form_.session().files()[3].chosen);
   }
 }
 
 TEST_F(CardDataWindowTest, CancelledDialogDropsEarlierChoice) {
-  ChooseFileWriting(form_.TK2CheckBox, form_.tk2filename);
-  Browse(form_.tk2Sb, dir_.Write("cards.txt", "001\n"));
-  Browse(form_.tk2Sb, {});
+  ChooseFileWriting(Find<QCheckBox>(form_, "TK2CheckBox"), Find<QCheckBox>(form_, "tk2filename"));
+  Browse(Find<QToolButton>(form_, "tk2Sb"), dir_.Write("cards.txt", "001\n"));
+  Browse(Find<QToolButton>(form_, "tk2Sb"), {});
   EXPECT_TRUE(prompts_->infos.empty());
-  EXPECT_TRUE(form_.tk2disp->isHidden());
-  EXPECT_EQ(form_.tk2disp->text(), QStringLiteral("文件名"));
+  EXPECT_TRUE(Find<QLabel>(form_, "tk2disp")->isHidden());
+  EXPECT_EQ(Find<QLabel>(form_, "tk2disp")->text(), QStringLiteral("文件名"));
   EXPECT_EQ(form_.session().fileCount(2), 0);
-  EXPECT_FALSE(form_.tk2DataFile.IsOpen());
+  EXPECT_FALSE(form_.session().files()[2].file.IsOpen());
+  EXPECT_FALSE(form_.session().files()[2].chosen);
 }
 
 TEST_F(CardDataWindowTest, UntickingFileBoxOrTrackBoxClosesDataFile) {
   const auto file = dir_.Write("cards.txt", "001\n002\n");
-  ChooseFileWriting(form_.TK2CheckBox, form_.tk2filename);
-  Browse(form_.tk2Sb, file);
-  form_.tk2filename->setChecked(false);
-  EXPECT_FALSE(form_.tk2DataFile.IsOpen());
-  EXPECT_TRUE(form_.tk2disp->isHidden());
+  ChooseFileWriting(Find<QCheckBox>(form_, "TK2CheckBox"), Find<QCheckBox>(form_, "tk2filename"));
+  Browse(Find<QToolButton>(form_, "tk2Sb"), file);
+  Find<QCheckBox>(form_, "tk2filename")->setChecked(false);
+  EXPECT_FALSE(form_.session().files()[2].file.IsOpen());
+  EXPECT_FALSE(form_.session().files()[2].chosen);
+  EXPECT_TRUE(Find<QLabel>(form_, "tk2disp")->isHidden());
 
-  form_.tk2filename->setChecked(true);
-  Browse(form_.tk2Sb, file);
-  form_.TK2CheckBox->setChecked(false);
-  EXPECT_FALSE(form_.tk2DataFile.IsOpen());
-  EXPECT_EQ(form_.tk2disp->text(), QStringLiteral("文件名"));
+  Find<QCheckBox>(form_, "tk2filename")->setChecked(true);
+  Browse(Find<QToolButton>(form_, "tk2Sb"), file);
+  Find<QCheckBox>(form_, "TK2CheckBox")->setChecked(false);
+  EXPECT_FALSE(form_.session().files()[2].file.IsOpen());
+  EXPECT_FALSE(form_.session().files()[2].chosen);
+  EXPECT_EQ(Find<QLabel>(form_, "tk2disp")->text(), QStringLiteral("文件名"));
 }
 
 TEST_F(CardDataWindowTest, SameFileOnBothTracksAdvancesIndependently) {
   const auto file = dir_.Write("shared.txt", "001\n002\n003\n");
-  ChooseFileWriting(form_.TK2CheckBox, form_.tk2filename);
-  ChooseFileWriting(form_.TK3CheckBox, form_.tk3filename);
-  Browse(form_.tk2Sb, file);
-  Browse(form_.tk3Sb, file);
-  EXPECT_EQ(form_.Track2Memo->toPlainText(), "001");
-  EXPECT_EQ(form_.Track3Memo->toPlainText(), "001");
+  ChooseFileWriting(Find<QCheckBox>(form_, "TK2CheckBox"), Find<QCheckBox>(form_, "tk2filename"));
+  ChooseFileWriting(Find<QCheckBox>(form_, "TK3CheckBox"), Find<QCheckBox>(form_, "tk3filename"));
+  Browse(Find<QToolButton>(form_, "tk2Sb"), file);
+  Browse(Find<QToolButton>(form_, "tk3Sb"), file);
+  EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText(), "001");
+  EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track3Memo")->toPlainText(), "001");
   form_.LoadNextRecord(2);
   form_.LoadNextRecord(2);
   form_.LoadNextRecord(3);
-  EXPECT_EQ(form_.Track2Memo->toPlainText(), "003");
-  EXPECT_EQ(form_.Track3Memo->toPlainText(), "002");
-  EXPECT_TRUE(form_.tk2DataFile.AtEnd());
-  EXPECT_FALSE(form_.tk3DataFile.AtEnd());
+  EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText(), "003");
+  EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track3Memo")->toPlainText(), "002");
+  EXPECT_FALSE(form_.RecordsLeft(2));
+  EXPECT_TRUE(form_.RecordsLeft(3));
 }
 
 TEST_F(CardDataWindowTest, SaveWritesGbkLabelsAndCrLfThenEmptiesList) {
   form_.AppendWrittenCard(2, "0001");
   form_.AppendWrittenCard(3, QString::fromLatin1("12=\xe9"));
-  ASSERT_EQ(form_.Memo1->toPlainText(), QStringLiteral("磁道1卡号:0001\n磁道2卡号:12=\u00e9"));
+  ASSERT_EQ(Find<QPlainTextEdit>(form_, "Memo1")->toPlainText(), QStringLiteral("磁道1卡号:0001\n磁道2卡号:12=\u00e9"));
 
-  form_.SpeedButton1->click();
+  Find<QToolButton>(form_, "SpeedButton1")->click();
   EXPECT_TRUE(prompts_->errors.empty());
   const auto files = SavedFiles();
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(ReadBytes(files[0]), kTrack2LabelGbk + "0001\r\n" + kTrack3LabelGbk + "12=\xe9\r\n");
-  EXPECT_TRUE(form_.Memo1->document()->isEmpty());
-  EXPECT_EQ(form_.MainStatusBarPanels[2]->text(), QStringLiteral("已保存到 ") + QString::fromStdString(files[0].string()));
+  EXPECT_TRUE(Find<QPlainTextEdit>(form_, "Memo1")->document()->isEmpty());
+  EXPECT_EQ(Find<QLabel>(form_, "MainStatusBarPanel2")->text(),
+            QStringLiteral("已保存到 ") + QString::fromStdString(files[0].string()));
 }
 
 // The name starts with today's year, month (counted from 1) and day, as the
@@ -213,7 +219,7 @@ TEST_F(CardDataWindowTest, SavingEmptyListGivesZeroByteFileNamedForToday) {
     return QStringLiteral("%1%2%3").arg(today.year()).arg(today.month()).arg(today.day()).toStdString();
   };
   const std::string before = datePart();
-  form_.SpeedButton1->click();
+  Find<QToolButton>(form_, "SpeedButton1")->click();
   const std::string after = datePart();
   const auto files = SavedFiles();
   ASSERT_EQ(files.size(), 1u);
@@ -226,14 +232,14 @@ TEST_F(CardDataWindowTest, FailedSaveKeepsListAndShowsReason) {
   const auto folder = dir_.Path() / "no-drive-c";
   form_.SetCardListFolder(folder);
   form_.AppendWrittenCard(2, "0001");
-  form_.SpeedButton1->click();
+  Find<QToolButton>(form_, "SpeedButton1")->click();
   ASSERT_EQ(prompts_->errors.size(), 1u);
   const QString error = prompts_->errors[0];
   EXPECT_TRUE(error.startsWith("Cannot create file \"" + QString::fromStdString(folder.string()) + "/"))
       << error.toStdString();
   EXPECT_TRUE(error.endsWith(".txt\". No such file or directory")) << error.toStdString();
-  EXPECT_EQ(form_.Memo1->toPlainText(), QStringLiteral("磁道1卡号:0001"));
-  EXPECT_FALSE(form_.MainStatusBarPanels[2]->text().startsWith(QStringLiteral("已保存到")));
+  EXPECT_EQ(Find<QPlainTextEdit>(form_, "Memo1")->toPlainText(), QStringLiteral("磁道1卡号:0001"));
+  EXPECT_FALSE(Find<QLabel>(form_, "MainStatusBarPanel2")->text().startsWith(QStringLiteral("已保存到")));
 }
 
 TEST_F(CardDataWindowTest, LongEntryCountsAsTheLinesItWrapsTo) {
@@ -270,7 +276,7 @@ TEST_F(CardDataWindowTest, LimitSavesThenEmptiesAtTwoThousandDisplayLines) {
 
   form_.EnforceCardLogLimit();
   EXPECT_TRUE(prompts_->errors.empty());
-  EXPECT_TRUE(form_.Memo1->document()->isEmpty());
+  EXPECT_TRUE(Find<QPlainTextEdit>(form_, "Memo1")->document()->isEmpty());
   const auto files = SavedFiles();
   ASSERT_EQ(files.size(), 1u);
   const std::string saved = ReadBytes(files[0]);
@@ -285,11 +291,12 @@ TEST_F(CardDataWindowTest, LimitKeepsListWhenItsSaveFails) {
   form_.EnforceCardLogLimit();
   ASSERT_EQ(prompts_->errors.size(), 1u);
   EXPECT_TRUE(prompts_->errors[0].startsWith("Cannot create file \""));
-  EXPECT_EQ(form_.Memo1->document()->blockCount(), 2000);
+  EXPECT_EQ(Find<QPlainTextEdit>(form_, "Memo1")->document()->blockCount(), 2000);
 
   form_.SetCardListFolder(dir_.Path());
   form_.EnforceCardLogLimit();
-  EXPECT_TRUE(form_.Memo1->document()->isEmpty()) << "the next reply saves what the failed one kept";
+  EXPECT_TRUE(Find<QPlainTextEdit>(form_, "Memo1")->document()->isEmpty())
+      << "the next reply saves what the failed one kept";
   ASSERT_EQ(SavedFiles().size(), 1u);
 }
 

@@ -417,6 +417,9 @@ TEST_F(CardSessionTest, ReadRepliesAreJudgedAsTheyCome) {
       {"track 2 in pieces", true, false, {"1B 73 31", "32 3F", "1C"}, "12", "", station::kReadSucceeded, 2},
       {"both tracks", true, true, {"1B 73 31 41 32 3F 1C"}, "1", "2", station::kReadSucceeded, 0},
       {"track 3 alone", false, true, {"1B 73 41 39 3F 1C"}, "", "9", station::kReadSucceeded, 0},
+      {"both, card without track 2", true, true, {"1B 73 41 33 34 3F 1C"}, "", "34", station::kReadSucceeded, 0},
+      {"bytes after the end are dropped", true, false, {"1B 73 37 3F 1C 1B 73 38"}, "7", "", station::kReadSucceeded,
+       0},
       // '?' without its FS is not the end: the previous card must not show.
       {"question mark without FS", true, false, {"1B 73 31 32 3F"}, "", "", station::kSwipePrompt, 1},
       {"read error", true, false, {"1B 72 71"}, "", "", station::kReadFailed, 0},

@@ -78,8 +78,9 @@ class CardWritingTest : public StationTest {
   // `next` (empty: the run has ended and nothing more is sent).
   void Swipe(const char* reply, const std::string& next, int beepsAfter) {
     Reply(reply);
-    ASSERT_TRUE(Eventually([&] { return prompts->beeps == beepsAfter || form->st1->text() == kFailed; },
-                           "the reply to be judged"));
+    ASSERT_TRUE(
+        Eventually([&] { return prompts->beeps == beepsAfter || Find<QLabel>(*form, "st1")->text() == kFailed; },
+                   "the reply to be judged"));
     if (!next.empty()) {
       ASSERT_TRUE(Received(next));
       device.ClearReceived();
@@ -95,7 +96,7 @@ class CardWritingTest : public StationTest {
 
   // Chooses a record file for the track through its browse button.
   void ChooseFile(int track, const std::string& path) {
-    (track == 2 ? form->tk2filename : form->tk3filename)->setChecked(true);
+    (track == 2 ? Find<QCheckBox>(*form, "tk2filename") : Find<QCheckBox>(*form, "tk3filename"))->setChecked(true);
     prompts->nextFileName = QString::fromStdString(path);
     if (track == 2) {
       form->tk2SbClick();
@@ -105,7 +106,7 @@ class CardWritingTest : public StationTest {
   }
 
   TimerWatchingPrompts* WatchTimer() {
-    auto watcher = std::make_unique<TimerWatchingPrompts>(form->OpenTimer);
+    auto watcher = std::make_unique<TimerWatchingPrompts>(*Find<QTimer>(*form, "OpenTimer"));
     TimerWatchingPrompts* raw = watcher.get();
     prompts = raw;
     form->SetPrompts(std::move(watcher));
@@ -115,8 +116,8 @@ class CardWritingTest : public StationTest {
   // The count has stopped and nothing goes out after the last command: the
   // status query is the first thing the device receives.
   void ExpectTimerStoppedAndNothingSent(const char* why) {
-    EXPECT_FALSE(form->OpenTimer.isActive());
-    EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+    EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
+    EXPECT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("00"));
     form->ToolButton4Click();
     EXPECT_TRUE(Received("1B6A")) << why;
   }
@@ -133,24 +134,24 @@ class CardWritingTest : public StationTest {
 TEST_F(CardWritingTest, ClosedPortOnlyAsksForThePort) {
   form->ToolButton6Click();
   TickTracks(true, false);  // ticks survive the closed port's disabled boxes
-  form->Track2Memo->setPlainText("5");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
   form->BitBtn3Click();
   EXPECT_EQ(Panel(2), QStringLiteral("请先选择端口打开......"));
   EXPECT_EQ(form->session().cardIndex(), 0);
-  EXPECT_EQ(form->WriteModePanel->text(), QStringLiteral("常规写"));
-  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_EQ(Find<QLabel>(*form, "WriteModePanel")->text(), QStringLiteral("常规写"));
+  EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
 }
 
 TEST_F(CardWritingTest, NoTickedTrackResetsStateAndSendsNothing) {
-  form->TK2CheckBox->setChecked(true);
-  form->TK2AutoIncCheckBox->setChecked(true);
-  form->TK2CheckBox->setChecked(false);  // unticks the continuous box too
+  Find<QCheckBox>(*form, "TK2CheckBox")->setChecked(true);
+  Find<QCheckBox>(*form, "TK2AutoIncCheckBox")->setChecked(true);
+  Find<QCheckBox>(*form, "TK2CheckBox")->setChecked(false);  // unticks the continuous box too
   form->BitBtn3Click();
   EXPECT_EQ(form->session().readTracks(), 0);
   EXPECT_EQ(form->session().cardIndex(), 1);
-  EXPECT_EQ(form->WriteModePanel->text(), QStringLiteral("常规写"));
-  EXPECT_EQ(form->st1->text(), QStringLiteral("★提示信息★:"));
-  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_EQ(Find<QLabel>(*form, "WriteModePanel")->text(), QStringLiteral("常规写"));
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("★提示信息★:"));
+  EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
   form->ToolButton4Click();
   EXPECT_TRUE(Received("1B6A")) << "nothing went out before the status query";
 }
@@ -169,53 +170,53 @@ TEST_F(CardWritingTest, CommandBytesForEachTrackChoice) {
   };
   for (const Row& row : rows) {
     TickTracks(row.track2, row.track3);
-    form->Track2Memo->setPlainText(row.text2);
-    form->Track3Memo->setPlainText(row.text3);
+    Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(row.text2);
+    Find<QPlainTextEdit>(*form, "Track3Memo")->setPlainText(row.text3);
     PressWrite(row.command);
-    EXPECT_EQ(form->st1->text(), kPrompt);
-    EXPECT_TRUE(form->OpenTimer.isActive());
+    EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), kPrompt);
+    EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
     EXPECT_EQ(form->session().writeTracks(), row.track2 && row.track3 ? 3 : row.track2 ? 1 : 2);
   }
 }
 
 TEST_F(CardWritingTest, RefusedStartShowsWhyAndMovesTheFocus) {
   TickTracks(true, true);
-  form->Track2Memo->setPlainText("");
-  form->Track3Memo->setPlainText("");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("");
+  Find<QPlainTextEdit>(*form, "Track3Memo")->setPlainText("");
   form->BitBtn3Click();
   ASSERT_EQ(prompts->messages.size(), 1u);
   EXPECT_EQ(prompts->messages[0], QStringLiteral("请输入写卡内容"));
-  EXPECT_EQ(form->focusWidget(), form->Track3Memo);
-  EXPECT_FALSE(form->OpenTimer.isActive());
-  EXPECT_EQ(form->st1->text(), QStringLiteral("★提示信息★:"));
+  EXPECT_EQ(form->focusWidget(), Find<QPlainTextEdit>(*form, "Track3Memo"));
+  EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("★提示信息★:"));
 
-  form->TK2AutoIncCheckBox->setChecked(true);
-  form->TK2StepEdit->clear();
+  Find<QCheckBox>(*form, "TK2AutoIncCheckBox")->setChecked(true);
+  Find<QLineEdit>(*form, "TK2StepEdit")->clear();
   form->BitBtn3Click();
   ASSERT_EQ(prompts->messages.size(), 2u);
   EXPECT_EQ(prompts->messages[1], QStringLiteral("请输入连续写卡内容和增量数值"));
-  EXPECT_EQ(form->focusWidget(), form->TK2StepEdit);
-  EXPECT_EQ(form->WriteModePanel->text(), QStringLiteral("连续写"));
+  EXPECT_EQ(form->focusWidget(), Find<QLineEdit>(*form, "TK2StepEdit"));
+  EXPECT_EQ(Find<QLabel>(*form, "WriteModePanel")->text(), QStringLiteral("连续写"));
 }
 
 TEST_F(CardWritingTest, ContinuousRunWritesCountCardsThenFinishes) {
   TickTracks(true, false);
-  form->Track2Memo->setPlainText("0099");
-  form->TK2AutoIncCheckBox->setChecked(true);
-  form->TK2StepEdit->setText("1");
-  form->WriteCountEdit->setText("3");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("0099");
+  Find<QCheckBox>(*form, "TK2AutoIncCheckBox")->setChecked(true);
+  Find<QLineEdit>(*form, "TK2StepEdit")->setText("1");
+  Find<QLineEdit>(*form, "WriteCountEdit")->setText("3");
   PressWrite(Frame2("0099"));
-  EXPECT_EQ(form->WriteModePanel->text(), QStringLiteral("连续写"));
-  EXPECT_EQ(form->WriteModePanel->palette().color(QPalette::Window), QColor(255, 0, 0));
+  EXPECT_EQ(Find<QLabel>(*form, "WriteModePanel")->text(), QStringLiteral("连续写"));
+  EXPECT_EQ(Find<QLabel>(*form, "WriteModePanel")->palette().color(QPalette::Window), QColor(255, 0, 0));
 
   Swipe(kWritten, Frame2("0100"), 1);
-  EXPECT_EQ(form->st1->text(), kSucceeded);
-  EXPECT_TRUE(form->OpenTimer.isActive());
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), kSucceeded);
+  EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
   Swipe(kWritten, Frame2("0101"), 2);
   Swipe(kWritten, "", 3);
 
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:0099", "磁道1卡号:0100", "磁道1卡号:0101"}));
-  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:3次写成功,写卡完毕！"));
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("写卡提示信息:3次写成功,写卡完毕！"));
   EXPECT_EQ(Panel(2), QStringLiteral("写卡成功,显示的数据为下一张卡的数据"));
   EXPECT_EQ(Track2(), "0102");
   ExpectTimerStoppedAndNothingSent("no fourth card was armed");
@@ -223,21 +224,21 @@ TEST_F(CardWritingTest, ContinuousRunWritesCountCardsThenFinishes) {
 
 TEST_F(CardWritingTest, CountZeroWritesOneCardAndNormalWritingIgnoresTheCount) {
   TickTracks(true, false);
-  form->Track2Memo->setPlainText("7");
-  form->TK2AutoIncCheckBox->setChecked(true);
-  form->WriteCountEdit->setText("0");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("7");
+  Find<QCheckBox>(*form, "TK2AutoIncCheckBox")->setChecked(true);
+  Find<QLineEdit>(*form, "WriteCountEdit")->setText("0");
   PressWrite(Frame2("7"));
   Swipe(kWritten, "", 1);
-  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:0次写成功,写卡完毕！"));
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("写卡提示信息:0次写成功,写卡完毕！"));
   EXPECT_EQ(Track2(), "8");
 
-  form->TK2AutoIncCheckBox->setChecked(false);
-  form->WriteCountEdit->setText("5");
+  Find<QCheckBox>(*form, "TK2AutoIncCheckBox")->setChecked(false);
+  Find<QLineEdit>(*form, "WriteCountEdit")->setText("5");
   PressWrite(Frame2("8"));
-  EXPECT_EQ(form->WriteModePanel->text(), QStringLiteral("常规写"));
+  EXPECT_EQ(Find<QLabel>(*form, "WriteModePanel")->text(), QStringLiteral("常规写"));
   Swipe(kWritten, "", 2);
-  EXPECT_EQ(form->st1->text(), kSucceeded);
-  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), kSucceeded);
+  EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
   EXPECT_EQ(Track2(), "8");
   form->ToolButton4Click();
   EXPECT_TRUE(Received("1B6A"));
@@ -246,19 +247,20 @@ TEST_F(CardWritingTest, CountZeroWritesOneCardAndNormalWritingIgnoresTheCount) {
 
 TEST_F(CardWritingTest, FailedSwipeResetsAndArmsTheSameData) {
   TickTracks(true, true);
-  form->Track2Memo->setPlainText("0001");
-  form->Track3Memo->setPlainText("9");
-  form->TK2AutoIncCheckBox->setChecked(true);
-  form->WriteCountEdit->setText("2");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("0001");
+  Find<QPlainTextEdit>(*form, "Track3Memo")->setPlainText("9");
+  Find<QCheckBox>(*form, "TK2AutoIncCheckBox")->setChecked(true);
+  Find<QLineEdit>(*form, "WriteCountEdit")->setText("2");
   PressWrite(Frame23("0001", "9"));
   form->OpenTimerTimer();
+  ASSERT_TRUE(Received("1B6A"));  // the tick's poll, before the line is watched afresh
   device.ClearReceived();
 
   Reply(kNotWritten);
-  ASSERT_TRUE(Eventually([&] { return form->st1->text() == kFailed; }, "the failure"));
+  ASSERT_TRUE(Eventually([&] { return Find<QLabel>(*form, "st1")->text() == kFailed; }, "the failure"));
   EXPECT_TRUE(Received("1B30" + Frame23("0001", "9")));
   EXPECT_EQ(form->session().elapsedSeconds(), 0);
-  EXPECT_TRUE(form->OpenTimer.isActive());
+  EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
   EXPECT_TRUE(LogLines().isEmpty());
   device.ClearReceived();
 
@@ -271,23 +273,23 @@ TEST_F(CardWritingTest, FailedSwipeResetsAndArmsTheSameData) {
 
 TEST_F(CardWritingTest, ResetLeavesTheWriteArmedAndAFailureRestartsTheTimer) {
   TickTracks(true, false);
-  form->Track2Memo->setPlainText("5");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
   PressWrite(Frame2("5"));
   form->ToolButton3Click();
   ASSERT_TRUE(Received("1B30"));
-  ASSERT_FALSE(form->OpenTimer.isActive());
+  ASSERT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
   device.ClearReceived();
 
   Reply(kNotWritten);
-  ASSERT_TRUE(Eventually([&] { return form->st1->text() == kFailed; }, "the failure"));
+  ASSERT_TRUE(Eventually([&] { return Find<QLabel>(*form, "st1")->text() == kFailed; }, "the failure"));
   EXPECT_TRUE(Received("1B30" + Frame2("5")));
-  EXPECT_TRUE(form->OpenTimer.isActive()) << "the same card is armed again and counted";
+  EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive()) << "the same card is armed again and counted";
   EXPECT_EQ(form->session().writeTracks(), 1);
 }
 
 TEST_F(CardWritingTest, SuccessSplitOverChunksCountsOnceOrFailsWhenItsTailNeverComes) {
   TickTracks(true, false);
-  form->Track2Memo->setPlainText("5");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
   PressWrite(Frame2("5"));
   Reply("1B");
   Reply("72");
@@ -295,19 +297,19 @@ TEST_F(CardWritingTest, SuccessSplitOverChunksCountsOnceOrFailsWhenItsTailNeverC
   ASSERT_TRUE(Eventually([&] { return prompts->beeps == 1; }, "the card to be counted"));
   EXPECT_EQ(LogLines(), QStringList{QStringLiteral("磁道1卡号:5")});
 
-  form->Track2Memo->setPlainText("6");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("6");
   PressWrite(Frame2("6"));
   Reply("1B 72");
-  ASSERT_TRUE(Eventually([&] { return form->st1->text() == kFailed; }, "the short wait to run out"));
+  ASSERT_TRUE(Eventually([&] { return Find<QLabel>(*form, "st1")->text() == kFailed; }, "the short wait to run out"));
   EXPECT_TRUE(Received("1B30" + Frame2("6")));
   EXPECT_EQ(prompts->beeps, 1);
 }
 
 TEST_F(CardWritingTest, SecondPressDuringARunStartsOver) {
   TickTracks(true, false);
-  form->Track2Memo->setPlainText("10");
-  form->TK2AutoIncCheckBox->setChecked(true);
-  form->WriteCountEdit->setText("5");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("10");
+  Find<QCheckBox>(*form, "TK2AutoIncCheckBox")->setChecked(true);
+  Find<QLineEdit>(*form, "WriteCountEdit")->setText("5");
   PressWrite(Frame2("10"));
   Swipe(kWritten, Frame2("11"), 1);
   EXPECT_EQ(form->session().cardIndex(), 2);
@@ -317,15 +319,15 @@ TEST_F(CardWritingTest, SecondPressDuringARunStartsOver) {
 
 TEST_F(CardWritingTest, ReadStartedDuringARunDisarmsTheWrite) {
   TickTracks(true, false);
-  form->Track2Memo->setPlainText("5");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
   PressWrite(Frame2("5"));
   form->BitBtn1Click();
   ASSERT_TRUE(Received("1B5D1B6A"));
   device.ClearReceived();
   form->OpenTimerTimer();
-  EXPECT_EQ(form->l_timer->text(), QStringLiteral("1"));
+  EXPECT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("1"));
   form->session().ReplyBytes(Bytes("1B 78 1C"));  // neither a read's end nor "rp"
-  EXPECT_EQ(form->st1->text(), kPrompt) << "the write judge no longer takes replies";
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), kPrompt) << "the write judge no longer takes replies";
   form->ToolButton4Click();
   EXPECT_TRUE(Received("1B6A")) << "no poll on the tick, no retry of the write";
 }
@@ -333,9 +335,9 @@ TEST_F(CardWritingTest, ReadStartedDuringARunDisarmsTheWrite) {
 TEST_F(CardWritingTest, IncrementFailureEndsTheRunWithoutRewritingTheNumber) {
   TimerWatchingPrompts* watcher = WatchTimer();
   TickTracks(true, false);
-  form->Track2Memo->setPlainText("12=");
-  form->TK2AutoIncCheckBox->setChecked(true);
-  form->WriteCountEdit->setText("3");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("12=");
+  Find<QCheckBox>(*form, "TK2AutoIncCheckBox")->setChecked(true);
+  Find<QLineEdit>(*form, "WriteCountEdit")->setText("3");
   PressWrite(Frame2("12="));
   form->OpenTimerTimer();
   Swipe(kWritten, "", 1);
@@ -343,8 +345,8 @@ TEST_F(CardWritingTest, IncrementFailureEndsTheRunWithoutRewritingTheNumber) {
   EXPECT_EQ(prompts->messages[0], QStringLiteral("字符末尾没有检测到数字，请重新输入"));
   EXPECT_EQ(prompts->messages[1], QStringLiteral("请输入写卡内容"));
   EXPECT_EQ(watcher->timerRunning, std::vector<bool>({false, false})) << "no poll while a box is open";
-  EXPECT_FALSE(form->OpenTimer.isActive());
-  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+  EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
+  EXPECT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("00"));
 
   // Neither a later reply nor the status query re-arms the written number.
   device.ClearReceived();
@@ -359,15 +361,15 @@ TEST_F(CardWritingTest, FileRunWritesEveryRecordThenEndsTheTrack) {
   ChooseFile(2, RecordFile("t2.txt", "001\r\n002\r\n003\r\n"));
   ASSERT_EQ(Track2(), "001");
   PressWrite(Frame2("001"));
-  EXPECT_EQ(form->WriteModePanel->text(), QStringLiteral("文件写"));
-  EXPECT_EQ(form->WriteModePanel->palette().color(QPalette::Window), QColor(0, 255, 0));
+  EXPECT_EQ(Find<QLabel>(*form, "WriteModePanel")->text(), QStringLiteral("文件写"));
+  EXPECT_EQ(Find<QLabel>(*form, "WriteModePanel")->palette().color(QPalette::Window), QColor(0, 255, 0));
 
   Swipe(kNotWritten, "1B30" + Frame2("001"), 0);
-  EXPECT_EQ(form->st1->text(), kFailed) << "the file judge shows the failure itself";
-  EXPECT_TRUE(form->OpenTimer.isActive());
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), kFailed) << "the file judge shows the failure itself";
+  EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
   Swipe(kWritten, Frame2("002"), 1);
-  EXPECT_EQ(form->st1->text(), kSucceeded);
-  EXPECT_TRUE(form->OpenTimer.isActive());
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), kSucceeded);
+  EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
   EXPECT_EQ(form->session().fileCount(2), 1);
   Swipe(kWritten, Frame2("003"), 2);
   Swipe(kWritten, "", 3);
@@ -375,16 +377,17 @@ TEST_F(CardWritingTest, FileRunWritesEveryRecordThenEndsTheTrack) {
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:001", "磁道1卡号:002", "磁道1卡号:003"}));
   EXPECT_EQ(prompts->beeps, 3) << "one beep per card";
   EXPECT_EQ(form->session().cardIndex(), 4);
-  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:3次写成功,写卡完毕！"));
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("写卡提示信息:3次写成功,写卡完毕！"));
   EXPECT_EQ(Panel(2), QStringLiteral("磁道1读文件写卡成功完成"));
-  EXPECT_FALSE(form->tk2filename->isChecked());
-  EXPECT_FALSE(form->TK2CheckBox->isChecked());
+  EXPECT_FALSE(Find<QCheckBox>(*form, "tk2filename")->isChecked());
+  EXPECT_FALSE(Find<QCheckBox>(*form, "TK2CheckBox")->isChecked());
   EXPECT_EQ(Track2(), "");
-  EXPECT_FALSE(form->Track2Memo->isEnabled());
-  EXPECT_FALSE(form->tk2Sb->isEnabled());
-  EXPECT_FALSE(form->tk2disp->isVisibleTo(form.get()));
-  EXPECT_EQ(form->tk2disp->text(), QStringLiteral("文件名"));
-  EXPECT_FALSE(form->tk2DataFile.IsOpen());
+  EXPECT_FALSE(Find<QPlainTextEdit>(*form, "Track2Memo")->isEnabled());
+  EXPECT_FALSE(Find<QToolButton>(*form, "tk2Sb")->isEnabled());
+  EXPECT_FALSE(Find<QLabel>(*form, "tk2disp")->isVisibleTo(form.get()));
+  EXPECT_EQ(Find<QLabel>(*form, "tk2disp")->text(), QStringLiteral("文件名"));
+  EXPECT_FALSE(form->session().files()[2].file.IsOpen());
+  EXPECT_FALSE(form->session().files()[2].chosen);
   ExpectTimerStoppedAndNothingSent("nothing was armed after the last record");
 }
 
@@ -395,14 +398,14 @@ TEST_F(CardWritingTest, BothTracksFromFilesGoOnWithTheLongerFile) {
   PressWrite(Frame23("21", "31"));
   Swipe(kWritten, Frame3("32"), 1);
   EXPECT_EQ(Panel(2), QStringLiteral("磁道1读文件写卡成功完成"));
-  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:1次写成功,写卡完毕！"));
-  EXPECT_FALSE(form->TK2CheckBox->isChecked());
-  EXPECT_TRUE(form->OpenTimer.isActive()) << "the track 3 card is armed and counted";
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("写卡提示信息:1次写成功,写卡完毕！"));
+  EXPECT_FALSE(Find<QCheckBox>(*form, "TK2CheckBox")->isChecked());
+  EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive()) << "the track 3 card is armed and counted";
   Swipe(kWritten, "", 2);
   EXPECT_EQ(Panel(2), QStringLiteral("磁道2读文件写卡成功完成"));
-  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息:2次写成功,写卡完毕！"));
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("写卡提示信息:2次写成功,写卡完毕！"));
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:21", "磁道2卡号:31", "磁道2卡号:32"}));
-  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
   form->ToolButton4Click();
   EXPECT_TRUE(Received("1B6A"));
 }
@@ -420,10 +423,10 @@ TEST_F(CardWritingTest, TrackThreeFileEndingFirstIsNotWrittenAgain) {
 
 TEST_F(CardWritingTest, ContinuousTrackBesideAFileTrackRunsToTheEndOfTheFile) {
   TickTracks(true, true);
-  form->Track2Memo->setPlainText("909");
-  form->TK2AutoIncCheckBox->setChecked(true);
-  form->TK2StepEdit->setText("2");
-  form->WriteCountEdit->setText("1");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("909");
+  Find<QCheckBox>(*form, "TK2AutoIncCheckBox")->setChecked(true);
+  Find<QLineEdit>(*form, "TK2StepEdit")->setText("2");
+  Find<QLineEdit>(*form, "WriteCountEdit")->setText("1");
   ChooseFile(3, RecordFile("c3.txt", "7\n8\n9"));
   PressWrite(Frame23("909", "7"));
   Swipe(kWritten, Frame23("911", "8"), 1);
@@ -451,39 +454,39 @@ TEST_F(CardWritingTest, BlankRecordEndsTheRun) {
   EXPECT_TRUE(Received("1B6A")) << "the first record is not armed again";
 
   // 浏览 continues after the blank record, not at record 1.
-  EXPECT_EQ(form->tk2file_step->text(), QStringLiteral("3"));
+  EXPECT_EQ(Find<QLineEdit>(*form, "tk2file_step")->text(), QStringLiteral("3"));
   form->tk2SbClick();
   EXPECT_EQ(Track2(), "3");
 }
 
 TEST_F(CardWritingTest, StartRecordFieldChoosesWhereLoadingStarts) {
   TickTracks(true, false);
-  EXPECT_FALSE(form->tk2file_step->isEnabled());
-  form->tk2filename->setChecked(true);
-  EXPECT_TRUE(form->tk2file_step->isEnabled());
-  EXPECT_EQ(form->tk2file_step->maxLength(), 7);
+  EXPECT_FALSE(Find<QLineEdit>(*form, "tk2file_step")->isEnabled());
+  Find<QCheckBox>(*form, "tk2filename")->setChecked(true);
+  EXPECT_TRUE(Find<QLineEdit>(*form, "tk2file_step")->isEnabled());
+  EXPECT_EQ(Find<QLineEdit>(*form, "tk2file_step")->maxLength(), 7);
   const std::string file = RecordFile("s2.txt", "1\n2\n3\n");
   const struct {
     const char* start;
     const char* shown;
   } rows[] = {{"", "1"}, {"0", "1"}, {"2", "2"}};
   for (const auto& row : rows) {
-    form->tk2file_step->setText(row.start);
+    Find<QLineEdit>(*form, "tk2file_step")->setText(row.start);
     ChooseFile(2, file);
     EXPECT_EQ(Track2(), row.shown) << row.start;
   }
-  form->tk2file_step->setText("4");
+  Find<QLineEdit>(*form, "tk2file_step")->setText("4");
   ChooseFile(2, file);
   EXPECT_EQ(prompts->infos.back(), QStringLiteral("文件中无内容,请重新按浏览按钮选择文件名"));
-  EXPECT_EQ(form->tk2disp->text(), QStringLiteral("文件名"));
+  EXPECT_EQ(Find<QLabel>(*form, "tk2disp")->text(), QStringLiteral("文件名"));
 }
 
 TEST_F(CardWritingTest, RetryRefusedAfterTheFieldWasEmptiedEndsTheRun) {
   TimerWatchingPrompts* watcher = WatchTimer();
   TickTracks(true, false);
-  form->Track2Memo->setPlainText("5");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
   PressWrite(Frame2("5"));
-  form->Track2Memo->clear();
+  Find<QPlainTextEdit>(*form, "Track2Memo")->clear();
   Reply(kNotWritten);
   ASSERT_TRUE(Eventually([&] { return !prompts->messages.empty(); }, "the builder's message"));
   EXPECT_EQ(prompts->messages[0], QStringLiteral("请输入写卡内容"));
@@ -513,7 +516,7 @@ TEST_F(CardWritingTest, OverlongRecordIsNeverArmed) {
     TickTracks(true, false);
     ChooseFile(2, RecordFile("f2.txt", overlong + "\n"));
     EXPECT_EQ(prompts->infos, std::vector<QString>({QStringLiteral("文件读写错误，请重试!")}));
-    EXPECT_EQ(form->tk2disp->text(), QStringLiteral("文件名"));
+    EXPECT_EQ(Find<QLabel>(*form, "tk2disp")->text(), QStringLiteral("文件名"));
   }
 }
 
@@ -523,10 +526,10 @@ TEST_F(CardWritingTest, FullListIsSavedBeforeItIsEmptied) {
   form->SetCardListFolder(folder);
   QStringList full;
   for (int i = 0; i < 2000; ++i) full << QStringLiteral("磁道1卡号:%1").arg(i);
-  form->Memo1->setPlainText(full.join(QLatin1Char('\n')));
+  Find<QPlainTextEdit>(*form, "Memo1")->setPlainText(full.join(QLatin1Char('\n')));
 
   TickTracks(true, false);
-  form->Track2Memo->setPlainText("5");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
   PressWrite(Frame2("5"));
   Swipe(kWritten, "", 1);
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:5"}));
@@ -546,17 +549,17 @@ TEST_F(CardWritingTest, FullListThatCannotBeSavedIsKeptAndTheCardStillJudged) {
   form->SetCardListFolder("/nonexistent/drive-c");
   QStringList full;
   for (int i = 0; i < 2000; ++i) full << QStringLiteral("磁道1卡号:%1").arg(i);
-  form->Memo1->setPlainText(full.join(QLatin1Char('\n')));
+  Find<QPlainTextEdit>(*form, "Memo1")->setPlainText(full.join(QLatin1Char('\n')));
 
   TickTracks(true, false);
-  form->Track2Memo->setPlainText("5");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
   PressWrite(Frame2("5"));
   Swipe(kWritten, "", 1);
   ASSERT_EQ(prompts->errors.size(), 1u);
   EXPECT_TRUE(prompts->errors[0].startsWith(QStringLiteral("Cannot create file \"/nonexistent/drive-c/")));
   EXPECT_EQ(watcher->timerRunning, std::vector<bool>({false})) << "no poll while the error box is open";
   EXPECT_EQ(LogLines().size(), 2001) << "every line kept, the new card added";
-  EXPECT_EQ(form->st1->text(), kSucceeded);
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), kSucceeded);
 }
 
 }  // namespace

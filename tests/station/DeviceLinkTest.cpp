@@ -31,7 +31,9 @@ TEST_F(DeviceLinkTest, HexTextsReachTheDeviceAsFilteredBytes) {
   EXPECT_TRUE(prompts->messages.empty());
 }
 
-TEST_F(DeviceLinkTest, EveryCommandHoldsTheCallerForThePause) {
+using DeviceTimingTest = RealTimingsTest;
+
+TEST_F(DeviceTimingTest, EveryCommandHoldsTheCallerForThePause) {
   OpenPort();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(form->SendCommand(""));
@@ -55,12 +57,12 @@ TEST_F(DeviceLinkTest, CommandLongerThanTheSendBufferIsRefusedWhole) {
 TEST_F(DeviceLinkTest, SendWithPortClosedSendsNothingButTriesToOpen) {
   OpenPort();
   form->ToolButton6Click();
-  ASSERT_FALSE(form->ComPort1.Open());
+  ASSERT_FALSE(form->port().Open());
 
   EXPECT_FALSE(form->SendCommand("1B30"));
   ASSERT_EQ(prompts->messages.size(), 1u);
   EXPECT_EQ(prompts->messages[0], QStringLiteral("串口未打开。"));
-  EXPECT_TRUE(form->ComPort1.Open()) << "the send asks the port to open";
+  EXPECT_TRUE(form->port().Open()) << "the send asks the port to open";
   ASSERT_TRUE(form->SendCommand("7E"));
   EXPECT_TRUE(Received("7E"));
 
@@ -71,24 +73,24 @@ TEST_F(DeviceLinkTest, SendWithPortClosedSendsNothingButTriesToOpen) {
   ASSERT_EQ(prompts->messages.size(), 2u);
   EXPECT_EQ(prompts->messages[1], QStringLiteral("串口未打开。"));
   EXPECT_TRUE(prompts->errors.empty());
-  EXPECT_FALSE(form->ComPort1.Open());
+  EXPECT_FALSE(form->port().Open());
 }
 
 TEST_F(DeviceLinkTest, TriggerTakesAnnouncedBytesAndPassesEmptyChunksOn) {
   OpenPort();
   TickTracks(true, false);
-  form->Track2Memo->setPlainText("5");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
   form->BitBtn3Click();
   ASSERT_TRUE(Received("1B74351D1B5C"));
   device.ClearReceived();
 
   // Other notifications are not replies.
-  form->ComPort1Trigger(&form->ComPort1, PortClosingMsg, 0, 0);
-  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示：请在写卡灯亮后刷卡"));
+  form->ComPort1Trigger(nullptr, PortClosingMsg, 0, 0);
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("写卡提示：请在写卡灯亮后刷卡"));
 
   // An empty chunk is judged like any other: no "rp", so the card failed.
-  form->ComPort1Trigger(&form->ComPort1, TriggerAvailMsg, 0, 0);
-  EXPECT_EQ(form->st1->text(), QStringLiteral("写卡提示信息：写卡错误，请重新刷卡"));
+  form->ComPort1Trigger(nullptr, TriggerAvailMsg, 0, 0);
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("写卡提示信息：写卡错误，请重新刷卡"));
   EXPECT_TRUE(Received("1B30 1B74351D1B5C"));
 }
 
@@ -107,14 +109,14 @@ TEST_F(DeviceLinkTest, ChunksOfOneReplyAreJoinedInOrder) {
 TEST_F(DeviceLinkTest, ReadRepliesReachOnlyTheReadHandler) {
   OpenPort();
   TickTracks(true, true);
-  form->tk2filename->setChecked(true);  // a ticked file box routes nothing by itself
+  Find<QCheckBox>(*form, "tk2filename")->setChecked(true);  // a ticked file box routes nothing by itself
   form->BitBtn1Click();
   ASSERT_TRUE(Received("1B425D1B6A"));
   device.ClearReceived();
   Reply("1B 73 31 32 41 33 34 3F 1C");
   ASSERT_TRUE(Eventually([&] { return Track3() == "34"; }, "read reply shown"));
   EXPECT_TRUE(Received("1B425D1B6A")) << "only the read is re-armed, no reset of a failed write";
-  EXPECT_EQ(form->st1->text(), QStringLiteral("★提示信息★:"));
+  EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("★提示信息★:"));
   EXPECT_EQ(form->session().writeTracks(), 0);
 }
 

@@ -25,7 +25,7 @@ class JournalLinkTest : public StationTest {
   }
 
   void WriteCard(const char* text) {
-    form->Track2Memo->setPlainText(text);
+    Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(text);
     const int beeps = prompts->beeps;
     form->BitBtn3Click();
     Reply(kWritten);
@@ -82,14 +82,14 @@ TEST_F(JournalLinkTest, GuardSwitchedOffRewritesOwnNumbersButAsksAboutOthers) {
   WriteCard("31");
   EXPECT_TRUE(prompts->questions.empty());
   ASSERT_TRUE(form->journal()->Reserve(QStringLiteral("other"), {{2, "32"}}).isEmpty());
-  form->Track2Memo->setPlainText("32");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("32");
   form->BitBtn3Click();
   EXPECT_EQ(prompts->questions.size(), 1u);
 }
 
 TEST_F(JournalLinkTest, RecordButtonOpensTheJournalDialog) {
-  EXPECT_EQ(form->ToolButton9->accessibleName(), QStringLiteral("记录"));
-  form->ToolButton9->click();
+  EXPECT_EQ(Find<QToolButton>(*form, "ToolButton9")->accessibleName(), QStringLiteral("记录"));
+  Find<QToolButton>(*form, "ToolButton9")->click();
   ASSERT_NE(form->journalDialog(), nullptr);
   EXPECT_TRUE(form->journalDialog()->isVisible());
   EXPECT_FALSE(form->journalDialog()->isModal());

@@ -122,27 +122,28 @@ TEST_F(LineLossTest, HangUpClosesDisarmsAndReconnectsWithoutResuming) {
   for (const Row& row : rows) {
     OpenPort();
     TickTracks(true, false);
-    form->Track2Memo->setPlainText(QStringLiteral("0099"));
+    Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(QStringLiteral("0099"));
     if (row.arm) (form.get()->*row.arm)();
-    const QString st1Before = form->st1->text();
+    const QString st1Before = Find<QLabel>(*form, "st1")->text();
 
     Unplug();
     EXPECT_TRUE(Eventually([&] { return Panel(2) == QString::fromUtf8(station::kLineLost); }, "the loss")) << row.name;
-    EXPECT_FALSE(form->ComPort1.Open()) << row.name;
+    EXPECT_FALSE(form->port().Open()) << row.name;
     EXPECT_EQ(Panel(0), QStringLiteral("COM3:Close")) << row.name;
-    EXPECT_FALSE(form->TK2CheckBox->isEnabled()) << row.name;
-    EXPECT_TRUE(form->TK2CheckBox->isChecked()) << row.name << ": ticks are kept";
-    EXPECT_FALSE(form->OpenTimer.isActive()) << row.name;
-    EXPECT_EQ(form->l_timer->text(), QStringLiteral("00")) << row.name;
-    EXPECT_EQ(form->st1->text(), row.writePrompt ? QString::fromUtf8(row.writePrompt) : st1Before) << row.name;
+    EXPECT_FALSE(Find<QCheckBox>(*form, "TK2CheckBox")->isEnabled()) << row.name;
+    EXPECT_TRUE(Find<QCheckBox>(*form, "TK2CheckBox")->isChecked()) << row.name << ": ticks are kept";
+    EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive()) << row.name;
+    EXPECT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("00")) << row.name;
+    EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), row.writePrompt ? QString::fromUtf8(row.writePrompt) : st1Before)
+        << row.name;
     EXPECT_EQ(form->session().readTracks() + form->session().writeTracks(), 0) << row.name;
 
     PlugIn();
-    EXPECT_TRUE(Eventually([&] { return form->ComPort1.Open(); }, "the reconnect")) << row.name;
+    EXPECT_TRUE(Eventually([&] { return form->port().Open(); }, "the reconnect")) << row.name;
     EXPECT_EQ(Panel(0), QStringLiteral("COM3－－－OK")) << row.name;
     EXPECT_EQ(Panel(2), QString::fromUtf8(station::kLineBack)) << row.name;
-    EXPECT_TRUE(form->TK2CheckBox->isEnabled()) << row.name;
-    EXPECT_FALSE(form->OpenTimer.isActive()) << row.name << ": nothing resumes by itself";
+    EXPECT_TRUE(Find<QCheckBox>(*form, "TK2CheckBox")->isEnabled()) << row.name;
+    EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive()) << row.name << ": nothing resumes by itself";
     EXPECT_TRUE(prompts->messages.empty()) << row.name << ": the reconnect is silent";
     EXPECT_EQ(emulator.Ask("state"), "ok idle") << row.name << ": nothing was sent to the device";
     form->ToolButton6Click();
@@ -152,11 +153,11 @@ TEST_F(LineLossTest, HangUpClosesDisarmsAndReconnectsWithoutResuming) {
 TEST_F(LineLossTest, ClosePressedEndsTheRetrying) {
   OpenPort();
   Unplug();
-  ASSERT_TRUE(Eventually([&] { return form->ReconnectTimer.isActive(); }, "the retrying"));
+  ASSERT_TRUE(Eventually([&] { return Find<QTimer>(*form, "ReconnectTimer")->isActive(); }, "the retrying"));
   form->ToolButton6Click();
-  EXPECT_FALSE(form->ReconnectTimer.isActive());
+  EXPECT_FALSE(Find<QTimer>(*form, "ReconnectTimer")->isActive());
   PlugIn();
-  EXPECT_FALSE(WaitUntil([&] { return form->ComPort1.Open(); }, std::chrono::milliseconds(2500)));
+  EXPECT_FALSE(WaitUntil([&] { return form->port().Open(); }, Timings().reconnect * 5));
 }
 
 TEST_F(LineLossTest, SilentDeviceRunsOutWithoutSuccess) {
@@ -178,7 +179,7 @@ TEST_F(LineLossTest, SilentDeviceRunsOutWithoutSuccess) {
     form->findChild<QPlainTextEdit*>("Track2Memo")->setPlainText(QStringLiteral("0099"));
     (form.get()->*row.arm)();
     for (int i = 0; i <= station::kWaitLimitTicks; ++i) form->OpenTimerTimer();
-    EXPECT_FALSE(form->OpenTimer.isActive()) << row.name;
+    EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive()) << row.name;
     EXPECT_EQ(form->findChild<QLabel*>("l_timer")->text(), QStringLiteral("00")) << row.name;
     EXPECT_EQ(form->findChild<QLabel*>(row.promptLabel)->text(), QString::fromUtf8(row.prompt)) << row.name;
     EXPECT_TRUE(LogLines().isEmpty()) << row.name;
@@ -196,7 +197,7 @@ TEST_F(ShutdownTest, ClosingTheWindowDropsRepliesInFlight) {
   for (int i = 0; i < 200; ++i) device.SendHex(reply);
   ASSERT_TRUE(Eventually([&] { return !form->session().replyHex().empty() || !Track2().empty(); }, "replies"));
   form->close();  // as the title bar's close box does
-  EXPECT_FALSE(form->ComPort1.Open());
+  EXPECT_FALSE(form->port().Open());
   for (int i = 0; i < 200; ++i) device.SendHex(reply);
   form.reset();  // replies still arriving: nothing may reach the window now
 }
@@ -237,10 +238,10 @@ TEST_F(ShutdownTest, NoiseIsNeverACard) {
   EXPECT_LE(kept, station::kLongestReadReplyHex);
   EXPECT_TRUE(LogLines().isEmpty());
 
-  form->Track2Memo->setPlainText(QStringLiteral("0099"));
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(QStringLiteral("0099"));
   form->BitBtn3Click();
   device.SendBytes(noise.substr(0, 2048));  // what the line holds without the station reading
-  EXPECT_TRUE(Eventually([&] { return form->st1->text() == QString::fromUtf8(station::kWriteFailed); },
+  EXPECT_TRUE(Eventually([&] { return Find<QLabel>(*form, "st1")->text() == QString::fromUtf8(station::kWriteFailed); },
                          "the noise judged a failed card"));
   EXPECT_TRUE(LogLines().isEmpty());
   EXPECT_EQ(Track2(), "0099");

@@ -37,52 +37,61 @@ TEST(MainWindowTest, IsAFixedWindowWithItsCaption) {
   EXPECT_EQ(s.form.size(), QSize(757, 540));
   EXPECT_EQ(s.form.minimumSize(), s.form.maximumSize());
   EXPECT_FALSE(s.form.windowFlags() & Qt::WindowMaximizeButtonHint);
-  EXPECT_FALSE(s.form.MainStatusBar->isSizeGripEnabled());
+  EXPECT_FALSE(Find<QStatusBar>(s.form, "MainStatusBar")->isSizeGripEnabled());
   // The text font can draw the Chinese captions (no empty boxes).
   for (char32_t ch : {U'读', U'写', U'磁', U'★'}) {
-    EXPECT_TRUE(QFontMetrics(s.form.TK2CheckBox->font()).inFontUcs4(ch)) << static_cast<unsigned>(ch);
+    EXPECT_TRUE(QFontMetrics(Find<QCheckBox>(s.form, "TK2CheckBox")->font()).inFontUcs4(ch))
+        << static_cast<unsigned>(ch);
   }
 }
 
 TEST(MainWindowTest, StartsInItsStartState) {
   Station s;
   TForm1& f = s.form;
-  for (QCheckBox* box : {f.TK1CheckBox, f.TK2CheckBox, f.TK3CheckBox}) {
+  for (QCheckBox* box :
+       {Find<QCheckBox>(f, "TK1CheckBox"), Find<QCheckBox>(f, "TK2CheckBox"), Find<QCheckBox>(f, "TK3CheckBox")}) {
     EXPECT_FALSE(box->isChecked());
     EXPECT_FALSE(box->isEnabled());
   }
   for (QWidget* w : std::initializer_list<QWidget*>{
-           f.Track1Memo, f.Track2Memo, f.Track3Memo, f.TK1AutoIncCheckBox, f.TK2AutoIncCheckBox,
-           f.TK3AutoIncCheckBox, f.TK1StepEdit, f.TK2StepEdit, f.TK3StepEdit, f.tk1filename, f.tk2filename,
-           f.tk3filename, f.tk1sb, f.tk2Sb, f.tk3Sb, f.tk1file_step, f.tk2file_step, f.tk3file_step}) {
+           Find<QPlainTextEdit>(f, "Track1Memo"), Find<QPlainTextEdit>(f, "Track2Memo"),
+           Find<QPlainTextEdit>(f, "Track3Memo"), Find<QCheckBox>(f, "TK1AutoIncCheckBox"),
+           Find<QCheckBox>(f, "TK2AutoIncCheckBox"), Find<QCheckBox>(f, "TK3AutoIncCheckBox"),
+           Find<QLineEdit>(f, "TK1StepEdit"), Find<QLineEdit>(f, "TK2StepEdit"), Find<QLineEdit>(f, "TK3StepEdit"),
+           Find<QCheckBox>(f, "tk1filename"), Find<QCheckBox>(f, "tk2filename"), Find<QCheckBox>(f, "tk3filename"),
+           Find<QToolButton>(f, "tk1sb"), Find<QToolButton>(f, "tk2Sb"), Find<QToolButton>(f, "tk3Sb"),
+           Find<QLineEdit>(f, "tk1file_step"), Find<QLineEdit>(f, "tk2file_step"),
+           Find<QLineEdit>(f, "tk3file_step")}) {
     EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
   }
-  for (QLabel* label : {f.tk1disp, f.tk2disp, f.tk3disp}) {
+  for (QLabel* label : {Find<QLabel>(f, "tk1disp"), Find<QLabel>(f, "tk2disp"), Find<QLabel>(f, "tk3disp")}) {
     EXPECT_TRUE(label->isHidden());
     EXPECT_EQ(label->text(), QStringLiteral("文件名"));
   }
-  EXPECT_TRUE(f.WriteCountEdit->isEnabled());
-  EXPECT_EQ(f.WriteCountEdit->text(), QStringLiteral("1"));
-  EXPECT_EQ(f.WrCouUpDown->Position(), 1);
-  EXPECT_TRUE(f.BitBtn1->isEnabled());
-  EXPECT_TRUE(f.BitBtn3->isEnabled());
-  EXPECT_EQ(f.WriteModePanel->text(), QStringLiteral("常规写"));
-  EXPECT_EQ(f.WriteModePanel->palette().color(QPalette::Window), QColor(Qt::blue));
-  EXPECT_EQ(f.WriteModePanel->palette().color(QPalette::WindowText), QColor(Qt::yellow));
-  EXPECT_EQ(f.l_timer->text(), QStringLiteral("00"));
-  EXPECT_EQ(f.st1->text(), QStringLiteral("★提示信息★:"));
-  EXPECT_EQ(f.st2->text(), QStringLiteral("★提示信息★:"));
-  for (QLabel* panel : f.MainStatusBarPanels) EXPECT_TRUE(panel->text().isEmpty());
-  EXPECT_TRUE(f.Memo1->toPlainText().isEmpty());
-  EXPECT_TRUE(f.Memo1->isReadOnly());
-  EXPECT_FALSE(f.OpenTimer.isActive());
-  EXPECT_EQ(f.OpenTimer.interval(), 1000);
+  EXPECT_TRUE(Find<QLineEdit>(f, "WriteCountEdit")->isEnabled());
+  EXPECT_EQ(Find<QLineEdit>(f, "WriteCountEdit")->text(), QStringLiteral("1"));
+  EXPECT_EQ(Find<TUpDown>(f, "WrCouUpDown")->Position(), 1);
+  EXPECT_TRUE(Find<QPushButton>(f, "BitBtn1")->isEnabled());
+  EXPECT_TRUE(Find<QPushButton>(f, "BitBtn3")->isEnabled());
+  EXPECT_EQ(Find<QLabel>(f, "WriteModePanel")->text(), QStringLiteral("常规写"));
+  EXPECT_EQ(Find<QLabel>(f, "WriteModePanel")->palette().color(QPalette::Window), QColor(Qt::blue));
+  EXPECT_EQ(Find<QLabel>(f, "WriteModePanel")->palette().color(QPalette::WindowText), QColor(Qt::yellow));
+  EXPECT_EQ(Find<QLabel>(f, "l_timer")->text(), QStringLiteral("00"));
+  EXPECT_EQ(Find<QLabel>(f, "st1")->text(), QStringLiteral("★提示信息★:"));
+  EXPECT_EQ(Find<QLabel>(f, "st2")->text(), QStringLiteral("★提示信息★:"));
+  for (const char* panel : {"MainStatusBarPanel0", "MainStatusBarPanel1", "MainStatusBarPanel2"}) {
+    EXPECT_TRUE(Find<QLabel>(f, panel)->text().isEmpty()) << panel;
+  }
+  EXPECT_TRUE(Find<QPlainTextEdit>(f, "Memo1")->toPlainText().isEmpty());
+  EXPECT_TRUE(Find<QPlainTextEdit>(f, "Memo1")->isReadOnly());
+  EXPECT_FALSE(Find<QTimer>(f, "OpenTimer")->isActive());
+  EXPECT_EQ(Find<QTimer>(f, "OpenTimer")->interval(), 1000);
 }
 
 // The window's own port, as the program runs it.
 TEST(MainWindowTest, PortIsSetUpForTheCardDevice) {
   Station s;
-  const TSerComPort& port = s.form.ComPort1;
+  const TSerComPort& port = s.form.port();
   EXPECT_FALSE(port.Open());
   EXPECT_EQ(port.ComNumber(), 1);
   EXPECT_EQ(port.Baud(), 9600);
@@ -106,21 +115,22 @@ TEST(MainWindowTest, PortIsSetUpForTheCardDevice) {
 
 TEST(MainWindowTest, ShowsTheHelpTextLineByLine) {
   Station s;
-  const QStringList lines = s.form.RichEdit1->toPlainText().split(QLatin1Char('\n'));
+  const QStringList lines = Find<QTextEdit>(s.form, "RichEdit1")->toPlainText().split(QLatin1Char('\n'));
   ASSERT_EQ(lines.size(), 19);
   EXPECT_EQ(lines[0], QStringLiteral("说明："));
   EXPECT_EQ(lines[1], QStringLiteral("1.读写卡前,请点击【端口打"));
   EXPECT_EQ(lines[11], QStringLiteral("不同的串口，从com1-com8,默认"));
   EXPECT_EQ(lines[17], QStringLiteral("8.文件放在c:\\根目录下，以时间"));
   EXPECT_EQ(lines[18], QStringLiteral("为文件名."));
-  EXPECT_TRUE(s.form.RichEdit1->isReadOnly());
-  EXPECT_EQ(s.form.RichEdit1->lineWrapMode(), QTextEdit::NoWrap);
+  EXPECT_TRUE(Find<QTextEdit>(s.form, "RichEdit1")->isReadOnly());
+  EXPECT_EQ(Find<QTextEdit>(s.form, "RichEdit1")->lineWrapMode(), QTextEdit::NoWrap);
 }
 
 TEST(MainWindowTest, StatusBarHasThreeLabelPanels) {
   Station s;
   s.form.show();
-  const auto& p = s.form.MainStatusBarPanels;
+  const QLabel* p[] = {Find<QLabel>(s.form, "MainStatusBarPanel0"), Find<QLabel>(s.form, "MainStatusBarPanel1"),
+                       Find<QLabel>(s.form, "MainStatusBarPanel2")};
   EXPECT_EQ(p[0]->width(), 200);
   EXPECT_EQ(p[1]->width(), 50);
   EXPECT_TRUE(p[0]->alignment() & Qt::AlignHCenter);
@@ -129,7 +139,7 @@ TEST(MainWindowTest, StatusBarHasThreeLabelPanels) {
   EXPECT_LT(p[0]->x(), p[1]->x());
   EXPECT_LT(p[1]->x(), p[2]->x());
   EXPECT_GT(p[2]->width(), 400);  // panel 2 takes the rest
-  for (QLabel* panel : p) EXPECT_EQ(panel->parentWidget(), s.form.MainStatusBar);
+  for (const QLabel* panel : p) EXPECT_EQ(panel->parentWidget(), Find<QStatusBar>(s.form, "MainStatusBar"));
 }
 
 struct Caption {
@@ -170,9 +180,10 @@ TEST(MainWindowTest, ControlsAreReachableByNameAndCaption) {
     EXPECT_EQ(w->accessibleDescription(), name);
   }
   // Labels whose text changes at run time are named by their current text.
-  s.form.st1->setText(QStringLiteral("写卡提示：请在写卡灯亮后刷卡"));
-  for (QLabel* label : {s.form.st1, s.form.st2, s.form.l_timer, s.form.WriteModePanel, s.form.tk2disp,
-                        s.form.MainStatusBarPanels[0]}) {
+  Find<QLabel>(s.form, "st1")->setText(QStringLiteral("写卡提示：请在写卡灯亮后刷卡"));
+  for (QLabel* label : {Find<QLabel>(s.form, "st1"), Find<QLabel>(s.form, "st2"), Find<QLabel>(s.form, "l_timer"),
+                        Find<QLabel>(s.form, "WriteModePanel"), Find<QLabel>(s.form, "tk2disp"),
+                        Find<QLabel>(s.form, "MainStatusBarPanel0")}) {
     QAccessibleInterface* a = QAccessible::queryAccessibleInterface(label);
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->text(QAccessible::Name), label->text()) << label->objectName().toStdString();
@@ -184,7 +195,7 @@ TEST(MainWindowTest, ControlsAreReachableByNameAndCaption) {
 class TypingTest : public ::testing::Test {
  protected:
   TypingTest() {
-    for (QCheckBox* box : {s.form.TK2CheckBox, s.form.TK3CheckBox}) {
+    for (QCheckBox* box : {Find<QCheckBox>(s.form, "TK2CheckBox"), Find<QCheckBox>(s.form, "TK3CheckBox")}) {
       box->setEnabled(true);  // as an opened port does
       box->setChecked(true);
     }
@@ -228,18 +239,19 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TypingTest, TrackFieldsRefuseTypingBeyondTheirLength) {
-  Type(s.form.Track2Memo, QString(37, QLatin1Char('5')));
-  Type(s.form.Track2Memo, QStringLiteral("6"));
-  EXPECT_EQ(s.form.Track2Memo->toPlainText(), QString(37, QLatin1Char('5')));
-  Type(s.form.Track2Memo, QStringLiteral("\b6"));  // room again after Backspace
-  EXPECT_EQ(s.form.Track2Memo->toPlainText(), QString(36, QLatin1Char('5')) + QLatin1Char('6'));
+  Type(Find<QPlainTextEdit>(s.form, "Track2Memo"), QString(37, QLatin1Char('5')));
+  Type(Find<QPlainTextEdit>(s.form, "Track2Memo"), QStringLiteral("6"));
+  EXPECT_EQ(Find<QPlainTextEdit>(s.form, "Track2Memo")->toPlainText(), QString(37, QLatin1Char('5')));
+  Type(Find<QPlainTextEdit>(s.form, "Track2Memo"), QStringLiteral("\b6"));  // room again after Backspace
+  EXPECT_EQ(Find<QPlainTextEdit>(s.form, "Track2Memo")->toPlainText(),
+            QString(36, QLatin1Char('5')) + QLatin1Char('6'));
 
-  Type(s.form.Track3Memo, QString(104, QLatin1Char('7')));
-  Type(s.form.Track3Memo, QStringLiteral("8"));
-  EXPECT_EQ(s.form.Track3Memo->toPlainText().size(), 104);
-  s.form.Track3Memo->selectAll();  // typing over a selection replaces it
-  Type(s.form.Track3Memo, QStringLiteral("9"));
-  EXPECT_EQ(s.form.Track3Memo->toPlainText(), QStringLiteral("9"));
+  Type(Find<QPlainTextEdit>(s.form, "Track3Memo"), QString(104, QLatin1Char('7')));
+  Type(Find<QPlainTextEdit>(s.form, "Track3Memo"), QStringLiteral("8"));
+  EXPECT_EQ(Find<QPlainTextEdit>(s.form, "Track3Memo")->toPlainText().size(), 104);
+  Find<QPlainTextEdit>(s.form, "Track3Memo")->selectAll();  // typing over a selection replaces it
+  Type(Find<QPlainTextEdit>(s.form, "Track3Memo"), QStringLiteral("9"));
+  EXPECT_EQ(Find<QPlainTextEdit>(s.form, "Track3Memo")->toPlainText(), QStringLiteral("9"));
 }
 
 // The editing keys as the platforms hand them over: X11 gives Ctrl+letter its
@@ -249,33 +261,34 @@ TEST_F(TypingTest, EditingKeysWorkInFilteredFields) {
     QKeyEvent press(QEvent::KeyPress, k, modifiers, text);
     QApplication::sendEvent(field, &press);
   };
-  Type(s.form.Track2Memo, QString(37, QLatin1Char('5')));
-  s.form.Track2Memo->moveCursor(QTextCursor::Start);
-  key(s.form.Track2Memo, Qt::Key_Delete, Qt::NoModifier, QStringLiteral("\x7f"));  // even at the length limit
-  EXPECT_EQ(s.form.Track2Memo->toPlainText(), QString(36, QLatin1Char('5')));
+  Type(Find<QPlainTextEdit>(s.form, "Track2Memo"), QString(37, QLatin1Char('5')));
+  Find<QPlainTextEdit>(s.form, "Track2Memo")->moveCursor(QTextCursor::Start);
+  key(Find<QPlainTextEdit>(s.form, "Track2Memo"), Qt::Key_Delete, Qt::NoModifier,
+      QStringLiteral("\x7f"));  // even at the length limit
+  EXPECT_EQ(Find<QPlainTextEdit>(s.form, "Track2Memo")->toPlainText(), QString(36, QLatin1Char('5')));
 
   for (const QString& selectAll : {QStringLiteral("\x01"), QStringLiteral("a")}) {
-    s.form.TK2StepEdit->setText(QStringLiteral("123"));
-    key(s.form.TK2StepEdit, Qt::Key_A, Qt::ControlModifier, selectAll);
-    EXPECT_EQ(s.form.TK2StepEdit->selectedText(), QStringLiteral("123")) << selectAll.toStdString();
+    Find<QLineEdit>(s.form, "TK2StepEdit")->setText(QStringLiteral("123"));
+    key(Find<QLineEdit>(s.form, "TK2StepEdit"), Qt::Key_A, Qt::ControlModifier, selectAll);
+    EXPECT_EQ(Find<QLineEdit>(s.form, "TK2StepEdit")->selectedText(), QStringLiteral("123")) << selectAll.toStdString();
   }
-  key(s.form.TK2StepEdit, Qt::Key_X, Qt::ControlModifier, QStringLiteral("x"));
-  EXPECT_EQ(s.form.TK2StepEdit->text(), QString());
-  key(s.form.TK2StepEdit, Qt::Key_Z, Qt::ControlModifier, QStringLiteral("\x1a"));
-  EXPECT_EQ(s.form.TK2StepEdit->text(), QStringLiteral("123"));
-  key(s.form.WriteCountEdit, Qt::Key_A, Qt::ControlModifier, QStringLiteral("a"));
-  key(s.form.WriteCountEdit, Qt::Key_V, Qt::ControlModifier, QStringLiteral("\x16"));
-  EXPECT_EQ(s.form.WriteCountEdit->text(), QStringLiteral("123"));
-  s.form.WriteCountEdit->setCursorPosition(0);
-  key(s.form.WriteCountEdit, Qt::Key_End, Qt::NoModifier, QString());
-  key(s.form.WriteCountEdit, Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
-  EXPECT_EQ(s.form.WriteCountEdit->text(), QStringLiteral("12"));
+  key(Find<QLineEdit>(s.form, "TK2StepEdit"), Qt::Key_X, Qt::ControlModifier, QStringLiteral("x"));
+  EXPECT_EQ(Find<QLineEdit>(s.form, "TK2StepEdit")->text(), QString());
+  key(Find<QLineEdit>(s.form, "TK2StepEdit"), Qt::Key_Z, Qt::ControlModifier, QStringLiteral("\x1a"));
+  EXPECT_EQ(Find<QLineEdit>(s.form, "TK2StepEdit")->text(), QStringLiteral("123"));
+  key(Find<QLineEdit>(s.form, "WriteCountEdit"), Qt::Key_A, Qt::ControlModifier, QStringLiteral("a"));
+  key(Find<QLineEdit>(s.form, "WriteCountEdit"), Qt::Key_V, Qt::ControlModifier, QStringLiteral("\x16"));
+  EXPECT_EQ(Find<QLineEdit>(s.form, "WriteCountEdit")->text(), QStringLiteral("123"));
+  Find<QLineEdit>(s.form, "WriteCountEdit")->setCursorPosition(0);
+  key(Find<QLineEdit>(s.form, "WriteCountEdit"), Qt::Key_End, Qt::NoModifier, QString());
+  key(Find<QLineEdit>(s.form, "WriteCountEdit"), Qt::Key_Backspace, Qt::NoModifier, QStringLiteral("\b"));
+  EXPECT_EQ(Find<QLineEdit>(s.form, "WriteCountEdit")->text(), QStringLiteral("12"));
 }
 
 TEST_F(TypingTest, ProgramTextIsNeitherFilteredNorCut) {
   const QString record = QStringLiteral("ABC") + QString(60, QLatin1Char('1'));
-  s.form.Track2Memo->setPlainText(record);
-  EXPECT_EQ(s.form.Track2Memo->toPlainText(), record);
+  Find<QPlainTextEdit>(s.form, "Track2Memo")->setPlainText(record);
+  EXPECT_EQ(Find<QPlainTextEdit>(s.form, "Track2Memo")->toPlainText(), record);
 }
 
 // --- Write count arrows ----------------------------------------------------------
@@ -296,13 +309,15 @@ TEST_P(WriteCountArrowTest, StepsTheCount) {
   const ArrowCase& c = GetParam();
   Station s;
   s.form.show();
-  s.form.WriteCountEdit->setText(QString::fromLatin1(c.start));
+  Find<QLineEdit>(s.form, "WriteCountEdit")->setText(QString::fromLatin1(c.start));
   if (c.byKey) {
-    PressKey(s.form.WriteCountEdit, c.up ? Qt::Key_Up : Qt::Key_Down);
+    PressKey(Find<QLineEdit>(s.form, "WriteCountEdit"), c.up ? Qt::Key_Up : Qt::Key_Down);
   } else {
-    QTest::mouseClick(c.up ? s.form.WrCouUpDown->UpButton : s.form.WrCouUpDown->DownButton, Qt::LeftButton);
+    QTest::mouseClick(
+        c.up ? Find<TUpDown>(s.form, "WrCouUpDown")->UpButton : Find<TUpDown>(s.form, "WrCouUpDown")->DownButton,
+        Qt::LeftButton);
   }
-  EXPECT_EQ(s.form.WriteCountEdit->text(), QString::fromLatin1(c.expected));
+  EXPECT_EQ(Find<QLineEdit>(s.form, "WriteCountEdit")->text(), QString::fromLatin1(c.expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, WriteCountArrowTest,
@@ -346,7 +361,7 @@ TEST(MainWindowTest, ComSettingsShowsAFreshModalDialogAndDestroysIt) {
     }
   });
   closer.start();
-  s.form.ToolButton8->click();
+  Find<QToolButton>(s.form, "ToolButton8")->click();
   closer.stop();
   EXPECT_EQ(seenTitle, QStringLiteral("系统设置"));
   EXPECT_TRUE(modal);
@@ -356,8 +371,8 @@ TEST(MainWindowTest, ComSettingsShowsAFreshModalDialogAndDestroysIt) {
 TEST(MainWindowTest, ExitClosesTheWindow) {
   Station s;
   s.form.show();
-  s.form.Memo1->setPlainText(QStringLiteral("磁道1卡号:0099"));
-  s.form.ToolButton7->click();
+  Find<QPlainTextEdit>(s.form, "Memo1")->setPlainText(QStringLiteral("磁道1卡号:0099"));
+  Find<QToolButton>(s.form, "ToolButton7")->click();
   EXPECT_FALSE(s.form.isVisible());
   EXPECT_TRUE(s.log->messages.isEmpty());  // no question asked
 }

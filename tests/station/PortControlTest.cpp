@@ -13,7 +13,9 @@ namespace {
 
 using PortControlTest = StationTest;
 
-bool TrackBoxesEnabled(const TForm1& form) { return form.TK2CheckBox->isEnabled() && form.TK3CheckBox->isEnabled(); }
+bool TrackBoxesEnabled(const TForm1& form) {
+  return Find<QCheckBox>(form, "TK2CheckBox")->isEnabled() && Find<QCheckBox>(form, "TK3CheckBox")->isEnabled();
+}
 
 TEST_F(PortControlTest, OpensThePortNamedInTheSettings) {
   struct Row {
@@ -36,11 +38,11 @@ TEST_F(PortControlTest, OpensThePortNamedInTheSettings) {
     device.ClearReceived();
 
     form->ToolButton5Click();
-    EXPECT_TRUE(form->ComPort1.Open()) << row.name;
-    EXPECT_EQ(form->ComPort1.ComNumber(), row.mappedPort) << row.name;
+    EXPECT_TRUE(form->port().Open()) << row.name;
+    EXPECT_EQ(form->port().ComNumber(), row.mappedPort) << row.name;
     EXPECT_EQ(Panel(0), QString::fromUtf8(row.panel)) << row.name;
     EXPECT_TRUE(TrackBoxesEnabled(*form)) << row.name;
-    EXPECT_FALSE(form->TK1CheckBox->isEnabled()) << row.name;
+    EXPECT_FALSE(Find<QCheckBox>(*form, "TK1CheckBox")->isEnabled()) << row.name;
     EXPECT_TRUE(prompts->messages.empty()) << row.name;
     form->ToolButton4Click();
     EXPECT_TRUE(Received("1B6A")) << row.name << ": the mapped device is the one opened";
@@ -64,11 +66,11 @@ TEST_F(PortControlTest, FailedOpenSaysSoAndLeavesTheBoxes) {
     WriteSettings(comname, 5, "/nonexistent/tty-for-test");
 
     form->ToolButton5Click();
-    EXPECT_FALSE(form->ComPort1.Open()) << comname;
+    EXPECT_FALSE(form->port().Open()) << comname;
     ASSERT_EQ(prompts->messages.size(), 1u) << comname;
     EXPECT_EQ(prompts->messages[0], QString::fromUtf8(message)) << comname;
     EXPECT_EQ(Panel(0), QString::fromStdString(comname) + QStringLiteral(":Close"));
-    EXPECT_FALSE(form->TK2CheckBox->isEnabled()) << comname;
+    EXPECT_FALSE(Find<QCheckBox>(*form, "TK2CheckBox")->isEnabled()) << comname;
   }
 }
 
@@ -97,7 +99,7 @@ TEST_F(PortControlTest, ReopenFailureAfterOpenLeavesThePortClosed) {
   OpenPort();
   WriteSettings("COM", 3, device.SlavePath());
   form->ToolButton5Click();
-  EXPECT_FALSE(form->ComPort1.Open());
+  EXPECT_FALSE(form->port().Open());
   EXPECT_EQ(Panel(0), QStringLiteral("COM:Close"));
   EXPECT_TRUE(TrackBoxesEnabled(*form)) << "the boxes keep their state";
 }
@@ -105,56 +107,59 @@ TEST_F(PortControlTest, ReopenFailureAfterOpenLeavesThePortClosed) {
 TEST_F(PortControlTest, ClosingDisablesBoxesKeepsTicksAndFreezesTheCount) {
   WriteSettings("COM2", 2, device.SlavePath());
   form->ToolButton5Click();
-  ASSERT_TRUE(form->ComPort1.Open());
+  ASSERT_TRUE(form->port().Open());
   TickTracks(true, false);
   form->BitBtn1Click();
-  ASSERT_TRUE(form->OpenTimer.isActive());
+  ASSERT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
   form->OpenTimerTimer();
   ASSERT_EQ(form->session().elapsedSeconds(), 1);
 
   form->ToolButton6Click();
-  EXPECT_FALSE(form->ComPort1.Open());
+  EXPECT_FALSE(form->port().Open());
   EXPECT_EQ(Panel(0), QStringLiteral("COM2:Close"));
-  EXPECT_FALSE(form->TK1CheckBox->isEnabled() || form->TK2CheckBox->isEnabled() || form->TK3CheckBox->isEnabled());
-  EXPECT_TRUE(form->TK2CheckBox->isChecked());
-  EXPECT_TRUE(form->OpenTimer.isActive());
+  EXPECT_FALSE(Find<QCheckBox>(*form, "TK1CheckBox")->isEnabled() ||
+               Find<QCheckBox>(*form, "TK2CheckBox")->isEnabled() ||
+               Find<QCheckBox>(*form, "TK3CheckBox")->isEnabled());
+  EXPECT_TRUE(Find<QCheckBox>(*form, "TK2CheckBox")->isChecked());
+  EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
   form->OpenTimerTimer();
   EXPECT_EQ(form->session().elapsedSeconds(), 1);
-  EXPECT_EQ(form->l_timer->text(), QStringLiteral("1"));
+  EXPECT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("1"));
 
   device.ClearReceived();
   form->ToolButton3Click();
   form->ToolButton4Click();
   EXPECT_TRUE(prompts->messages.empty()) << "reset and status do nothing on a closed port";
-  EXPECT_TRUE(form->ComPort1.Open() == false);
+  EXPECT_TRUE(form->port().Open() == false);
 }
 
 TEST_F(PortControlTest, ExitClosesThePort) {
   OpenPort();
   form->ToolButton7Click();
-  EXPECT_FALSE(form->ComPort1.Open());
+  EXPECT_FALSE(form->port().Open());
 }
 
 TEST_F(PortControlTest, ResetStopsARunningCountOnly) {
   OpenPort();
-  form->l_timer->setText(QStringLiteral("7"));
+  Find<QLabel>(*form, "l_timer")->setText(QStringLiteral("7"));
   form->ToolButton3Click();
   EXPECT_TRUE(Received("1B30"));
   EXPECT_EQ(form->session().elapsedSeconds(), 0);
-  EXPECT_EQ(form->l_timer->text(), QStringLiteral("7"));
+  EXPECT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("7"));
   device.ClearReceived();
 
   TickTracks(true, false);
   form->BitBtn1Click();
+  ASSERT_TRUE(Received("1B5D1B6A"));
   form->OpenTimerTimer();
   form->OpenTimerTimer();
-  ASSERT_EQ(form->l_timer->text(), QStringLiteral("2"));
+  ASSERT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("2"));
   device.ClearReceived();
   form->ToolButton3Click();
   EXPECT_TRUE(Received("1B30"));
-  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
   EXPECT_EQ(form->session().elapsedSeconds(), 0);
-  EXPECT_EQ(form->l_timer->text(), QStringLiteral("00"));
+  EXPECT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("00"));
   EXPECT_EQ(form->session().readTracks(), 1) << "the read stays armed";
 }
 
@@ -164,17 +169,18 @@ TEST_F(PortControlTest, ArmedReadIsNotPolledAndResetAtThe21st) {
   form->BitBtn1Click();
   ASSERT_TRUE(Received("1B545D1B6A"));
   for (int tick = 1; tick <= 20; ++tick) form->OpenTimerTimer();
-  EXPECT_EQ(form->l_timer->text(), QStringLiteral("20"));
+  EXPECT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("20"));
   form->OpenTimerTimer();
   EXPECT_TRUE(Received("1B545D1B6A 1B30"));
-  EXPECT_FALSE(form->OpenTimer.isActive());
+  EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
 }
 
-TEST_F(PortControlTest, RealTimerPollsOncePerSecond) {
-  form->OpenTimer.setInterval(1000);
+using PortTimingTest = RealTimingsTest;
+
+TEST_F(PortTimingTest, RealTimerPollsOncePerSecond) {
   OpenPort();
   TickTracks(true, false);
-  form->Track2Memo->setPlainText("5");
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
   form->BitBtn3Click();
   ASSERT_TRUE(Received("1B74351D1B5C"));
   const auto start = std::chrono::steady_clock::now();

@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QThread>
 #include <cctype>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "station/HexText.h"
 
@@ -45,8 +48,22 @@ std::string PtyDevice::ReceivedHex() const {
 }
 
 void PtyDevice::ClearReceived() {
-  std::lock_guard lock(mutex_);
-  received_.clear();
+  // What the station wrote before this call may still wait in the line for the
+  // reader thread; it belongs to what is cleared, not to what follows. The
+  // reader reads under the lock, so an empty line here means nothing is half
+  // taken.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  for (;;) {
+    {
+      std::lock_guard lock(mutex_);
+      int waiting = 0;
+      if (ioctl(master_, FIONREAD, &waiting) != 0 || waiting == 0 || std::chrono::steady_clock::now() >= deadline) {
+        received_.clear();
+        return;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void PtyDevice::SendHex(const std::string& hex) {
@@ -81,12 +98,13 @@ void PtyDevice::ReadLoop() {
       continue;
     }
     unsigned char bytes[512];
-    const ssize_t n = read(master_, bytes, sizeof bytes);
-    if (n <= 0) continue;
-    const std::string hex = station::TextToHex(std::string(reinterpret_cast<char*>(bytes), static_cast<std::size_t>(n)));
     std::string reply;
     {
       std::lock_guard lock(mutex_);
+      const ssize_t n = read(master_, bytes, sizeof bytes);
+      if (n <= 0) continue;
+      const std::string hex =
+          station::TextToHex(std::string(reinterpret_cast<char*>(bytes), static_cast<std::size_t>(n)));
       received_ += hex;
       if (responder_) {
         pending_ += hex;

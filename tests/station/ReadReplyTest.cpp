@@ -27,6 +27,8 @@ TEST(JudgeReadReply, ErrorWinsOverCompleteDataAndEndPatternCompletes) {
   EXPECT_EQ(JudgeReadReply("1B7335"), ReadReplyKind::incomplete);
   EXPECT_EQ(JudgeReadReply(""), ReadReplyKind::incomplete);
   EXPECT_EQ(JudgeReadReply("1B7335353F1C"), ReadReplyKind::complete);
+  // '?' alone may be a data byte; only '?' followed by FS ends the reply.
+  EXPECT_EQ(JudgeReadReply("1B7335353F"), ReadReplyKind::incomplete);
   EXPECT_EQ(JudgeReadReply("1B7335353F1C7271"), ReadReplyKind::error);
   EXPECT_EQ(JudgeReadReply("1B7271"), ReadReplyKind::error);
 }

@@ -157,13 +157,13 @@ struct Counter {
     config.stationName = name;
     // The emulator takes the next command at once; the real device's pause
     // would make a run of 500 cards take minutes.
-    config.commandPauseMs = 0;
+    config.timings.afterCommand = std::chrono::milliseconds(0);
+    // No status polls: a run here is driven by the swipes alone.
+    config.timings.tick = std::chrono::hours(24);
     form = std::make_unique<TForm1>(config);
     auto recorder = std::make_unique<RecordingPrompts>();
     prompts = recorder.get();
     form->SetPrompts(std::move(recorder));
-    // No status polls: a run here is driven by the swipes alone.
-    form->OpenTimer.setInterval(24 * 3600 * 1000);
     form->ToolButton5Click();
     form->findChild<QCheckBox*>(QStringLiteral("TK2CheckBox"))->setChecked(true);
   }
@@ -176,7 +176,7 @@ struct Counter {
     form->BitBtn3Click();
   }
   QString Prompt() const { return form->findChild<QLabel*>(QStringLiteral("st1"))->text(); }
-  QString Panel2() const { return form->MainStatusBarPanels[2]->text(); }
+  QString Panel2() const { return Find<QLabel>(*form, "MainStatusBarPanel2")->text(); }
   bool Idle() const { return form->session().writeTracks() == 0; }
 
   QTemporaryDir folder;
@@ -228,7 +228,7 @@ TEST_F(SharedJournalTest, TwoStationsFromTheSameStartWriteEveryNumberOnce) {
   constexpr int kCards = 500;
   Counter a("counter-a", database_, true);
   Counter b("counter-b", database_, true);
-  ASSERT_TRUE(a.form->ComPort1.Open() && b.form->ComPort1.Open());
+  ASSERT_TRUE(a.form->port().Open() && b.form->port().Open());
   a.Write(QStringLiteral("00001"), kCards);
   b.Write(QStringLiteral("00001"), kCards);
   ASSERT_TRUE(WaitUntil([&] { return a.Idle() && b.Idle(); }, std::chrono::minutes(3)));
@@ -290,7 +290,7 @@ TEST(SharedJournalServerAway, RunStopsAndNothingIsWrittenUnreservedOrRecordedTwi
   PrivateServer server;
   Counter a("counter-a", server.Uri(), true);
   a.Write(QStringLiteral("0001"), 200);
-  ASSERT_TRUE(WaitUntil([&] { return a.form->Memo1->document()->blockCount() >= 20; }));
+  ASSERT_TRUE(WaitUntil([&] { return Find<QPlainTextEdit>(*a.form, "Memo1")->document()->blockCount() >= 20; }));
   ASSERT_TRUE(server.Run(QStringLiteral("stop")));
   ASSERT_TRUE(WaitUntil([&] { return a.Idle(); }));
   ASSERT_FALSE(a.prompts->messages.empty());

@@ -20,11 +20,24 @@ StationConfig StationTest::Config() {
   config.devicePath = [this](std::uint16_t n) {
     return n == mappedPort_ ? mappedPath_ : "/nonexistent/ttyS" + std::to_string(n);
   };
-  config.listFolder = [] { return std::filesystem::temp_directory_path(); };
-  config.journalFolder = journalDir_.path().toStdString();
+  const std::filesystem::path folder = journalDir_.path().toStdString();
+  config.listFolder = [folder] { return folder; };
+  config.settingsPath = folder / "VavizEvu.ini";
+  config.journalFolder = folder;
   config.stationName = "test";
   config.diagnostics = [this] { return diagnostics_; };
+  config.timings = Timings();
   return config;
+}
+
+StationTimings StationTest::Timings() const {
+  StationTimings timings;
+  timings.afterCommand = std::chrono::milliseconds(10);
+  timings.incompleteReply = std::chrono::milliseconds(2);
+  timings.reopenSettle = std::chrono::milliseconds(2);
+  timings.tick = std::chrono::hours(24);
+  timings.reconnect = std::chrono::milliseconds(100);
+  return timings;
 }
 
 void StationTest::SetUp() {
@@ -32,7 +45,6 @@ void StationTest::SetUp() {
   auto recorder = std::make_unique<RecordingPrompts>();
   prompts = recorder.get();
   form->SetPrompts(std::move(recorder));
-  form->OpenTimer.setInterval(24 * 3600 * 1000);
   WriteSettings("COM3", 3, device.SlavePath());
 }
 
@@ -40,13 +52,13 @@ void StationTest::TearDown() { form.reset(); }
 
 void StationTest::OpenPort() {
   form->ToolButton5Click();
-  ASSERT_TRUE(form->ComPort1.Open());
+  ASSERT_TRUE(form->port().Open());
   ASSERT_EQ(Panel(0), QStringLiteral("COM3－－－OK"));
 }
 
 void StationTest::TickTracks(bool track2, bool track3) {
-  form->TK2CheckBox->setChecked(track2);
-  form->TK3CheckBox->setChecked(track3);
+  Find<QCheckBox>(*form, "TK2CheckBox")->setChecked(track2);
+  Find<QCheckBox>(*form, "TK3CheckBox")->setChecked(track3);
 }
 
 ::testing::AssertionResult StationTest::Received(const std::string& hex) {
@@ -65,12 +77,14 @@ void StationTest::TickTracks(bool track2, bool track3) {
 
 void StationTest::Reply(const std::string& hex) { device.SendHex(hex); }
 
-QString StationTest::Panel(int index) const { return form->MainStatusBarPanels[static_cast<std::size_t>(index)]->text(); }
+QString StationTest::Panel(int index) const {
+  return Find<QLabel>(*form, ("MainStatusBarPanel" + std::to_string(index)).c_str())->text();
+}
 
-std::string StationTest::Track2() const { return station::TrackBytes(*form->Track2Memo); }
-std::string StationTest::Track3() const { return station::TrackBytes(*form->Track3Memo); }
+std::string StationTest::Track2() const { return station::TrackBytes(*Find<QPlainTextEdit>(*form, "Track2Memo")); }
+std::string StationTest::Track3() const { return station::TrackBytes(*Find<QPlainTextEdit>(*form, "Track3Memo")); }
 
 QStringList StationTest::LogLines() const {
-  const QString text = form->Memo1->toPlainText();
+  const QString text = Find<QPlainTextEdit>(*form, "Memo1")->toPlainText();
   return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }

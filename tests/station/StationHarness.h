@@ -11,8 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "FindControl.h"
 #include "PtyDevice.h"
 #include "station/MainWindow.h"
+
+using station::testing_support::Find;
 
 // Records every box instead of showing it.
 class RecordingPrompts : public Prompts {
@@ -38,11 +41,14 @@ class RecordingPrompts : public Prompts {
 
 // A fresh main window with recorded prompts, and a scripted device on a pty
 // that the settings file names as COM3. The operation timer's own ticks are
-// pushed far out so that tests drive OpenTimerTimer themselves.
+// pushed far out so that tests drive OpenTimerTimer themselves, and the
+// device's pauses are cut short: a fixture that examines them overrides
+// Timings().
 class StationTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
+  virtual StationTimings Timings() const;
 
   // The configured port name ("com1" when comname is empty) and the device
   // that portNumber resolves to; other numbers resolve to no device.
@@ -76,4 +82,10 @@ class StationTest : public ::testing::Test {
   PtyDevice device;
   std::unique_ptr<TForm1> form;
   RecordingPrompts* prompts = nullptr;
+};
+
+// The station with the device's and the operator's real waits.
+class RealTimingsTest : public StationTest {
+ protected:
+  StationTimings Timings() const override { return {}; }
 };

@@ -6,10 +6,15 @@
 #include <memory>
 #include <ostream>
 
+#include "FindControl.h"
+#include "TempDir.h"
+#include "TestConfig.h"
 #include "station/MainWindow.h"
 #include "station/Prompts.h"
 
 class QWidget;
+
+using station::testing_support::Find;
 
 // Readable QStrings in failure messages.
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
@@ -20,6 +25,7 @@ class RecordingPrompts : public Prompts {
   struct Log {
     QStringList messages, infos, errors, questions;
     int openDialogs = 0;
+    QString nextFileName;  // what the next open-file box returns; empty: cancelled
     int beeps = 0;
   };
   explicit RecordingPrompts(std::shared_ptr<Log> log) : log_(std::move(log)) {}
@@ -32,7 +38,7 @@ class RecordingPrompts : public Prompts {
   }
   QString OpenFileName(QWidget*) override {
     ++log_->openDialogs;
-    return {};
+    return log_->nextFileName;
   }
   void Beep() override { ++log_->beeps; }
 
@@ -43,12 +49,9 @@ class RecordingPrompts : public Prompts {
 // A fresh main window with recorded prompts.
 struct Station {
   Station();
-  // No journal: these tests look at the window alone.
-  TForm1 form{[] {
-    StationConfig config = StationConfig::FromSettingsFile();
-    config.journalFolder.clear();
-    return config;
-  }()};
+  station::testing_support::TempDir folder;
+  // No journal and no settings file: these tests look at the window alone.
+  TForm1 form{station::testing_support::OfflineConfig(folder.Path())};
   std::shared_ptr<RecordingPrompts::Log> log = std::make_shared<RecordingPrompts::Log>();
 };
 

@@ -38,23 +38,39 @@ struct TrackView {
   QLineEdit* step;
   QToolButton* browse;
   QLabel* fileLabel;
-  station::RecordFile* dataFile;
+  const station::FileTrack* file;
+  RecordingPrompts::Log* log;  // where the browse button's file comes from
 };
 
-TrackView View(TForm1& f, int track) {
+TrackView View(Station& s, int track) {
+  const TForm1& f = s.form;
   if (track == 2) {
-    return {f.TK2CheckBox, f.TK2AutoIncCheckBox, f.tk2filename, f.Track2Memo, f.TK2StepEdit, f.tk2Sb, f.tk2disp,
-            &f.tk2DataFile};
+    return {Find<QCheckBox>(f, "TK2CheckBox"),
+            Find<QCheckBox>(f, "TK2AutoIncCheckBox"),
+            Find<QCheckBox>(f, "tk2filename"),
+            Find<QPlainTextEdit>(f, "Track2Memo"),
+            Find<QLineEdit>(f, "TK2StepEdit"),
+            Find<QToolButton>(f, "tk2Sb"),
+            Find<QLabel>(f, "tk2disp"),
+            &f.session().files()[2],
+            s.log.get()};
   }
-  return {f.TK3CheckBox, f.TK3AutoIncCheckBox, f.tk3filename, f.Track3Memo, f.TK3StepEdit, f.tk3Sb, f.tk3disp,
-          &f.tk3DataFile};
+  return {Find<QCheckBox>(f, "TK3CheckBox"),
+          Find<QCheckBox>(f, "TK3AutoIncCheckBox"),
+          Find<QCheckBox>(f, "tk3filename"),
+          Find<QPlainTextEdit>(f, "Track3Memo"),
+          Find<QLineEdit>(f, "TK3StepEdit"),
+          Find<QToolButton>(f, "tk3Sb"),
+          Find<QLabel>(f, "tk3disp"),
+          &f.session().files()[3],
+          s.log.get()};
 }
 
 const QString kTyped = QStringLiteral("0099");
 const QString kRecord = QStringLiteral("REC=0001");
 
-// Brings a track into a mode the way the operator would (the port being open),
-// with "file loaded" standing for what the record-file loading leaves behind.
+// Brings a track into a mode the way the operator would (the port being open);
+// "file loaded" browses to recordFile, which holds kRecord.
 void Enter(const TrackView& v, Mode mode, const QString& recordFile) {
   v.trackBox->setEnabled(true);
   if (mode == Mode::Off) return;
@@ -63,10 +79,8 @@ void Enter(const TrackView& v, Mode mode, const QString& recordFile) {
   if (mode == Mode::Continuous) v.continuousBox->click();
   if (mode == Mode::FileNoFile || mode == Mode::FileLoaded) v.fileBox->click();
   if (mode == Mode::FileLoaded) {
-    v.dataFile->Open(recordFile.toStdString());
-    v.fileLabel->setText(recordFile);
-    v.fileLabel->show();
-    v.field->setPlainText(kRecord);
+    v.log->nextFileName = recordFile;
+    v.browse->click();
   }
 }
 
@@ -158,9 +172,11 @@ TEST_P(WritingModeTest, FollowsTheStateMachine) {
   const auto [track, t] = GetParam();
   QTemporaryFile records;
   ASSERT_TRUE(records.open());
+  records.write(kRecord.toLatin1() + "\r\n");
+  records.flush();
 
   Station s;
-  const TrackView v = View(s.form, track);
+  const TrackView v = View(s, track);
   Enter(v, t.from, records.fileName());
   ASSERT_EQ(Observe(v), t.from) << "setting up " << ModeName(t.from);
   const QString textBefore = v.field->toPlainText();
@@ -173,7 +189,8 @@ TEST_P(WritingModeTest, FollowsTheStateMachine) {
   EXPECT_EQ(v.field->toPlainText(), t.to == Mode::Off ? QString() : textBefore);
   // Leaving a loaded file forgets it: the record file is no longer held open.
   if (t.from == Mode::FileLoaded) {
-    EXPECT_FALSE(v.dataFile->IsOpen());
+    EXPECT_FALSE(v.file->file.IsOpen());
+    EXPECT_FALSE(v.file->chosen);
   }
 }
 
@@ -187,9 +204,11 @@ INSTANTIATE_TEST_SUITE_P(Tracks, WritingModeTest,
 TEST(TrackRulesTest, TracksAreIndependent) {
   QTemporaryFile records;
   ASSERT_TRUE(records.open());
+  records.write(kRecord.toLatin1() + "\r\n");
+  records.flush();
   Station s;
-  const TrackView two = View(s.form, 2);
-  const TrackView three = View(s.form, 3);
+  const TrackView two = View(s, 2);
+  const TrackView three = View(s, 3);
   Enter(two, Mode::Continuous, records.fileName());
   Enter(three, Mode::FileLoaded, records.fileName());
   EXPECT_EQ(Observe(two), Mode::Continuous);
@@ -203,7 +222,7 @@ TEST(TrackRulesTest, TracksAreIndependent) {
 
 TEST(TrackRulesTest, DisablingTrackBoxKeepsTrackSettings) {
   Station s;
-  const TrackView v = View(s.form, 2);
+  const TrackView v = View(s, 2);
   Enter(v, Mode::Continuous, QString());
   v.trackBox->setEnabled(false);  // what closing the port does
   EXPECT_TRUE(v.trackBox->isChecked());
@@ -214,12 +233,12 @@ TEST(TrackRulesTest, DisablingTrackBoxKeepsTrackSettings) {
 
 TEST(TrackRulesTest, TrackOneStaysOutOfReach) {
   Station s;
-  s.form.TK1CheckBox->click();
-  s.form.tk1filename->click();
-  EXPECT_FALSE(s.form.TK1CheckBox->isChecked());
-  EXPECT_FALSE(s.form.TK1CheckBox->isEnabled());
-  EXPECT_FALSE(s.form.Track1Memo->isEnabled());
-  EXPECT_FALSE(s.form.tk1sb->isEnabled());
+  Find<QCheckBox>(s.form, "TK1CheckBox")->click();
+  Find<QCheckBox>(s.form, "tk1filename")->click();
+  EXPECT_FALSE(Find<QCheckBox>(s.form, "TK1CheckBox")->isChecked());
+  EXPECT_FALSE(Find<QCheckBox>(s.form, "TK1CheckBox")->isEnabled());
+  EXPECT_FALSE(Find<QPlainTextEdit>(s.form, "Track1Memo")->isEnabled());
+  EXPECT_FALSE(Find<QToolButton>(s.form, "tk1sb")->isEnabled());
 }
 
 }  // namespace

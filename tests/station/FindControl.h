@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <stdexcept>
+#include <string>
+
+namespace station::testing_support {
+
+// The window's control (or timer) with this design name, found as the
+// operator's tools find it; throws when there is none of that type, so that a
+// renamed control fails the test that needs it instead of crashing it.
+template <typename T>
+T* Find(const QObject& window, const char* name) {
+  T* found = window.findChild<T*>(QString::fromLatin1(name));
+  if (found == nullptr) throw std::logic_error(std::string("no control named ") + name);
+  return found;
+}
+
+}  // namespace station::testing_support
