@@ -15,6 +15,7 @@
 #include <string>
 
 #include "journal/Journal.h"
+#include "ServerStatement.h"
 #include "journal/PostgresUri.h"
 
 namespace {
@@ -85,28 +86,14 @@ void BM_ContinuousCardPostgres(benchmark::State& state) {
   }
   // A schema of the run's own, so that every run starts from an empty journal.
   const QString schema = QStringLiteral("bench_") + QUuid::createUuid().toString(QUuid::Id128);
-  const QString connection = QStringLiteral("bench-setup");
-  const auto exec = [&](const QString& statement) {
-    const auto target = journal::ParsePostgresUri(uri);
-    {
-      QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
-      db.setHostName(target->host);
-      db.setUserName(target->user);
-      db.setPassword(target->password);
-      db.setDatabaseName(target->dbname);
-      db.setConnectOptions(target->ConnectOptions());
-      if (db.open()) QSqlQuery(db).exec(statement);
-    }
-    QSqlDatabase::removeDatabase(connection);
-  };
-  exec(QStringLiteral("CREATE SCHEMA ") + schema);
+  ServerStatement(uri, QStringLiteral("CREATE SCHEMA ") + schema);
   {
     const QString scoped = uri + (uri.contains(QLatin1Char('?')) ? QStringLiteral("&") : QStringLiteral("?")) +
                            QStringLiteral("options=-c%20search_path%3D") + schema;
     auto journal = journal::Journal::OpenPostgres(scoped);
     RunCards(state, *journal);
   }
-  exec(QStringLiteral("SET client_min_messages TO warning; DROP SCHEMA ") + schema + QStringLiteral(" CASCADE"));
+  ServerStatement(uri, QStringLiteral("SET client_min_messages TO warning; DROP SCHEMA ") + schema + QStringLiteral(" CASCADE"));
 }
 BENCHMARK(BM_ContinuousCardPostgres)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 

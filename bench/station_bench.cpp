@@ -13,8 +13,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QUuid>
@@ -29,7 +27,7 @@
 
 #include "FindControl.h"
 #include "Protocol.h"
-#include "journal/PostgresUri.h"
+#include "ServerStatement.h"
 #include "station/MainWindow.h"
 
 namespace {
@@ -72,22 +70,6 @@ int CommandsInLog(const std::filesystem::path& log) {
   }
   cardsim::CommandParser parser;
   return static_cast<int>(parser.Feed(bytes).size());
-}
-
-// Runs one statement on the server of uri through a connection of its own.
-void ServerStatement(const QString& uri, const QString& statement) {
-  const QString connection = QStringLiteral("bench-setup");
-  {
-    const auto target = journal::ParsePostgresUri(uri);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
-    db.setHostName(target->host);
-    db.setUserName(target->user);
-    db.setPassword(target->password);
-    db.setDatabaseName(target->dbname);
-    db.setConnectOptions(target->ConnectOptions());
-    if (db.open()) QSqlQuery(db).exec(statement);
-  }
-  QSqlDatabase::removeDatabase(connection);
 }
 
 void BM_ContinuousRun100Cards(benchmark::State& state) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -85,6 +86,31 @@ class JournalOn : public testing::TestWithParam<Backend> {
   QTemporaryDir dir_;
   QString schema_;
   std::unique_ptr<RawServer> server_;
+};
+
+// A server of the test's own, so that stopping it disturbs no other test.
+class PrivateServer {
+ public:
+  PrivateServer() { EXPECT_TRUE(Run(QStringLiteral("start"))); }
+  ~PrivateServer() { Run(QStringLiteral("stop")); }
+  PrivateServer(const PrivateServer&) = delete;
+  PrivateServer& operator=(const PrivateServer&) = delete;
+
+  bool Run(const QString& action) {
+    QProcess script;
+    script.start(QStringLiteral(PG_TEST_SERVER), {action, dir_.path()});
+    if (!script.waitForFinished(60000) || script.exitCode() != 0) {
+      ADD_FAILURE() << action.toStdString() << ": " << script.readAllStandardError().toStdString();
+      return false;
+    }
+    if (action == QLatin1String("start")) uri_ = QString::fromUtf8(script.readAllStandardOutput()).trimmed();
+    return true;
+  }
+  const QString& Uri() const { return uri_; }
+
+ private:
+  QTemporaryDir dir_;
+  QString uri_;
 };
 
 }  // namespace journal

@@ -142,31 +142,6 @@ TEST_P(JournalOn, TwoStationsFromOneStartNumberWriteEveryNumberOnce) {
   EXPECT_TRUE(journal->OpenReservations().isEmpty());
 }
 
-// A server of the test's own, so that stopping it disturbs no other test.
-class PrivateServer {
- public:
-  PrivateServer() { EXPECT_TRUE(Run(QStringLiteral("start"))); }
-  ~PrivateServer() { Run(QStringLiteral("stop")); }
-  PrivateServer(const PrivateServer&) = delete;
-  PrivateServer& operator=(const PrivateServer&) = delete;
-
-  bool Run(const QString& action) {
-    QProcess script;
-    script.start(QStringLiteral(PG_TEST_SERVER), {action, dir_.path()});
-    if (!script.waitForFinished(60000) || script.exitCode() != 0) {
-      ADD_FAILURE() << action.toStdString() << ": " << script.readAllStandardError().toStdString();
-      return false;
-    }
-    if (action == QLatin1String("start")) uri_ = QString::fromUtf8(script.readAllStandardOutput()).trimmed();
-    return true;
-  }
-  const QString& Uri() const { return uri_; }
-
- private:
-  QTemporaryDir dir_;
-  QString uri_;
-};
-
 TEST(JournalServerAway, WritingFailsAsUnreachableAndResumesAfterTheServerIsBack) {
   if (TestServerUri().isEmpty()) GTEST_SKIP() << "CARDSTATION_TEST_PG_URI is not set: no PostgreSQL server";
   PrivateServer server;

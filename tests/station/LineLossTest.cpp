@@ -2,100 +2,22 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <thread>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "CardEmulator.h"
 #include "StationHarness.h"
 #include "station/ReadReply.h"
 #include "station/Texts.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
-
-// The card emulator as a separate process on its own pty, reached through a
-// link that follows the line across a hang-up and a reopen, and driven through
-// its control socket.
-class Emulator {
- public:
-  Emulator() {
-    std::string pattern = (fs::temp_directory_path() / "station-line-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
-    dir_ = pattern;
-    const std::vector<std::string> args = {CARDSIM_EXE, "--link", Path(), "--control", (dir_ / "control").string()};
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    const int rc = ::posix_spawn(&pid_, CARDSIM_EXE, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cardsim did not start");
-    const auto started = [&] { return fs::exists(Path()) && fs::exists(dir_ / "control"); };
-    if (!WaitUntil(started)) throw std::runtime_error("cardsim did not come up");
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, (dir_ / "control").c_str(), sizeof address.sun_path - 1);
-    socket_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-      throw std::runtime_error("cardsim control socket");
-    }
-  }
-  ~Emulator() {
-    if (socket_ >= 0) ::close(socket_);
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  Emulator(const Emulator&) = delete;
-  Emulator& operator=(const Emulator&) = delete;
-
-  std::string Path() const { return (dir_ / "reader").string(); }
-
-  // One command, its one answer line.
-  std::string Ask(const std::string& command) {
-    const std::string line = command + "\n";
-    if (::write(socket_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return "<write>";
-    std::string answer;
-    WaitUntil([&] {
-      pollfd p{socket_, POLLIN, 0};
-      char buffer[256];
-      if (::poll(&p, 1, 0) == 1) {
-        const ssize_t n = ::read(socket_, buffer, sizeof buffer);
-        if (n > 0) answer.append(buffer, static_cast<std::size_t>(n));
-      }
-      return answer.find('\n') != std::string::npos;
-    });
-    if (!answer.empty() && answer.back() == '\n') answer.pop_back();
-    return answer;
-  }
-
- private:
-  fs::path dir_;
-  pid_t pid_ = -1;
-  int socket_ = -1;
-};
 
 class LineLossTest : public StationTest {
  protected:
@@ -105,7 +27,7 @@ class LineLossTest : public StationTest {
   }
   void Unplug() { ASSERT_EQ(emulator.Ask("hangup"), "ok hung up"); }
   void PlugIn() { ASSERT_EQ(emulator.Ask("reopen").rfind("ok reopened", 0), 0u); }
-  Emulator emulator;
+  station::testing_support::CardEmulator emulator;
 };
 
 TEST_F(LineLossTest, HangUpClosesDisarmsAndReconnectsWithoutResuming) {
