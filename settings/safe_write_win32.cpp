@@ -12,6 +12,8 @@
 #include <string>
 #include <system_error>
 
+#include "ui/Win32Handle.h"
+
 namespace settings {
 namespace {
 
@@ -19,26 +21,7 @@ namespace {
   throw std::system_error(static_cast<int>(error), std::system_category(), what);
 }
 
-class Handle {
- public:
-  explicit Handle(HANDLE h) : h_(h) {}
-  ~Handle() {
-    if (h_ != INVALID_HANDLE_VALUE) ::CloseHandle(h_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return h_; }
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-  // Closes now so that a failing close is seen.
-  bool Close() {
-    const BOOL ok = ::CloseHandle(h_);
-    h_ = INVALID_HANDLE_VALUE;
-    return ok != FALSE;
-  }
-
- private:
-  HANDLE h_;
-};
+using Handle = ui::Win32Handle;
 
 // 0 or the error of the first failing write; writes from offset on.
 DWORD WriteAll(HANDLE h, const std::string& bytes, std::int64_t offset) {

@@ -9,6 +9,7 @@
 
 #include "serial/SystemServices.h"
 #include "ui/PathText.h"
+#include "ui/Win32Handle.h"
 
 namespace station {
 namespace {
@@ -16,20 +17,7 @@ namespace {
 // The GBK code page of Windows.
 constexpr UINT kGbkCodePage = 936;
 
-class Handle {
- public:
-  explicit Handle(HANDLE h) : h_(h) {}
-  ~Handle() {
-    if (h_ != INVALID_HANDLE_VALUE) ::CloseHandle(h_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE Get() const { return h_; }
-  HANDLE Release() { return std::exchange(h_, INVALID_HANDLE_VALUE); }
-
- private:
-  HANDLE h_;
-};
+using Handle = ui::Win32Handle;
 
 bool WriteAll(HANDLE h, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -90,7 +78,7 @@ void AppendCardListFile(const std::filesystem::path& file, const std::vector<std
   if (h == INVALID_HANDLE_VALUE) error = ::GetLastError();
   Handle out(h);
   BY_HANDLE_FILE_INFORMATION info{};
-  if (error == 0 && ::GetFileInformationByHandle(out.Get(), &info) &&
+  if (error == 0 && ::GetFileInformationByHandle(out.get(), &info) &&
       (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
     // A link planted under the next time-based name would otherwise send the
     // numbers into whatever file it points at.
@@ -101,30 +89,30 @@ void AppendCardListFile(const std::filesystem::path& file, const std::vector<std
   }
 
   LARGE_INTEGER before{};
-  const bool sizeKnown = ::GetFileSizeEx(out.Get(), &before) != FALSE;
+  const bool sizeKnown = ::GetFileSizeEx(out.get(), &before) != FALSE;
   std::string bytes;
   for (const std::string& line : lines) {
     bytes += line;
     bytes += "\r\n";
   }
   const LARGE_INTEGER zero{};
-  bool written = ::SetFilePointerEx(out.Get(), zero, nullptr, FILE_END) != FALSE && WriteAll(out.Get(), bytes);
+  bool written = ::SetFilePointerEx(out.get(), zero, nullptr, FILE_END) != FALSE && WriteAll(out.get(), bytes);
   // A failed write may show only at the flush, while the file is still open
   // and the failure can still be undone.
-  if (written && !::FlushFileBuffers(out.Get())) written = false;
+  if (written && !::FlushFileBuffers(out.get())) written = false;
   if (!written) {
     // The list stays on screen for another try; lines left here from this try
     // would then be saved twice.
     if (created) {
-      ::CloseHandle(out.Release());
+      out.Close();
       ::DeleteFileW(file.c_str());
     } else if (sizeKnown) {
-      ::SetFilePointerEx(out.Get(), before, nullptr, FILE_BEGIN);
-      ::SetEndOfFile(out.Get());
+      ::SetFilePointerEx(out.get(), before, nullptr, FILE_BEGIN);
+      ::SetEndOfFile(out.get());
     }
     throw CardListSaveError("Stream write error");
   }
-  if (!::CloseHandle(out.Release())) throw CardListSaveError("Stream write error");
+  if (!out.Close()) throw CardListSaveError("Stream write error");
 }
 
 }  // namespace station
