@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -183,6 +185,26 @@ TEST_F(ExportTest, AnExportThatEndsEarlyLeavesNoFile) {
               ExportResult::Status::failed);
     EXPECT_EQ(Exported(locked), QStringList());
     chmod(QFile::encodeName(locked).constData(), 0700);
+  }
+}
+
+// Needs a small file system that the export fills, named in
+// CARDSTATION_TEST_FULL_DIR (as root: mount -t tmpfs -o size=16k tmpfs DIR).
+TEST_F(ExportTest, AFullFileSystemLeavesNoFile) {
+  const QString full = qEnvironmentVariable("CARDSTATION_TEST_FULL_DIR");
+  if (full.isEmpty()) GTEST_SKIP() << "CARDSTATION_TEST_FULL_DIR is not set";
+  // Digits that do not compress, so that the workbook outgrows the space too.
+  std::mt19937 digits(7);
+  for (int i = 0; i < 800; ++i) {
+    std::string track3;
+    for (int d = 0; d < 104; ++d) track3 += static_cast<char>('0' + digits() % 10);
+    Write(std::to_string(10000000 + i), track3);
+  }
+  for (const ExportFormat format : {ExportFormat::csv, ExportFormat::xlsx}) {
+    if (format == ExportFormat::xlsx && !XlsxAvailable()) continue;
+    auto source = WrittenCardRows(*journal_, CardQuery{});
+    EXPECT_EQ(ExportRecords(*source, format, full + QStringLiteral("/x")).status, ExportResult::Status::failed);
+    EXPECT_EQ(Exported(full), QStringList());
   }
 }
 
