@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <tuple>
 
+#include "journal/Export.h"
 #include "journal/PostgresUri.h"
 #include "journal/Schema.h"
 #include "journal/Sql.h"
@@ -80,18 +81,6 @@ QString LikePattern(const QString& text) {
   return QLatin1Char('%') + escaped + QLatin1Char('%');
 }
 
-QString CsvField(QString field) {
-  // A cell that starts like a formula would be run by a spreadsheet program;
-  // an apostrophe keeps it text.
-  if (!field.isEmpty() && QStringLiteral("=+-@").contains(field.front())) field.prepend(QLatin1Char('\''));
-  if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) || field.contains(QLatin1Char('\n')) ||
-      field.contains(QLatin1Char('\r'))) {
-    field.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + field + QLatin1Char('"');
-  }
-  return field;
-}
-
 QString StateName(NumberState state) {
   switch (state) {
     case NumberState::unconfirmed: return QStringLiteral("unconfirmed");
@@ -122,6 +111,56 @@ std::optional<WrittenTrack> TrackFromColumns(int track, const QSqlQuery& query, 
   written.recordNumber = query.value(first + 2).toInt();
   return written;
 }
+
+struct Filter {
+  QString where;
+  QVariantList values;
+};
+
+// The conditions of a query on one table: textMatch holds one '?' per use of
+// the search pattern, localColumn is the local time text, which sorts as the
+// time does.
+Filter QueryFilter(const CardQuery& request, const QString& idColumn, const QString& localColumn,
+                   const QString& textMatch, int textUses) {
+  Filter filter{QStringLiteral("1 = 1"), {}};
+  if (!request.text.isEmpty()) {
+    filter.where += QStringLiteral(" AND (") + textMatch + QLatin1Char(')');
+    for (int i = 0; i < textUses; ++i) filter.values << LikePattern(request.text);
+  }
+  if (request.from.isValid()) {
+    filter.where += QStringLiteral(" AND %1 >= ?").arg(localColumn);
+    filter.values << request.from.toString(QStringLiteral("yyyy-MM-dd"));
+  }
+  if (request.to.isValid()) {
+    filter.where += QStringLiteral(" AND %1 < ?").arg(localColumn);
+    filter.values << request.to.addDays(1).toString(QStringLiteral("yyyy-MM-dd"));
+  }
+  if (request.afterId > 0) {
+    filter.where += QStringLiteral(" AND %1 > ?").arg(idColumn);
+    filter.values << request.afterId;
+  }
+  if (request.upToId > 0) {
+    filter.where += QStringLiteral(" AND %1 <= ?").arg(idColumn);
+    filter.values << request.upToId;
+  }
+  return filter;
+}
+
+Filter WrittenCardFilter(const CardQuery& request) {
+  return QueryFilter(request, QStringLiteral("c.id"), QStringLiteral("c.written_local"),
+                     QStringLiteral("c.station LIKE ? ESCAPE '!' OR EXISTS (SELECT 1 FROM written_track s "
+                                    "WHERE s.card_id = c.id AND s.card_text LIKE ? ESCAPE '!')"),
+                     2);
+}
+
+Filter ReadCardFilter(const CardQuery& request) {
+  return QueryFilter(request, QStringLiteral("r.id"), QStringLiteral("r.read_local"),
+                     QStringLiteral("r.station LIKE ? ESCAPE '!' OR r.track2 LIKE ? ESCAPE '!' OR "
+                                    "r.track3 LIKE ? ESCAPE '!'"),
+                     3);
+}
+
+qint64 CountOf(QSqlQuery query) { return query.next() ? query.value(0).toLongLong() : 0; }
 
 }  // namespace
 
@@ -160,6 +199,15 @@ QByteArray ExportCsv(const QList<CardRow>& rows) {
   line(CardColumnCaptions());
   for (const CardRow& row : rows) line(CardRowCells(row));
   return out;
+}
+
+QStringList ReadCardColumnCaptions() {
+  return {QStringLiteral("时间"), QStringLiteral("工作站"), QStringLiteral("磁道2"), QStringLiteral("磁道3")};
+}
+
+QStringList ReadCardRowCells(const ReadCardRow& row) {
+  const auto text = [](const std::optional<std::string>& track) { return track ? TextColumn(*track) : QString(); };
+  return {row.localTime, row.station, text(row.track2), text(row.track3)};
 }
 
 std::unique_ptr<Journal> Journal::OpenSqlite(const QString& file) {
@@ -405,31 +453,9 @@ std::optional<PreviousWrite> Journal::FindWritten(int track, std::string_view te
 
 QList<CardRow> Journal::Cards(const CardQuery& request) {
   Connect();
-  QString where = QStringLiteral("1 = 1");
-  QVariantList values;
-  if (!request.text.isEmpty()) {
-    where += QStringLiteral(
-        " AND (c.station LIKE ? ESCAPE '!' OR EXISTS (SELECT 1 FROM written_track s "
-        "WHERE s.card_id = c.id AND s.card_text LIKE ? ESCAPE '!'))");
-    values << LikePattern(request.text) << LikePattern(request.text);
-  }
-  // The local time text sorts as the time does.
-  if (request.from.isValid()) {
-    where += QStringLiteral(" AND c.written_local >= ?");
-    values << request.from.toString(QStringLiteral("yyyy-MM-dd"));
-  }
-  if (request.to.isValid()) {
-    where += QStringLiteral(" AND c.written_local < ?");
-    values << request.to.addDays(1).toString(QStringLiteral("yyyy-MM-dd"));
-  }
-  if (request.afterId > 0) {
-    where += QStringLiteral(" AND c.id > ?");
-    values << request.afterId;
-  }
-  if (request.upToId > 0) {
-    where += QStringLiteral(" AND c.id <= ?");
-    values << request.upToId;
-  }
+  const Filter filter = WrittenCardFilter(request);
+  QString where = filter.where;
+  QVariantList values = filter.values;
   values << request.limit;
 
   QSqlQuery query = sql::Exec(db_,
@@ -461,6 +487,48 @@ qint64 Journal::LastCardId() {
   Connect();
   QSqlQuery query = sql::Exec(db_, QStringLiteral("SELECT MAX(id) FROM written_card"));
   return query.next() ? query.value(0).toLongLong() : 0;
+}
+
+qint64 Journal::CountCards(const CardQuery& request) {
+  Connect();
+  const Filter filter = WrittenCardFilter(request);
+  return CountOf(sql::Exec(db_, QStringLiteral("SELECT COUNT(*) FROM written_card c WHERE ") + filter.where,
+                           filter.values));
+}
+
+QList<ReadCardRow> Journal::ReadCards(const CardQuery& request) {
+  Connect();
+  const Filter filter = ReadCardFilter(request);
+  QVariantList values = filter.values;
+  values << request.limit;
+  QSqlQuery query = sql::Exec(db_,
+                              QStringLiteral("SELECT r.id, r.read_local, r.station, r.track2, r.track3 "
+                                             "FROM read_card r WHERE %1 ORDER BY r.id DESC LIMIT ?")
+                                  .arg(filter.where),
+                              values);
+  QList<ReadCardRow> rows;
+  while (query.next()) {
+    ReadCardRow row;
+    row.id = query.value(0).toLongLong();
+    row.localTime = query.value(1).toString();
+    row.station = query.value(2).toString();
+    if (!query.isNull(3)) row.track2 = TextBytes(query.value(3));
+    if (!query.isNull(4)) row.track3 = TextBytes(query.value(4));
+    rows.append(std::move(row));
+  }
+  return rows;
+}
+
+qint64 Journal::CountReadCards(const CardQuery& request) {
+  Connect();
+  const Filter filter = ReadCardFilter(request);
+  return CountOf(
+      sql::Exec(db_, QStringLiteral("SELECT COUNT(*) FROM read_card r WHERE ") + filter.where, filter.values));
+}
+
+qint64 Journal::LastReadCardId() {
+  Connect();
+  return CountOf(sql::Exec(db_, QStringLiteral("SELECT MAX(id) FROM read_card")));
 }
 
 std::optional<NumberHolder> Journal::HolderRow(const CardNumber& number, bool forUpdate) {

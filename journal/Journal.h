@@ -166,6 +166,19 @@ QStringList CardRowCells(const CardRow& row);
 // UTF-8; comma-separated, CR LF line ends, a header line of the captions.
 QByteArray ExportCsv(const QList<CardRow>& rows);
 
+// A read card as the dialog lists it.
+struct ReadCardRow {
+  qint64 id = 0;
+  QString localTime;
+  QString station;
+  std::optional<std::string> track2;  // absent: the track was not read
+  std::optional<std::string> track3;
+};
+
+// The read cards' columns, shared by the dialog and the export.
+QStringList ReadCardColumnCaptions();
+QStringList ReadCardRowCells(const ReadCardRow& row);
+
 // Use a Journal only on the thread that opened it (a rule of Qt SQL). Every
 // Record... call commits before it returns and throws JournalError when it
 // could not; nothing of a failed call stays in the journal.
@@ -232,6 +245,14 @@ class Journal : public QObject {
 
   // Grows with every card written here or elsewhere; a cheap poll for change.
   qint64 LastCardId();
+
+  // How many written cards match query, its limit aside.
+  qint64 CountCards(const CardQuery& query);
+
+  // The read cards, newest first: the text matches the station or a track.
+  QList<ReadCardRow> ReadCards(const CardQuery& query);
+  qint64 CountReadCards(const CardQuery& query);
+  qint64 LastReadCardId();
 
   // Reservations: a station reserves a card's numbers before it sends the
   // write command, records the card written (RecordWrittenCard, which marks

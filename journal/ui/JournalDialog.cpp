@@ -7,20 +7,103 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QDir>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
-#include <QSaveFile>
+#include <QStyle>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <limits>
 #include <optional>
 
 namespace {
 
 const QString kTitle = QStringLiteral("写卡记录");
+const QString kReadCardsCaption = QStringLiteral("读卡记录");
 const QString kFileErrorMessage = QStringLiteral("文件读写错误，请重试!");
+
+const QString kCsvFilter = QStringLiteral("CSV (*.csv)");
+const QString kXlsxFilter = QStringLiteral("Excel 工作簿 (*.xlsx)");
+
+QString ExportedMessage(qint64 rows, const QString& file) {
+  return QStringLiteral("已导出 %1 条记录到 %2").arg(rows).arg(QDir::toNativeSeparators(file));
+}
+
+QString NotRegularFileMessage(const QString& file) {
+  return QStringLiteral("%1 不是普通文件（可能是文件夹、设备、管道或链接），不能导出到这里。请另选文件名。")
+      .arg(QDir::toNativeSeparators(file));
+}
+
+const QString kExportCancelled = QStringLiteral("已取消导出，没有写入文件。");
+
+JournalDialog::ExportChoice AskForExportFile(QWidget* owner) {
+  QFileDialog dialog(owner, QStringLiteral("导出"));
+  dialog.setObjectName(QStringLiteral("ExportFileDialog"));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  QStringList filters{kCsvFilter};
+  if (journal::XlsxAvailable()) filters << kXlsxFilter;
+  dialog.setNameFilters(filters);
+  // The dialog adds the suffix itself, so that its question about replacing
+  // a file asks about the file that will be written.
+  dialog.setDefaultSuffix(QStringLiteral("csv"));
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+    dialog.setDefaultSuffix(filter == kXlsxFilter ? QStringLiteral("xlsx") : QStringLiteral("csv"));
+  });
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  return {dialog.selectedFiles().first(), dialog.selectedNameFilter() == kXlsxFilter ? journal::ExportFormat::xlsx
+                                                                                      : journal::ExportFormat::csv};
+}
+
+// Columns wide enough for a whole time and a whole 37-digit track 2; a track 3
+// of up to 104 characters is elided, its whole text in the tooltip.
+void SizeColumns(QTableWidget* table, const QStringList& captions) {
+  const QFontMetrics metrics = table->fontMetrics();
+  // The item's text margins on both sides and the grid line.
+  const int margins = 2 * (table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1) + 2;
+  const auto fit = [&](const QString& text) { return metrics.horizontalAdvance(text) + margins; };
+  for (int c = 0; c < captions.size(); ++c) {
+    const QString& caption = captions[c];
+    int width = std::max(table->horizontalHeader()->sectionSizeHint(c), fit(caption));
+    if (caption == QStringLiteral("时间")) {
+      width = std::max(width, fit(QStringLiteral("0000-00-00 00:00:00")));
+    } else if (caption == QStringLiteral("磁道2")) {
+      width = std::max(width, fit(QString(37, QLatin1Char('0'))));
+    } else if (caption == QStringLiteral("磁道3")) {
+      width = std::max(width, fit(QString(40, QLatin1Char('0'))));
+    }
+    table->setColumnWidth(c, width);
+  }
+}
+
+QTableWidget* CardTable(const QString& objectName, const QString& accessibleName, const QStringList& captions,
+                        QWidget* parent) {
+  auto* table = new QTableWidget(parent);
+  table->setObjectName(objectName);
+  table->setAccessibleName(accessibleName);
+  table->setColumnCount(static_cast<int>(captions.size()));
+  table->setHorizontalHeaderLabels(captions);
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table->setTextElideMode(Qt::ElideRight);
+  table->setWordWrap(false);
+  table->verticalHeader()->hide();
+  table->horizontalHeader()->setStretchLastSection(true);
+  SizeColumns(table, captions);
+  return table;
+}
+
+// A table cell with the whole text as its tooltip, for when the column elides it.
+QTableWidgetItem* Cell(const QString& text) {
+  auto* item = new QTableWidgetItem(text);
+  item->setToolTip(text);
+  return item;
+}
 
 const QString kReservationsCaption = QStringLiteral("未确认卡号");
 const QString kReleaseCaption = QStringLiteral("释放");
@@ -53,9 +136,8 @@ QLabel* FieldLabel(const QString& caption, const QString& objectName, QWidget* f
 JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
     : QDialog(parent),
       journal_(journal),
-      chooseExportFile_([](QWidget* owner) {
-        return QFileDialog::getSaveFileName(owner, QString(), QString(), QStringLiteral("CSV (*.csv)"));
-      }),
+      chooseExportFile_(AskForExportFile),
+      showMessage_([](QWidget* owner, const QString& text) { QMessageBox::information(owner, kTitle, text); }),
       confirmRelease_([](QWidget* owner, const QString& question) {
         return QMessageBox::question(owner, kTitle, question, QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;
@@ -64,7 +146,10 @@ JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
       dateRangeBox_(new QCheckBox(QStringLiteral("按日期"), this)),
       fromDate_(new QDateEdit(QDate::currentDate(), this)),
       toDate_(new QDateEdit(QDate::currentDate(), this)),
-      table_(new QTableWidget(this)),
+      tabs_(new QTabWidget(this)),
+      table_(CardTable(QStringLiteral("JournalTable"), kTitle, journal::CardColumnCaptions(), this)),
+      readTable_(CardTable(QStringLiteral("ReadCardTable"), kReadCardsCaption, journal::ReadCardColumnCaptions(),
+                           this)),
       statusLabel_(new QLabel(this)),
       reservationTable_(new QTableWidget(this)),
       releaseButton_(new QPushButton(kReleaseCaption, this)),
@@ -75,7 +160,7 @@ JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
   setWindowTitle(kTitle);
   setAccessibleName(kTitle);
   setModal(false);
-  resize(760, 480);
+  resize(1000, 560);
 
   searchEdit_->setObjectName(QStringLiteral("SearchEdit"));
   dateRangeBox_->setObjectName(QStringLiteral("DateRangeCheckBox"));
@@ -92,15 +177,6 @@ JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
   exportButton_->setAccessibleName(exportButton_->text());
   closeButton_->setObjectName(QStringLiteral("CloseButton"));
   closeButton_->setAccessibleName(closeButton_->text());
-
-  table_->setObjectName(QStringLiteral("JournalTable"));
-  table_->setAccessibleName(kTitle);
-  table_->setColumnCount(static_cast<int>(journal::CardColumnCaptions().size()));
-  table_->setHorizontalHeaderLabels(journal::CardColumnCaptions());
-  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  table_->verticalHeader()->hide();
-  table_->horizontalHeader()->setStretchLastSection(true);
 
   auto* filters = new QHBoxLayout;
   filters->addWidget(FieldLabel(QStringLiteral("查找"), QStringLiteral("SearchLabel"), searchEdit_, this));
@@ -136,11 +212,26 @@ JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
   buttons->addWidget(exportButton_);
   buttons->addWidget(closeButton_);
 
+  auto* writtenPage = new QWidget(tabs_);
+  writtenPage->setObjectName(QStringLiteral("WrittenCardsPage"));
+  writtenPage->setAccessibleName(kTitle);
+  auto* writtenLayout = new QVBoxLayout(writtenPage);
+  writtenLayout->addWidget(table_, 1);
+  writtenLayout->addLayout(reservations);
+  writtenLayout->addWidget(reservationTable_);
+  auto* readPage = new QWidget(tabs_);
+  readPage->setObjectName(QStringLiteral("ReadCardsPage"));
+  readPage->setAccessibleName(kReadCardsCaption);
+  auto* readLayout = new QVBoxLayout(readPage);
+  readLayout->addWidget(readTable_);
+  tabs_->setObjectName(QStringLiteral("RecordTabs"));
+  tabs_->setAccessibleName(QStringLiteral("记录"));
+  tabs_->addTab(writtenPage, kTitle);
+  tabs_->addTab(readPage, kReadCardsCaption);
+
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(filters);
-  layout->addWidget(table_, 1);
-  layout->addLayout(reservations);
-  layout->addWidget(reservationTable_);
+  layout->addWidget(tabs_, 1);
   layout->addLayout(buttons);
 
   connect(searchEdit_, &QLineEdit::textChanged, this, &JournalDialog::Refresh);
@@ -169,8 +260,12 @@ void JournalDialog::SetReleaseConfirmer(std::function<bool(QWidget*, const QStri
   confirmRelease_ = std::move(confirmer);
 }
 
-void JournalDialog::SetExportFileChooser(std::function<QString(QWidget*)> chooser) {
+void JournalDialog::SetExportFileChooser(std::function<ExportChoice(QWidget*)> chooser) {
   chooseExportFile_ = std::move(chooser);
+}
+
+void JournalDialog::SetMessenger(std::function<void(QWidget*, const QString&)> messenger) {
+  showMessage_ = std::move(messenger);
 }
 
 journal::CardQuery JournalDialog::Query() const {
@@ -185,7 +280,7 @@ journal::CardQuery JournalDialog::Query() const {
 
 void JournalDialog::ShowRow(int row) {
   const QStringList cells = journal::CardRowCells(rows_[row]);
-  for (int c = 0; c < cells.size(); ++c) table_->setItem(row, c, new QTableWidgetItem(cells[c]));
+  for (int c = 0; c < cells.size(); ++c) table_->setItem(row, c, Cell(cells[c]));
 }
 
 void JournalDialog::Refresh() {
@@ -203,6 +298,34 @@ void JournalDialog::Refresh() {
   }
   table_->setRowCount(static_cast<int>(rows_.size()));
   for (int r = 0; r < rows_.size(); ++r) ShowRow(r);
+  RefreshReadCards();
+}
+
+void JournalDialog::RefreshReadCards() {
+  try {
+    journal::CardQuery query = Query();
+    query.upToId = journal_.LastReadCardId();
+    readRows_ = query.upToId > 0 ? journal_.ReadCards(query) : QList<journal::ReadCardRow>();
+    lastReadId_ = query.upToId;
+  } catch (const journal::JournalError& e) {
+    statusLabel_->setText(QString::fromUtf8(e.what()));
+    return;
+  }
+  readTable_->setRowCount(static_cast<int>(readRows_.size()));
+  for (int r = 0; r < readRows_.size(); ++r) {
+    const QStringList cells = journal::ReadCardRowCells(readRows_[r]);
+    for (int c = 0; c < cells.size(); ++c) readTable_->setItem(r, c, Cell(cells[c]));
+  }
+}
+
+void JournalDialog::FollowReadCards() {
+  try {
+    if (journal_.LastReadCardId() == lastReadId_) return;
+  } catch (const journal::JournalError& e) {
+    statusLabel_->setText(QString::fromUtf8(e.what()));
+    return;
+  }
+  RefreshReadCards();
 }
 
 void JournalDialog::AddNewCards() {
@@ -231,6 +354,7 @@ void JournalDialog::AddNewCards() {
 
 void JournalDialog::FollowJournal() {
   AddNewCards();
+  FollowReadCards();
   ShowReservations();
 }
 
@@ -291,16 +415,53 @@ void JournalDialog::ReleaseSelected() {
   ShowReservations();
 }
 
-bool JournalDialog::ExportTo(const QString& file) {
-  QSaveFile out(file);
-  if (!out.open(QIODevice::WriteOnly)) return false;
-  const QByteArray bytes = journal::ExportCsv(rows_);
-  if (out.write(bytes) != bytes.size()) return false;
-  return out.commit();
-}
-
 void JournalDialog::Export() {
-  const QString file = chooseExportFile_(this);
-  if (file.isEmpty()) return;
-  if (!ExportTo(file)) QMessageBox::information(this, windowTitle(), kFileErrorMessage);
+  const ExportChoice choice = chooseExportFile_(this);
+  if (choice.file.isEmpty()) return;
+  const QString file = journal::WithFormatSuffix(choice.file, choice.format);
+  const journal::ExportFormat format = journal::FormatOfPath(file, choice.format);
+
+  journal::CardQuery query = Query();
+  std::unique_ptr<journal::RowSource> source;
+  try {
+    source = tabs_->currentIndex() == 1 ? journal::ReadCardRows(journal_, query) : journal::WrittenCardRows(journal_, query);
+  } catch (const journal::JournalError& e) {
+    statusLabel_->setText(QString::fromUtf8(e.what()));
+    showMessage_(this, kFileErrorMessage);
+    return;
+  }
+
+  // Window-modal: while it runs, the progress dialog's own event processing
+  // keeps the window drawn, and nothing else can start an export.
+  QProgressDialog progress(QStringLiteral("正在导出……"), QStringLiteral("取消"), 0, 0, this);
+  progress.setObjectName(QStringLiteral("ExportProgress"));
+  progress.setWindowTitle(kTitle);
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(progressDelayMs_);
+  progress.setAutoReset(false);
+  progress.setAutoClose(false);
+  const auto report = [&progress](qint64 done, qint64 total) {
+    progress.setMaximum(static_cast<int>(std::min<qint64>(total, std::numeric_limits<int>::max())));
+    progress.setValue(static_cast<int>(std::min<qint64>(done, progress.maximum())));
+    return !progress.wasCanceled();
+  };
+  const journal::ExportResult result = journal::ExportRecords(*source, format, file, report);
+  progress.close();
+
+  switch (result.status) {
+    case journal::ExportResult::Status::written:
+      statusLabel_->setText(ExportedMessage(result.rows, file));
+      break;
+    case journal::ExportResult::Status::cancelled:
+      statusLabel_->setText(kExportCancelled);
+      break;
+    case journal::ExportResult::Status::notRegularFile:
+      statusLabel_->clear();
+      showMessage_(this, NotRegularFileMessage(file));
+      break;
+    case journal::ExportResult::Status::failed:
+      statusLabel_->clear();
+      showMessage_(this, kFileErrorMessage);
+      break;
+  }
 }

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "journal/Export.h"
 #include "journal/Journal.h"
 
 class QCheckBox;
@@ -14,13 +15,15 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableWidget;
+class QTabWidget;
 class QTimer;
 
-// "写卡记录": the journal's written cards as a table, newest first, narrowed
-// by a text and a date range, with an export of what the table shows. It is
-// not modal and never holds the reply path: it reads the journal when the
-// journal says it changed, and polls it cheaply for cards written elsewhere.
-// Below the cards, the numbers that stations hold without a written card; an
+// "写卡记录": the journal's written cards and, on a second tab, its read cards
+// as tables, newest first, narrowed by a text and a date range, with an export
+// of every card of the shown tab that matches. It is not modal and never
+// holds the reply path: it reads the journal when the journal says it
+// changed, and polls it cheaply for cards written elsewhere. Below the
+// written cards, the numbers that stations hold without a written card; an
 // unconfirmed one can be released after a confirmation.
 class JournalDialog : public QDialog {
   Q_OBJECT
@@ -29,13 +32,23 @@ class JournalDialog : public QDialog {
   // journal must outlive the dialog.
   JournalDialog(journal::Journal& journal, QWidget* parent = nullptr);
 
-  // Chooses the export file; the default asks with a save dialog. Empty: cancelled.
-  void SetExportFileChooser(std::function<QString(QWidget*)> chooser);
+  // The file an export goes to and the format chosen with it.
+  struct ExportChoice {
+    QString file;  // empty: cancelled
+    journal::ExportFormat format = journal::ExportFormat::csv;
+  };
 
-  // Writes the rows now shown to file; false (and a message box) on failure.
-  bool ExportTo(const QString& file);
+  // Chooses the export file; the default asks with a save dialog.
+  void SetExportFileChooser(std::function<ExportChoice(QWidget*)> chooser);
+
+  // Tells the operator how an export went wrong; the default shows a box.
+  void SetMessenger(std::function<void(QWidget*, const QString& text)> messenger);
+
+  // How long an export runs before its progress dialog shows.
+  void SetProgressDelay(int ms) { progressDelayMs_ = ms; }
 
   const QList<journal::CardRow>& Rows() const { return rows_; }
+  const QList<journal::ReadCardRow>& ReadRows() const { return readRows_; }
 
   // Asks the operator whether to release a number; the default asks with a
   // question box. question is the box's text.
@@ -58,19 +71,28 @@ class JournalDialog : public QDialog {
   void UpdateReleaseButton();
   journal::CardQuery Query() const;
   void ShowRow(int row);
+  // The read cards again, when one was recorded since they were read.
+  void FollowReadCards();
+  void RefreshReadCards();
 
   journal::Journal& journal_;
-  std::function<QString(QWidget*)> chooseExportFile_;
+  std::function<ExportChoice(QWidget*)> chooseExportFile_;
+  std::function<void(QWidget*, const QString&)> showMessage_;
   std::function<bool(QWidget*, const QString&)> confirmRelease_;
   QList<journal::NumberHolder> reservations_;
   QList<journal::CardRow> rows_;
   qint64 lastSeenId_ = -1;
+  QList<journal::ReadCardRow> readRows_;
+  qint64 lastReadId_ = -1;
+  int progressDelayMs_ = 1000;
 
   QLineEdit* searchEdit_;
   QCheckBox* dateRangeBox_;
   QDateEdit* fromDate_;
   QDateEdit* toDate_;
+  QTabWidget* tabs_;
   QTableWidget* table_;
+  QTableWidget* readTable_;
   QLabel* statusLabel_;
   QTableWidget* reservationTable_;
   QPushButton* releaseButton_;

@@ -1037,6 +1037,79 @@ def journal_dialog(st, checks):
     checks.true("关闭 closes it", wait_until(lambda: find() is None, 5))
 
 
+def journal_records(st, checks, work):
+    scenario("写卡记录: both tabs, 导出 to CSV and to .xlsx through the save dialog")
+    st.press("ToolButton9")
+    find = lambda: next((d for d in st.windows() if d is not None and d.name == "写卡记录" and
+                         d.getState().contains(st.a.STATE_SHOWING)), None)
+    dialog = wait_until(find, 10)
+    checks.true("记录 opens 写卡记录", dialog is not None)
+    if dialog is None:
+        return
+    nodes = lambda role: [n for n in st.walk(dialog) if n.getRole() == role]
+    tabs = {n.name: n for n in nodes(st.a.ROLE_PAGE_TAB)}
+    checks.true("tabs 写卡记录 and 读卡记录", "写卡记录" in tabs and "读卡记录" in tabs, str(list(tabs)))
+    table = lambda name: next((n for n in nodes(st.a.ROLE_TABLE) if n.name == name and
+                               n.getState().contains(st.a.STATE_SHOWING)), None)
+    written = table("写卡记录")
+    checks.true("the written cards are listed", written is not None and written.queryTable().nRows > 0)
+    if "读卡记录" not in tabs:
+        return
+    st.press(tabs["读卡记录"])
+    read = wait_until(lambda: table("读卡记录"), 5)
+    checks.true("读卡记录 lists the cards read", read is not None and read.queryTable().nRows >= 3,
+                str(read and read.queryTable().nRows))
+
+    def export(typed):
+        st.press(next(n for n in nodes(st.a.ROLE_PUSH_BUTTON) if n.name == "导出"))
+        chooser = wait_until(lambda: next((d for d in st.dialogs() if d.name == "导出"), None), 10)
+        checks.true("导出 asks for a file", chooser is not None)
+        if chooser is None:
+            return None
+        fields = [n for n in st.walk(chooser) if n.getRole() == st.a.ROLE_TEXT and
+                  n.getState().contains(st.a.STATE_EDITABLE) and n.getState().contains(st.a.STATE_SHOWING)]
+        field = next((f for f in fields if "文件名" in f.name or "File name" in f.name), None) or \
+            next((f for f in fields if f.getState().contains(st.a.STATE_FOCUSED)), None)
+        checks.true("the save dialog has a file name field", field is not None, str([f.name for f in fields]))
+        if field is None:
+            return None
+        field.queryEditableText().setTextContents(typed)
+        save = next(n for n in st.walk(chooser) if n.getRole() == st.a.ROLE_PUSH_BUTTON and caption(n.name) == "保存")
+        wait_until(lambda: save.getState().contains(st.a.STATE_ENABLED), 5)
+        st.press(save)
+        status = wait_until(lambda: next((n.name for n in nodes(st.a.ROLE_LABEL) if n.name.startswith("已导出")), None), 20)
+        return status
+
+    csv_file = os.path.join(work, "read-cards.csv")
+    status = export(os.path.join(work, "read-cards"))
+    checks.true("the typed name gets .csv", os.path.exists(csv_file))
+    if os.path.exists(csv_file):
+        with open(csv_file, "rb") as f:
+            lines = f.read().decode("utf-8-sig").split("\r\n")[:-1]
+        checks.eq("the CSV's header", lines[0], "时间,工作站,磁道2,磁道3")
+        checks.eq("the message says how many and where", status, f"已导出 {len(lines) - 1} 条记录到 {csv_file}")
+        checks.true("the read card 12345=6789 is in it", any(",12345=6789," in line for line in lines[1:]))
+
+    st.press(tabs["写卡记录"])
+    xlsx_file = os.path.join(work, "written-cards.xlsx")
+    status = export(xlsx_file)
+    checks.true("a .xlsx name writes a workbook", os.path.exists(xlsx_file))
+    if os.path.exists(xlsx_file):
+        try:
+            import openpyxl
+        except ImportError:
+            openpyxl = None
+        if openpyxl is not None:
+            rows = list(openpyxl.load_workbook(xlsx_file).active.iter_rows(values_only=True))
+            checks.eq("the workbook's header", list(rows[0][:5]), ["时间", "工作站", "方式", "磁道2", "磁道3"])
+            checks.eq("the message counts the rows", status, f"已导出 {len(rows) - 1} 条记录到 {xlsx_file}")
+            checks.true("times are dates, numbers are text",
+                        isinstance(rows[1][0], datetime.datetime) and isinstance(rows[1][3] or rows[1][4], str),
+                        repr(rows[1][:5]))
+    st.press(next(n for n in nodes(st.a.ROLE_PUSH_BUTTON) if n.name == "关闭"))
+    checks.true("关闭 closes it", wait_until(lambda: find() is None, 5))
+
+
 def launch(work, procs):
     """Starts the copy of the station in the work folder; returns its process."""
     app_dir = os.path.join(work, "app")
@@ -1209,7 +1282,8 @@ def main():
                       lambda: write_timeout(st, emu, checks, work),
                       lambda: line_loss(st, emu, checks, work),
                       lambda: close_port(st, emu, checks),
-                      lambda: journal_dialog(st, checks))
+                      lambda: journal_dialog(st, checks),
+                      lambda: journal_records(st, checks, work))
         for step in short_round if args.installed else full_round:
             try:
                 step()
