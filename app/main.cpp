@@ -24,7 +24,7 @@ constexpr char kNoDisplay[] = "无法打开显示：请在图形桌面中运行�
 void PrintHelp() {
   std::printf(
       "用法：cardstation [--help | --version]\n"
-      "磁卡读写程序：通过串口读写器在磁卡的第2、3磁道写入和读出卡号。\n"
+      "读写卡程序：通过串口读写器在磁卡的第2、3磁道写入和读出卡号。\n"
       "\n"
       "  --help      显示本说明后退出\n"
       "  --version   显示版本后退出\n"
@@ -32,7 +32,14 @@ void PrintHelp() {
       "设置文件：%s\n"
       "  [Settings] comname=COM1 ... COM8     使用的端口\n"
       "  [Ports] COMn=/dev/ttyUSB0            端口对应的设备\n"
-      "  [Diagnostics] Trace=1 Log=1          记录串口通信（SERIAL.TRC、SERIAL.LOG）\n",
+      "  [Drives] C=<文件夹>                  保存已写卡号列表的文件夹（默认：主文件夹）\n"
+      "  [Journal] Database=postgresql://...  几个工作站共用的写卡记录数据库（默认：cards.db）\n"
+      "  [Journal] Station=<名字>             本工作站在写卡记录中的名字（默认：主机名）\n"
+      "  [Journal] DuplicateCheck=0           再写本工作站写过的卡号时不询问\n"
+      "  [Diagnostics] Trace=1 Log=1          记录串口通信（SERIAL.TRC、SERIAL.LOG）\n"
+      "\n"
+      "写卡记录：设置文件旁边的 cards.db（设了 [Journal] Database 时在数据库服务器上）。\n"
+      "  每张写入和读出的卡都记在这里；按“记录”打开“写卡记录”，可以查找和导出。\n",
       settings::SettingsPath().string().c_str());
 }
 

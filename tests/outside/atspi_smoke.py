@@ -1179,6 +1179,28 @@ def journal_server_away(st, emu, checks, work, procs, ini):
     return st
 
 
+def start_display(procs):
+    """Starts Xvfb on a free display (it names it on a pipe) and returns the
+    display once it answers. -noreset: otherwise the server resets whenever its
+    last client leaves, and a client connecting just then is refused."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-noreset", "-screen", "0", "1024x768x24",
+                             "-nolisten", "tcp"], pass_fds=(write_end,),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    procs.append(xvfb)
+    os.close(write_end)
+    with os.fdopen(read_end) as pipe:
+        number = pipe.readline().strip()
+    if not number:
+        raise RuntimeError("Xvfb did not start")
+    display = f":{number}"
+    os.environ["DISPLAY"] = display
+    if not wait_until(lambda: subprocess.call(["xdpyinfo"], stdout=subprocess.DEVNULL,
+                                              stderr=subprocess.DEVNULL) == 0, 20):
+        raise RuntimeError(f"the display {display} does not answer")
+    return display
+
+
 def start(build, work, drive_c, procs, installed=False):
     """Starts Xvfb, the emulator and a copy of the station with its own settings
     file (or the installed programs, with the settings in the user's folder);
@@ -1188,14 +1210,7 @@ def start(build, work, drive_c, procs, installed=False):
     else:
         station_bin = os.path.join(build, "app", "cardstation")
         sim_bin = os.path.join(build, "tools", "cardsim", "cardsim")
-    display = f":{200 + os.getpid() % 300}"
-    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    procs.append(xvfb)
-    os.environ["DISPLAY"] = display
-    if not wait_until(lambda: subprocess.call(["xdpyinfo"], stdout=subprocess.DEVNULL,
-                                              stderr=subprocess.DEVNULL) == 0, 10):
-        raise RuntimeError("Xvfb did not start")
+    display = start_display(procs)
     # The accessibility services start on demand from the session bus; they
     # synthesise typed keys through this display.
     subprocess.call(["dbus-update-activation-environment", f"DISPLAY={display}"],

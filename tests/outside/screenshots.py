@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Takes the README's pictures of the card station in use: the settings dialog
-after 检测, the port open, a card read and a card written, each window alone, under Xvfb
-against the card device emulator, driven through the accessibility tree.
+after 检测, the port open, a card read, a card written and 写卡记录 with a few
+cards, each window alone, under Xvfb against the card device emulator, driven
+through the accessibility tree.
 
 Run it with scripts/screenshots, which provides the session bus.
 """
@@ -27,6 +28,14 @@ def window_id(title):
 def shoot(path, title="读写卡程序"):
     subprocess.run(["import", "-window", window_id(title), path], check=True)
     print(f"saved {path}")
+
+
+def journal_window(st):
+    return next(w for w in st.windows() if w is not None and w.name == "写卡记录")
+
+
+def journal_table(st):
+    return next(n for n in st.walk(journal_window(st)) if n.getRole() == st.a.ROLE_TABLE and n.name == "写卡记录")
 
 
 def require(what, condition):
@@ -74,6 +83,19 @@ def main():
         emu.ask("swipe")
         require("the card written", wait_until(lambda: st.text("Memo1") == "磁道1卡号:10001", 10))
         shoot(os.path.join(args.out, "screenshot-card-written.png"))
+
+        for number in ("10002", "10003"):
+            st.set_text("Track2Memo", number)
+            st.press("BitBtn3")
+            require(f"{number} armed", wait_until(lambda: emu.state() == f"ok write 1 {number}|", 10))
+            emu.ask("swipe")
+            require(f"{number} written", wait_until(lambda: st.text("Memo1").endswith(f"磁道1卡号:{number}"), 10))
+        st.press("ToolButton9")
+        require("记录", wait_until(lambda: "写卡记录" in [w.name for w in st.windows() if w is not None], 10))
+        # The picture is taken once the table lists the cards.
+        require("the cards listed", wait_until(lambda: journal_table(st).queryTable().nRows >= 3, 10))
+        shoot(os.path.join(args.out, "screenshot-journal.png"), "写卡记录")
+        st.press(next(n for n in st.walk(journal_window(st)) if n.getRole() == st.a.ROLE_PUSH_BUTTON and n.name == "关闭"))
         st.press("ToolButton7")
     finally:
         for p in reversed(procs):
