@@ -13,6 +13,7 @@
 
 #include "Platform.h"
 #include "ui/AccessiblePress.h"
+#include "ui/PathText.h"
 #include "settings/SettingsDialog.h"
 #include "settings/SettingsFile.h"
 #include "station/MainWindow.h"
@@ -31,9 +32,9 @@ void PrintHelp() {
       "\n"
       "设置文件：%s\n"
       "  [Settings] comname=COM1 ... COM8     使用的端口\n"
-      "  [Ports] COMn=/dev/ttyUSB0            端口对应的设备\n"
+      "%s"
       "  [Diagnostics] Trace=1 Log=1          记录串口通信（SERIAL.TRC、SERIAL.LOG）\n",
-      settings::SettingsPath().string().c_str());
+      ui::PathToUtf8(settings::SettingsPath()).c_str(), HelpPortsExample());
 }
 
 // Standard buttons, the file dialog and Qt's other texts in Chinese, whatever
