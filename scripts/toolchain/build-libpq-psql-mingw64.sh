@@ -15,7 +15,7 @@
 #                    folder, else /opt/qt-6.4.2-mingw64); only read, never written
 #   TOOLCHAIN_FILE   CMake toolchain file (default: the tree's cmake/mingw64-posix.cmake)
 #   WITH_OPENSSL     1 (default): libpq with OpenSSL (sslmode=require/verify-full work); 0: without
-#   PG_SRC, OPENSSL_SRC, QT_SRC  apt-get source specs (defaults pin the versions that were built and tested)
+#   PG_SRC, OPENSSL_SRC, QT_SRC  apt-get source arguments (defaults pin the versions that were built and tested)
 #   JOBS             parallel jobs (default 2);  KEEP_WORK=1 keeps the temporary work folder
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)

@@ -8,7 +8,7 @@
 # and the build leaves tablet support out.
 #   OUT              where the archive goes (default: the current folder)
 #   TOOLCHAIN_FILE   the CMake toolchain file (default: the tree's cmake/mingw64-posix.cmake)
-#   QT_SRC           apt-get source spec (default pins the version the host Qt has)
+#   QT_SRC           apt-get source argument (default pins the version the host Qt has)
 #   JOBS             parallel jobs (default 2)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
