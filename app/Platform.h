@@ -10,3 +10,6 @@ bool DisplayUnusable();
 // program without a console of its own writes to the console it was started
 // from. Nothing to do elsewhere.
 void UseStartingConsole();
+
+// The --help line that shows how a port is tied to a device on this system.
+const char* HelpPortsExample();

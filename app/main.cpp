@@ -13,6 +13,7 @@
 
 #include "Platform.h"
 #include "ui/AccessiblePress.h"
+#include "ui/PathText.h"
 #include "settings/SettingsDialog.h"
 #include "settings/SettingsFile.h"
 #include "station/MainWindow.h"
@@ -31,7 +32,7 @@ void PrintHelp() {
       "\n"
       "设置文件：%s\n"
       "  [Settings] comname=COM1 ... COM8     使用的端口\n"
-      "  [Ports] COMn=/dev/ttyUSB0            端口对应的设备\n"
+      "%s"
       "  [Drives] C=<文件夹>                  保存已写卡号列表的文件夹（默认：主文件夹）\n"
       "  [Journal] Database=postgresql://...  几个工作站共用的写卡记录数据库（默认：cards.db）\n"
       "  [Journal] Station=<名字>             本工作站在写卡记录中的名字（默认：主机名）\n"
@@ -40,7 +41,7 @@ void PrintHelp() {
       "\n"
       "写卡记录：设置文件旁边的 cards.db（设了 [Journal] Database 时在数据库服务器上）。\n"
       "  每张写入和读出的卡都记在这里；按“记录”打开“写卡记录”，可以查找和导出。\n",
-      settings::SettingsPath().string().c_str());
+      ui::PathToUtf8(settings::SettingsPath()).c_str(), HelpPortsExample());
 }
 
 // Standard buttons, the file dialog and Qt's other texts in Chinese, whatever

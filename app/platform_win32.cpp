@@ -18,3 +18,7 @@ void UseStartingConsole() {
   ::freopen_s(&ignored, "CONOUT$", "w", stdout);
   ::freopen_s(&ignored, "CONOUT$", "w", stderr);
 }
+
+// COMn is the port itself on Windows; an entry is needed only for a port the
+// settings' COM1 ... COM8 do not reach.
+const char* HelpPortsExample() { return "  [Ports] COM1=\\\\.\\COM12                端口对应的设备（COM1 改用 COM12）\n"; }

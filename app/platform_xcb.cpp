@@ -21,3 +21,5 @@ bool DisplayUnusable() {
 }
 
 void UseStartingConsole() {}
+
+const char* HelpPortsExample() { return "  [Ports] COMn=/dev/ttyUSB0            端口对应的设备\n"; }

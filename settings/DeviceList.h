@@ -8,10 +8,13 @@ namespace settings {
 
 // One serial device the operator can choose. path is what the settings file
 // records; target is the device node a /dev/serial/by-id name points to (empty
-// for the nodes themselves).
+// for the nodes themselves). label, when set, is how the list shows the device
+// (on Windows the port's name as Device Manager shows it); otherwise the list
+// shows the path and its target.
 struct SerialDevice {
   std::string path;
   std::string target;
+  std::string label = {};
 };
 
 // The serial devices of this machine, in this order: the stable names in
@@ -24,9 +27,7 @@ std::vector<SerialDevice> ListSerialDevices(const std::filesystem::path& devRoot
                                             const std::filesystem::path& sysRoot = "/sys");
 
 // The serial ports the settings dialog offers: ListSerialDevices() on Linux;
-// on Windows the COM ports the system lists in
-// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, as "\\.\COMn" with the driver's device
-// name as target, in the order of their numbers.
+// on Windows the COM ports, named as NameComPorts (ComPortNames.h) does.
 std::vector<SerialDevice> ListSerialPorts();
 
 }  // namespace settings

@@ -86,7 +86,9 @@ TForm2::TForm2(QWidget* parent, std::filesystem::path settingsPath, DeviceLister
 
   for (const auto& device : lister()) {
     const QString path = QString::fromStdString(device.path);
-    const QString shown = device.target.empty() ? path : path + QStringLiteral(" → ") + QString::fromStdString(device.target);
+    const QString shown = !device.label.empty() ? QString::fromStdString(device.label)
+                          : device.target.empty() ? path
+                                                  : path + QStringLiteral(" → ") + QString::fromStdString(device.target);
     cmb2->addItem(shown, path);
   }
 

@@ -9,8 +9,10 @@ namespace {
 // Folders that the package manager owns: the program must never drop a file
 // there, even when it runs as root and could.
 bool IsSystemFolder(const std::filesystem::path& dir) {
-  const std::string text = dir.lexically_normal().string();
-  return text == "/usr" || text.rfind("/usr/", 0) == 0;
+  // Compared as UTF-8: a Windows folder with a Chinese name has no 8-bit form
+  // in every code page.
+  const std::u8string text = dir.lexically_normal().generic_u8string();
+  return text == u8"/usr" || text.starts_with(u8"/usr/");
 }
 
 bool MayCreateIn(const std::filesystem::path& dir) { return !IsSystemFolder(dir) && FolderTakesNewFiles(dir); }
@@ -30,6 +32,15 @@ std::filesystem::path ChooseSettingsPath(const SettingsPlaces& places) {
   if (std::filesystem::is_regular_file(status)) return beside;
   if (!std::filesystem::exists(status) && MayCreateIn(places.executableDir)) return beside;
   return ConfigHome(places) / "cardstation" / kSettingsFileName;
+}
+
+std::filesystem::path ChooseListFolder(const std::filesystem::path& driveRoot, const std::filesystem::path& documents) {
+  if (FolderTakesNewFiles(driveRoot)) return driveRoot;
+  const std::filesystem::path folder = documents / std::filesystem::path(u8"磁卡写卡记录");
+  // A folder that cannot be made shows in the save's own error, which names it.
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return folder;
 }
 
 }  // namespace settings

@@ -17,7 +17,7 @@ inline constexpr char kSettingsFileName[] = "VavizEvu.ini";
 // <home>/.config.
 struct SettingsPlaces {
   std::filesystem::path executableDir;
-  std::string xdgConfigHome;  // the variable's value, empty when unset
+  std::filesystem::path xdgConfigHome;  // the variable's value, empty when unset (Windows: %APPDATA%)
   std::filesystem::path home;
 };
 
@@ -30,5 +30,10 @@ SettingsPlaces CurrentSettingsPlaces();
 // The folder saved lists go to when no folder stands for drive C: the user's
 // home folder, or on Windows the real C:\.
 std::filesystem::path DefaultDriveCFolder();
+
+// The folder saved lists go to when no setting names one: driveRoot when it
+// takes a new file, else <documents>/磁卡写卡记录 (created here), where a user
+// who may not write to the root of drive C can still keep lists.
+std::filesystem::path ChooseListFolder(const std::filesystem::path& driveRoot, const std::filesystem::path& documents);
 
 }  // namespace settings

@@ -1,66 +1,101 @@
-// The COM ports of a Windows machine, as the serial drivers register them.
+// The COM ports of a Windows machine: the ports the serial drivers register,
+// named as Device Manager names them.
 #include <windows.h>
 
+#include <initguid.h>
+
+#include <devguid.h>
+#include <setupapi.h>
+
 #include <algorithm>
-#include <cwctype>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "settings/ComPortNames.h"
 #include "settings/DeviceList.h"
 
 namespace settings {
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
-  std::string out(static_cast<std::size_t>(std::max(n, 0)), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
+// A registry string value; registry strings need not end in a zero.
+std::wstring StringValue(const wchar_t* data, DWORD bytes) {
+  std::wstring text(data, bytes / sizeof(wchar_t));
+  text.erase(std::find(text.begin(), text.end(), L'\0'), text.end());
+  return text;
 }
 
-// The number of "COMn"; 0 for any other name, which sorts such names first.
-unsigned long PortNumber(const std::wstring& name) {
-  if (name.size() < 4 || ::_wcsnicmp(name.c_str(), L"COM", 3) != 0) return 0;
-  if (!std::all_of(name.begin() + 3, name.end(), [](wchar_t c) { return std::iswdigit(c) != 0; })) return 0;
-  return std::wcstoul(name.c_str() + 3, nullptr, 10);
-}
+class SystemTables final : public PortTables {
+ public:
+  std::vector<std::pair<std::wstring, std::wstring>> SerialComm() const override {
+    std::vector<std::pair<std::wstring, std::wstring>> ports;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS) {
+      return ports;
+    }
+    // Value name: the driver's device (\Device\Serial0); data: the port's name.
+    for (DWORD index = 0;; ++index) {
+      wchar_t device[256];
+      DWORD deviceLength = sizeof device / sizeof device[0];
+      wchar_t port[64];
+      DWORD portBytes = sizeof port - sizeof port[0];
+      DWORD type = 0;
+      const LONG result = ::RegEnumValueW(key, index, device, &deviceLength, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(port), &portBytes);
+      if (result == ERROR_NO_MORE_ITEMS) break;
+      if (result != ERROR_SUCCESS || type != REG_SZ) continue;
+      ports.emplace_back(std::wstring(device, deviceLength), StringValue(port, portBytes));
+    }
+    ::RegCloseKey(key);
+    return ports;
+  }
+
+  std::vector<std::pair<std::wstring, std::wstring>> FriendlyNames() const override {
+    std::vector<std::pair<std::wstring, std::wstring>> names;
+    const HDEVINFO set = ::SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE) return names;
+    SP_DEVINFO_DATA info{};
+    info.cbSize = sizeof info;
+    for (DWORD index = 0; ::SetupDiEnumDeviceInfo(set, index, &info); ++index) {
+      // The port's name is in the device's own key. Printer ports (LPT) are in
+      // this class too; the naming keeps only COM ports.
+      std::wstring port;
+      if (HKEY key = ::SetupDiOpenDevRegKey(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+          key != INVALID_HANDLE_VALUE) {
+        wchar_t value[64];
+        DWORD bytes = sizeof value - sizeof value[0];
+        DWORD type = 0;
+        if (::RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes) ==
+                ERROR_SUCCESS &&
+            type == REG_SZ) {
+          port = StringValue(value, bytes);
+        }
+        ::RegCloseKey(key);
+      }
+      if (port.empty()) continue;
+      wchar_t friendly[256];
+      DWORD type = 0;
+      if (!::SetupDiGetDeviceRegistryPropertyW(set, &info, SPDRP_FRIENDLYNAME, &type, reinterpret_cast<BYTE*>(friendly),
+                                               sizeof friendly - sizeof friendly[0], nullptr) ||
+          type != REG_SZ) {
+        friendly[0] = L'\0';
+      }
+      friendly[sizeof friendly / sizeof friendly[0] - 1] = L'\0';
+      names.emplace_back(std::move(port), std::wstring(friendly));
+    }
+    ::SetupDiDestroyDeviceInfoList(set);
+    return names;
+  }
+};
 
 }  // namespace
 
-std::vector<SerialDevice> ListSerialPorts() {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-    return {};
-  }
-  // Value name: the driver's device (\Device\Serial0); data: the port's name.
-  std::vector<std::pair<std::wstring, std::wstring>> ports;
-  for (DWORD index = 0;; ++index) {
-    wchar_t device[256];
-    DWORD deviceLength = sizeof device / sizeof device[0];
-    wchar_t port[64];
-    DWORD portBytes = sizeof port - sizeof port[0];
-    DWORD type = 0;
-    const LONG result = ::RegEnumValueW(key, index, device, &deviceLength, nullptr, &type,
-                                        reinterpret_cast<BYTE*>(port), &portBytes);
-    if (result == ERROR_NO_MORE_ITEMS) break;
-    if (result != ERROR_SUCCESS || type != REG_SZ) continue;
-    // Registry strings need not end in a zero.
-    std::wstring name(port, portBytes / sizeof port[0]);
-    name.erase(std::find(name.begin(), name.end(), L'\0'), name.end());
-    if (!name.empty()) ports.emplace_back(std::move(name), std::wstring(device, deviceLength));
-  }
-  ::RegCloseKey(key);
-
-  std::sort(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
-    const auto na = PortNumber(a.first);
-    const auto nb = PortNumber(b.first);
-    return na != nb ? na < nb : a.first < b.first;
-  });
-  std::vector<SerialDevice> devices;
-  for (const auto& [name, device] : ports) devices.push_back({"\\\\.\\" + Utf8(name), Utf8(device)});
-  return devices;
+const PortTables& SystemPortTables() {
+  static const SystemTables tables;
+  return tables;
 }
+
+std::vector<SerialDevice> ListSerialPorts() { return NameComPorts(SystemPortTables()); }
 
 }  // namespace settings

@@ -203,6 +203,10 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   // Test seam: the folder that saved lists go to; empty means the
   // configuration's folder, asked at each save.
   void SetCardListFolder(std::filesystem::path folder) { cardListFolder_ = std::move(folder); }
+  // Where saved lists go: the folder set above, else the configured one.
+  std::filesystem::path ListFolder() const {
+    return !cardListFolder_.empty() ? cardListFolder_ : (config_.listFolder ? config_.listFolder() : std::filesystem::path());
+  }
 
   // Shows the writing mode in WriteModePanel: caption on the given background.
   void ShowWriteMode(const QString& caption, const QColor& background);

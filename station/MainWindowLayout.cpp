@@ -17,6 +17,7 @@
 
 #include "station/MainWindow.h"
 #include "station/Texts.h"
+#include "ui/PathText.h"
 #include "ui/Pictures.h"
 #include "ui/UiFont.h"
 #include "ui/UpDown.h"
@@ -25,6 +26,17 @@ namespace {
 
 const QString kPromptStart = QStringLiteral("★提示信息★:");
 const QString kFileLabelIdle = QString::fromUtf8(station::kNoFileCaption);
+
+// The help text's last item, naming where saved lists go: the drive's root as
+// ever, or the folder that takes its place (on a line of its own, as a path
+// may be long).
+QStringList HelpListFolderLines(const std::filesystem::path& folder) {
+  const QString caption = ui::ListFolderCaption(folder);
+  if (ui::ListFolderIsDriveRoot(folder)) {
+    return {QStringLiteral("8.文件放在") + caption + QStringLiteral("根目录下，以时间"), QStringLiteral("为文件名.")};
+  }
+  return {QStringLiteral("8.文件放在文件夹"), caption, QStringLiteral("中，以时间为文件名.")};
+}
 
 // Every control carries its design name as objectName and accessible
 // description, and the caption an operator sees (or the caption of its label)
@@ -123,8 +135,10 @@ void TForm1::BuildBanner(QWidget* client) {
 }
 
 void TForm1::BuildCardList(QWidget* client) {
-  const QString heading = QStringLiteral("写入卡号信息:c:\\");
+  const QString heading = QStringLiteral("写入卡号信息:") + ui::ListFolderCaption(ListFolder());
   Label4 = StaticLabel(client, QStringLiteral("Label4"), heading, QRect(6, 56, 112, 20));
+  // A folder's path is longer than the label.
+  Label4->setToolTip(heading);
 
   SpeedButton1 = Named(new QToolButton(client), QStringLiteral("SpeedButton1"), QStringLiteral("保存"));
   SpeedButton1->setText(QStringLiteral("保存"));
@@ -238,11 +252,10 @@ void TForm1::BuildRightColumn(QWidget* client) {
       "新",
       "显示卡号的信息。",
       "7.手工保存请按保存按钮。",
-      "8.文件放在c:\\根目录下，以时间",
-      "为文件名.",
   };
   QStringList help;
   for (const char* line : kHelpLines) help << QString::fromUtf8(line);
+  help << HelpListFolderLines(ListFolder());
 
   RichEdit1 = Named(new QTextEdit(client), QStringLiteral("RichEdit1"), QString());
   RichEdit1->setReadOnly(true);

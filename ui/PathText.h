@@ -16,4 +16,9 @@ QString PathToQString(const std::filesystem::path& path);
 // The path as UTF-8, for texts shown to the operator.
 std::string PathToUtf8(const std::filesystem::path& path);
 
+// How the window names the folder saved lists go to: a drive's root as the
+// operator knows it ("c:\\"), any other folder by its path.
+bool ListFolderIsDriveRoot(const std::filesystem::path& folder);
+QString ListFolderCaption(const std::filesystem::path& folder);
+
 }  // namespace ui

@@ -14,4 +14,8 @@ QString PathToQString(const std::filesystem::path& path) {
 
 std::string PathToUtf8(const std::filesystem::path& path) { return path.native(); }
 
+// The folder standing for drive C is named as the drive the operator knows.
+bool ListFolderIsDriveRoot(const std::filesystem::path&) { return true; }
+QString ListFolderCaption(const std::filesystem::path&) { return QStringLiteral("c:\\"); }
+
 }  // namespace ui

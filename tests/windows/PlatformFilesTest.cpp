@@ -131,12 +131,39 @@ TEST(WindowsPlaces, SettingsBesideTheProgramRealPortsAndDriveC) {
   EXPECT_EQ(settings::DefaultDriveCFolder(), fs::path("C:\\"));
 }
 
+TEST_F(ChineseFolder, SettingsGoToTheUsersFolderWhenTheProgramsTakesNoFile) {
+  settings::SettingsPlaces places;
+  places.xdgConfigHome = dir_ / L"应用数据";
+  places.home = dir_;
+  places.executableDir = dir_ / L"程序";  // missing: it takes no new file
+  EXPECT_EQ(settings::ChooseSettingsPath(places), dir_ / L"应用数据" / L"cardstation" / L"VavizEvu.ini");
+  // A copy unpacked into a folder of its own keeps its settings with it.
+  places.executableDir = dir_;
+  EXPECT_EQ(settings::ChooseSettingsPath(places), dir_ / L"VavizEvu.ini");
+}
+
+TEST_F(ChineseFolder, ListsGoToDocumentsWhenTheDriveRootTakesNoFile) {
+  EXPECT_EQ(settings::ChooseListFolder(dir_, dir_ / L"文档"), dir_);
+  const fs::path documents = dir_ / L"文档";
+  const fs::path folder = settings::ChooseListFolder(dir_ / L"无此驱动器", documents);
+  EXPECT_EQ(folder, documents / L"磁卡写卡记录");
+  EXPECT_TRUE(fs::is_directory(folder)) << "made for the first save";
+
+  // The window names the drive as before, or the folder that takes its place.
+  EXPECT_TRUE(ui::ListFolderIsDriveRoot(fs::path(L"C:\\")));
+  EXPECT_EQ(ui::ListFolderCaption(fs::path(L"C:\\")), QStringLiteral("c:\\"));
+  EXPECT_FALSE(ui::ListFolderIsDriveRoot(folder));
+  EXPECT_EQ(ui::ListFolderCaption(fs::path(L"C:\\Users\\操作员\\Documents\\磁卡写卡记录")),
+            QStringLiteral("C:\\Users\\操作员\\Documents\\磁卡写卡记录\\"));
+}
+
 TEST(WindowsPlaces, ComPortsListedAsDevicePathsInNumberOrder) {
   const std::regex portPath(R"(\\\\\.\\COM([0-9]+))");
   int previous = 0;
   for (const auto& port : settings::ListSerialPorts()) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(port.path, match, portPath)) << port.path;
+    EXPECT_EQ(port.label.find("\\Device\\"), std::string::npos) << "a driver's path shown: " << port.label;
     const int number = std::stoi(match[1]);
     EXPECT_GT(number, previous) << port.path;
     previous = number;

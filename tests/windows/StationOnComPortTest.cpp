@@ -4,7 +4,8 @@
 // a fresh Wine prefix to its line and swipes each card it is asked for. On
 // Windows, COM1 is a null-modem link to a machine running the emulator.
 // CARDSIM_DECK names the emulator's deck file as this program sees it; without
-// it the test is skipped.
+// it the test is skipped. With CARDSTATION_TEST_PG_URI the journal is the one
+// on that PostgreSQL server (over TCP under Wine), else a file.
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -86,6 +87,7 @@ class StationOnComPort : public ::testing::Test {
     config.listFolder = [this] { return folder_; };
     config.journalFolder = folder_;
     config.stationName = "wine";
+    config.database = qEnvironmentVariable("CARDSTATION_TEST_PG_URI").toStdString();
     config.duplicateCheck = false;
     form_ = std::make_unique<TForm1>(config);
     form_->SetPrompts(std::make_unique<QuietPrompts>(&shown_));
