@@ -54,7 +54,7 @@ class QuietStation : public station::SessionEffects {
   std::vector<station::TakenNumber> ReserveNumbers(const station::WrittenCardRecord&, bool) override { return {}; }
   std::string FirstFreeNumber(int, const std::string& start, std::uint64_t) override { return start; }
   void CancelReservation(const station::WrittenCardRecord&) override {}
-  void MarkUnconfirmed(const station::WrittenCardRecord&) override {}
+  void MarkUnconfirmed(const station::WrittenCardRecord&, station::Undecided) override {}
 };
 
 constexpr std::size_t kChunk = 8192;

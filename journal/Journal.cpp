@@ -96,6 +96,34 @@ NumberState StateFromName(const QString& name) {
   return NumberState::reserved;
 }
 
+// The reasons as stored: stable words, so that the captions may change.
+struct ReasonName {
+  UnconfirmedReason reason;
+  const char* name;
+};
+constexpr ReasonName kReasonNames[] = {
+    {UnconfirmedReason::timeout, "timeout"},          {UnconfirmedReason::reset, "reset"},
+    {UnconfirmedReason::lineLost, "line_lost"},       {UnconfirmedReason::portClosed, "port_closed"},
+    {UnconfirmedReason::programExit, "program_exit"}, {UnconfirmedReason::interrupted, "interrupted"},
+    {UnconfirmedReason::readStarted, "read_started"}, {UnconfirmedReason::writeRestarted, "write_restarted"},
+    {UnconfirmedReason::notJournaled, "not_journaled"},
+};
+
+QString ReasonStored(UnconfirmedReason reason) {
+  for (const ReasonName& entry : kReasonNames) {
+    if (entry.reason == reason) return QString::fromLatin1(entry.name);
+  }
+  return QStringLiteral("");
+}
+
+// A word this program does not know (a newer one wrote it) reads as unknown.
+UnconfirmedReason ReasonFromStored(const QString& name) {
+  for (const ReasonName& entry : kReasonNames) {
+    if (name == QLatin1String(entry.name)) return entry.reason;
+  }
+  return UnconfirmedReason::unknown;
+}
+
 QString NowLocal() { return QDateTime::currentDateTime().toString(kLocalFormat); }
 
 QString NewConnectionName() {
@@ -165,6 +193,22 @@ qint64 CountOf(QSqlQuery query) { return query.next() ? query.value(0).toLongLon
 }  // namespace
 
 QString DefaultStationName() { return QSysInfo::machineHostName(); }
+
+QString UnconfirmedReasonCaption(UnconfirmedReason reason) {
+  switch (reason) {
+    case UnconfirmedReason::timeout: return QStringLiteral("超时");
+    case UnconfirmedReason::reset: return QStringLiteral("复位");
+    case UnconfirmedReason::lineLost: return QStringLiteral("设备断开");
+    case UnconfirmedReason::portClosed: return QStringLiteral("端口关闭");
+    case UnconfirmedReason::programExit: return QStringLiteral("程序退出");
+    case UnconfirmedReason::interrupted: return QStringLiteral("程序中断");
+    case UnconfirmedReason::readStarted: return QStringLiteral("改为读卡");
+    case UnconfirmedReason::writeRestarted: return QStringLiteral("重新写卡");
+    case UnconfirmedReason::notJournaled: return QStringLiteral("写卡记录未保存");
+    case UnconfirmedReason::unknown: break;
+  }
+  return QStringLiteral("原因未记录");
+}
 
 QStringList CardColumnCaptions() {
   return {QStringLiteral("时间"), QStringLiteral("工作站"), QStringLiteral("方式"), QStringLiteral("磁道2"),
@@ -357,7 +401,7 @@ qint64 Journal::RecordWrittenCard(const WrittenCard& card) {
                 QStringLiteral("INSERT INTO card_number (track, card_text, state, station, card_id, held_local) "
                                "VALUES (?, ?, 'written', ?, ?, ?) ON CONFLICT (track, card_text) DO UPDATE "
                                "SET state = 'written', station = excluded.station, card_id = excluded.card_id, "
-                               "held_local = excluded.held_local"),
+                               "held_local = excluded.held_local, unconfirmed_reason = ''"),
                 {track.track, TextColumn(track.text), NotNull(card.station), id, local});
     }
     transaction.Commit();
@@ -535,13 +579,13 @@ std::optional<NumberHolder> Journal::HolderRow(const CardNumber& number, bool fo
   // SQLite has no row locks; its transactions hold the whole file for writing.
   const QString lock = forUpdate && sql::IsPostgres(db_) ? QStringLiteral(" FOR UPDATE") : QString();
   QSqlQuery query = sql::Exec(db_,
-                              QStringLiteral("SELECT state, station, held_local FROM card_number "
+                              QStringLiteral("SELECT state, station, held_local, unconfirmed_reason FROM card_number "
                                              "WHERE track = ? AND card_text = ?") +
                                   lock,
                               {number.track, TextColumn(number.text)});
   if (!query.next()) return std::nullopt;
   return NumberHolder{number, StateFromName(query.value(0).toString()), query.value(1).toString(),
-                      query.value(2).toString()};
+                      query.value(2).toString(), ReasonFromStored(query.value(3).toString())};
 }
 
 bool Journal::DropHold(const CardNumber& number, NumberState state, const QString& station) {
@@ -590,8 +634,8 @@ QList<NumberHolder> Journal::Reserve(const QString& station, const QList<CardNum
       if (holder->state == NumberState::reserved && holder->station == station) break;
       if (repeatConfirmed) {
         sql::Exec(db_,
-                  QStringLiteral("UPDATE card_number SET state = 'reserved', station = ?, held_local = ? "
-                                 "WHERE track = ? AND card_text = ?"),
+                  QStringLiteral("UPDATE card_number SET state = 'reserved', station = ?, held_local = ?, "
+                                 "unconfirmed_reason = '' WHERE track = ? AND card_text = ?"),
                   {NotNull(station), now, number.track, TextColumn(number.text)});
       } else {
         taken.append(*holder);
@@ -611,14 +655,15 @@ void Journal::CancelReservation(const QString& station, const QList<CardNumber>&
   transaction.Commit();
 }
 
-void Journal::MarkUnconfirmed(const QString& station, const QList<CardNumber>& numbers) {
+void Journal::MarkUnconfirmed(const QString& station, const QList<CardNumber>& numbers,
+                              UnconfirmedReason reason) {
   Connect();
   sql::Transaction transaction(db_);
   for (const CardNumber& number : numbers) {
     sql::Exec(db_,
-              QStringLiteral("UPDATE card_number SET state = 'unconfirmed' "
+              QStringLiteral("UPDATE card_number SET state = 'unconfirmed', unconfirmed_reason = ? "
                              "WHERE track = ? AND card_text = ? AND station = ? AND state = 'reserved'"),
-              {number.track, TextColumn(number.text), NotNull(station)});
+              {ReasonStored(reason), number.track, TextColumn(number.text), NotNull(station)});
   }
   transaction.Commit();
   emit changed();
@@ -627,9 +672,9 @@ void Journal::MarkUnconfirmed(const QString& station, const QList<CardNumber>& n
 int Journal::UnconfirmLeftoverReservations(const QString& station) {
   Connect();
   const int count = sql::Exec(db_,
-                              QStringLiteral("UPDATE card_number SET state = 'unconfirmed' "
+                              QStringLiteral("UPDATE card_number SET state = 'unconfirmed', unconfirmed_reason = ? "
                                              "WHERE station = ? AND state = 'reserved'"),
-                              {NotNull(station)})
+                              {ReasonStored(UnconfirmedReason::interrupted), NotNull(station)})
                         .numRowsAffected();
   if (count > 0) emit changed();
   return std::max(count, 0);
@@ -652,13 +697,14 @@ std::optional<NumberHolder> Journal::Holder(const CardNumber& number) {
 QList<NumberHolder> Journal::OpenReservations() {
   Connect();
   QSqlQuery query = sql::Exec(db_,
-                              QStringLiteral("SELECT track, card_text, state, station, held_local FROM card_number "
-                                             "WHERE state <> 'written' ORDER BY held_local, track, card_text"));
+                              QStringLiteral("SELECT track, card_text, state, station, held_local, unconfirmed_reason "
+                                             "FROM card_number WHERE state <> 'written' "
+                                             "ORDER BY held_local, track, card_text"));
   QList<NumberHolder> holders;
   while (query.next()) {
     holders.append(NumberHolder{CardNumber{query.value(0).toInt(), TextBytes(query.value(1))},
                                 StateFromName(query.value(2).toString()), query.value(3).toString(),
-                                query.value(4).toString()});
+                                query.value(4).toString(), ReasonFromStored(query.value(5).toString())});
   }
   return holders;
 }

@@ -86,11 +86,30 @@ struct CardNumber {
 //   written:     a card holds it.
 enum class NumberState { reserved, unconfirmed, written };
 
+// Why a run ended without knowing whether the card took its numbers.
+// unknown: not recorded (numbers marked before the journal kept a reason).
+enum class UnconfirmedReason {
+  unknown,
+  timeout,         // the wait for the swipe ran out after reply bytes came
+  reset,           // the device was reset after reply bytes came
+  lineLost,        // the line went away under the card
+  portClosed,      // the port was closed
+  programExit,     // the program ended
+  interrupted,     // the program stopped without ending its run (a crash)
+  readStarted,     // a read was started in its place
+  writeRestarted,  // a new write was started in its place
+  notJournaled,    // the device reported it written, the journal could not keep it
+};
+
+// The words the operator reads for a reason, as in "未确认（超时）".
+QString UnconfirmedReasonCaption(UnconfirmedReason reason);
+
 struct NumberHolder {
   CardNumber number;
   NumberState state = NumberState::reserved;
   QString station;
   QString localTime;  // when it was reserved or written, at that station
+  UnconfirmedReason reason = UnconfirmedReason::unknown;  // unconfirmed numbers only
 };
 
 // The first free number from a start, and who held the start when it was taken.
@@ -273,11 +292,12 @@ class Journal : public QObject {
   void CancelReservation(const QString& station, const QList<CardNumber>& numbers);
 
   // The run ended without a decision for the card: its reserved numbers
-  // become unconfirmed.
-  void MarkUnconfirmed(const QString& station, const QList<CardNumber>& numbers);
+  // become unconfirmed, for this reason.
+  void MarkUnconfirmed(const QString& station, const QList<CardNumber>& numbers, UnconfirmedReason reason);
 
   // Reservations station left when it ended without a decision (a crash, a
-  // power cut) become unconfirmed; call at start. Returns how many.
+  // power cut) become unconfirmed as interrupted; call at start. Returns how
+  // many.
   int UnconfirmLeftoverReservations(const QString& station);
 
   // Frees an unconfirmed number (the 释放 action). A number that an earlier

@@ -75,8 +75,14 @@ QStringList Version3(const QSqlDatabase&) {
   };
 }
 
+QStringList Version4(const QSqlDatabase&) {
+  return {
+      QStringLiteral("ALTER TABLE card_number ADD COLUMN unconfirmed_reason TEXT NOT NULL DEFAULT ''"),
+  };
+}
+
 using Step = QStringList (*)(const QSqlDatabase&);
-constexpr Step kSteps[] = {Version1, Version2, Version3};
+constexpr Step kSteps[] = {Version1, Version2, Version3, Version4};
 
 // Any number; every station uses the same one for the schema.
 constexpr qint64 kSchemaLockKey = 0x6361726473636865;  // "cardsche"

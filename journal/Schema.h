@@ -15,9 +15,11 @@
 // Version 3: card_number.held_local, when the number was reserved or written;
 //            written_card.card_key, a station's own key for a card, unique, so
 //            that a record retried after a lost connection is stored once.
+// Version 4: card_number.unconfirmed_reason, why an unconfirmed number was
+//            left undecided; empty for the numbers marked before.
 namespace journal {
 
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 
 // Brings db up to target (at most kSchemaVersion), one transaction per step.
 // Safe when several stations start at once: on a server each step holds a

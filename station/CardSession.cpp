@@ -92,8 +92,9 @@ void CardSession::OpenPressed(const std::string& portName) {
 
 void CardSession::ClosePressed() {
   StopReconnecting();
-  // The armed card may have been swiped already; its numbers stay blocked.
-  if (writeTracks_ > 0) MarkHeldUndecided();
+  // A card answered without a decision may have been written: its numbers
+  // stay blocked. One nothing answered is called off first.
+  if (writeTracks_ > 0) SettleHeld(Undecided::portClosed, CallOffUnansweredCard());
   if (fx_.PortOpen()) fx_.ClosePort();
   fx_.EnableTrackBoxes(false);
   fx_.ShowText(TextSlot::portState, "COM" + std::to_string(fx_.PortNumber()) + kPortClosedSuffix);
@@ -103,7 +104,8 @@ void CardSession::PortLost() {
   const bool writeArmed = writeTracks_ > 0;
   // Closed as the close button does, so that a reopen starts from scratch.
   if (fx_.PortOpen()) fx_.ClosePort();
-  LetGoOfHeld();
+  // The card's answer may have been lost with the line.
+  LetGoOfHeld(Undecided::lineLost, false);
   Disarm();
   StopTimer();
   fx_.ShowText(TextSlot::seconds, kNoSeconds);
@@ -134,9 +136,10 @@ void CardSession::StopReconnecting() {
 
 void CardSession::ResetPressed() {
   if (fx_.PortOpen()) SendCommand(kResetCommand);
-  // The reset leaves the write armed, but the card on the writer may have
-  // taken its numbers before it: they stay blocked until a reply decides.
-  if (writeTracks_ > 0) MarkHeldUndecided();
+  // The reset leaves the write armed. A card answered before it may have
+  // taken its numbers: they stay blocked until a reply decides. One nothing
+  // answered holds nothing; its numbers stay the run's reservation.
+  if (writeTracks_ > 0) SettleHeld(Undecided::reset);
   if (timerRunning_) {
     elapsed_ = 0;
     StopTimer();
@@ -155,6 +158,11 @@ void CardSession::TimerTick() {
     StopTimer();
     fx_.ShowText(TextSlot::seconds, kNoSeconds);
     SendCommand(kResetCommand);
+    if (writeTracks_ > 0) {
+      // Without a swipe the card holds nothing, and the operator starts again.
+      const bool undecided = heldSent_ && heldAnswered_;
+      fx_.ShowText(TextSlot::writePrompt, undecided ? kWriteTimedOutUndecided : kWriteTimedOut);
+    }
     // The reset ends the write: a later reply is no answer to it, and judged
     // as one it would re-arm a card that may have been written.
     EndWriteRun();
@@ -186,6 +194,8 @@ bool CardSession::SendCommand(const std::string& hexCommand) {
 }
 
 void CardSession::ReplyBytes(std::string_view bytes) {
+  // Also bytes ignored after the wait ran out: the swipe may have come.
+  if (writeTracks_ > 0 && heldSent_ && !bytes.empty()) heldAnswered_ = true;
   const std::string chunk = TextToHex(bytes);
   if (readTracks_ > 0) HandleReadReply(chunk);
   // A write run goes to one judge only: a reply judged twice would log, count
@@ -232,7 +242,7 @@ void CardSession::ReadPressed() {
     fx_.ShowText(TextSlot::operation, kSelectPortFirst);
     return;
   }
-  LetGoOfHeld();
+  LetGoOfHeld(Undecided::readStarted);
   Disarm();
   fx_.SetTrackText(2, {});
   fx_.SetTrackText(3, {});
@@ -334,7 +344,7 @@ void CardSession::WritePressed() {
     return;
   }
   // Nothing to write: numbers an earlier press reserved are not carried on.
-  LetGoOfHeld();
+  LetGoOfHeld(Undecided::writeRestarted);
 }
 
 void CardSession::StopWriteWait() {
@@ -347,7 +357,9 @@ void CardSession::StopWriteWait() {
 // write its number a second time. So does a refused send, which armed nothing.
 // The write is disarmed so that no later reply can re-arm it either.
 void CardSession::EndRunOnRefusedRebuild() {
-  LetGoOfHeld();
+  // Only a new press can leave an earlier card out here; retries and next
+  // cards were not sent.
+  LetGoOfHeld(Undecided::writeRestarted);
   StopWriteWait();
   writeTracks_ = 0;
   writeCommand_.clear();
@@ -378,6 +390,7 @@ void CardSession::RetryFailedCard() {
   // The device refused the card, so it does not hold the numbers; they stay
   // reserved for the retry.
   heldSent_ = false;
+  heldAnswered_ = false;
   replyHex_.clear();
   elapsed_ = 0;
   fx_.ShowText(TextSlot::writePrompt, kWriteFailed);
@@ -405,11 +418,12 @@ bool CardSession::RecordWrittenCard() {
     // The card holds the numbers but the journal does not know: keep them
     // blocked as far as the journal still listens.
     heldSent_ = true;
-    MarkHeldUndecided();
+    MarkHeldUndecided(Undecided::notJournaled);
     failure = kWriteNotJournaled + std::string(e.what());
   }
   held_ = {};
   heldSent_ = false;
+  heldAnswered_ = false;
   heldUnconfirmed_ = false;
   ++cardIndex_;
   // The card holds the number either way; the list keeps it on screen.
@@ -525,7 +539,9 @@ void CardSession::ReplyTailWaitOver() {
 }
 
 void CardSession::EndWriteRun() {
-  LetGoOfHeld();
+  // The run that ends here with its card still out is the one whose wait ran
+  // out; every other end decided the card first.
+  LetGoOfHeld(Undecided::timeout);
   StopWriteWait();
   writeTracks_ = 0;
   writeCommand_.clear();
@@ -606,12 +622,7 @@ CardSession::Reservation CardSession::ReserveArmed(bool retry) {
                                   number.hold == NumberHold::unconfirmed && Carries(held_.tracks, number.track) &&
                                   ArmedText(held_, number.track) == number.text;
         if (ownUndecided) continue;
-        if (!number.quietRepeat) {
-          const std::string question = kDuplicateBefore + number.text + kDuplicateTrack +
-                                       std::to_string(number.track) + kDuplicateAt + number.localTime +
-                                       kDuplicateAfter;
-          if (!fx_.Ask(question)) return Reservation::refused;
-        }
+        if (!number.quietRepeat && !fx_.Ask(TakenQuestion(number))) return Reservation::refused;
         armed_.deliberateRepeat = true;
       }
       repeat = true;
@@ -620,6 +631,20 @@ CardSession::Reservation CardSession::ReserveArmed(bool retry) {
     fx_.Message(kJournalUnreachable + std::string(e.what()));
     return Reservation::refused;
   }
+}
+
+// The question says what is known of the number: written, sent without an
+// answer, or being written elsewhere now.
+std::string CardSession::TakenQuestion(const TakenNumber& number) const {
+  const std::string head = kDuplicateBefore + number.text + kDuplicateTrack + std::to_string(number.track);
+  switch (number.hold) {
+    case NumberHold::written: break;
+    case NumberHold::unconfirmed:
+      return head + kUnconfirmedAt + number.localTime + kUnconfirmedSent + number.reason + kUnconfirmedAfter;
+    case NumberHold::reserved:
+      return head + kReservedBy + number.station + kReservedSince + number.localTime + kReservedAfter;
+  }
+  return head + kDuplicateAt + number.localTime + kDuplicateAfter;
 }
 
 bool CardSession::StepPast(const TakenNumber& taken) {
@@ -645,42 +670,72 @@ void CardSession::HoldArmed() {
     left.tracks |= TrackBit(track);
   }
   if (left.tracks != 0) {
-    if (heldSent_) {
-      if (!heldUnconfirmed_) fx_.MarkUnconfirmed(left);
+    // The new command replaced the earlier one on the device: unswiped, that
+    // card holds nothing.
+    if (heldSent_ && (heldAnswered_ || heldUnconfirmed_)) {
+      if (!heldUnconfirmed_) fx_.MarkUnconfirmed(left, Undecided::writeRestarted);
     } else {
       fx_.CancelReservation(left);
     }
   }
   held_ = armed_;
   heldSent_ = false;
+  heldAnswered_ = false;
   heldUnconfirmed_ = false;
 }
 
-void CardSession::MarkHeldUndecided() {
+// The card that went out ended without a decision. On an intact line with no
+// reply byte since its command it was never swiped and holds nothing: its
+// numbers are this station's reservation again, dropped when it lets go.
+// Otherwise it may hold them.
+void CardSession::SettleHeld(Undecided reason, bool lineIntact) {
+  if (held_.tracks == 0 || !heldSent_) return;
+  if (lineIntact && !heldAnswered_) {
+    heldSent_ = false;
+    return;
+  }
+  MarkHeldUndecided(reason);
+}
+
+void CardSession::MarkHeldUndecided(Undecided reason) {
   if (held_.tracks == 0 || !heldSent_ || heldUnconfirmed_) return;
-  fx_.MarkUnconfirmed(held_);
+  fx_.MarkUnconfirmed(held_, reason);
   heldUnconfirmed_ = true;
 }
 
-// The held card is given up: a card that went to the device without a
-// decision may hold its numbers, one that did not go cannot.
-void CardSession::LetGoOfHeld() {
+// The held card is given up: a card that may hold its numbers keeps them
+// blocked, one that cannot gives them back.
+void CardSession::LetGoOfHeld(Undecided reason, bool lineIntact) {
   if (held_.tracks == 0) return;
-  if (heldSent_) {
-    MarkHeldUndecided();
-  } else {
-    fx_.CancelReservation(held_);
-  }
+  SettleHeld(reason, lineIntact);
+  if (!heldSent_) fx_.CancelReservation(held_);
   held_ = {};
   heldSent_ = false;
+  heldAnswered_ = false;
   heldUnconfirmed_ = false;
 }
 
-void CardSession::Closing() { LetGoOfHeld(); }
+// A card on the writer that nothing answered still waits for its swipe; once
+// the station stops listening, a swipe would write it unheard. The reset
+// calls it off. False when the card is still out there: the reset could not
+// be sent.
+bool CardSession::CallOffUnansweredCard() {
+  if (held_.tracks == 0 || !heldSent_ || heldAnswered_) return true;
+  if (!fx_.PortOpen()) return false;
+  try {
+    return SendCommand(kResetCommand);
+  } catch (const std::exception&) {
+    // The port is going away anyway; the card counts as undecided.
+    return false;
+  }
+}
+
+void CardSession::Closing() { LetGoOfHeld(Undecided::programExit, CallOffUnansweredCard()); }
 
 bool CardSession::SendWrite(bool retry) {
   if (!ClearToSend(retry) || !SendCommand(writeCommand_)) return false;
   heldSent_ = true;
+  heldAnswered_ = false;
   return true;
 }
 

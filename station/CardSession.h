@@ -66,6 +66,21 @@ struct TakenNumber {
   // A number this station wrote that the settings let it write again
   // without asking.
   bool quietRepeat = false;
+  // Unconfirmed numbers: why their run ended undecided, in the operator's
+  // words (UTF-8), as in "超时".
+  std::string reason;
+};
+
+// Why a card that went to the device ended without a decision.
+enum class Undecided {
+  timeout,         // the wait for the swipe ran out
+  reset,           // 复位
+  lineLost,        // the line went away
+  portClosed,      // 端口关闭
+  programExit,     // the program ended
+  readStarted,     // 读卡 pressed
+  writeRestarted,  // 写卡 pressed again
+  notJournaled,    // reported written, but the journal could not keep it
 };
 
 // The journal cannot be reached or used, so it cannot reserve a number now;
@@ -168,7 +183,7 @@ class SessionEffects {
   virtual void CancelReservation(const WrittenCardRecord& card) = 0;
   // The card may or may not hold its numbers: nobody gets them until they are
   // released. Never throws, as above.
-  virtual void MarkUnconfirmed(const WrittenCardRecord& card) = 0;
+  virtual void MarkUnconfirmed(const WrittenCardRecord& card, Undecided reason) = 0;
 };
 
 class CardSession {
@@ -199,8 +214,10 @@ class CardSession {
   // operator takes the port in hand.
   void ReconnectTick();
 
-  // The program ends: a card armed without a decision keeps its numbers
-  // blocked until someone releases them.
+  // The program ends, with the port still open: a card on the writer that
+  // nothing has answered yet is called off on the device and its numbers are
+  // dropped; one that was answered without a decision keeps them blocked until
+  // someone releases them.
   void Closing();
 
   // Sends one hex command; false when nothing went out (port closed or the
@@ -252,8 +269,11 @@ class CardSession {
   Reservation ReserveArmed(bool retry);
   bool StepPast(const TakenNumber& taken);
   void HoldArmed();
-  void MarkHeldUndecided();
-  void LetGoOfHeld();
+  void SettleHeld(Undecided reason, bool lineIntact = true);
+  void MarkHeldUndecided(Undecided reason);
+  void LetGoOfHeld(Undecided reason, bool lineIntact = true);
+  bool CallOffUnansweredCard();
+  std::string TakenQuestion(const TakenNumber& number) const;
 
   SessionEffects& fx_;
   int readTracks_ = 0;  // 0 none, 1 track 2, 2 track 3, 3 both
@@ -280,9 +300,12 @@ class CardSession {
   bool reconnecting_ = false;
   // The numbers the journal holds reserved for this station's armed card
   // (tracks 0: none); whether a command carrying them went to the device
-  // with no decision since; and whether they were marked unconfirmed.
+  // with no decision since; whether any reply bytes came after it (the device
+  // answers a swipe at once, so without any the card was never swiped); and
+  // whether they were marked unconfirmed.
   WrittenCardRecord held_;
   bool heldSent_ = false;
+  bool heldAnswered_ = false;
   bool heldUnconfirmed_ = false;
 };
 

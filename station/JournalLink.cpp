@@ -40,6 +40,20 @@ station::JournalAway AwayFrom(const journal::JournalError& error) {
   return station::JournalAway(error.what());
 }
 
+journal::UnconfirmedReason ReasonOf(station::Undecided reason) {
+  switch (reason) {
+    case station::Undecided::timeout: return journal::UnconfirmedReason::timeout;
+    case station::Undecided::reset: return journal::UnconfirmedReason::reset;
+    case station::Undecided::lineLost: return journal::UnconfirmedReason::lineLost;
+    case station::Undecided::portClosed: return journal::UnconfirmedReason::portClosed;
+    case station::Undecided::programExit: return journal::UnconfirmedReason::programExit;
+    case station::Undecided::readStarted: return journal::UnconfirmedReason::readStarted;
+    case station::Undecided::writeRestarted: return journal::UnconfirmedReason::writeRestarted;
+    case station::Undecided::notJournaled: return journal::UnconfirmedReason::notJournaled;
+  }
+  return journal::UnconfirmedReason::unknown;
+}
+
 station::NumberHold HoldOf(journal::NumberState state) {
   switch (state) {
     case journal::NumberState::unconfirmed: return station::NumberHold::unconfirmed;
@@ -108,7 +122,7 @@ void TForm1::ApplyHoldChanges() {
     const HoldChange& change = holdChanges_.front();
     try {
       if (change.unconfirm) {
-        journal_->MarkUnconfirmed(station, change.numbers);
+        journal_->MarkUnconfirmed(station, change.numbers, change.reason);
       } else {
         journal_->CancelReservation(station, change.numbers);
       }
@@ -143,6 +157,9 @@ std::vector<station::TakenNumber> TForm1::ReserveNumbers(const station::WrittenC
     number.station = holder.station.toStdString();
     number.localTime = holder.localTime.toStdString();
     number.ownStation = number.station == config_.stationName;
+    if (number.hold == station::NumberHold::unconfirmed) {
+      number.reason = journal::UnconfirmedReasonCaption(holder.reason).toStdString();
+    }
     // The guard switched off lets this station write its own numbers again;
     // another station's number is still asked about.
     number.quietRepeat = number.hold == station::NumberHold::written && number.ownStation && !config_.duplicateCheck;
@@ -165,7 +182,7 @@ std::string TForm1::FirstFreeNumber(int track, const std::string& start, std::ui
 
 void TForm1::CancelReservation(const station::WrittenCardRecord& card) {
   if (!journal_) return;
-  holdChanges_.push_back({false, NumbersOf(card)});
+  holdChanges_.push_back({false, NumbersOf(card), journal::UnconfirmedReason::unknown});
   try {
     ApplyHoldChanges();
   } catch (const journal::JournalError&) {
@@ -173,9 +190,9 @@ void TForm1::CancelReservation(const station::WrittenCardRecord& card) {
   }
 }
 
-void TForm1::MarkUnconfirmed(const station::WrittenCardRecord& card) {
+void TForm1::MarkUnconfirmed(const station::WrittenCardRecord& card, station::Undecided reason) {
   if (!journal_) return;
-  holdChanges_.push_back({true, NumbersOf(card)});
+  holdChanges_.push_back({true, NumbersOf(card), ReasonOf(reason)});
   try {
     ApplyHoldChanges();
   } catch (const journal::JournalError&) {
@@ -269,6 +286,8 @@ void TForm1::ToolButton9Click() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  // While the port is open, so that a card on the writer can be called off.
+  session_.Closing();
   if (!Memo1->document()->isEmpty()) {
     // A failed save keeps the lines in the journal, so the next start puts
     // them back; the window still closes.
@@ -277,6 +296,5 @@ void TForm1::closeEvent(QCloseEvent* event) {
   // After the save, so a reply handled while its box was open is saved or
   // journaled; replies arriving later are dropped with the port.
   ShutDownPort();
-  session_.Closing();
   event->accept();
 }

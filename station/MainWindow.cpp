@@ -334,7 +334,9 @@ void TForm1::ToolButton8Click() {
 
 void TForm1::ToolButton7Click() {
   // No question: the port closes, the window closes (saving the unsaved
-  // lines of the written-card list) and the program ends.
+  // lines of the written-card list) and the program ends. The session ends
+  // its run first, while the port can still call off a card on the writer.
+  session_.Closing();
   ComPort1.SetOpen(false);
   close();
   QCoreApplication::quit();

@@ -342,7 +342,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   std::vector<station::TakenNumber> ReserveNumbers(const station::WrittenCardRecord& card, bool repeat) override;
   std::string FirstFreeNumber(int track, const std::string& start, std::uint64_t step) override;
   void CancelReservation(const station::WrittenCardRecord& card) override;
-  void MarkUnconfirmed(const station::WrittenCardRecord& card) override;
+  void MarkUnconfirmed(const station::WrittenCardRecord& card, station::Undecided reason) override;
   // Brings a journal that was away up to date, oldest first: what the start
   // could not do, written cards it could not record, reservations it could
   // not let go of. Throws journal::JournalError while it is still away.
@@ -377,6 +377,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   struct HoldChange {
     bool unconfirm = false;
     QList<journal::CardNumber> numbers;
+    journal::UnconfirmedReason reason = journal::UnconfirmedReason::unknown;  // unconfirm only
   };
   std::vector<HoldChange> holdChanges_;
   JournalDialog* journalDialog_ = nullptr;

@@ -30,6 +30,10 @@ inline constexpr char kWriteFinishedAfter[] = "次写成功,写卡完毕！";
 inline constexpr char kContinuousDone[] = "写卡成功,显示的数据为下一张卡的数据";
 inline constexpr char kTrack2FileDone[] = "磁道1读文件写卡成功完成";
 inline constexpr char kTrack3FileDone[] = "磁道2读文件写卡成功完成";
+// The write hint after the wait for the swipe ran out: with no reply at all
+// the card was not written; with a reply that decided nothing it may have been.
+inline constexpr char kWriteTimedOut[] = "写卡提示信息：超时未写入，请重按写卡";
+inline constexpr char kWriteTimedOutUndecided[] = "写卡提示信息：超时，本张卡未确认写入";
 
 inline constexpr char kNoSeconds[] = "00";
 
@@ -39,6 +43,18 @@ inline constexpr char kDuplicateBefore[] = "卡号 ";
 inline constexpr char kDuplicateTrack[] = "（磁道";
 inline constexpr char kDuplicateAt[] = "）已于 ";
 inline constexpr char kDuplicateAfter[] = " 写过。仍要写入吗？";
+// A number sent to the device without a decision: kDuplicateBefore + text +
+// kDuplicateTrack + n + kUnconfirmedAt + local time + kUnconfirmedSent +
+// reason + kUnconfirmedAfter.
+inline constexpr char kUnconfirmedAt[] = "）于 ";
+inline constexpr char kUnconfirmedSent[] = " 发送给读写器后没有得到确认（";
+inline constexpr char kUnconfirmedAfter[] = "），卡上可能已有此号。仍要写入吗？";
+// A number another station is writing now: kDuplicateBefore + text +
+// kDuplicateTrack + n + kReservedBy + station + kReservedSince + local time +
+// kReservedAfter.
+inline constexpr char kReservedBy[] = "）正由 ";
+inline constexpr char kReservedSince[] = " 写卡（";
+inline constexpr char kReservedAfter[] = " 起）。仍要写入吗？";
 // A card the device wrote but the journal could not keep; the reason follows.
 inline constexpr char kWriteNotJournaled[] = "卡已写入，但写卡记录无法保存，写卡已停止：";
 // The journal cannot take a reservation, so nothing is written; the reason follows.

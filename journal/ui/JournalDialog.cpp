@@ -114,8 +114,10 @@ QString ReleaseQuestion(const journal::CardNumber& number) {
       .arg(number.track);
 }
 
-QString StateCaption(journal::NumberState state) {
-  return state == journal::NumberState::unconfirmed ? QStringLiteral("未确认") : QStringLiteral("写卡中");
+// An unconfirmed number carries why its run ended undecided: "未确认（超时）".
+QString StateCaption(const journal::NumberHolder& holder) {
+  if (holder.state != journal::NumberState::unconfirmed) return QStringLiteral("写卡中");
+  return QStringLiteral("未确认（%1）").arg(journal::UnconfirmedReasonCaption(holder.reason));
 }
 
 // Cards written by other stations show up within this time.
@@ -386,10 +388,12 @@ void JournalDialog::ShowReservations() {
     const QStringList cells = {
         QString::number(holder.number.track),
         QString::fromLatin1(holder.number.text.data(), static_cast<qsizetype>(holder.number.text.size())),
-        StateCaption(holder.state), holder.station, holder.localTime};
+        StateCaption(holder), holder.station, holder.localTime};
     for (int c = 0; c < cells.size(); ++c) reservationTable_->setItem(r, c, new QTableWidgetItem(cells[c]));
     if (kept && holder.number == *kept) reservationTable_->selectRow(r);
   }
+  // The state with its reason is the widest cell; it is read whole.
+  reservationTable_->resizeColumnToContents(2);
   UpdateReleaseButton();
 }
 

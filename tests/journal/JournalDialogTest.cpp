@@ -194,13 +194,13 @@ TEST_F(JournalDialogTest, ReleasesAnUnconfirmedNumberOnlyAfterTheOperatorConfirm
   const journal::CardNumber held{2, "0007"};
   journal_->Reserve(QStringLiteral("counter-2"), {{2, "0006"}});
   journal_->Reserve(QStringLiteral("counter-2"), {held});
-  journal_->MarkUnconfirmed(QStringLiteral("counter-2"), {held});
+  journal_->MarkUnconfirmed(QStringLiteral("counter-2"), {held}, journal::UnconfirmedReason::timeout);
   dialog_ = std::make_unique<JournalDialog>(*journal_);
   auto* reservations = dialog_->findChild<QTableWidget*>(QStringLiteral("ReservationTable"));
   auto* release = dialog_->findChild<QPushButton*>(QStringLiteral("ReleaseButton"));
   ASSERT_EQ(reservations->rowCount(), 2);
   const int unconfirmed = reservations->item(0, 1)->text() == QStringLiteral("0007") ? 0 : 1;
-  EXPECT_EQ(reservations->item(unconfirmed, 2)->text(), QStringLiteral("未确认"));
+  EXPECT_EQ(reservations->item(unconfirmed, 2)->text(), QStringLiteral("未确认（超时）"));
 
   reservations->selectRow(1 - unconfirmed);
   EXPECT_FALSE(release->isEnabled()) << "a number being written now is not released";

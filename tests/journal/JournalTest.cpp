@@ -88,6 +88,24 @@ TEST_F(JournalTest, UpgradeFromVersion1KeepsCardsAndKnowsTheirNumbers) {
   EXPECT_GT(journal->RecordWrittenCard(Card({{2, "0043"}})), 7) << "new ids follow the old ones";
 }
 
+TEST_F(JournalTest, UpgradeFromVersion3KeepsUndecidedNumbersWithoutAReason) {
+  WithRawDatabase([](QSqlDatabase& db) {
+    MigrateSchema(db, 3);
+    sql::Exec(db, QStringLiteral("INSERT INTO card_number (track, card_text, state, station, held_local) "
+                                 "VALUES (2, '0042', 'unconfirmed', 'old', '2026-01-02 03:04:05')"));
+  });
+  auto journal = Open();
+  EXPECT_EQ(journal->SchemaVersion(), kSchemaVersion);
+  const auto holder = journal->Holder({2, "0042"});
+  ASSERT_TRUE(holder);
+  EXPECT_EQ(holder->state, NumberState::unconfirmed);
+  EXPECT_EQ(holder->reason, UnconfirmedReason::unknown);
+  EXPECT_EQ(UnconfirmedReasonCaption(holder->reason), QStringLiteral("原因未记录"));
+  ASSERT_TRUE(journal->Reserve(QStringLiteral("new"), {{2, "0043"}}).isEmpty());
+  journal->MarkUnconfirmed(QStringLiteral("new"), {{2, "0043"}}, UnconfirmedReason::reset);
+  EXPECT_EQ(journal->Holder({2, "0043"})->reason, UnconfirmedReason::reset);
+}
+
 TEST_F(JournalTest, JournalOfANewerProgramIsRefused) {
   Open();
   WithRawDatabase([](QSqlDatabase& db) { sql::Exec(db, QStringLiteral("UPDATE journal_schema SET version = 99")); });

@@ -72,14 +72,19 @@ TEST_P(JournalOn, UnconfirmedNumbersBlockEveryoneUntilReleased) {
   const CardNumber number{2, "00000007"};
   ASSERT_TRUE(journal->Reserve(kA, {number}).isEmpty());
   ASSERT_TRUE(journal->Reserve(kA, {{2, "00000009"}}).isEmpty());
-  journal->MarkUnconfirmed(kA, {number});
+  journal->MarkUnconfirmed(kA, {number}, UnconfirmedReason::lineLost);
   EXPECT_EQ(journal->UnconfirmLeftoverReservations(kA), 1) << "what a crash left reserved";
-  EXPECT_EQ(journal->OpenReservations().size(), 2);
+  const QList<NumberHolder> open = journal->OpenReservations();
+  ASSERT_EQ(open.size(), 2);
+  for (const NumberHolder& holder : open) {
+    EXPECT_EQ(holder.reason, holder.number == number ? UnconfirmedReason::lineLost : UnconfirmedReason::interrupted);
+  }
 
   for (const QString& station : {kA, kB}) {
     const QList<NumberHolder> taken = journal->Reserve(station, {number});
     ASSERT_EQ(taken.size(), 1);
     EXPECT_EQ(taken[0].state, NumberState::unconfirmed);
+    EXPECT_EQ(taken[0].reason, UnconfirmedReason::lineLost);
     // The next free number skips both unconfirmed ones.
     const FreeNumber free = journal->FirstFree(station, 2, number.text, NextNumber);
     EXPECT_EQ(free.text, "00000008");
@@ -95,6 +100,15 @@ TEST_P(JournalOn, UnconfirmedNumbersBlockEveryoneUntilReleased) {
   EXPECT_TRUE(journal->Reserve(kB, {number}).isEmpty());
   journal->RecordWrittenCard(Written(kB, {number}));
   EXPECT_FALSE(journal->Release(number)) << "a written number is never released";
+
+  // A number taken over by a confirmed repeat and written loses its old reason.
+  const CardNumber other{2, "00000009"};
+  ASSERT_TRUE(journal->Reserve(kB, {other}, true).isEmpty());
+  EXPECT_EQ(journal->Holder(other)->reason, UnconfirmedReason::unknown);
+  journal->MarkUnconfirmed(kB, {other}, UnconfirmedReason::timeout);
+  ASSERT_TRUE(journal->Reserve(kA, {other}, true).isEmpty());
+  journal->RecordWrittenCard(Written(kA, {other}));
+  EXPECT_EQ(journal->Holder(other)->reason, UnconfirmedReason::unknown);
 }
 
 TEST_P(JournalOn, ACardRecordedAgainWithItsKeyIsStoredOnce) {

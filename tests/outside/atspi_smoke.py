@@ -44,6 +44,7 @@ NO_FILE_CHOSEN = "没有选择文件名,请按浏览按钮选择文件名"
 LINE_LOST = "串口连接已断开，正在等待设备重新连接……"
 LINE_BACK = "串口已重新连接。"
 WRITE_LINE_LOST = "写卡提示信息：设备断开，本张卡未确认写入"
+WRITE_TIMED_OUT = "写卡提示信息：超时未写入，请重按写卡"
 CONTINUOUS_DONE_PANEL = "写卡成功,显示的数据为下一张卡的数据"
 FILE2_DONE_PANEL = "磁道1读文件写卡成功完成"
 JOURNAL_UNREACHABLE = "无法连接写卡记录数据库："
@@ -774,6 +775,29 @@ def write_timeout(st, emu, checks, work):
     checks.eq("the timer has stopped", st.label("l_timer"), "00")
 
 
+def write_again_after_timeout(st, emu, checks):
+    scenario("写卡 again after the 20-second wait: the unswiped card's number, no question")
+    checks.eq("st1 says the card was not written", st.label("st1"), WRITE_TIMED_OUT)
+    number = st.text("Track2Memo")
+    st.press("BitBtn3")
+    # The question would come before the command: an armed device means none was asked.
+    want = f"ok write 1 {number}|"
+    checks.eq("armed again with the same number", wait_until(lambda: emu.state() == want and want, 5)
+              or emu.state(), want)
+    boxes = st.dialogs()
+    checks.true("no question", not boxes)
+    for box in boxes:  # 否, so that the rounds after go on
+        for button in st.walk(box):
+            if button.getRole() == st.a.ROLE_PUSH_BUTTON and caption(button.name) == "否":
+                st.press(button)
+    if boxes:
+        return
+    emu.ask("swipe")
+    checks.eq("st1 after the card", wait_until(lambda: st.label("st1") == WRITE_OK and WRITE_OK) or
+              st.label("st1"), WRITE_OK)
+    checks.true("the card is listed", st.text("Memo1").endswith("磁道1卡号:" + number), st.text("Memo1")[-40:])
+
+
 def received_lines(byte_log):
     """How many reads from the station the emulator has logged."""
     with open(byte_log) as f:
@@ -1295,6 +1319,7 @@ def main():
                       lambda: save_list(st, checks, drive_c),
                       lambda: save_empty(st, checks, drive_c),
                       lambda: write_timeout(st, emu, checks, work),
+                      lambda: write_again_after_timeout(st, emu, checks),
                       lambda: line_loss(st, emu, checks, work),
                       lambda: close_port(st, emu, checks),
                       lambda: journal_dialog(st, checks),

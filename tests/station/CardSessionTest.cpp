@@ -146,6 +146,7 @@ struct Recorder : station::SessionEffects {
     station::NumberHold hold;
     std::string station;
   };
+  std::map<std::pair<int, std::string>, station::Undecided> whys;  // why a number was left unconfirmed
   std::map<std::pair<int, std::string>, Hold> holds;
   std::vector<std::string> trail;  // reservations and sends, in order
   std::string away;                // the journal is away for this reason
@@ -182,7 +183,8 @@ struct Recorder : station::SessionEffects {
     for (const auto& [track, text] : Numbers(card)) {
       if (repeat || !TakenFromHere(track, text)) continue;
       const Hold holder = *HolderOf(track, text);
-      taken.push_back({track, text, holder.hold, holder.station, "2026-12-07 10:00:00", holder.station == "here", false});
+      taken.push_back({track, text, holder.hold, holder.station, "2026-12-07 10:00:00", holder.station == "here", false,
+                       holder.hold == station::NumberHold::unconfirmed ? "复位" : ""});
     }
     if (!taken.empty()) return taken;
     for (const auto& number : Numbers(card)) holds[number] = {station::NumberHold::reserved, "here"};
@@ -199,9 +201,12 @@ struct Recorder : station::SessionEffects {
     trail.push_back("cancel " + Names(card));
     for (const auto& number : Numbers(card)) holds.erase(number);
   }
-  void MarkUnconfirmed(const station::WrittenCardRecord& card) override {
+  void MarkUnconfirmed(const station::WrittenCardRecord& card, station::Undecided why) override {
     trail.push_back("unconfirm " + Names(card));
-    for (const auto& number : Numbers(card)) holds[number].hold = station::NumberHold::unconfirmed;
+    for (const auto& number : Numbers(card)) {
+      holds[number] = {station::NumberHold::unconfirmed, "here"};
+      whys[number] = why;
+    }
   }
 
   std::string failureDetail;
@@ -886,48 +891,71 @@ TEST_F(CardSessionTest, EveryCardIsReservedBeforeItIsSentAndAFailedOneKeepsIt) {
   EXPECT_EQ(fx.At(2, "11").hold, station::NumberHold::written);
 }
 
-TEST_F(CardSessionTest, RunEndingWithoutADecisionKeepsTheNumberBlocked) {
+// How a sent card ends without a decision, with and without reply bytes since
+// its command: never swiped, it holds nothing and its number is only this
+// station's reservation (kept while the run may arm it again, dropped
+// otherwise); answered or cut off with the line, it may hold the number.
+TEST_F(CardSessionTest, CardEndingWithoutADecisionIsUnconfirmedOnlyWhenItMayHoldItsNumber) {
+  using station::NumberHold;
+  using station::Undecided;
   struct Row {
     const char* name;
+    bool answered;  // a reply byte came that decided nothing
     std::function<void(Recorder&, CardSession&)> end;
-    const char* last;  // what the journal was told last about the number; the hold left
-    std::optional<station::NumberHold> left;
+    std::optional<NumberHold> left;  // the number's hold afterwards; none: dropped
+    std::optional<Undecided> why;
+  };
+  const auto waitOut = [](Recorder&, CardSession& s) {
+    for (int i = 0; i <= station::kWaitLimitTicks; ++i) s.TimerTick();
+  };
+  const auto reset = [](Recorder&, CardSession& s) { s.ResetPressed(); };
+  const auto lost = [](Recorder&, CardSession& s) { s.PortLost(); };
+  const auto closed = [](Recorder&, CardSession& s) { s.ClosePressed(); };
+  const auto read = [](Recorder&, CardSession& s) { s.ReadPressed(); };
+  const auto exits = [](Recorder&, CardSession& s) { s.Closing(); };
+  const auto another = [](Recorder& r, CardSession& s) {
+    r.form.track2.text = "20";
+    s.WritePressed();
   };
   const Row rows[] = {
-      {"waited out",
+      {"waited out", false, waitOut, std::nullopt, std::nullopt},
+      {"reset pressed", false, reset, NumberHold::reserved, std::nullopt},
+      {"port closed", false, closed, NumberHold::reserved, std::nullopt},
+      {"read pressed", false, read, std::nullopt, std::nullopt},
+      {"program ends", false, exits, std::nullopt, std::nullopt},
+      {"another number pressed", false, another, std::nullopt, std::nullopt},
+      {"line lost", false, lost, NumberHold::unconfirmed, Undecided::lineLost},
+      {"answered, waited out", true, waitOut, NumberHold::unconfirmed, Undecided::timeout},
+      {"answered, reset pressed", true, reset, NumberHold::unconfirmed, Undecided::reset},
+      {"answered, port closed", true, closed, NumberHold::unconfirmed, Undecided::portClosed},
+      {"answered, read pressed", true, read, NumberHold::unconfirmed, Undecided::readStarted},
+      {"answered, program ends", true, exits, NumberHold::unconfirmed, Undecided::programExit},
+      {"answered, another number pressed", true, another, NumberHold::unconfirmed, Undecided::writeRestarted},
+      {"answered, line lost", true, lost, NumberHold::unconfirmed, Undecided::lineLost},
+      // The swipe's reply in the last second is ignored, but it came.
+      {"reply ignored after the limit",
+       false,
        [](Recorder&, CardSession& s) {
-         for (int i = 0; i <= station::kWaitLimitTicks; ++i) s.TimerTick();
+         for (int i = 0; i < station::kWaitLimitTicks; ++i) s.TimerTick();
+         s.ReplyBytes(Bytes("1B 72 70"));
+         s.TimerTick();
        },
-       "unconfirm 2:10", station::NumberHold::unconfirmed},
-      {"reset pressed", [](Recorder&, CardSession& s) { s.ResetPressed(); }, "unconfirm 2:10",
-       station::NumberHold::unconfirmed},
-      {"line lost", [](Recorder&, CardSession& s) { s.PortLost(); }, "unconfirm 2:10",
-       station::NumberHold::unconfirmed},
-      {"port closed", [](Recorder&, CardSession& s) { s.ClosePressed(); }, "unconfirm 2:10",
-       station::NumberHold::unconfirmed},
-      {"read pressed", [](Recorder&, CardSession& s) { s.ReadPressed(); }, "unconfirm 2:10",
-       station::NumberHold::unconfirmed},
-      {"program ends", [](Recorder&, CardSession& s) { s.Closing(); }, "unconfirm 2:10",
-       station::NumberHold::unconfirmed},
-      {"another number pressed",
-       [](Recorder& r, CardSession& s) {
-         r.form.track2.text = "20";
-         s.WritePressed();
-       },
-       "unconfirm 2:10", station::NumberHold::unconfirmed},
+       NumberHold::unconfirmed, Undecided::timeout},
       // Refused by the device, then nothing goes out again: no card holds it.
       {"refused, then the field emptied",
+       false,
        [](Recorder& r, CardSession& s) {
          r.form.track2.text.clear();
          s.ReplyBytes(Bytes("1B 72 71"));
        },
-       "cancel 2:10", std::nullopt},
+       std::nullopt, std::nullopt},
       {"refused, then the port gone",
+       false,
        [](Recorder& r, CardSession& s) {
          r.open = false;
          s.ReplyBytes(Bytes("1B 72 71"));
        },
-       "cancel 2:10", std::nullopt},
+       std::nullopt, std::nullopt},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -935,27 +963,80 @@ TEST_F(CardSessionTest, RunEndingWithoutADecisionKeepsTheNumberBlocked) {
     CardSession s(rec);
     rec.form.track2 = {true, false, "", false, false, "10"};
     s.WritePressed();
+    if (row.answered) s.ReplyBytes(Bytes("1B"));  // the start of a reply, cut off
     row.end(rec, s);
-    const auto last = std::find_if(rec.trail.rbegin(), rec.trail.rend(),
-                                   [](const std::string& e) { return e.ends_with(" 2:10"); });
-    ASSERT_NE(last, rec.trail.rend());
-    EXPECT_EQ(*last, row.last);
     const auto holder = rec.holds.find({2, "10"});
-    EXPECT_EQ(holder == rec.holds.end() ? std::nullopt : std::optional(holder->second.hold), row.left);
-    // A later end of the run does not tell the journal a second time.
+    ASSERT_EQ(holder == rec.holds.end() ? std::nullopt : std::optional(holder->second.hold), row.left);
+    if (row.why) {
+      EXPECT_EQ(rec.whys[std::pair(2, std::string("10"))], *row.why);
+    }
     const auto told = [&rec] {
       return std::count_if(rec.trail.begin(), rec.trail.end(), [](const std::string& e) { return e.ends_with(" 2:10"); });
     };
-    const auto before = told();
-    s.Closing();
-    s.PortLost();
-    EXPECT_EQ(told(), before);
+    if (row.left == NumberHold::reserved) {
+      // Kept while the run is armed; the next end that does not re-arm drops it.
+      s.Closing();
+      EXPECT_EQ(rec.holds.count({2, "10"}), 0u);
+    } else {
+      // A later end of the run does not tell the journal a second time.
+      const auto before = told();
+      s.Closing();
+      s.PortLost();
+      EXPECT_EQ(told(), before);
+    }
   }
+}
+
+// A card still waiting for its swipe when the station stops listening is
+// called off on the device, so that no swipe can write a dropped number.
+TEST_F(CardSessionTest, ClosingOrExitingCallsOffAnUnansweredCard) {
+  for (const bool exits : {false, true}) {
+    Recorder rec;
+    CardSession s(rec);
+    rec.form.track2 = {true, false, "", false, false, "10"};
+    s.WritePressed();
+    exits ? s.Closing() : s.ClosePressed();
+    EXPECT_EQ(rec.sent.back(), "1B30") << exits;
+    EXPECT_EQ(rec.trail.back(), exits ? "cancel 2:10" : "send 1B30") << exits;
+  }
+  // Nothing armed: nothing is sent.
+  session.ClosePressed();
+  EXPECT_TRUE(fx.sent.empty());
+}
+
+TEST_F(CardSessionTest, WaitRunOutTellsWhetherTheCardWasWritten) {
+  for (const bool answered : {false, true}) {
+    Recorder rec;
+    CardSession s(rec);
+    rec.form.track2 = {true, false, "", false, false, "10"};
+    s.WritePressed();
+    if (answered) s.ReplyBytes(Bytes("1B"));
+    for (int i = 0; i <= station::kWaitLimitTicks; ++i) s.TimerTick();
+    EXPECT_EQ(rec.Text(TextSlot::writePrompt), answered ? station::kWriteTimedOutUndecided : station::kWriteTimedOut);
+    // 写卡 again: the unswiped card's number is written without a question.
+    s.WritePressed();
+    EXPECT_EQ(rec.questions.size(), answered ? 1u : 0u);
+    EXPECT_EQ(s.writeTracks() > 0, !answered);
+  }
+}
+
+// 写卡 again before any swipe carries the same number on: it stays reserved.
+TEST_F(CardSessionTest, SameNumberArmedAgainKeepsItsReservation) {
+  TickTrack2("10");
+  session.WritePressed();
+  session.WritePressed();
+  session.ResetPressed();
+  session.WritePressed();
+  EXPECT_TRUE(fx.questions.empty());
+  EXPECT_EQ(fx.At(2, "10").hold, station::NumberHold::reserved);
+  for (const std::string& entry : fx.trail) EXPECT_EQ(entry.rfind("cancel", 0), std::string::npos) << entry;
+  EXPECT_EQ(fx.sent.back(), "1B7431301D1B5C");
 }
 
 TEST_F(CardSessionTest, RefusalAfterAResetTakesTheCardsOwnNumberBackWithoutAsking) {
   TickTrack2("10");
   session.WritePressed();
+  session.ReplyBytes(Bytes("1B"));
   session.ResetPressed();
   ASSERT_EQ(fx.At(2, "10").hold, station::NumberHold::unconfirmed);
   session.ReplyBytes(Bytes("1B 72 71"));
@@ -963,6 +1044,7 @@ TEST_F(CardSessionTest, RefusalAfterAResetTakesTheCardsOwnNumberBackWithoutAskin
   EXPECT_EQ(fx.At(2, "10").hold, station::NumberHold::reserved);
   EXPECT_EQ(fx.sent.back(), "1B7431301D1B5C");
   // A new press finds the number undecided and asks.
+  session.ReplyBytes(Bytes("1B"));
   session.ResetPressed();
   session.WritePressed();
   EXPECT_EQ(fx.questions.size(), 1u);
@@ -1010,7 +1092,7 @@ TEST_F(CardSessionTest, TakenNumberInANormalOrFileRunIsAskedAbout) {
     rec.form.track2 = {true, false, "", row.fileRun, row.fileRun, "42"};
     rec.answer = row.answer;
     s.WritePressed();
-    EXPECT_EQ(rec.questions, std::vector<std::string>{"卡号 42（磁道2）已于 2026-12-07 10:00:00 写过。仍要写入吗？"});
+    ASSERT_EQ(rec.questions.size(), 1u);
     EXPECT_EQ(rec.sent.size(), row.sent ? 1u : 0u);
     EXPECT_EQ(s.writeTracks() > 0, row.sent);
     EXPECT_EQ(rec.timer, row.sent);
@@ -1020,6 +1102,24 @@ TEST_F(CardSessionTest, TakenNumberInANormalOrFileRunIsAskedAbout) {
       ASSERT_EQ(rec.journal.size(), 1u);
       EXPECT_TRUE(rec.journal[0].deliberateRepeat);
     }
+  }
+}
+
+// "写过" only for a number a card is known to hold.
+TEST_F(CardSessionTest, QuestionSaysWhatIsKnownOfTheNumber) {
+  const std::pair<station::NumberHold, const char*> rows[] = {
+      {station::NumberHold::written, "卡号 42（磁道2）已于 2026-12-07 10:00:00 写过。仍要写入吗？"},
+      {station::NumberHold::unconfirmed,
+       "卡号 42（磁道2）于 2026-12-07 10:00:00 发送给读写器后没有得到确认（复位），卡上可能已有此号。仍要写入吗？"},
+      {station::NumberHold::reserved, "卡号 42（磁道2）正由 counter-2 写卡（2026-12-07 10:00:00 起）。仍要写入吗？"},
+  };
+  for (const auto& [hold, question] : rows) {
+    Recorder rec;
+    CardSession s(rec);
+    rec.holds[{2, "42"}] = {hold, "counter-2"};
+    rec.form.track2 = {true, false, "", false, false, "42"};
+    s.WritePressed();
+    EXPECT_EQ(rec.questions, std::vector<std::string>{question});
   }
 }
 

@@ -87,11 +87,11 @@ TEST_F(LineLossTest, SilentDeviceRunsOutWithoutSuccess) {
     const char* name;
     void (TForm1::*arm)();
     const char* promptLabel;
-    const char* prompt;  // the prompt stays the armed one
+    const char* prompt;  // the read prompt stays; the write one says no card was written
     const char* track2;
   };
   const Row rows[] = {
-      {"write armed", &TForm1::BitBtn3Click, "st1", station::kWritePrompt, "0099"},
+      {"write armed", &TForm1::BitBtn3Click, "st1", station::kWriteTimedOut, "0099"},
       {"read armed", &TForm1::BitBtn1Click, "st2", station::kSwipePrompt, ""},
   };
   ASSERT_EQ(emulator.Ask("silent on").rfind("ok", 0), 0u);

@@ -19,6 +19,7 @@
 
 #include "StationTestSupport.h"
 #include "settings/SettingsDialog.h"
+#include "station/Texts.h"
 #include "ui/UpDown.h"
 
 namespace {
@@ -366,6 +367,15 @@ TEST(MainWindowTest, ComSettingsShowsAFreshModalDialogAndDestroysIt) {
   EXPECT_EQ(seenTitle, QStringLiteral("系统设置"));
   EXPECT_TRUE(modal);
   EXPECT_TRUE(s.form.findChildren<TForm2*>().isEmpty());
+}
+
+TEST(MainWindowTest, WriteHintsAfterTheWaitFitTheHintLabel) {
+  Station s;
+  const QLabel* st1 = Find<QLabel>(s.form, "st1");
+  for (const char* hint : {station::kWriteTimedOut, station::kWriteTimedOutUndecided}) {
+    EXPECT_LE(QFontMetrics(st1->font()).horizontalAdvance(QString::fromUtf8(hint)), st1->contentsRect().width())
+        << hint;
+  }
 }
 
 TEST(MainWindowTest, ExitClosesTheWindow) {

@@ -153,7 +153,9 @@ TEST_F(SharedJournalTest, UnconfirmedAfterALineLossBlocksTheOtherStationUntilRel
   // A typed number is asked about; 否 sends nothing.
   b.Write(QStringLiteral("0500"), 0);
   ASSERT_EQ(b.prompts->questions.size(), 1u);
-  EXPECT_TRUE(b.prompts->questions[0].startsWith(QStringLiteral("卡号 0500（磁道2）已于 ")));
+  EXPECT_TRUE(b.prompts->questions[0].startsWith(QStringLiteral("卡号 0500（磁道2）于 ")));
+  EXPECT_TRUE(b.prompts->questions[0].endsWith(QStringLiteral("（设备断开），卡上可能已有此号。仍要写入吗？")))
+      << b.prompts->questions[0].toStdString();
   EXPECT_TRUE(b.Idle());
   EXPECT_TRUE(b.emulator.Written().empty());
   // A continuous run steps past it.
