@@ -335,7 +335,8 @@ void TForm1::ToolButton8Click() {
 void TForm1::ToolButton7Click() {
   // No question: the port closes, the window closes (saving the unsaved
   // lines of the written-card list) and the program ends.
-  ComPort1.SetOpen(false);
+  const std::string failures = CloseComPort();
+  if (!failures.empty()) prompts().Warning(QString::fromStdString(failures));
   close();
   QCoreApplication::quit();
 }
