@@ -1,13 +1,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <fstream>
+#include <sstream>
 
 #include "serial/OpenFailure.h"
 #include "serial/Recorder.h"
@@ -39,9 +42,40 @@ bool IsNumber(const char* s) {
 }
 }  // namespace
 
+namespace {
+
+// The process holding the device lock (flock) on the file of target, as
+// /proc/locks lists it; 0 when none is listed.
+int LockHolder(const struct stat& target) {
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  while (std::getline(locks, line)) {
+    // "1: FLOCK  ADVISORY  WRITE 4711 00:19:6 0 EOF"; waiters carry "->".
+    std::istringstream fields(line);
+    std::string number, kind, mode, access, file;
+    int pid = 0;
+    if (!(fields >> number >> kind >> mode >> access >> pid >> file) || kind != "FLOCK") continue;
+    unsigned major = 0, minor = 0;
+    unsigned long inode = 0;
+    if (std::sscanf(file.c_str(), "%x:%x:%lu", &major, &minor, &inode) != 3) continue;
+    if (makedev(major, minor) == target.st_dev && inode == target.st_ino && pid > 0) return pid;
+  }
+  return 0;
+}
+
+}  // namespace
+
 bool FindDeviceHolder(const std::string& path, int& pid, std::string& name) {
   struct stat target{};
   if (::stat(path.c_str(), &target) != 0 || !S_ISCHR(target.st_mode)) return false;
+  // The lock names the program that uses the port; others may merely hold
+  // the device open (a device emulator keeps its own line open, for one).
+  if (const int holder = LockHolder(target); holder > 0) {
+    pid = holder;
+    std::ifstream comm("/proc/" + std::to_string(holder) + "/comm");
+    std::getline(comm, name);
+    return true;
+  }
   DIR* proc = ::opendir("/proc");
   if (proc == nullptr) return false;
   bool found = false;
