@@ -758,6 +758,7 @@ TEST_F(ComPortTest, OpenFailureCarriesPathAndCause) {
   const pid_t holder = ::fork();
   ASSERT_GE(holder, 0);
   if (holder == 0) {
+    ::close(release[1]);
     const int held = ::open(Pty1.Path.c_str(), O_RDWR | O_NOCTTY);
     const char ok = held >= 0 && ::flock(held, LOCK_EX | LOCK_NB) == 0 ? '1' : '0';
     [[maybe_unused]] ssize_t n = ::write(ready[1], &ok, 1);
