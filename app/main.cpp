@@ -53,6 +53,10 @@ void LoadQtChinese(QApplication& app, QTranslator& translator) {
   }
 }
 
+// The exit status after printing: 1 when the text could not be written (to a
+// full disk, say), which a script must not take for success.
+int OutputWritten() { return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1; }
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -61,11 +65,11 @@ int main(int argc, char* argv[]) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       PrintHelp();
-      return 0;
+      return OutputWritten();
     }
     if (arg == "--version") {
       std::printf("cardstation %s\n", CARDSTATION_VERSION);
-      return 0;
+      return OutputWritten();
     }
     // Single-dash arguments are Qt's own (-platform, -display, ...).
     if (arg.substr(0, 2) == "--") {

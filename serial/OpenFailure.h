@@ -30,7 +30,8 @@ std::string OpenFailureText(const TOpenFailure& failure);
 // carries none.
 TOpenFailure OpenFailureOf(const std::exception& e);
 
-// Another process that has the device at path open: its pid and command name,
-// looked up through /proc on Linux. False when none can be seen (other users'
-// processes are hidden from an ordinary user; Windows never tells).
+// The process that holds the device at path: the one holding its lock, else
+// another that has it open; its pid and command name, looked up through /proc
+// on Linux. False when none can be seen (other users' processes are hidden
+// from an ordinary user; Windows never tells).
 bool FindDeviceHolder(const std::string& path, int& pid, std::string& name);

@@ -1,12 +1,11 @@
 #include "serial/Recorder.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 #include "serial/SerialCommon.h"
 #include "serial/SerialErrors.h"
+#include "serial/SystemServices.h"
 
 namespace {
 
@@ -28,20 +27,6 @@ std::string ByteItem(uint8_t b, bool hex, bool allHex) {
     std::snprintf(buf, sizeof buf, "[%u]", b);
   }
   return buf;
-}
-
-// Writes text to a file, replacing it or appending; 0 or the negated I/O error.
-int WriteFile(const std::string& file, bool append, const std::string& text) {
-  std::error_code ec;
-  const bool exists = std::filesystem::exists(file, ec);
-  std::FILE* f = std::fopen(file.c_str(), append && exists ? "ab" : "wb");
-  if (f == nullptr) return CodeFromErrno(errno);
-  int rc = 0;
-  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), f) != text.size()) {
-    rc = CodeFromErrno(errno);
-  }
-  if (std::fclose(f) != 0 && rc == 0) rc = CodeFromErrno(errno);
-  return rc;
 }
 
 std::string LogLabel(int code) { return ErrorText(code); }
@@ -127,7 +112,7 @@ int TSerTrace::Dump(const std::string& file, bool append, bool hex, bool allHex)
     Abort();
     return 0;
   }
-  const int rc = WriteFile(file, append, Format(hex, allHex));
+  const int rc = WriteRecorderFile(file, append, Format(hex, allHex));
   Abort();
   return rc;
 }
@@ -299,7 +284,7 @@ int TSerLog::Dump(const std::string& file, bool append, bool hex, bool allHex,
     Abort();
     return 0;
   }
-  const int rc = WriteFile(file, append, Format(hex, allHex, header));
+  const int rc = WriteRecorderFile(file, append, Format(hex, allHex, header));
   Abort();
   return rc;
 }

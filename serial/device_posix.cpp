@@ -45,6 +45,14 @@ void DrainFd(int fd) {
   [[maybe_unused]] ssize_t n = ::read(fd, &value, sizeof value);
 }
 
+// The master side of a pseudo-terminal (/dev/ptmx hands out a new one at every
+// open) is a terminal too, but no device is ever on its line: it is the end a
+// program plays a device on.
+bool IsPtyMaster(int fd) {
+  int number = 0;
+  return ::ioctl(fd, TIOCGPTN, &number) == 0;
+}
+
 // How often modem lines and error counters are sampled on a driver that has them;
 // the event thread otherwise sleeps in poll() without a timeout.
 constexpr int kSampleMs = 50;
@@ -71,6 +79,7 @@ class TSerPosixDispatcher::TDevice {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return Refuse(fd, errno, true);
     termios tio{};
     if (::tcgetattr(fd, &tio) != 0) return Refuse(fd, errno, false);
+    if (IsPtyMaster(fd)) return Refuse(fd, ENOTTY, false);
     // Root passes TIOCEXCL: a flag already set means another program holds the
     // port exclusively, and opening it anyway would take its line away.
     int excl = 0;
@@ -391,7 +400,7 @@ bool ProbeSerialDevice(const std::string& path) {
   // Refused for want of rights or because it is held exclusively: it exists.
   if (fd < 0) return errno == EBUSY || errno == EACCES || errno == EPERM;
   termios tio{};
-  const bool terminal = ::tcgetattr(fd, &tio) == 0;
+  const bool terminal = ::tcgetattr(fd, &tio) == 0 && !IsPtyMaster(fd);
   ::close(fd);
   return terminal;
 }

@@ -1,6 +1,11 @@
 #include <windows.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
 #include "serial/OpenFailure.h"
+#include "serial/SerialErrors.h"
 #include "serial/Recorder.h"
 #include "serial/SystemServices.h"
 
@@ -40,4 +45,18 @@ std::string OperatingSystemDescription() {
 bool FindDeviceHolder(const std::string&, int&, std::string&) {
   // Windows tells no user-mode program which process holds a COM port.
   return false;
+}
+
+// Written in place: the file system has no FIFOs to wait on here.
+int WriteRecorderFile(const std::string& file, bool append, const std::string& text) {
+  std::error_code ec;
+  const bool exists = std::filesystem::exists(file, ec);
+  std::FILE* f = std::fopen(file.c_str(), append && exists ? "ab" : "wb");
+  if (f == nullptr) return CodeFromErrno(errno);
+  int rc = 0;
+  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), f) != text.size()) {
+    rc = CodeFromErrno(errno);
+  }
+  if (std::fclose(f) != 0 && rc == 0) rc = CodeFromErrno(errno);
+  return rc;
 }

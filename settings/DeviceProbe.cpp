@@ -1,6 +1,7 @@
 #include "settings/DeviceProbe.h"
 
 #include <exception>
+#include <string_view>
 
 #include "serial/ComPort.h"
 #include "serial/OpenFailure.h"
@@ -12,7 +13,10 @@ constexpr char kAnswered[] = "读写器已应答。";
 constexpr char kSilent[] = "没有读写器应答：请检查连线和电源。";
 constexpr char kCannotOpen[] = "串口不存在或被占用。";
 constexpr unsigned char kStatusQuery[] = {0x1B, 0x6A};
-constexpr char kEsc = 0x1B;
+// What an idle card device answers to the status query. Only this counts: a
+// line that loops the query back, or noise that happens to hold an ESC, must
+// not pass for a device.
+constexpr std::string_view kStatusReply = "\x1B" "ok";
 
 }  // namespace
 
@@ -32,10 +36,14 @@ DeviceProbe::DeviceProbe(QObject* parent) : QObject(parent), port_(std::make_uni
   port_->SetPortResolver([this](std::uint16_t) { return devicePath_; });
   port_->SetOnTriggerAvail([this](TSerCustomComPort* CP, std::uint16_t count) {
     if (concluding_) return;
-    bool answered = false;
-    for (std::uint16_t i = 0; i < count; ++i) answered = CP->GetChar() == kEsc || answered;
-    // Line noise is no answer: the wait goes on.
-    if (!answered) return;
+    for (std::uint16_t i = 0; i < count; ++i) received_.push_back(static_cast<char>(CP->GetChar()));
+    if (received_.find(kStatusReply) == std::string::npos) {
+      // Anything else is no answer and the wait goes on; the reply may still
+      // begin in the last bytes and end in the next chunk.
+      const std::size_t keep = kStatusReply.size() - 1;
+      if (received_.size() > keep) received_.erase(0, received_.size() - keep);
+      return;
+    }
     concluding_ = true;
     // The port is closed outside the notification handler.
     QMetaObject::invokeMethod(this, [this] { Conclude(QString::fromUtf8(kAnswered)); }, Qt::QueuedConnection);
@@ -49,6 +57,7 @@ void DeviceProbe::Start(const std::string& devicePath, std::chrono::milliseconds
   if (running_) return;
   running_ = true;
   concluding_ = false;
+  received_.clear();
   devicePath_ = devicePath;
   try {
     port_->SetOpen(true);

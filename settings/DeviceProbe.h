@@ -14,9 +14,10 @@ namespace settings {
 
 // Asks a serial device whether a card reader/writer is on it: opens the device
 // at the card device's line settings, sends the status query and waits for a
-// reply without blocking the event loop. A reply holding ESC, with which every
-// reply of the card device starts, counts as an answer; other bytes are noise. The port is closed
-// before Finished is emitted. Main thread only; the event loop must run.
+// reply without blocking the event loop. Only the device's status reply (ESC
+// "ok"), wherever it falls among the bytes and chunks, counts as an answer; an
+// echo of the query and other bytes are noise. The port is closed before
+// Finished is emitted. Main thread only; the event loop must run.
 class DeviceProbe : public QObject {
   Q_OBJECT
 
@@ -40,6 +41,7 @@ class DeviceProbe : public QObject {
   std::unique_ptr<TSerComPort> port_;
   QTimer timer_;
   std::string devicePath_;
+  std::string received_;  // the bytes of this probe not yet ruled out as the start of a reply
   bool running_ = false;
   bool concluding_ = false;
 };

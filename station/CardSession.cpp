@@ -132,6 +132,8 @@ void CardSession::StopReconnecting() {
   if (!reconnecting_) return;
   reconnecting_ = false;
   fx_.StopReconnectTimer();
+  // Nothing waits for the device any more: the line-lost text would say otherwise.
+  fx_.ShowText(TextSlot::operation, "");
 }
 
 void CardSession::ResetPressed() {

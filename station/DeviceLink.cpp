@@ -8,6 +8,7 @@
 #include "serial/SerialCommon.h"
 #include "station/DeviceProfile.h"
 #include "station/MainWindow.h"
+#include "station/RecorderFailure.h"
 
 namespace {
 
@@ -43,10 +44,36 @@ void TForm1::ShutDownPort() noexcept {
   ComPort1.SetOnTrigger({});
   ComPort1.SetOnLineLost({});
   try {
-    ComPort1.SetOpen(false);
+    CloseComPort();
   } catch (...) {
     // Closing on the way out has no one left to tell.
   }
+}
+
+std::string TForm1::CloseComPort() {
+  // The recorders are written before the close itself, one at a time, so that
+  // a file that cannot be written is known by name and the port closes all the
+  // same: a close that stopped at the trace would leave the window showing a
+  // port that is gone.
+  std::string failures;
+  const auto dump = [&](bool trace) {
+    try {
+      if (trace) {
+        ComPort1.SetTracing(tlDump);
+      } else {
+        ComPort1.SetLogging(tlDump);
+      }
+    } catch (const std::exception& e) {
+      if (!failures.empty()) failures += "\n";
+      failures += station::RecorderFailureText(trace ? ComPort1.TraceName() : ComPort1.LogName(), e);
+    }
+  };
+  if (ComPort1.Open()) {
+    dump(true);
+    dump(false);
+  }
+  ComPort1.SetOpen(false);
+  return failures;
 }
 
 void TForm1::SetUpDiagnostics() {
@@ -64,7 +91,7 @@ bool TForm1::PortOpen() { return ComPort1.Open(); }
 bool TForm1::OpenPort(std::optional<std::uint16_t> number) {
   openFailure_.clear();
   try {
-    if (ComPort1.Open()) ComPort1.SetOpen(false);
+    if (ComPort1.Open()) ClosePort();
     // Lets the device and the line settle before the port is opened again.
     Pause(config_.timings.reopenSettle);
     if (!number) return false;
@@ -103,7 +130,13 @@ void TForm1::TryOpenPort() {
   }
 }
 
-void TForm1::ClosePort() { ComPort1.SetOpen(false); }
+void TForm1::ClosePort() {
+  const std::string failures = CloseComPort();
+  if (failures.empty()) return;
+  // Told once the handler that closed the port has shown the closed state.
+  QMetaObject::invokeMethod(
+      this, [this, failures] { prompts().Warning(QString::fromStdString(failures)); }, Qt::QueuedConnection);
+}
 
 std::uint16_t TForm1::PortNumber() { return ComPort1.ComNumber(); }
 

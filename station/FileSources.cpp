@@ -8,6 +8,7 @@
 #include "station/MainWindow.h"
 #include "station/RecordFile.h"
 #include "station/Texts.h"
+#include "station/TrackCharacters.h"
 #include "station/WriteCommand.h"
 #include "ui/PathText.h"
 
@@ -61,7 +62,15 @@ void TForm1::LoadRecordFile(int track) {
       }
       record = dataFile.ReadRecord();
     }
-    if (record.size() > station::kMaxRecordLength) throw station::RecordFileError("Record too long for a frame");
+    if (record.size() > station::kMaxRecordLength) {
+      // No frame can carry it. Said as a record that comes up later in a run
+      // is refused, with as much of it as the track could take, not as a
+      // failed read.
+      dataFile.Close();
+      const std::string shown = record.substr(0, station::TrackMaxLength(track));
+      prompts().Info(QString::fromUtf8(station::UnwritableTrackMessage(track, shown) + "…"));
+      return;
+    }
     g.field->setPlainText(RecordText(record));
   } catch (const station::RecordFileError&) {
     dataFile.Close();

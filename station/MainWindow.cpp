@@ -337,7 +337,8 @@ void TForm1::ToolButton7Click() {
   // lines of the written-card list) and the program ends. The session ends
   // its run first, while the port can still call off a card on the writer.
   session_.Closing();
-  ComPort1.SetOpen(false);
+  const std::string failures = CloseComPort();
+  if (!failures.empty()) prompts().Warning(QString::fromStdString(failures));
   close();
   QCoreApplication::quit();
 }

@@ -296,6 +296,10 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   // Closes the port with its handlers detached, so that no reply reaches a
   // window on its way out.
   void ShutDownPort() noexcept;
+  // Writes the recorders' files and closes the port, also when a file cannot
+  // be written; returns the operator's text for each file that could not be
+  // (lines), empty when all went well.
+  std::string CloseComPort();
   // Points the port's recorders at the diagnostics folder and switches them as
   // configured; the port is closed.
   void SetUpDiagnostics();

@@ -50,11 +50,14 @@ std::string CardListLineBytes(int track, std::string_view trackText);
 // Appends every line followed by CR LF to file, creating the file when it does
 // not exist. An existing file is never replaced: two saves that get the same
 // name both keep their lines. No lines give a zero-byte file (or leave an
-// existing one as it is). A symbolic link under the name is never followed.
+// existing one as it is). A symbolic link under the name is never followed,
+// and the list goes only into a regular file this user owns: a FIFO, a device
+// or another user's file under the name is refused at once, never waited on.
 // A failed save leaves the file as it was before it, so a retry does not write
 // the lines twice.
 // Throws CardListSaveError with "Cannot create file \"<file>\". <reason>" when
-// the file cannot be opened, and "Stream write error" when writing fails.
+// the file cannot be opened or is refused, and "Stream write error" when
+// writing fails.
 void AppendCardListFile(const std::filesystem::path& file, const std::vector<std::string>& lines);
 
 // Saves lines into folder under the name made from when and returns the path.

@@ -30,6 +30,15 @@ class FileDescriptor {
   int fd_;
 };
 
+// What stands under the list's name when it is not a file of this user's;
+// the list stays on screen.
+constexpr char kNotRegularFile[] = "同名的不是普通文件，列表未保存。";
+constexpr char kOwnedByAnotherUser[] = "同名文件属于其他用户，列表未保存。";
+
+std::string CannotCreate(const std::filesystem::path& file, const std::string& reason) {
+  return "Cannot create file \"" + file.string() + "\". " + reason;
+}
+
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -64,11 +73,13 @@ std::string ToGbk(std::string_view utf8) {
 }
 
 void AppendCardListFile(const std::filesystem::path& file, const std::vector<std::string>& lines) {
-  // O_NOFOLLOW: a symbolic link planted under the next time-based name would
-  // otherwise send the numbers into whatever file it points at. A new file is
-  // created with O_EXCL, which never follows a link either; should one appear
-  // between the two opens, the append is tried again.
-  constexpr int kAppend = O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC;
+  // The list folder may be shared, so whatever stands under the next
+  // time-based name may have been put there by someone else. O_NOFOLLOW: a
+  // symbolic link would send the numbers into whatever file it points at.
+  // O_NONBLOCK: a FIFO would hold the save (and the program's exit) until a
+  // reader came. A new file is created with O_EXCL, which never follows a link
+  // either; should one appear between the two opens, the append is tried again.
+  constexpr int kAppend = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   bool created = false;
   int fd = -1;
   for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
@@ -80,12 +91,20 @@ void AppendCardListFile(const std::filesystem::path& file, const std::vector<std
     }
     break;
   }
+  const int openError = errno;
   FileDescriptor out(fd);
   if (out.Get() < 0) {
-    throw CardListSaveError("Cannot create file \"" + file.string() + "\". " + std::strerror(errno));
+    // A link, or a FIFO without a reader (ENXIO), fails the open itself; the
+    // operator is told what stands there rather than the open's errno.
+    struct stat there {};
+    const bool strange = ::lstat(file.c_str(), &there) == 0 && !S_ISREG(there.st_mode);
+    throw CardListSaveError(CannotCreate(file, strange ? kNotRegularFile : std::strerror(openError)));
   }
   struct stat before {};
-  const bool sizeKnown = ::fstat(out.Get(), &before) == 0;
+  if (::fstat(out.Get(), &before) != 0) throw CardListSaveError(CannotCreate(file, std::strerror(errno)));
+  if (!S_ISREG(before.st_mode)) throw CardListSaveError(CannotCreate(file, kNotRegularFile));
+  // Lines appended to another user's file would be theirs to read and change.
+  if (before.st_uid != ::geteuid()) throw CardListSaveError(CannotCreate(file, kOwnedByAnotherUser));
 
   std::string bytes;
   for (const std::string& line : lines) {
@@ -94,7 +113,7 @@ void AppendCardListFile(const std::filesystem::path& file, const std::vector<std
   }
   // Some file systems report a failed write only at the flush; it happens
   // while the file is still open, so a failure can still be undone. EINVAL:
-  // the file cannot be flushed at all (a device), which is no failure.
+  // the file system cannot flush at all, which is no failure.
   bool written = WriteAll(out.Get(), bytes);
   if (written && ::fsync(out.Get()) != 0 && errno != EINVAL) written = false;
   if (!written) {
@@ -102,7 +121,7 @@ void AppendCardListFile(const std::filesystem::path& file, const std::vector<std
     // would then be saved twice.
     if (created) {
       ::unlink(file.c_str());
-    } else if (sizeKnown) {
+    } else {
       [[maybe_unused]] const int ignored = ::ftruncate(out.Get(), before.st_size);
     }
     throw CardListSaveError("Stream write error");

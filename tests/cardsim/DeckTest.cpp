@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -92,6 +95,22 @@ TEST(Deck, SaveNeverWritesThroughAPlantedLink) {
   deck.Save();
   EXPECT_EQ(Slurp(victim), "keep");
   EXPECT_EQ(Slurp(file), "1\t2\n");
+}
+
+// A deck that is not a regular file would never end (/dev/zero) or never
+// start (a FIFO without a writer): it is refused at once, as is a huge one.
+TEST(Deck, ANonRegularOrHugeDeckIsRefused) {
+  TempDir dir;
+  const fs::path fifo = dir.path() / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path huge = dir.path() / "huge.txt";
+  std::ofstream(huge).close();
+  fs::resize_file(huge, kMaxDeckBytes + 1);  // sparse: no time or disk to make
+  ::alarm(10);  // a read without end fails the test instead of hanging it
+  for (const fs::path& file : {fs::path("/dev/zero"), fs::path("/dev/full"), fifo, dir.path(), huge}) {
+    EXPECT_THROW(Deck{file}, std::runtime_error) << file;
+  }
+  ::alarm(0);
 }
 
 }  // namespace

@@ -84,6 +84,39 @@ std::string ReadUntil(int fd, const std::function<bool(const std::string&)>& eno
   return got;
 }
 
+// Runs cardsim with args, its output to the given files, and returns its exit
+// status; -1 when it does not end within the bound (it is killed then).
+int RunToEnd(const std::vector<std::string>& args, const char* out, const char* err) {
+  std::vector<char*> argv;
+  std::vector<std::string> all = {CARDSIM_EXE};
+  all.insert(all.end(), args.begin(), args.end());
+  for (std::string& arg : all) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out, O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err, O_WRONLY, 0);
+  pid_t pid = -1;
+  const int rc = ::posix_spawn(&pid, CARDSIM_EXE, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return -2;
+  int status = 0;
+  if (!WaitFor([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST(CardsimCommandLine, EndlessDecksAndUnwritableHelpFail) {
+  EXPECT_EQ(RunToEnd({"--deck", "/dev/zero"}, "/dev/null", "/dev/null"), 1);
+  EXPECT_EQ(RunToEnd({"--deck", "/dev/full"}, "/dev/null", "/dev/null"), 1);
+  EXPECT_EQ(RunToEnd({"--help"}, "/dev/full", "/dev/null"), 1);
+  EXPECT_EQ(RunToEnd({"--help"}, "/dev/null", "/dev/null"), 0);
+}
+
 class CardsimProcess : public ::testing::Test {
  protected:
   void SetUp() override {

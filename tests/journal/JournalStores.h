@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -18,8 +19,16 @@ namespace journal {
 
 enum class Backend { sqlite, postgres };
 
-// The test server's URI; scripts/test starts the server and sets it.
-inline QString TestServerUri() { return qEnvironmentVariable("CARDSTATION_TEST_PG_URI"); }
+// The test server's URI: CARDSTATION_TEST_PG_URI when it is set (scripts/test
+// runs one server for the whole suite), else the server that ctest's fixture
+// started for this build folder; empty when there is neither.
+inline QString TestServerUri() {
+  const QString given = qEnvironmentVariable("CARDSTATION_TEST_PG_URI");
+  if (!given.isEmpty()) return given;
+  QFile file(QStringLiteral(PG_TEST_URI_FILE));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QString::fromUtf8(file.readAll()).trimmed();
+}
 
 // Adds a parameter to a URI that may or may not have a query already.
 inline QString WithParameter(const QString& uri, const QString& parameter) {

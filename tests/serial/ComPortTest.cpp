@@ -4,6 +4,7 @@
 
 #include <QThread>
 
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -733,7 +734,10 @@ TEST_F(ComPortTest, OpenFailureCarriesPathAndCause) {
     TOpenFailureCause cause;
     int code;
   };
-  const Row rows[] = {{"/nonexistent/ttyS9", ofMissing, -2001}, {"/dev/null", ofNotSerial, -2001}};
+  const Row rows[] = {{"/nonexistent/ttyS9", ofMissing, -2001},
+                      {"/dev/null", ofNotSerial, -2001},
+                      // A terminal, but the end a program plays a device on.
+                      {"/dev/ptmx", ofNotSerial, -2001}};
   for (const Row& r : rows) {
     Port.SetPortResolver([&](uint16_t) { return std::string(r.path); });
     try {
@@ -746,18 +750,41 @@ TEST_F(ComPortTest, OpenFailureCarriesPathAndCause) {
     }
     EXPECT_FALSE(Port.Open());
   }
-  // Held by another holder of the device lock: busy, code -2008.
-  int held = ::open(Pty1.Path.c_str(), O_RDWR | O_NOCTTY);
-  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  // Held by another process's device lock: busy, code -2008, and the holder
+  // named is the lock's, not this process, which merely has the device open.
+  int ready[2], release[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t holder = ::fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    ::close(release[1]);
+    const int held = ::open(Pty1.Path.c_str(), O_RDWR | O_NOCTTY);
+    const char ok = held >= 0 && ::flock(held, LOCK_EX | LOCK_NB) == 0 ? '1' : '0';
+    [[maybe_unused]] ssize_t n = ::write(ready[1], &ok, 1);
+    char byte;
+    n = ::read(release[0], &byte, 1);  // ends when the parent closes its end
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  ::close(release[0]);
+  pollfd wait{ready[0], POLLIN, 0};
+  char ok = '0';
+  ASSERT_EQ(::poll(&wait, 1, 10000), 1);
+  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+  EXPECT_EQ(ok, '1');
   Port.SetPortResolver([&](uint16_t) { return Pty1.Path; });
   try {
     Port.SetOpen(true);
     ADD_FAILURE();
   } catch (const EAlreadyOpen& e) {
     EXPECT_EQ(OpenFailureOf(e).Cause, ofBusy);
-    EXPECT_EQ(OpenFailureOf(e).HolderPid, ::getpid());
+    EXPECT_EQ(OpenFailureOf(e).HolderPid, holder);
+    EXPECT_NE(OpenFailureText(OpenFailureOf(e)).find("其他程序"), std::string::npos);
   }
-  ::close(held);
+  ::close(release[1]);
+  ::close(ready[0]);
+  ::waitpid(holder, nullptr, 0);
 }
 
 // Wake-ups of this process's threads with the given name (voluntary context

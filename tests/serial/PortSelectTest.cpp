@@ -84,6 +84,7 @@ TEST(PortSelect, PresenceTestLeavesAHeldPortAsItWas) {
   ::ioctl(pty.Slave, TIOCNXCL);
 
   EXPECT_FALSE(ProbeSerialDevice("/dev/null"));
+  EXPECT_FALSE(ProbeSerialDevice("/dev/ptmx"));
   EXPECT_FALSE(ProbeSerialDevice("/nonexistent/ttyS0"));
 }
 

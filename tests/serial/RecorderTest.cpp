@@ -1,5 +1,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#endif
+
+#include <cerrno>
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -177,6 +185,58 @@ TEST_F(RecorderFiles, UnwritableFileGivesTheIoErrorAndFreesTheBuffer) {
 #endif
   EXPECT_FALSE(log.HasBuffer());
 }
+
+#ifndef _WIN32
+// The files go to a folder others may write to: what stands under a name is
+// refused without being opened, since a FIFO would hold the close for good and
+// a link would send the bytes elsewhere.
+TEST_F(RecorderFiles, AFifoOrALinkUnderTheNameIsRefusedAndLeftAlone) {
+  ASSERT_EQ(::mkfifo(Path("SERIAL.TRC").c_str(), 0666), 0);
+  {
+    std::ofstream(Path("victim"), std::ios::binary) << "keep";
+  }
+  fs::create_symlink(Path("victim"), Path("SERIAL.LOG"));
+  ::alarm(10);  // a blocking open ends the test instead of hanging it
+  TSerTrace trace;
+  trace.Init(10);
+  trace.Add('T', 'a');
+  EXPECT_EQ(trace.Dump(Path("SERIAL.TRC"), false, false, false), CodeFromErrno(EEXIST));
+  TSerLog log;
+  log.Init(100);
+  log.Add(1, 1, 0, 0, 0, nullptr);
+  EXPECT_EQ(log.Dump(Path("SERIAL.LOG"), true, false, false, {}), CodeFromErrno(EEXIST));
+  ::alarm(0);
+  EXPECT_TRUE(fs::is_fifo(Path("SERIAL.TRC")));
+  EXPECT_TRUE(fs::is_symlink(Path("SERIAL.LOG")));
+  EXPECT_EQ(Read(Path("victim")), "keep");
+  EXPECT_FALSE(trace.HasBuffer() || log.HasBuffer());
+}
+
+// A disk that fills up while the new file is written leaves the old one whole
+// and no temporary file behind.
+TEST_F(RecorderFiles, AWriteCutShortKeepsTheOldFile) {
+  {
+    std::ofstream(Path("SERIAL.TRC"), std::ios::binary) << "old trace";
+  }
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The file size limit cuts the write short, as a full disk does.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4, 4};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    TSerTrace trace;
+    trace.Init(100);
+    for (char c : std::string("a trace longer than the limit")) trace.Add('T', static_cast<uint8_t>(c));
+    ::_exit(trace.Dump(Path("SERIAL.TRC"), false, false, false) == CodeFromErrno(EFBIG) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the dump should fail with the write's error";
+  EXPECT_EQ(Read(Path("SERIAL.TRC")), "old trace");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+}
+#endif
 
 TEST(LogRing, AnEntryLargerThanTheRingIsNotRecorded) {
   TSerLog log;

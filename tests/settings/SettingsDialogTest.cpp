@@ -13,7 +13,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "TestFiles.h"
 
@@ -197,31 +199,41 @@ class FakeLine {
   std::string path_;
 };
 
-TEST_F(SettingsDialogTest, ProbeSaysWhetherACardDeviceAnswers) {
+TEST_F(SettingsDialogTest, ProbeCountsOnlyTheDevicesStatusReply) {
   FakeLine line;
   ASSERT_FALSE(line.Path().empty());
   const auto dialog = Dialog();
   dialog->show();
   dialog->cmb2->setEditText(QString::fromStdString(line.Path()));
-
-  QTest::mouseClick(dialog->SpeedButton3, Qt::LeftButton);
-  std::string received;
-  ASSERT_TRUE(QTest::qWaitFor([&] { line.Poll(received); return received.size() >= 2; }, 5000));
-  EXPECT_EQ(received, "\x1B\x6A");  // the status query
-  line.Send("\x1B" "ok");
-  EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->Label3->text() == QStringLiteral("读写器已应答。"); }, 5000))
-      << dialog->Label3->text().toStdString();
-  EXPECT_TRUE(dialog->SpeedButton3->isEnabled());
-
-  // Noise is no answer; the wait ends with the advice.
-  dialog->SetProbeWait(std::chrono::milliseconds(300));
-  QTest::mouseClick(dialog->SpeedButton3, Qt::LeftButton);
-  EXPECT_TRUE(dialog->Label3->text().isEmpty());
-  ASSERT_TRUE(QTest::qWaitFor([&] { received.clear(); line.Poll(received); return !received.empty(); }, 5000));
-  line.Send("xyz");
-  EXPECT_TRUE(QTest::qWaitFor(
-      [&] { return dialog->Label3->text() == QStringLiteral("没有读写器应答：请检查连线和电源。"); }, 5000))
-      << dialog->Label3->text().toStdString();
+  const QString answered = QStringLiteral("读写器已应答。");
+  const QString silent = QStringLiteral("没有读写器应答：请检查连线和电源。");
+  struct Row {
+    const char* name;
+    std::vector<std::string> chunks;  // what the line sends back after the query
+    bool answers;
+  };
+  const std::vector<Row> rows = {
+      {"the status reply", {"\x1B" "ok"}, true},
+      {"noise, then the reply split over two chunks", {"zz\x1B", "ok"}, true},
+      {"the query looped back", {"\x1B\x6A"}, false},
+      {"noise holding ESC bytes", {"\x1B\x55\xAA\x1B" "o"}, false},
+      {"nothing", {}, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    // Silence is waited out; an answer ends the probe long before.
+    dialog->SetProbeWait(std::chrono::milliseconds(row.answers ? 10000 : 300));
+    QTest::mouseClick(dialog->SpeedButton3, Qt::LeftButton);
+    EXPECT_TRUE(dialog->Label3->text().isEmpty());
+    std::string received;
+    ASSERT_TRUE(QTest::qWaitFor([&] { line.Poll(received); return received.size() >= 2; }, 5000));
+    EXPECT_EQ(received, "\x1B\x6A");  // the status query
+    for (const std::string& chunk : row.chunks) line.Send(chunk);
+    const QString expected = row.answers ? answered : silent;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->Label3->text() == expected; }, 5000))
+        << dialog->Label3->text().toStdString();
+    EXPECT_TRUE(dialog->SpeedButton3->isEnabled());
+  }
 
   dialog->cmb2->setEditText(QStringLiteral("/dev/no-such-reader"));
   QTest::mouseClick(dialog->SpeedButton3, Qt::LeftButton);

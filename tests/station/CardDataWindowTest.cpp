@@ -131,6 +131,8 @@ TEST_F(CardDataWindowTest, LoadFailuresLeaveNoFileChosenAndFieldUnchanged) {
       {"Ctrl+Z first", dir_.Write("ctrlz.txt", "\x1a" "001\n"), QStringLiteral("文件无内容，请重试!")},
       {"missing file", dir_.Path() / "missing.txt", QStringLiteral("文件读写错误，请重试!")},
       {"folder, not a file", dir_.Path(), QStringLiteral("文件读写错误，请重试!")},
+      {"a line of a megabyte", dir_.Write("huge.txt", std::string(1 << 20, '7') + "\n"),
+       QStringLiteral("磁道3数据含有不能写入的字符或超长：") + QString(104, '7') + "…"},
   };
   ChooseFileWriting(Find<QCheckBox>(form_, "TK3CheckBox"), Find<QCheckBox>(form_, "tk3filename"));
   const auto good = dir_.Write("good.txt", "777\n");

@@ -390,6 +390,7 @@ TEST_F(CardSessionTest, PortButtonsEndTheReconnect) {
       s.OpenPressed("COM2");
     }
     EXPECT_FALSE(rec.reconnectTimer) << closeButton;
+    EXPECT_EQ(rec.Text(TextSlot::operation), "") << closeButton << ": nothing waits for the device now";
     rec.deviceBack = true;
     s.ReconnectTick();
     EXPECT_EQ(rec.reopens, 0) << closeButton;

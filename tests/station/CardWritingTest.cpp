@@ -515,7 +515,8 @@ TEST_F(CardWritingTest, OverlongRecordIsNeverArmed) {
     WatchTimer();
     TickTracks(true, false);
     ChooseFile(2, RecordFile("f2.txt", overlong + "\n"));
-    EXPECT_EQ(prompts->infos, std::vector<QString>({QStringLiteral("文件读写错误，请重试!")}));
+    ASSERT_EQ(prompts->infos.size(), 1u);
+    EXPECT_EQ(prompts->infos[0], QStringLiteral("磁道2数据含有不能写入的字符或超长：") + QString(37, '7') + "…");
     EXPECT_EQ(Find<QLabel>(*form, "tk2disp")->text(), QStringLiteral("文件名"));
   }
 }

@@ -1,7 +1,10 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QToolButton>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -93,6 +96,34 @@ TEST_F(PortControlTest, DiagnosticsSwitchesRecordInTheirFolder) {
   EXPECT_GT(std::filesystem::file_size(trace), 0u);
   EXPECT_GT(std::filesystem::file_size(log), 0u);
   std::filesystem::remove_all(folder);
+}
+
+// Recorder files that cannot be written do not keep the port open or the
+// window saying it is: the port closes, and the operator is told which file
+// failed and why once the window shows the closed state.
+TEST_F(PortControlTest, UnwritableRecorderFilesAreNamedAfterTheClose) {
+  QTemporaryDir folder;
+  const std::filesystem::path dir = folder.path().toStdString();
+  std::filesystem::create_directory(dir / "SERIAL.TRC");
+  ASSERT_EQ(::mkfifo((dir / "SERIAL.LOG").c_str(), 0666), 0);
+  diagnostics_ = {true, true, dir};
+  OpenPort();
+  TickTracks(true, false);
+  Find<QToolButton>(*form, "ToolButton4")->click();  // something to record
+
+  Find<QToolButton>(*form, "ToolButton6")->click();
+  EXPECT_FALSE(form->port().Open());
+  EXPECT_EQ(Panel(0), QStringLiteral("COM3:Close"));
+  EXPECT_FALSE(Find<QCheckBox>(*form, "TK2CheckBox")->isEnabled());
+  ASSERT_TRUE(Eventually([&] { return !prompts->messages.empty(); }, "the recorders' message"));
+  const auto failed = [&](const char* name, const char* reason) {
+    return QStringLiteral("端口已关闭，但串口记录文件 ") + QString::fromStdString((dir / name).string()) +
+           QStringLiteral(" 无法写入：") + QString::fromUtf8(reason) + QStringLiteral("。");
+  };
+  EXPECT_EQ(prompts->messages, std::vector<QString>({failed("SERIAL.TRC", "同名的是文件夹") + "\n" +
+                                                     failed("SERIAL.LOG", "同名的不是普通文件")}));
+  EXPECT_TRUE(prompts->errors.empty());
+  EXPECT_TRUE(std::filesystem::is_fifo(dir / "SERIAL.LOG"));
 }
 
 TEST_F(PortControlTest, ReopenFailureAfterOpenLeavesThePortClosed) {

@@ -7,8 +7,11 @@
 #include <vector>
 
 #include <csignal>
+#include <functional>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -97,22 +100,67 @@ TEST(SaveCardList, ReadOnlyFolderNamesFullPathAndReason) {
   }
 }
 
-TEST(AppendCardListFile, FullDiskIsStreamWriteError) {
+// Whatever another user may have planted under the next name in a shared
+// folder is refused at once and left as it was.
+TEST(AppendCardListFile, PlantedTargetsAreRefusedAndLeftAlone) {
+  TempDir dir;
+  const auto file = dir.Path() / "2026126853.txt";
+  const auto victim = dir.Write("victim.txt", "keep");
+  const auto refusal = [](const std::filesystem::path& target) {
+    return "Cannot create file \"" + target.string() + "\". 同名的不是普通文件，列表未保存。";
+  };
+  // A FIFO would block the open for good; SIGALRM ends the test instead.
+  ::alarm(10);
+  struct Row {
+    const char* name;
+    std::function<void()> plant;
+  };
+  const Row rows[] = {
+      {"symbolic link", [&] { std::filesystem::create_symlink(victim, file); }},
+      {"FIFO without a reader", [&] { ASSERT_EQ(::mkfifo(file.c_str(), 0666), 0); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::filesystem::remove(file);
+    row.plant();
+    try {
+      AppendCardListFile(file, {"0001"});
+      ADD_FAILURE() << "saved into a planted " << row.name;
+    } catch (const CardListSaveError& e) {
+      EXPECT_EQ(e.what(), refusal(file));
+    }
+  }
+  // A FIFO someone reads from opens without blocking; it is refused all the same.
+  const int reader = ::open(file.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_THROW(AppendCardListFile(file, {"0001"}), CardListSaveError);
+  char byte = 0;
+  EXPECT_LE(::read(reader, &byte, 1), 0) << "the FIFO received the list";
+  ::close(reader);
+  ::alarm(0);
   try {
     AppendCardListFile("/dev/full", {"0001"});
-    FAIL() << "write to a full device succeeded";
+    ADD_FAILURE() << "saved into a device";
   } catch (const CardListSaveError& e) {
-    EXPECT_STREQ(e.what(), "Stream write error");
+    EXPECT_EQ(e.what(), refusal("/dev/full"));
   }
+  EXPECT_EQ(ReadBytes(victim), "keep");
 }
 
-TEST(AppendCardListFile, PlantedSymbolicLinkIsNotFollowed) {
+TEST(AppendCardListFile, AnotherUsersFileIsNeverAppendedTo) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only the superuser can plant a file of another owner";
   TempDir dir;
-  const auto target = dir.Write("victim.txt", "keep");
-  const auto file = dir.Path() / "2026126853.txt";
-  std::filesystem::create_symlink(target, file);
-  EXPECT_THROW(AppendCardListFile(file, {"0001"}), CardListSaveError);
-  EXPECT_EQ(ReadBytes(target), "keep");
+  const auto file = dir.Write("2026126853.txt", "theirs\r\n");
+  ASSERT_EQ(::chown(file.c_str(), 1234, 1234), 0);
+  std::filesystem::permissions(file, std::filesystem::perms::all & ~std::filesystem::perms::owner_exec &
+                                         ~std::filesystem::perms::group_exec & ~std::filesystem::perms::others_exec);
+  try {
+    AppendCardListFile(file, {"0001"});
+    ADD_FAILURE() << "appended to another user's file";
+  } catch (const CardListSaveError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + file.string() + "\". 同名文件属于其他用户，列表未保存。");
+  }
+  EXPECT_EQ(ReadBytes(file), "theirs\r\n");
 }
 
 // A save cut off by a full disk leaves the file as it was, for the new file
@@ -132,8 +180,8 @@ TEST(AppendCardListFile, SaveFailingPartWayLeavesNoPartialLines) {
     for (const auto& file : {existing, fresh}) {
       try {
         AppendCardListFile(file, {"0000000001", "0000000002", "0000000003"});
-      } catch (const CardListSaveError&) {
-        ++failures;
+      } catch (const CardListSaveError& e) {
+        if (std::string(e.what()) == "Stream write error") ++failures;
       }
     }
     ::_exit(failures);
@@ -141,7 +189,7 @@ TEST(AppendCardListFile, SaveFailingPartWayLeavesNoPartialLines) {
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 2) << "both saves should fail";
+  EXPECT_EQ(WEXITSTATUS(status), 2) << "both saves should fail as a write error";
   EXPECT_EQ(ReadBytes(existing), "old\r\n");
   EXPECT_FALSE(std::filesystem::exists(fresh));
 }

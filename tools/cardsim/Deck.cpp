@@ -1,25 +1,43 @@
 #include "Deck.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <system_error>
 
 namespace cardsim {
 
 Deck::Deck(std::filesystem::path file) : file_(std::move(file)) {
-  std::error_code ec;
-  if (!std::filesystem::exists(*file_, ec)) return;
-  std::ifstream in(*file_, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read deck " + file_->string());
-  std::ostringstream text;
-  text << in.rdbuf();
-  cards_ = Parse(text.str());
+  // Opened without blocking, so that a FIFO under the name is refused rather
+  // than waited on; a device such as /dev/zero would never end.
+  const int fd = ::open(file_->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) return;
+  const auto fail = [&](const std::string& why) {
+    if (fd >= 0) ::close(fd);
+    throw std::runtime_error("cannot read deck " + file_->string() + ": " + why);
+  };
+  if (fd < 0) fail(std::strerror(errno));
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) fail(std::strerror(errno));
+  if (!S_ISREG(info.st_mode)) fail("not a regular file");
+  if (info.st_size > static_cast<off_t>(kMaxDeckBytes)) fail("larger than " + std::to_string(kMaxDeckBytes) + " bytes");
+  // Read to one byte past the bound, in case the file grows meanwhile.
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) fail(std::strerror(errno));
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > kMaxDeckBytes) fail("larger than " + std::to_string(kMaxDeckBytes) + " bytes");
+  }
+  ::close(fd);
+  cards_ = Parse(text);
 }
 
 std::size_t Deck::NextBlank() {

@@ -13,11 +13,16 @@
 
 namespace cardsim {
 
+// Far more than any deck of written cards: each takes at most 143 bytes.
+inline constexpr std::size_t kMaxDeckBytes = 64 * 1024 * 1024;
+
 class Deck {
  public:
   Deck() = default;
   // Loads `file` if it exists (a missing file is an empty deck) and saves
-  // there from then on. Throws std::runtime_error when the file cannot be read.
+  // there from then on. Throws std::runtime_error when the file cannot be
+  // read, is not a regular file (a FIFO, a device, a folder) or holds more
+  // than kMaxDeckBytes.
   explicit Deck(std::filesystem::path file);
 
   std::size_t size() const { return cards_.size(); }

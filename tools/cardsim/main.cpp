@@ -227,6 +227,8 @@ int TimeoutMs(std::optional<Clock::time_point> deadline, Clock::time_point now) 
 }
 
 int Program::Run() {
+  // Loaded while SIGTERM still ends the program at once.
+  Deck deck = options_.deck.empty() ? Deck() : Deck(options_.deck);
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
@@ -241,7 +243,6 @@ int Program::Run() {
   ::signal(SIGPIPE, SIG_IGN);
 
   if (!options_.log.empty()) log_.emplace(options_.log);
-  Deck deck = options_.deck.empty() ? Deck() : Deck(options_.deck);
   OpenLine();
   if (!options_.control.empty()) control_.emplace(options_.control);
   std::cout << line_.path() << std::endl;
@@ -333,8 +334,9 @@ int main(int argc, char** argv) {
   try {
     const cardsim::Options options = cardsim::ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (options.help) {
-      std::cout << cardsim::Usage();
-      return 0;
+      // A help text that could not be written (a full disk) is a failure.
+      std::cout << cardsim::Usage() << std::flush;
+      return std::cout ? 0 : 1;
     }
     cardsim::Program program(options);
     return program.Run();
