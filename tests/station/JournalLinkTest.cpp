@@ -18,6 +18,7 @@
 #include "StationHarness.h"
 #include "journal/Journal.h"
 #include "journal/ui/JournalDialog.h"
+#include "settings/SettingsLocation.h"
 
 namespace {
 
@@ -107,6 +108,29 @@ TEST_F(FirstStartTest, MakesItsFolderAndWritesAtOnce) {
   Reply(kWritten);
   ASSERT_TRUE(Eventually([&] { return prompts->beeps == 1; }, "the card to be counted"));
   EXPECT_EQ(form->journal()->Cards({}).size(), 1);
+}
+
+// Wherever the settings end up (a program folder that takes no file, or a
+// FIFO under the settings file's name, send them to the user's folder), the
+// journal beside them opens on the first start.
+TEST_F(FirstStartTest, EveryPlaceOfTheSettingsGetsAnOpenJournal) {
+  const fs::path readOnly = ::geteuid() == 0 ? fs::path("/proc") : fs::path(lists_.path().toStdString()) / "ro";
+  if (readOnly != "/proc") {
+    fs::create_directory(readOnly);
+    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
+  }
+  const fs::path withFifo = Home() / "program";
+  fs::create_directories(withFifo);
+  ASSERT_EQ(::mkfifo((withFifo / "VavizEvu.ini").c_str(), 0600), 0);
+  for (const fs::path& program : {readOnly, withFifo}) {
+    const fs::path home = Home() / ("user-of-" + program.filename().string());
+    const fs::path settings = settings::ChooseSettingsPath({program, "", home});
+    ASSERT_EQ(settings, home / ".config" / "cardstation" / "VavizEvu.ini") << program;
+    Start(ConfigIn(settings.parent_path()));
+    EXPECT_NE(form->journal(), nullptr) << program;
+    EXPECT_TRUE(prompts->messages.empty()) << program;
+  }
+  if (readOnly != "/proc") fs::permissions(readOnly, fs::perms::owner_all);
 }
 
 // Whatever keeps the journal shut, the operator reads why in Chinese, once at
