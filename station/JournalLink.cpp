@@ -102,6 +102,8 @@ station::JournalAway TForm1::AwayFrom(const journal::JournalError& error) const 
 bool TForm1::JournalRefusesWriting() {
   if (config_.journalFolder.empty()) return false;
   if (!journal_) {
+    // Every failed opening leaves its reason; this one is for a path that did not.
+    if (journalFailure_.empty()) journalFailure_ = "写卡记录未打开。写卡已停用，请重新启动程序。";
     prompts().Warning(QString::fromStdString(journalFailure_));
     return true;
   }
