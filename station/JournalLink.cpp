@@ -307,14 +307,16 @@ void TForm1::RecordListSave(const std::filesystem::path& file, const std::vector
     journal_->RecordListSave(save);
   } catch (const journal::JournalError& e) {
     LogJournalError(e);
-    throw journal::JournalError("已保存到 " + ui::PathToUtf8(file) + "，但写卡记录未能记下这次保存，下次启动时这些卡号会重新列出。" +
+    throw journal::JournalError("已保存到 " + ui::PathToUtf8(file) +
+                                "，但写卡记录未能记下这次保存，下次启动时这些卡号会重新列出。" +
                                 station::JournalUseFailureText(e, JournalPlaceOf()));
   }
 }
 
 void TForm1::ToolButton9Click() {
   if (!journal_) {
-    prompts().Warning(journalFailure_.empty() ? QStringLiteral("写卡记录未打开。") : QString::fromStdString(journalFailure_));
+    prompts().Warning(journalFailure_.empty() ? QStringLiteral("写卡记录未打开。")
+                                              : QString::fromStdString(journalFailure_));
     return;
   }
   if (journalDialog_ == nullptr) {

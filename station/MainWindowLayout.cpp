@@ -84,7 +84,9 @@ QLineEdit* LineField(QWidget* parent, const QString& name, const QString& captio
 // on Windows, the folder that stands for it elsewhere (on a line of its own,
 // as a path may be long).
 QStringList HelpListFolderLines(const QString& caption) {
-  if (ui::DriveCCaptionIsRoot()) return {QStringLiteral("8.文件放在") + caption + QStringLiteral("根目录下，以时间"), QStringLiteral("为文件名.")};
+  if (ui::DriveCCaptionIsRoot()) {
+    return {QStringLiteral("8.文件放在") + caption + QStringLiteral("根目录下，以时间"), QStringLiteral("为文件名.")};
+  }
   return {QStringLiteral("8.文件放在文件夹"), caption, QStringLiteral("中，以时间为文件名.")};
 }
 
