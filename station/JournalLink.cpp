@@ -269,6 +269,10 @@ std::int64_t TForm1::RecordWrittenCard(const station::WrittenCardRecord& card) {
     entry.when = QDateTime::currentDateTimeUtc();
     keptCards_.push_back({entry, --lastKeptId_});
     throw station::JournalAway(e.reason().toStdString(), lastKeptId_);
+  } catch (const journal::JournalError& e) {
+    // The operator reads why in words of the journal's place, not the driver's.
+    LogJournalError(e);
+    throw journal::JournalError(station::JournalUseFailureText(e, JournalPlaceOf()), e.fault());
   }
 }
 

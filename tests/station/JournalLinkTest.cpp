@@ -19,6 +19,7 @@
 #include "journal/Journal.h"
 #include "journal/ui/JournalDialog.h"
 #include "settings/SettingsLocation.h"
+#include "station/Texts.h"
 
 namespace {
 
@@ -187,18 +188,26 @@ TEST_F(FirstStartTest, JournalThatCannotBeOpenedRefusesWritingWithItsReason) {
   }
 }
 
-TEST_F(FirstStartTest, JournalFileThatGoesBadIsNamedAtTheNextWrite) {
+TEST_F(FirstStartTest, JournalFileThatGoesBadIsNamedInTheOperatorsWords) {
   const fs::path folder = Home() / ".config" / "cardstation";
   Start(ConfigIn(folder));
   ASSERT_NE(form->journal(), nullptr);
-  OnFile(folder / "cards.db", [](QSqlQuery& q) { ASSERT_TRUE(q.exec(QStringLiteral("DROP TABLE written_card"))); });
+  const QString damaged = QStringLiteral("写卡记录 %1 已损坏。请退出程序，将该文件改名保存后重新启动程序。")
+                              .arg(QString::fromStdString((folder / "cards.db").string()));
   OpenPort();
   TickTracks(true, false);
   Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(QStringLiteral("51"));
   PressWrite();
-  ASSERT_EQ(prompts->messages.size(), 1u);
-  EXPECT_EQ(prompts->messages[0], QStringLiteral("写卡记录 %1 已损坏。请退出程序，将该文件改名保存后重新启动程序。")
-                                      .arg(QString::fromStdString((folder / "cards.db").string())));
+  // The table of written cards goes while the card is on the writer.
+  OnFile(folder / "cards.db", [](QSqlQuery& q) { ASSERT_TRUE(q.exec(QStringLiteral("DROP TABLE written_card"))); });
+  Reply(kWritten);
+  ASSERT_TRUE(Eventually([&] { return !prompts->messages.empty(); }, "the card that could not be kept"));
+  EXPECT_EQ(prompts->messages[0], QString::fromUtf8(station::kWriteNotJournaled) + damaged);
+
+  // The next 写卡 is refused before a card is armed.
+  PressWrite();
+  ASSERT_EQ(prompts->messages.size(), 2u);
+  EXPECT_EQ(prompts->messages[1], damaged);
 }
 
 TEST_F(JournalLinkTest, UnsavedCardsComeBackAtStartAndAreSavedOnClose) {
