@@ -1,6 +1,7 @@
 #include "journal/Journal.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -255,16 +256,32 @@ QStringList ReadCardRowCells(const ReadCardRow& row) {
 }
 
 std::unique_ptr<Journal> Journal::OpenSqlite(const QString& file) {
+  // A new journal is readable by this user alone from its first byte; SQLite
+  // gives its -wal and -shm files the same permissions. An existing file
+  // keeps its own.
+  {
+    QFile fresh(file);
+    if (fresh.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+      fresh.close();
+    }
+  }
   const QString name = NewConnectionName();
   {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    if (!db.isValid()) {
+      db = QSqlDatabase();
+      QSqlDatabase::removeDatabase(name);
+      throw JournalError("The SQLite driver of Qt SQL is not installed", JournalFault::noDriver, "QSQLITE");
+    }
     db.setDatabaseName(file);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
     if (!db.open()) {
-      const QString reason = db.lastError().text();
+      const QSqlError error = db.lastError();
+      const JournalFault fault = sql::FaultOf(db, error);
       db = QSqlDatabase();
       QSqlDatabase::removeDatabase(name);
-      throw JournalError(("Cannot open the journal \"" + file + "\": " + reason).toStdString());
+      throw JournalError(("Cannot open the journal \"" + file + "\": " + error.text()).toStdString(),
+                         fault == JournalFault::failed ? JournalFault::cannotOpen : fault);
     }
   }
   return std::make_unique<Journal>(name);
@@ -272,14 +289,14 @@ std::unique_ptr<Journal> Journal::OpenSqlite(const QString& file) {
 
 std::unique_ptr<Journal> Journal::OpenPostgres(const QString& uri) {
   const std::optional<PostgresTarget> target = ParsePostgresUri(uri);
-  if (!target) throw JournalError("Not a PostgreSQL URI: " + uri.toStdString());
+  if (!target) throw JournalError("Not a PostgreSQL URI", JournalFault::badAddress, "no postgresql:// scheme");
   const QString name = NewConnectionName();
   {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
     if (!db.isValid()) {
       db = QSqlDatabase();
       QSqlDatabase::removeDatabase(name);
-      throw JournalError("The PostgreSQL driver of Qt SQL is not installed");
+      throw JournalError("The PostgreSQL driver of Qt SQL is not installed", JournalFault::noDriver, "QPSQL");
     }
     db.setHostName(target->host);
     db.setUserName(target->user);
@@ -348,7 +365,7 @@ void Journal::Prepare() {
       const QSqlError error = mode.lastError();
       const bool locked = error.nativeErrorCode() == QLatin1String("5") || error.nativeErrorCode() == QLatin1String("6");
       if (!locked || deadline.hasExpired()) {
-        throw JournalError(("Cannot use write-ahead logging: " + error.text()).toStdString());
+        throw JournalError(("Cannot use write-ahead logging: " + error.text()).toStdString(), sql::FaultOf(db_, error));
       }
       QThread::msleep(10);
     }

@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // The card journal: every card written and read, and every list save, kept in
 // a database so that a crash loses no card and a number is never issued twice
@@ -25,11 +26,33 @@ namespace journal {
 // The journal's file in the folder of the settings file in use.
 inline constexpr char kDatabaseFileName[] = "cards.db";
 
+// What kind of trouble a JournalError is, so that the station can tell the
+// operator what to do; what() keeps the technical detail.
+enum class JournalFault {
+  failed,       // a statement failed for another reason
+  cannotOpen,   // the journal's file cannot be opened or created
+  damaged,      // the file is no database, a damaged one, or lacks its tables
+  diskFull,     // no room left for the journal
+  readOnly,     // the file or its folder takes no writes
+  busy,         // another program holds the file locked
+  newerSchema,  // written by a newer program; detail() is the version
+  badAddress,   // the server setting is no usable PostgreSQL URI; detail() says why
+  noDriver,     // Qt's SQL driver for the journal is not installed; detail() names it
+};
+
 // A database that cannot be opened, read or written; what() carries the
 // driver's reason.
 class JournalError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit JournalError(const std::string& what, JournalFault fault = JournalFault::failed, std::string detail = {})
+      : std::runtime_error(what), fault_(fault), detail_(std::move(detail)) {}
+  explicit JournalError(const char* what) : JournalError(std::string(what)) {}
+  JournalFault fault() const { return fault_; }
+  const std::string& detail() const { return detail_; }
+
+ private:
+  JournalFault fault_;
+  std::string detail_;
 };
 
 // The journal's server cannot be reached (away, refusing, or the connection

@@ -9,7 +9,9 @@ namespace journal {
 namespace {
 
 [[noreturn]] void Malformed(const QString& uri, const char* why) {
-  throw JournalError("Not a usable PostgreSQL URI (" + std::string(why) + "): " + uri.toStdString());
+  // The URI itself stays out of the text: it may hold a password.
+  static_cast<void>(uri);
+  throw JournalError("Not a usable PostgreSQL URI (" + std::string(why) + ")", JournalFault::badAddress, why);
 }
 
 QString Decoded(const QString& uri, const QString& part) {

@@ -102,7 +102,7 @@ static_assert(std::size(kSteps) == static_cast<std::size_t>(kSchemaVersion));
 int StoredSchemaVersion(QSqlDatabase& db) {
   if (!HasVersionTable(db)) return 0;
   QSqlQuery query = sql::Exec(db, QStringLiteral("SELECT version FROM journal_schema"));
-  if (!query.next()) throw JournalError("The journal's schema version is missing");
+  if (!query.next()) throw JournalError("The journal's schema version is missing", JournalFault::damaged);
   return query.value(0).toInt();
 }
 
@@ -112,8 +112,8 @@ void MigrateSchema(QSqlDatabase& db, int target) {
     if (sql::IsPostgres(db)) sql::Exec(db, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kSchemaLockKey});
     const int stored = StoredSchemaVersion(db);
     if (stored > kSchemaVersion) {
-      throw JournalError("The journal was written by a newer program (schema version " + std::to_string(stored) +
-                         ")");
+      throw JournalError("The journal was written by a newer program (schema version " + std::to_string(stored) + ")",
+                         JournalFault::newerSchema, std::to_string(stored));
     }
     if (stored >= target) return;
     for (const QString& statement : kSteps[stored](db)) sql::Exec(db, statement);

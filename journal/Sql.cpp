@@ -18,10 +18,39 @@ bool IsConnectionState(const QString& sqlState) {
     const QString reason = error.databaseText().isEmpty() ? error.text() : error.databaseText();
     throw JournalUnreachable(reason.simplified());
   }
-  throw JournalError((what + QStringLiteral(": ") + error.text()).toStdString());
+  throw JournalError((what + QStringLiteral(": ") + error.text()).toStdString(), FaultOf(db, error));
 }
 
 }  // namespace
+
+JournalFault FaultOf(const QSqlDatabase& db, const QSqlError& error) {
+  if (IsPostgres(db)) {
+    // SQLSTATE 42P01: a table is missing.
+    return error.nativeErrorCode() == QLatin1String("42P01") ? JournalFault::damaged : JournalFault::failed;
+  }
+  // SQLite's primary result codes; the extended ones carry them in the low byte.
+  bool ok = false;
+  const int code = error.nativeErrorCode().toInt(&ok) & 0xFF;
+  if (!ok) return JournalFault::failed;
+  switch (code) {
+    case 5:   // SQLITE_BUSY
+    case 6:   // SQLITE_LOCKED
+      return JournalFault::busy;
+    case 8:   // SQLITE_READONLY
+      return JournalFault::readOnly;
+    case 13:  // SQLITE_FULL
+      return JournalFault::diskFull;
+    case 14:  // SQLITE_CANTOPEN
+      return JournalFault::cannotOpen;
+    case 11:  // SQLITE_CORRUPT
+    case 26:  // SQLITE_NOTADB
+      return JournalFault::damaged;
+    case 1:   // SQLITE_ERROR: a table or column the statement names is missing
+      return error.databaseText().startsWith(QLatin1String("no such")) ? JournalFault::damaged : JournalFault::failed;
+    default:
+      return JournalFault::failed;
+  }
+}
 
 bool IsPostgres(const QSqlDatabase& db) { return db.driverName().startsWith(QLatin1String("QPSQL")); }
 

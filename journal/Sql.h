@@ -5,6 +5,10 @@
 #include <QString>
 #include <QVariant>
 
+#include "journal/Journal.h"
+
+class QSqlError;
+
 
 // The few helpers every journal statement goes through, so that a failure
 // always carries the driver's reason and the statement, and a connection to a
@@ -12,6 +16,10 @@
 namespace journal::sql {
 
 bool IsPostgres(const QSqlDatabase& db);
+
+// The kind of a failure that is not a lost connection, from the driver's own
+// error code where it has one.
+JournalFault FaultOf(const QSqlDatabase& db, const QSqlError& error);
 
 // True when db is a server connection that is closed or that the client
 // library has found broken; such a connection must be opened again.

@@ -28,11 +28,14 @@ void Name(QWidget* w, const char* name, const QString& caption) {
 }
 }  // namespace
 
-TComSelectForm::TComSelectForm(const std::function<bool(uint16_t)>& isPresent, QWidget* parent) : QDialog(parent) {
+TComSelectForm::TComSelectForm(const std::function<bool(uint16_t)>& isPresent, const QString& configured,
+                               QWidget* parent)
+    : QDialog(parent) {
+  const QString title = QStringLiteral("选择端口");
   setObjectName(QStringLiteral("ComSelectForm"));
   setAccessibleDescription(QStringLiteral("ComSelectForm"));
-  setAccessibleName(QStringLiteral("Select Port"));
-  setWindowTitle(QStringLiteral("Select Port"));
+  setAccessibleName(title);
+  setWindowTitle(title);
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFixedSize(220, 131);
 
@@ -42,10 +45,13 @@ TComSelectForm::TComSelectForm(const std::function<bool(uint16_t)>& isPresent, Q
   Bevel1->setGeometry(8, 8, 201, 42);
   // A frame without a caption of its own.
   Name(Bevel1, "Bevel1", QString());
-  Label1 = new QLabel(QStringLiteral("The configured serial port is not valid."), this);
+  const QString port = configured.trimmed();
+  Label1 = new QLabel(port.isEmpty() ? QStringLiteral("设置的端口无效。")
+                                     : QStringLiteral("设置的端口 %1 无效。").arg(port.left(12)),
+                      this);
   Label1->move(18, 14);
   Name(Label1, "Label1", Label1->text());
-  Label2 = new QLabel(QStringLiteral("Please choose another port."), this);
+  Label2 = new QLabel(QStringLiteral("请选择读写器所在的端口："), this);
   Label2->move(18, 30);
   Name(Label2, "Label2", Label2->text());
 
@@ -55,13 +61,13 @@ TComSelectForm::TComSelectForm(const std::function<bool(uint16_t)>& isPresent, Q
   // A drop-down without a caption of its own takes the caption of its labels.
   Name(PortsComboBox, "PortsComboBox", Label2->text());
 
-  OkBtn = new QPushButton(QStringLiteral("OK"), this);
+  OkBtn = new QPushButton(QStringLiteral("确定"), this);
   OkBtn->setGeometry(8, 95, 85, 27);
   OkBtn->setDefault(true);
-  Name(OkBtn, "OkBtn", QStringLiteral("OK"));
-  AbortBtn = new QPushButton(QStringLiteral("Cancel"), this);
+  Name(OkBtn, "OkBtn", OkBtn->text());
+  AbortBtn = new QPushButton(QStringLiteral("取消"), this);
   AbortBtn->setGeometry(124, 95, 85, 27);
-  Name(AbortBtn, "AbortBtn", QStringLiteral("Cancel"));
+  Name(AbortBtn, "AbortBtn", AbortBtn->text());
   setTabOrder(OkBtn, AbortBtn);
   setTabOrder(AbortBtn, PortsComboBox);
 
@@ -80,8 +86,8 @@ uint16_t TComSelectForm::SelectedPort() const {
   return PortNumberOfItem(PortsComboBox->currentText());
 }
 
-uint16_t ShowPortSelectDialog(const std::function<bool(uint16_t)>& isPresent) {
-  TComSelectForm form(isPresent);
+uint16_t ShowPortSelectDialog(const std::function<bool(uint16_t)>& isPresent, const QString& configured) {
+  TComSelectForm form(isPresent, configured);
   if (form.exec() != QDialog::Accepted) return 0;
   // OK with nothing listed chooses nothing: the same as Cancel.
   return form.SelectedPort();

@@ -26,8 +26,10 @@ uint16_t PortNumberOfItem(const QString& item);
 class TComSelectForm : public QDialog {
   Q_OBJECT
  public:
-  // Fills the list with the present ports and selects the first.
-  explicit TComSelectForm(const std::function<bool(uint16_t)>& isPresent, QWidget* parent = nullptr);
+  // Fills the list with the present ports and selects the first; configured
+  // is the port name the settings gave (shown in the question), or empty.
+  explicit TComSelectForm(const std::function<bool(uint16_t)>& isPresent, const QString& configured = {},
+                          QWidget* parent = nullptr);
 
   // The port of the selected item; 0 when the list is empty.
   uint16_t SelectedPort() const;
@@ -42,4 +44,4 @@ class TComSelectForm : public QDialog {
 
 // Shows TComSelectForm modally; a TPortPrompt. Returns 0 when the dialog did
 // not end with a port chosen (cancelled, or OK on an empty list).
-uint16_t ShowPortSelectDialog(const std::function<bool(uint16_t)>& isPresent);
+uint16_t ShowPortSelectDialog(const std::function<bool(uint16_t)>& isPresent, const QString& configured = {});

@@ -7,6 +7,7 @@
 #include <QToolButton>
 
 #include <exception>
+#include <vector>
 
 #include "ui/UiFont.h"
 
@@ -155,9 +156,11 @@ void TForm2::SpeedButton3Click() {
 void TForm2::SpeedButton2Click() {
   if (!settingsFile_) settingsFile_.emplace(settingsPath_);
   try {
-    settingsFile_->WriteString("Settings", "comname", cmb1->currentText().toStdString());
+    // One save for both keys: a failure leaves neither the port nor its device half-recorded.
+    std::vector<settings::SettingsChange> changes{{"Settings", "comname", cmb1->currentText().toStdString()}};
     const std::string device = ChosenDevice();
-    if (!device.empty()) settingsFile_->WriteString("Ports", settings::PortKey(cmb1->currentIndex() + 1), device);
+    if (!device.empty()) changes.push_back({"Ports", settings::PortKey(cmb1->currentIndex() + 1), device});
+    settingsFile_->Write(changes);
   } catch (const std::exception& e) {
     // The dialog stays open so that the operator can try again or close it.
     errorBox_(QString::fromStdString(e.what()));

@@ -162,22 +162,17 @@ std::string SettingsFile::ReadString(std::string_view section, std::string_view 
   return std::string(value.substr(0, kMaxValueLength));
 }
 
-void SettingsFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+namespace {
+
+// Sets one key in text, changing only the bytes it must.
+void ApplyChange(std::string& text, const SettingsChange& change) {
+  const std::string_view section = change.section;
+  const std::string_view key = change.key;
+  const std::string_view value = change.value;
   RequireOneLine(section, "\r\n]", "section names");
   RequireOneLine(key, "\r\n=", "key names");
   RequireOneLine(value, "\r\n", "values");
   if (Trim(section).empty() || Trim(key).empty()) throw std::invalid_argument("settings names cannot be empty");
-
-  const std::string failure = WriteFailureText(path_);
-  std::error_code ec;
-  std::string text;
-  const bool existed = std::filesystem::exists(path_, ec);
-  if (existed) {
-    auto old = ReadWholeFile(path_);
-    if (!old) throw std::runtime_error(failure);
-    text = std::move(*old);
-  }
-  const std::string oldText = text;
 
   const auto lines = SplitLines(text);
   const std::string eol = LineEnding(text);
@@ -209,11 +204,35 @@ void SettingsFile::WriteString(std::string_view section, std::string_view key, s
     // warning of GCC 12 at -O3.
     text.append("[").append(section).append("]").append(eol).append(keyLine).append(eol);
   }
+}
+
+}  // namespace
+
+void SettingsFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+  Write({{std::string(section), std::string(key), std::string(value)}});
+}
+
+void SettingsFile::Write(const std::vector<SettingsChange>& changes) {
+  const std::string failure = WriteFailureText(path_);
+  std::error_code ec;
+  std::string text;
+  const bool existed = std::filesystem::exists(path_, ec);
+  if (existed) {
+    auto old = ReadWholeFile(path_);
+    if (!old) throw std::runtime_error(failure);
+    text = std::move(*old);
+  }
+  const std::string oldText = text;
+  // Every change is checked before anything is written: all keys or none.
+  for (const SettingsChange& change : changes) ApplyChange(text, change);
+  if (existed && text == oldText) return;
 
   try {
     const auto dir = path_.parent_path();
-    if (!dir.empty() && !std::filesystem::exists(dir, ec)) std::filesystem::create_directories(dir);
-    if (existed && !FolderTakesNewFiles(dir)) {
+    if (!dir.empty()) CreatePrivateFolders(dir);
+    // In place where a new file renamed over the old one would lose what the
+    // old one was: a hard link, its owner, or a folder that takes no new file.
+    if (existed && (!FolderTakesNewFiles(dir) || !ReplacingKeepsFile(path_))) {
       RewriteInPlace(path_, oldText, text);
     } else {
       ReplaceFile(path_, text);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace settings {
 
@@ -18,6 +19,13 @@ std::filesystem::path SettingsPath();
 
 // The text of a failed save, naming the file by its full path.
 std::string WriteFailureText(const std::filesystem::path& path);
+
+// One key to set: section, key and the new value.
+struct SettingsChange {
+  std::string section;
+  std::string key;
+  std::string value;
+};
 
 // Reads and writes keys of an initialisation file ("[Section]" lines followed
 // by "key=value" lines). Section and key names match without regard to ASCII
@@ -39,13 +47,20 @@ class SettingsFile {
   std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
 
   // Sets key in section to value, creating the file, the section or the key as
-  // needed, its folder included. The new contents go into a new file that is
-  // renamed over the old one; only when the folder takes no new file is the
-  // file rewritten in place (see RewriteInPlace). Throws
+  // needed, its folder included (readable by this user alone). The new contents
+  // go into a new file that is renamed over the old one, keeping its owner
+  // and mode; when the folder takes no new file, or a rename would lose a
+  // hard link or the owner, the file is rewritten in place (RewriteInPlace). Throws
   // std::runtime_error(WriteFailureText(path)) when the file cannot be read or
   // written, leaving it as it was, and std::invalid_argument for names or values
   // that cannot be stored on one line.
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
+
+  // Sets several keys in one save: one new file and one rename (or one
+  // rewrite in place), so the file holds all the changes or none of them.
+  // A save that changes nothing leaves the file untouched. Throws as
+  // WriteString does.
+  void Write(const std::vector<SettingsChange>& changes);
 
   const std::filesystem::path& Path() const;
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <system_error>
+#include <vector>
 
 namespace settings {
 namespace {
@@ -63,7 +64,43 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
          ("." + path.filename().string() + "." + std::to_string(::getpid()) + "." + std::to_string(++counter) + ".new");
 }
 
+// Whether this process may hand a file to group gid: its own groups only,
+// unless it is root.
+bool InGroup(gid_t gid) {
+  if (::getegid() == gid) return true;
+  const int count = ::getgroups(0, nullptr);
+  if (count <= 0) return false;
+  std::vector<gid_t> groups(static_cast<std::size_t>(count));
+  const int got = ::getgroups(count, groups.data());
+  for (int i = 0; i < got; ++i) {
+    if (groups[static_cast<std::size_t>(i)] == gid) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+void CreatePrivateFolders(const std::filesystem::path& dir) {
+  std::filesystem::path sofar;
+  for (const auto& part : dir) {
+    sofar /= part;
+    if (::mkdir(sofar.c_str(), 0700) == 0) continue;
+    const int error = errno;
+    // A folder that is there already may still answer "no permission" or
+    // "read-only" rather than "exists".
+    std::error_code ec;
+    if (std::filesystem::is_directory(sofar, ec)) continue;
+    throw std::system_error(error == EEXIST ? ENOTDIR : error, std::generic_category(), sofar.string());
+  }
+}
+
+bool ReplacingKeepsFile(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(FollowLink(path).c_str(), &st) != 0) return true;
+  if (st.st_nlink > 1) return false;
+  if (::geteuid() == 0) return true;
+  return st.st_uid == ::geteuid() && InGroup(st.st_gid);
+}
 
 bool FolderTakesNewFiles(const std::filesystem::path& dir) {
   const std::filesystem::path folder = dir.empty() ? "." : dir;
@@ -84,10 +121,17 @@ void ReplaceFile(const std::filesystem::path& path, const std::string& newBytes)
 
   struct stat old {};
   const bool hadOld = ::stat(target.c_str(), &old) == 0;
-  Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  // 0600 from the start: the bytes are never readable by others, whatever
+  // the old file allowed, until they are the old file's own.
+  Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (fd.get() < 0) ThrowErrno(errno, "create");
 
   int error = WriteAll(fd.get(), newBytes, 0);
+  // The owner first: a change of owner clears the set-id bits the mode restores.
+  if (error == 0 && hadOld && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+      ::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
+    error = errno;
+  }
   if (error == 0 && hadOld && ::fchmod(fd.get(), old.st_mode & 07777) != 0) error = errno;
   if (error == 0 && ::fsync(fd.get()) != 0) error = errno;
   if (fd.Close() != 0 && error == 0) error = errno;

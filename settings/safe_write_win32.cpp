@@ -63,6 +63,13 @@ bool FolderTakesNewFiles(const std::filesystem::path& dir) {
   return probe.valid();
 }
 
+// The folders inherit the access rules of the user's profile or program folder.
+void CreatePrivateFolders(const std::filesystem::path& dir) { std::filesystem::create_directories(dir); }
+
+// A rename on NTFS keeps the folder's inherited access rules; hard links to a
+// settings file are not met there.
+bool ReplacingKeepsFile(const std::filesystem::path&) { return true; }
+
 void ReplaceFile(const std::filesystem::path& path, const std::string& newBytes) {
   const std::filesystem::path temporary = TemporaryBeside(path);
   Handle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -11,6 +11,7 @@
 
 #include "station/MainWindow.h"
 #include "station/WrittenCardList.h"
+#include "ui/FitLabel.h"
 #include "ui/PathText.h"
 
 namespace {
@@ -62,7 +63,7 @@ void TForm1::SaveCardLog() {
   const std::vector<std::pair<std::int64_t, int>> saved = std::exchange(cardLines_, {});
   Memo1->clear();
   RecordListSave(file, saved);
-  MainStatusBarPanels[2]->setText(QStringLiteral("已保存到 ") + ui::PathToQString(file));
+  MainStatusBarPanels[2]->SetFullText(QStringLiteral("已保存到 ") + ui::PathToQString(file));
 }
 
 void TForm1::SpeedButton1Click() { SaveCardLog(); }

@@ -28,7 +28,11 @@ void TForm1::SetUpComPort1() {
                                std::uint16_t Data) { ComPort1Trigger(CP, Msg, TriggerHandle, Data); });
   // Read at every open, so a [Ports] entry written meanwhile takes effect.
   ComPort1.SetPortResolver([this](std::uint16_t portNumber) { return config_.devicePath(portNumber); });
-  ComPort1.SetPortPrompt(ShowPortSelectDialog);
+  // Asked when the configured name holds no port number (COM0, say): the
+  // question names what the settings hold.
+  ComPort1.SetPortPrompt([this](const std::function<bool(uint16_t)>& isPresent) {
+    return ShowPortSelectDialog(isPresent, QString::fromStdString(config_.portName()));
+  });
   // Handled after the notification has returned, so that the session closes
   // the port outside it and the close completes at once.
   ComPort1.SetOnLineLost([this](TSerCustomComPort*) {

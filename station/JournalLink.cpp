@@ -9,14 +9,19 @@
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <QUuid>
+#include <QtGlobal>
 
 #include "journal/Journal.h"
 #include "journal/ui/JournalDialog.h"
+#include "settings/SafeWrite.h"
+#include "station/JournalMessages.h"
 #include "station/MainWindow.h"
 #include "station/NumberSequence.h"
 #include "station/Texts.h"
 #include "station/TrackText.h"
+#include "ui/FitLabel.h"
 #include "ui/PathText.h"
 
 namespace {
@@ -32,13 +37,9 @@ QList<journal::CardNumber> NumbersOf(const station::WrittenCardRecord& card) {
   return numbers;
 }
 
-// The operator reads the client library's own words for a server away.
-station::JournalAway AwayFrom(const journal::JournalError& error) {
-  if (const auto* away = dynamic_cast<const journal::JournalUnreachable*>(&error)) {
-    return station::JournalAway(away->reason().toStdString());
-  }
-  return station::JournalAway(error.what());
-}
+// The technical side of a journal failure, for whoever reads the log.
+void LogJournalError(const journal::JournalError& error) { qWarning("card journal: %s", error.what()); }
+
 
 journal::UnconfirmedReason ReasonOf(station::Undecided reason) {
   switch (reason) {
@@ -72,17 +73,65 @@ void TForm1::OpenJournal() {
   connect(&replyTailTimer_, &QTimer::timeout, this, [this] { Guarded([this] { session_.ReplyTailWaitOver(); }); });
 
   if (config_.journalFolder.empty()) return;
-  const QString file = QDir(PathText(config_.journalFolder)).filePath(QString::fromLatin1(journal::kDatabaseFileName));
+  // On a first start the folder of the settings and the journal is not there
+  // yet. Should it fail, opening the journal below fails too and says why.
+  try {
+    settings::CreatePrivateFolders(config_.journalFolder);
+  } catch (const std::exception& e) {
+    qWarning("card journal folder: %s", e.what());
+  }
+  const QString file = PathText(JournalPlaceOf().file);
   try {
     journal_ = journal::Journal::Open(QString::fromStdString(config_.database), file);
     SettleJournalStart();
   } catch (const journal::JournalUnreachable&) {
     // Not fatal: the first write tries again and, still away, says why.
   } catch (const journal::JournalError& e) {
-    // Writing is refused before the first card, naming the reason.
+    // Writing is refused from the first card on, for this reason.
+    LogJournalError(e);
     journal_.reset();
-    prompts().Error(QString::fromUtf8(e.what()));
+    journalFailure_ = station::JournalOpenFailureText(e, JournalPlaceOf());
+    // Once the window is up, so that the box stands over it.
+    QTimer::singleShot(0, this, [this] { prompts().Warning(QString::fromStdString(journalFailure_)); });
   }
+}
+
+station::JournalPlace TForm1::JournalPlaceOf() const {
+  station::JournalPlace place;
+  place.file = config_.journalFolder / journal::kDatabaseFileName;
+  place.settingsFile = config_.settingsPath;
+  place.server = !QString::fromStdString(config_.database).trimmed().isEmpty();
+  return place;
+}
+
+station::JournalAway TForm1::AwayFrom(const journal::JournalError& error) const {
+  // A server away: the client library's own words follow "cannot connect".
+  if (const auto* away = dynamic_cast<const journal::JournalUnreachable*>(&error)) {
+    return station::JournalAway(away->reason().toStdString());
+  }
+  LogJournalError(error);
+  return station::JournalAway(station::JournalUseFailureText(error, JournalPlaceOf()));
+}
+
+bool TForm1::JournalRefusesWriting() {
+  if (config_.journalFolder.empty()) return false;
+  if (!journal_) {
+    // Every failed opening leaves its reason; this one is for a path that did not.
+    if (journalFailure_.empty()) journalFailure_ = "写卡记录未打开。写卡已停用，请重新启动程序。";
+    prompts().Warning(QString::fromStdString(journalFailure_));
+    return true;
+  }
+  // A server's troubles are the session's to report, as "cannot connect"; a
+  // local file that went bad is found here, before a card is armed.
+  if (JournalPlaceOf().server) return false;
+  try {
+    journal_->LastCardId();
+  } catch (const journal::JournalError& e) {
+    LogJournalError(e);
+    prompts().Warning(QString::fromStdString(station::JournalUseFailureText(e, JournalPlaceOf())));
+    return true;
+  }
+  return false;
 }
 
 void TForm1::SettleJournalStart() {
@@ -96,8 +145,8 @@ void TForm1::SettleJournalStart() {
     AppendWrittenCard(line.track, station::TrackQString(line.text), line.cardId);
   }
   if (!lines.isEmpty()) {
-    MainStatusBarPanels[2]->setText(QString::fromUtf8(station::kRecoveredBefore) + QString::number(lines.size()) +
-                                    QString::fromUtf8(station::kRecoveredAfter));
+    MainStatusBarPanels[2]->SetFullText(QString::fromUtf8(station::kRecoveredBefore) + QString::number(lines.size()) +
+                                        QString::fromUtf8(station::kRecoveredAfter));
   }
 }
 
@@ -139,7 +188,7 @@ void TForm1::ApplyHoldChanges() {
 std::vector<station::TakenNumber> TForm1::ReserveNumbers(const station::WrittenCardRecord& card, bool repeat) {
   if (!journal_) {
     if (config_.journalFolder.empty()) return {};  // no journal configured
-    throw station::JournalAway("the journal is not open");
+    throw station::JournalAway(journalFailure_);
   }
   QList<journal::NumberHolder> holders;
   try {
@@ -203,7 +252,7 @@ void TForm1::MarkUnconfirmed(const station::WrittenCardRecord& card, station::Un
 std::int64_t TForm1::RecordWrittenCard(const station::WrittenCardRecord& card) {
   if (!journal_) {
     if (config_.journalFolder.empty()) return 0;  // no journal configured
-    throw journal::JournalError("the journal is not open");
+    throw journal::JournalError(journalFailure_);
   }
   const station::StationForm form = Form();
   journal::WrittenCard entry;
@@ -237,6 +286,10 @@ std::int64_t TForm1::RecordWrittenCard(const station::WrittenCardRecord& card) {
     entry.when = QDateTime::currentDateTimeUtc();
     keptCards_.push_back({entry, --lastKeptId_});
     throw station::JournalAway(e.reason().toStdString(), lastKeptId_);
+  } catch (const journal::JournalError& e) {
+    // The operator reads why in words of the journal's place, not the driver's.
+    LogJournalError(e);
+    throw journal::JournalError(station::JournalUseFailureText(e, JournalPlaceOf()), e.fault());
   }
 }
 
@@ -250,7 +303,9 @@ void TForm1::RecordReadCard(const std::optional<std::string>& track2, const std:
     journal_->RecordReadCard(card);
   } catch (const journal::JournalError& e) {
     // Reading goes on; the operator learns that the journal misses the card.
-    prompts().Error(QString::fromUtf8(e.what()));
+    LogJournalError(e);
+    prompts().Warning(QStringLiteral("本张卡的读卡记录未保存：") +
+                      QString::fromStdString(station::JournalUseFailureText(e, JournalPlaceOf())));
   }
 }
 
@@ -268,12 +323,21 @@ void TForm1::RecordListSave(const std::filesystem::path& file, const std::vector
   for (const auto& [cardId, track] : lines) {
     if (cardId > 0) save.entries.push_back({cardId, track});
   }
-  if (!save.entries.isEmpty()) journal_->RecordListSave(save);
+  if (save.entries.isEmpty()) return;
+  try {
+    journal_->RecordListSave(save);
+  } catch (const journal::JournalError& e) {
+    LogJournalError(e);
+    throw journal::JournalError("已保存到 " + ui::PathToUtf8(file) +
+                                "，但写卡记录未能记下这次保存，下次启动时这些卡号会重新列出。" +
+                                station::JournalUseFailureText(e, JournalPlaceOf()));
+  }
 }
 
 void TForm1::ToolButton9Click() {
   if (!journal_) {
-    prompts().Error(QStringLiteral("写卡记录未打开。"));
+    prompts().Warning(journalFailure_.empty() ? QStringLiteral("写卡记录未打开。")
+                                              : QString::fromStdString(journalFailure_));
     return;
   }
   if (journalDialog_ == nullptr) {

@@ -20,11 +20,16 @@
 #include "serial/ComPort.h"
 #include "settings/SettingsFile.h"
 #include "station/CardSession.h"
+#include "station/JournalMessages.h"
 #include "station/Prompts.h"
 #include "station/WriteCommand.h"
 #include "station/RecordFile.h"
 
 class JournalDialog;
+
+namespace ui {
+class FitLabel;
+}
 
 class QAction;
 class QCheckBox;
@@ -114,7 +119,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   QToolButton* ToolButton7 = nullptr;  // 退出
 
   // --- Written-card list
-  QLabel* Label4 = nullptr;
+  ui::FitLabel* Label4 = nullptr;  // names the folder saved lists go to
   QToolButton* SpeedButton1 = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
 
@@ -160,13 +165,13 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   QLabel* l_timer = nullptr;
 
   // --- Bottom row
-  QLabel* st2 = nullptr;
+  ui::FitLabel* st2 = nullptr;
   QPushButton* BitBtn1 = nullptr;
   QPushButton* BitBtn3 = nullptr;
-  QLabel* st1 = nullptr;
+  ui::FitLabel* st1 = nullptr;
   QStatusBar* MainStatusBar = nullptr;
   // Panels 0..2 of MainStatusBar, left to right: port state, unused, operation messages.
-  std::array<QLabel*, 3> MainStatusBarPanels{};
+  std::array<ui::FitLabel*, 3> MainStatusBarPanels{};
 
   // One-second operation timer, disabled at start.
   QTimer OpenTimer;
@@ -277,6 +282,8 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   };
   TrackGroup Track(int track);
 
+  // The folder saved lists go to, as Label4 and the help text name it.
+  QString ListFolderCaption() const;
   void BuildBanner(QWidget* client);
   void BuildCardList(QWidget* client);
   void BuildTrackPanel(QWidget* client);
@@ -339,6 +346,12 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void RecordListSave(const std::filesystem::path& file, const std::vector<std::pair<std::int64_t, int>>& lines);
   // Opens the journal and puts back the written cards no list save holds.
   void OpenJournal();
+  station::JournalPlace JournalPlaceOf() const;
+  // A journal failure as the session reports it: a server away in the client
+  // library's words, anything else in the operator's.
+  station::JournalAway AwayFrom(const journal::JournalError& error) const;
+  // Whether 写卡 must be refused for the journal's sake; the reason is then shown.
+  bool JournalRefusesWriting();
   bool ReopenPort() override;
   void StartReconnectTimer() override;
   void StopReconnectTimer() override;
@@ -365,6 +378,9 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   // The journal entry of each Memo1 line, in order (0: not journaled).
   std::vector<std::pair<std::int64_t, int>> cardLines_;
   std::unique_ptr<journal::Journal> journal_;
+  // Why the journal could not be opened, for the operator; writing stays
+  // refused with it.
+  std::string journalFailure_;
   // Whether the start's work on the journal is done (a server away at start
   // leaves it for the first write).
   bool journalSettled_ = false;

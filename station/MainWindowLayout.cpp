@@ -17,6 +17,8 @@
 
 #include "station/MainWindow.h"
 #include "station/Texts.h"
+#include "settings/SettingsLocation.h"
+#include "ui/FitLabel.h"
 #include "ui/PathText.h"
 #include "ui/Pictures.h"
 #include "ui/UiFont.h"
@@ -30,8 +32,7 @@ const QString kFileLabelIdle = QString::fromUtf8(station::kNoFileCaption);
 // The help text's last item, naming where saved lists go: the drive's root as
 // ever, or the folder that takes its place (on a line of its own, as a path
 // may be long).
-QStringList HelpListFolderLines(const std::filesystem::path& folder) {
-  const QString caption = ui::ListFolderCaption(folder);
+QStringList HelpListFolderLines(const std::filesystem::path& folder, const QString& caption) {
   if (ui::ListFolderIsDriveRoot(folder)) {
     return {QStringLiteral("8.文件放在") + caption + QStringLiteral("根目录下，以时间"), QStringLiteral("为文件名.")};
   }
@@ -134,11 +135,15 @@ void TForm1::BuildBanner(QWidget* client) {
   Panel2->setGeometry(0, 44, 757, 5);
 }
 
+QString TForm1::ListFolderCaption() const {
+  return ui::ListFolderCaption(ListFolder(), settings::CurrentSettingsPlaces().home);
+}
+
 void TForm1::BuildCardList(QWidget* client) {
-  const QString heading = QStringLiteral("写入卡号信息:") + ui::ListFolderCaption(ListFolder());
-  Label4 = StaticLabel(client, QStringLiteral("Label4"), heading, QRect(6, 56, 112, 20));
-  // A folder's path is longer than the label.
-  Label4->setToolTip(heading);
+  const QString heading = QStringLiteral("写入卡号信息:") + ListFolderCaption();
+  Label4 = NamedLive(new ui::FitLabel(client), QStringLiteral("Label4"));
+  Label4->setGeometry(6, 56, 112, 20);
+  Label4->SetFullText(heading);
 
   SpeedButton1 = Named(new QToolButton(client), QStringLiteral("SpeedButton1"), QStringLiteral("保存"));
   SpeedButton1->setText(QStringLiteral("保存"));
@@ -255,7 +260,7 @@ void TForm1::BuildRightColumn(QWidget* client) {
   };
   QStringList help;
   for (const char* line : kHelpLines) help << QString::fromUtf8(line);
-  help << HelpListFolderLines(ListFolder());
+  help << HelpListFolderLines(ListFolder(), ListFolderCaption());
 
   RichEdit1 = Named(new QTextEdit(client), QStringLiteral("RichEdit1"), QString());
   RichEdit1->setReadOnly(true);
@@ -294,7 +299,7 @@ void TForm1::BuildRightColumn(QWidget* client) {
 }
 
 void TForm1::BuildBottomRow(QWidget* client) {
-  st2 = NamedLive(new QLabel(kPromptStart, client), QStringLiteral("st2"));
+  st2 = NamedLive(new ui::FitLabel(kPromptStart, client), QStringLiteral("st2"));
   st2->setGeometry(6, 484, 228, 20);
 
   BitBtn1 = Named(new QPushButton(QStringLiteral("读卡"), client), QStringLiteral("BitBtn1"), QStringLiteral("读卡"));
@@ -305,7 +310,7 @@ void TForm1::BuildBottomRow(QWidget* client) {
   BitBtn3->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
   BitBtn3->setGeometry(400, 478, 90, 32);
 
-  st1 = NamedLive(new QLabel(kPromptStart, client), QStringLiteral("st1"));
+  st1 = NamedLive(new ui::FitLabel(kPromptStart, client), QStringLiteral("st1"));
   st1->setGeometry(520, 484, 231, 20);
 }
 
@@ -315,7 +320,7 @@ void TForm1::BuildStatusBar() {
   MainStatusBar->setFixedHeight(20);
   setStatusBar(MainStatusBar);
   for (int i = 0; i < 3; ++i) {
-    auto* panel = NamedLive(new QLabel(MainStatusBar), QStringLiteral("MainStatusBarPanel%1").arg(i));
+    auto* panel = NamedLive(new ui::FitLabel(MainStatusBar), QStringLiteral("MainStatusBarPanel%1").arg(i));
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     MainStatusBarPanels[static_cast<std::size_t>(i)] = panel;
   }

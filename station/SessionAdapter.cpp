@@ -8,6 +8,7 @@
 
 #include "station/MainWindow.h"
 #include "station/TrackText.h"
+#include "ui/FitLabel.h"
 
 namespace {
 
@@ -22,7 +23,11 @@ void TForm1::ToolButton6Click() { session_.ClosePressed(); }
 void TForm1::ToolButton3Click() { session_.ResetPressed(); }
 void TForm1::ToolButton4Click() { session_.StatusPressed(); }
 void TForm1::BitBtn1Click() { session_.ReadPressed(); }
-void TForm1::BitBtn3Click() { session_.WritePressed(); }
+void TForm1::BitBtn3Click() {
+  // With the port closed the session says so first, as it always has.
+  if (PortOpen() && JournalRefusesWriting()) return;
+  session_.WritePressed();
+}
 void TForm1::OpenTimerTimer() { session_.TimerTick(); }
 
 // --- Effects ----------------------------------------------------------------------
@@ -30,10 +35,11 @@ void TForm1::OpenTimerTimer() { session_.TimerTick(); }
 void TForm1::ShowText(station::TextSlot slot, const std::string& text) {
   const QString shown = QString::fromUtf8(text);
   switch (slot) {
-    case station::TextSlot::readPrompt: st2->setText(shown); break;
-    case station::TextSlot::writePrompt: st1->setText(shown); break;
-    case station::TextSlot::portState: MainStatusBarPanels[0]->setText(shown); break;
-    case station::TextSlot::operation: MainStatusBarPanels[2]->setText(shown); break;
+    // Each of these places elides a text too long for it, keeping the whole as tooltip.
+    case station::TextSlot::readPrompt: st2->SetFullText(shown); break;
+    case station::TextSlot::writePrompt: st1->SetFullText(shown); break;
+    case station::TextSlot::portState: MainStatusBarPanels[0]->SetFullText(shown); break;
+    case station::TextSlot::operation: MainStatusBarPanels[2]->SetFullText(shown); break;
     case station::TextSlot::seconds: l_timer->setText(shown); break;
   }
 }

@@ -85,7 +85,8 @@ void AppendCardListFile(const std::filesystem::path& file, const std::vector<std
   for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
     fd = ::open(file.c_str(), kAppend);
     if (fd < 0 && errno == ENOENT) {
-      fd = ::open(file.c_str(), kAppend | O_CREAT | O_EXCL, 0666);
+      // Readable by this user alone: the numbers are nobody else's business.
+      fd = ::open(file.c_str(), kAppend | O_CREAT | O_EXCL, 0600);
       created = fd >= 0;
       if (fd < 0 && errno == EEXIST) continue;
     }

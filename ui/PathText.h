@@ -16,9 +16,10 @@ QString PathToQString(const std::filesystem::path& path);
 // The path as UTF-8, for texts shown to the operator.
 std::string PathToUtf8(const std::filesystem::path& path);
 
-// How the window names the folder saved lists go to: a drive's root as the
-// operator knows it ("c:\\"), any other folder by its path.
+// How the window names the folder saved lists go to: on Windows a drive's root
+// as the operator knows it ("c:\\"), any other folder by its path; elsewhere
+// the folder with a trailing "/", the home folder shortened to "~".
 bool ListFolderIsDriveRoot(const std::filesystem::path& folder);
-QString ListFolderCaption(const std::filesystem::path& folder);
+QString ListFolderCaption(const std::filesystem::path& folder, const std::filesystem::path& home);
 
 }  // namespace ui

@@ -14,8 +14,27 @@ QString PathToQString(const std::filesystem::path& path) {
 
 std::string PathToUtf8(const std::filesystem::path& path) { return path.native(); }
 
-// The folder standing for drive C is named as the drive the operator knows.
-bool ListFolderIsDriveRoot(const std::filesystem::path&) { return true; }
-QString ListFolderCaption(const std::filesystem::path&) { return QStringLiteral("c:\\"); }
+QString ListFolderCaption(const std::filesystem::path& folder, const std::filesystem::path& home) {
+  // Without trailing separators, so that "/home/op/" and "/home/op" compare equal.
+  const auto plain = [](const std::filesystem::path& p) {
+    std::string text = p.lexically_normal().native();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+  };
+  const std::string where = plain(folder);
+  const std::string own = plain(home);
+  std::string shown = where;
+  if (!own.empty() && own != "/") {
+    if (where == own) {
+      shown = "~";
+    } else if (where.rfind(own + "/", 0) == 0) {
+      shown = "~" + where.substr(own.size());
+    }
+  }
+  if (shown.empty() || shown.back() != '/') shown += '/';
+  return PathToQString(shown);
+}
+
+bool ListFolderIsDriveRoot(const std::filesystem::path&) { return false; }
 
 }  // namespace ui

@@ -12,7 +12,7 @@ bool ListFolderIsDriveRoot(const std::filesystem::path& folder) {
   return folder.has_root_path() && folder.lexically_normal() == folder.root_path();
 }
 
-QString ListFolderCaption(const std::filesystem::path& folder) {
+QString ListFolderCaption(const std::filesystem::path& folder, const std::filesystem::path&) {
   if (ListFolderIsDriveRoot(folder)) return PathToQString(folder.root_path()).toLower();
   QString text = PathToQString(folder.lexically_normal());
   if (!text.endsWith(QLatin1Char('\\'))) text += QLatin1Char('\\');

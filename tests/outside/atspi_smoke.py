@@ -62,7 +62,8 @@ CONTROLS = {
     "ToolButton5": "端口打开", "ToolButton6": "端口关闭", "ToolButton3": "复位",
     "ToolButton4": "取状态", "ToolButton8": "com设定", "ToolButton9": "记录",
     "ToolButton7": "退出",
-    "Label4": "写入卡号信息:c:\\", "SpeedButton1": "保存", "Memo1": "写入卡号信息:c:\\",
+    # The list label names the folder of drive C: see first_start_fresh_home.
+    "Label4": None, "SpeedButton1": "保存", "Memo1": None,
     "TK1CheckBox": "磁道1数据(0/76)", "TK2CheckBox": "磁道2数据(0/37)", "TK3CheckBox": "磁道3数据(0/104)",
     "Track1Memo": "磁道1数据", "Track2Memo": "磁道2数据", "Track3Memo": "磁道3数据",
     "TK1AutoIncCheckBox": "磁道1连续写卡", "TK2AutoIncCheckBox": "磁道2连续写卡",
@@ -1227,6 +1228,64 @@ def start_display(procs):
     return display
 
 
+def first_start_fresh_home(build, emu, checks, work, procs):
+    """A new user: a home without ~/.config, and no usable settings file beside
+    the program (a FIFO under its name), so settings and journal go to the
+    user's folder, which does not exist yet."""
+    scenario("first start in a fresh home: no error box, one card written")
+    home = os.path.join(work, "fresh-home")
+    os.mkdir(home)
+    app_dir = os.path.join(work, "fresh-app")
+    os.mkdir(app_dir)
+    shutil.copy2(os.path.join(build, "app", "cardstation"), app_dir)
+    os.mkfifo(os.path.join(app_dir, "VavizEvu.ini"))
+    env = dict(os.environ, HOME=home, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
+    env.pop("QT_QPA_PLATFORM", None)
+    env.pop("XDG_CONFIG_HOME", None)
+    log = open(os.path.join(work, "fresh-station.log"), "w")
+    proc = subprocess.Popen([os.path.join(app_dir, "cardstation")], env=env, cwd=home,
+                            stdout=log, stderr=subprocess.STDOUT)
+    procs.append(proc)
+    import pyatspi
+    st = Station(pyatspi, proc)
+    checks.true("the station starts", wait_until(lambda: st.find("BitBtn3") is not None, 20))
+    time.sleep(0.5)  # a box at start would come up with the window
+    checks.true("no box at start", not st.dialogs(), str([st.message_box(1)[1]] if st.dialogs() else []))
+    for box in st.dialogs():
+        st.close_box(box)
+    folder = os.path.join(home, ".config", "cardstation")
+    checks.true("its folder is made, for this user alone",
+                os.path.isdir(folder) and (os.stat(folder).st_mode & 0o777) == 0o700)
+    checks.eq("the list label names the home folder", st.get("Label4").name, "写入卡号信息:~/")
+
+    # The operator chooses the reader's device in com设定, as README tells.
+    emu.ask("hangup")
+    emu.ask("reopen")
+    dialog = settings_dialog(st)
+    choose_port(st, dialog, "COM1")
+    device_field(st, dialog).queryEditableText().setTextContents(emu.link)
+    st.press("SpeedButton2", dialog)
+    checks.true("the settings are saved in the user's folder",
+                wait_until(lambda: os.path.exists(os.path.join(folder, "VavizEvu.ini")), 5))
+    st.press("ToolButton5")
+    checks.true("the port opens", wait_until(lambda: st.enabled("TK2CheckBox"), 10), st.panel(0))
+    st.set_checked("TK2CheckBox", True)
+    st.set_text("Track2Memo", "0555")
+    st.press("BitBtn3")
+    checks.eq("device armed", wait_until(lambda: emu.state() == "ok write 1 0555|" and emu.state(), 5)
+              or emu.state(), "ok write 1 0555|")
+    emu.ask("swipe")
+    checks.eq("st1 after the card", wait_until(lambda: st.label("st1") == WRITE_OK and WRITE_OK, 5)
+              or st.label("st1"), WRITE_OK)
+    checks.eq("Memo1", st.text("Memo1"), "磁道1卡号:0555")
+    checks.true("no box after the card", not st.dialogs())
+    st.press("ToolButton7")
+    try:
+        checks.eq("the program ends with status 0", proc.wait(10), 0)
+    except subprocess.TimeoutExpired:
+        checks.true("the program ends", False)
+
+
 def start(build, work, drive_c, procs, installed=False):
     """Starts Xvfb, the emulator and a copy of the station with its own settings
     file (or the installed programs, with the settings in the user's folder);
@@ -1353,6 +1412,8 @@ def main():
         except subprocess.TimeoutExpired:
             checks.true("the program ends", False)
         checks.eq("退出 saves the unsaved cards", len(set(os.listdir(drive_c)) - files_before), 1 if unsaved else 0)
+        if not args.installed:
+            first_start_fresh_home(args.build, emu, checks, work, procs)
     finally:
         for p in reversed(procs):
             if p.poll() is None:

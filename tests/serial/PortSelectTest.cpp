@@ -89,21 +89,26 @@ TEST(PortSelect, PresenceTestLeavesAHeldPortAsItWas) {
 }
 
 TEST(PortSelect, ControlsCarryTheirNamesAndCaptions) {
-  TComSelectForm form([](uint16_t) { return false; });
-  EXPECT_EQ(form.windowTitle(), "Select Port");
-  EXPECT_EQ(form.Label1->text(), "The configured serial port is not valid.");
-  EXPECT_EQ(form.Label2->text(), "Please choose another port.");
+  TComSelectForm form([](uint16_t) { return false; }, QStringLiteral("COM0"));
+  // In the operator's language, naming the port the settings hold.
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("选择端口"));
+  EXPECT_EQ(form.Label1->text(), QStringLiteral("设置的端口 COM0 无效。"));
+  EXPECT_EQ(TComSelectForm([](uint16_t) { return false; }).Label1->text(), QStringLiteral("设置的端口无效。"));
   struct Row { QWidget* w; const char* name; const char* caption; };
-  const Row rows[] = {{form.OkBtn, "OkBtn", "OK"},
-                      {form.AbortBtn, "AbortBtn", "Cancel"},
-                      {form.PortsComboBox, "PortsComboBox", "Please choose another port."},
-                      {form.Label1, "Label1", "The configured serial port is not valid."},
-                      {form.Label2, "Label2", "Please choose another port."},
+  const Row rows[] = {{form.OkBtn, "OkBtn", "确定"},
+                      {form.AbortBtn, "AbortBtn", "取消"},
+                      {form.PortsComboBox, "PortsComboBox", "请选择读写器所在的端口："},
+                      {form.Label1, "Label1", "设置的端口 COM0 无效。"},
+                      {form.Label2, "Label2", "请选择读写器所在的端口："},
                       {form.Bevel1, "Bevel1", ""}};
   for (const Row& r : rows) {
     EXPECT_EQ(r.w->objectName(), r.name);
     EXPECT_EQ(r.w->accessibleDescription(), r.name);
-    EXPECT_EQ(r.w->accessibleName(), r.caption) << r.name;
+    EXPECT_EQ(r.w->accessibleName(), QString::fromUtf8(r.caption)) << r.name;
+    // The fixed-size dialog shows every caption whole.
+    if (auto* label = qobject_cast<QLabel*>(r.w)) {
+      EXPECT_LE(label->sizeHint().width() + label->x(), form.width()) << r.name;
+    }
   }
   EXPECT_TRUE(form.OkBtn->isDefault());
   EXPECT_FALSE(form.PortsComboBox->isEditable());

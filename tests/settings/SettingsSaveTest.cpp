@@ -3,7 +3,10 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <QComboBox>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +15,7 @@
 
 #include "TestFiles.h"
 #include "settings/SafeWrite.h"
+#include "settings/SettingsDialog.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsLocation.h"
 
@@ -73,10 +77,82 @@ TEST_F(SettingsSaveTest, LocationFollowsTheExecutablesFolder) {
   EXPECT_EQ(settings::ChooseSettingsPath({Dir(), "/cfg", home}), user("/cfg"));
 }
 
-TEST_F(SettingsSaveTest, FirstSaveCreatesTheUsersFolder) {
+// Sets the process's umask for the life of the object.
+class Umask {
+ public:
+  explicit Umask(mode_t mask) : old_(::umask(mask)) {}
+  ~Umask() { ::umask(old_); }
+  Umask(const Umask&) = delete;
+  Umask& operator=(const Umask&) = delete;
+
+ private:
+  mode_t old_;
+};
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+TEST_F(SettingsSaveTest, FirstSaveCreatesTheUsersFolderForThisUserAlone) {
+  // With nothing masked, whatever the program asks for is what it gets.
+  const Umask open(0);
   const fs::path path = Dir() / "config" / "cardstation" / "VavizEvu.ini";
   SettingsFile(path).WriteString("Settings", "comname", "COM2");
   EXPECT_EQ(Slurp(path), "[Settings]\ncomname=COM2\n");
+  EXPECT_EQ(ModeOf(path), 0600u);
+  EXPECT_EQ(ModeOf(path.parent_path()), 0700u);
+  EXPECT_EQ(ModeOf(Dir() / "config"), 0700u);
+  // A folder that is there keeps its mode.
+  fs::permissions(path.parent_path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  settings::CreatePrivateFolders(path.parent_path());
+  EXPECT_EQ(ModeOf(path.parent_path()), 0750u);
+  // Something else under a folder's name is no folder.
+  EXPECT_THROW(settings::CreatePrivateFolders(path / "below"), std::system_error);
+}
+
+TEST_F(SettingsSaveTest, SaveKeepsTheOwnerAndSharedNames) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+  Spit(File(), "[Settings]\ncomname=COM1\n");
+  ASSERT_EQ(::chown(File().c_str(), 1234, 1234), 0);
+  fs::permissions(File(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  SettingsFile(File()).WriteString("Settings", "comname", "COM3");
+  struct stat after {};
+  ASSERT_EQ(::stat(File().c_str(), &after), 0);
+  EXPECT_EQ(after.st_uid, 1234u);
+  EXPECT_EQ(after.st_gid, 1234u);
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+
+  // A second name for the same file sees the save: it is written in place.
+  const fs::path other = Dir() / "linked.ini";
+  fs::create_hard_link(File(), other);
+  SettingsFile(File()).WriteString("Settings", "comname", "COM4");
+  EXPECT_EQ(Slurp(other), "[Settings]\ncomname=COM4\n");
+  EXPECT_EQ(fs::hard_link_count(File()), 2u);
+}
+
+// 保存 records the port and its device together: on a disk with room for
+// neither, both stay as they were, and no temporary file is left behind.
+TEST_F(SettingsSaveTest, DialogSavesPortAndDeviceTogetherOrNeither) {
+  const std::string old = "[Settings]\ncomname=COM1\n";
+  Spit(File(), old);
+  TForm2 dialog(nullptr, File(), [] { return std::vector<settings::SerialDevice>{}; });
+  QStringList errors;
+  dialog.SetErrorBox([&errors](const QString& text) { errors << text; });
+  dialog.show();
+  dialog.cmb1->setCurrentIndex(1);
+  dialog.cmb2->setEditText(QStringLiteral("/dev/ttyACM0"));
+  {
+    const FileSizeLimit nearlyFull(old.size() + 4);
+    QTest::mouseClick(dialog.SpeedButton2, Qt::LeftButton);
+  }
+  EXPECT_EQ(errors.size(), 1);
+  EXPECT_EQ(Slurp(File()), old);
+  EXPECT_EQ(std::distance(fs::directory_iterator(Dir()), fs::directory_iterator()), 1);
+
+  QTest::mouseClick(dialog.SpeedButton2, Qt::LeftButton);
+  EXPECT_EQ(Slurp(File()), "[Settings]\ncomname=COM2\n[Ports]\nCOM2=/dev/ttyACM0\n");
 }
 
 TEST_F(SettingsSaveTest, SaveReplacesTheFileKeepingItsPermissions) {

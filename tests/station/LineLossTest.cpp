@@ -1,4 +1,5 @@
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPlainTextEdit>
 
@@ -41,12 +42,13 @@ TEST_F(LineLossTest, HangUpClosesDisarmsAndReconnectsWithoutResuming) {
       {"read armed", &TForm1::BitBtn1Click, nullptr},
       {"write armed", &TForm1::BitBtn3Click, station::kWriteLineLost},
   };
+  form->show();  // hints are fitted to the places the operator sees
   for (const Row& row : rows) {
     OpenPort();
     TickTracks(true, false);
     Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(QStringLiteral("0099"));
     if (row.arm) (form.get()->*row.arm)();
-    const QString st1Before = Find<QLabel>(*form, "st1")->text();
+    const QString st1Before = Find<QLabel>(*form, "st1")->accessibleName();
 
     Unplug();
     EXPECT_TRUE(Eventually([&] { return Panel(2) == QString::fromUtf8(station::kLineLost); }, "the loss")) << row.name;
@@ -56,8 +58,15 @@ TEST_F(LineLossTest, HangUpClosesDisarmsAndReconnectsWithoutResuming) {
     EXPECT_TRUE(Find<QCheckBox>(*form, "TK2CheckBox")->isChecked()) << row.name << ": ticks are kept";
     EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive()) << row.name;
     EXPECT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("00")) << row.name;
-    EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), row.writePrompt ? QString::fromUtf8(row.writePrompt) : st1Before)
-        << row.name;
+    const auto* st1 = Find<QLabel>(*form, "st1");
+    EXPECT_EQ(st1->accessibleName(), row.writePrompt ? QString::fromUtf8(row.writePrompt) : st1Before) << row.name;
+    if (row.writePrompt) {
+      // Longer than its place: elided between characters, whole in the tooltip.
+      EXPECT_EQ(st1->toolTip(), QString::fromUtf8(row.writePrompt)) << row.name;
+      EXPECT_TRUE(st1->text().endsWith(QChar(0x2026))) << row.name;
+      EXPECT_TRUE(QString::fromUtf8(row.writePrompt).startsWith(st1->text().chopped(1))) << row.name;
+      EXPECT_LE(QFontMetrics(st1->font()).horizontalAdvance(st1->text()), st1->contentsRect().width()) << row.name;
+    }
     EXPECT_EQ(form->session().readTracks() + form->session().writeTracks(), 0) << row.name;
 
     PlugIn();

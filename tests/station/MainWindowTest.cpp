@@ -20,6 +20,7 @@
 #include "StationTestSupport.h"
 #include "settings/SettingsDialog.h"
 #include "station/Texts.h"
+#include "ui/PathText.h"
 #include "ui/UpDown.h"
 
 namespace {
@@ -117,14 +118,46 @@ TEST(MainWindowTest, PortIsSetUpForTheCardDevice) {
 TEST(MainWindowTest, ShowsTheHelpTextLineByLine) {
   Station s;
   const QStringList lines = Find<QTextEdit>(s.form, "RichEdit1")->toPlainText().split(QLatin1Char('\n'));
-  ASSERT_EQ(lines.size(), 19);
+  ASSERT_EQ(lines.size(), 20);
   EXPECT_EQ(lines[0], QStringLiteral("说明："));
   EXPECT_EQ(lines[1], QStringLiteral("1.读写卡前,请点击【端口打"));
   EXPECT_EQ(lines[11], QStringLiteral("不同的串口，从com1-com8,默认"));
-  EXPECT_EQ(lines[17], QStringLiteral("8.文件放在c:\\根目录下，以时间"));
-  EXPECT_EQ(lines[18], QStringLiteral("为文件名."));
+  // Saved lists go to the folder that stands for drive C, named as it is.
+  EXPECT_EQ(lines[17], QStringLiteral("8.文件放在文件夹"));
+  EXPECT_EQ(lines[18], QString::fromStdString(s.folder.Path().string()) + QLatin1Char('/'));
+  EXPECT_EQ(lines[19], QStringLiteral("中，以时间为文件名."));
   EXPECT_TRUE(Find<QTextEdit>(s.form, "RichEdit1")->isReadOnly());
   EXPECT_EQ(Find<QTextEdit>(s.form, "RichEdit1")->lineWrapMode(), QTextEdit::NoWrap);
+}
+
+TEST(MainWindowTest, ListLabelNamesTheFolderOfDriveCAndFitsItsPlace) {
+  Station s;
+  s.form.show();
+  const auto* label = Find<QLabel>(s.form, "Label4");
+  const QString whole = QStringLiteral("写入卡号信息:") + QString::fromStdString(s.folder.Path().string()) + QLatin1Char('/');
+  EXPECT_EQ(label->accessibleName(), whole);
+  EXPECT_EQ(Find<QPlainTextEdit>(s.form, "Memo1")->accessibleName(), whole);
+  // A temporary folder's path is too long for the label: cut at its end,
+  // whole in the tooltip.
+  EXPECT_NE(label->text(), whole);
+  EXPECT_TRUE(label->text().endsWith(QChar(0x2026)));
+  EXPECT_TRUE(whole.startsWith(label->text().chopped(1)));
+  EXPECT_LE(QFontMetrics(label->font()).horizontalAdvance(label->text()), label->contentsRect().width());
+  EXPECT_EQ(label->toolTip(), whole);
+}
+
+TEST(MainWindowTest, FolderOfDriveCIsShortenedForTheHomeFolder) {
+  struct Row {
+    const char* folder;
+    const char* shown;
+  };
+  const Row rows[] = {{"/home/op", "~/"},          {"/home/op/", "~/"},
+                      {"/home/op/lists", "~/lists/"}, {"/home/operator", "/home/operator/"},
+                      {"/srv/cards", "/srv/cards/"},  {"/", "/"}};
+  for (const Row& row : rows) {
+    EXPECT_EQ(ui::ListFolderCaption(row.folder, "/home/op"), QString::fromUtf8(row.shown)) << row.folder;
+  }
+  EXPECT_EQ(ui::ListFolderCaption("/root", "/"), QStringLiteral("/root/")) << "a home of / shortens nothing";
 }
 
 TEST(MainWindowTest, StatusBarHasThreeLabelPanels) {
@@ -153,8 +186,8 @@ struct Caption {
 const Caption kCaptions[] = {
     {"ToolButton5", "端口打开"}, {"ToolButton6", "端口关闭"}, {"ToolButton3", "复位"},
     {"ToolButton4", "取状态"}, {"ToolButton8", "com设定"}, {"ToolButton7", "退出"},
-    {"Label3", "QV-418磁卡读写程序"}, {"Label5", "QV-418磁卡读写程序"}, {"Label4", "写入卡号信息:c:\\"},
-    {"SpeedButton1", "保存"}, {"Memo1", "写入卡号信息:c:\\"}, {"TK1CheckBox", "磁道1数据(0/76)"},
+    {"Label3", "QV-418磁卡读写程序"}, {"Label5", "QV-418磁卡读写程序"}, 
+    {"SpeedButton1", "保存"}, {"TK1CheckBox", "磁道1数据(0/76)"},
     {"TK2CheckBox", "磁道2数据(0/37)"}, {"TK3CheckBox", "磁道3数据(0/104)"}, {"Track1Memo", "磁道1数据"},
     {"Track2Memo", "磁道2数据"}, {"Track3Memo", "磁道3数据"}, {"TK2AutoIncCheckBox", "磁道2连续写卡"},
     {"TK3AutoIncCheckBox", "磁道3连续写卡"}, {"TK2StepEdit", "增量"}, {"TK3StepEdit", "增量"},
@@ -180,8 +213,9 @@ TEST(MainWindowTest, ControlsAreReachableByNameAndCaption) {
     if (name.isEmpty() || name.startsWith(QLatin1String("qt_"))) continue;
     EXPECT_EQ(w->accessibleDescription(), name);
   }
-  // Labels whose text changes at run time are named by their current text.
-  Find<QLabel>(s.form, "st1")->setText(QStringLiteral("写卡提示：请在写卡灯亮后刷卡"));
+  // Labels whose text changes at run time are named by their current text
+  // (the whole of it where the label shows it elided).
+  Find<QLabel>(s.form, "l_timer")->setText(QStringLiteral("12"));
   for (QLabel* label : {Find<QLabel>(s.form, "st1"), Find<QLabel>(s.form, "st2"), Find<QLabel>(s.form, "l_timer"),
                         Find<QLabel>(s.form, "WriteModePanel"), Find<QLabel>(s.form, "tk2disp"),
                         Find<QLabel>(s.form, "MainStatusBarPanel0")}) {

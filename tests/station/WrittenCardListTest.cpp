@@ -48,11 +48,15 @@ TEST(SaveCardList, LinesEndInCrLfByteForByte) {
   EXPECT_EQ(ReadBytes(file), kTrack2LabelGbk + "0001\r\n" + kTrack3LabelGbk + "A99\r\n");
 }
 
-TEST(SaveCardList, EmptyListGivesZeroByteFile) {
+TEST(SaveCardList, EmptyListGivesZeroByteFileForThisUserAlone) {
   TempDir dir;
+  const mode_t oldMask = ::umask(0);  // what the program asks for is what it gets
   const auto file = SaveCardList(dir.Path(), {2026, 12, 31, 23, 59, 59}, {});
+  ::umask(oldMask);
   ASSERT_TRUE(std::filesystem::exists(file));
   EXPECT_EQ(std::filesystem::file_size(file), 0u);
+  EXPECT_EQ(std::filesystem::status(file).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST(SaveCardList, NameClashAppendsInsteadOfReplacing) {

@@ -151,9 +151,9 @@ TEST_F(ChineseFolder, ListsGoToDocumentsWhenTheDriveRootTakesNoFile) {
 
   // The window names the drive as before, or the folder that takes its place.
   EXPECT_TRUE(ui::ListFolderIsDriveRoot(fs::path(L"C:\\")));
-  EXPECT_EQ(ui::ListFolderCaption(fs::path(L"C:\\")), QStringLiteral("c:\\"));
+  EXPECT_EQ(ui::ListFolderCaption(fs::path(L"C:\\"), {}), QStringLiteral("c:\\"));
   EXPECT_FALSE(ui::ListFolderIsDriveRoot(folder));
-  EXPECT_EQ(ui::ListFolderCaption(fs::path(L"C:\\Users\\操作员\\Documents\\磁卡写卡记录")),
+  EXPECT_EQ(ui::ListFolderCaption(fs::path(L"C:\\Users\\操作员\\Documents\\磁卡写卡记录"), {}),
             QStringLiteral("C:\\Users\\操作员\\Documents\\磁卡写卡记录\\"));
 }
 
