@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -55,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switch (input.ConsumeIntegralInRange(0, 4)) {
       case 0: {
         const std::string name = FileName(input, kPrefixes[input.ConsumeIntegralInRange(0, 4)]);
-        fuzz::WriteFile(dev / name, "");
+        // A name already taken by a folder stays a folder.
+        std::ofstream node(dev / name);
         break;
       }
       case 1: {
@@ -67,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 2: {
         const fs::path tty = sys / "class" / "tty" / FileName(input, "ttyS");
         fs::create_directories(tty, ec);
-        fuzz::WriteFile(tty / "type", input.ConsumeRandomLengthString(12));
+        std::ofstream(tty / "type") << input.ConsumeRandomLengthString(12);
         break;
       }
       case 3:

@@ -4,7 +4,10 @@
 // ignored, lines cut at line feeds (a last line without one counts, an empty
 // rest does not), carriage returns dropped, each line trimmed of bytes of code
 // 32 or less and cut to SendBufferSize bytes. Two readers of one file read
-// it alike, and the end stays the end.
+// it alike, and the end stays the end. Inputs are also read across the
+// reader's block boundary.
+#include <fuzzer/FuzzedDataProvider.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +18,8 @@
 #include "station/RecordFile.h"
 
 namespace {
+
+constexpr std::size_t kBlock = 64 * 1024;
 
 std::vector<std::string> ModelRecords(std::string_view bytes) {
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
@@ -44,7 +49,13 @@ std::vector<std::string> ReadAll(station::RecordFile& file) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const fuzz::ScratchFolder folder;
   const auto path = folder.Path() / "records.txt";
-  const std::string_view bytes = fuzz::Bytes(data, size);
+  FuzzedDataProvider input(data, size);
+  const int shift = input.ConsumeIntegralInRange(-1, 12);
+  std::string bytes = input.ConsumeRemainingBytesAsString();
+  // The reader takes the file in 64 KiB blocks: most inputs are put a few
+  // bytes before a block's end, behind one long record, so that their lines,
+  // CR LF pairs and Ctrl+Z fall across it.
+  if (shift >= 0) bytes.insert(0, std::string(kBlock - 1 - static_cast<std::size_t>(shift), '7') + "\n");
   fuzz::WriteFile(path, bytes);
 
   station::RecordFile first;
