@@ -208,7 +208,9 @@ void SettingsFile::WriteString(std::string_view section, std::string_view key, s
       }
       const Line& anchor = lines[after];
       std::string insert = keyLine + eol;
-      if (anchor.end == anchor.contentEnd) insert = eol + keyLine;  // last line of the file had no terminator
+      // The last line of the file had no line feed (perhaps a lone CR, which
+      // ends no line): the key starts a line of its own rather than joining it.
+      if (anchor.end == anchor.begin || text[anchor.end - 1] != '\n') insert = eol + keyLine;
       text.insert(anchor.end, insert);
     }
   } else {

@@ -102,6 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "[Settings]\r\nother=1\r\ncomname=COM4\r\n\r\n[Ports]\r\nCOM1=/dev/x\r\n"},
         WriteCase{"AddsKeyToLastSectionWithoutLineEnd", "[Settings]\nother=1", "Settings", "comname", "COM4",
                   "[Settings]\nother=1\ncomname=COM4"},
+        WriteCase{"AddsKeyAfterLastLineEndingInLoneCr", "[Settings]\nother=1\r", "Settings", "comname", "COM4",
+                  "[Settings]\nother=1\r\ncomname=COM4"},
         WriteCase{"AppendsSectionInFilesLineEnding", "[Ports]\r\nCOM1=/dev/x", "Settings", "comname", "COM6",
                   "[Ports]\r\nCOM1=/dev/x\r\n[Settings]\r\ncomname=COM6\r\n"},
         WriteCase{"KeepsByteOrderMark", "\xEF\xBB\xBF[Settings]\r\ncomname=COM1\r\n", "Settings", "comname", "COM2",
