@@ -16,10 +16,14 @@ namespace {
 
 QString Decoded(const QString& uri, const QString& part) {
   // An escape that is no escape would decode to something else than meant.
+  // Two hex digits each: a number parser would also take a sign or a blank.
+  const auto hexDigit = [&](qsizetype at) {
+    return at < part.size() && ((part[at] >= QLatin1Char('0') && part[at] <= QLatin1Char('9')) ||
+                                (part[at] >= QLatin1Char('a') && part[at] <= QLatin1Char('f')) ||
+                                (part[at] >= QLatin1Char('A') && part[at] <= QLatin1Char('F')));
+  };
   for (qsizetype i = part.indexOf(QLatin1Char('%')); i >= 0; i = part.indexOf(QLatin1Char('%'), i + 1)) {
-    bool hex = false;
-    if (i + 2 < part.size()) part.mid(i + 1, 2).toInt(&hex, 16);
-    if (!hex) Malformed(uri, "bad percent escape");
+    if (!hexDigit(i + 1) || !hexDigit(i + 2)) Malformed(uri, "bad percent escape");
   }
   return QUrl::fromPercentEncoding(part.toUtf8());
 }
@@ -57,6 +61,8 @@ std::optional<PostgresTarget> ParsePostgresUri(const QString& text) {
     }
   }
   if (!scheme) return std::nullopt;
+  // libpq takes its parameters as C strings: a NUL would cut a value unseen.
+  if (text.contains(QChar(u'\0'))) Malformed(text, "NUL character");
 
   PostgresTarget target;
   QString query;
@@ -85,13 +91,18 @@ std::optional<PostgresTarget> ParsePostgresUri(const QString& text) {
       QString port;
       const qsizetype close = hostPort.startsWith(QLatin1Char('[')) ? hostPort.indexOf(QLatin1Char(']')) : -1;
       if (hostPort.startsWith(QLatin1Char('[')) && close < 0) Malformed(text, "unclosed [");
+      // After "[address]" only a port may follow; anything else would be dropped unseen.
+      if (close >= 0 && close + 1 < hostPort.size() && hostPort[close + 1] != QLatin1Char(':')) {
+        Malformed(text, "text after ]");
+      }
       const qsizetype colon = hostPort.indexOf(QLatin1Char(':'), close < 0 ? 0 : close);
       if (colon >= 0) {
         host = hostPort.left(colon);
         port = hostPort.mid(colon + 1);
-        bool number = false;
-        port.toUShort(&number);
-        if (!number) Malformed(text, "bad port");
+        // Digits alone: the number parser stops at a NUL and takes a sign.
+        bool number = !port.isEmpty() && port.size() <= 5;
+        for (const QChar c : port) number = number && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+        if (!number || port.toUInt() > 65535) Malformed(text, "bad port");
         anyPort = true;
       }
       if (close >= 0) host = host.mid(1, close - 1);

@@ -303,7 +303,7 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   bool Loading_ = false;
   TSerSavedTriggers SavedTriggers_;
   bool CopyTriggersBack_ = false;
-  uint16_t TapiHandle_ = 0;
+  [[maybe_unused]] uint16_t TapiHandle_ = 0;
   uint8_t ThreadBoost_ = 0;
   uint16_t TriggerLength_ = 1;
   std::unique_ptr<TSerBaseDispatcher> Dispatcher_;

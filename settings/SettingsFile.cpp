@@ -176,7 +176,15 @@ void ApplyChange(std::string& text, const SettingsChange& change) {
 
   const auto lines = SplitLines(text);
   const std::string eol = LineEnding(text);
-  const std::string keyLine = std::string(key) + "=" + std::string(value);
+  // A value with blanks at an end, or wrapped in a pair of quotes, is quoted:
+  // a read drops those blanks and one pair of quotes, so it would otherwise
+  // read back as something else than was saved.
+  std::string stored(value);
+  if (Trim(value) != value ||
+      (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())) {
+    stored = '"' + stored + '"';
+  }
+  const std::string keyLine = std::string(key) + "=" + stored;
 
   if (const auto range = FindSection(text, lines, section)) {
     if (const auto index = FindKey(text, lines, *range, key)) {
@@ -185,7 +193,7 @@ void ApplyChange(std::string& text, const SettingsChange& change) {
       const auto eq = text.find('=', line.begin);
       const auto valueStart = text.find_first_not_of(kBlanks, eq + 1);
       const auto from = (valueStart == std::string::npos || valueStart > line.contentEnd) ? line.contentEnd : valueStart;
-      text.replace(from, line.contentEnd - from, value);
+      text.replace(from, line.contentEnd - from, stored);
     } else {
       // A new key goes after the section's last non-blank line, before any
       // blank lines that separate it from the next section.
@@ -195,7 +203,9 @@ void ApplyChange(std::string& text, const SettingsChange& change) {
       }
       const Line& anchor = lines[after];
       std::string insert = keyLine + eol;
-      if (anchor.end == anchor.contentEnd) insert = eol + keyLine;  // last line of the file had no terminator
+      // The last line of the file had no line feed (perhaps a lone CR, which
+      // ends no line): the key starts a line of its own rather than joining it.
+      if (anchor.end == anchor.begin || text[anchor.end - 1] != '\n') insert = eol + keyLine;
       text.insert(anchor.end, insert);
     }
   } else {

@@ -27,13 +27,14 @@ IncrementResult IncrementTrailingNumber(std::string_view text, std::uint64_t ste
   while (runStart > 0 && IsDigit(trimmed[runStart - 1])) --runStart;
 
   std::string result(trimmed);
-  // The carry never exceeds the step, and a digit plus the carry stays far
-  // below the range of 64 bits for any step a field can hold.
+  // Only the carry's last digit is added to a digit, so no sum can overflow,
+  // whatever the step: a digit plus the whole of a step near the top of 64
+  // bits would wrap round and give a smaller number.
   std::uint64_t carry = step;
   for (std::size_t i = result.size(); i > runStart && carry != 0; --i) {
-    const std::uint64_t sum = static_cast<std::uint64_t>(result[i - 1] - '0') + carry;
+    const std::uint64_t sum = static_cast<std::uint64_t>(result[i - 1] - '0') + carry % 10;
     result[i - 1] = static_cast<char>('0' + sum % 10);
-    carry = sum / 10;
+    carry = carry / 10 + sum / 10;
   }
   if (carry != 0) result.insert(runStart, std::to_string(carry));
   return {std::move(result), false};

@@ -14,6 +14,17 @@ std::string_view Piece(std::string_view replyHex, std::size_t start, std::size_t
   return replyHex.substr(start, end - start);
 }
 
+// The first place where pattern's bytes stand in replyHex. The hex text is
+// searched at byte boundaries only: at an odd offset the digits would pair
+// the halves of two other bytes, so line noise such as 13 F1 C0 would read as
+// '?' FS and end a reply that never ended.
+std::size_t FindBytes(std::string_view replyHex, std::string_view pattern) {
+  for (std::size_t at = replyHex.find(pattern); at != std::string_view::npos; at = replyHex.find(pattern, at + 1)) {
+    if (at % 2 == 0) return at;
+  }
+  return std::string_view::npos;
+}
+
 }  // namespace
 
 std::optional<ReadArming> ReadCommandFor(bool track2Ticked, bool track3Ticked) {
@@ -25,7 +36,7 @@ std::optional<ReadArming> ReadCommandFor(bool track2Ticked, bool track3Ticked) {
 
 ReadReplyKind JudgeReadReply(std::string_view replyHex) {
   if (HexToText(replyHex).find("rq") != std::string::npos) return ReadReplyKind::error;
-  if (replyHex.find("3F1C") == std::string_view::npos) return ReadReplyKind::incomplete;
+  if (FindBytes(replyHex, "3F1C") == std::string_view::npos) return ReadReplyKind::incomplete;
   return ReadReplyKind::complete;
 }
 
@@ -39,18 +50,18 @@ void KeepReadReplyTail(std::string& replyHex) {
 ReadTrackTexts CutReadReply(std::string_view replyHex, int tracks) {
   constexpr auto npos = std::string_view::npos;
   ReadTrackTexts texts;
-  const std::size_t end = replyHex.find("3F1C");
+  const std::size_t end = FindBytes(replyHex, "3F1C");
   if (end == npos) return texts;
 
   if (tracks == kTrack2Only) {
-    const std::size_t start = replyHex.find("1B73");
+    const std::size_t start = FindBytes(replyHex, "1B73");
     if (start != npos) texts.track2 = HexToText(Piece(replyHex, start + 4, end));
   } else if (tracks == kTrack3Only) {
-    const std::size_t start = replyHex.find("1B7341");
+    const std::size_t start = FindBytes(replyHex, "1B7341");
     if (start != npos) texts.track3 = HexToText(Piece(replyHex, start + 6, end));
   } else if (tracks == kBothTracks) {
-    const std::size_t start = replyHex.find("1B73");
-    const std::size_t separator = replyHex.find("41");
+    const std::size_t start = FindBytes(replyHex, "1B73");
+    const std::size_t separator = FindBytes(replyHex, "41");
     if (start != npos && separator != npos) {
       texts.track2 = HexToText(Piece(replyHex, start + 4, separator));
       texts.track3 = HexToText(Piece(replyHex, separator + 2, end));

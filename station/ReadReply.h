@@ -50,6 +50,7 @@ struct ReadTrackTexts {
   std::optional<std::string> track3;
 };
 
+// Patterns are bytes: they are found only at byte boundaries of the hex text.
 // Cuts by the first occurrences of the patterns: data start after "1B73"
 // ("1B7341" when track 3 alone was read), end before "3F1C", and in a read of
 // both tracks "41" separates them. A piece of zero or negative length is empty.

@@ -228,9 +228,13 @@ TEST(PostgresUri, PartsAndParametersAsLibpqReadsThem) {
   }
   EXPECT_FALSE(ParsePostgresUri(QStringLiteral("/var/lib/cards.db"))) << "no URI";
   for (const char* bad : {"postgresql://h:port/x", "postgresql://h/x?a=1;b=2", "postgresql://h/x?flag",
-                          "postgresql://[::1/x", "postgresql://h/%zz"}) {
+                          "postgresql://[::1/x", "postgresql://h/%zz", "postgresql://u:p%-0s@h/x",
+                          "postgresql://h/x%2", "postgresql://[::1]junk:5432/x", "postgresql://h:+5432/x",
+                          "postgresql://h:65536/x"}) {
     EXPECT_THROW(ParsePostgresUri(QString::fromUtf8(bad)), JournalError) << bad;
   }
+  // A NUL would end the port, or any other value, where libpq reads it.
+  EXPECT_THROW(ParsePostgresUri(QString::fromUtf8("postgresql://h:5432\0junk/x", 26)), JournalError);
 }
 
 }  // namespace

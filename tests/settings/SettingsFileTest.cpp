@@ -102,12 +102,17 @@ INSTANTIATE_TEST_SUITE_P(
                   "[Settings]\r\nother=1\r\ncomname=COM4\r\n\r\n[Ports]\r\nCOM1=/dev/x\r\n"},
         WriteCase{"AddsKeyToLastSectionWithoutLineEnd", "[Settings]\nother=1", "Settings", "comname", "COM4",
                   "[Settings]\nother=1\ncomname=COM4"},
+        WriteCase{"AddsKeyAfterLastLineEndingInLoneCr", "[Settings]\nother=1\r", "Settings", "comname", "COM4",
+                  "[Settings]\nother=1\r\ncomname=COM4"},
         WriteCase{"AppendsSectionInFilesLineEnding", "[Ports]\r\nCOM1=/dev/x", "Settings", "comname", "COM6",
                   "[Ports]\r\nCOM1=/dev/x\r\n[Settings]\r\ncomname=COM6\r\n"},
         WriteCase{"KeepsByteOrderMark", "\xEF\xBB\xBF[Settings]\r\ncomname=COM1\r\n", "Settings", "comname", "COM2",
                   "\xEF\xBB\xBF[Settings]\r\ncomname=COM2\r\n"},
         WriteCase{"KeepsBytesBeyondAscii", "[Other]\nname=\xc4\xe3\xba\xc3\n[Settings]\ncomname=COM1\n", "Settings",
-                  "comname", "COM8", "[Other]\nname=\xc4\xe3\xba\xc3\n[Settings]\ncomname=COM8\n"}),
+                  "comname", "COM8", "[Other]\nname=\xc4\xe3\xba\xc3\n[Settings]\ncomname=COM8\n"},
+        WriteCase{"QuotesValueWithBlankEnds", "[Drives]\nC=/x\n", "Drives", "C", " /srv/cards ",
+                  "[Drives]\nC=\" /srv/cards \"\n"},
+        WriteCase{"QuotesValueInQuotes", nullptr, "Settings", "comname", "'COM1'", "[Settings]\ncomname=\"'COM1'\"\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SettingsFileTest, FailedWriteNamesTheFullPathAndKeepsTheFile) {

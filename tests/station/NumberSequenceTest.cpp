@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 
@@ -30,6 +31,7 @@ const IncrementCase kIncrementCases[] = {
     {"StepAboveNineWithLeadingZero", "09", 15, "24", false},
     {"NineDigitStep", "0", 999999999, "999999999", false},
     {"NineDigitStepIntoLongRun", "0000000000001", 999999999, "0001000000000", false},
+    {"LargestStepDoesNotWrap", "9", UINT64_MAX, "18446744073709551624", false},
     {"CarryStopsAtThousands", "1999", 1, "2000", false},
     {"CarryStopsAtHundreds", "1099", 1, "1100", false},
     {"OnlyTrailingRunOfTrack2Text", "1234=5678", 1, "1234=5679", false},

@@ -31,6 +31,9 @@ TEST(JudgeReadReply, ErrorWinsOverCompleteDataAndEndPatternCompletes) {
   EXPECT_EQ(JudgeReadReply("1B7335353F"), ReadReplyKind::incomplete);
   EXPECT_EQ(JudgeReadReply("1B7335353F1C7271"), ReadReplyKind::error);
   EXPECT_EQ(JudgeReadReply("1B7271"), ReadReplyKind::error);
+  // Noise 13 F1 C0 holds the digits 3F1C, but not the bytes '?' FS.
+  EXPECT_EQ(JudgeReadReply("13F1C0"), ReadReplyKind::incomplete);
+  EXPECT_EQ(JudgeReadReply("13F1C03F1C"), ReadReplyKind::complete);
 }
 
 TEST(CutReadReply, PiecesByPatterns) {
@@ -43,7 +46,9 @@ TEST(CutReadReply, PiecesByPatterns) {
   };
   const std::vector<Row> rows = {
       {"track 2", "1B7335353F1C", 1, "55", std::nullopt},
-      {"both tracks", "1B73313241333433F1C", 3, "12", "34"},
+      {"both tracks", "1B7331324133343F1C", 3, "12", "34"},
+      {"start and end only at byte boundaries", "01B73013F1C0 1B7335353F1C", 1, "55", std::nullopt},
+      {"separator only at a byte boundary", "1B733414 41 35 3F1C", 3, "4", "5"},
       {"both, no track 2 data", "1B73413334 3F1C", 3, "", "34"},
       {"track 3 alone", "1B7341393 93F1C", 2, std::nullopt, "99"},
       {"bytes after the end are not shown", "1B7335353F1C1B7336", 1, "55", std::nullopt},

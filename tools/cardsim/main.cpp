@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "ByteLog.h"
+#include "ControlLines.h"
 #include "Emulator.h"
 #include "Line.h"
 #include "Options.h"
@@ -29,8 +30,6 @@ namespace {
 // How long to leave a hung-up line alone before polling it again; only a
 // --device line can hang up on its own (a pty's slave side is held open).
 constexpr Millis kHangUpBackoff{100};
-// Longest control line kept; a longer one is answered as an error.
-constexpr std::size_t kMaxControlLine = 4096;
 // Unsent answers a client may leave behind before it is cut off: one that sends
 // commands and never reads would otherwise grow our memory without end.
 constexpr std::size_t kMaxClientBacklog = 64 * 1024;
@@ -44,22 +43,6 @@ struct Client {
   std::string out;
   bool closing = false;
 };
-
-// Splits complete lines off `buffer`; an overlong unfinished line becomes a
-// line of its own so that memory stays bounded.
-std::vector<std::string> TakeLines(std::string& buffer) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t nl; (nl = buffer.find('\n', start)) != std::string::npos; start = nl + 1) {
-    lines.push_back(buffer.substr(start, nl - start));
-  }
-  buffer.erase(0, start);
-  if (buffer.size() > kMaxControlLine) {
-    lines.push_back(buffer);
-    buffer.clear();
-  }
-  return lines;
-}
 
 class Program {
  public:
@@ -179,7 +162,7 @@ void Program::ReadStdin() {
     return;
   }
   stdinBuffer_.append(buffer, static_cast<std::size_t>(n));
-  for (const std::string& line : TakeLines(stdinBuffer_)) {
+  for (const std::string& line : TakeControlLines(stdinBuffer_)) {
     if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
     std::cout << RunCommand(line) << std::endl;
     if (emulator_->quitRequested()) return;
@@ -192,7 +175,7 @@ void Program::ServeClient(Client& client, short revents) {
     const ssize_t n = ::read(client.fd, buffer, sizeof buffer);
     if (n > 0) {
       client.in.append(buffer, static_cast<std::size_t>(n));
-      for (const std::string& line : TakeLines(client.in)) {
+      for (const std::string& line : TakeControlLines(client.in)) {
         if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
         if (client.out.size() > kMaxClientBacklog) {
           client.closing = true;
