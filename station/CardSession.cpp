@@ -415,7 +415,7 @@ bool CardSession::RecordWrittenCard() {
   } catch (const JournalAway& e) {
     // Kept by the window and recorded, numbers written, once the journal is back.
     id = e.keptCard();
-    failure = kJournalUnreachable + std::string(e.what());
+    failure = std::string(e.what());
   } catch (const std::exception& e) {
     // The card holds the numbers but the journal does not know: keep them
     // blocked as far as the journal still listens.
@@ -630,7 +630,7 @@ CardSession::Reservation CardSession::ReserveArmed(bool retry) {
       repeat = true;
     }
   } catch (const JournalAway& e) {
-    fx_.Message(kJournalUnreachable + std::string(e.what()));
+    fx_.Message(e.what());
     return Reservation::refused;
   }
 }

@@ -84,7 +84,8 @@ enum class Undecided {
 };
 
 // The journal cannot be reached or used, so it cannot reserve a number now;
-// what() is its reason, in its own words.
+// what() is the whole text the operator reads: a server away and a local file
+// that failed are told in different words.
 class JournalAway : public std::runtime_error {
  public:
   explicit JournalAway(const std::string& reason, std::int64_t keptCard = 0)

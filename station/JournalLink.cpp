@@ -107,7 +107,7 @@ station::JournalPlace TForm1::JournalPlaceOf() const {
 station::JournalAway TForm1::AwayFrom(const journal::JournalError& error) const {
   // A server away: the client library's own words follow "cannot connect".
   if (const auto* away = dynamic_cast<const journal::JournalUnreachable*>(&error)) {
-    return station::JournalAway(away->reason().toStdString());
+    return station::JournalAway(station::kJournalUnreachable + away->reason().toStdString());
   }
   LogJournalError(error);
   return station::JournalAway(station::JournalUseFailureText(error, JournalPlaceOf()));
@@ -285,7 +285,7 @@ std::int64_t TForm1::RecordWrittenCard(const station::WrittenCardRecord& card) {
     // as the journal is back. Its reservation keeps them blocked meanwhile.
     entry.when = QDateTime::currentDateTimeUtc();
     keptCards_.push_back({entry, --lastKeptId_});
-    throw station::JournalAway(e.reason().toStdString(), lastKeptId_);
+    throw station::JournalAway(station::kJournalUnreachable + e.reason().toStdString(), lastKeptId_);
   } catch (const journal::JournalError& e) {
     // The operator reads why in words of the journal's place, not the driver's.
     LogJournalError(e);

@@ -116,7 +116,7 @@ struct Recorder : station::SessionEffects {
   }
   std::int64_t RecordWrittenCard(const station::WrittenCardRecord& card) override {
     if (journalFails) throw std::runtime_error("disk full");
-    if (awayAtCommit) throw station::JournalAway("connection lost", -1);
+    if (awayAtCommit) throw station::JournalAway(std::string(station::kJournalUnreachable) + "connection lost", -1);
     for (const auto& [track, text] : Numbers(card)) holds[{track, text}] = {station::NumberHold::written, "here"};
     journal.push_back(card);
     events.push_back("journal " + std::to_string(journal.size()));
@@ -178,7 +178,7 @@ struct Recorder : station::SessionEffects {
     return holder && !(holder->hold == station::NumberHold::reserved && holder->station == "here");
   }
   std::vector<station::TakenNumber> ReserveNumbers(const station::WrittenCardRecord& card, bool repeat) override {
-    if (!away.empty()) throw station::JournalAway(away);
+    if (!away.empty()) throw station::JournalAway(std::string(station::kJournalUnreachable) + away);
     std::vector<station::TakenNumber> taken;
     for (const auto& [track, text] : Numbers(card)) {
       if (repeat || !TakenFromHere(track, text)) continue;
@@ -192,7 +192,7 @@ struct Recorder : station::SessionEffects {
     return {};
   }
   std::string FirstFreeNumber(int track, const std::string& start, std::uint64_t step) override {
-    if (!away.empty()) throw station::JournalAway(away);
+    if (!away.empty()) throw station::JournalAway(std::string(station::kJournalUnreachable) + away);
     std::string text = start;
     while (!text.empty() && TakenFromHere(track, text)) text = station::IncrementTrailingNumber(text, step).text;
     return text;

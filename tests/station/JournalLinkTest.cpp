@@ -210,6 +210,22 @@ TEST_F(FirstStartTest, JournalFileThatGoesBadIsNamedInTheOperatorsWords) {
   EXPECT_EQ(prompts->messages[1], damaged);
 }
 
+TEST_F(FirstStartTest, LocalFileThatFailsAtReservationIsNotCalledAConnection) {
+  const fs::path folder = Home() / ".config" / "cardstation";
+  Start(ConfigIn(folder));
+  ASSERT_NE(form->journal(), nullptr);
+  OpenPort();
+  TickTracks(true, false);
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(QStringLiteral("61"));
+  OnFile(folder / "cards.db", [](QSqlQuery& q) { ASSERT_TRUE(q.exec(QStringLiteral("DROP TABLE card_number"))); });
+  device.ClearReceived();
+  PressWrite();
+  ASSERT_TRUE(Eventually([&] { return !prompts->messages.empty(); }, "the refusal"));
+  const QString text = prompts->messages[0];
+  EXPECT_TRUE(text.contains(QString::fromStdString((folder / "cards.db").string()))) << text.toStdString();
+  EXPECT_FALSE(text.startsWith(QString::fromUtf8(station::kJournalUnreachable))) << text.toStdString();
+}
+
 TEST_F(JournalLinkTest, UnsavedCardsComeBackAtStartAndAreSavedOnClose) {
   Restart();
   EXPECT_NE(Panel(2), QStringLiteral("已恢复上次未保存的 0 条写卡记录。"));
