@@ -75,7 +75,13 @@ void SizeColumns(QTableWidget* table, const QStringList& captions) {
     } else if (caption == QStringLiteral("磁道2")) {
       width = std::max(width, fit(QString(37, QLatin1Char('0'))));
     } else if (caption == QStringLiteral("磁道3")) {
-      width = std::max(width, fit(QString(40, QLatin1Char('0'))));
+      width = std::max(width, fit(QString(34, QLatin1Char('0'))));
+    } else if (caption == QStringLiteral("方式")) {
+      width = std::max(width, fit(QStringLiteral("常规写")));
+    } else if (caption == QStringLiteral("批次")) {
+      width = std::max(width, fit(QStringLiteral("第000000张")));
+    } else if (caption == QStringLiteral("工作站")) {
+      width = std::max(width, fit(QStringLiteral("counter-00")));
     }
     table->setColumnWidth(c, width);
   }

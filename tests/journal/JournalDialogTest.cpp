@@ -182,7 +182,8 @@ TEST_F(JournalDialogTest, ColumnsFitATimeAndATrack2AndTrack3ShowsWholeAsTooltip)
   dialog_->show();
   const QFontMetrics metrics = table()->fontMetrics();
   const int margins = 2 * (table()->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table()) + 1);
-  for (const int column : {0, 3}) {
+  // The time, the run's kind, track 2 and the card's place in its run.
+  for (const int column : {0, 2, 3, 5}) {
     const QString text = Cell(0, column);
     EXPECT_GE(table()->visualItemRect(table()->item(0, column)).width(), metrics.horizontalAdvance(text) + margins)
         << text.toStdString();
