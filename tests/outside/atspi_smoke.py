@@ -332,6 +332,19 @@ class Station:
             checks.true(f"{what}: the box closes with OK", not self.dialogs())
 
 
+def stop_processes(procs, emu):
+    """Ends the programs a run started, newest first, and the emulator."""
+    for p in reversed(procs):
+        if p.poll() is None:
+            p.terminate()
+            try:
+                p.wait(10)
+            except subprocess.TimeoutExpired:
+                p.kill()
+    if emu:
+        emu.stop()
+
+
 def scenario(title):
     print(f"\n== {title}")
 
@@ -1415,15 +1428,7 @@ def main():
         if not args.installed:
             first_start_fresh_home(args.build, emu, checks, work, procs)
     finally:
-        for p in reversed(procs):
-            if p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(10)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-        if emu:
-            emu.stop()
+        stop_processes(procs, emu)
         if args.keep:
             print(f"work folder kept: {work}")
         else:

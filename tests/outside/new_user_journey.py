@@ -25,7 +25,7 @@ import tempfile
 import traceback
 
 from atspi_smoke import (READER_ANSWERED, WRITE_OK, WRITE_PROMPT, Emulator, Station, caption, probe, run_done,
-                         settings_dialog, start_display, wait_until)
+                         settings_dialog, start_display, stop_processes, wait_until)
 
 DESKTOP_ENTRY = "/usr/share/applications/cardstation.desktop"
 FIRST_NUMBER = 30000001
@@ -396,15 +396,7 @@ def journey(j, command, home, readonly_copy, emulator):
             j.eq("no settings file beside the read-only copy", os.listdir(os.path.dirname(command[0])),
                  [os.path.basename(command[0])])
     finally:
-        for p in reversed(procs):
-            if p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(10)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-        if emu:
-            emu.stop()
+        stop_processes(procs, emu)
         if os.path.exists(log) and os.path.getsize(log):
             with open(log, errors="replace") as f:
                 print("\nThe program's output:\n" + f.read())

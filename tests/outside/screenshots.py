@@ -14,7 +14,7 @@ import subprocess
 import sys
 import tempfile
 
-from atspi_smoke import ROOT, probe, settings_dialog, start, wait_until
+from atspi_smoke import ROOT, probe, settings_dialog, start, stop_processes, wait_until
 
 
 def window_id(title):
@@ -98,15 +98,7 @@ def main():
         st.press(next(n for n in st.walk(journal_window(st)) if n.getRole() == st.a.ROLE_PUSH_BUTTON and n.name == "关闭"))
         st.press("ToolButton7")
     finally:
-        for p in reversed(procs):
-            if p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(10)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-        if emu:
-            emu.stop()
+        stop_processes(procs, emu)
         shutil.rmtree(work, ignore_errors=True)
     return 0
 
