@@ -84,7 +84,7 @@ class Effects : public station::SessionEffects {
   std::vector<station::TakenNumber> ReserveNumbers(const station::WrittenCardRecord&, bool) override { return {}; }
   std::string FirstFreeNumber(int, const std::string& start, std::uint64_t) override { return start; }
   void CancelReservation(const station::WrittenCardRecord&) override {}
-  void MarkUnconfirmed(const station::WrittenCardRecord&) override {}
+  void MarkUnconfirmed(const station::WrittenCardRecord&, station::Undecided) override {}
 };
 
 // Mostly characters a track can carry, so that most writes go out.
