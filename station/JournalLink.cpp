@@ -120,6 +120,7 @@ void TForm1::RetryJournal() {
   // The start's recovery may have put its own count there.
   const QString recovered = panel.FullText() != before ? panel.FullText() : QString();
   panel.SetFullText(QString::fromUtf8(station::kJournalBack) + recovered);
+  sayReadsKept_ = false;
   saidReadsKept_ = false;
   RecordKeptReads();
 }
