@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <algorithm>
+
 #include "journal/Journal.h"
 
 namespace journal {
@@ -39,13 +41,45 @@ QString Quoted(const QString& value) {
 }  // namespace
 
 QString PostgresTarget::ConnectOptions() const {
+  // Bounds on every wait for the server, so that no journal call holds the
+  // window for long: connecting, a statement, a lock, and a dead peer found by
+  // TCP keepalives. A parameter the URI gives keeps the URI's value.
+  const std::pair<QLatin1String, QLatin1String> bounds[] = {
+      {QLatin1String("connect_timeout"), QLatin1String("5")},
+      {QLatin1String("keepalives"), QLatin1String("1")},
+      {QLatin1String("keepalives_idle"), QLatin1String("5")},
+      {QLatin1String("keepalives_interval"), QLatin1String("2")},
+      {QLatin1String("keepalives_count"), QLatin1String("2")},
+  };
+  // Server settings travel in libpq's "options" as -c name=value.
+  const std::pair<QLatin1String, QLatin1String> serverBounds[] = {
+      {QLatin1String("statement_timeout"), QLatin1String("4s")},
+      {QLatin1String("lock_timeout"), QLatin1String("3s")},
+  };
+  const auto withServerBounds = [&](QString value) {
+    for (const auto& [name, bound] : serverBounds) {
+      if (value.contains(name)) continue;
+      if (!value.isEmpty()) value += QLatin1Char(' ');
+      value += QLatin1String("-c ") + name + QLatin1Char('=') + bound;
+    }
+    return value;
+  };
+
   QStringList options;
-  bool timeout = false;
+  bool serverOptions = false;
   for (const auto& [key, value] : parameters) {
-    options << key + QLatin1Char('=') + Quoted(value);
-    timeout = timeout || key == QLatin1String("connect_timeout");
+    if (key == QLatin1String("options")) {
+      options << key + QLatin1Char('=') + Quoted(withServerBounds(value));
+      serverOptions = true;
+    } else {
+      options << key + QLatin1Char('=') + Quoted(value);
+    }
   }
-  if (!timeout) options << QStringLiteral("connect_timeout=5");
+  for (const auto& [name, bound] : bounds) {
+    const bool given = std::any_of(parameters.begin(), parameters.end(), [&](const auto& p) { return p.first == name; });
+    if (!given) options << name + QLatin1Char('=') + bound;
+  }
+  if (!serverOptions) options << QLatin1String("options=") + Quoted(withServerBounds(QString()));
   // Qt SQL separates options with ';'.
   return options.join(QLatin1Char(';'));
 }

@@ -21,9 +21,10 @@ struct PostgresTarget {
   // Every other connection parameter (port included), in the URI's order.
   QList<std::pair<QString, QString>> parameters;
 
-  // The parameters as a Qt SQL connect-options string; the ones left out get
-  // a bound on connecting, so that a server away never holds the station for
-  // the network's own time-outs.
+  // The parameters as a Qt SQL connect-options string, with bounds on
+  // connecting, statements, locks (through "options") and TCP keepalives for
+  // the ones left out, so that a server away, frozen or locked never holds
+  // the station for the network's own time-outs.
   QString ConnectOptions() const;
 };
 

@@ -27,6 +27,8 @@
 namespace {
 
 constexpr int kReplyTailWaitMs = 200;
+// How often a journal that could not be opened is tried again while idle.
+constexpr int kJournalRetryMs = 30000;
 
 QString PathText(const std::filesystem::path& path) { return ui::PathToQString(path); }
 
@@ -71,8 +73,19 @@ void TForm1::OpenJournal() {
   replyTailTimer_.setSingleShot(true);
   replyTailTimer_.setInterval(kReplyTailWaitMs);
   connect(&replyTailTimer_, &QTimer::timeout, this, [this] { Guarded([this] { session_.ReplyTailWaitOver(); }); });
+  journalRetryTimer_.setParent(this);
+  journalRetryTimer_.setObjectName(QStringLiteral("JournalRetryTimer"));
+  journalRetryTimer_.setInterval(kJournalRetryMs);
+  connect(&journalRetryTimer_, &QTimer::timeout, this, [this] { Guarded([this] { RetryJournal(); }); });
 
   if (config_.journalFolder.empty()) return;
+  if (!TryOpenJournal()) {
+    // Once the window is up, so that the box stands over it.
+    QTimer::singleShot(0, this, [this] { prompts().Warning(QString::fromStdString(journalFailure_)); });
+  }
+}
+
+bool TForm1::TryOpenJournal() {
   // On a first start the folder of the settings and the journal is not there
   // yet. Should it fail, opening the journal below fails too and says why.
   try {
@@ -87,12 +100,41 @@ void TForm1::OpenJournal() {
   } catch (const journal::JournalUnreachable&) {
     // Not fatal: the first write tries again and, still away, says why.
   } catch (const journal::JournalError& e) {
-    // Writing is refused from the first card on, for this reason.
+    // Writing is refused for this reason until an attempt succeeds.
     LogJournalError(e);
     journal_.reset();
     journalFailure_ = station::JournalOpenFailureText(e, JournalPlaceOf());
-    // Once the window is up, so that the box stands over it.
-    QTimer::singleShot(0, this, [this] { prompts().Warning(QString::fromStdString(journalFailure_)); });
+    journalRetryTimer_.start();
+    return false;
+  }
+  journalFailure_.clear();
+  journalRetryTimer_.stop();
+  return true;
+}
+
+void TForm1::RetryJournal() {
+  if (journal_ || config_.journalFolder.empty()) return;
+  ui::FitLabel& panel = *MainStatusBarPanels[2];
+  const QString before = panel.FullText();
+  if (!TryOpenJournal()) return;
+  // The start's recovery may have put its own count there.
+  const QString recovered = panel.FullText() != before ? panel.FullText() : QString();
+  panel.SetFullText(QString::fromUtf8(station::kJournalBack) + recovered);
+  sayReadsKept_ = false;
+  saidReadsKept_ = false;
+  RecordKeptReads();
+}
+
+void TForm1::RecordKeptReads() {
+  while (!keptReads_.empty()) {
+    try {
+      journal_->RecordReadCard(keptReads_.front());
+    } catch (const journal::JournalError& e) {
+      // Kept for the next attempt; reading goes on meanwhile.
+      LogJournalError(e);
+      return;
+    }
+    keptReads_.erase(keptReads_.begin());
   }
 }
 
@@ -294,11 +336,20 @@ std::int64_t TForm1::RecordWrittenCard(const station::WrittenCardRecord& card) {
 }
 
 void TForm1::RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) {
-  if (!journal_) return;
+  if (config_.journalFolder.empty()) return;  // no journal configured
   journal::ReadCard card;
   card.station = QString::fromStdString(config_.stationName);
   card.track2 = track2;
   card.track3 = track3;
+  if (!journal_) {
+    // Kept until the journal opens; the operator hears of it once, in the
+    // place where the read itself is reported next.
+    card.when = QDateTime::currentDateTimeUtc();
+    keptReads_.push_back(std::move(card));
+    sayReadsKept_ = !saidReadsKept_;
+    saidReadsKept_ = true;
+    return;
+  }
   try {
     journal_->RecordReadCard(card);
   } catch (const journal::JournalError& e) {
@@ -335,6 +386,7 @@ void TForm1::RecordListSave(const std::filesystem::path& file, const std::vector
 }
 
 void TForm1::ToolButton9Click() {
+  RetryJournal();
   if (!journal_) {
     prompts().Warning(journalFailure_.empty() ? QStringLiteral("写卡记录未打开。")
                                               : QString::fromStdString(journalFailure_));

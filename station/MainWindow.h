@@ -346,6 +346,13 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void RecordListSave(const std::filesystem::path& file, const std::vector<std::pair<std::int64_t, int>>& lines);
   // Opens the journal and puts back the written cards no list save holds.
   void OpenJournal();
+  // Opens the journal; false, with journalFailure_ set and the retry timer
+  // running, when it cannot.
+  bool TryOpenJournal();
+  // A journal that could not be opened is tried again; once it opens, the
+  // read cards kept meanwhile go in and the operator is told.
+  void RetryJournal();
+  void RecordKeptReads();
   station::JournalPlace JournalPlaceOf() const;
   // A journal failure as the session reports it: a server away in the client
   // library's words, anything else in the operator's.
@@ -400,6 +407,14 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
     journal::UnconfirmedReason reason = journal::UnconfirmedReason::unknown;  // unconfirm only
   };
   std::vector<HoldChange> holdChanges_;
+  // Tries a journal that could not be opened again, while it stays closed.
+  QTimer journalRetryTimer_;
+  // Read cards while the journal could not be opened, oldest first.
+  std::vector<journal::ReadCard> keptReads_;
+  // Whether panel 2 is still to say that read cards are kept, and whether it
+  // said so since the journal closed.
+  bool sayReadsKept_ = false;
+  bool saidReadsKept_ = false;
   JournalDialog* journalDialog_ = nullptr;
   // The wait for the rest of a write reply cut inside the success reply.
   QTimer replyTailTimer_;

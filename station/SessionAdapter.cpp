@@ -7,6 +7,7 @@
 #include <QToolButton>
 
 #include "station/MainWindow.h"
+#include "station/Texts.h"
 #include "station/TrackText.h"
 #include "ui/FitLabel.h"
 
@@ -22,8 +23,12 @@ void TForm1::ToolButton5Click() { session_.OpenPressed(config_.portName()); }
 void TForm1::ToolButton6Click() { session_.ClosePressed(); }
 void TForm1::ToolButton3Click() { session_.ResetPressed(); }
 void TForm1::ToolButton4Click() { session_.StatusPressed(); }
-void TForm1::BitBtn1Click() { session_.ReadPressed(); }
+void TForm1::BitBtn1Click() {
+  RetryJournal();
+  session_.ReadPressed();
+}
 void TForm1::BitBtn3Click() {
+  RetryJournal();
   // With the port closed the session says so first, as it always has.
   if (PortOpen() && JournalRefusesWriting()) return;
   session_.WritePressed();
@@ -39,7 +44,11 @@ void TForm1::ShowText(station::TextSlot slot, const std::string& text) {
     case station::TextSlot::readPrompt: st2->SetFullText(shown); break;
     case station::TextSlot::writePrompt: st1->SetFullText(shown); break;
     case station::TextSlot::portState: MainStatusBarPanels[0]->SetFullText(shown); break;
-    case station::TextSlot::operation: MainStatusBarPanels[2]->SetFullText(shown); break;
+    case station::TextSlot::operation:
+      // The first read card kept for a closed journal is said instead of the read's own text.
+      MainStatusBarPanels[2]->SetFullText(sayReadsKept_ ? QString::fromUtf8(station::kReadsKept) : shown);
+      sayReadsKept_ = false;
+      break;
     case station::TextSlot::seconds: l_timer->setText(shown); break;
   }
 }

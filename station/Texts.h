@@ -67,6 +67,10 @@ inline constexpr char kNumberTakenRewrite[] = " 使用，改写 ";
 // Panel 2 at start: kRecoveredBefore + N + kRecoveredAfter.
 inline constexpr char kRecoveredBefore[] = "已恢复上次未保存的 ";
 inline constexpr char kRecoveredAfter[] = " 条写卡记录。";
+// Panel 2 when a journal that could not be opened opens after all.
+inline constexpr char kJournalBack[] = "写卡记录已恢复。";
+// Panel 2, once, when a card is read while the journal is closed.
+inline constexpr char kReadsKept[] = "写卡记录未打开，读出的卡暂存在本程序中，写卡记录恢复后补记。";
 
 // Seconds an armed read or write waits for a card before the device is reset.
 inline constexpr int kWaitLimitTicks = 20;

@@ -1299,6 +1299,42 @@ def first_start_fresh_home(build, emu, checks, work, procs):
         checks.true("the program ends", False)
 
 
+def journal_back_without_restart(build, checks, work, procs):
+    """A journal that could not be opened at start opens at 记录 once the cause
+    is gone, without a restart."""
+    scenario("a journal that failed at start opens at 记录 once the cause is gone")
+    home = os.path.join(work, "blocked-home")
+    folder = os.path.join(home, ".config", "cardstation")
+    blocker = os.path.join(folder, "cards.db")
+    os.makedirs(blocker)  # a folder under the journal's name
+    app_dir = os.path.join(work, "blocked-app")
+    os.mkdir(app_dir)
+    shutil.copy2(os.path.join(build, "app", "cardstation"), app_dir)
+    os.mkfifo(os.path.join(app_dir, "VavizEvu.ini"))
+    env = dict(os.environ, HOME=home, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
+    env.pop("QT_QPA_PLATFORM", None)
+    env.pop("XDG_CONFIG_HOME", None)
+    log = open(os.path.join(work, "blocked-station.log"), "w")
+    proc = subprocess.Popen([os.path.join(app_dir, "cardstation")], env=env, cwd=home,
+                            stdout=log, stderr=subprocess.STDOUT)
+    procs.append(proc)
+    import pyatspi
+    st = Station(pyatspi, proc)
+    checks.true("the station starts", wait_until(lambda: st.find("BitBtn3") is not None, 20))
+    box, texts = st.message_box()
+    checks.true("the start says why the journal is shut",
+                bool(texts) and texts[-1].startswith("无法打开写卡记录"), str(texts))
+    if box is not None:
+        st.close_box(box)
+    os.rmdir(blocker)
+    st.press("ToolButton9")
+    checks.eq("panel 2 after 记录", wait_until(lambda: st.panel(2) == "写卡记录已恢复。" and st.panel(2), 10)
+              or st.panel(2), "写卡记录已恢复。")
+    checks.true("the journal is a file now", os.path.isfile(blocker))
+    proc.terminate()
+    proc.wait(10)
+
+
 def start(build, work, drive_c, procs, installed=False):
     """Starts Xvfb, the emulator and a copy of the station with its own settings
     file (or the installed programs, with the settings in the user's folder);
@@ -1427,6 +1463,7 @@ def main():
         checks.eq("退出 saves the unsaved cards", len(set(os.listdir(drive_c)) - files_before), 1 if unsaved else 0)
         if not args.installed:
             first_start_fresh_home(args.build, emu, checks, work, procs)
+            journal_back_without_restart(args.build, checks, work, procs)
     finally:
         stop_processes(procs, emu)
         if args.keep:

@@ -188,6 +188,60 @@ TEST_F(FirstStartTest, JournalThatCannotBeOpenedRefusesWritingWithItsReason) {
   }
 }
 
+// A plain file where the journal's folder belongs keeps the journal shut
+// until it is taken away.
+class BlockedJournalTest : public FirstStartTest {
+ protected:
+  void SetUp() override {
+    FirstStartTest::SetUp();
+    fs::create_directories(Home());
+    std::ofstream(Blocker()) << "in the way";
+    Start(ConfigIn(Blocker()));
+  }
+  fs::path Blocker() const { return Home() / "cardstation"; }
+};
+
+TEST_F(BlockedJournalTest, OpensAtTheNextWriteWithTheCardsReadMeanwhile) {
+  ASSERT_EQ(form->journal(), nullptr);
+  OpenPort();
+  TickTracks(true, false);
+  Find<QPushButton>(*form, "BitBtn1")->click();
+  Reply("1B 73 35 35 3F 1C");
+  ASSERT_TRUE(Eventually([&] { return Panel(2) == QString::fromUtf8(station::kReadsKept); }, "the kept read said"));
+  Reply("1B 73 36 36 3F 1C");
+  ASSERT_TRUE(Eventually([&] { return Track2() == "66"; }, "the second read"));
+  EXPECT_NE(Panel(2), QString::fromUtf8(station::kReadsKept)) << "said once";
+
+  fs::remove(Blocker());
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(QStringLiteral("71"));
+  PressWrite();
+  ASSERT_NE(form->journal(), nullptr);
+  EXPECT_EQ(Panel(2), QString::fromUtf8(station::kJournalBack));
+  Reply(kWritten);
+  ASSERT_TRUE(Eventually([&] { return prompts->beeps == 1; }, "the card to be counted"));
+  ASSERT_EQ(form->journal()->Cards({}).size(), 1);
+  EXPECT_EQ(form->journal()->Cards({})[0].track2->text, "71");
+  const QList<journal::ReadCardRow> reads = form->journal()->ReadCards({});
+  ASSERT_EQ(reads.size(), 2);
+  EXPECT_EQ(reads[1].track2, "55") << "oldest last";
+  EXPECT_EQ(reads[0].track2, "66");
+  EXPECT_FALSE(Find<QTimer>(*form, "JournalRetryTimer")->isActive());
+}
+
+TEST_F(BlockedJournalTest, OpensWhileIdle) {
+  auto* retry = Find<QTimer>(*form, "JournalRetryTimer");
+  ASSERT_TRUE(retry->isActive());
+  retry->setInterval(10);
+  retry->start();
+  QCoreApplication::processEvents();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(form->journal(), nullptr) << "still blocked";
+  fs::remove(Blocker());
+  ASSERT_TRUE(Eventually([&] { return form->journal() != nullptr; }, "the journal to open"));
+  EXPECT_EQ(Panel(2), QString::fromUtf8(station::kJournalBack));
+  EXPECT_EQ(prompts->messages.size(), 1u) << "only the start's box";
+}
+
 TEST_F(FirstStartTest, JournalFileThatGoesBadIsNamedInTheOperatorsWords) {
   const fs::path folder = Home() / ".config" / "cardstation";
   Start(ConfigIn(folder));
