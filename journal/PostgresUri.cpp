@@ -75,9 +75,10 @@ QString PostgresTarget::ConnectOptions() const {
       options << key + QLatin1Char('=') + Quoted(value);
     }
   }
-  for (const auto& [name, bound] : bounds) {
+  for (const auto& bound : bounds) {
+    const auto& name = bound.first;
     const bool given = std::any_of(parameters.begin(), parameters.end(), [&](const auto& p) { return p.first == name; });
-    if (!given) options << name + QLatin1Char('=') + bound;
+    if (!given) options << name + QLatin1Char('=') + bound.second;
   }
   if (!serverOptions) options << QLatin1String("options=") + Quoted(withServerBounds(QString()));
   // Qt SQL separates options with ';'.
