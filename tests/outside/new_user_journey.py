@@ -265,27 +265,19 @@ def check_journal_dialog(j, st, home, what):
 
 
 def export(j, st, dialog, path, file_type=None):
-    """Presses 导出 and saves to path through the file dialog, choosing the file
-    type whose caption starts with file_type; returns the message shown after."""
+    """Presses 导出 and saves to path through the file dialog, which must offer
+    the file type whose caption starts with file_type; returns what the
+    dialog's status line says after."""
     buttons = [n for n in st.walk(dialog) if n.getRole() == st.a.ROLE_PUSH_BUTTON]
     st.press(next(b for b in buttons if b.name == "导出"))
     chooser = wait_until(lambda: next((d for d in st.dialogs() if d.name != "写卡记录"), None), 10)
     if not j.check("导出 opens the file dialog", chooser is not None):
         return None
     if file_type:
-        # The file type list, chosen with the keyboard as an operator would.
-        combos = [n for n in st.walk(chooser) if n.getRole() == st.a.ROLE_COMBO_BOX and
-                  any(i.name.startswith(file_type) for i in st.walk(n))]
-        if j.check(f"the file dialog offers {file_type}", bool(combos), "", "xlsx-export"):
-            combo = combos[0]
-            combo.queryComponent().grabFocus()
-            wait_until(lambda: combo.getState().contains(st.a.STATE_FOCUSED), 5)
-            for _ in range(10):
-                if combo.name.startswith(file_type):
-                    break
-                st.key(0xff54)  # Down
-            j.check(f"{file_type} chosen", wait_until(lambda: combo.name.startswith(file_type), 5), combo.name,
-                    "xlsx-export")
+        # The type follows the name's suffix; the list must offer it all the same.
+        offered = any(n.getRole() == st.a.ROLE_COMBO_BOX and any(i.name.startswith(file_type) for i in st.walk(n))
+                      for n in st.walk(chooser))
+        j.check(f"the file dialog offers {file_type}", offered, "", "xlsx-export")
     edit = next(n for n in st.walk(chooser) if n.getRole() == st.a.ROLE_TEXT and
                 n.getState().contains(st.a.STATE_EDITABLE))
     edit.queryEditableText().setTextContents(path)
@@ -293,13 +285,10 @@ def export(j, st, dialog, path, file_type=None):
                   caption(b.name) in ("Save", "保存"))
     st.press(accept)
     j.check("the file dialog closes", wait_until(lambda: chooser not in st.dialogs(), 10))
-    box = wait_until(lambda: next((d for d in st.dialogs() if d.name != "写卡记录"), None), 5)
-    if box is None:
-        return None
-    texts = [n.name for n in st.walk(box) if n.getRole() == st.a.ROLE_LABEL and n.name]
-    st.press(next(b for b in st.walk(box) if b.getRole() == st.a.ROLE_PUSH_BUTTON))
-    wait_until(lambda: box not in st.dialogs(), 5)
-    return texts[-1] if texts else ""
+    # The dialog's status line says how many cards went where.
+    said = lambda: next((n.name for n in st.walk(dialog) if n.getRole() == st.a.ROLE_LABEL and
+                         n.name.startswith("已导出") and n.name.endswith(os.path.basename(path))), None)
+    return wait_until(said, 20)
 
 
 def time_text(value):
