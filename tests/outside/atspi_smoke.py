@@ -1241,6 +1241,25 @@ def start_display(procs):
     return display
 
 
+def start_copy(build, work, procs, home, name):
+    """Starts a copy of the program in a folder of its own, with a FIFO where
+    its settings file would be (so the settings go to the user's folder), for
+    a user whose home is home; returns the process and its Station."""
+    app_dir = os.path.join(work, f"{name}-app")
+    os.mkdir(app_dir)
+    shutil.copy2(os.path.join(build, "app", "cardstation"), app_dir)
+    os.mkfifo(os.path.join(app_dir, "VavizEvu.ini"))
+    env = dict(os.environ, HOME=home, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
+    env.pop("QT_QPA_PLATFORM", None)
+    env.pop("XDG_CONFIG_HOME", None)
+    log = open(os.path.join(work, f"{name}-station.log"), "w")
+    proc = subprocess.Popen([os.path.join(app_dir, "cardstation")], env=env, cwd=home,
+                            stdout=log, stderr=subprocess.STDOUT)
+    procs.append(proc)
+    import pyatspi
+    return proc, Station(pyatspi, proc)
+
+
 def first_start_fresh_home(build, emu, checks, work, procs):
     """A new user: a home without ~/.config, and no usable settings file beside
     the program (a FIFO under its name), so settings and journal go to the
@@ -1248,19 +1267,7 @@ def first_start_fresh_home(build, emu, checks, work, procs):
     scenario("first start in a fresh home: no error box, one card written")
     home = os.path.join(work, "fresh-home")
     os.mkdir(home)
-    app_dir = os.path.join(work, "fresh-app")
-    os.mkdir(app_dir)
-    shutil.copy2(os.path.join(build, "app", "cardstation"), app_dir)
-    os.mkfifo(os.path.join(app_dir, "VavizEvu.ini"))
-    env = dict(os.environ, HOME=home, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
-    env.pop("QT_QPA_PLATFORM", None)
-    env.pop("XDG_CONFIG_HOME", None)
-    log = open(os.path.join(work, "fresh-station.log"), "w")
-    proc = subprocess.Popen([os.path.join(app_dir, "cardstation")], env=env, cwd=home,
-                            stdout=log, stderr=subprocess.STDOUT)
-    procs.append(proc)
-    import pyatspi
-    st = Station(pyatspi, proc)
+    proc, st = start_copy(build, work, procs, home, "fresh")
     checks.true("the station starts", wait_until(lambda: st.find("BitBtn3") is not None, 20))
     time.sleep(0.5)  # a box at start would come up with the window
     checks.true("no box at start", not st.dialogs(), str([st.message_box(1)[1]] if st.dialogs() else []))
@@ -1307,19 +1314,7 @@ def journal_back_without_restart(build, checks, work, procs):
     folder = os.path.join(home, ".config", "cardstation")
     blocker = os.path.join(folder, "cards.db")
     os.makedirs(blocker)  # a folder under the journal's name
-    app_dir = os.path.join(work, "blocked-app")
-    os.mkdir(app_dir)
-    shutil.copy2(os.path.join(build, "app", "cardstation"), app_dir)
-    os.mkfifo(os.path.join(app_dir, "VavizEvu.ini"))
-    env = dict(os.environ, HOME=home, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
-    env.pop("QT_QPA_PLATFORM", None)
-    env.pop("XDG_CONFIG_HOME", None)
-    log = open(os.path.join(work, "blocked-station.log"), "w")
-    proc = subprocess.Popen([os.path.join(app_dir, "cardstation")], env=env, cwd=home,
-                            stdout=log, stderr=subprocess.STDOUT)
-    procs.append(proc)
-    import pyatspi
-    st = Station(pyatspi, proc)
+    proc, st = start_copy(build, work, procs, home, "blocked")
     checks.true("the station starts", wait_until(lambda: st.find("BitBtn3") is not None, 20))
     box, texts = st.message_box()
     checks.true("the start says why the journal is shut",
