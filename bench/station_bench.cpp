@@ -84,9 +84,8 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
   const std::filesystem::path work = folder.path().toStdString();
   const std::filesystem::path log = work / "station_bench_device.log";
   QProcess emulator;
-  emulator.start(QStringLiteral(CARDSIM_EXE),
-                 {QStringLiteral("--auto-swipe"), QStringLiteral("0"), QStringLiteral("--log"),
-                  QString::fromStdString(log.string())});
+  emulator.start(QStringLiteral(CARDSIM_EXE), {QStringLiteral("--auto-swipe"), QStringLiteral("0"),
+                                               QStringLiteral("--log"), QString::fromStdString(log.string())});
   if (!emulator.waitForStarted(5000) || !WaitFor([&] { return emulator.canReadLine(); }, std::chrono::seconds(10))) {
     state.SkipWithError("the card device emulator did not start");
     return;
