@@ -21,7 +21,8 @@ namespace {
 
 // Runs statements on a connection of its own, in one transaction; throws on
 // the first failure, so that a benchmark never runs on a half-filled journal.
-void RunStatements(const QString& driver, const QString& uriOrFile, const QStringList& statements) {
+void RunStatements(const QString& driver, const QString& uriOrFile, const QStringList& statements,
+                   bool inTransaction = true) {
   const QString connection = QUuid::createUuid().toString();
   {
     QSqlDatabase db = QSqlDatabase::addDatabase(driver, connection);
@@ -37,17 +38,17 @@ void RunStatements(const QString& driver, const QString& uriOrFile, const QStrin
       db.setDatabaseName(uriOrFile);
     }
     if (!db.open()) throw std::runtime_error(db.lastError().text().toStdString());
-    db.transaction();
+    if (inTransaction) db.transaction();
     QStringList all = statements;
     // The bulk statements run longer than the journal's own bound on a statement.
-    if (driver == QLatin1String("QPSQL")) all.prepend(QStringLiteral("SET LOCAL statement_timeout = 0"));
+    if (driver == QLatin1String("QPSQL")) all.prepend(QStringLiteral("SET statement_timeout = 0"));
     for (const QString& statement : all) {
       QSqlQuery query(db);
       if (!query.exec(statement)) {
         throw std::runtime_error(query.lastError().text().toStdString() + " in " + statement.toStdString());
       }
     }
-    db.commit();
+    if (inTransaction) db.commit();
     db.close();
   }
   QSqlDatabase::removeDatabase(connection);
@@ -129,8 +130,10 @@ QString FilledServerJournal(const QString& serverUri, int count) {
                                     "'YYYY-MM-DD HH24:MI:SS')"));
   statements << QStringLiteral("CREATE TABLE bench_filled ()");
   RunStatements(QStringLiteral("QPSQL"), uri, statements);
-  // Fresh statistics, as the server's autovacuum keeps them for a table in use.
-  RunStatements(QStringLiteral("QPSQL"), uri, {QStringLiteral("ANALYZE")});
+  // Vacuumed and with fresh statistics, as the server's autovacuum keeps a
+  // table in use; otherwise it would set about the million new rows in the
+  // middle of the first benchmark.
+  RunStatements(QStringLiteral("QPSQL"), uri, {QStringLiteral("VACUUM ANALYZE")}, false);
   return uri;
 }
 
@@ -155,6 +158,11 @@ void CopyFilledSqliteJournal(const QString& target, int count) {
   QFile::remove(target);
   if (!QFile::copy(cached, target)) throw std::runtime_error("cannot copy " + cached.toStdString());
   QFile(target).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+}
+
+void RunOnJournal(const QString& uriOrFile, const QStringList& statements) {
+  const bool server = journal::ParsePostgresUri(uriOrFile).has_value();
+  RunStatements(server ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), uriOrFile, statements);
 }
 
 long StatusKiB(const char* key) {

@@ -48,6 +48,10 @@ long long FreshNumbers();
 // than the benchmarks that use it.
 void CopyFilledSqliteJournal(const QString& target, int count);
 
+// Runs statements in one transaction on a connection of its own to the
+// SQLite file or the server URI; throws on the first failure.
+void RunOnJournal(const QString& uriOrFile, const QStringList& statements);
+
 // The process's resident set in KiB from the kernel: "VmRSS" now, "VmHWM" its
 // peak.
 long StatusKiB(const char* key);

@@ -10,6 +10,7 @@
 //                  number, its reservation and its record
 //   FirstPage      写卡记录's first page: the newest id, then the newest 5,000 cards
 //   SearchNumber   写卡记录's search for one card number
+//   StationStart   the lookups of a start, with and without their indexes
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -25,9 +26,9 @@ namespace {
 
 constexpr int kFullJournal = 1000000;
 
-journal::WrittenCard Card(const std::string& number) {
+journal::WrittenCard Card(const std::string& number, const QString& station = QStringLiteral("bench")) {
   journal::WrittenCard card;
-  card.station = QStringLiteral("bench");
+  card.station = station;
   card.port = QStringLiteral("COM1");
   card.devicePath = QStringLiteral("/dev/ttyUSB0");
   card.kind = journal::RunKind::continuous;
@@ -48,24 +49,28 @@ class BenchJournal {
         return;
       }
       if (cards > 0) {
-        journal_ = journal::Journal::OpenPostgres(bench::FilledServerJournal(bench::ServerUri(), cards));
+        location_ = bench::FilledServerJournal(bench::ServerUri(), cards);
       } else {
         schema_.emplace(bench::ServerUri());
-        journal_ = journal::Journal::OpenPostgres(schema_->uri());
+        location_ = schema_->uri();
       }
+      journal_ = journal::Journal::OpenPostgres(location_);
       journal_->CheckConnection();
     } else {
-      const QString file = dir_.filePath(QStringLiteral("cards.db"));
-      if (cards > 0) bench::CopyFilledSqliteJournal(file, cards);
-      journal_ = journal::Journal::OpenSqlite(file);
+      location_ = dir_.filePath(QStringLiteral("cards.db"));
+      if (cards > 0) bench::CopyFilledSqliteJournal(location_, cards);
+      journal_ = journal::Journal::OpenSqlite(location_);
     }
   }
   journal::Journal* get() { return journal_.get(); }
+  // The file or the server URI.
+  const QString& location() const { return location_; }
   // The first number of this benchmark's own cards.
   long long fresh() const { return fresh_; }
 
  private:
   QTemporaryDir dir_;
+  QString location_;
   std::optional<bench::ServerSchema> schema_;
   std::unique_ptr<journal::Journal> journal_;
   long long fresh_ = bench::FreshNumbers();
@@ -140,6 +145,36 @@ void BM_SearchNumber(benchmark::State& state, bool server) {
     if (journal.get()->Cards(query).size() != 1) state.SkipWithError("the search did not find the card");
   }
 }
+
+// What a start of the station asks of the journal before the operator can
+// work: its leftover reservations become unconfirmed and its unsaved lines come
+// back; /indexes:0 drops the indexes that serve the two (on the server until
+// the next opening of the journal puts them back).
+void BM_StationStart(benchmark::State& state, bool server) {
+  BenchJournal journal(state, server);
+  if (!journal.get()) return;
+  if (state.range(1) == 0) {
+    bench::RunOnJournal(journal.location(), {QStringLiteral("DROP INDEX written_card_station"),
+                                             QStringLiteral("DROP INDEX card_number_reserved")});
+  }
+  // A station of its own: the full journal on the server is shared by the runs.
+  const QString station = QStringLiteral("start-%1").arg(journal.fresh());
+  for (int i = 0; i < 10; ++i) journal.get()->RecordWrittenCard(Card(std::to_string(journal.fresh() + i), station));
+  for (auto _ : state) {
+    journal.get()->UnconfirmLeftoverReservations(station);
+    if (journal.get()->UnsavedLines(station).size() != 10) state.SkipWithError("unsaved lines missing");
+  }
+}
+BENCHMARK_CAPTURE(BM_StationStart, sqlite, false)
+    ->ArgNames({"cards", "indexes"})
+    ->ArgsProduct({{0, kFullJournal}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_StationStart, postgres, true)
+    ->ArgNames({"cards", "indexes"})
+    ->ArgsProduct({{0, kFullJournal}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // A few repetitions each: the machine is shared, and a full journal takes a
 // while to prepare.
