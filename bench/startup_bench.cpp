@@ -30,6 +30,7 @@
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -61,10 +62,38 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>
   ::_exit(127);
 }
 
-// A private X server, ended with the object.
+// Whether an X server answers on display.
+bool DisplayAnswers(const std::string& display) {
+  xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+  const bool answers = xcb_connection_has_error(c) == 0;
+  xcb_disconnect(c);
+  return answers;
+}
+
+// A private X server, ended with the object. The display number is picked at
+// random among the high ones, and one that answers already is passed over:
+// another user's server on the same number in another folder of sockets still
+// shares the abstract socket name, which the clients try first.
 class Xvfb {
  public:
   Xvfb() {
+    std::mt19937 rng(static_cast<unsigned>(::getpid()));
+    for (int attempt = 0; attempt < 20 && display_.empty(); ++attempt) {
+      const std::string candidate = ":" + std::to_string(std::uniform_int_distribution<int>(100, 899)(rng));
+      if (!DisplayAnswers(candidate)) Start(candidate);
+    }
+    if (display_.empty()) {
+      std::fprintf(stderr, "Xvfb did not start\n");
+      std::exit(1);
+    }
+  }
+  ~Xvfb() { Stop(); }
+  Xvfb(const Xvfb&) = delete;
+  Xvfb& operator=(const Xvfb&) = delete;
+  const std::string& display() const { return display_; }
+
+ private:
+  void Start(const std::string& display) {
     int fds[2];
     if (::pipe(fds) != 0) std::exit(1);
     pid_ = ::fork();
@@ -72,31 +101,32 @@ class Xvfb {
       ::close(fds[0]);
       const std::string fd = std::to_string(fds[1]);
       const int null = ::open("/dev/null", O_RDWR);
+      ::dup2(null, 0);
       ::dup2(null, 1);
       ::dup2(null, 2);
-      ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0", "1024x768x24",
-               static_cast<char*>(nullptr));
+      ::execlp("Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen",
+               "0", "1024x768x24", static_cast<char*>(nullptr));
       ::_exit(127);
     }
     ::close(fds[1]);
     char buf[32] = {};
     const ssize_t n = ::read(fds[0], buf, sizeof buf - 1);
     ::close(fds[0]);
-    if (n <= 0) {
-      std::fprintf(stderr, "Xvfb did not start\n");
-      std::exit(1);
+    // It names the display once it listens; a server that could not take the
+    // number ends without naming it.
+    if (n > 0 && DisplayAnswers(display)) {
+      display_ = display;
+    } else {
+      Stop();
     }
-    display_ = ":" + std::to_string(std::atoi(buf));
   }
-  ~Xvfb() {
+  void Stop() {
+    if (pid_ <= 0) return;
     ::kill(pid_, SIGTERM);
     ::waitpid(pid_, nullptr, 0);
+    pid_ = -1;
   }
-  Xvfb(const Xvfb&) = delete;
-  Xvfb& operator=(const Xvfb&) = delete;
-  const std::string& display() const { return display_; }
 
- private:
   pid_t pid_ = -1;
   std::string display_;
 };
