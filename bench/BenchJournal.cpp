@@ -1,6 +1,5 @@
 #include "BenchJournal.h"
 
-#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
@@ -19,13 +18,12 @@
 namespace bench {
 namespace {
 
-// Runs statements on a connection of its own, in one transaction; throws on
-// the first failure, so that a benchmark never runs on a half-filled journal.
-void RunStatements(const QString& driver, const QString& uriOrFile, const QStringList& statements,
-                   bool inTransaction = true) {
-  const QString connection = QUuid::createUuid().toString();
-  {
-    QSqlDatabase db = QSqlDatabase::addDatabase(driver, connection);
+// A connection of its own to a SQLite file or a server URI, removed again
+// with the object (also when a statement throws).
+class Connection {
+ public:
+  Connection(const QString& driver, const QString& uriOrFile) : name_(QUuid::createUuid().toString()) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(driver, name_);
     if (driver == QLatin1String("QPSQL")) {
       const auto target = journal::ParsePostgresUri(uriOrFile);
       if (!target) throw std::runtime_error("not a PostgreSQL URI: " + uriOrFile.toStdString());
@@ -38,20 +36,37 @@ void RunStatements(const QString& driver, const QString& uriOrFile, const QStrin
       db.setDatabaseName(uriOrFile);
     }
     if (!db.open()) throw std::runtime_error(db.lastError().text().toStdString());
-    if (inTransaction) db.transaction();
-    QStringList all = statements;
-    // The bulk statements run longer than the journal's own bound on a statement.
-    if (driver == QLatin1String("QPSQL")) all.prepend(QStringLiteral("SET statement_timeout = 0"));
-    for (const QString& statement : all) {
-      QSqlQuery query(db);
-      if (!query.exec(statement)) {
-        throw std::runtime_error(query.lastError().text().toStdString() + " in " + statement.toStdString());
-      }
-    }
-    if (inTransaction) db.commit();
-    db.close();
   }
-  QSqlDatabase::removeDatabase(connection);
+  ~Connection() {
+    QSqlDatabase::database(name_, false).close();
+    QSqlDatabase::removeDatabase(name_);
+  }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  QSqlDatabase db() const { return QSqlDatabase::database(name_, false); }
+
+ private:
+  QString name_;
+};
+
+// Runs statements on a connection of its own, in one transaction unless told
+// otherwise; throws on the first failure, so that a benchmark never runs on a
+// half-filled journal.
+void RunStatements(const QString& driver, const QString& uriOrFile, const QStringList& statements,
+                   bool inTransaction = true) {
+  const Connection connection(driver, uriOrFile);
+  QSqlDatabase db = connection.db();
+  QStringList all = statements;
+  // The bulk statements run longer than the journal's own bound on a statement.
+  if (driver == QLatin1String("QPSQL")) all.prepend(QStringLiteral("SET statement_timeout = 0"));
+  if (inTransaction) db.transaction();
+  for (const QString& statement : all) {
+    QSqlQuery query(db);
+    if (!query.exec(statement)) {
+      throw std::runtime_error(query.lastError().text().toStdString() + " in " + statement.toStdString());
+    }
+  }
+  if (inTransaction && !db.commit()) throw std::runtime_error(db.lastError().text().toStdString());
 }
 
 QString WithSearchPath(const QString& uri, const QString& schema) {
@@ -101,23 +116,13 @@ QString FilledServerJournal(const QString& serverUri, int count) {
   const QString uri = WithSearchPath(serverUri, schema);
   // The marker table is made in the filling transaction: a schema without it
   // is from a run that was cut off.
-  const QString connection = QUuid::createUuid().toString();
   bool filled = false;
   {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
-    const auto target = journal::ParsePostgresUri(serverUri);
-    if (!target) throw std::runtime_error("not a PostgreSQL URI: " + serverUri.toStdString());
-    db.setHostName(target->host);
-    db.setUserName(target->user);
-    db.setPassword(target->password);
-    db.setDatabaseName(target->dbname);
-    db.setConnectOptions(target->ConnectOptions());
-    if (!db.open()) throw std::runtime_error(db.lastError().text().toStdString());
-    QSqlQuery query(db);
+    const Connection connection(QStringLiteral("QPSQL"), serverUri);
+    QSqlQuery query(connection.db());
     filled = query.exec(QStringLiteral("SELECT to_regclass('%1.bench_filled') IS NOT NULL").arg(schema)) &&
              query.next() && query.value(0).toBool();
   }
-  QSqlDatabase::removeDatabase(connection);
   if (filled) return uri;
   RunStatements(
       QStringLiteral("QPSQL"), serverUri,
