@@ -7,8 +7,8 @@
 #include <new>
 #include <string>
 
-#include "serial/Dispatcher.h"
 #include "TestDevice.h"
+#include "serial/Dispatcher.h"
 
 namespace {
 std::atomic<uint64_t> Allocations{0};
@@ -27,8 +27,7 @@ namespace {
 // Delivers on the calling thread and lets the handler take bytes.
 class TBenchLink : public TSerMainThreadLink {
  public:
-  bool SendNotification(TSerWindowHandle, uint16_t msg, uint16_t wParam, int32_t,
-                        std::chrono::milliseconds) override {
+  bool SendNotification(TSerWindowHandle, uint16_t msg, uint16_t wParam, int32_t, std::chrono::milliseconds) override {
     if (msg == TriggerAvailMsg) {
       uint8_t c;
       for (uint16_t i = 0; i < wParam; ++i) {

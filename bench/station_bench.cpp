@@ -5,7 +5,10 @@
 // the measured time to that floor. The run is timed without a journal, with
 // the local journal file, and with the shared journal on the PostgreSQL server
 // of CARDSTATION_BENCH_PG_URI (in a schema of the run's own, so that every
-// number is free), where each card is reserved before it is sent.
+// number is free), where each card is reserved before it is sent; then again
+// with each journal already holding a million written cards. Beside the time,
+// the process's resident memory before the window is made and its peak from
+// then to the end of the run.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,19 +18,19 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QUuid>
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
+#include "BenchJournal.h"
 #include "FindControl.h"
 #include "Protocol.h"
-#include "ServerStatement.h"
 #include "station/MainWindow.h"
 
 namespace {
@@ -73,8 +76,9 @@ int CommandsInLog(const std::filesystem::path& log) {
 }
 
 void BM_ContinuousRun100Cards(benchmark::State& state) {
-  const QString server = qEnvironmentVariable("CARDSTATION_BENCH_PG_URI");
-  if (state.range(0) == 2 && server.isEmpty()) {
+  const QString server = bench::ServerUri();
+  const bool onServer = state.range(0) == 2 || state.range(0) == 4;
+  if (onServer && server.isEmpty()) {
     state.SkipWithError("CARDSTATION_BENCH_PG_URI is not set");
     return;
   }
@@ -84,9 +88,8 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
   const std::filesystem::path work = folder.path().toStdString();
   const std::filesystem::path log = work / "station_bench_device.log";
   QProcess emulator;
-  emulator.start(QStringLiteral(CARDSIM_EXE),
-                 {QStringLiteral("--auto-swipe"), QStringLiteral("0"), QStringLiteral("--log"),
-                  QString::fromStdString(log.string())});
+  emulator.start(QStringLiteral(CARDSIM_EXE), {QStringLiteral("--auto-swipe"), QStringLiteral("0"),
+                                               QStringLiteral("--log"), QString::fromStdString(log.string())});
   if (!emulator.waitForStarted(5000) || !WaitFor([&] { return emulator.canReadLine(); }, std::chrono::seconds(10))) {
     state.SkipWithError("the card device emulator did not start");
     return;
@@ -100,15 +103,21 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
   config.settingsPath = work / "VavizEvu.ini";
   config.stationName = "bench";
   // range(0): 0 without a journal, 1 with the card journal in the fresh
-  // folder, 2 with the shared journal in a fresh schema on the server.
+  // folder, 2 with the shared journal in a fresh schema on the server; 3 and 4
+  // the same journals holding a million written cards of another station.
   if (state.range(0) != 0) config.journalFolder = work;
-  const QString schema = QStringLiteral("bench_") + QUuid::createUuid().toString(QUuid::Id128);
+  std::optional<bench::ServerSchema> schema;
   if (state.range(0) == 2) {
-    ServerStatement(server, QStringLiteral("CREATE SCHEMA ") + schema);
-    config.database = (server + (server.contains(QLatin1Char('?')) ? QStringLiteral("&") : QStringLiteral("?")) +
-                       QStringLiteral("options=-c%20search_path%3D") + schema)
-                          .toStdString();
+    schema.emplace(server);
+    config.database = schema->uri().toStdString();
   }
+  if (state.range(0) == 3)
+    bench::CopyFilledSqliteJournal(QString::fromStdString((work / "cards.db").string()), 1000000);
+  if (state.range(0) == 4) config.database = bench::FilledServerJournal(server, 1000000).toStdString();
+  // Numbers of the run's own, so that every card of the run is free.
+  const long long firstNumber = bench::FreshNumbers();
+  const long rssBefore = bench::StatusKiB("VmRSS");
+  bench::ResetPeakRss();
   TForm1 form(config);
   form.SetPrompts(std::make_unique<SilentPrompts>());
   form.ToolButton5Click();
@@ -125,7 +134,7 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
   double seconds = 0;
   int commands = 0;
   for (auto _ : state) {
-    Find<QPlainTextEdit>(form, "Track2Memo")->setPlainText(QStringLiteral("0001"));
+    Find<QPlainTextEdit>(form, "Track2Memo")->setPlainText(QString::number(firstNumber));
     Find<QLabel>(form, "st1")->clear();
     const int before = CommandsInLog(log);
     const auto start = std::chrono::steady_clock::now();
@@ -142,10 +151,8 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
     commands += CommandsInLog(log) - before;
   }
   form.ToolButton6Click();
-  if (state.range(0) == 2) {
-    ServerStatement(server, QStringLiteral("SET client_min_messages TO warning; DROP SCHEMA ") + schema +
-                                QStringLiteral(" CASCADE"));
-  }
+  state.counters["rss_before_MiB"] = static_cast<double>(rssBefore) / 1024;
+  state.counters["peak_rss_MiB"] = static_cast<double>(bench::StatusKiB("VmHWM")) / 1024;
   emulator.write("quit\n");
   emulator.waitForFinished(5000);
   if (commands > 0) {
@@ -159,6 +166,8 @@ BENCHMARK(BM_ContinuousRun100Cards)
     ->Arg(0)
     ->Arg(1)
     ->Arg(2)
+    ->Arg(3)
+    ->Arg(4)
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kSecond);

@@ -87,6 +87,53 @@ constexpr Step kSteps[] = {Version1, Version2, Version3, Version4};
 // Any number; every station uses the same one for the schema.
 constexpr qint64 kSchemaLockKey = 0x6361726473636865;  // "cardsche"
 
+// Indexes that keep the statements of a start-up flat on a large journal: the
+// station's own unsaved lines and its leftover reservations. They change no
+// table, so they are no schema step: a program of the same version reads a
+// journal with or without them, and an existing journal gets them at its next
+// opening.
+struct ExtraIndex {
+  const char* name;
+  const char* definition;
+};
+constexpr ExtraIndex kExtraIndexes[] = {
+    {"written_card_station", "written_card (station)"},
+    {"card_number_reserved", "card_number (station) WHERE state = 'reserved'"},
+};
+
+bool IndexExists(QSqlDatabase& db, const QString& name) {
+  QSqlQuery query =
+      sql::IsPostgres(db)
+          ? sql::Exec(db, QStringLiteral("SELECT to_regclass(?) IS NOT NULL"), {name})
+          : sql::Exec(db, QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name = ?"),
+                      {name});
+  return query.next() && query.value(0).toBool();
+}
+
+// Inside the schema's transaction. True when an index was made (the
+// transaction then needs its commit). An index that cannot be made now (a
+// server's lock held too long by another station, a full disk) is left for the
+// next opening: the journal works without it, only slower.
+bool CreateMissingIndexes(QSqlDatabase& db) {
+  bool created = false;
+  try {
+    for (const ExtraIndex& index : kExtraIndexes) {
+      const QString name = QString::fromLatin1(index.name);
+      if (IndexExists(db, name)) continue;
+      // Building one over a large table takes longer than a card's statement
+      // may; it runs once.
+      if (!created && sql::IsPostgres(db)) sql::Exec(db, QStringLiteral("SET LOCAL statement_timeout = 0"));
+      sql::Exec(db, QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2").arg(name, QLatin1String(index.definition)));
+      created = true;
+    }
+  } catch (const JournalUnreachable&) {
+    throw;
+  } catch (const JournalError&) {
+    return false;
+  }
+  return created;
+}
+
 bool HasVersionTable(QSqlDatabase& db) {
   // The current search path decides, as it does for every other statement.
   QSqlQuery query = sql::IsPostgres(db)
@@ -115,7 +162,10 @@ void MigrateSchema(QSqlDatabase& db, int target) {
       throw JournalError("The journal was written by a newer program (schema version " + std::to_string(stored) + ")",
                          JournalFault::newerSchema, std::to_string(stored));
     }
-    if (stored >= target) return;
+    if (stored >= target) {
+      if (stored == kSchemaVersion && CreateMissingIndexes(db)) transaction.Commit();
+      return;
+    }
     for (const QString& statement : kSteps[stored](db)) sql::Exec(db, statement);
     sql::Exec(db, QStringLiteral("UPDATE journal_schema SET version = ?"), {stored + 1});
     transaction.Commit();

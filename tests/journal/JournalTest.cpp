@@ -106,6 +106,34 @@ TEST_F(JournalTest, UpgradeFromVersion3KeepsUndecidedNumbersWithoutAReason) {
   EXPECT_EQ(journal->Holder({2, "0043"})->reason, UnconfirmedReason::reset);
 }
 
+// A start-up looks up the station's own unsaved lines and leftover
+// reservations; on a journal of years of cards only an index keeps that quick,
+// and a journal made before the index gets it at its next opening.
+TEST_F(JournalTest, AnExistingJournalGetsTheStartUpIndexesAndItsLookupsUseThem) {
+  Open();
+  WithRawDatabase([](QSqlDatabase& db) {
+    sql::Exec(db, QStringLiteral("DROP INDEX written_card_station"));
+    sql::Exec(db, QStringLiteral("DROP INDEX card_number_reserved"));
+  });
+  Open();
+  WithRawDatabase([](QSqlDatabase& db) {
+    const auto plan = [&db](const QString& statement) {
+      QSqlQuery query = sql::Exec(db, QStringLiteral("EXPLAIN QUERY PLAN ") + statement, {kStation});
+      QString text;
+      while (query.next()) text += query.value(3).toString() + QLatin1Char('\n');
+      return text.toStdString();
+    };
+    EXPECT_NE(plan(QStringLiteral("UPDATE card_number SET state = 'unconfirmed' "
+                                  "WHERE station = ? AND state = 'reserved'"))
+                  .find("card_number_reserved"),
+              std::string::npos);
+    EXPECT_NE(plan(QStringLiteral("SELECT t.card_id FROM written_track t JOIN written_card c ON c.id = t.card_id "
+                                  "WHERE c.station = ? ORDER BY t.card_id, t.track"))
+                  .find("written_card_station"),
+              std::string::npos);
+  });
+}
+
 TEST_F(JournalTest, JournalOfANewerProgramIsRefused) {
   Open();
   WithRawDatabase([](QSqlDatabase& db) { sql::Exec(db, QStringLiteral("UPDATE journal_schema SET version = 99")); });
