@@ -148,17 +148,11 @@ int TSerBaseDispatcher::OpenCom(const std::string& path, int baud, uint8_t optio
 
   {
     TInLock lock(InLock_);
-    In_.Buffer = std::make_unique<uint8_t[]>(InRingSize);
-    In_.Size = InRingSize;
-    In_.Head = In_.Tail = 0;
-    In_.Full = false;
+    In_.Allocate(InRingSize);
   }
   {
     TLock lock(OutLock_);
-    Out_.Buffer = std::make_unique<uint8_t[]>(outSize);  // value-initialised: zeroed
-    Out_.Size = outSize;
-    Out_.Head = Out_.Tail = 0;
-    Out_.Full = false;
+    Out_.Allocate(outSize);
   }
   {
     TLock lock(MainLock_);
@@ -183,7 +177,7 @@ int TSerBaseDispatcher::OpenCom(const std::string& path, int baud, uint8_t optio
   ResetTriggers();
   {
     TInLock lock(InLock_);
-    In_.Head = In_.Tail = 0;
+    In_.Reset();
     InTotal_ = ScanCount_ = NotifyCount_ = 0;
   }
   InAvailDelivery_ = false;
@@ -432,11 +426,8 @@ bool TSerBaseDispatcher::ReadIntoBuffer() {
   const uint32_t waiting = StatInQue_;
   if (waiting == 0) return false;
 
-  const bool empty = In_.Head == In_.Tail;
-  const uint32_t free = empty ? InRingSize : In_.Tail - In_.Head + (In_.Tail < In_.Head ? InRingSize : 0);
-  const uint32_t first = In_.Tail <= In_.Head ? InRingSize - In_.Head : In_.Tail - In_.Head;
-  const uint32_t wanted = std::min(free, waiting);
-  const uint32_t second = wanted > first ? wanted - first : 0;
+  const uint32_t wanted = std::min(In_.Free(), waiting);
+  const uint32_t first = std::min(In_.WritableRun(), wanted);
 
   auto readChunk = [this](uint32_t size) -> uint32_t {
     int n = ReadCom(In_.Buffer.get() + In_.Head, size);
@@ -447,15 +438,13 @@ bool TSerBaseDispatcher::ReadIntoBuffer() {
     }
     const uint32_t got = static_cast<uint32_t>(std::min<int>(n, static_cast<int>(size)));
     if (got > 0) AddLogEntry(ltDispatch, lsReadCom, got, In_.Buffer.get() + In_.Head, got);
-    In_.Head += got;
-    if (In_.Head == InRingSize) In_.Head = 0;
+    In_.Commit(got);
     InTotal_ += got;
-    if (got > 0) In_.Full = In_.Head == In_.Tail;
     return got;
   };
 
   const uint32_t got = readChunk(first);
-  if (got == first && second > 0) readChunk(second);
+  if (got == first && wanted > first) readChunk(wanted - first);
   return true;
 }
 
@@ -467,7 +456,7 @@ bool TSerBaseDispatcher::HasUnscannedInput() {
 int TSerBaseDispatcher::PeekChar(uint8_t& c, uint32_t n) {
   TInLock lock(InLock_);
   if (n == 0 || In_.Used() < n) return ecBufferIsEmpty;
-  c = In_.Buffer[(In_.Tail + n - 1) % InRingSize];
+  c = In_.Unread(n - 1);
   return ecOK;
 }
 
@@ -482,13 +471,12 @@ int TSerBaseDispatcher::GetChar(uint8_t& c) {
       // them. Only this thread changes the count while the delivery waits for it.
       const uint32_t n = GetCount_.load(std::memory_order_relaxed) + 1;
       if (used < n) return ecBufferIsEmpty;
-      c = In_.Buffer[(In_.Tail + n - 1) % InRingSize];
+      c = In_.Unread(n - 1);
       GetCount_.store(n, std::memory_order_relaxed);
     } else {
       if (used == 0) return ecBufferIsEmpty;
-      c = In_.Buffer[In_.Tail];
-      In_.Tail = (In_.Tail + 1) % InRingSize;
-      In_.Full = false;
+      c = In_.Unread(0);
+      In_.Consume(1);
     }
   }
   AddTraceEntry('R', c);
@@ -541,7 +529,7 @@ int TSerBaseDispatcher::PutBlock(const void* block, uint32_t length) {
   {
     TLock lock(OutLock_);
     RefreshStatus();
-    const uint32_t free = Out_.Size - Out_.Used();
+    const uint32_t free = Out_.Free();
     if (length > free) return ecOutputBufferTooSmall;
     const bool fills = length == free;
     if (fills) Out_.Full = true;
@@ -571,7 +559,7 @@ int TSerBaseDispatcher::OutBuffUsed() {
 int TSerBaseDispatcher::OutBuffFree() {
   TLock lock(OutLock_);
   RefreshStatus();
-  return static_cast<int>(Out_.Size - Out_.Used());
+  return static_cast<int>(Out_.Free());
 }
 
 int TSerBaseDispatcher::FlushOutBuffer() { return FlushCom(FlushOutput); }
@@ -808,7 +796,7 @@ bool TSerBaseDispatcher::CheckReceiveTriggers() {
     if (!DataTriggers_.empty()) {
       while (ScanCount_ < InTotal_) {
         const uint64_t index = ScanCount_;
-        const uint8_t raw = In_.Buffer[index % InRingSize];
+        const uint8_t raw = In_.Buffer[In_.Wrap(index)];
         ++ScanCount_;
         size_t longest = 0;
         for (auto& t : DataTriggers_) {
@@ -1069,8 +1057,7 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
     if (InAvailDelivery_) {
       InAvailDelivery_ = false;
       const uint32_t consumed = std::min<uint32_t>(MaxGetCount_, In_.Used());
-      if (In_.Size != 0) In_.Tail = (In_.Tail + consumed) % InRingSize;
-      if (consumed > 0) In_.Full = false;
+      In_.Consume(consumed);
       if (msg == TriggerAvailMsg && MaxGetCount_ != wParam) result = false;
     }
   }

@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/ByteRing.h"
 #include "serial/OpenFailure.h"
 #include "serial/Recorder.h"
 #include "serial/SerialCommon.h"
@@ -154,19 +155,6 @@ using TSerEventHandler =
     std::function<void(uintptr_t user, uint16_t msg, uint16_t wParam, int32_t lParam)>;
 
 enum TSerThreadKind : uint8_t { tkCom, tkDisp, tkOut };
-
-// A ring buffer; head = tail means empty unless Full.
-struct TSerRing {
-  std::unique_ptr<uint8_t[]> Buffer;
-  uint32_t Size = 0;
-  uint32_t Head = 0;  // next write index
-  uint32_t Tail = 0;  // next read index
-  bool Full = false;
-  uint32_t Used() const {
-    if (Full) return Size;
-    return Head >= Tail ? Head - Tail : Head + Size - Tail;
-  }
-};
 
 class TSerBaseDispatcher {
  public:

@@ -1,7 +1,6 @@
 #include "serial/PortThreads.h"
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 
 #include "serial/SerialErrors.h"
@@ -282,17 +281,7 @@ void TSerThreadedDispatcher::StopDispatcher() {
 int TSerThreadedDispatcher::WriteCom(const uint8_t* buffer, uint32_t size) {
   {
     std::lock_guard lock(OutLock_);
-    uint32_t head = Out_.Head;
-    const uint32_t first = std::min(size, Out_.Size - head);
-    std::memcpy(Out_.Buffer.get() + head, buffer, first);
-    if (size > first) {
-      std::memcpy(Out_.Buffer.get(), buffer + first, size - first);
-      head = size - first;
-    } else {
-      head += first;
-      if (head == Out_.Size) head = 0;
-    }
-    Out_.Head = head;
+    Out_.Write(buffer, size);
   }
   if (Events_) Events_->OutputReady.Set();
   return static_cast<int>(size);
@@ -307,9 +296,7 @@ int TSerThreadedDispatcher::FlushCom(int queue) {
   }
   {
     std::lock_guard lock(OutLock_);
-    Out_.Head = 0;
-    Out_.Tail = 0;
-    Out_.Full = false;
+    Out_.Reset();
   }
   return DiscardDevice(FlushOutput);
 }
@@ -322,14 +309,10 @@ uint32_t TSerThreadedDispatcher::OutputPending() {
 void TSerThreadedDispatcher::AdvanceOutput(uint32_t n) {
   std::lock_guard lock(OutLock_);
   // A flush that gave up waiting for this thread may have emptied the ring.
-  if (!Out_.Full && Out_.Head == Out_.Tail) return;
-  Out_.Tail += n;
-  if (Out_.Tail >= Out_.Size) Out_.Tail -= Out_.Size;
-  if (Out_.Tail == Out_.Head) {
-    Out_.Head = 0;
-    Out_.Tail = 0;
-  }
-  Out_.Full = false;
+  if (Out_.Empty()) return;
+  Out_.Consume(n);
+  // An emptied ring starts again at index 0, so that the next block goes out in one piece.
+  if (Out_.Empty()) Out_.Reset();
 }
 
 void TSerThreadedDispatcher::WriteLoop() {
@@ -339,27 +322,12 @@ void TSerThreadedDispatcher::WriteLoop() {
     uint32_t count = 0;
     {
       std::lock_guard lock(OutLock_);
-      if (!Out_.Full && Out_.Head == Out_.Tail) return;
-      uint8_t* ring = Out_.Buffer.get();
-      const uint32_t size = Out_.Size;
-      if (Out_.Head > Out_.Tail) {
-        count = Out_.Head - Out_.Tail;
-      } else if (Out_.Head == 0) {
-        count = size - Out_.Tail;
-      } else {
-        // The pending bytes wrap: rotate them to the start of the ring so that
-        // one write sends them all.
-        const uint32_t head = Out_.Head;
-        const uint32_t tailPart = size - Out_.Tail;
-        std::memcpy(Rotation_.data(), ring, head);
-        std::memmove(ring, ring + Out_.Tail, tailPart);
-        std::memcpy(ring + tailPart, Rotation_.data(), head);
-        count = head + tailPart;
-        Out_.Tail = 0;
-        // A full ring rotates to exactly its size; its head is then index 0.
-        Out_.Head = count == size ? 0 : count;
-      }
-      chunk = ring + Out_.Tail;
+      if (Out_.Empty()) return;
+      // Pending bytes that wrap are moved to the start of the ring, so that one
+      // write sends them all.
+      Out_.Straighten(Rotation_.data());
+      count = Out_.ReadableRun();
+      chunk = Out_.Buffer.get() + Out_.Tail;
     }
     // The chosen bytes stay put while unlocked: the main thread only appends
     // behind head, and only this thread moves tail.
