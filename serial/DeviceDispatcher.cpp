@@ -36,7 +36,7 @@ int TSerDeviceDispatcher::GetComState(TSerLineSettings& settings) {
 int TSerDeviceDispatcher::ReadCom(uint8_t* buffer, uint32_t size) {
   if (!Device_->IsOpen()) return 0;
   const int n = Device_->Read(buffer, size);
-  if (Device_->Dead()) LineLost_.store(true);
+  if (Device_->Dead()) Status_.LineLost.store(true);
   return n;
 }
 
@@ -47,7 +47,7 @@ int TSerDeviceDispatcher::SetComState(const TSerLineSettings& settings) {
 
 bool TSerDeviceDispatcher::WaitComEvent(uint32_t& mask) {
   mask = Device_->WaitEvent();
-  if (mask & EvHangup) LineLost_.store(true);
+  if (mask & EvHangup) Status_.LineLost.store(true);
   return mask != 0;
 }
 
@@ -72,12 +72,12 @@ int TSerDeviceDispatcher::CloseComDevice() {
     // The threads still use the device: stop them now and close it once they
     // have ended, so that no thread ever waits on a closed handle or touches a
     // descriptor number the system has handed out again.
-    StopRequested_.store(true);
+    Run_.StopRequested.store(true);
     Device_->CancelWait();
     Device_->WakeInput();
-    if (Events_) {
-      Events_->ComEventDone.Set();
-      Events_->ThreadAck.Reset();
+    if (Signals_.Events) {
+      Signals_.Events->ComEventDone.Set();
+      Signals_.Events->ThreadAck.Reset();
     }
     CloseDeferred_.store(true);
     DeviceHandle_.store(-1);
@@ -96,7 +96,7 @@ uint8_t TSerDeviceDispatcher::GetModemLines() { return Device_->IsOpen() ? Devic
 
 int TSerDeviceDispatcher::DeviceWrite(const uint8_t* buffer, uint32_t size) {
   const int n = Device_->Write(buffer, size);
-  if (Device_->Dead()) LineLost_.store(true);
+  if (Device_->Dead()) Status_.LineLost.store(true);
   return n;
 }
 
@@ -108,7 +108,7 @@ void TSerDeviceDispatcher::CancelEventWait() { Device_->CancelWait(); }
 
 uint32_t TSerDeviceDispatcher::WaitDeviceInput(bool watchData, int timeoutMs) {
   const uint32_t mask = Device_->WaitInput(watchData, timeoutMs);
-  if (mask & EvHangup) LineLost_.store(true);
+  if (mask & EvHangup) Status_.LineLost.store(true);
   return mask;
 }
 

@@ -131,7 +131,7 @@ class TSerThreadedDispatcher : public TSerBaseDispatcher {
   TSerDeliveryWaiter* DeliveryWaiter() override;
 
   // The threads are running and the device must stay open for them.
-  bool ThreadsHoldDevice() const { return ThreadsRunning_.load(); }
+  bool ThreadsHoldDevice() const { return Run_.Running.load(); }
   // Any thread: bytes put and not yet written (the whole ring when full). The
   // device layer reads the output ring only through this.
   uint32_t OutputPending();
