@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "serial/DcbLine.h"
 #include "serial/SerialErrors.h"
 
 namespace {
@@ -106,60 +107,19 @@ class TWin32Device final : public TSerDevice {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(Handle_, &dcb)) return LastErrorCode();
-    line.BaudRate = dcb.BaudRate;
-    line.Binary = dcb.fBinary;
-    line.ParityCheck = dcb.fParity;
-    line.OutxCtsFlow = dcb.fOutxCtsFlow;
-    line.OutxDsrFlow = dcb.fOutxDsrFlow;
-    line.DtrControl = static_cast<TDtrControl>(dcb.fDtrControl);
-    line.DsrSensitivity = dcb.fDsrSensitivity;
-    line.TxContinueOnXoff = dcb.fTXContinueOnXoff;
-    line.OutX = dcb.fOutX;
-    line.InX = dcb.fInX;
-    line.NullStrip = dcb.fNull;
-    line.RtsControl = static_cast<TRtsControl>(dcb.fRtsControl);
-    line.XonLim = dcb.XonLim;
-    line.XoffLim = dcb.XoffLim;
-    line.ByteSize = dcb.ByteSize;
-    line.Parity = dcb.Parity;
-    line.StopBits = dcb.StopBits;
-    line.XonChar = XonKept_ >= 0 ? static_cast<uint8_t>(XonKept_) : static_cast<uint8_t>(dcb.XonChar);
-    line.XoffChar = XoffKept_ >= 0 ? static_cast<uint8_t>(XoffKept_) : static_cast<uint8_t>(dcb.XoffChar);
+    ReadDcbLine(dcb, line);
+    if (XonKept_ >= 0) line.XonChar = static_cast<uint8_t>(XonKept_);
+    if (XoffKept_ >= 0) line.XoffChar = static_cast<uint8_t>(XoffKept_);
     return 0;
   }
 
+  // The driver gets stand-ins for equal flow characters while software flow is
+  // off (the card station stores 0xFF for both); the stored ones are reported.
   int SetLine(const TSerLineSettings& line) override {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(Handle_, &dcb)) return LastErrorCode();
-    dcb.BaudRate = line.BaudRate;
-    dcb.fBinary = line.Binary;
-    dcb.fParity = line.ParityCheck;
-    dcb.fOutxCtsFlow = line.OutxCtsFlow;
-    dcb.fOutxDsrFlow = line.OutxDsrFlow;
-    dcb.fDtrControl = line.DtrControl;
-    dcb.fDsrSensitivity = line.DsrSensitivity;
-    dcb.fTXContinueOnXoff = line.TxContinueOnXoff;
-    dcb.fOutX = line.OutX;
-    dcb.fInX = line.InX;
-    dcb.fNull = line.NullStrip;
-    dcb.fRtsControl = line.RtsControl;
-    dcb.fAbortOnError = FALSE;
-    dcb.XonLim = line.XonLim;
-    dcb.XoffLim = line.XoffLim;
-    dcb.ByteSize = line.ByteSize;
-    dcb.Parity = line.Parity;
-    dcb.StopBits = line.StopBits;
-    dcb.XonChar = static_cast<char>(line.XonChar);
-    dcb.XoffChar = static_cast<char>(line.XoffChar);
-    // The driver refuses equal XON and XOFF characters even while software flow
-    // is off, where they have no effect (the card station stores 0xFF for both):
-    // the driver then gets distinct characters and the stored ones are reported.
-    const bool keep = line.XonChar == line.XoffChar && !line.OutX && !line.InX;
-    if (keep) {
-      dcb.XonChar = 17;
-      dcb.XoffChar = 19;
-    }
+    const bool keep = BuildDcbLine(line, dcb);
     if (!::SetCommState(Handle_, &dcb)) return LastErrorCode();
     XonKept_ = keep ? line.XonChar : -1;
     XoffKept_ = keep ? line.XoffChar : -1;
