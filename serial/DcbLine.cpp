@@ -1,24 +1,21 @@
 #include "serial/DcbLine.h"
 
+// The fields the line and the DCB share, as (DCB field, line field): one list
+// serves both directions.
+// clang-format off
+#define SER_DCB_LINE_FIELDS(X)                                                                         \
+  X(BaudRate, BaudRate) X(fBinary, Binary) X(fParity, ParityCheck) X(fOutxCtsFlow, OutxCtsFlow)        \
+  X(fOutxDsrFlow, OutxDsrFlow) X(fDtrControl, DtrControl) X(fDsrSensitivity, DsrSensitivity)           \
+  X(fTXContinueOnXoff, TxContinueOnXoff) X(fOutX, OutX) X(fInX, InX) X(fNull, NullStrip)               \
+  X(fRtsControl, RtsControl) X(XonLim, XonLim) X(XoffLim, XoffLim) X(ByteSize, ByteSize)               \
+  X(Parity, Parity) X(StopBits, StopBits)
+// clang-format on
+
 bool BuildDcbLine(const TSerLineSettings& line, DCB& dcb) {
-  dcb.BaudRate = line.BaudRate;
-  dcb.fBinary = line.Binary;
-  dcb.fParity = line.ParityCheck;
-  dcb.fOutxCtsFlow = line.OutxCtsFlow;
-  dcb.fOutxDsrFlow = line.OutxDsrFlow;
-  dcb.fDtrControl = line.DtrControl;
-  dcb.fDsrSensitivity = line.DsrSensitivity;
-  dcb.fTXContinueOnXoff = line.TxContinueOnXoff;
-  dcb.fOutX = line.OutX;
-  dcb.fInX = line.InX;
-  dcb.fNull = line.NullStrip;
-  dcb.fRtsControl = line.RtsControl;
+#define SER_TO_DCB(dcbField, lineField) dcb.dcbField = line.lineField;
+  SER_DCB_LINE_FIELDS(SER_TO_DCB)
+#undef SER_TO_DCB
   dcb.fAbortOnError = FALSE;
-  dcb.XonLim = line.XonLim;
-  dcb.XoffLim = line.XoffLim;
-  dcb.ByteSize = line.ByteSize;
-  dcb.Parity = line.Parity;
-  dcb.StopBits = line.StopBits;
   const bool standIn = line.XonChar == line.XoffChar && !line.OutX && !line.InX;
   dcb.XonChar = static_cast<char>(standIn ? 17 : line.XonChar);
   dcb.XoffChar = static_cast<char>(standIn ? 19 : line.XoffChar);
@@ -26,23 +23,9 @@ bool BuildDcbLine(const TSerLineSettings& line, DCB& dcb) {
 }
 
 void ReadDcbLine(const DCB& dcb, TSerLineSettings& line) {
-  line.BaudRate = dcb.BaudRate;
-  line.Binary = dcb.fBinary;
-  line.ParityCheck = dcb.fParity;
-  line.OutxCtsFlow = dcb.fOutxCtsFlow;
-  line.OutxDsrFlow = dcb.fOutxDsrFlow;
-  line.DtrControl = static_cast<TDtrControl>(dcb.fDtrControl);
-  line.DsrSensitivity = dcb.fDsrSensitivity;
-  line.TxContinueOnXoff = dcb.fTXContinueOnXoff;
-  line.OutX = dcb.fOutX;
-  line.InX = dcb.fInX;
-  line.NullStrip = dcb.fNull;
-  line.RtsControl = static_cast<TRtsControl>(dcb.fRtsControl);
-  line.XonLim = dcb.XonLim;
-  line.XoffLim = dcb.XoffLim;
-  line.ByteSize = dcb.ByteSize;
-  line.Parity = dcb.Parity;
-  line.StopBits = dcb.StopBits;
+#define SER_FROM_DCB(dcbField, lineField) line.lineField = static_cast<decltype(line.lineField)>(dcb.dcbField);
+  SER_DCB_LINE_FIELDS(SER_FROM_DCB)
+#undef SER_FROM_DCB
   line.XonChar = static_cast<uint8_t>(dcb.XonChar);
   line.XoffChar = static_cast<uint8_t>(dcb.XoffChar);
 }
