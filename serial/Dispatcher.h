@@ -8,18 +8,20 @@
 //   trace and log recorders, and the passes the threads run: ProcessCommEvent,
 //   ProcessTimers, ThreadFinished. It implements device slots 10, 16 and 17.
 // - The device layer derives from it and implements the remaining device slots
-//   (0..9 and 11..15) plus GetModemLines: opening the device, reading, writing, the
-//   three port threads and their bodies, StartDispatcher and StopDispatcher (which
-//   closes the events with CloseEvents). Its destructor must call DestroySequence()
-//   first, while its own members still exist.
+//   (0..9 and 11..15) plus GetModemLines: the port threads (PortThreads.h: their
+//   bodies, StartDispatcher and StopDispatcher, which closes the events with
+//   CloseEvents) and the one adapter over the platform's device
+//   (DeviceDispatcher.h: opening, reading, writing). The most-derived destructor
+//   must call DestroySequence() first, while the members still exist.
 // - The component implements TSerMainThreadLink, through which notifications reach
 //   the main thread.
 //
-// Locks: MainLock_ (dispatcher state, line settings, triggers, handlers, recorders),
-// Input_.Lock (input ring), Output_.Lock (output ring); all re-entrant. Order: Input_.Lock or
-// Output_.Lock may be held while MainLock_ is taken, never the other way round; Input_.Lock
-// may be held while Output_.Lock is taken (GetComError). No lock is held while a
-// notification is delivered.
+// State comes in small groups, each with the lock that guards it named beside it.
+// Locks: MainLock_ (dispatcher state, line settings, triggers, handlers,
+// recorders), Input_.Lock (input ring), Output_.Lock (output ring); all
+// re-entrant. Order: Input_.Lock or Output_.Lock may be held while MainLock_ is
+// taken, never the other way round; Input_.Lock may be held while Output_.Lock is
+// taken (GetComError). No lock is held while a notification is delivered.
 #pragma once
 
 #include <array>

@@ -13,8 +13,8 @@
 // and the event thread watches only modem lines and line errors, handing what
 // it sees over as before.
 //
-// A platform back end derives from TSerThreadedDispatcher and supplies the
-// device primitives declared protected below.
+// The device adapter (DeviceDispatcher.h) derives from TSerThreadedDispatcher
+// and supplies the device primitives declared protected below.
 
 #include <atomic>
 #include <condition_variable>
