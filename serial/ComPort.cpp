@@ -542,24 +542,19 @@ void TSerCustomComPort::SetOutSize(uint16_t v) {
   if (PortState_ == stActive) Dispatcher_->SetQueueSizes(InSize_, OutSize_);
 }
 
-void TSerCustomComPort::SetDTR(bool v) {
-  if (v == DTR_ && !Force_) return;
+void TSerCustomComPort::SetModemLine(bool& stored, bool value, int (TSerBaseDispatcher::*set)(bool)) {
+  if (value == stored && !Force_) return;
   if (PortState_ != stActive) {
-    DTR_ = v;
+    stored = value;
     return;
   }
   // A line under handshake control answers 1 and keeps its state.
-  if (Check(Dispatcher_->SetDtr(v)) == 0) DTR_ = v;
+  if (Check((Dispatcher_.get()->*set)(value)) == 0) stored = value;
 }
 
-void TSerCustomComPort::SetRTS(bool v) {
-  if (v == RTS_ && !Force_) return;
-  if (PortState_ != stActive) {
-    RTS_ = v;
-    return;
-  }
-  if (Check(Dispatcher_->SetRts(v)) == 0) RTS_ = v;
-}
+void TSerCustomComPort::SetDTR(bool v) { SetModemLine(DTR_, v, &TSerBaseDispatcher::SetDtr); }
+
+void TSerCustomComPort::SetRTS(bool v) { SetModemLine(RTS_, v, &TSerBaseDispatcher::SetRts); }
 
 void TSerCustomComPort::SetHWFlowOptions(uint8_t v) {
   if (v == HWFlowOptions_ && !Force_) return;

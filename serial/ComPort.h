@@ -233,6 +233,9 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   // Stores one of the line fields; an open port takes the new line at once.
   template <typename T>
   void SetLineField(T& field, T value);
+  // Stores DTR or RTS; an open port switches the line, which a line under
+  // handshake control refuses (it keeps its state).
+  void SetModemLine(bool& stored, bool value, int (TSerBaseDispatcher::*set)(bool));
   void ReapplyFlowOptions();
   void ApplyTraceState(TTraceLogState& state, TTraceLogState wanted, bool trace);
   void Report(const std::exception& e);

@@ -39,7 +39,7 @@ TScopeExit(F) -> TScopeExit<F>;
 }  // namespace
 
 TSerBaseDispatcher::TSerBaseDispatcher(TSerCustomComPort* owner) : Owner_(owner) {
-  for (auto& p : Priority_) p = tpNormal;
+  for (auto& p : Run_.Priority) p = tpNormal;
   TDispatcherList& list = DispatcherList();
   std::lock_guard<std::mutex> lock(list.Lock);
   auto slot = std::find(list.Items.begin(), list.Items.end(), nullptr);
@@ -60,13 +60,13 @@ TSerBaseDispatcher::~TSerBaseDispatcher() {
 }
 
 void TSerBaseDispatcher::DestroySequence() {
-  if (ClosePending_) {
+  if (Run_.ClosePending) {
     ReleaseBuffers();
   } else {
     CloseCom();
   }
   // A port thread may be waiting for the main thread to handle a notification.
-  while (RunningThreads_ > 0) {
+  while (Run_.Count > 0) {
     ProcessOneMessage();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -84,12 +84,12 @@ TSerBaseDispatcher* TSerBaseDispatcher::FindDispatcher(int32_t handle) {
 
 void TSerBaseDispatcher::SetDeviceName(const std::string& name) {
   TLock lock(MainLock_);
-  DeviceName_ = name;
+  Recorders_.DeviceName = name;
 }
 
 std::string TSerBaseDispatcher::DeviceName() const {
   TLock lock(MainLock_);
-  return DeviceName_;
+  return Recorders_.DeviceName;
 }
 
 uint32_t TSerBaseDispatcher::NowMs() const {
@@ -115,9 +115,9 @@ void TSerBaseDispatcher::ProcessOneMessage() {
   if (Link_ != nullptr) Link_->ProcessOneMessage();
 }
 
-void TSerBaseDispatcher::CreateEvents() { Events_ = std::make_unique<TSerDispatcherEvents>(); }
+void TSerBaseDispatcher::CreateEvents() { Signals_.Events = std::make_unique<TSerDispatcherEvents>(); }
 
-void TSerBaseDispatcher::CloseEvents() { Events_.reset(); }
+void TSerBaseDispatcher::CloseEvents() { Signals_.Events.reset(); }
 
 // ---------------------------------------------------------------------------
 // Open and close
@@ -125,13 +125,13 @@ void TSerBaseDispatcher::CloseEvents() { Events_.reset(); }
 int TSerBaseDispatcher::OpenCom(const std::string& path, int baud, uint8_t options,
                                 uint32_t outSize, uint32_t inSize, int stopBits, int dataBits,
                                 int parity) {
-  RingSeen_ = false;
-  Delivering_ = false;
-  LineLost_ = false;
+  Signals_.RingSeen = false;
+  Delivery_.Active = false;
+  Status_.LineLost = false;
   OpenFailure_ = {};
   {
     TLock lock(MainLock_);
-    HandlerRemovalPending_ = false;
+    Handlers_.RemovalPending = false;
   }
   CreateEvents();
 
@@ -147,53 +147,47 @@ int TSerBaseDispatcher::OpenCom(const std::string& path, int baud, uint8_t optio
   if (int rc = SetupCom(inSize, outSize); rc < 0) return fail(rc);
 
   {
-    TInLock lock(InLock_);
-    In_.Buffer = std::make_unique<uint8_t[]>(InRingSize);
-    In_.Size = InRingSize;
-    In_.Head = In_.Tail = 0;
-    In_.Full = false;
+    TInLock lock(Input_.Lock);
+    Input_.Ring.Allocate(InRingSize);
   }
   {
-    TLock lock(OutLock_);
-    Out_.Buffer = std::make_unique<uint8_t[]>(outSize);  // value-initialised: zeroed
-    Out_.Size = outSize;
-    Out_.Head = Out_.Tail = 0;
-    Out_.Full = false;
+    TLock lock(Output_.Lock);
+    Output_.Ring.Allocate(outSize);
   }
   {
     TLock lock(MainLock_);
-    InSize_ = inSize;
-    OutSize_ = outSize;
-    LineErrors_ = 0;
-    OutputSentPending_ = false;
-    ClosePending_ = false;
-    RS485_ = false;
-    BaseAddress_ = 0;
-    if (int rc = GetComState(Line_); rc < 0) return fail(rc);
-    DtrHandshake_ = (options & OpenOptDtrHandshake) != 0;
-    RtsHandshake_ = (options & OpenOptRtsHandshake) != 0;
+    LineState_.InSize = inSize;
+    LineState_.OutSize = outSize;
+    Status_.LineErrors = 0;
+    Output_.SentPending = false;
+    Run_.ClosePending = false;
+    LineState_.RS485 = false;
+    LineState_.BaseAddress = 0;
+    if (int rc = GetComState(LineState_.Settings); rc < 0) return fail(rc);
+    LineState_.DtrHandshake = (options & OpenOptDtrHandshake) != 0;
+    LineState_.RtsHandshake = (options & OpenOptRtsHandshake) != 0;
   }
-  if (!DtrHandshake_) {
+  if (!LineState_.DtrHandshake) {
     if (int rc = SetDtr((options & OpenOptDtr) != 0); rc < 0) return fail(rc);
   }
-  if (!RtsHandshake_) {
+  if (!LineState_.RtsHandshake) {
     if (int rc = SetRts((options & OpenOptRts) != 0); rc < 0) return fail(rc);
   }
 
   ResetTriggers();
   {
-    TInLock lock(InLock_);
-    In_.Head = In_.Tail = 0;
-    InTotal_ = ScanCount_ = NotifyCount_ = 0;
+    TInLock lock(Input_.Lock);
+    Input_.Ring.Reset();
+    Input_.Total = Input_.Scanned = Input_.Notified = 0;
   }
-  InAvailDelivery_ = false;
-  GetCount_ = 0;
-  MaxGetCount_ = 0;
-  ModemStatus_ = 0;
+  Delivery_.InAvail = false;
+  Delivery_.GetCount = 0;
+  Delivery_.MaxGetCount = 0;
+  Status_.ModemStatus = 0;
   GetModemStatus(0xF0);
   {
     TLock lock(MainLock_);
-    LastBaud_ = 115200;
+    LineState_.LastBaud = 115200;
   }
 
   if (int rc = SetLine(baud, parity, stopBits, dataBits); rc < 0) return fail(rc);
@@ -203,7 +197,7 @@ int TSerBaseDispatcher::OpenCom(const std::string& path, int baud, uint8_t optio
   AbortLogging();
   {
     TLock lock(MainLock_);
-    StartMs_ = NowMs();
+    Recorders_.StartMs = NowMs();
   }
   StartDispatcher();
   return ecOK;
@@ -216,32 +210,32 @@ void TSerBaseDispatcher::CloseCom() {
     CloseComDevice();
     DeviceHandle_ = -1;
   }
-  if (Delivering_) {
+  if (Delivery_.Active) {
     // The delivery thread finishes the release when it ends.
-    ClosePending_ = true;
+    Run_.ClosePending = true;
   } else {
     ReleaseBuffers();
   }
 }
 
 void TSerBaseDispatcher::ReleaseBuffers() {
-  ReleaseOnDispExit_ = false;
+  Run_.ReleaseOnDispExit = false;
   // Not under MainLock_: stopping waits for the delivery thread, which takes MainLock_.
-  if (ThreadsRunning_) StopDispatcher();
+  if (Run_.Running) StopDispatcher();
   {
-    TLock lock(OutLock_);
-    Out_ = TSerRing{};
+    TLock lock(Output_.Lock);
+    Output_.Ring = TSerRing{};
   }
   {
-    TInLock lock(InLock_);
-    In_ = TSerRing{};
+    TInLock lock(Input_.Lock);
+    Input_.Ring = TSerRing{};
   }
 }
 
 void TSerBaseDispatcher::ThreadFinished(TSerThreadKind kind) {
-  ThreadActive_[kind] = false;
-  if (kind == tkDisp && ReleaseOnDispExit_.exchange(false)) ReleaseBuffers();
-  if (RunningThreads_.fetch_sub(1) == 1) ThreadsRunning_ = false;
+  Run_.Active[kind] = false;
+  if (kind == tkDisp && Run_.ReleaseOnDispExit.exchange(false)) ReleaseBuffers();
+  if (Run_.Count.fetch_sub(1) == 1) Run_.Running = false;
 }
 
 // ---------------------------------------------------------------------------
@@ -266,14 +260,14 @@ int TSerBaseDispatcher::SetLine(int baud, int parity, int stopBits, int dataBits
   uint32_t lastBaud;
   {
     TLock lock(MainLock_);
-    GetComState(Line_);
-    Line_.Binary = true;
-    Line_.ParityCheck = false;
-    Line_.DsrSensitivity = false;
-    Line_.TxContinueOnXoff = true;
-    Line_.NullStrip = false;
-    current = Line_;
-    wanted = Line_;
+    GetComState(LineState_.Settings);
+    LineState_.Settings.Binary = true;
+    LineState_.Settings.ParityCheck = false;
+    LineState_.Settings.DsrSensitivity = false;
+    LineState_.Settings.TxContinueOnXoff = true;
+    LineState_.Settings.NullStrip = false;
+    current = LineState_.Settings;
+    wanted = LineState_.Settings;
     if (baud != 0) wanted.BaudRate = static_cast<uint32_t>(baud);
     if (parity != 5) wanted.Parity = static_cast<uint8_t>(parity);
     if (dataBits != 9) wanted.ByteSize = static_cast<uint8_t>(dataBits);
@@ -288,7 +282,7 @@ int TSerBaseDispatcher::SetLine(int baud, int parity, int stopBits, int dataBits
         wanted.ByteSize == current.ByteSize && wanted.StopBits == current.StopBits) {
       return ecOK;
     }
-    lastBaud = LastBaud_;
+    lastBaud = LineState_.LastBaud;
   }
 
   // Bytes still queued or in the transmitter must leave with the old settings.
@@ -304,20 +298,20 @@ int TSerBaseDispatcher::SetLine(int baud, int parity, int stopBits, int dataBits
   }
 
   TLock lock(MainLock_);
-  Line_.BaudRate = wanted.BaudRate;
-  Line_.Parity = wanted.Parity;
-  Line_.ByteSize = wanted.ByteSize;
-  Line_.StopBits = wanted.StopBits;
+  LineState_.Settings.BaudRate = wanted.BaudRate;
+  LineState_.Settings.Parity = wanted.Parity;
+  LineState_.Settings.ByteSize = wanted.ByteSize;
+  LineState_.Settings.StopBits = wanted.StopBits;
   return ApplyLineSettingsLocked();
 }
 
 int TSerBaseDispatcher::ApplyLineSettingsLocked() {
-  if (!DtrHandshake_) Line_.DtrControl = DtrState_ ? dtrEnable : dtrDisable;
-  if (!RtsHandshake_) Line_.RtsControl = RtsState_ ? rtsEnable : rtsDisable;
-  const int rc = SetComState(Line_);
-  LastBaud_ = Line_.BaudRate;
-  SetDtr(DtrState_);
-  if (!RS485_) SetRts(RtsState_);
+  if (!LineState_.DtrHandshake) LineState_.Settings.DtrControl = LineState_.DtrOn ? dtrEnable : dtrDisable;
+  if (!LineState_.RtsHandshake) LineState_.Settings.RtsControl = LineState_.RtsOn ? rtsEnable : rtsDisable;
+  const int rc = SetComState(LineState_.Settings);
+  LineState_.LastBaud = LineState_.Settings.BaudRate;
+  SetDtr(LineState_.DtrOn);
+  if (!LineState_.RS485) SetRts(LineState_.RtsOn);
   return rc;
 }
 
@@ -327,88 +321,88 @@ int TSerBaseDispatcher::SetQueueSizes(uint32_t inSize, uint32_t outSize) {
 
 int TSerBaseDispatcher::SetDtr(bool on) {
   TLock lock(MainLock_);
-  if (DtrHandshake_) return 1;
+  if (LineState_.DtrHandshake) return 1;
   if (EscapeComFunction(on ? EscSetDtr : EscClrDtr) < 0) return ecBadArgument;
-  DtrState_ = on;
+  LineState_.DtrOn = on;
   return ecOK;
 }
 
 int TSerBaseDispatcher::SetRts(bool on) {
   TLock lock(MainLock_);
-  if (RtsHandshake_) return 1;
+  if (LineState_.RtsHandshake) return 1;
   if (EscapeComFunction(on ? EscSetRts : EscClrRts) < 0) return ecBadArgument;
-  RtsState_ = on;
+  LineState_.RtsOn = on;
   return ecOK;
 }
 
 int TSerBaseDispatcher::SetHardwareFlow(uint32_t full, uint32_t resume, uint8_t options) {
   TLock lock(MainLock_);
-  if (full < resume || full > InSize_) return ecBadArgument;
-  Line_.DtrControl = dtrDisable;
-  Line_.RtsControl = rtsDisable;
-  Line_.OutxCtsFlow = false;
-  Line_.OutxDsrFlow = false;
-  DtrHandshake_ = false;
-  RtsHandshake_ = false;
+  if (full < resume || full > LineState_.InSize) return ecBadArgument;
+  LineState_.Settings.DtrControl = dtrDisable;
+  LineState_.Settings.RtsControl = rtsDisable;
+  LineState_.Settings.OutxCtsFlow = false;
+  LineState_.Settings.OutxDsrFlow = false;
+  LineState_.DtrHandshake = false;
+  LineState_.RtsHandshake = false;
   if (options & HwfUseDtrBit) {
-    Line_.DtrControl = dtrHandshake;
-    DtrHandshake_ = true;
-  } else if (DtrState_) {
-    Line_.DtrControl = dtrEnable;
+    LineState_.Settings.DtrControl = dtrHandshake;
+    LineState_.DtrHandshake = true;
+  } else if (LineState_.DtrOn) {
+    LineState_.Settings.DtrControl = dtrEnable;
   }
   if (options & HwfUseRtsBit) {
-    Line_.RtsControl = rtsHandshake;
-    RtsHandshake_ = true;
-  } else if (RtsState_) {
-    Line_.RtsControl = rtsEnable;
+    LineState_.Settings.RtsControl = rtsHandshake;
+    LineState_.RtsHandshake = true;
+  } else if (LineState_.RtsOn) {
+    LineState_.Settings.RtsControl = rtsEnable;
   }
-  if (RS485_) {
+  if (LineState_.RS485) {
     // The driver raises RTS while it transmits.
-    Line_.RtsControl = rtsToggle;
-    RtsHandshake_ = true;
+    LineState_.Settings.RtsControl = rtsToggle;
+    LineState_.RtsHandshake = true;
   }
-  Line_.XoffLim = static_cast<uint16_t>(InSize_ - full);
-  Line_.XonLim = static_cast<uint16_t>(resume);
-  if (options & HwfRequireDsrBit) Line_.OutxDsrFlow = true;
-  if (options & HwfRequireCtsBit) Line_.OutxCtsFlow = true;
+  LineState_.Settings.XoffLim = static_cast<uint16_t>(LineState_.InSize - full);
+  LineState_.Settings.XonLim = static_cast<uint16_t>(resume);
+  if (options & HwfRequireDsrBit) LineState_.Settings.OutxDsrFlow = true;
+  if (options & HwfRequireCtsBit) LineState_.Settings.OutxCtsFlow = true;
   return ApplyLineSettingsLocked();
 }
 
 int TSerBaseDispatcher::SetSoftwareFlow(uint32_t full, uint32_t resume, uint8_t options) {
   TLock lock(MainLock_);
-  if (full < resume || full > InSize_) return ecBadArgument;
+  if (full < resume || full > LineState_.InSize) return ecBadArgument;
   if (options & SwfReceiveBit) {
-    Line_.InX = true;
-    Line_.XoffLim = static_cast<uint16_t>(InSize_ - full);
-    Line_.XonLim = static_cast<uint16_t>(resume);
-    Line_.XonChar = 17;
-    Line_.XoffChar = 19;
+    LineState_.Settings.InX = true;
+    LineState_.Settings.XoffLim = static_cast<uint16_t>(LineState_.InSize - full);
+    LineState_.Settings.XonLim = static_cast<uint16_t>(resume);
+    LineState_.Settings.XonChar = 17;
+    LineState_.Settings.XoffChar = 19;
   }
   if (options & SwfTransmitBit) {
-    Line_.OutX = true;
-    Line_.XonChar = 17;
-    Line_.XoffChar = 19;
+    LineState_.Settings.OutX = true;
+    LineState_.Settings.XonChar = 17;
+    LineState_.Settings.XoffChar = 19;
   }
   return ApplyLineSettingsLocked();
 }
 
 int TSerBaseDispatcher::ClearSoftwareFlow() {
   TLock lock(MainLock_);
-  Line_.OutX = false;
-  Line_.InX = false;
+  LineState_.Settings.OutX = false;
+  LineState_.Settings.InX = false;
   return ApplyLineSettingsLocked();
 }
 
 int TSerBaseDispatcher::SetFlowChars(uint8_t xon, uint8_t xoff) {
   TLock lock(MainLock_);
-  Line_.XonChar = xon;
-  Line_.XoffChar = xoff;
+  LineState_.Settings.XonChar = xon;
+  LineState_.Settings.XoffChar = xoff;
   return ApplyLineSettingsLocked();
 }
 
 TSerLineSettings TSerBaseDispatcher::LineSettings() const {
   TLock lock(MainLock_);
-  return Line_;
+  return LineState_.Settings;
 }
 
 // ---------------------------------------------------------------------------
@@ -417,57 +411,52 @@ TSerLineSettings TSerBaseDispatcher::LineSettings() const {
 void TSerBaseDispatcher::RefreshStatus() {
   TSerComStat stat;
   const int bits = GetComError(stat);
-  StatFlags_ = stat.Flags;
-  StatInQue_ = stat.InQue;
-  StatOutQue_ = stat.OutQue;
+  Status_.Flags = stat.Flags;
+  Status_.InQue = stat.InQue;
+  Status_.OutQue = stat.OutQue;
   // Accumulated: an error stays until GetLineError reports it.
-  if (bits > 0) LineErrors_ |= static_cast<uint8_t>(bits);
+  if (bits > 0) Status_.LineErrors |= static_cast<uint8_t>(bits);
 }
 
 bool TSerBaseDispatcher::ReadIntoBuffer() {
-  TInLock lock(InLock_);
-  if (!In_.Buffer) return false;
-  if (In_.Full) return true;
+  TInLock lock(Input_.Lock);
+  if (!Input_.Ring.Buffer) return false;
+  if (Input_.Ring.Full) return true;
   RefreshStatus();
-  const uint32_t waiting = StatInQue_;
+  const uint32_t waiting = Status_.InQue;
   if (waiting == 0) return false;
 
-  const bool empty = In_.Head == In_.Tail;
-  const uint32_t free = empty ? InRingSize : In_.Tail - In_.Head + (In_.Tail < In_.Head ? InRingSize : 0);
-  const uint32_t first = In_.Tail <= In_.Head ? InRingSize - In_.Head : In_.Tail - In_.Head;
-  const uint32_t wanted = std::min(free, waiting);
-  const uint32_t second = wanted > first ? wanted - first : 0;
+  const uint32_t wanted = std::min(Input_.Ring.Free(), waiting);
+  const uint32_t first = std::min(Input_.Ring.WritableRun(), wanted);
 
   auto readChunk = [this](uint32_t size) -> uint32_t {
-    int n = ReadCom(In_.Buffer.get() + In_.Head, size);
+    int n = ReadCom(Input_.Ring.Buffer.get() + Input_.Ring.Head, size);
     if (n < 0) {
       // A failed read delivers nothing; counting it as bytes would hand out garbage.
       ReadFailed(-1);
       n = 0;
     }
     const uint32_t got = static_cast<uint32_t>(std::min<int>(n, static_cast<int>(size)));
-    if (got > 0) AddLogEntry(ltDispatch, lsReadCom, got, In_.Buffer.get() + In_.Head, got);
-    In_.Head += got;
-    if (In_.Head == InRingSize) In_.Head = 0;
-    InTotal_ += got;
-    if (got > 0) In_.Full = In_.Head == In_.Tail;
+    if (got > 0) AddLogEntry(ltDispatch, lsReadCom, got, Input_.Ring.Buffer.get() + Input_.Ring.Head, got);
+    Input_.Ring.Commit(got);
+    Input_.Total += got;
     return got;
   };
 
   const uint32_t got = readChunk(first);
-  if (got == first && second > 0) readChunk(second);
+  if (got == first && wanted > first) readChunk(wanted - first);
   return true;
 }
 
 bool TSerBaseDispatcher::HasUnscannedInput() {
-  TInLock lock(InLock_);
-  return ScanCount_ < InTotal_;
+  TInLock lock(Input_.Lock);
+  return Input_.Scanned < Input_.Total;
 }
 
 int TSerBaseDispatcher::PeekChar(uint8_t& c, uint32_t n) {
-  TInLock lock(InLock_);
-  if (n == 0 || In_.Used() < n) return ecBufferIsEmpty;
-  c = In_.Buffer[(In_.Tail + n - 1) % InRingSize];
+  TInLock lock(Input_.Lock);
+  if (n == 0 || Input_.Ring.Used() < n) return ecBufferIsEmpty;
+  c = Input_.Ring.Unread(n - 1);
   return ecOK;
 }
 
@@ -475,20 +464,19 @@ int TSerBaseDispatcher::GetChar(uint8_t& c) {
   // Handlers take their bytes one call at a time, so this runs once per byte
   // received: one lock, and the ring read in place rather than through PeekChar.
   {
-    TInLock lock(InLock_);
-    const uint32_t used = In_.Used();
-    if (InAvailDelivery_.load(std::memory_order_relaxed)) {
+    TInLock lock(Input_.Lock);
+    const uint32_t used = Input_.Ring.Used();
+    if (Delivery_.InAvail.load(std::memory_order_relaxed)) {
       // Inside a delivery the bytes are only counted; the delivery's end consumes
       // them. Only this thread changes the count while the delivery waits for it.
-      const uint32_t n = GetCount_.load(std::memory_order_relaxed) + 1;
+      const uint32_t n = Delivery_.GetCount.load(std::memory_order_relaxed) + 1;
       if (used < n) return ecBufferIsEmpty;
-      c = In_.Buffer[(In_.Tail + n - 1) % InRingSize];
-      GetCount_.store(n, std::memory_order_relaxed);
+      c = Input_.Ring.Unread(n - 1);
+      Delivery_.GetCount.store(n, std::memory_order_relaxed);
     } else {
       if (used == 0) return ecBufferIsEmpty;
-      c = In_.Buffer[In_.Tail];
-      In_.Tail = (In_.Tail + 1) % InRingSize;
-      In_.Full = false;
+      c = Input_.Ring.Unread(0);
+      Input_.Ring.Consume(1);
     }
   }
   AddTraceEntry('R', c);
@@ -496,36 +484,36 @@ int TSerBaseDispatcher::GetChar(uint8_t& c) {
 }
 
 bool TSerBaseDispatcher::BeginTaking(TInputView& view) {
-  TInLock lock(InLock_);
+  TInLock lock(Input_.Lock);
   view = {};
-  if (!InAvailDelivery_.load(std::memory_order_relaxed) || !In_.Buffer) return false;
-  view.Ring = In_.Buffer.get();
-  view.Tail = In_.Tail;
-  view.Next = GetCount_.load(std::memory_order_relaxed);
-  view.End = In_.Used();
+  if (!Delivery_.InAvail.load(std::memory_order_relaxed) || !Input_.Ring.Buffer) return false;
+  view.Ring = Input_.Ring.Buffer.get();
+  view.Tail = Input_.Ring.Tail;
+  view.Next = Delivery_.GetCount.load(std::memory_order_relaxed);
+  view.End = Input_.Ring.Used();
   return true;
 }
 
 int TSerBaseDispatcher::InBuffUsed() {
-  TInLock lock(InLock_);
-  const uint32_t used = In_.Used();
-  if (!InAvailDelivery_) return static_cast<int>(used);
-  const uint32_t taken = GetCount_;
+  TInLock lock(Input_.Lock);
+  const uint32_t used = Input_.Ring.Used();
+  if (!Delivery_.InAvail) return static_cast<int>(used);
+  const uint32_t taken = Delivery_.GetCount;
   return used > taken ? static_cast<int>(used - taken) : 0;
 }
 
 int TSerBaseDispatcher::FlushInBuffer() {
-  TInLock lock(InLock_);
+  TInLock lock(Input_.Lock);
   FlushCom(FlushInput);
-  if (InAvailDelivery_) {
-    MaxGetCount_ = In_.Used();
+  if (Delivery_.InAvail) {
+    Delivery_.MaxGetCount = Input_.Ring.Used();
   } else {
-    In_.Tail = In_.Head;
-    GetCount_ = 0;
+    Input_.Ring.Tail = Input_.Ring.Head;
+    Delivery_.GetCount = 0;
   }
-  In_.Full = false;
+  Input_.Ring.Full = false;
   TLock main(MainLock_);
-  for (auto& t : DataTriggers_) std::fill(t.MatchState.begin(), t.MatchState.end(), 0);
+  for (auto& t : Triggers_.Data) std::fill(t.MatchState.begin(), t.MatchState.end(), 0);
   return ecOK;
 }
 
@@ -534,26 +522,26 @@ int TSerBaseDispatcher::FlushInBuffer() {
 
 int TSerBaseDispatcher::PutBlock(const void* block, uint32_t length) {
   // Bytes for a device that went away would be dropped by the output thread.
-  if (LineLost_) return ecCommNotOpen;
+  if (Status_.LineLost) return ecCommNotOpen;
   if (length == 0) return ecOK;
   const auto* bytes = static_cast<const uint8_t*>(block);
   int accepted;
   {
-    TLock lock(OutLock_);
+    TLock lock(Output_.Lock);
     RefreshStatus();
-    const uint32_t free = Out_.Size - Out_.Used();
+    const uint32_t free = Output_.Ring.Free();
     if (length > free) return ecOutputBufferTooSmall;
     const bool fills = length == free;
-    if (fills) Out_.Full = true;
+    if (fills) Output_.Ring.Full = true;
     accepted = WriteCom(bytes, length);
     if (accepted <= 0) {
-      if (fills) Out_.Full = false;
+      if (fills) Output_.Ring.Full = false;
       RefreshStatus();
       return ecPutBlockFail;
     }
-    OutputSentPending_ = true;
+    Output_.SentPending = true;
   }
-  if (LogActive_ || TraceActive_) {
+  if (Recorders_.Log.Active || Recorders_.Trace.Active) {
     TLock lock(MainLock_);
     AddLogEntry(ltDispatch, lsWriteCom, static_cast<uint32_t>(accepted), bytes,
                 static_cast<uint32_t>(accepted));
@@ -563,15 +551,15 @@ int TSerBaseDispatcher::PutBlock(const void* block, uint32_t length) {
 }
 
 int TSerBaseDispatcher::OutBuffUsed() {
-  TLock lock(OutLock_);
+  TLock lock(Output_.Lock);
   RefreshStatus();
-  return static_cast<int>(Out_.Used());
+  return static_cast<int>(Output_.Ring.Used());
 }
 
 int TSerBaseDispatcher::OutBuffFree() {
-  TLock lock(OutLock_);
+  TLock lock(Output_.Lock);
   RefreshStatus();
-  return static_cast<int>(Out_.Size - Out_.Used());
+  return static_cast<int>(Output_.Ring.Free());
 }
 
 int TSerBaseDispatcher::FlushOutBuffer() { return FlushCom(FlushOutput); }
@@ -581,37 +569,37 @@ int TSerBaseDispatcher::FlushOutBuffer() { return FlushCom(FlushOutput); }
 
 int TSerBaseDispatcher::GetLineError() {
   TLock lock(MainLock_);
-  const uint8_t bits = LineErrors_;
+  const uint8_t bits = Status_.LineErrors;
   int code = 0;
   if (bits & LineRxOverflow) code = 1;
   else if (bits & LineOverrun) code = 2;
   else if (bits & LineParity) code = 3;
   else if (bits & LineFraming) code = 4;
   else if (bits & LineBreak) code = 9;
-  if (code != 0) LineErrors_ &= static_cast<uint8_t>(~0x0F);
+  if (code != 0) Status_.LineErrors &= static_cast<uint8_t>(~0x0F);
   return code;
 }
 
 bool TSerBaseDispatcher::GetLineBreak() {
   TLock lock(MainLock_);
-  const bool brk = (LineErrors_.fetch_and(static_cast<uint8_t>(~LineBreak)) & LineBreak) != 0;
+  const bool brk = (Status_.LineErrors.fetch_and(static_cast<uint8_t>(~LineBreak)) & LineBreak) != 0;
   return brk;
 }
 
 uint8_t TSerBaseDispatcher::GetModemStatus(uint8_t mask) {
   TLock lock(MainLock_);
-  uint8_t ms = static_cast<uint8_t>((ModemStatus_ & 0x0F) | (GetModemLines() & 0xF0));
-  if (RingSeen_.exchange(false)) ms |= ModemDeltaRing;
-  ModemStatus_ = ms & mask;
+  uint8_t ms = static_cast<uint8_t>((Status_.ModemStatus & 0x0F) | (GetModemLines() & 0xF0));
+  if (Signals_.RingSeen.exchange(false)) ms |= ModemDeltaRing;
+  Status_.ModemStatus = ms & mask;
   return ms;
 }
 
 void TSerBaseDispatcher::RefreshModemStatus() {
   TLock lock(MainLock_);
-  const uint8_t before = ModemStatus_;
+  const uint8_t before = Status_.ModemStatus;
   GetModemStatus(0xFF);
-  const uint8_t changed = static_cast<uint8_t>((before ^ ModemStatus_) & 0xF0);
-  ModemStatus_ |= static_cast<uint8_t>(changed >> 4);
+  const uint8_t changed = static_cast<uint8_t>((before ^ Status_.ModemStatus) & 0xF0);
+  Status_.ModemStatus |= static_cast<uint8_t>(changed >> 4);
 }
 
 // ---------------------------------------------------------------------------
@@ -619,44 +607,44 @@ void TSerBaseDispatcher::RefreshModemStatus() {
 
 void TSerBaseDispatcher::SetTriggerLength(uint16_t length) {
   TLock lock(MainLock_);
-  TriggerLength_ = length;
+  Triggers_.Length = length;
   AddLogEntry(ltTrigDataChange, lsAvailTrigger, 0, nullptr, length);
 }
 
 void TSerBaseDispatcher::SetRS485Mode(bool on) {
   TLock lock(MainLock_);
-  RS485_ = on;
-  const int prio = std::min(ThreadBoost_ + (on ? 4 : 3), static_cast<int>(tpTimeCritical));
-  Priority_[tkOut] = prio;
+  LineState_.RS485 = on;
+  const int prio = std::min(Run_.Boost + (on ? 4 : 3), static_cast<int>(tpTimeCritical));
+  Run_.Priority[tkOut] = prio;
   ApplyThreadPriority(tkOut, prio);
 }
 
 void TSerBaseDispatcher::SetThreadBoost(uint8_t boost) {
   TLock lock(MainLock_);
-  if (boost == ThreadBoost_) return;
-  ThreadBoost_ = boost;
+  if (boost == Run_.Boost) return;
+  Run_.Boost = boost;
   const int normal = std::min(boost + 3, static_cast<int>(tpTimeCritical));
-  const int out = std::min(boost + (RS485_ ? 4 : 3), static_cast<int>(tpTimeCritical));
-  Priority_[tkCom] = normal;
-  Priority_[tkDisp] = normal;
-  Priority_[tkOut] = out;
+  const int out = std::min(boost + (LineState_.RS485 ? 4 : 3), static_cast<int>(tpTimeCritical));
+  Run_.Priority[tkCom] = normal;
+  Run_.Priority[tkDisp] = normal;
+  Run_.Priority[tkOut] = out;
   ApplyThreadPriority(tkCom, normal);
   ApplyThreadPriority(tkDisp, normal);
   ApplyThreadPriority(tkOut, out);
 }
 
-void TSerBaseDispatcher::SetOptionBits(uint8_t mask) { Options_ |= mask; }
+void TSerBaseDispatcher::SetOptionBits(uint8_t mask) { LineState_.Options |= mask; }
 
-void TSerBaseDispatcher::ClearOptionBits(uint8_t mask) { Options_ &= static_cast<uint8_t>(~mask); }
+void TSerBaseDispatcher::ClearOptionBits(uint8_t mask) { LineState_.Options &= static_cast<uint8_t>(~mask); }
 
 // ---------------------------------------------------------------------------
 // Handlers
 
 bool TSerBaseDispatcher::OthersInstalled() const {
-  const auto live = std::count_if(Windows_.begin(), Windows_.end(),
+  const auto live = std::count_if(Handlers_.Windows.begin(), Handlers_.Windows.end(),
                                   [](const TWindowRec& w) { return !w.Removed; });
-  auto liveProc = std::any_of(Procs_.begin(), Procs_.end(), [](const TProcRec& p) { return !p.Removed; });
-  auto liveEvent = std::any_of(EventHandlers_.begin(), EventHandlers_.end(),
+  auto liveProc = std::any_of(Handlers_.Procs.begin(), Handlers_.Procs.end(), [](const TProcRec& p) { return !p.Removed; });
+  auto liveEvent = std::any_of(Handlers_.Events.begin(), Handlers_.Events.end(),
                                [](const TEventRec& e) { return !e.Removed; });
   return live > 1 || liveProc || liveEvent;
 }
@@ -665,14 +653,14 @@ void TSerBaseDispatcher::SetHandlerMode(int mode) {
   TLock lock(MainLock_);
   const bool others = OthersInstalled();
   switch (mode) {
-    case 0: HandlerServiceNeeded_ = others || PortHandlerInstalled_; break;
+    case 0: Handlers_.ServiceNeeded = others || Handlers_.PortInstalled; break;
     case 1:
-      PortHandlerInstalled_ = true;
-      HandlerServiceNeeded_ = true;
+      Handlers_.PortInstalled = true;
+      Handlers_.ServiceNeeded = true;
       break;
     case 2:
-      PortHandlerInstalled_ = false;
-      HandlerServiceNeeded_ = others;
+      Handlers_.PortInstalled = false;
+      Handlers_.ServiceNeeded = others;
       break;
     default: break;
   }
@@ -680,8 +668,8 @@ void TSerBaseDispatcher::SetHandlerMode(int mode) {
 
 void TSerBaseDispatcher::RegisterWindowHandler(TSerWindowHandle window) {
   TLock lock(MainLock_);
-  Windows_.push_back({window, false});
-  HandlerServiceNeeded_ = true;
+  Handlers_.Windows.push_back({window, false});
+  Handlers_.ServiceNeeded = true;
   AddLogEntry(ltTrigHandlerAlloc, lsWindow, 0, nullptr, static_cast<uint32_t>(window));
 }
 
@@ -702,8 +690,8 @@ static bool RemoveHandler(List& list, Match match, bool delivering, bool& pendin
 
 void TSerBaseDispatcher::RemoveWindowHandler(TSerWindowHandle window) {
   TLock lock(MainLock_);
-  if (RemoveHandler(Windows_, [&](const TWindowRec& w) { return w.Window == window; }, Delivering_,
-                    HandlerRemovalPending_)) {
+  if (RemoveHandler(Handlers_.Windows, [&](const TWindowRec& w) { return w.Window == window; }, Delivery_.Active,
+                    Handlers_.RemovalPending)) {
     AddLogEntry(ltTrigHandlerDispose, lsWindow, 0, nullptr, static_cast<uint32_t>(window));
   }
   SetHandlerMode(0);
@@ -711,15 +699,15 @@ void TSerBaseDispatcher::RemoveWindowHandler(TSerWindowHandle window) {
 
 void TSerBaseDispatcher::RegisterProcHandler(uint32_t id, TSerProcHandler proc) {
   TLock lock(MainLock_);
-  Procs_.push_back({id, std::move(proc), false});
-  HandlerServiceNeeded_ = true;
+  Handlers_.Procs.push_back({id, std::move(proc), false});
+  Handlers_.ServiceNeeded = true;
   AddLogEntry(ltTrigHandlerAlloc, lsProcedure, 0, nullptr, id);
 }
 
 void TSerBaseDispatcher::RemoveProcHandler(uint32_t id) {
   TLock lock(MainLock_);
-  if (RemoveHandler(Procs_, [&](const TProcRec& p) { return p.Id == id; }, Delivering_,
-                    HandlerRemovalPending_)) {
+  if (RemoveHandler(Handlers_.Procs, [&](const TProcRec& p) { return p.Id == id; }, Delivery_.Active,
+                    Handlers_.RemovalPending)) {
     AddLogEntry(ltTrigHandlerDispose, lsProcedure, 0, nullptr, id);
   }
   SetHandlerMode(0);
@@ -728,15 +716,15 @@ void TSerBaseDispatcher::RemoveProcHandler(uint32_t id) {
 void TSerBaseDispatcher::RegisterEventHandler(uint32_t id, TSerEventHandler handler, uintptr_t user,
                                               bool synchronize) {
   TLock lock(MainLock_);
-  EventHandlers_.push_back({id, std::move(handler), user, false, synchronize});
-  HandlerServiceNeeded_ = true;
+  Handlers_.Events.push_back({id, std::move(handler), user, false, synchronize});
+  Handlers_.ServiceNeeded = true;
   AddLogEntry(ltTrigHandlerAlloc, lsMethod, 0, nullptr, id);
 }
 
 void TSerBaseDispatcher::RemoveEventHandler(uint32_t id) {
   TLock lock(MainLock_);
-  if (RemoveHandler(EventHandlers_, [&](const TEventRec& e) { return e.Id == id; }, Delivering_,
-                    HandlerRemovalPending_)) {
+  if (RemoveHandler(Handlers_.Events, [&](const TEventRec& e) { return e.Id == id; }, Delivery_.Active,
+                    Handlers_.RemovalPending)) {
     AddLogEntry(ltTrigHandlerDispose, lsMethod, 0, nullptr, id);
   }
   SetHandlerMode(0);
@@ -747,9 +735,9 @@ void TSerBaseDispatcher::PurgeRemovedHandlers() {
     list.erase(std::remove_if(list.begin(), list.end(), [](const auto& r) { return r.Removed; }),
                list.end());
   };
-  purge(Windows_);
-  purge(Procs_);
-  purge(EventHandlers_);
+  purge(Handlers_.Windows);
+  purge(Handlers_.Procs);
+  purge(Handlers_.Events);
 }
 
 // ---------------------------------------------------------------------------
@@ -757,39 +745,39 @@ void TSerBaseDispatcher::PurgeRemovedHandlers() {
 
 void TSerBaseDispatcher::ResetTriggers() {
   TLock lock(MainLock_);
-  TriggerLength_ = 0;
-  Timers_.clear();
-  DataTriggers_.clear();
-  StatusTriggers_.clear();
-  StatusHit_ = false;
-  NextTriggerHandle_ = 1;
+  Triggers_.Length = 0;
+  Triggers_.Timers.clear();
+  Triggers_.Data.clear();
+  Triggers_.Status.clear();
+  Triggers_.StatusHit = false;
+  Triggers_.NextHandle = 1;
 }
 
 void TSerBaseDispatcher::SaveTriggers(TSerSavedTriggers& saved) {
   TLock lock(MainLock_);
-  saved.TriggerLength = TriggerLength_;
-  saved.Timers = Timers_;
-  saved.Data = DataTriggers_;
-  saved.Status = StatusTriggers_;
+  saved.TriggerLength = Triggers_.Length;
+  saved.Timers = Triggers_.Timers;
+  saved.Data = Triggers_.Data;
+  saved.Status = Triggers_.Status;
 }
 
 void TSerBaseDispatcher::RestoreTriggers(const TSerSavedTriggers& saved) {
   TLock lock(MainLock_);
-  TriggerLength_ = saved.TriggerLength;
-  Timers_ = saved.Timers;
-  DataTriggers_ = saved.Data;
-  for (auto& t : DataTriggers_) t.MatchState.assign(t.Pattern.size(), 0);
-  StatusTriggers_ = saved.Status;
-  if (Events_ && NeedsPeriodicPass()) {
-    Events_->PassWake.Set();
+  Triggers_.Length = saved.TriggerLength;
+  Triggers_.Timers = saved.Timers;
+  Triggers_.Data = saved.Data;
+  for (auto& t : Triggers_.Data) t.MatchState.assign(t.Pattern.size(), 0);
+  Triggers_.Status = saved.Status;
+  if (Signals_.Events && NeedsPeriodicPass()) {
+    Signals_.Events->PassWake.Set();
     WakeDelivery();
   }
 }
 
 bool TSerBaseDispatcher::NeedsPeriodicPass() const {
   TLock lock(MainLock_);
-  return std::any_of(Timers_.begin(), Timers_.end(), [](const TSerTimerTrigger& t) { return t.Active; }) ||
-         std::any_of(StatusTriggers_.begin(), StatusTriggers_.end(),
+  return std::any_of(Triggers_.Timers.begin(), Triggers_.Timers.end(), [](const TSerTimerTrigger& t) { return t.Active; }) ||
+         std::any_of(Triggers_.Status.begin(), Triggers_.Status.end(),
                      [](const TSerStatusTrigger& t) { return t.Active; });
 }
 
@@ -802,16 +790,16 @@ bool TSerBaseDispatcher::CheckReceiveTriggers() {
   uint32_t availBefore = 0;
   bool availFirst = false;
   {
-    TInLock in(InLock_);
-    if (!In_.Buffer) return false;
+    TInLock in(Input_.Lock);
+    if (!Input_.Ring.Buffer) return false;
     TLock main(MainLock_);
-    if (!DataTriggers_.empty()) {
-      while (ScanCount_ < InTotal_) {
-        const uint64_t index = ScanCount_;
-        const uint8_t raw = In_.Buffer[index % InRingSize];
-        ++ScanCount_;
+    if (!Triggers_.Data.empty()) {
+      while (Input_.Scanned < Input_.Total) {
+        const uint64_t index = Input_.Scanned;
+        const uint8_t raw = Input_.Ring.Buffer[Input_.Ring.Wrap(index)];
+        ++Input_.Scanned;
         size_t longest = 0;
-        for (auto& t : DataTriggers_) {
+        for (auto& t : Triggers_.Data) {
           const size_t len = t.Pattern.size();
           if (len == 0) continue;
           if (t.MatchState.size() != len) t.MatchState.assign(len, 0);
@@ -826,16 +814,16 @@ bool TSerBaseDispatcher::CheckReceiveTriggers() {
         }
         if (longest == 0) continue;
         // Bytes before the match are announced first, when there are enough of them.
-        const uint64_t tailCount = InTotal_ - In_.Used();
+        const uint64_t tailCount = Input_.Total - Input_.Ring.Used();
         const uint64_t upTo = index + 1 - tailCount;
-        const uint32_t length = TriggerLength_;
-        if (length != 0 && index != NotifyCount_ && upTo >= longest &&
+        const uint32_t length = Triggers_.Length;
+        if (length != 0 && index != Input_.Notified && upTo >= longest &&
             upTo - longest >= length) {
           availFirst = true;
           availBefore = static_cast<uint32_t>(upTo - longest);
-          NotifyCount_ = index;
+          Input_.Notified = index;
         }
-        for (auto it = DataTriggers_.rbegin(); it != DataTriggers_.rend(); ++it) {
+        for (auto it = Triggers_.Data.rbegin(); it != Triggers_.Data.rend(); ++it) {
           if (!it->Matched) continue;
           it->Matched = false;
           matched.push_back({it->Handle, static_cast<uint16_t>(it->Pattern.size())});
@@ -843,7 +831,7 @@ bool TSerBaseDispatcher::CheckReceiveTriggers() {
         break;
       }
     }
-    if (matched.empty()) ScanCount_ = InTotal_;
+    if (matched.empty()) Input_.Scanned = Input_.Total;
   }
 
   if (!matched.empty()) {
@@ -861,12 +849,12 @@ bool TSerBaseDispatcher::CheckReceiveTriggers() {
 
   uint32_t count = 0;
   {
-    TInLock in(InLock_);
-    const uint32_t length = TriggerLength_;
-    if (length == 0 || NotifyCount_ == ScanCount_) return false;
+    TInLock in(Input_.Lock);
+    const uint32_t length = Triggers_.Length;
+    if (length == 0 || Input_.Notified == Input_.Scanned) return false;
     count = static_cast<uint32_t>(InBuffUsed());
     if (count < length) return false;
-    NotifyCount_ = ScanCount_;
+    Input_.Notified = Input_.Scanned;
     TLock main(MainLock_);
     AddLogEntry(ltTrigger, lsAvail, 0, nullptr, count);
   }
@@ -876,7 +864,7 @@ bool TSerBaseDispatcher::CheckReceiveTriggers() {
 bool TSerBaseDispatcher::CheckStatusTriggers() {
   {
     TLock main(MainLock_);
-    if (StatusTriggers_.empty()) return false;
+    if (Triggers_.Status.empty()) return false;
   }
   // Taken before MainLock_: the output lock is never taken under the main lock.
   const int freeBytes = OutBuffFree();
@@ -886,16 +874,16 @@ bool TSerBaseDispatcher::CheckStatusTriggers() {
   {
     TLock main(MainLock_);
     bool fired = false;
-    for (auto& t : StatusTriggers_) {
+    for (auto& t : Triggers_.Status) {
       if (!t.Active || t.Hit) continue;
       switch (t.Handle & 7) {
         case StatusModem:
-          fired = ((ModemStatus_ ^ (t.Value & 0xFF)) & (t.Value >> 8)) != 0;
+          fired = ((Status_.ModemStatus ^ (t.Value & 0xFF)) & (t.Value >> 8)) != 0;
           break;
         case StatusLineError:
-          if ((t.Value & LineErrors_) != 0) {
+          if ((t.Value & Status_.LineErrors) != 0) {
             fired = true;
-            t.Value = LineErrors_;
+            t.Value = Status_.LineErrors;
           }
           break;
         case StatusOutBuffFree:
@@ -906,13 +894,13 @@ bool TSerBaseDispatcher::CheckStatusTriggers() {
           fired = usedBytes <= t.Value;
           data = static_cast<uint16_t>(usedBytes);
           break;
-        case StatusOutSent: fired = OutputSentPending_.exchange(false); break;
+        case StatusOutSent: fired = Output_.SentPending.exchange(false); break;
         default: break;
       }
       if (fired) {
         t.Active = false;
         t.Hit = true;
-        StatusHit_ = true;
+        Triggers_.StatusHit = true;
         handle = t.Handle;
         AddLogEntry(ltTrigger, lsStatus, 0, nullptr, handle);
         break;
@@ -929,11 +917,11 @@ bool TSerBaseDispatcher::CheckTimerTriggers() {
   {
     TLock main(MainLock_);
     const uint32_t now = NowMs() / TickMs;
-    auto it = std::find_if(Timers_.begin(), Timers_.end(), [&](const TSerTimerTrigger& t) {
+    auto it = std::find_if(Triggers_.Timers.begin(), Triggers_.Timers.end(), [&](const TSerTimerTrigger& t) {
       // Unsigned differences keep working when the tick count wraps.
       return t.Active && now - t.StartTicks >= t.ExpireTicks - t.StartTicks;
     });
-    if (it == Timers_.end()) return false;
+    if (it == Triggers_.Timers.end()) return false;
     it->Active = false;
     handle = it->Handle;
     AddLogEntry(ltTrigger, lsTimer, 0, nullptr, handle);
@@ -943,17 +931,17 @@ bool TSerBaseDispatcher::CheckTimerTriggers() {
 
 void TSerBaseDispatcher::ClearStatusHits() {
   TLock main(MainLock_);
-  for (auto& t : StatusTriggers_) t.Hit = false;
-  StatusHit_ = false;
+  for (auto& t : Triggers_.Status) t.Hit = false;
+  Triggers_.StatusHit = false;
 }
 
 bool TSerBaseDispatcher::StatusLoop() {
   bool any = false;
-  while (!ClosePending_ && CheckStatusTriggers()) any = true;
+  while (!Run_.ClosePending && CheckStatusTriggers()) any = true;
   bool hit;
   {
     TLock main(MainLock_);
-    hit = StatusHit_;
+    hit = Triggers_.StatusHit;
   }
   if (hit) ClearStatusHits();
   return any;
@@ -963,41 +951,41 @@ bool TSerBaseDispatcher::StatusLoop() {
 // Delivery
 
 bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uint16_t data) {
-  if (!HandlerServiceNeeded_) return true;
+  if (!Handlers_.ServiceNeeded) return true;
   {
     TLock main(MainLock_);
-    Delivering_ = true;
+    Delivery_.Active = true;
   }
   bool result = true;
   bool stopped = false;
   TScopeExit finish{[this] {
-    if (InAvailDelivery_) {
+    if (Delivery_.InAvail) {
       // Only when a handler threw: its bytes stay unread rather than counted forever.
-      TInLock in(InLock_);
-      InAvailDelivery_ = false;
+      TInLock in(Input_.Lock);
+      Delivery_.InAvail = false;
     }
     TLock main(MainLock_);
-    Delivering_ = false;
-    if (HandlerRemovalPending_) {
+    Delivery_.Active = false;
+    if (Handlers_.RemovalPending) {
       PurgeRemovedHandlers();
-      HandlerRemovalPending_ = false;
+      Handlers_.RemovalPending = false;
       SetHandlerMode(0);
     }
-    GetCount_ = 0;
+    Delivery_.GetCount = 0;
   }};
 
-  MaxGetCount_ = 0;
-  InAvailDelivery_ = msg == TriggerAvailMsg || msg == TriggerDataMsg;
+  Delivery_.MaxGetCount = 0;
+  Delivery_.InAvail = msg == TriggerAvailMsg || msg == TriggerDataMsg;
   const int32_t lParam = static_cast<int32_t>(data + static_cast<uint32_t>(Handle_) * 65536u);
   auto settle = [this] {
-    const uint32_t taken = GetCount_;
-    if (taken > MaxGetCount_) MaxGetCount_ = taken;
+    const uint32_t taken = Delivery_.GetCount;
+    if (taken > Delivery_.MaxGetCount) Delivery_.MaxGetCount = taken;
   };
   // Under the input lock: a handler that outlived its wait may still be counting
   // in GetChar, and its count must not spill into the next handler's.
   auto startCount = [this] {
-    TInLock in(InLock_);
-    GetCount_ = 0;
+    TInLock in(Input_.Lock);
+    Delivery_.GetCount = 0;
   };
 
   for (size_t i = 0; !stopped; ++i) {
@@ -1006,11 +994,11 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
     bool sync;
     {
       TLock main(MainLock_);
-      if (i >= EventHandlers_.size()) break;
-      if (EventHandlers_[i].Removed) continue;
-      proc = EventHandlers_[i].Proc;
-      user = EventHandlers_[i].User;
-      sync = EventHandlers_[i].Synchronize;
+      if (i >= Handlers_.Events.size()) break;
+      if (Handlers_.Events[i].Removed) continue;
+      proc = Handlers_.Events[i].Proc;
+      user = Handlers_.Events[i].User;
+      sync = Handlers_.Events[i].Synchronize;
     }
     startCount();
     if (sync && Link_ != nullptr) {
@@ -1018,7 +1006,7 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
     } else {
       proc(user, msg, wParam, lParam);
     }
-    if (ClosePending_) stopped = true;
+    if (Run_.ClosePending) stopped = true;
     else settle();
   }
 
@@ -1026,28 +1014,28 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
     TSerProcHandler proc;
     {
       TLock main(MainLock_);
-      if (i >= Procs_.size()) break;
-      if (Procs_[i].Removed) continue;
-      proc = Procs_[i].Proc;
+      if (i >= Handlers_.Procs.size()) break;
+      if (Handlers_.Procs[i].Removed) continue;
+      proc = Handlers_.Procs[i].Proc;
     }
     startCount();
     proc(msg, wParam, lParam);
-    if (ClosePending_) stopped = true;
+    if (Run_.ClosePending) stopped = true;
     else settle();
   }
 
   bool windows;
   {
     TLock main(MainLock_);
-    windows = Windows_.size() > 1 || PortHandlerInstalled_;
+    windows = Handlers_.Windows.size() > 1 || Handlers_.PortInstalled;
   }
   for (size_t i = 0; windows && !stopped; ++i) {
     TSerWindowHandle window;
     {
       TLock main(MainLock_);
-      if (i >= Windows_.size()) break;
-      if (Windows_[i].Removed) continue;
-      window = Windows_[i].Window;
+      if (i >= Handlers_.Windows.size()) break;
+      if (Handlers_.Windows[i].Removed) continue;
+      window = Handlers_.Windows[i].Window;
     }
     startCount();
     if (Link_ != nullptr) {
@@ -1056,22 +1044,21 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
       else
         Link_->SendNotification(window, msg, wParam, lParam, SendTimeout);
     }
-    if (ClosePending_) stopped = true;
+    if (Run_.ClosePending) stopped = true;
     else settle();
   }
 
   {
-    TInLock in(InLock_);
+    TInLock in(Input_.Lock);
     if (stopped) {
-      InAvailDelivery_ = false;
+      Delivery_.InAvail = false;
       return false;
     }
-    if (InAvailDelivery_) {
-      InAvailDelivery_ = false;
-      const uint32_t consumed = std::min<uint32_t>(MaxGetCount_, In_.Used());
-      if (In_.Size != 0) In_.Tail = (In_.Tail + consumed) % InRingSize;
-      if (consumed > 0) In_.Full = false;
-      if (msg == TriggerAvailMsg && MaxGetCount_ != wParam) result = false;
+    if (Delivery_.InAvail) {
+      Delivery_.InAvail = false;
+      const uint32_t consumed = std::min<uint32_t>(Delivery_.MaxGetCount, Input_.Ring.Used());
+      Input_.Ring.Consume(consumed);
+      if (msg == TriggerAvailMsg && Delivery_.MaxGetCount != wParam) result = false;
     }
   }
   return result;
@@ -1081,25 +1068,25 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
 // The delivery thread's passes
 
 void TSerBaseDispatcher::ProcessCommEvent() {
-  const uint32_t mask = EventMask_.fetch_and(~EvHangup);
+  const uint32_t mask = Signals_.EventMask.fetch_and(~EvHangup);
   if (mask & EvHangup) {
     // The device layer reports a hang-up once, so the owner hears of it once.
-    if (!Delivering_ && !ClosePending_) DispatchNotification(LineLostMsg, 0, 0);
-    if (ReleaseEventThread_ && Events_) Events_->ComEventDone.Set();
+    if (!Delivery_.Active && !Run_.ClosePending) DispatchNotification(LineLostMsg, 0, 0);
+    if (Signals_.ReleaseEventThread && Signals_.Events) Signals_.Events->ComEventDone.Set();
     return;
   }
   if (mask & EvModemMask) {
     RefreshModemStatus();
-    if (!Delivering_) StatusLoop();
+    if (!Delivery_.Active) StatusLoop();
   }
   if (mask & EvLineMask) {
     RefreshStatus();
-    if (!Delivering_) StatusLoop();
+    if (!Delivery_.Active) StatusLoop();
   }
   uint64_t before;
   {
-    TInLock in(InLock_);
-    before = InTotal_;
+    TInLock in(Input_.Lock);
+    before = Input_.Total;
   }
   ReadIntoBuffer();
   // The event is processed once its bytes are in the ring. While data streams in
@@ -1112,31 +1099,31 @@ void TSerBaseDispatcher::ProcessCommEvent() {
   // ring is full, and must not decide that before the delivery frees space.
   bool early;
   {
-    TInLock in(InLock_);
-    early = !In_.Full && InTotal_ - before >= kStreamingRead;
+    TInLock in(Input_.Lock);
+    early = !Input_.Ring.Full && Input_.Total - before >= kStreamingRead;
   }
-  if (early && ReleaseEventThread_ && Events_) Events_->ComEventDone.Set();
-  if (!Delivering_) {
+  if (early && Signals_.ReleaseEventThread && Signals_.Events) Signals_.Events->ComEventDone.Set();
+  if (!Delivery_.Active) {
     StatusLoop();
-    while (!ClosePending_ && CheckReceiveTriggers()) {
+    while (!Run_.ClosePending && CheckReceiveTriggers()) {
     }
   }
   bool hit;
   {
     TLock main(MainLock_);
-    hit = StatusHit_;
+    hit = Triggers_.StatusHit;
   }
   if (hit) ClearStatusHits();
-  if (!early && ReleaseEventThread_ && Events_) Events_->ComEventDone.Set();
+  if (!early && Signals_.ReleaseEventThread && Signals_.Events) Signals_.Events->ComEventDone.Set();
 }
 
 void TSerBaseDispatcher::ProcessTimers() {
-  if (ClosePending_ || Delivering_) return;
+  if (Run_.ClosePending || Delivery_.Active) return;
   {
     TLock main(MainLock_);
-    StatusHit_ = false;
+    Triggers_.StatusHit = false;
   }
-  while (!ClosePending_) {
+  while (!Run_.ClosePending) {
     if (CheckStatusTriggers()) continue;
     if (CheckTimerTriggers()) continue;
     break;
@@ -1144,7 +1131,7 @@ void TSerBaseDispatcher::ProcessTimers() {
   bool hit;
   {
     TLock main(MainLock_);
-    hit = StatusHit_;
+    hit = Triggers_.StatusHit;
   }
   if (hit) ClearStatusHits();
 }
@@ -1153,116 +1140,70 @@ void TSerBaseDispatcher::ProcessTimers() {
 // Trace and log
 
 void TSerBaseDispatcher::AddTraceEntry(char kind, uint8_t byte) {
-  if (!TraceActive_) return;
+  if (!Recorders_.Trace.Active) return;
   TLock main(MainLock_);
-  Trace_.Add(kind, byte);
+  Recorders_.Trace.Recorder.Add(kind, byte);
 }
 
-void TSerBaseDispatcher::AddLogEntry(uint8_t type, uint8_t subType, uint32_t dataLen,
-                                     const uint8_t* data, uint32_t other) {
-  if (!LogActive_) return;
+void TSerBaseDispatcher::AddLogEntry(uint8_t type, uint8_t subType, uint32_t dataLen, const uint8_t* data,
+                                     uint32_t other) {
+  if (!Recorders_.Log.Active) return;
   TLock main(MainLock_);
-  Log_.Add(type, subType, NowMs() - StartMs_, other, dataLen, data);
+  Recorders_.Log.Recorder.Add(type, subType, NowMs() - Recorders_.StartMs, other, dataLen, data);
 }
 
-bool TSerBaseDispatcher::LoggingOn() const { return LogActive_; }
+bool TSerBaseDispatcher::LoggingOn() const { return Recorders_.Log.Active; }
 
-int TSerBaseDispatcher::InitTracing(uint32_t size) {
+// Every switch of a recorder, for trace and log alike, goes through here: the
+// data path reads the mirrored flag without the main lock, so it must follow
+// the recorder's own state after each change.
+template <typename TRecorder, typename TOp>
+int TSerBaseDispatcher::WithRecorder(TSerRecorderSlot<TRecorder>& slot, TOp op) {
   TLock main(MainLock_);
-  const int rc = Trace_.Init(size);
-  TraceActive_ = Trace_.On();
+  const int rc = op(slot.Recorder);
+  slot.Active = slot.Recorder.On();
   return rc;
 }
 
-int TSerBaseDispatcher::ClearTracing() {
-  TLock main(MainLock_);
-  Trace_.Clear();
-  return ecOK;
-}
+namespace {
+constexpr auto kClear = [](auto& r) { return r.Clear(), ecOK; };
+constexpr auto kAbort = [](auto& r) { return r.Abort(), ecOK; };
+constexpr auto kStart = [](auto& r) { return r.Start(), ecOK; };
+constexpr auto kStop = [](auto& r) { return r.Stop(), ecOK; };
+}  // namespace
 
-int TSerBaseDispatcher::AbortTracing() {
-  TLock main(MainLock_);
-  Trace_.Abort();
-  TraceActive_ = false;
-  return ecOK;
-}
-
-int TSerBaseDispatcher::StartTracing() {
-  TLock main(MainLock_);
-  Trace_.Start();
-  TraceActive_ = Trace_.On();
-  return ecOK;
-}
-
-int TSerBaseDispatcher::StopTracing() {
-  TLock main(MainLock_);
-  Trace_.Stop();
-  TraceActive_ = false;
-  return ecOK;
-}
-
-int TSerBaseDispatcher::DumpTraceTo(const std::string& file, bool append, bool hex, bool allHex) {
-  TLock main(MainLock_);
-  TraceActive_ = false;
-  return Trace_.Dump(file, append, hex, allHex);
-}
-
-int TSerBaseDispatcher::DumpTrace(const std::string& file, bool hex, bool allHex) {
-  return DumpTraceTo(file, false, hex, allHex);
-}
-
-int TSerBaseDispatcher::AppendTrace(const std::string& file, bool hex, bool allHex) {
-  return DumpTraceTo(file, true, hex, allHex);
-}
-
-int TSerBaseDispatcher::InitLogging(uint32_t size) {
-  TLock main(MainLock_);
-  const int rc = Log_.Init(size);
-  LogActive_ = Log_.On();
-  return rc;
-}
-
-int TSerBaseDispatcher::ClearLogging() {
-  TLock main(MainLock_);
-  Log_.Clear();
-  return ecOK;
-}
-
-int TSerBaseDispatcher::AbortLogging() {
-  TLock main(MainLock_);
-  Log_.Abort();
-  LogActive_ = false;
-  return ecOK;
-}
-
-int TSerBaseDispatcher::StartLogging() {
-  TLock main(MainLock_);
-  Log_.Start();
-  LogActive_ = Log_.On();
-  return ecOK;
-}
-
-int TSerBaseDispatcher::StopLogging() {
-  TLock main(MainLock_);
-  Log_.Stop();
-  LogActive_ = false;
-  return ecOK;
-}
-
-int TSerBaseDispatcher::DumpLogTo(const std::string& file, bool append, bool hex, bool allHex) {
-  TLock main(MainLock_);
-  LogActive_ = false;
+TSerLogHeader TSerBaseDispatcher::LogHeader() const {
   TSerLogHeader header;
-  header.DeviceName = DeviceName_;
+  header.DeviceName = Recorders_.DeviceName;
   header.OperatingSystem = OperatingSystemDescription();
   header.Now = LocalNow();
-  return Log_.Dump(file, append, hex, allHex, header);
+  return header;
 }
 
+int TSerBaseDispatcher::InitTracing(uint32_t size) {
+  return WithRecorder(Recorders_.Trace, [&](TSerTrace& t) { return t.Init(size); });
+}
+int TSerBaseDispatcher::InitLogging(uint32_t size) {
+  return WithRecorder(Recorders_.Log, [&](TSerLog& l) { return l.Init(size); });
+}
+int TSerBaseDispatcher::ClearTracing() { return WithRecorder(Recorders_.Trace, kClear); }
+int TSerBaseDispatcher::ClearLogging() { return WithRecorder(Recorders_.Log, kClear); }
+int TSerBaseDispatcher::AbortTracing() { return WithRecorder(Recorders_.Trace, kAbort); }
+int TSerBaseDispatcher::AbortLogging() { return WithRecorder(Recorders_.Log, kAbort); }
+int TSerBaseDispatcher::StartTracing() { return WithRecorder(Recorders_.Trace, kStart); }
+int TSerBaseDispatcher::StartLogging() { return WithRecorder(Recorders_.Log, kStart); }
+int TSerBaseDispatcher::StopTracing() { return WithRecorder(Recorders_.Trace, kStop); }
+int TSerBaseDispatcher::StopLogging() { return WithRecorder(Recorders_.Log, kStop); }
+
+int TSerBaseDispatcher::DumpTrace(const std::string& file, bool hex, bool allHex) {
+  return WithRecorder(Recorders_.Trace, [&](TSerTrace& t) { return t.Dump(file, false, hex, allHex); });
+}
+int TSerBaseDispatcher::AppendTrace(const std::string& file, bool hex, bool allHex) {
+  return WithRecorder(Recorders_.Trace, [&](TSerTrace& t) { return t.Dump(file, true, hex, allHex); });
+}
 int TSerBaseDispatcher::DumpLog(const std::string& file, bool hex, bool allHex) {
-  return DumpLogTo(file, false, hex, allHex);
+  return WithRecorder(Recorders_.Log, [&](TSerLog& l) { return l.Dump(file, false, hex, allHex, LogHeader()); });
 }
-
 int TSerBaseDispatcher::AppendLog(const std::string& file, bool hex, bool allHex) {
-  return DumpLogTo(file, true, hex, allHex);
+  return WithRecorder(Recorders_.Log, [&](TSerLog& l) { return l.Dump(file, true, hex, allHex, LogHeader()); });
 }

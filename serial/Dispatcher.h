@@ -8,18 +8,20 @@
 //   trace and log recorders, and the passes the threads run: ProcessCommEvent,
 //   ProcessTimers, ThreadFinished. It implements device slots 10, 16 and 17.
 // - The device layer derives from it and implements the remaining device slots
-//   (0..9 and 11..15) plus GetModemLines: opening the device, reading, writing, the
-//   three port threads and their bodies, StartDispatcher and StopDispatcher (which
-//   closes the events with CloseEvents). Its destructor must call DestroySequence()
-//   first, while its own members still exist.
+//   (0..9 and 11..15) plus GetModemLines: the port threads (PortThreads.h: their
+//   bodies, StartDispatcher and StopDispatcher, which closes the events with
+//   CloseEvents) and the one adapter over the platform's device
+//   (DeviceDispatcher.h: opening, reading, writing). The most-derived destructor
+//   must call DestroySequence() first, while the members still exist.
 // - The component implements TSerMainThreadLink, through which notifications reach
 //   the main thread.
 //
-// Locks: MainLock_ (dispatcher state, line settings, triggers, handlers, recorders),
-// InLock_ (input ring), OutLock_ (output ring); all re-entrant. Order: InLock_ or
-// OutLock_ may be held while MainLock_ is taken, never the other way round; InLock_
-// may be held while OutLock_ is taken (GetComError). No lock is held while a
-// notification is delivered.
+// State comes in small groups, each with the lock that guards it named beside it.
+// Locks: MainLock_ (dispatcher state, line settings, triggers, handlers,
+// recorders), Input_.Lock (input ring), Output_.Lock (output ring); all
+// re-entrant. Order: Input_.Lock or Output_.Lock may be held while MainLock_ is
+// taken, never the other way round; Input_.Lock may be held while Output_.Lock is
+// taken (GetComError). No lock is held while a notification is delivered.
 #pragma once
 
 #include <array>
@@ -33,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/ByteRing.h"
 #include "serial/OpenFailure.h"
 #include "serial/Recorder.h"
 #include "serial/SerialCommon.h"
@@ -155,19 +158,6 @@ using TSerEventHandler =
 
 enum TSerThreadKind : uint8_t { tkCom, tkDisp, tkOut };
 
-// A ring buffer; head = tail means empty unless Full.
-struct TSerRing {
-  std::unique_ptr<uint8_t[]> Buffer;
-  uint32_t Size = 0;
-  uint32_t Head = 0;  // next write index
-  uint32_t Tail = 0;  // next read index
-  bool Full = false;
-  uint32_t Used() const {
-    if (Full) return Size;
-    return Head >= Tail ? Head - Tail : Head + Size - Tail;
-  }
-};
-
 class TSerBaseDispatcher {
  public:
   static constexpr uint32_t InRingSize = 8192;
@@ -218,7 +208,7 @@ class TSerBaseDispatcher {
     uint32_t End = 0;   // bytes the view may hand out
   };
   bool BeginTaking(TInputView& view);
-  void NoteTaken(uint32_t n) { GetCount_.store(n, std::memory_order_relaxed); }
+  void NoteTaken(uint32_t n) { Delivery_.GetCount.store(n, std::memory_order_relaxed); }
   int PeekChar(uint8_t& c, uint32_t n);
   int InBuffUsed();
   int FlushInBuffer();
@@ -229,12 +219,12 @@ class TSerBaseDispatcher {
   int GetLineError();
   bool GetLineBreak();
   void SetTriggerLength(uint16_t length);
-  uint16_t TriggerLength() const { return TriggerLength_.load(); }
+  uint16_t TriggerLength() const { return Triggers_.Length.load(); }
   void SetRS485Mode(bool on);
-  bool RS485Mode() const { return RS485_.load(); }
+  bool RS485Mode() const { return LineState_.RS485.load(); }
   void SetOptionBits(uint8_t mask);
   void ClearOptionBits(uint8_t mask);
-  uint8_t OptionBits() const { return Options_.load(); }
+  uint8_t OptionBits() const { return LineState_.Options.load(); }
   void RegisterWindowHandler(TSerWindowHandle window);
   void RemoveWindowHandler(TSerWindowHandle window);
   void RegisterProcHandler(uint32_t id, TSerProcHandler proc);
@@ -247,18 +237,18 @@ class TSerBaseDispatcher {
   // nibble, kept change bits; returns the byte read, then keeps only mask's bits.
   uint8_t GetModemStatus(uint8_t mask);
   void RefreshModemStatus();
-  bool Delivering() const { return Delivering_.load(); }
-  bool ClosePending() const { return ClosePending_.load(); }
-  bool ThreadsRunning() const { return ThreadsRunning_.load(); }
-  int RunningThreadCount() const { return RunningThreads_.load(); }
-  uint8_t ThreadBoost() const { return ThreadBoost_.load(); }
-  int ThreadPriority(TSerThreadKind kind) const { return Priority_[kind].load(); }
-  uint32_t InSize() const { return InSize_; }
+  bool Delivering() const { return Delivery_.Active.load(); }
+  bool ClosePending() const { return Run_.ClosePending.load(); }
+  bool ThreadsRunning() const { return Run_.Running.load(); }
+  int RunningThreadCount() const { return Run_.Count.load(); }
+  uint8_t ThreadBoost() const { return Run_.Boost.load(); }
+  int ThreadPriority(TSerThreadKind kind) const { return Run_.Priority[kind].load(); }
+  uint32_t InSize() const { return LineState_.InSize; }
   // Why the last OpenCom failed (main thread, after it returned).
   const TOpenFailure& OpenFailure() const { return OpenFailure_; }
   // Any thread: the device went away since the open; output is refused from then on.
-  bool LineLost() const { return LineLost_.load(); }
-  uint32_t OutSize() const { return OutSize_; }
+  bool LineLost() const { return Status_.LineLost.load(); }
+  uint32_t OutSize() const { return LineState_.OutSize; }
   TSerLineSettings LineSettings() const;
 
   // --- trace and log (main lock) ---------------------------------------------
@@ -279,7 +269,7 @@ class TSerBaseDispatcher {
   int AppendLog(const std::string& file, bool hex, bool allHex);
   void AddLogEntry(uint8_t type, uint8_t subType, uint32_t dataLen, const uint8_t* data,
                    uint32_t other);
-  bool TracingOn() const { return TraceActive_.load(std::memory_order_relaxed); }
+  bool TracingOn() const { return Recorders_.Trace.Active.load(std::memory_order_relaxed); }
   bool LoggingOn() const;
 
   // --- what the port threads run ---------------------------------------------
@@ -311,7 +301,7 @@ class TSerBaseDispatcher {
   virtual int GetComState(TSerLineSettings& settings) = 0;                       // 4
   virtual int ReadCom(uint8_t* buffer, uint32_t size) = 0;  // 5: bytes read, never waits
   virtual int SetComState(const TSerLineSettings& settings) = 0;                 // 6
-  // 7: under OutLock_ copy size bytes into the output ring behind head (wrapping),
+  // 7: under Output_.Lock copy size bytes into the output ring behind head (wrapping),
   // then signal OutputReady; returns the bytes accepted.
   virtual int WriteCom(const uint8_t* buffer, uint32_t size) = 0;
   virtual bool WaitComEvent(uint32_t& mask) = 0;  // 8: true when an event arrived
@@ -357,52 +347,74 @@ class TSerBaseDispatcher {
   int32_t Handle_ = -1;
   std::atomic<int> DeviceHandle_{-1};
 
+  // Dispatcher state, line settings, triggers, handlers, recorders.
   mutable std::recursive_mutex MainLock_;
-  TSerReentrantLock InLock_;  // taken once for every byte a handler reads
-  std::recursive_mutex OutLock_;
 
-  // Device status.
-  std::atomic<uint8_t> LineErrors_{0};
-  uint32_t InSize_ = 0;
-  uint32_t OutSize_ = 0;
-  std::atomic<uint8_t> ModemStatus_{0};
-  std::atomic<uint32_t> StatFlags_{0}, StatInQue_{0}, StatOutQue_{0};
+  // The input ring, with the scan and notify positions in it kept as counts of
+  // bytes received since the open: a position alone cannot tell "nothing new"
+  // from "a whole ring of new bytes", and a full ring would then never be
+  // announced.
+  struct TInput {
+    TSerReentrantLock Lock;  // taken once for every byte a handler reads
+    TSerRing Ring;
+    uint64_t Total = 0;
+    uint64_t Scanned = 0;
+    uint64_t Notified = 0;
+  } Input_;
 
-  // Line settings (MainLock_).
-  TSerLineSettings Line_;
-  uint32_t LastBaud_ = 115200;
-  std::atomic<uint8_t> Options_{0};
-  bool DtrState_ = false, DtrHandshake_ = false;
-  bool RtsState_ = false, RtsHandshake_ = false;
-  std::atomic<bool> RS485_{false};
-  uint16_t BaseAddress_ = 0;
+  struct TOutput {
+    std::recursive_mutex Lock;
+    TSerRing Ring;
+    std::atomic<bool> SentPending{false};  // bytes put since the last "output sent" check
+  } Output_;
 
-  // Threads. The device layer owns the thread objects; it sets ThreadActive_ when
-  // it starts a thread, and each thread ends by calling ThreadFinished.
-  std::atomic<bool> StopRequested_{false};
-  std::atomic<bool> ThreadsRunning_{false};
-  std::atomic<bool> ReleaseOnDispExit_{false};
-  std::atomic<int> RunningThreads_{0};
-  std::array<std::atomic<bool>, 3> ThreadActive_{};
-  std::atomic<uint8_t> ThreadBoost_{0};
-  std::array<std::atomic<int>, 3> Priority_{};
+  // What the device reported last; read without a lock.
+  struct TStatus {
+    std::atomic<uint8_t> LineErrors{0};  // kept until GetLineError reports them
+    std::atomic<uint8_t> ModemStatus{0};
+    std::atomic<uint32_t> Flags{0}, InQue{0}, OutQue{0};
+    // Set by the device layer when it finds the device gone; cleared by OpenCom.
+    std::atomic<bool> LineLost{false};
+  } Status_;
 
-  // Events: created by OpenCom, closed by CloseEvents (from StopDispatcher).
-  std::unique_ptr<TSerDispatcherEvents> Events_;
-  std::atomic<uint32_t> EventMask_{0};  // mask of the last device event
-  // Delivery thread: whether this pass answers the event thread, which waits for
-  // ComEventDone before it watches the device again.
-  bool ReleaseEventThread_ = true;
-  std::atomic<bool> RingSeen_{false};
+  // The line as set up (MainLock_; the atomics are read without it).
+  struct TLine {
+    TSerLineSettings Settings;
+    uint32_t LastBaud = 115200;
+    bool DtrOn = false, DtrHandshake = false;
+    bool RtsOn = false, RtsHandshake = false;
+    uint16_t BaseAddress = 0;
+    uint32_t InSize = 0, OutSize = 0;
+    std::atomic<uint8_t> Options{0};
+    std::atomic<bool> RS485{false};
+  } LineState_;
 
-  // Rings.
-  TSerRing Out_;  // OutLock_
-  TSerRing In_;   // InLock_
+  // The port threads. The device layer owns the thread objects; it marks a
+  // thread Active when it starts it, and each thread ends by calling
+  // ThreadFinished.
+  struct TThreads {
+    std::atomic<bool> StopRequested{false};
+    std::atomic<bool> Running{false};
+    std::atomic<bool> ReleaseOnDispExit{false};
+    // A close came during a delivery: the delivery thread finishes the release.
+    std::atomic<bool> ClosePending{false};
+    std::atomic<int> Count{0};
+    std::array<std::atomic<bool>, 3> Active{};
+    std::atomic<uint8_t> Boost{0};
+    std::array<std::atomic<int>, 3> Priority{};
+  } Run_;
 
-  std::atomic<bool> ClosePending_{false};
-  std::atomic<bool> OutputSentPending_{false};
-  // Set by the device layer when it finds the device gone; cleared by OpenCom.
-  std::atomic<bool> LineLost_{false};
+  // The hand-offs between the threads. The events are created by OpenCom and
+  // closed by CloseEvents (from StopDispatcher).
+  struct TSignals {
+    std::unique_ptr<TSerDispatcherEvents> Events;
+    std::atomic<uint32_t> EventMask{0};  // mask of the last device event
+    // Delivery thread: whether this pass answers the event thread, which waits
+    // for ComEventDone before it watches the device again.
+    bool ReleaseEventThread = true;
+    std::atomic<bool> RingSeen{false};
+  } Signals_;
+
   TOpenFailure OpenFailure_;  // filled by the device layer's OpenComDevice
 
  private:
@@ -415,45 +427,46 @@ class TSerBaseDispatcher {
   bool StatusLoop();  // true when a status trigger fired
   void ClearStatusHits();
   uint32_t BaudForTiming(uint32_t baud) const;
-  int DumpTraceTo(const std::string& file, bool append, bool hex, bool allHex);
-  int DumpLogTo(const std::string& file, bool append, bool hex, bool allHex);
   void PurgeRemovedHandlers();
   bool OthersInstalled() const;
+  // Runs op on one recorder under the main lock and keeps its mirrored on flag.
+  template <typename TRecorder, typename TOp>
+  int WithRecorder(TSerRecorderSlot<TRecorder>& slot, TOp op);
+  TSerLogHeader LogHeader() const;  // MainLock_ held
 
-  // Handlers (MainLock_).
-  std::vector<TWindowRec> Windows_;
-  std::vector<TProcRec> Procs_;
-  std::vector<TEventRec> EventHandlers_;
-  std::atomic<bool> PortHandlerInstalled_{false};
-  std::atomic<bool> HandlerServiceNeeded_{false};
-  bool HandlerRemovalPending_ = false;
+  // MainLock_; a removal during a delivery only marks the record.
+  struct THandlers {
+    std::vector<TWindowRec> Windows;
+    std::vector<TProcRec> Procs;
+    std::vector<TEventRec> Events;
+    std::atomic<bool> PortInstalled{false};
+    std::atomic<bool> ServiceNeeded{false};
+    bool RemovalPending = false;
+  } Handlers_;
 
-  // Triggers (MainLock_).
-  std::vector<TSerTimerTrigger> Timers_;
-  std::vector<TSerDataTrigger> DataTriggers_;
-  std::vector<TSerStatusTrigger> StatusTriggers_;
-  std::atomic<uint16_t> TriggerLength_{0};
-  bool StatusHit_ = false;
-  uint16_t NextTriggerHandle_ = 1;
-  // Scan and notify positions in the input ring (InLock_), kept as counts of bytes
-  // received since the open: a position alone cannot tell "nothing new" from "a
-  // whole ring of new bytes", and a full ring would then never be announced.
-  uint64_t InTotal_ = 0;
-  uint64_t ScanCount_ = 0;
-  uint64_t NotifyCount_ = 0;
+  // MainLock_.
+  struct TTriggers {
+    std::vector<TSerTimerTrigger> Timers;
+    std::vector<TSerDataTrigger> Data;
+    std::vector<TSerStatusTrigger> Status;
+    std::atomic<uint16_t> Length{0};
+    bool StatusHit = false;
+    uint16_t NextHandle = 1;
+  } Triggers_;
 
-  // Delivery.
-  std::atomic<bool> Delivering_{false};
-  std::atomic<bool> InAvailDelivery_{false};
-  std::atomic<uint32_t> GetCount_{0};
-  std::atomic<uint32_t> MaxGetCount_{0};
+  // The notification being delivered and the bytes its handlers took.
+  struct TDelivery {
+    std::atomic<bool> Active{false};
+    std::atomic<bool> InAvail{false};
+    std::atomic<uint32_t> GetCount{0};
+    std::atomic<uint32_t> MaxGetCount{0};
+  } Delivery_;
 
-  // Trace and log (MainLock_).
-  TSerTrace Trace_;
-  TSerLog Log_;
-  // Mirrors of the recorders' on flags, so that the data path skips MainLock_.
-  std::atomic<bool> TraceActive_{false};
-  std::atomic<bool> LogActive_{false};
-  uint32_t StartMs_ = 0;
-  std::string DeviceName_;
+  // MainLock_.
+  struct TRecorders {
+    TSerRecorderSlot<TSerTrace> Trace;
+    TSerRecorderSlot<TSerLog> Log;
+    uint32_t StartMs = 0;
+    std::string DeviceName;
+  } Recorders_;
 };

@@ -1,7 +1,6 @@
 #include "serial/PortThreads.h"
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 
 #include "serial/SerialErrors.h"
@@ -48,16 +47,16 @@ TOutThread::~TOutThread() { Join(); }
 
 void TComThread::Execute() {
   auto& d = Dispatcher_;
-  auto& ev = *d.Events_;
+  auto& ev = *d.Signals_.Events;
   // Reads never wait (the device is non-blocking), so there are no timeouts to
   // set; the event wait covers every event the dispatcher asks for.
   ev.ThreadAck.Set();
   try {
-    while (!d.StopRequested_.load()) {
+    while (!d.Run_.StopRequested.load()) {
       uint32_t mask = 0;
       const bool arrived = d.WaitComEvent(mask);
-      if (d.StopRequested_.load() || !arrived) break;
-      if (mask & (EvRing | EvRingTe)) d.RingSeen_.store(true);
+      if (d.Run_.StopRequested.load() || !arrived) break;
+      if (mask & (EvRing | EvRingTe)) d.Signals_.RingSeen.store(true);
       d.HandOverEvent(mask);
       ev.ComEventDone.Wait(TSerEventGroup::Infinite);
     }
@@ -70,12 +69,12 @@ void TComThread::Execute() {
 
 void TDispThread::Execute() {
   auto& d = Dispatcher_;
-  auto& ev = *d.Events_;
+  auto& ev = *d.Signals_.Events;
   ev.ThreadAck.Set();
   bool normalEnd = false;
   const bool onDevice = d.DeliveryWaitsOnDevice();
   try {
-    while (!d.StopRequested_.load() && !d.ClosePending_.load()) {
+    while (!d.Run_.StopRequested.load() && !d.Run_.ClosePending.load()) {
       if (onDevice) {
         d.DeviceTurn();
         continue;
@@ -84,7 +83,7 @@ void TDispThread::Execute() {
       // (or a stop, or restored triggers) wakes it, instead of 20 times a second.
       const auto wait = d.NeedsPeriodicPass() ? std::chrono::milliseconds(kDispPollMs) : TSerEventGroup::Infinite;
       ev.Group.WaitAny({&ev.ComEventReady, &ev.PassWake}, wait);
-      if (d.StopRequested_.load()) break;
+      if (d.Run_.StopRequested.load()) break;
       d.ProcessCommEvent();
       d.ProcessTimers();
     }
@@ -95,19 +94,19 @@ void TDispThread::Execute() {
   if (normalEnd) ev.ThreadAck.Set();
   // Only a close during a delivery leaves the release to this thread; after a
   // plain close the main thread is already releasing the port.
-  d.ReleaseOnDispExit_.store(d.ClosePending_.load());
+  d.Run_.ReleaseOnDispExit.store(d.Run_.ClosePending.load());
   d.ThreadFinished(tkDisp);
 }
 
 void TOutThread::Execute() {
   auto& d = Dispatcher_;
-  auto& ev = *d.Events_;
+  auto& ev = *d.Signals_.Events;
   ev.ThreadAck.Set();
   try {
-    while (!d.StopRequested_.load() && !d.ClosePending_.load()) {
+    while (!d.Run_.StopRequested.load() && !d.Run_.ClosePending.load()) {
       const int which = ev.Group.WaitAny({&ev.OutputReady, &ev.FlushRequest}, TSerEventGroup::Infinite);
       if (which == 0) {
-        if (d.StopRequested_.load()) break;
+        if (d.Run_.StopRequested.load()) break;
         d.WriteLoop();
       } else {
         ev.ThreadAck.Set();
@@ -131,27 +130,27 @@ TSerThreadedDispatcher::~TSerThreadedDispatcher() {
 
 void TSerThreadedDispatcher::HandOverEvent(uint32_t mask) {
   if (!DeliveryWaitsOnDevice()) {
-    EventMask_.store(mask);
-    Events_->ComEventReady.Set();
+    Signals_.EventMask.store(mask);
+    Signals_.Events->ComEventReady.Set();
     return;
   }
   // Collected rather than stored: the delivery thread may be passing received
   // bytes meanwhile and takes these with its next pass.
   PendingEvents_.fetch_or(mask);
-  Events_->ComEventReady.Set();
+  Signals_.Events->ComEventReady.Set();
   WakeDelivery();
 }
 
 void TSerThreadedDispatcher::DeviceTurn() {
-  auto& ev = *Events_;
+  auto& ev = *Signals_.Events;
   constexpr auto now = std::chrono::milliseconds(0);
   bool fromEventThread = ev.ComEventReady.Wait(now);
   uint32_t input = 0;
   if (!fromEventThread) {
     bool full;
     {
-      std::lock_guard lock(InLock_);
-      full = In_.Full;
+      std::lock_guard lock(Input_.Lock);
+      full = Input_.Ring.Full;
     }
     // Idle without timers to run, the thread sleeps until bytes arrive or it is
     // woken. A full ring cannot take the bytes that wait, which would keep the
@@ -160,7 +159,7 @@ void TSerThreadedDispatcher::DeviceTurn() {
     int timeout = full || NeedsPeriodicPass() ? kDispPollMs : -1;
     if (PendingEvents_.load() != 0 || HasUnscannedInput()) timeout = 0;
     input = WaitDeviceInput(!full, timeout);
-    if (StopRequested_.load()) return;
+    if (Run_.StopRequested.load()) return;
     fromEventThread = ev.ComEventReady.Wait(now);
   }
   // The wait above chose its timeout anew, which is all a wake-up for restored
@@ -168,8 +167,8 @@ void TSerThreadedDispatcher::DeviceTurn() {
   ev.PassWake.Wait(now);
   const uint32_t mask = PendingEvents_.exchange(0) | input;
   // After a timeout the pass runs with the previous event mask.
-  if (mask != 0) EventMask_.store(mask);
-  ReleaseEventThread_ = fromEventThread;
+  if (mask != 0) Signals_.EventMask.store(mask);
+  Signals_.ReleaseEventThread = fromEventThread;
   ProcessCommEvent();
   ProcessTimers();
 }
@@ -181,11 +180,11 @@ TSerDeliveryWaiter* TSerThreadedDispatcher::DeliveryWaiter() {
 void TSerThreadedDispatcher::TReadingWaiter::Wait(int timeoutMs) {
   auto& d = D_;
   // A port being closed takes no more input.
-  const bool closing = d.StopRequested_.load() || d.ClosePending_.load();
+  const bool closing = d.Run_.StopRequested.load() || d.Run_.ClosePending.load();
   bool full;
   {
-    std::lock_guard lock(d.InLock_);
-    full = d.In_.Full;
+    std::lock_guard lock(d.Input_.Lock);
+    full = d.Input_.Ring.Full;
   }
   const uint32_t mask = d.WaitDeviceInput(!full && !closing, timeoutMs);
   // The bytes are announced after this delivery, the hang-up reported then.
@@ -207,10 +206,10 @@ void TSerThreadedDispatcher::ThreadBodyEnded() {
 void TSerThreadedDispatcher::StartDispatcher() {
   {
     std::lock_guard lock(MainLock_);
-    if (ThreadsRunning_.load()) throw ESerException(std::string("Dispatcher already started"));
-    ThreadsRunning_.store(true);
-    StopRequested_.store(false);
-    Rotation_.assign(OutSize_, 0);
+    if (Run_.Running.load()) throw ESerException(std::string("Dispatcher already started"));
+    Run_.Running.store(true);
+    Run_.StopRequested.store(false);
+    Rotation_.assign(LineState_.OutSize, 0);
   }
   // Waiting for each start happens outside the main lock: a starting thread may
   // need it.
@@ -222,25 +221,25 @@ void TSerThreadedDispatcher::StartDispatcher() {
       case tkDisp: Threads_[kind] = std::make_unique<TDispThread>(*this); break;
       case tkOut: Threads_[kind] = std::make_unique<TOutThread>(*this); break;
     }
-    ThreadActive_[kind].store(true);
+    Run_.Active[kind].store(true);
     // Counted before the thread runs, so that nobody sees the count at 0 while
     // a thread is about to start.
-    RunningThreads_.fetch_add(1);
+    Run_.Count.fetch_add(1);
     Threads_[kind]->Start();
-    Events_->ThreadAck.Wait(std::chrono::milliseconds(kStartAckMs));
+    Signals_.Events->ThreadAck.Wait(std::chrono::milliseconds(kStartAckMs));
   }
 }
 
 bool TSerThreadedDispatcher::WaitThreadEnd(TSerThreadKind kind, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (ThreadActive_[kind].load()) {
+  while (Run_.Active[kind].load()) {
     if (timeoutMs >= 0 && std::chrono::steady_clock::now() >= deadline) return false;
     // The thread may be waiting for the main thread to handle a notification.
     ProcessOneMessage();
     std::unique_lock lock(EndMutex_);
     // ThreadFinished clears the flag; the thread object signals right after.
     // The short bound covers a thread whose ThreadFinished is still busy.
-    EndChanged_.wait_for(lock, std::chrono::milliseconds(1), [&] { return !ThreadActive_[kind].load(); });
+    EndChanged_.wait_for(lock, std::chrono::milliseconds(1), [&] { return !Run_.Active[kind].load(); });
   }
   return true;
 }
@@ -249,23 +248,23 @@ void TSerThreadedDispatcher::StopDispatcher() {
   // The main thread and the delivery thread (releasing after a close during a
   // delivery) may both get here; the second finds the events closed.
   std::lock_guard stopLock(StopMutex_);
-  if (!ThreadsRunning_.load() || !Events_) return;
-  StopRequested_.store(true);
-  auto& ev = *Events_;
+  if (!Run_.Running.load() || !Signals_.Events) return;
+  Run_.StopRequested.store(true);
+  auto& ev = *Signals_.Events;
   // No lock is held while waiting: the delivery thread takes the main lock in
   // its passes and may be waiting for the main thread.
-  if (ThreadActive_[tkOut].load() && !IsThread(tkOut)) {
+  if (Run_.Active[tkOut].load() && !IsThread(tkOut)) {
     ev.FlushRequest.Set();
     WakeWriter();
     WaitThreadEnd(tkOut, -1);
   }
-  if (ThreadActive_[tkCom].load() && !IsThread(tkCom)) {
+  if (Run_.Active[tkCom].load() && !IsThread(tkCom)) {
     CancelEventWait();
     ev.ComEventDone.Set();
     ev.ThreadAck.Reset();
     WaitThreadEnd(tkCom, -1);
   }
-  if (ThreadActive_[tkDisp].load() && !IsThread(tkDisp)) {
+  if (Run_.Active[tkDisp].load() && !IsThread(tkDisp)) {
     // Waking it at once spares the rest of its 50 ms wait.
     ev.ComEventReady.Set();
     WakeDelivery();
@@ -281,85 +280,54 @@ void TSerThreadedDispatcher::StopDispatcher() {
 
 int TSerThreadedDispatcher::WriteCom(const uint8_t* buffer, uint32_t size) {
   {
-    std::lock_guard lock(OutLock_);
-    uint32_t head = Out_.Head;
-    const uint32_t first = std::min(size, Out_.Size - head);
-    std::memcpy(Out_.Buffer.get() + head, buffer, first);
-    if (size > first) {
-      std::memcpy(Out_.Buffer.get(), buffer + first, size - first);
-      head = size - first;
-    } else {
-      head += first;
-      if (head == Out_.Size) head = 0;
-    }
-    Out_.Head = head;
+    std::lock_guard lock(Output_.Lock);
+    Output_.Ring.Write(buffer, size);
   }
-  if (Events_) Events_->OutputReady.Set();
+  if (Signals_.Events) Signals_.Events->OutputReady.Set();
   return static_cast<int>(size);
 }
 
 int TSerThreadedDispatcher::FlushCom(int queue) {
   if (queue == FlushInput) return DiscardDevice(FlushInput);
-  if (ThreadActive_[tkOut].load() && Events_) {
-    Events_->FlushRequest.Set();
+  if (Run_.Active[tkOut].load() && Signals_.Events) {
+    Signals_.Events->FlushRequest.Set();
     WakeWriter();
-    Events_->ThreadAck.Wait(std::chrono::milliseconds(kFlushAckMs));
+    Signals_.Events->ThreadAck.Wait(std::chrono::milliseconds(kFlushAckMs));
   }
   {
-    std::lock_guard lock(OutLock_);
-    Out_.Head = 0;
-    Out_.Tail = 0;
-    Out_.Full = false;
+    std::lock_guard lock(Output_.Lock);
+    Output_.Ring.Reset();
   }
   return DiscardDevice(FlushOutput);
 }
 
 uint32_t TSerThreadedDispatcher::OutputPending() {
-  std::lock_guard lock(OutLock_);
-  return Out_.Used();
+  std::lock_guard lock(Output_.Lock);
+  return Output_.Ring.Used();
 }
 
 void TSerThreadedDispatcher::AdvanceOutput(uint32_t n) {
-  std::lock_guard lock(OutLock_);
+  std::lock_guard lock(Output_.Lock);
   // A flush that gave up waiting for this thread may have emptied the ring.
-  if (!Out_.Full && Out_.Head == Out_.Tail) return;
-  Out_.Tail += n;
-  if (Out_.Tail >= Out_.Size) Out_.Tail -= Out_.Size;
-  if (Out_.Tail == Out_.Head) {
-    Out_.Head = 0;
-    Out_.Tail = 0;
-  }
-  Out_.Full = false;
+  if (Output_.Ring.Empty()) return;
+  Output_.Ring.Consume(n);
+  // An emptied ring starts again at index 0, so that the next block goes out in one piece.
+  if (Output_.Ring.Empty()) Output_.Ring.Reset();
 }
 
 void TSerThreadedDispatcher::WriteLoop() {
-  auto& ev = *Events_;
+  auto& ev = *Signals_.Events;
   for (;;) {
     const uint8_t* chunk = nullptr;
     uint32_t count = 0;
     {
-      std::lock_guard lock(OutLock_);
-      if (!Out_.Full && Out_.Head == Out_.Tail) return;
-      uint8_t* ring = Out_.Buffer.get();
-      const uint32_t size = Out_.Size;
-      if (Out_.Head > Out_.Tail) {
-        count = Out_.Head - Out_.Tail;
-      } else if (Out_.Head == 0) {
-        count = size - Out_.Tail;
-      } else {
-        // The pending bytes wrap: rotate them to the start of the ring so that
-        // one write sends them all.
-        const uint32_t head = Out_.Head;
-        const uint32_t tailPart = size - Out_.Tail;
-        std::memcpy(Rotation_.data(), ring, head);
-        std::memmove(ring, ring + Out_.Tail, tailPart);
-        std::memcpy(ring + tailPart, Rotation_.data(), head);
-        count = head + tailPart;
-        Out_.Tail = 0;
-        // A full ring rotates to exactly its size; its head is then index 0.
-        Out_.Head = count == size ? 0 : count;
-      }
-      chunk = ring + Out_.Tail;
+      std::lock_guard lock(Output_.Lock);
+      if (Output_.Ring.Empty()) return;
+      // Pending bytes that wrap are moved to the start of the ring, so that one
+      // write sends them all.
+      Output_.Ring.Straighten(Rotation_.data());
+      count = Output_.Ring.ReadableRun();
+      chunk = Output_.Ring.Buffer.get() + Output_.Ring.Tail;
     }
     // The chosen bytes stay put while unlocked: the main thread only appends
     // behind head, and only this thread moves tail.
@@ -375,6 +343,6 @@ void TSerThreadedDispatcher::WriteLoop() {
     } else {
       AdvanceOutput(count);  // the device refused them: drop and go on
     }
-    if (StopRequested_.load()) return;
+    if (Run_.StopRequested.load()) return;
   }
 }

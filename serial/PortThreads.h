@@ -13,8 +13,8 @@
 // and the event thread watches only modem lines and line errors, handing what
 // it sees over as before.
 //
-// A platform back end derives from TSerThreadedDispatcher and supplies the
-// device primitives declared protected below.
+// The device adapter (DeviceDispatcher.h) derives from TSerThreadedDispatcher
+// and supplies the device primitives declared protected below.
 
 #include <atomic>
 #include <condition_variable>
@@ -115,23 +115,19 @@ class TSerThreadedDispatcher : public TSerBaseDispatcher {
   // hang-ups itself (WaitDeviceInput); the event thread's WaitComEvent then
   // reports modem line changes and line errors only. Fixed for the dispatcher's
   // life.
-  virtual bool DeliveryWaitsOnDevice() const { return false; }
+  virtual bool DeliveryWaitsOnDevice() const = 0;
   // Delivery thread: blocks until received bytes wait (only when watchData),
   // WakeDelivery is called, or timeoutMs passes (negative: no limit). Returns
   // EvRxChar when bytes wait, EvHangup once when the device went away, else 0.
-  virtual uint32_t WaitDeviceInput(bool watchData, int timeoutMs) {
-    (void)watchData;
-    (void)timeoutMs;
-    return 0;
-  }
+  virtual uint32_t WaitDeviceInput(bool watchData, int timeoutMs) = 0;
   // Called first on each port thread: names it for the system's thread lists
   // (profilers, /proc), so that its wake-ups and CPU can be told apart.
-  virtual void NameCurrentThread(TSerThreadKind) {}
+  virtual void NameCurrentThread(TSerThreadKind kind) = 0;
 
   TSerDeliveryWaiter* DeliveryWaiter() override;
 
   // The threads are running and the device must stay open for them.
-  bool ThreadsHoldDevice() const { return ThreadsRunning_.load(); }
+  bool ThreadsHoldDevice() const { return Run_.Running.load(); }
   // Any thread: bytes put and not yet written (the whole ring when full). The
   // device layer reads the output ring only through this.
   uint32_t OutputPending();

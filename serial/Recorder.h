@@ -4,6 +4,7 @@
 // locks: the dispatcher calls them under its main lock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -79,6 +80,14 @@ class TSerLog {
   uint32_t Write_ = 0;
   uint32_t Free_ = 0;
   bool On_ = false;
+};
+
+// One recorder of a dispatcher, with a mirror of its on flag that the data path
+// reads without the dispatcher's main lock.
+template <typename TRecorder>
+struct TSerRecorderSlot {
+  TRecorder Recorder;
+  std::atomic<bool> Active{false};
 };
 
 // "Linux 6.1.0 x86_64" and the like, from uname.

@@ -71,3 +71,24 @@ int BuildTermiosLine(const TSerLineSettings& line, bool pty, termios& tio) {
   tio.c_cc[VSTOP] = line.XoffChar;
   return 0;
 }
+
+void ReadTermiosLine(const termios& tio, TSerLineSettings& line) {
+  const uint32_t baud = CodeToBaud(::cfgetospeed(&tio));
+  if (baud != 0) line.BaudRate = baud;
+  switch (tio.c_cflag & CSIZE) {
+    case CS5: line.ByteSize = 5; break;
+    case CS6: line.ByteSize = 6; break;
+    case CS7: line.ByteSize = 7; break;
+    default: line.ByteSize = 8; break;
+  }
+  if (!(tio.c_cflag & PARENB)) line.Parity = pNone;
+  else if (tio.c_cflag & CMSPAR) line.Parity = (tio.c_cflag & PARODD) ? pMark : pSpace;
+  else line.Parity = (tio.c_cflag & PARODD) ? pOdd : pEven;
+  if (!(tio.c_cflag & CSTOPB)) line.StopBits = 0;
+  else if (line.StopBits == 0) line.StopBits = 2;
+  line.OutxCtsFlow = (tio.c_cflag & CRTSCTS) != 0;
+  line.OutX = (tio.c_iflag & IXON) != 0;
+  line.InX = (tio.c_iflag & IXOFF) != 0;
+  line.XonChar = tio.c_cc[VSTART];
+  line.XoffChar = tio.c_cc[VSTOP];
+}

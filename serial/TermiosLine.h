@@ -19,3 +19,8 @@ uint32_t CodeToBaud(speed_t code);
 // a rate without a code or for equal XON and XOFF characters while software
 // flow is on (which would stall the line).
 int BuildTermiosLine(const TSerLineSettings& line, bool pty, termios& tio);
+
+// Reads the line's speed, frame and flow control back from tio into line and
+// leaves its other fields as they were. A speed without a known rate keeps the
+// line's rate; two stop bits keep one and a half when the line had that.
+void ReadTermiosLine(const termios& tio, TSerLineSettings& line);

@@ -59,16 +59,16 @@ constexpr int kSampleMs = 50;
 
 }  // namespace
 
-// One open device: the descriptor, the two wake-up eventfds and what the driver
-// turned out to support. Descriptors change only on the main thread while no
-// port thread runs.
-class TSerPosixDispatcher::TDevice {
- public:
-  ~TDevice() { Close(); }
+namespace {
 
-  // 0, or the result code of the failing step (the device is closed again, and
-  // Failure() tells the operator's cause).
-  int Open(const std::string& path) {
+// One open device: the descriptor, the three wake-up eventfds and what the
+// driver turned out to support. Descriptors change only on the main thread while
+// no port thread runs.
+class TPosixDevice final : public TSerDevice {
+ public:
+  ~TPosixDevice() override { Close(); }
+
+  int Open(const std::string& path) override {
     Close();
     Failure_ = {};
     Failure_.Path = path;
@@ -121,8 +121,7 @@ class TSerPosixDispatcher::TDevice {
     return 0;
   }
 
-  // 0, or the result code of close().
-  int Close() {
+  int Close() override {
     int result = 0;
     if (Fd_ >= 0) {
       // The next program finds the line as it was before this one took it, and
@@ -140,41 +139,26 @@ class TSerPosixDispatcher::TDevice {
     return result;
   }
 
-  const TOpenFailure& Failure() const { return Failure_; }
-  // Any thread: the device went away.
-  bool Dead() const { return Dead_.load(); }
-
-  bool IsOpen() const { return Fd_ >= 0; }
-  int Handle() const { return Fd_; }
+  const TOpenFailure& Failure() const override { return Failure_; }
+  bool Dead() const override { return Dead_.load(); }
+  bool IsOpen() const override { return Fd_ >= 0; }
+  int HandleNumber() const override { return Fd_; }
+  // Whether the open device has modem lines the driver lets us read and switch.
   bool HasModemLines() const { return ModemLines_; }
 
-  int GetLine(TSerLineSettings& line) const {
+  int GetLine(TSerLineSettings& line) const override {
     termios tio{};
     if (::tcgetattr(Fd_, &tio) != 0) return CodeFromErrno(errno);
-    const uint32_t baud = CodeToBaud(::cfgetospeed(&tio));
-    if (baud != 0) line.BaudRate = baud;
-    switch (IsPty_ ? CS8 : (tio.c_cflag & CSIZE)) {
-      case CS5: line.ByteSize = 5; break;
-      case CS6: line.ByteSize = 6; break;
-      case CS7: line.ByteSize = 7; break;
-      default: line.ByteSize = 8; break;
+    ReadTermiosLine(tio, line);
+    // A pseudo-terminal's driver drops the frame: it reads back as it was set.
+    if (IsPty_) {
+      line.ByteSize = PtyByteSize_;
+      line.Parity = PtyParity_;
     }
-    if (IsPty_) line.ByteSize = PtyByteSize_;
-    if (IsPty_) line.Parity = PtyParity_;
-    else if (!(tio.c_cflag & PARENB)) line.Parity = pNone;
-    else if (tio.c_cflag & CMSPAR) line.Parity = (tio.c_cflag & PARODD) ? pMark : pSpace;
-    else line.Parity = (tio.c_cflag & PARODD) ? pOdd : pEven;
-    if (!(tio.c_cflag & CSTOPB)) line.StopBits = 0;
-    else if (line.StopBits == 0) line.StopBits = 2;
-    line.OutxCtsFlow = (tio.c_cflag & CRTSCTS) != 0;
-    line.OutX = (tio.c_iflag & IXON) != 0;
-    line.InX = (tio.c_iflag & IXOFF) != 0;
-    line.XonChar = tio.c_cc[VSTART];
-    line.XoffChar = tio.c_cc[VSTOP];
     return 0;
   }
 
-  int SetLine(const TSerLineSettings& line) {
+  int SetLine(const TSerLineSettings& line) override {
     termios tio{};
     if (::tcgetattr(Fd_, &tio) != 0) return CodeFromErrno(errno);
     // Keep a pseudo-terminal's frame for reading back: its driver drops it.
@@ -187,15 +171,18 @@ class TSerPosixDispatcher::TDevice {
     return 0;
   }
 
-  // Raises or lowers DTR or RTS: 0, or a result code. A driver without modem
-  // lines gives 0, as there is nothing to switch.
-  int SetModemLine(int bit, bool on) {
+  // The driver sizes its own queues.
+  void Setup(uint32_t, uint32_t) override {}
+
+  // A driver without modem lines gives 0, as there is nothing to switch.
+  int Escape(int func) override {
+    int bit = func == EscSetRts || func == EscClrRts ? TIOCM_RTS : TIOCM_DTR;
+    const bool on = func == EscSetRts || func == EscSetDtr;
     if (::ioctl(Fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0) return 0;
     return IsUnsupported(errno) ? 0 : CodeFromErrno(errno);
   }
 
-  // The current line states as ModemCts | ModemDsr | ModemRing | ModemDcd.
-  uint8_t ModemStates() const {
+  uint8_t ModemStates() const override {
     int lines = 0;
     if (!ModemLines_ || ::ioctl(Fd_, TIOCMGET, &lines) != 0) return 0;
     uint8_t s = 0;
@@ -206,9 +193,8 @@ class TSerPosixDispatcher::TDevice {
     return s;
   }
 
-  // The line-error bits that appeared since the last call; none on a driver
-  // without error counters.
-  uint8_t TakeLineErrors() {
+  // None on a driver without error counters.
+  uint8_t TakeLineErrors() override {
     if (!Counters_) return 0;
     serial_icounter_struct now{};
     if (::ioctl(Fd_, TIOCGICOUNT, &now) != 0) return 0;
@@ -223,14 +209,14 @@ class TSerPosixDispatcher::TDevice {
     return bits;
   }
 
-  uint32_t BytesWaiting() const {
+  uint32_t BytesWaiting(uint32_t& flags) override {
+    flags = 0;
     int n = 0;
     if (::ioctl(Fd_, FIONREAD, &n) != 0 || n < 0) return 0;
     return static_cast<uint32_t>(n);
   }
 
-  // Bytes read (0 when none wait), or a negative result code.
-  int Read(uint8_t* buffer, uint32_t size) {
+  int Read(uint8_t* buffer, uint32_t size) override {
     // A read of 0 says nothing here: with VMIN and VTIME 0 it is also what an
     // empty queue gives. A hung-up tty fails with EIO.
     const ssize_t n = ::read(Fd_, buffer, size);
@@ -240,8 +226,7 @@ class TSerPosixDispatcher::TDevice {
     return CodeFromErrno(errno);
   }
 
-  // Bytes accepted (0 when the driver's queue is full), or a negative result code.
-  int Write(const uint8_t* buffer, uint32_t size) {
+  int Write(const uint8_t* buffer, uint32_t size) override {
     const ssize_t n = ::write(Fd_, buffer, size);
     if (n >= 0) return static_cast<int>(n);
     if (errno == EAGAIN || errno == EINTR) return 0;
@@ -249,7 +234,7 @@ class TSerPosixDispatcher::TDevice {
     return CodeFromErrno(errno);
   }
 
-  bool WaitWritable() {
+  bool WaitWritable() override {
     pollfd fds[2] = {{WriterFd_, POLLIN, 0}, {Fd_, POLLOUT, 0}};
     for (;;) {
       const int r = ::poll(fds, 2, -1);
@@ -263,18 +248,17 @@ class TSerPosixDispatcher::TDevice {
       return true;
     }
   }
-  void WakeWriter() { SignalFd(WriterFd_); }
+  void WakeWriter() override { SignalFd(WriterFd_); }
 
-  int Discard(int queue) {
+  int Discard(int queue) override {
     return ::tcflush(Fd_, queue == FlushInput ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : CodeFromErrno(errno);
   }
 
-  // Event thread: waits for a changed modem line, a break or line error, or
-  // CancelWait. Returns the event mask, 0 when cancelled or failed. Received
-  // bytes and hang-ups are the delivery thread's (WaitInput). On a driver
-  // without modem lines or error counters there is nothing to sample, and the
-  // thread sleeps until cancelled.
-  uint32_t WaitEvent() {
+  // A changed modem line, a break or a line error. Received bytes and hang-ups
+  // are the delivery thread's (WaitInput). On a driver without modem lines or
+  // error counters there is nothing to sample, and the thread sleeps until
+  // cancelled.
+  uint32_t WaitEvent() override {
     for (;;) {
       pollfd fds[1] = {{CancelFd_, POLLIN, 0}};
       const bool sample = !Dead_.load() && (ModemLines_ || Counters_);
@@ -289,12 +273,12 @@ class TSerPosixDispatcher::TDevice {
     }
   }
 
-  // Delivery thread: waits until bytes wait to be read (unless watchData is
-  // false), WakeInput is called, or timeoutMs passes (negative: no limit).
-  // Returns EvRxChar, or EvHangup once when the device went away, else 0. From
-  // the hang-up on the dead descriptor is not watched: it would report itself
-  // ready for ever.
-  uint32_t WaitInput(bool watchData, int timeoutMs) {
+  // Received bytes wake the thread that reads them directly; the event thread
+  // watches only modem lines and line errors.
+  bool WaitsForInput() const override { return true; }
+  // From the hang-up on the dead descriptor is not watched: it would report
+  // itself ready for ever.
+  uint32_t WaitInput(bool watchData, int timeoutMs) override {
     if (Dead_.load() && !HangupReported_) {
       HangupReported_ = true;
       return EvHangup;
@@ -311,9 +295,15 @@ class TSerPosixDispatcher::TDevice {
     }
     return (fds[1].revents & POLLIN) ? EvRxChar : 0;
   }
-  void WakeInput() { SignalFd(DeliveryFd_); }
+  void WakeInput() override { SignalFd(DeliveryFd_); }
 
-  void CancelWait() { SignalFd(CancelFd_); }
+  void CancelWait() override { SignalFd(CancelFd_); }
+
+  void NameCurrentThread(TSerThreadKind kind) override {
+    // At most 15 characters; the same names for every port.
+    static constexpr const char* Names[] = {"serial-event", "serial-deliver", "serial-output"};
+    ::pthread_setname_np(::pthread_self(), Names[kind]);
+  }
 
  private:
   // Closes what the failed open made and records the cause; returns the code.
@@ -395,6 +385,8 @@ class TSerPosixDispatcher::TDevice {
   serial_icounter_struct SeenCount_{};   // event thread
 };
 
+}  // namespace
+
 bool ProbeSerialDevice(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   // Refused for want of rights or because it is held exclusively: it exists.
@@ -405,131 +397,11 @@ bool ProbeSerialDevice(const std::string& path) {
   return terminal;
 }
 
-// ---- the dispatcher's device operations -------------------------------------
+// ---- the dispatcher ------------------------------------------------------------
 
 TSerPosixDispatcher::TSerPosixDispatcher(TSerCustomComPort* owner)
-    : TSerThreadedDispatcher(owner), Device_(std::make_unique<TDevice>()) {}
+    : TSerDeviceDispatcher(owner, std::make_unique<TPosixDevice>()) {}
 
 TSerPosixDispatcher::~TSerPosixDispatcher() { DestroySequence(); }
 
-bool TSerPosixDispatcher::HasModemLines() const { return Device_->HasModemLines(); }
-
-int TSerPosixDispatcher::EscapeComFunction(int func) {
-  if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
-  switch (func) {
-    case EscSetRts: return Device_->SetModemLine(TIOCM_RTS, true);
-    case EscClrRts: return Device_->SetModemLine(TIOCM_RTS, false);
-    case EscSetDtr: return Device_->SetModemLine(TIOCM_DTR, true);
-    case EscClrDtr: return Device_->SetModemLine(TIOCM_DTR, false);
-    default: return 0;  // the UART base address has no counterpart here
-  }
-}
-
-int TSerPosixDispatcher::GetComError(TSerComStat& status) {
-  if (!Device_->IsOpen()) return 0;
-  const uint8_t bits = Device_->TakeLineErrors();
-  status.Flags = 0;
-  status.InQue = Device_->BytesWaiting();
-  {
-    std::lock_guard lock(OutLock_);
-    status.OutQue = Out_.Used();
-  }
-  return bits;
-}
-
-int TSerPosixDispatcher::ReadFailed(int) { return 0; }
-
-int TSerPosixDispatcher::GetComState(TSerLineSettings& settings) {
-  if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
-  return Device_->GetLine(settings);
-}
-
-int TSerPosixDispatcher::ReadCom(uint8_t* buffer, uint32_t size) {
-  const int n = Device_->Read(buffer, size);
-  if (Device_->Dead()) LineLost_.store(true);
-  return n;
-}
-
-int TSerPosixDispatcher::SetComState(const TSerLineSettings& settings) {
-  if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
-  return Device_->SetLine(settings);
-}
-
-bool TSerPosixDispatcher::WaitComEvent(uint32_t& mask) {
-  mask = Device_->WaitEvent();
-  return mask != 0;
-}
-
-uint32_t TSerPosixDispatcher::WaitDeviceInput(bool watchData, int timeoutMs) {
-  const uint32_t mask = Device_->WaitInput(watchData, timeoutMs);
-  if (mask & EvHangup) LineLost_.store(true);
-  return mask;
-}
-
-void TSerPosixDispatcher::WakeDelivery() { Device_->WakeInput(); }
-
-int TSerPosixDispatcher::SetupCom(uint32_t, uint32_t) {
-  // The driver sizes its own queues; the sizes are advisory.
-  return 0;
-}
-
-int TSerPosixDispatcher::OpenComDevice(const std::string& path, uint32_t, uint32_t) {
-  const int code = Device_->Open(path);
-  OpenFailure_ = Device_->Failure();
-  if (code != 0) return code;
-  CloseDeferred_.store(false);
-  DeviceHandle_.store(Device_->Handle());
-  return Device_->Handle();
-}
-
-int TSerPosixDispatcher::CloseComDevice() {
-  if (ThreadsHoldDevice()) {
-    // The threads still use the descriptor: stop them now and close it once they
-    // have ended, so no thread ever touches a number the system reuses.
-    StopRequested_.store(true);
-    Device_->CancelWait();
-    Device_->WakeInput();
-    if (Events_) {
-      Events_->ComEventDone.Set();
-      Events_->ThreadAck.Reset();
-    }
-    CloseDeferred_.store(true);
-    DeviceHandle_.store(-1);
-    return 0;
-  }
-  DeviceHandle_.store(-1);
-  return Device_->Close();
-}
-
-int TSerPosixDispatcher::YieldTimeSlice() {
-  ::sched_yield();
-  return 0;
-}
-
-uint8_t TSerPosixDispatcher::GetModemLines() { return Device_->IsOpen() ? Device_->ModemStates() : 0; }
-
-int TSerPosixDispatcher::DeviceWrite(const uint8_t* buffer, uint32_t size) {
-  const int n = Device_->Write(buffer, size);
-  if (Device_->Dead()) LineLost_.store(true);
-  return n;
-}
-
-bool TSerPosixDispatcher::WaitDeviceWritable() { return Device_->WaitWritable(); }
-
-void TSerPosixDispatcher::WakeWriter() { Device_->WakeWriter(); }
-
-void TSerPosixDispatcher::CancelEventWait() { Device_->CancelWait(); }
-
-int TSerPosixDispatcher::DiscardDevice(int queue) { return Device_->IsOpen() ? Device_->Discard(queue) : 0; }
-
-void TSerPosixDispatcher::DeviceThreadsEnded() {
-  if (CloseDeferred_.exchange(false)) {
-    Device_->Close();
-  }
-}
-
-void TSerPosixDispatcher::NameCurrentThread(TSerThreadKind kind) {
-  // At most 15 characters; the same names for every port.
-  static constexpr const char* Names[] = {"serial-event", "serial-deliver", "serial-output"};
-  ::pthread_setname_np(::pthread_self(), Names[kind]);
-}
+bool TSerPosixDispatcher::HasModemLines() const { return static_cast<const TPosixDevice&>(Device()).HasModemLines(); }

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "serial/DcbLine.h"
 #include "serial/SerialErrors.h"
 
 namespace {
@@ -39,18 +40,14 @@ class TWinEvent {
   HANDLE Handle_ = nullptr;
 };
 
-}  // namespace
-
 // One open device: its handle, one overlapped record per thread that does I/O,
 // and the two wake-up events. Handles change only on the main thread while no
 // port thread runs.
-class TSerWin32Dispatcher::TDevice {
+class TWin32Device final : public TSerDevice {
  public:
-  ~TDevice() { Close(); }
+  ~TWin32Device() override { Close(); }
 
-  // 0, or the result code of the failing step (everything is closed again, and
-  // Failure() tells the operator's cause).
-  int Open(const std::string& path) {
+  int Open(const std::string& path) override {
     Close();
     Failure_ = {};
     Failure_.Path = path;
@@ -89,8 +86,7 @@ class TSerWin32Dispatcher::TDevice {
     return 0;
   }
 
-  // 0, or the result code of CloseHandle.
-  int Close() {
+  int Close() override {
     int result = 0;
     if (Handle_ != INVALID_HANDLE_VALUE && !::CloseHandle(Handle_)) result = LastErrorCode();
     Handle_ = INVALID_HANDLE_VALUE;
@@ -102,116 +98,70 @@ class TSerWin32Dispatcher::TDevice {
     return result;
   }
 
-  const TOpenFailure& Failure() const { return Failure_; }
-  // Any thread: the device went away.
-  bool Dead() const { return Dead_.load(); }
+  const TOpenFailure& Failure() const override { return Failure_; }
+  bool Dead() const override { return Dead_.load(); }
+  bool IsOpen() const override { return Handle_ != INVALID_HANDLE_VALUE; }
+  int HandleNumber() const override { return static_cast<int>(reinterpret_cast<uintptr_t>(Handle_) & 0x7FFFFFFF); }
 
-  bool IsOpen() const { return Handle_ != INVALID_HANDLE_VALUE; }
-  // A small non-negative number that stands for the open device.
-  int HandleNumber() const { return static_cast<int>(reinterpret_cast<uintptr_t>(Handle_) & 0x7FFFFFFF); }
-
-  int GetLine(TSerLineSettings& line) const {
+  int GetLine(TSerLineSettings& line) const override {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(Handle_, &dcb)) return LastErrorCode();
-    line.BaudRate = dcb.BaudRate;
-    line.Binary = dcb.fBinary;
-    line.ParityCheck = dcb.fParity;
-    line.OutxCtsFlow = dcb.fOutxCtsFlow;
-    line.OutxDsrFlow = dcb.fOutxDsrFlow;
-    line.DtrControl = static_cast<TDtrControl>(dcb.fDtrControl);
-    line.DsrSensitivity = dcb.fDsrSensitivity;
-    line.TxContinueOnXoff = dcb.fTXContinueOnXoff;
-    line.OutX = dcb.fOutX;
-    line.InX = dcb.fInX;
-    line.NullStrip = dcb.fNull;
-    line.RtsControl = static_cast<TRtsControl>(dcb.fRtsControl);
-    line.XonLim = dcb.XonLim;
-    line.XoffLim = dcb.XoffLim;
-    line.ByteSize = dcb.ByteSize;
-    line.Parity = dcb.Parity;
-    line.StopBits = dcb.StopBits;
-    line.XonChar = XonKept_ >= 0 ? static_cast<uint8_t>(XonKept_) : static_cast<uint8_t>(dcb.XonChar);
-    line.XoffChar = XoffKept_ >= 0 ? static_cast<uint8_t>(XoffKept_) : static_cast<uint8_t>(dcb.XoffChar);
+    ReadDcbLine(dcb, line);
+    if (XonKept_ >= 0) line.XonChar = static_cast<uint8_t>(XonKept_);
+    if (XoffKept_ >= 0) line.XoffChar = static_cast<uint8_t>(XoffKept_);
     return 0;
   }
 
-  int SetLine(const TSerLineSettings& line) {
+  // The driver gets stand-ins for equal flow characters while software flow is
+  // off (the card station stores 0xFF for both); the stored ones are reported.
+  int SetLine(const TSerLineSettings& line) override {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!::GetCommState(Handle_, &dcb)) return LastErrorCode();
-    dcb.BaudRate = line.BaudRate;
-    dcb.fBinary = line.Binary;
-    dcb.fParity = line.ParityCheck;
-    dcb.fOutxCtsFlow = line.OutxCtsFlow;
-    dcb.fOutxDsrFlow = line.OutxDsrFlow;
-    dcb.fDtrControl = line.DtrControl;
-    dcb.fDsrSensitivity = line.DsrSensitivity;
-    dcb.fTXContinueOnXoff = line.TxContinueOnXoff;
-    dcb.fOutX = line.OutX;
-    dcb.fInX = line.InX;
-    dcb.fNull = line.NullStrip;
-    dcb.fRtsControl = line.RtsControl;
-    dcb.fAbortOnError = FALSE;
-    dcb.XonLim = line.XonLim;
-    dcb.XoffLim = line.XoffLim;
-    dcb.ByteSize = line.ByteSize;
-    dcb.Parity = line.Parity;
-    dcb.StopBits = line.StopBits;
-    dcb.XonChar = static_cast<char>(line.XonChar);
-    dcb.XoffChar = static_cast<char>(line.XoffChar);
-    // The driver refuses equal XON and XOFF characters even while software flow
-    // is off, where they have no effect (the card station stores 0xFF for both):
-    // the driver then gets distinct characters and the stored ones are reported.
-    const bool keep = line.XonChar == line.XoffChar && !line.OutX && !line.InX;
-    if (keep) {
-      dcb.XonChar = 17;
-      dcb.XoffChar = 19;
-    }
+    const bool keep = BuildDcbLine(line, dcb);
     if (!::SetCommState(Handle_, &dcb)) return LastErrorCode();
     XonKept_ = keep ? line.XonChar : -1;
     XoffKept_ = keep ? line.XoffChar : -1;
     return 0;
   }
 
-  // The sizes are advice to the driver; one that ignores them has not failed.
-  void Setup(uint32_t inSize, uint32_t outSize) { ::SetupComm(Handle_, inSize, outSize); }
+  void Setup(uint32_t inSize, uint32_t outSize) override { ::SetupComm(Handle_, inSize, outSize); }
 
-  int Escape(int func) { return ::EscapeCommFunction(Handle_, static_cast<DWORD>(func)) ? 0 : LastErrorCode(); }
+  int Escape(int func) override { return ::EscapeCommFunction(Handle_, static_cast<DWORD>(func)) ? 0 : LastErrorCode(); }
 
-  uint8_t ModemStates() const {
+  uint8_t ModemStates() const override {
     DWORD states = 0;
     if (!::GetCommModemStatus(Handle_, &states)) return 0;
     // The driver's bits are the layer's: CTS 0x10, DSR 0x20, ring 0x40, carrier 0x80.
     return static_cast<uint8_t>(states & (MS_CTS_ON | MS_DSR_ON | MS_RING_ON | MS_RLSD_ON));
   }
 
-  // Bytes waiting in the driver. The error bits the call clears are kept for
-  // TakeErrors, so that a read never swallows a line error.
-  uint32_t BytesWaiting(uint32_t* flags = nullptr) {
+  // The error bits the call clears are kept for TakeLineErrors, so that a read
+  // never swallows a line error.
+  uint32_t BytesWaiting(uint32_t& flags) override {
     DWORD errors = 0;
     COMSTAT stat{};
     if (!::ClearCommError(Handle_, &errors, &stat)) return 0;
     PendingErrors_.fetch_or(errors);
-    if (flags != nullptr)
-      *flags = (stat.fCtsHold ? 0x01u : 0u) | (stat.fDsrHold ? 0x02u : 0u) | (stat.fRlsdHold ? 0x04u : 0u) |
+    flags = (stat.fCtsHold ? 0x01u : 0u) | (stat.fDsrHold ? 0x02u : 0u) | (stat.fRlsdHold ? 0x04u : 0u) |
                (stat.fXoffHold ? 0x08u : 0u) | (stat.fXoffSent ? 0x10u : 0u) | (stat.fEof ? 0x20u : 0u) |
                (stat.fTxim ? 0x40u : 0u);
     return stat.cbInQue;
   }
 
-  // The line-error bits since the last call. The driver's CE_ bits are the
-  // layer's: overflow 0x01, overrun 0x02, parity 0x04, framing 0x08, break 0x10.
-  uint8_t TakeErrors() {
+  // The driver's CE_ bits are the layer's: overflow 0x01, overrun 0x02, parity
+  // 0x04, framing 0x08, break 0x10.
+  uint8_t TakeLineErrors() override {
     return static_cast<uint8_t>(PendingErrors_.exchange(0) &
                                 (CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK));
   }
 
-  // Delivery thread. Bytes read (0 when none wait), or a negative result code.
-  int Read(uint8_t* buffer, uint32_t size) {
+  int Read(uint8_t* buffer, uint32_t size) override {
     // Only what the driver holds: a read for more could stay pending on some
     // drivers despite the timeouts, and this thread must never wait for input.
-    const uint32_t count = std::min(size, BytesWaiting());
+    uint32_t flags = 0;
+    const uint32_t count = std::min(size, BytesWaiting(flags));
     if (count == 0) return 0;
     OVERLAPPED ov{};
     ov.hEvent = ReadDone_.Get();
@@ -226,10 +176,9 @@ class TSerWin32Dispatcher::TDevice {
     return static_cast<int>(done);
   }
 
-  // Output thread. Bytes written, 0 when a flush or stop request ended the write
-  // (what went out before is dropped with the rest of the ring), or a negative
-  // result code.
-  int Write(const uint8_t* buffer, uint32_t size) {
+  // 0 when a flush or stop request ended the write (what went out before is
+  // dropped with the rest of the ring).
+  int Write(const uint8_t* buffer, uint32_t size) override {
     // A wake-up from a flush honoured while this thread was idle may still be
     // signalled: take it before writing, so that it cannot cut a later write
     // short and make the loop send bytes twice.
@@ -256,8 +205,8 @@ class TSerWin32Dispatcher::TDevice {
     return Failed(::GetLastError(), false);
   }
 
-  // Output thread: false when a wake-up ended the last write or arrives now.
-  bool WaitWritable() {
+  // False when a wake-up ended the last write or arrives now.
+  bool WaitWritable() override {
     if (WriterWoken_) {
       WriterWoken_ = false;
       return false;
@@ -266,17 +215,16 @@ class TSerWin32Dispatcher::TDevice {
     // had a moment; a wake-up ends the wait at once.
     return ::WaitForSingleObject(WakeWriter_.Get(), 10) != WAIT_OBJECT_0;
   }
-  void WakeWriter() { ::SetEvent(WakeWriter_.Get()); }
+  void WakeWriter() override { ::SetEvent(WakeWriter_.Get()); }
 
-  int Discard(int queue) {
+  int Discard(int queue) override {
     const DWORD flags = queue == FlushInput ? PURGE_RXABORT | PURGE_RXCLEAR : PURGE_TXABORT | PURGE_TXCLEAR;
     return ::PurgeComm(Handle_, flags) ? 0 : LastErrorCode();
   }
 
-  // Event thread. Waits for a device event; returns its mask, 0 when cancelled
-  // or when the wait failed (the thread then ends). A device that went away is
-  // reported once as a hang-up; from then on only CancelWait ends the wait.
-  uint32_t WaitEvent() {
+  // A device that went away is reported once as a hang-up; from then on only
+  // CancelWait ends the wait.
+  uint32_t WaitEvent() override {
     if (Dead_.load()) {
       if (!HangupReported_) {
         HangupReported_ = true;
@@ -297,7 +245,7 @@ class TSerWin32Dispatcher::TDevice {
     if (!::GetOverlappedResult(Handle_, &ov, &unused, TRUE)) return WaitFailed(::GetLastError());
     return mask;
   }
-  void CancelWait() {
+  void CancelWait() override {
     // Clearing the mask ends a pending wait on every driver; the event covers a
     // wait that has not begun yet.
     Cancelled_.store(true);
@@ -346,114 +294,12 @@ class TSerWin32Dispatcher::TDevice {
   int XoffKept_ = -1;
 };
 
-// ---- the dispatcher's device operations -------------------------------------
+}  // namespace
 
 TSerWin32Dispatcher::TSerWin32Dispatcher(TSerCustomComPort* owner)
-    : TSerThreadedDispatcher(owner), Device_(std::make_unique<TDevice>()) {}
+    : TSerDeviceDispatcher(owner, std::make_unique<TWin32Device>()) {}
 
 TSerWin32Dispatcher::~TSerWin32Dispatcher() { DestroySequence(); }
-
-int TSerWin32Dispatcher::EscapeComFunction(int func) {
-  if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
-  switch (func) {
-    case EscSetRts:
-    case EscClrRts:
-    case EscSetDtr:
-    case EscClrDtr: return Device_->Escape(func);
-    default: return 0;  // the UART base address belongs to systems long gone
-  }
-}
-
-int TSerWin32Dispatcher::GetComError(TSerComStat& status) {
-  if (!Device_->IsOpen()) return 0;
-  status.InQue = Device_->BytesWaiting(&status.Flags);
-  status.OutQue = OutputPending();
-  return Device_->TakeErrors();
-}
-
-int TSerWin32Dispatcher::ReadFailed(int) { return 0; }
-
-int TSerWin32Dispatcher::GetComState(TSerLineSettings& settings) {
-  if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
-  return Device_->GetLine(settings);
-}
-
-int TSerWin32Dispatcher::ReadCom(uint8_t* buffer, uint32_t size) {
-  if (!Device_->IsOpen()) return 0;
-  const int n = Device_->Read(buffer, size);
-  if (Device_->Dead()) LineLost_.store(true);
-  return n;
-}
-
-int TSerWin32Dispatcher::SetComState(const TSerLineSettings& settings) {
-  if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
-  return Device_->SetLine(settings);
-}
-
-bool TSerWin32Dispatcher::WaitComEvent(uint32_t& mask) {
-  mask = Device_->WaitEvent();
-  if (mask & EvHangup) LineLost_.store(true);
-  return mask != 0;
-}
-
-int TSerWin32Dispatcher::SetupCom(uint32_t inSize, uint32_t outSize) {
-  if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
-  Device_->Setup(inSize, outSize);
-  return 0;
-}
-
-int TSerWin32Dispatcher::OpenComDevice(const std::string& path, uint32_t, uint32_t) {
-  // The queue sizes follow through SetupCom.
-  const int code = Device_->Open(path);
-  OpenFailure_ = Device_->Failure();
-  if (code != 0) return code;
-  CloseDeferred_.store(false);
-  DeviceHandle_.store(Device_->HandleNumber());
-  return Device_->HandleNumber();
-}
-
-int TSerWin32Dispatcher::CloseComDevice() {
-  if (ThreadsHoldDevice()) {
-    // The threads still use the handle: stop them now and close it once they
-    // have ended, so no thread ever waits on a closed handle.
-    StopRequested_.store(true);
-    Device_->CancelWait();
-    if (Events_) {
-      Events_->ComEventDone.Set();
-      Events_->ThreadAck.Reset();
-    }
-    CloseDeferred_.store(true);
-    DeviceHandle_.store(-1);
-    return 0;
-  }
-  DeviceHandle_.store(-1);
-  return Device_->Close();
-}
-
-int TSerWin32Dispatcher::YieldTimeSlice() {
-  ::Sleep(0);
-  return 0;
-}
-
-uint8_t TSerWin32Dispatcher::GetModemLines() { return Device_->IsOpen() ? Device_->ModemStates() : 0; }
-
-int TSerWin32Dispatcher::DeviceWrite(const uint8_t* buffer, uint32_t size) {
-  const int n = Device_->Write(buffer, size);
-  if (Device_->Dead()) LineLost_.store(true);
-  return n;
-}
-
-bool TSerWin32Dispatcher::WaitDeviceWritable() { return Device_->WaitWritable(); }
-
-void TSerWin32Dispatcher::WakeWriter() { Device_->WakeWriter(); }
-
-void TSerWin32Dispatcher::CancelEventWait() { Device_->CancelWait(); }
-
-int TSerWin32Dispatcher::DiscardDevice(int queue) { return Device_->IsOpen() ? Device_->Discard(queue) : 0; }
-
-void TSerWin32Dispatcher::DeviceThreadsEnded() {
-  if (CloseDeferred_.exchange(false)) Device_->Close();
-}
 
 bool ProbeSerialDevice(const std::string& path) {
   HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,

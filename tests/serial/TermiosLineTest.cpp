@@ -66,6 +66,33 @@ const FlagRow kFlagRows[] = {
 INSTANTIATE_TEST_SUITE_P(Rows, TermiosFlags, testing::ValuesIn(kFlagRows),
                          [](const testing::TestParamInfo<FlagRow>& info) { return info.param.name; });
 
+// What a line wrote into termios reads back as the same line.
+TEST_P(TermiosFlags, ReadBackGivesTheSameLine) {
+  const FlagRow& row = GetParam();
+  if (row.pty) GTEST_SKIP() << "a pseudo-terminal's frame is kept beside termios";
+  TSerLineSettings line;
+  row.adjust(line);
+  termios tio{};
+  ASSERT_EQ(BuildTermiosLine(line, false, tio), 0);
+  TSerLineSettings back;
+  back.BaudRate = 0;
+  back.ByteSize = 0;
+  back.Parity = 0xFF;
+  back.XonChar = back.XoffChar = 0;
+  // Two stop bits read as two, unless the line asked for one and a half.
+  back.StopBits = line.StopBits == 1 ? 1 : 0;
+  ReadTermiosLine(tio, back);
+  EXPECT_EQ(back.BaudRate, line.BaudRate);
+  EXPECT_EQ(back.ByteSize, line.ByteSize);
+  EXPECT_EQ(back.Parity, line.Parity);
+  EXPECT_EQ(back.StopBits, line.StopBits);
+  EXPECT_EQ(back.OutX, line.OutX);
+  EXPECT_EQ(back.InX, line.InX);
+  EXPECT_EQ(back.OutxCtsFlow, (row.cflag & CRTSCTS) != 0);
+  EXPECT_EQ(back.XonChar, line.XonChar);
+  EXPECT_EQ(back.XoffChar, line.XoffChar);
+}
+
 TEST(TermiosLine, SpeedAndFlowCharactersAreTheLines) {
   TSerLineSettings line;
   line.BaudRate = 19200;

@@ -41,23 +41,23 @@ class TTestDevice : public TSerBaseDispatcher {
   }
   // Moves up to n bytes from the output ring to Written, as the output thread would.
   void DrainOutput(uint32_t n = UINT32_MAX) {
-    std::lock_guard<std::recursive_mutex> lock(OutLock_);
-    while (n-- > 0 && (Out_.Full || Out_.Head != Out_.Tail)) {
-      Written.push_back(Out_.Buffer[Out_.Tail]);
-      Out_.Tail = (Out_.Tail + 1) % Out_.Size;
-      Out_.Full = false;
+    std::lock_guard<std::recursive_mutex> lock(Output_.Lock);
+    while (n-- > 0 && (Output_.Ring.Full || Output_.Ring.Head != Output_.Ring.Tail)) {
+      Written.push_back(Output_.Ring.Buffer[Output_.Ring.Tail]);
+      Output_.Ring.Tail = (Output_.Ring.Tail + 1) % Output_.Ring.Size;
+      Output_.Ring.Full = false;
     }
-    if (Out_.Head == Out_.Tail) Out_.Head = Out_.Tail = 0;
+    if (Output_.Ring.Head == Output_.Ring.Tail) Output_.Ring.Head = Output_.Ring.Tail = 0;
   }
   // Empties the output ring as if every byte had been written.
   void DiscardOutput() {
-    std::lock_guard<std::recursive_mutex> lock(OutLock_);
-    Out_.Head = Out_.Tail = 0;
-    Out_.Full = false;
+    std::lock_guard<std::recursive_mutex> lock(Output_.Lock);
+    Output_.Ring.Head = Output_.Ring.Tail = 0;
+    Output_.Ring.Full = false;
   }
   // One pass of the delivery thread after a device event with this mask.
   void Pass(uint32_t mask = EvRxChar) {
-    EventMask_ = mask;
+    Signals_.EventMask = mask;
     ProcessCommEvent();
     ProcessTimers();
   }
@@ -67,22 +67,22 @@ class TTestDevice : public TSerBaseDispatcher {
 
   // Ring state for assertions.
   bool InFull() {
-    std::lock_guard lock(InLock_);
-    return In_.Full;
+    std::lock_guard lock(Input_.Lock);
+    return Input_.Ring.Full;
   }
   uint32_t InTail() {
-    std::lock_guard lock(InLock_);
-    return In_.Tail;
+    std::lock_guard lock(Input_.Lock);
+    return Input_.Ring.Tail;
   }
   bool OutFull() {
-    std::lock_guard<std::recursive_mutex> lock(OutLock_);
-    return Out_.Full;
+    std::lock_guard<std::recursive_mutex> lock(Output_.Lock);
+    return Output_.Ring.Full;
   }
   bool HasRings() {
-    std::lock_guard lock(InLock_);
-    return In_.Buffer != nullptr;
+    std::lock_guard lock(Input_.Lock);
+    return Input_.Ring.Buffer != nullptr;
   }
-  void SetRingSeen() { RingSeen_ = true; }
+  void SetRingSeen() { Signals_.RingSeen = true; }
 
   // --- device operations ---------------------------------------------------
   int EscapeComFunction(int func) override {
@@ -92,9 +92,9 @@ class TTestDevice : public TSerBaseDispatcher {
   int FlushCom(int queue) override {
     Flushes.push_back(queue);
     if (queue == FlushOutput) {
-      std::lock_guard<std::recursive_mutex> lock(OutLock_);
-      Out_.Head = Out_.Tail = 0;
-      Out_.Full = false;
+      std::lock_guard<std::recursive_mutex> lock(Output_.Lock);
+      Output_.Ring.Head = Output_.Ring.Tail = 0;
+      Output_.Ring.Full = false;
     } else {
       std::lock_guard<std::mutex> lock(DriverLock);
       Pending.clear();
@@ -105,8 +105,8 @@ class TTestDevice : public TSerBaseDispatcher {
   int GetComError(TSerComStat& status) override {
     if (OnGetComError) OnGetComError();
     {
-      std::lock_guard<std::recursive_mutex> out(OutLock_);
-      status.OutQue = Out_.Used();
+      std::lock_guard<std::recursive_mutex> out(Output_.Lock);
+      status.OutQue = Output_.Ring.Used();
     }
     std::lock_guard<std::mutex> lock(DriverLock);
     status.InQue = static_cast<uint32_t>(Pending.size() - PendingPos);
@@ -135,10 +135,10 @@ class TTestDevice : public TSerBaseDispatcher {
   }
   int WriteCom(const uint8_t* buffer, uint32_t size) override {
     if (WriteResult != 0) return WriteResult;
-    std::lock_guard<std::recursive_mutex> lock(OutLock_);
+    std::lock_guard<std::recursive_mutex> lock(Output_.Lock);
     for (uint32_t i = 0; i < size; ++i) {
-      Out_.Buffer[Out_.Head] = buffer[i];
-      Out_.Head = (Out_.Head + 1) % Out_.Size;
+      Output_.Ring.Buffer[Output_.Ring.Head] = buffer[i];
+      Output_.Ring.Head = (Output_.Ring.Head + 1) % Output_.Ring.Size;
     }
     return static_cast<int>(size);
   }
