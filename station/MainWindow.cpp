@@ -82,15 +82,11 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
 
   // Children of the window, so that they are found by name like its controls.
   OpenTimer.setParent(this);
-  ReconnectTimer.setParent(this);
   OpenTimer.setObjectName(QStringLiteral("OpenTimer"));
   OpenTimer.setInterval(config_.timings.tick);
-  ReconnectTimer.setObjectName(QStringLiteral("ReconnectTimer"));
-  ReconnectTimer.setInterval(config_.timings.reconnect);
 
   ApplyStartState();
   WireHandlers();
-  SetUpComPort1();
   FormCreate();
 }
 
@@ -159,7 +155,6 @@ void TForm1::WireHandlers() {
   onTick(tk3filename, &TForm1::tk3filenameClick);
 
   connect(&OpenTimer, &QTimer::timeout, this, [this] { Guarded([this] { OpenTimerTimer(); }); });
-  connect(&ReconnectTimer, &QTimer::timeout, this, [this] { Guarded([this] { session_.ReconnectTick(); }); });
 
   for (QWidget* field : {static_cast<QWidget*>(Track2Memo), static_cast<QWidget*>(Track3Memo),
                          static_cast<QWidget*>(TK1StepEdit), static_cast<QWidget*>(TK2StepEdit),
@@ -171,6 +166,23 @@ void TForm1::WireHandlers() {
 }
 
 void TForm1::FormCreate() { OpenJournal(); }
+
+station::DeviceLink::Hooks TForm1::DeviceHooks() {
+  station::DeviceLink::Hooks hooks;
+  hooks.portName = [this] { return config_.portName(); };
+  hooks.devicePath = [this](std::uint16_t portNumber) { return config_.devicePath(portNumber); };
+  hooks.diagnostics = [this] { return config_.diagnostics ? config_.diagnostics() : settings::Diagnostics{}; };
+  hooks.replyBytes = [this](const std::string& bytes) { session_.ReplyBytes(bytes); };
+  hooks.lineLost = [this] { Guarded([this] { session_.PortLost(); }); };
+  hooks.reconnectTick = [this] { Guarded([this] { session_.ReconnectTick(); }); };
+  hooks.warning = [this](const std::string& text) { prompts().Warning(QString::fromStdString(text)); };
+  return hooks;
+}
+
+void TForm1::ShutDownPort() noexcept {
+  OpenTimer.stop();
+  deviceLink_.ShutDown();
+}
 
 TForm1::TrackGroup TForm1::Track(int track) {
   switch (track) {
@@ -337,7 +349,7 @@ void TForm1::ToolButton7Click() {
   // lines of the written-card list) and the program ends. The session ends
   // its run first, while the port can still call off a card on the writer.
   session_.Closing();
-  const std::string failures = CloseComPort();
+  const std::string failures = deviceLink_.CloseAndRecord();
   if (!failures.empty()) prompts().Warning(QString::fromStdString(failures));
   close();
   QCoreApplication::quit();

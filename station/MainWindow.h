@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "journal/Journal.h"
-#include "serial/ComPort.h"
 #include "settings/SettingsFile.h"
 #include "station/CardSession.h"
+#include "station/DeviceLink.h"
 #include "station/JournalMessages.h"
 #include "station/Prompts.h"
 #include "station/WriteCommand.h"
@@ -44,17 +44,6 @@ class QTextEdit;
 class QToolBar;
 class QToolButton;
 class TUpDown;
-
-// How long the station gives the device and the operator. These are the
-// device's needs and the operator's rhythm; tests that do not examine a wait
-// may shorten it.
-struct StationTimings {
-  std::chrono::milliseconds afterCommand{200};    // the device's pause after every command
-  std::chrono::milliseconds incompleteReply{100};  // for the rest of a reply to arrive
-  std::chrono::milliseconds reopenSettle{50};      // for the line to settle before a reopen
-  std::chrono::milliseconds tick{1000};            // the operation timer's second
-  std::chrono::milliseconds reconnect{2000};       // between reopen attempts after a line loss
-};
 
 // What the window takes from outside, asked at each use so that a change to
 // the stored settings takes effect at the next open or save.
@@ -99,7 +88,9 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
 
   // The card device's serial port, for observers; the session opens and
   // closes it.
-  const TSerComPort& port() const { return ComPort1; }
+  const TSerComPort& port() const { return deviceLink_.port(); }
+  // The card device as the window links it, for tests of the link itself.
+  station::DeviceLink& deviceLink() { return deviceLink_; }
 
  private:
   // --- Banner and toolbar
@@ -176,11 +167,6 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   // One-second operation timer, disabled at start.
   QTimer OpenTimer;
 
-  // Every two seconds after the line went away, until the port opens again.
-  QTimer ReconnectTimer;
-
-  // The card device's serial port, closed at start.
-  TSerComPort ComPort1;
 
  public:
   // The run state and its decisions; the window shows what it asks for.
@@ -248,7 +234,6 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void WriteCountEditKeyPress(char& Key);
   // --- Handlers: timer, serial notifications, creation
   void OpenTimerTimer();
-  void ComPort1Trigger(TSerCustomComPort* CP, std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data);
   void FormCreate();
 
   // --- Device link
@@ -299,18 +284,10 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void FileBoxRule(int track);
   void DropFileChoice(const TrackGroup& g);
 
-  void SetUpComPort1();
-  // Closes the port with its handlers detached, so that no reply reaches a
-  // window on its way out.
+  station::DeviceLink::Hooks DeviceHooks();
+  // Closes the port with its notifications detached, so that no reply reaches
+  // a window on its way out.
   void ShutDownPort() noexcept;
-  // Writes the recorders' files and closes the port, also when a file cannot
-  // be written; returns the operator's text for each file that could not be
-  // (lines), empty when all went well.
-  std::string CloseComPort();
-  // Points the port's recorders at the diagnostics folder and switches them as
-  // configured; the port is closed.
-  void SetUpDiagnostics();
-  void WaitOutputDrained();
   station::TrackForm TrackSnapshot(int track);
 
   // --- What the session asks of the window
@@ -418,8 +395,8 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   JournalDialog* journalDialog_ = nullptr;
   // The wait for the rest of a write reply cut inside the success reply.
   QTimer replyTailTimer_;
-  // The second line of the last failed open's message; empty after a success.
-  std::string openFailure_;
+  // The card device's serial port, closed at start.
+  station::DeviceLink deviceLink_{config_.timings, DeviceHooks(), this};
   station::CardSession session_{*this};
 };
 

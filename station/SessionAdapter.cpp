@@ -37,6 +37,18 @@ void TForm1::OpenTimerTimer() { session_.TimerTick(); }
 
 // --- Effects ----------------------------------------------------------------------
 
+bool TForm1::PortOpen() { return deviceLink_.IsOpen(); }
+bool TForm1::OpenPort(std::optional<std::uint16_t> number) { return deviceLink_.Open(number); }
+std::string TForm1::OpenFailureDetail() { return deviceLink_.OpenFailureDetail(); }
+bool TForm1::ReopenPort() { return deviceLink_.Reopen(); }
+void TForm1::StartReconnectTimer() { deviceLink_.StartReconnecting(); }
+void TForm1::StopReconnectTimer() { deviceLink_.StopReconnecting(); }
+void TForm1::TryOpenPort() { deviceLink_.TryOpen(); }
+void TForm1::ClosePort() { deviceLink_.Close(); }
+std::uint16_t TForm1::PortNumber() { return deviceLink_.PortNumber(); }
+void TForm1::Send(std::string_view bytes) { deviceLink_.Send(bytes); }
+void TForm1::AwaitMoreReply() { deviceLink_.AwaitMoreReply(); }
+
 void TForm1::ShowText(station::TextSlot slot, const std::string& text) {
   const QString shown = QString::fromUtf8(text);
   switch (slot) {

@@ -85,11 +85,11 @@ TEST_F(DeviceLinkTest, TriggerTakesAnnouncedBytesAndPassesEmptyChunksOn) {
   device.ClearReceived();
 
   // Other notifications are not replies.
-  form->ComPort1Trigger(nullptr, PortClosingMsg, 0, 0);
+  form->deviceLink().Trigger(PortClosingMsg, 0);
   EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("写卡提示：请在写卡灯亮后刷卡"));
 
   // An empty chunk is judged like any other: no "rp", so the card failed.
-  form->ComPort1Trigger(nullptr, TriggerAvailMsg, 0, 0);
+  form->deviceLink().Trigger(TriggerAvailMsg, 0);
   EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("写卡提示信息：写卡错误，请重新刷卡"));
   EXPECT_TRUE(Received("1B30 1B74351D1B5C"));
 }
