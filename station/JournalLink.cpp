@@ -199,9 +199,7 @@ void TForm1::CatchUpJournal() {
   while (!keptCards_.empty()) {
     const KeptCard& kept = keptCards_.front();
     const std::int64_t id = journal_->RecordWrittenCard(kept.card);
-    for (auto& line : cardLines_) {
-      if (line.first == kept.listId) line.first = id;
-    }
+    cardList_->Renumber(kept.listId, id);
     keptCards_.erase(keptCards_.begin());
   }
   ApplyHoldChanges();

@@ -18,7 +18,9 @@
 #include "settings/SettingsFile.h"
 #include "ui/UiFont.h"
 #include "station/Texts.h"
+#include "ui/FitLabel.h"
 #include "ui/KeyFilters.h"
+#include "ui/PathText.h"
 #include "ui/UpDown.h"
 
 namespace {
@@ -332,6 +334,27 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (kept >= limit) return true;
   }
   return false;
+}
+
+// --- Written-card list -----------------------------------------------------------
+
+void TForm1::SaveCardLog() {
+  const station::CardList::Saved saved = cardList_->Save(ListFolder());
+  RecordListSave(saved.file, saved.lines);
+  MainStatusBarPanels[2]->SetFullText(QStringLiteral("已保存到 ") + ui::PathToQString(saved.file));
+}
+
+void TForm1::SpeedButton1Click() { SaveCardLog(); }
+
+void TForm1::EnforceCardLogLimit() {
+  if (!cardList_->AtLimit()) return;
+  try {
+    SaveCardLog();
+  } catch (const std::exception& e) {
+    // Runs inside reply handling, whose errors are dropped silently; a failed
+    // save must still reach the operator, and the lines stay for the next try.
+    prompts().Error(QString::fromUtf8(e.what()));
+  }
 }
 
 // --- Settings dialog and exit ---------------------------------------------------

@@ -18,6 +18,7 @@
 
 #include "journal/Journal.h"
 #include "settings/SettingsFile.h"
+#include "station/CardList.h"
 #include "station/CardSession.h"
 #include "station/DeviceLink.h"
 #include "station/JournalMessages.h"
@@ -180,17 +181,13 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void LoadNextRecord(int track) override;
   // Whether a record follows in the track's data file (track 2 or 3).
   bool RecordsLeft(int track) override;
-  // Adds a written card's line to Memo1: "磁道1卡号:" + text for track 2,
-  // "磁道2卡号:" + text for track 3. Call once per written track, track 2 first.
-  // cardId is the card's journal entry, 0 when it has none.
-  void AppendWrittenCard(int track, const QString& text, std::int64_t cardId = 0);
   // Call at the start of every reply that a write handler judges, before
-  // success or failure is decided. At 2000 display lines or more the list is
-  // saved exactly as "保存" saves it and only then emptied; when that save
-  // fails the list stays whole and the error goes to Prompts::Error.
+  // success or failure is decided. At the list's bound it is saved exactly as
+  // "保存" saves it and only then emptied; when that save fails the list stays
+  // whole and the error goes to Prompts::Error.
   void EnforceCardLogLimit();
-  // Lines that Memo1 shows as its view wraps the entries.
-  int CardLogDisplayLines() const;
+  // The written-card list.
+  station::CardList& cardList() { return *cardList_; }
   // Test seam: the folder that saved lists go to; empty means the
   // configuration's folder, asked at each save.
   void SetCardListFolder(std::filesystem::path folder) { cardListFolder_ = std::move(folder); }
@@ -352,15 +349,18 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void ApplyHoldChanges();
   // Loads the first record file of a track after the browse button was pressed.
   void LoadRecordFile(int track);
-  // Saves Memo1 to its time-named file and empties it; throws
-  // station::CardListSaveError and keeps the list when the save fails.
+  // Saves the written-card list to its time-named file, empties it and tells
+  // the journal; throws station::CardListSaveError and keeps the list when
+  // the save fails.
   void SaveCardLog();
+  void AppendWrittenCard(int track, const QString& text, std::int64_t cardId) {
+    cardList_->Append(track, text, cardId);
+  }
 
   std::unique_ptr<Prompts> prompts_;
   StationConfig config_;
   std::filesystem::path cardListFolder_;
-  // The journal entry of each Memo1 line, in order (0: not journaled).
-  std::vector<std::pair<std::int64_t, int>> cardLines_;
+  std::unique_ptr<station::CardList> cardList_;
   std::unique_ptr<journal::Journal> journal_;
   // Why the journal could not be opened, for the operator; writing stays
   // refused with it.

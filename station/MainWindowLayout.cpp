@@ -153,6 +153,7 @@ void TForm1::BuildCardList(QWidget* client) {
   Memo1->setReadOnly(true);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setGeometry(6, 78, 163, 392);
+  cardList_ = std::make_unique<station::CardList>(*Memo1);
 }
 
 void TForm1::BuildTrackPanel(QWidget* client) {

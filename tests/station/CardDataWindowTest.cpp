@@ -199,8 +199,8 @@ TEST_F(CardDataWindowTest, SameFileOnBothTracksAdvancesIndependently) {
 }
 
 TEST_F(CardDataWindowTest, SaveWritesGbkLabelsAndCrLfThenEmptiesList) {
-  form_.AppendWrittenCard(2, "0001");
-  form_.AppendWrittenCard(3, QString::fromLatin1("12=\xe9"));
+  form_.cardList().Append(2, "0001");
+  form_.cardList().Append(3, QString::fromLatin1("12=\xe9"));
   ASSERT_EQ(Find<QPlainTextEdit>(form_, "Memo1")->toPlainText(), QStringLiteral("磁道1卡号:0001\n磁道2卡号:12=\u00e9"));
 
   Find<QToolButton>(form_, "SpeedButton1")->click();
@@ -233,7 +233,7 @@ TEST_F(CardDataWindowTest, SavingEmptyListGivesZeroByteFileNamedForToday) {
 TEST_F(CardDataWindowTest, FailedSaveKeepsListAndShowsReason) {
   const auto folder = dir_.Path() / "no-drive-c";
   form_.SetCardListFolder(folder);
-  form_.AppendWrittenCard(2, "0001");
+  form_.cardList().Append(2, "0001");
   Find<QToolButton>(form_, "SpeedButton1")->click();
   ASSERT_EQ(prompts_->errors.size(), 1u);
   const QString error = prompts_->errors[0];
@@ -247,15 +247,15 @@ TEST_F(CardDataWindowTest, FailedSaveKeepsListAndShowsReason) {
 TEST_F(CardDataWindowTest, LongEntryCountsAsTheLinesItWrapsTo) {
   form_.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
-  EXPECT_EQ(form_.CardLogDisplayLines(), 0);
-  form_.AppendWrittenCard(2, "0001");
-  EXPECT_EQ(form_.CardLogDisplayLines(), 1);
-  form_.AppendWrittenCard(3, QString(104, QLatin1Char('9')));
-  const int longLines = form_.CardLogDisplayLines() - 1;
+  EXPECT_EQ(form_.cardList().DisplayLines(), 0);
+  form_.cardList().Append(2, "0001");
+  EXPECT_EQ(form_.cardList().DisplayLines(), 1);
+  form_.cardList().Append(3, QString(104, QLatin1Char('9')));
+  const int longLines = form_.cardList().DisplayLines() - 1;
   // 104 digits cannot fit the list's narrow view on one line or two.
   EXPECT_GE(longLines, 3);
-  form_.AppendWrittenCard(3, QString(104, QLatin1Char('9')));
-  EXPECT_EQ(form_.CardLogDisplayLines(), 1 + 2 * longLines);
+  form_.cardList().Append(3, QString(104, QLatin1Char('9')));
+  EXPECT_EQ(form_.cardList().DisplayLines(), 1 + 2 * longLines);
 }
 
 TEST_F(CardDataWindowTest, LimitSavesThenEmptiesAtTwoThousandDisplayLines) {
@@ -264,14 +264,14 @@ TEST_F(CardDataWindowTest, LimitSavesThenEmptiesAtTwoThousandDisplayLines) {
   // Wrapped entries reach the limit with far fewer than 2000 entries.
   const QString longText(104, QLatin1Char('1'));
   int entries = 0;
-  while (form_.CardLogDisplayLines() < 1999) {
-    form_.AppendWrittenCard(3, longText);
+  while (form_.cardList().DisplayLines() < 1999) {
+    form_.cardList().Append(3, longText);
     ++entries;
   }
-  if (form_.CardLogDisplayLines() == 1999) {
+  if (form_.cardList().DisplayLines() == 1999) {
     form_.EnforceCardLogLimit();
     EXPECT_TRUE(SavedFiles().empty()) << "one line short of the limit";
-    form_.AppendWrittenCard(2, "0001");
+    form_.cardList().Append(2, "0001");
     ++entries;
   }
   ASSERT_LT(entries, 2000);
@@ -289,7 +289,7 @@ TEST_F(CardDataWindowTest, LimitSavesThenEmptiesAtTwoThousandDisplayLines) {
 
 TEST_F(CardDataWindowTest, LimitKeepsListWhenItsSaveFails) {
   form_.SetCardListFolder(dir_.Path() / "no-drive-c");
-  for (int i = 0; i < 2000; ++i) form_.AppendWrittenCard(2, QString::number(i));
+  for (int i = 0; i < 2000; ++i) form_.cardList().Append(2, QString::number(i));
   form_.EnforceCardLogLimit();
   ASSERT_EQ(prompts_->errors.size(), 1u);
   EXPECT_TRUE(prompts_->errors[0].startsWith("Cannot create file \""));
