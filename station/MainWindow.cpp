@@ -190,16 +190,13 @@ TForm1::TrackGroup TForm1::Track(int track) {
   switch (track) {
     case 1:
       return {TK1GroupBox, TK1CheckBox,  Track1Memo,   TK1AutoIncCheckBox, TK1StepEdit,
-              tk1filename, tk1sb,        tk1file_step, tk1disp,            nullptr,
-              nullptr};
+              tk1filename, tk1sb,        tk1file_step, tk1disp,            nullptr};
     case 2:
       return {TK2GroupBox, TK2CheckBox, Track2Memo,   TK2AutoIncCheckBox, TK2StepEdit,
-              tk2filename, tk2Sb,       tk2file_step, tk2disp,            &session_.files()[2].file,
-              &session_.files()[2].chosen};
+              tk2filename, tk2Sb,       tk2file_step, tk2disp,            &session_.files()[2].file};
     default:
       return {TK3GroupBox, TK3CheckBox, Track3Memo,   TK3AutoIncCheckBox, TK3StepEdit,
-              tk3filename, tk3Sb,       tk3file_step, tk3disp,            &session_.files()[3].file,
-              &session_.files()[3].chosen};
+              tk3filename, tk3Sb,       tk3file_step, tk3disp,            &session_.files()[3].file};
   }
 }
 
@@ -231,7 +228,7 @@ void TForm1::TrackBoxRule(int track) {
   g.stepField->setEnabled(false);
   g.fileBox->setChecked(false);
   g.fileBox->setEnabled(false);
-  DropFileChoice(g);
+  DropFileChoice(track);
   g.field->clear();
   g.field->setEnabled(false);
 }
@@ -250,19 +247,31 @@ void TForm1::FileBoxRule(int track) {
     g.field->setEnabled(false);
     return;
   }
-  DropFileChoice(g);
+  DropFileChoice(track);
   g.startRecordField->setEnabled(false);
   g.field->setEnabled(true);
 }
 
-void TForm1::DropFileChoice(const TrackGroup& g) {
+void TForm1::DropFileChoice(int track) {
+  const TrackGroup g = Track(track);
   g.browseButton->setEnabled(false);
   g.fileLabel->setText(kFileLabelIdle);
   g.fileLabel->hide();
-  if (g.dataFile != nullptr) g.dataFile->Close();
-  if (g.fileChosen != nullptr) *g.fileChosen = false;
+  if (g.dataFile != nullptr) recordFiles_.Drop(track);
 }
 
+void TForm1::ChooseRecordFile(int track) {
+  session_.FileChosen(track);
+  recordFiles_.Choose(track, FileControls(track), this);
+}
+
+station::RecordFileSources::TrackControls TForm1::FileControls(int track) {
+  const TrackGroup g = Track(track);
+  return {g.field, g.startRecordField, g.fileLabel};
+}
+
+void TForm1::tk2SbClick() { ChooseRecordFile(2); }
+void TForm1::tk3SbClick() { ChooseRecordFile(3); }
 void TForm1::TK1CheckBoxClick() { TrackBoxRule(1); }
 void TForm1::TK2CheckBoxClick() { TrackBoxRule(2); }
 void TForm1::TK3CheckBoxClick() { TrackBoxRule(3); }

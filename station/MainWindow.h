@@ -23,6 +23,7 @@
 #include "station/DeviceLink.h"
 #include "station/JournalMessages.h"
 #include "station/Prompts.h"
+#include "station/RecordFileSources.h"
 #include "station/WriteCommand.h"
 #include "station/RecordFile.h"
 
@@ -174,13 +175,6 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   station::CardSession& session() { return session_; }
   const station::CardSession& session() const { return session_; }
 
-  // --- Card data operations for the write handlers (main thread only)
-  // Puts the next record of the track's data file (track 2 or 3), trimmed,
-  // into the track field. Throws station::RecordFileError when the file
-  // cannot be read; the reply path drops that, so the run stops there.
-  void LoadNextRecord(int track) override;
-  // Whether a record follows in the track's data file (track 2 or 3).
-  bool RecordsLeft(int track) override;
   // Call at the start of every reply that a write handler judges, before
   // success or failure is decided. At the list's bound it is saved exactly as
   // "保存" saves it and only then emptied; when that save fails the list stays
@@ -188,6 +182,8 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void EnforceCardLogLimit();
   // The written-card list.
   station::CardList& cardList() { return *cardList_; }
+  // The record files that feed tracks 2 and 3.
+  station::RecordFileSources& recordFiles() { return recordFiles_; }
   // Test seam: the folder that saved lists go to; empty means the
   // configuration's folder, asked at each save.
   void SetCardListFolder(std::filesystem::path folder) { cardListFolder_ = std::move(folder); }
@@ -260,7 +256,6 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
     QLineEdit* startRecordField;
     QLabel* fileLabel;
     station::RecordFile* dataFile;  // null for track 1, which has no file source
-    bool* fileChosen;               // null for track 1
   };
   TrackGroup Track(int track);
 
@@ -279,7 +274,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void TrackBoxRule(int track);
   void ContinuousBoxRule(int track);
   void FileBoxRule(int track);
-  void DropFileChoice(const TrackGroup& g);
+  void DropFileChoice(int track);
 
   station::DeviceLink::Hooks DeviceHooks();
   // Closes the port with its notifications detached, so that no reply reaches
@@ -308,6 +303,11 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void StopTimer() override;
   station::StationForm Form() override;
   void KeepCardListInBounds() override;
+  // Puts the next record of the track's data file (track 2 or 3), trimmed,
+  // into the track field. Throws station::RecordFileError when the file
+  // cannot be read; the reply path drops that, so the run stops there.
+  void LoadNextRecord(int track) override;
+  bool RecordsLeft(int track) override;
   void EndFileTrack(int track) override;
   std::int64_t RecordWrittenCard(const station::WrittenCardRecord& card) override;
   void RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) override;
@@ -347,8 +347,9 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void CatchUpJournal();
   void SettleJournalStart();
   void ApplyHoldChanges();
-  // Loads the first record file of a track after the browse button was pressed.
-  void LoadRecordFile(int track);
+  // Asks for a track's record file and loads its start record.
+  void ChooseRecordFile(int track);
+  station::RecordFileSources::TrackControls FileControls(int track);
   // Saves the written-card list to its time-named file, empties it and tells
   // the journal; throws station::CardListSaveError and keeps the list when
   // the save fails.
@@ -398,6 +399,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   // The card device's serial port, closed at start.
   station::DeviceLink deviceLink_{config_.timings, DeviceHooks(), this};
   station::CardSession session_{*this};
+  station::RecordFileSources recordFiles_{session_.files(), [this]() -> Prompts& { return prompts(); }};
 };
 
 template <typename Handler>

@@ -117,11 +117,12 @@ station::StationForm TForm1::Form() { return {TrackSnapshot(2), TrackSnapshot(3)
 
 void TForm1::KeepCardListInBounds() { EnforceCardLogLimit(); }
 
-bool TForm1::RecordsLeft(int track) { return !Track(track).dataFile->AtEnd(); }
+bool TForm1::RecordsLeft(int track) { return recordFiles_.RecordsLeft(track); }
+void TForm1::LoadNextRecord(int track) { recordFiles_.LoadNext(track, FileControls(track)); }
 
 void TForm1::EndFileTrack(int track) {
   const TrackGroup g = Track(track);
   g.fileBox->setChecked(false);
   g.trackBox->setChecked(false);
-  g.dataFile->Close();
+  recordFiles_.Drop(track);
 }

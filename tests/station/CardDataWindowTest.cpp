@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QDate>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
@@ -62,6 +63,14 @@ class CardDataWindowTest : public testing::Test {
     fileBox->setChecked(true);
   }
 
+  // The next record of a track's file, as a run from files loads it.
+  void LoadNext(int track) {
+    const std::string n = std::to_string(track);
+    form_.recordFiles().LoadNext(track, {Find<QPlainTextEdit>(form_, ("Track" + n + "Memo").c_str()),
+                                         Find<QLineEdit>(form_, ("tk" + n + "file_step").c_str()),
+                                         Find<QLabel>(form_, ("tk" + n + "disp").c_str())});
+  }
+
   void Browse(QToolButton* button, const std::filesystem::path& file) {
     prompts_->nextFileName = QString::fromStdString(file.string());
     button->click();
@@ -94,10 +103,10 @@ TEST_F(CardDataWindowTest, BrowseLoadsFirstRecordAndShowsPath) {
   EXPECT_TRUE(form_.session().files()[2].chosen);
   EXPECT_FALSE(form_.session().files()[3].chosen);
 
-  EXPECT_TRUE(form_.RecordsLeft(2));
-  form_.LoadNextRecord(2);
+  EXPECT_TRUE(form_.recordFiles().RecordsLeft(2));
+  LoadNext(2);
   EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText(), "002");
-  EXPECT_FALSE(form_.RecordsLeft(2));
+  EXPECT_FALSE(form_.recordFiles().RecordsLeft(2));
 }
 
 TEST_F(CardDataWindowTest, RecordsBeyondTypingRulesLoadWhole) {
@@ -189,13 +198,13 @@ TEST_F(CardDataWindowTest, SameFileOnBothTracksAdvancesIndependently) {
   Browse(Find<QToolButton>(form_, "tk3Sb"), file);
   EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText(), "001");
   EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track3Memo")->toPlainText(), "001");
-  form_.LoadNextRecord(2);
-  form_.LoadNextRecord(2);
-  form_.LoadNextRecord(3);
+  LoadNext(2);
+  LoadNext(2);
+  LoadNext(3);
   EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText(), "003");
   EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track3Memo")->toPlainText(), "002");
-  EXPECT_FALSE(form_.RecordsLeft(2));
-  EXPECT_TRUE(form_.RecordsLeft(3));
+  EXPECT_FALSE(form_.recordFiles().RecordsLeft(2));
+  EXPECT_TRUE(form_.recordFiles().RecordsLeft(3));
 }
 
 TEST_F(CardDataWindowTest, SaveWritesGbkLabelsAndCrLfThenEmptiesList) {
