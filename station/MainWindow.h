@@ -96,79 +96,65 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
 
  private:
   // --- Banner and toolbar
-  QWidget* Panel1 = nullptr;
-  QLabel* Label5 = nullptr;  // the title's white shadow
-  QLabel* Label3 = nullptr;  // the title itself, navy
-  QWidget* Image1 = nullptr;
-  QWidget* Panel2 = nullptr;
-  QToolBar* ToolBar1 = nullptr;
-  QAction* ToolButton1 = nullptr;  // separator at the toolbar's left end
-  QToolButton* ToolButton5 = nullptr;  // 端口打开
-  QToolButton* ToolButton6 = nullptr;  // 端口关闭
-  QToolButton* ToolButton3 = nullptr;  // 复位
-  QToolButton* ToolButton4 = nullptr;  // 取状态
-  QToolButton* ToolButton8 = nullptr;  // com设定
-  QToolButton* ToolButton9 = nullptr;  // 记录
-  QToolButton* ToolButton7 = nullptr;  // 退出
+  QWidget* banner_ = nullptr;
+  QLabel* titleShadow_ = nullptr;  // the title's white shadow
+  QLabel* title_ = nullptr;  // the title itself, navy
+  QWidget* bannerCard_ = nullptr;
+  QWidget* bannerStripe_ = nullptr;
+  QToolBar* toolBar_ = nullptr;
+  QAction* toolbarSeparator_ = nullptr;  // separator at the toolbar's left end
+  QToolButton* openPortButton_ = nullptr;  // 端口打开
+  QToolButton* closePortButton_ = nullptr;  // 端口关闭
+  QToolButton* resetButton_ = nullptr;  // 复位
+  QToolButton* statusButton_ = nullptr;  // 取状态
+  QToolButton* settingsButton_ = nullptr;  // com设定
+  QToolButton* journalButton_ = nullptr;  // 记录
+  QToolButton* exitButton_ = nullptr;  // 退出
 
   // --- Written-card list
-  ui::FitLabel* Label4 = nullptr;  // names the folder saved lists go to
-  QToolButton* SpeedButton1 = nullptr;
-  QPlainTextEdit* Memo1 = nullptr;
+  ui::FitLabel* cardListLabel_ = nullptr;  // names the folder saved lists go to
+  QToolButton* saveListButton_ = nullptr;
+  QPlainTextEdit* cardListMemo_ = nullptr;
 
   // --- Track panel
-  QWidget* Panel3 = nullptr;
-  QGroupBox* TK1GroupBox = nullptr;
-  QGroupBox* TK2GroupBox = nullptr;
-  QGroupBox* TK3GroupBox = nullptr;
-  QCheckBox* TK1CheckBox = nullptr;
-  QCheckBox* TK2CheckBox = nullptr;
-  QCheckBox* TK3CheckBox = nullptr;
-  QPlainTextEdit* Track1Memo = nullptr;
-  QPlainTextEdit* Track2Memo = nullptr;
-  QPlainTextEdit* Track3Memo = nullptr;
-  QCheckBox* TK1AutoIncCheckBox = nullptr;
-  QCheckBox* TK2AutoIncCheckBox = nullptr;
-  QCheckBox* TK3AutoIncCheckBox = nullptr;
-  QLineEdit* TK1StepEdit = nullptr;
-  QLineEdit* TK2StepEdit = nullptr;
-  QLineEdit* TK3StepEdit = nullptr;
-  QCheckBox* tk1filename = nullptr;
-  QCheckBox* tk2filename = nullptr;
-  QCheckBox* tk3filename = nullptr;
-  QToolButton* tk1sb = nullptr;
-  QToolButton* tk2Sb = nullptr;
-  QToolButton* tk3Sb = nullptr;
-  QLineEdit* tk1file_step = nullptr;
-  QLineEdit* tk2file_step = nullptr;
-  QLineEdit* tk3file_step = nullptr;
-  QLabel* tk1disp = nullptr;
-  QLabel* tk2disp = nullptr;
-  QLabel* tk3disp = nullptr;
-  QLabel* Label10 = nullptr;  // "连续写卡次数:" before the write count
-  QLineEdit* WriteCountEdit = nullptr;
-  TUpDown* WrCouUpDown = nullptr;
+  QWidget* trackPanel_ = nullptr;
+  // The three track groups by track number (index 0 unused).
+  struct TrackGroup {
+    QGroupBox* group = nullptr;
+    QCheckBox* trackBox = nullptr;  // the track takes part in reading and writing
+    QPlainTextEdit* memo = nullptr;
+    QCheckBox* continuousBox = nullptr;
+    QLineEdit* stepField = nullptr;
+    QCheckBox* fileBox = nullptr;
+    QToolButton* browseButton = nullptr;
+    QLineEdit* startRecordField = nullptr;
+    QLabel* fileLabel = nullptr;          // names the chosen record file
+    station::RecordFile* dataFile = nullptr;  // null for track 1, which has no file source
+  };
+  std::array<TrackGroup, 4> trackGroups_{};
+  QLabel* writeCountLabel_ = nullptr;  // "连续写卡次数:" before the write count
+  QLineEdit* writeCountField_ = nullptr;
+  TUpDown* writeCountUpDown_ = nullptr;
 
   // --- Right column
-  QTextEdit* RichEdit1 = nullptr;
-  QWidget* Image2 = nullptr;
-  QWidget* DeviceImage = nullptr;
-  QLabel* WriteModePanel = nullptr;
-  QFrame* Panel4 = nullptr;
-  QLabel* l_timer = nullptr;
+  QTextEdit* helpText_ = nullptr;
+  QWidget* strip_ = nullptr;
+  QWidget* deviceImage_ = nullptr;
+  QLabel* writeModePanel_ = nullptr;
+  QFrame* timerPanel_ = nullptr;
+  QLabel* secondsLabel_ = nullptr;
 
   // --- Bottom row
-  ui::FitLabel* st2 = nullptr;
-  QPushButton* BitBtn1 = nullptr;
-  QPushButton* BitBtn3 = nullptr;
-  ui::FitLabel* st1 = nullptr;
-  QStatusBar* MainStatusBar = nullptr;
-  // Panels 0..2 of MainStatusBar, left to right: port state, unused, operation messages.
-  std::array<ui::FitLabel*, 3> MainStatusBarPanels{};
+  ui::FitLabel* readPrompt_ = nullptr;
+  QPushButton* readButton_ = nullptr;
+  QPushButton* writeButton_ = nullptr;
+  ui::FitLabel* writePrompt_ = nullptr;
+  QStatusBar* statusBar_ = nullptr;
+  // Panels 0..2 of statusBar_, left to right: port state, unused, operation messages.
+  std::array<ui::FitLabel*, 3> statusPanels_{};
 
   // One-second operation timer, disabled at start.
-  QTimer OpenTimer;
-
+  QTimer operationTimer_;
 
  public:
   // The run state and its decisions; the window shows what it asks for.
@@ -192,43 +178,6 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
     return !cardListFolder_.empty() ? cardListFolder_ : (config_.listFolder ? config_.listFolder() : std::filesystem::path());
   }
 
-  // Shows the writing mode in WriteModePanel: caption on the given background.
-  void ShowWriteMode(const QString& caption, const QColor& background);
-
-  // --- Handlers: toolbar
-  void ToolButton5Click();
-  void ToolButton6Click();
-  void ToolButton3Click();
-  void ToolButton4Click();
-  void ToolButton8Click();
-  void ToolButton9Click();
-  void ToolButton7Click();
-  // --- Handlers: buttons
-  void BitBtn1Click();
-  void BitBtn3Click();
-  void SpeedButton1Click();
-  void tk2SbClick();
-  void tk3SbClick();
-  // --- Handlers: track rules (fire on every change of a tick, also by the program)
-  void TK1CheckBoxClick();
-  void TK2CheckBoxClick();
-  void TK3CheckBoxClick();
-  void TK1AutoIncCheckBoxClick();
-  void TK2AutoIncCheckBoxClick();
-  void TK3AutoIncCheckBoxClick();
-  void tk2filenameClick();  // shared by tk1filename and tk2filename
-  void tk3filenameClick();
-  // --- Handlers: key filters; a refused character is set to 0
-  void Track2MemoKeyPress(char& Key);
-  void Track3MemoKeyPress(char& Key);
-  void TK1StepEditKeyPress(char& Key);
-  void TK2StepEditKeyPress(char& Key);  // also the start-record fields
-  void TK3StepEditKeyPress(char& Key);
-  void WriteCountEditKeyPress(char& Key);
-  // --- Handlers: timer, serial notifications, creation
-  void OpenTimerTimer();
-  void FormCreate();
-
   // --- Device link
   // Sends a hex command as every operation does: false when nothing went out.
   bool SendCommand(const std::string& command) { return session_.SendCommand(command); }
@@ -244,22 +193,26 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  // The controls of one track group, by role.
-  struct TrackGroup {
-    QGroupBox* group;
-    QCheckBox* trackBox;
-    QPlainTextEdit* field;
-    QCheckBox* continuousBox;
-    QLineEdit* stepField;
-    QCheckBox* fileBox;
-    QToolButton* browseButton;
-    QLineEdit* startRecordField;
-    QLabel* fileLabel;
-    station::RecordFile* dataFile;  // null for track 1, which has no file source
-  };
-  TrackGroup Track(int track);
+  const TrackGroup& Track(int track) const { return trackGroups_[static_cast<std::size_t>(track)]; }
 
-  // The folder saved lists go to, as Label4 and the help text name it.
+  // --- The operator's buttons
+  void OnOpenPortPressed();
+  void OnClosePortPressed();
+  void OnResetPressed();
+  void OnStatusPressed();
+  void OnSettingsPressed();
+  void OnJournalPressed();
+  void OnExitPressed();
+  void OnReadPressed();
+  void OnWritePressed();
+  void OnSaveListPressed();
+  // Asks for a track's record file and loads its start record.
+  void OnBrowsePressed(int track);
+  void OnOperationTick();
+  // Shows the writing mode in writeModePanel_: caption on the given background.
+  void ShowWriteMode(const QString& caption, const QColor& background);
+
+  // The folder saved lists go to, as cardListLabel_ and the help text name it.
   QString ListFolderCaption() const;
   void BuildBanner(QWidget* client);
   void BuildCardList(QWidget* client);
@@ -269,8 +222,11 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void BuildBottomRow(QWidget* client);
   void BuildStatusBar();
   void WireHandlers();
+  // Whether a typed key may go into the field: each field takes only what it can hold.
+  bool Admits(const QObject* field, unsigned char key) const;
   void ApplyStartState();
 
+  // The track rules; they fire on every change of a tick, also by the program.
   void TrackBoxRule(int track);
   void ContinuousBoxRule(int track);
   void FileBoxRule(int track);
@@ -347,8 +303,6 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void CatchUpJournal();
   void SettleJournalStart();
   void ApplyHoldChanges();
-  // Asks for a track's record file and loads its start record.
-  void ChooseRecordFile(int track);
   station::RecordFileSources::TrackControls FileControls(int track);
   // Saves the written-card list to its time-named file, empties it and tells
   // the journal; throws station::CardListSaveError and keeps the list when

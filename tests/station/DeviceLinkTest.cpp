@@ -56,7 +56,7 @@ TEST_F(DeviceLinkTest, CommandLongerThanTheSendBufferIsRefusedWhole) {
 
 TEST_F(DeviceLinkTest, SendWithPortClosedSendsNothingButTriesToOpen) {
   OpenPort();
-  form->ToolButton6Click();
+  Find<QToolButton>(*form, "ToolButton6")->click();
   ASSERT_FALSE(form->port().Open());
 
   EXPECT_FALSE(form->SendCommand("1B30"));
@@ -67,7 +67,7 @@ TEST_F(DeviceLinkTest, SendWithPortClosedSendsNothingButTriesToOpen) {
   EXPECT_TRUE(Received("7E"));
 
   // An open attempt that fails changes nothing for the caller: same message, no error.
-  form->ToolButton6Click();
+  Find<QToolButton>(*form, "ToolButton6")->click();
   WriteSettings("COM3", 3, "/nonexistent/tty-for-test");
   EXPECT_FALSE(form->SendCommand("1B30"));
   ASSERT_EQ(prompts->messages.size(), 2u);
@@ -80,7 +80,7 @@ TEST_F(DeviceLinkTest, TriggerTakesAnnouncedBytesAndPassesEmptyChunksOn) {
   OpenPort();
   TickTracks(true, false);
   Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
-  form->BitBtn3Click();
+  Find<QPushButton>(*form, "BitBtn3")->click();
   ASSERT_TRUE(Received("1B74351D1B5C"));
   device.ClearReceived();
 
@@ -97,7 +97,7 @@ TEST_F(DeviceLinkTest, TriggerTakesAnnouncedBytesAndPassesEmptyChunksOn) {
 TEST_F(DeviceLinkTest, ChunksOfOneReplyAreJoinedInOrder) {
   OpenPort();
   TickTracks(false, true);
-  form->BitBtn1Click();
+  Find<QPushButton>(*form, "BitBtn1")->click();
   ASSERT_TRUE(Received("1B545D1B6A"));
   Reply("1B 73 41");
   ASSERT_TRUE(Eventually([&] { return form->session().replyHex() == "1B7341"; }, "first chunk"));
@@ -110,7 +110,7 @@ TEST_F(DeviceLinkTest, ReadRepliesReachOnlyTheReadHandler) {
   OpenPort();
   TickTracks(true, true);
   Find<QCheckBox>(*form, "tk2filename")->setChecked(true);  // a ticked file box routes nothing by itself
-  form->BitBtn1Click();
+  Find<QPushButton>(*form, "BitBtn1")->click();
   ASSERT_TRUE(Received("1B425D1B6A"));
   device.ClearReceived();
   Reply("1B 73 31 32 41 33 34 3F 1C");
