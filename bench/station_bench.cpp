@@ -120,7 +120,7 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
   bench::ResetPeakRss();
   TForm1 form(config);
   form.SetPrompts(std::make_unique<SilentPrompts>());
-  form.ToolButton5Click();
+  Find<QToolButton>(form, "ToolButton5")->click();
   if (!form.port().Open()) {
     state.SkipWithError("the port did not open");
     return;
@@ -138,7 +138,7 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
     Find<QLabel>(form, "st1")->clear();
     const int before = CommandsInLog(log);
     const auto start = std::chrono::steady_clock::now();
-    form.BitBtn3Click();
+    Find<QPushButton>(form, "BitBtn3")->click();
     if (!WaitFor([&] { return Find<QLabel>(form, "st1")->text() == finalText; }, std::chrono::seconds(300))) {
       state.SkipWithError("the run did not finish");
       break;
@@ -150,7 +150,7 @@ void BM_ContinuousRun100Cards(benchmark::State& state) {
     // pause after that command ends, so the log is complete here.
     commands += CommandsInLog(log) - before;
   }
-  form.ToolButton6Click();
+  Find<QToolButton>(form, "ToolButton6")->click();
   state.counters["rss_before_MiB"] = static_cast<double>(rssBefore) / 1024;
   state.counters["peak_rss_MiB"] = static_cast<double>(bench::StatusKiB("VmHWM")) / 1024;
   emulator.write("quit\n");

@@ -1,4 +1,5 @@
 #include "settings/SafeWrite.h"
+#include "settings/UniqueFd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,26 +14,6 @@ namespace settings {
 namespace {
 
 [[noreturn]] void ThrowErrno(int error, const char* what) { throw std::system_error(error, std::generic_category(), what); }
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  // Closes now so that a failing close (a delayed write error) is seen.
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
- private:
-  int fd_;
-};
 
 // 0 or the errno of the first failing write.
 int WriteAll(int fd, const std::string& bytes, off_t offset) {
@@ -105,11 +86,11 @@ bool ReplacingKeepsFile(const std::filesystem::path& path) {
 bool FolderTakesNewFiles(const std::filesystem::path& dir) {
   const std::filesystem::path folder = dir.empty() ? "." : dir;
   // An unnamed file leaves no trace even when the program is killed meanwhile.
-  Fd unnamed(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  UniqueFd unnamed(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
   if (unnamed.get() >= 0) return true;
   if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
   const auto probe = TemporaryBeside(folder / "probe");
-  Fd named(::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  UniqueFd named(::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (named.get() < 0) return false;
   ::unlink(probe.c_str());
   return true;
@@ -123,7 +104,7 @@ void ReplaceFile(const std::filesystem::path& path, const std::string& newBytes)
   const bool hadOld = ::stat(target.c_str(), &old) == 0;
   // 0600 from the start: the bytes are never readable by others, whatever
   // the old file allowed, until they are the old file's own.
-  Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (fd.get() < 0) ThrowErrno(errno, "create");
 
   int error = WriteAll(fd.get(), newBytes, 0);
@@ -143,7 +124,7 @@ void ReplaceFile(const std::filesystem::path& path, const std::string& newBytes)
 }
 
 void RewriteInPlace(const std::filesystem::path& path, const std::string& oldBytes, const std::string& newBytes) {
-  Fd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
   if (fd.get() < 0) ThrowErrno(errno, "open");
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) ThrowErrno(errno, "stat");

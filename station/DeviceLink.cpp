@@ -1,13 +1,14 @@
 #include <QThread>
 
 #include <chrono>
+#include <utility>
 
 #include "portselect/PortSelectDialog.h"
 #include "serial/ComPort.h"
 #include "serial/OpenFailure.h"
 #include "serial/SerialCommon.h"
+#include "station/DeviceLink.h"
 #include "station/DeviceProfile.h"
-#include "station/MainWindow.h"
 #include "station/RecorderFailure.h"
 
 namespace {
@@ -22,39 +23,57 @@ void Pause(std::chrono::milliseconds length) { QThread::msleep(static_cast<unsig
 
 }  // namespace
 
-void TForm1::SetUpComPort1() {
-  station::ApplyDeviceProfile(ComPort1, station::kCardDevice);
-  ComPort1.SetOnTrigger([this](TSerCustomComPort* CP, std::uint16_t Msg, std::uint16_t TriggerHandle,
-                               std::uint16_t Data) { ComPort1Trigger(CP, Msg, TriggerHandle, Data); });
+namespace station {
+
+DeviceLink::DeviceLink(StationTimings timings, Hooks hooks, QObject* parent)
+    : QObject(parent), timings_(timings), hooks_(std::move(hooks)) {
+  setObjectName(QStringLiteral("DeviceLink"));
+  reconnectTimer_.setParent(this);
+  reconnectTimer_.setObjectName(QStringLiteral("ReconnectTimer"));
+  reconnectTimer_.setInterval(timings_.reconnect);
+  connect(&reconnectTimer_, &QTimer::timeout, this, [this] {
+    if (hooks_.reconnectTick) hooks_.reconnectTick();
+  });
+
+  ApplyDeviceProfile(port_, kCardDevice);
+  port_.SetOnTrigger(
+      [this](TSerCustomComPort*, std::uint16_t msg, std::uint16_t, std::uint16_t data) { Trigger(msg, data); });
   // Read at every open, so a [Ports] entry written meanwhile takes effect.
-  ComPort1.SetPortResolver([this](std::uint16_t portNumber) { return config_.devicePath(portNumber); });
+  port_.SetPortResolver([this](std::uint16_t portNumber) { return hooks_.devicePath(portNumber); });
   // Asked when the configured name holds no port number (COM0, say): the
   // question names what the settings hold.
-  ComPort1.SetPortPrompt([this](const std::function<bool(uint16_t)>& isPresent) {
-    return ShowPortSelectDialog(isPresent, QString::fromStdString(config_.portName()));
+  port_.SetPortPrompt([this](const std::function<bool(uint16_t)>& isPresent) {
+    return ShowPortSelectDialog(isPresent, QString::fromStdString(hooks_.portName()));
   });
-  // Handled after the notification has returned, so that the session closes
+  // Handled after the notification has returned, so that the owner closes
   // the port outside it and the close completes at once.
-  ComPort1.SetOnLineLost([this](TSerCustomComPort*) {
+  port_.SetOnLineLost([this](TSerCustomComPort*) {
     QMetaObject::invokeMethod(
-        this, [this] { Guarded([this] { session_.PortLost(); }); }, Qt::QueuedConnection);
+        this,
+        [this] {
+          if (hooks_.lineLost) hooks_.lineLost();
+        },
+        Qt::QueuedConnection);
   });
 }
 
-void TForm1::ShutDownPort() noexcept {
-  OpenTimer.stop();
-  ReconnectTimer.stop();
+// The port goes first: its threads may still deliver a reply to hooks that
+// reach into an owner being destroyed.
+DeviceLink::~DeviceLink() { ShutDown(); }
+
+void DeviceLink::ShutDown() noexcept {
+  reconnectTimer_.stop();
   // Detaching drops the replies still in flight.
-  ComPort1.SetOnTrigger({});
-  ComPort1.SetOnLineLost({});
+  port_.SetOnTrigger({});
+  port_.SetOnLineLost({});
   try {
-    CloseComPort();
+    CloseAndRecord();
   } catch (...) {
     // Closing on the way out has no one left to tell.
   }
 }
 
-std::string TForm1::CloseComPort() {
+std::string DeviceLink::CloseAndRecord() {
   // The recorders are written before the close itself, one at a time, so that
   // a file that cannot be written is known by name and the port closes all the
   // same: a close that stopped at the trace would leave the window showing a
@@ -63,45 +82,43 @@ std::string TForm1::CloseComPort() {
   const auto dump = [&](bool trace) {
     try {
       if (trace) {
-        ComPort1.SetTracing(tlDump);
+        port_.SetTracing(tlDump);
       } else {
-        ComPort1.SetLogging(tlDump);
+        port_.SetLogging(tlDump);
       }
     } catch (const std::exception& e) {
       if (!failures.empty()) failures += "\n";
-      failures += station::RecorderFailureText(trace ? ComPort1.TraceName() : ComPort1.LogName(), e);
+      failures += RecorderFailureText(trace ? port_.TraceName() : port_.LogName(), e);
     }
   };
-  if (ComPort1.Open()) {
+  if (port_.Open()) {
     dump(true);
     dump(false);
   }
-  ComPort1.SetOpen(false);
+  port_.SetOpen(false);
   return failures;
 }
 
-void TForm1::SetUpDiagnostics() {
+void DeviceLink::SetUpDiagnostics() {
   // Switched in the settings file for a field diagnosis; the recorders write
   // their files into its folder when the port closes.
-  const settings::Diagnostics diagnostics = config_.diagnostics ? config_.diagnostics() : settings::Diagnostics{};
-  ComPort1.SetTraceName((diagnostics.folder / station::kCardDevice.traceName).string());
-  ComPort1.SetLogName((diagnostics.folder / station::kCardDevice.logName).string());
-  ComPort1.SetTracing(diagnostics.trace ? tlOn : tlOff);
-  ComPort1.SetLogging(diagnostics.log ? tlOn : tlOff);
+  const settings::Diagnostics diagnostics = hooks_.diagnostics ? hooks_.diagnostics() : settings::Diagnostics{};
+  port_.SetTraceName((diagnostics.folder / kCardDevice.traceName).string());
+  port_.SetLogName((diagnostics.folder / kCardDevice.logName).string());
+  port_.SetTracing(diagnostics.trace ? tlOn : tlOff);
+  port_.SetLogging(diagnostics.log ? tlOn : tlOff);
 }
 
-bool TForm1::PortOpen() { return ComPort1.Open(); }
-
-bool TForm1::OpenPort(std::optional<std::uint16_t> number) {
+bool DeviceLink::Open(std::optional<std::uint16_t> number) {
   openFailure_.clear();
   try {
-    if (ComPort1.Open()) ClosePort();
+    if (port_.Open()) Close();
     // Lets the device and the line settle before the port is opened again.
-    Pause(config_.timings.reopenSettle);
+    Pause(timings_.reopenSettle);
     if (!number) return false;
-    ComPort1.SetComNumber(*number);
+    port_.SetComNumber(*number);
     SetUpDiagnostics();
-    ComPort1.SetOpen(true);
+    port_.SetOpen(true);
     return true;
   } catch (const std::exception& e) {
     openFailure_ = OpenFailureText(OpenFailureOf(e));
@@ -111,67 +128,55 @@ bool TForm1::OpenPort(std::optional<std::uint16_t> number) {
   }
 }
 
-std::string TForm1::OpenFailureDetail() { return openFailure_; }
-
-bool TForm1::ReopenPort() {
+bool DeviceLink::Reopen() {
   // Silent by design: the device is expected to be away for a while.
   try {
-    if (!ComPort1.Open()) ComPort1.SetOpen(true);
-    return ComPort1.Open();
+    if (!port_.Open()) port_.SetOpen(true);
+    return port_.Open();
   } catch (...) {
     return false;
   }
 }
 
-void TForm1::StartReconnectTimer() { ReconnectTimer.start(); }
-
-void TForm1::StopReconnectTimer() { ReconnectTimer.stop(); }
-
-void TForm1::TryOpenPort() {
+void DeviceLink::TryOpen() {
   try {
-    ComPort1.SetOpen(true);
+    port_.SetOpen(true);
   } catch (const std::exception&) {
   }
 }
 
-void TForm1::ClosePort() {
-  const std::string failures = CloseComPort();
-  if (failures.empty()) return;
+void DeviceLink::Close() {
+  const std::string failures = CloseAndRecord();
+  if (failures.empty() || !hooks_.warning) return;
   // Told once the handler that closed the port has shown the closed state.
   QMetaObject::invokeMethod(
-      this, [this, failures] { prompts().Warning(QString::fromStdString(failures)); }, Qt::QueuedConnection);
+      this, [this, failures] { hooks_.warning(failures); }, Qt::QueuedConnection);
 }
 
-std::uint16_t TForm1::PortNumber() { return ComPort1.ComNumber(); }
-
-void TForm1::Send(std::string_view bytes) {
-  if (!bytes.empty()) ComPort1.PutBlock(bytes.data(), static_cast<std::uint16_t>(bytes.size()));
-  WaitOutputDrained();
-}
-
-void TForm1::WaitOutputDrained() {
+void DeviceLink::Send(std::string_view bytes) {
+  if (!bytes.empty()) port_.PutBlock(bytes.data(), static_cast<std::uint16_t>(bytes.size()));
   // Blocking on purpose: no event runs until the device has had its pause.
   const auto deadline = std::chrono::steady_clock::now() + kDrainLimit;
-  while (ComPort1.OutBuffUsed() != 0 && std::chrono::steady_clock::now() < deadline) {
+  while (port_.OutBuffUsed() != 0 && std::chrono::steady_clock::now() < deadline) {
     Pause(kDrainPoll);
   }
   // The device needs this pause after every command before it takes the next.
-  Pause(config_.timings.afterCommand);
+  Pause(timings_.afterCommand);
 }
 
-// Gives the rest of a reply time to arrive before the next chunk is looked at.
-void TForm1::AwaitMoreReply() { Pause(config_.timings.incompleteReply); }
+void DeviceLink::AwaitMoreReply() { Pause(timings_.incompleteReply); }
 
-void TForm1::ComPort1Trigger(TSerCustomComPort* /*CP*/, std::uint16_t Msg, std::uint16_t /*TriggerHandle*/,
-                             std::uint16_t Data) {
-  if (Msg != TriggerAvailMsg) return;
+void DeviceLink::Trigger(std::uint16_t msg, std::uint16_t data) {
+  if (msg != TriggerAvailMsg) return;
   // Nothing that happens while a reply is handled may reach the operator as an
   // error box: a reply handler that fails stops where it is.
   try {
     std::string bytes;
-    bytes.reserve(Data);
-    for (std::uint16_t i = 0; i < Data; ++i) bytes.push_back(ComPort1.GetChar());
-    session_.ReplyBytes(bytes);
+    bytes.reserve(data);
+    for (std::uint16_t i = 0; i < data; ++i) bytes.push_back(port_.GetChar());
+    if (hooks_.replyBytes) hooks_.replyBytes(bytes);
   } catch (...) {
   }
 }
+
+}  // namespace station

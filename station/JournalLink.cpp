@@ -114,7 +114,7 @@ bool TForm1::TryOpenJournal() {
 
 void TForm1::RetryJournal() {
   if (journal_ || config_.journalFolder.empty()) return;
-  ui::FitLabel& panel = *MainStatusBarPanels[2];
+  ui::FitLabel& panel = *statusPanels_[2];
   const QString before = panel.FullText();
   if (!TryOpenJournal()) return;
   // The start's recovery may have put its own count there.
@@ -187,7 +187,7 @@ void TForm1::SettleJournalStart() {
     AppendWrittenCard(line.track, station::TrackQString(line.text), line.cardId);
   }
   if (!lines.isEmpty()) {
-    MainStatusBarPanels[2]->SetFullText(QString::fromUtf8(station::kRecoveredBefore) + QString::number(lines.size()) +
+    statusPanels_[2]->SetFullText(QString::fromUtf8(station::kRecoveredBefore) + QString::number(lines.size()) +
                                         QString::fromUtf8(station::kRecoveredAfter));
   }
 }
@@ -199,9 +199,7 @@ void TForm1::CatchUpJournal() {
   while (!keptCards_.empty()) {
     const KeptCard& kept = keptCards_.front();
     const std::int64_t id = journal_->RecordWrittenCard(kept.card);
-    for (auto& line : cardLines_) {
-      if (line.first == kept.listId) line.first = id;
-    }
+    cardList_->Renumber(kept.listId, id);
     keptCards_.erase(keptCards_.begin());
   }
   ApplyHoldChanges();
@@ -385,7 +383,7 @@ void TForm1::RecordListSave(const std::filesystem::path& file, const std::vector
   }
 }
 
-void TForm1::ToolButton9Click() {
+void TForm1::OnJournalPressed() {
   RetryJournal();
   if (!journal_) {
     prompts().Warning(journalFailure_.empty() ? QStringLiteral("写卡记录未打开。")
@@ -404,7 +402,7 @@ void TForm1::ToolButton9Click() {
 void TForm1::closeEvent(QCloseEvent* event) {
   // While the port is open, so that a card on the writer can be called off.
   session_.Closing();
-  if (!Memo1->document()->isEmpty()) {
+  if (!cardListMemo_->document()->isEmpty()) {
     // A failed save keeps the lines in the journal, so the next start puts
     // them back; the window still closes.
     Guarded([this] { SaveCardLog(); });

@@ -18,7 +18,9 @@
 #include "settings/SettingsFile.h"
 #include "ui/UiFont.h"
 #include "station/Texts.h"
+#include "ui/FitLabel.h"
 #include "ui/KeyFilters.h"
+#include "ui/PathText.h"
 #include "ui/UpDown.h"
 
 namespace {
@@ -81,17 +83,13 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
   BuildStatusBar();
 
   // Children of the window, so that they are found by name like its controls.
-  OpenTimer.setParent(this);
-  ReconnectTimer.setParent(this);
-  OpenTimer.setObjectName(QStringLiteral("OpenTimer"));
-  OpenTimer.setInterval(config_.timings.tick);
-  ReconnectTimer.setObjectName(QStringLiteral("ReconnectTimer"));
-  ReconnectTimer.setInterval(config_.timings.reconnect);
+  operationTimer_.setParent(this);
+  operationTimer_.setObjectName(QStringLiteral("OpenTimer"));
+  operationTimer_.setInterval(config_.timings.tick);
 
   ApplyStartState();
   WireHandlers();
-  SetUpComPort1();
-  FormCreate();
+  OpenJournal();
 }
 
 // The port goes first: its threads may still deliver a reply, and the
@@ -109,9 +107,9 @@ void TForm1::SetPrompts(std::unique_ptr<Prompts> prompts) {
 
 void TForm1::ApplyStartState() {
   for (int track = 1; track <= 3; ++track) {
-    const TrackGroup g = Track(track);
+    const TrackGroup& g = Track(track);
     g.trackBox->setChecked(false);
-    for (QWidget* w : {static_cast<QWidget*>(g.trackBox), static_cast<QWidget*>(g.field),
+    for (QWidget* w : {static_cast<QWidget*>(g.trackBox), static_cast<QWidget*>(g.memo),
                        static_cast<QWidget*>(g.continuousBox), static_cast<QWidget*>(g.stepField),
                        static_cast<QWidget*>(g.fileBox), static_cast<QWidget*>(g.browseButton),
                        static_cast<QWidget*>(g.startRecordField)}) {
@@ -120,91 +118,90 @@ void TForm1::ApplyStartState() {
     g.fileLabel->setText(kFileLabelIdle);
     g.fileLabel->hide();
   }
-  WriteCountEdit->setText(QStringLiteral("1"));
-  WrCouUpDown->SetPosition(1);
+  writeCountField_->setText(QStringLiteral("1"));
+  writeCountUpDown_->SetPosition(1);
   ShowWriteMode(QStringLiteral("常规写"), Qt::blue);
-  OpenTimer.stop();
+  operationTimer_.stop();
 }
 
 void TForm1::WireHandlers() {
   const auto onClick = [this](QAbstractButton* button, void (TForm1::*handler)()) {
     connect(button, &QAbstractButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
   };
-  onClick(ToolButton5, &TForm1::ToolButton5Click);
-  onClick(ToolButton6, &TForm1::ToolButton6Click);
-  onClick(ToolButton3, &TForm1::ToolButton3Click);
-  onClick(ToolButton4, &TForm1::ToolButton4Click);
-  onClick(ToolButton8, &TForm1::ToolButton8Click);
-  onClick(ToolButton9, &TForm1::ToolButton9Click);
-  onClick(ToolButton7, &TForm1::ToolButton7Click);
-  onClick(BitBtn1, &TForm1::BitBtn1Click);
-  onClick(BitBtn3, &TForm1::BitBtn3Click);
-  onClick(SpeedButton1, &TForm1::SpeedButton1Click);
-  onClick(tk2Sb, &TForm1::tk2SbClick);
-  onClick(tk3Sb, &TForm1::tk3SbClick);
+  onClick(openPortButton_, &TForm1::OnOpenPortPressed);
+  onClick(closePortButton_, &TForm1::OnClosePortPressed);
+  onClick(resetButton_, &TForm1::OnResetPressed);
+  onClick(statusButton_, &TForm1::OnStatusPressed);
+  onClick(settingsButton_, &TForm1::OnSettingsPressed);
+  onClick(journalButton_, &TForm1::OnJournalPressed);
+  onClick(exitButton_, &TForm1::OnExitPressed);
+  onClick(readButton_, &TForm1::OnReadPressed);
+  onClick(writeButton_, &TForm1::OnWritePressed);
+  onClick(saveListButton_, &TForm1::OnSaveListPressed);
+  for (int track : {2, 3}) {
+    connect(Track(track).browseButton, &QAbstractButton::clicked, this,
+            [this, track] { Guarded([&] { OnBrowsePressed(track); }); });
+  }
 
   // The rules tick and untick each other's boxes and rely on the handler firing
   // for those program-made changes too, hence toggled rather than clicked.
-  const auto onTick = [this](QCheckBox* box, void (TForm1::*handler)()) {
-    connect(box, &QCheckBox::toggled, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+  const auto onTick = [this](QCheckBox* box, void (TForm1::*rule)(int), int track) {
+    connect(box, &QCheckBox::toggled, this, [this, rule, track] { Guarded([&] { (this->*rule)(track); }); });
   };
-  onTick(TK1CheckBox, &TForm1::TK1CheckBoxClick);
-  onTick(TK2CheckBox, &TForm1::TK2CheckBoxClick);
-  onTick(TK3CheckBox, &TForm1::TK3CheckBoxClick);
-  onTick(TK1AutoIncCheckBox, &TForm1::TK1AutoIncCheckBoxClick);
-  onTick(TK2AutoIncCheckBox, &TForm1::TK2AutoIncCheckBoxClick);
-  onTick(TK3AutoIncCheckBox, &TForm1::TK3AutoIncCheckBoxClick);
-  onTick(tk1filename, &TForm1::tk2filenameClick);
-  onTick(tk2filename, &TForm1::tk2filenameClick);
-  onTick(tk3filename, &TForm1::tk3filenameClick);
+  for (int track = 1; track <= 3; ++track) {
+    onTick(Track(track).trackBox, &TForm1::TrackBoxRule, track);
+    onTick(Track(track).continuousBox, &TForm1::ContinuousBoxRule, track);
+    // Track 1 has no record file; its file box follows track 2's rule, as it always has.
+    onTick(Track(track).fileBox, &TForm1::FileBoxRule, track == 1 ? 2 : track);
+  }
 
-  connect(&OpenTimer, &QTimer::timeout, this, [this] { Guarded([this] { OpenTimerTimer(); }); });
-  connect(&ReconnectTimer, &QTimer::timeout, this, [this] { Guarded([this] { session_.ReconnectTick(); }); });
+  connect(&operationTimer_, &QTimer::timeout, this, [this] { Guarded([this] { OnOperationTick(); }); });
 
-  for (QWidget* field : {static_cast<QWidget*>(Track2Memo), static_cast<QWidget*>(Track3Memo),
-                         static_cast<QWidget*>(TK1StepEdit), static_cast<QWidget*>(TK2StepEdit),
-                         static_cast<QWidget*>(TK3StepEdit), static_cast<QWidget*>(tk1file_step),
-                         static_cast<QWidget*>(tk2file_step), static_cast<QWidget*>(tk3file_step),
-                         static_cast<QWidget*>(WriteCountEdit), static_cast<QWidget*>(Track1Memo)}) {
+  for (const TrackGroup& g : trackGroups_) {
+    if (g.group == nullptr) continue;
+    for (QWidget* field : {static_cast<QWidget*>(g.memo), static_cast<QWidget*>(g.stepField),
+                           static_cast<QWidget*>(g.startRecordField)}) {
+      field->installEventFilter(this);
+    }
+  }
+  for (QWidget* field : {static_cast<QWidget*>(writeCountField_)}) {
     field->installEventFilter(this);
   }
 }
 
-void TForm1::FormCreate() { OpenJournal(); }
+station::DeviceLink::Hooks TForm1::DeviceHooks() {
+  station::DeviceLink::Hooks hooks;
+  hooks.portName = [this] { return config_.portName(); };
+  hooks.devicePath = [this](std::uint16_t portNumber) { return config_.devicePath(portNumber); };
+  hooks.diagnostics = [this] { return config_.diagnostics ? config_.diagnostics() : settings::Diagnostics{}; };
+  hooks.replyBytes = [this](const std::string& bytes) { session_.ReplyBytes(bytes); };
+  hooks.lineLost = [this] { Guarded([this] { session_.PortLost(); }); };
+  hooks.reconnectTick = [this] { Guarded([this] { session_.ReconnectTick(); }); };
+  hooks.warning = [this](const std::string& text) { prompts().Warning(QString::fromStdString(text)); };
+  return hooks;
+}
 
-TForm1::TrackGroup TForm1::Track(int track) {
-  switch (track) {
-    case 1:
-      return {TK1GroupBox, TK1CheckBox,  Track1Memo,   TK1AutoIncCheckBox, TK1StepEdit,
-              tk1filename, tk1sb,        tk1file_step, tk1disp,            nullptr,
-              nullptr};
-    case 2:
-      return {TK2GroupBox, TK2CheckBox, Track2Memo,   TK2AutoIncCheckBox, TK2StepEdit,
-              tk2filename, tk2Sb,       tk2file_step, tk2disp,            &session_.files()[2].file,
-              &session_.files()[2].chosen};
-    default:
-      return {TK3GroupBox, TK3CheckBox, Track3Memo,   TK3AutoIncCheckBox, TK3StepEdit,
-              tk3filename, tk3Sb,       tk3file_step, tk3disp,            &session_.files()[3].file,
-              &session_.files()[3].chosen};
-  }
+void TForm1::ShutDownPort() noexcept {
+  operationTimer_.stop();
+  deviceLink_.ShutDown();
 }
 
 void TForm1::ShowWriteMode(const QString& caption, const QColor& background) {
-  WriteModePanel->setText(caption);
-  QPalette palette = WriteModePanel->palette();
+  writeModePanel_->setText(caption);
+  QPalette palette = writeModePanel_->palette();
   palette.setColor(QPalette::Window, background);
   palette.setColor(QPalette::WindowText, Qt::yellow);
-  WriteModePanel->setPalette(palette);
+  writeModePanel_->setPalette(palette);
 }
 
 // --- Track rules ------------------------------------------------------------
 
 void TForm1::TrackBoxRule(int track) {
-  const TrackGroup g = Track(track);
+  const TrackGroup& g = Track(track);
   if (g.trackBox->isChecked()) {
     g.continuousBox->setEnabled(true);
     g.stepField->setEnabled(true);
-    g.field->setEnabled(true);
+    g.memo->setEnabled(true);
     g.fileBox->setEnabled(true);
     g.browseButton->setEnabled(false);
     return;
@@ -217,70 +214,67 @@ void TForm1::TrackBoxRule(int track) {
   g.stepField->setEnabled(false);
   g.fileBox->setChecked(false);
   g.fileBox->setEnabled(false);
-  DropFileChoice(g);
-  g.field->clear();
-  g.field->setEnabled(false);
+  DropFileChoice(track);
+  g.memo->clear();
+  g.memo->setEnabled(false);
 }
 
 void TForm1::ContinuousBoxRule(int track) {
-  const TrackGroup g = Track(track);
+  const TrackGroup& g = Track(track);
   if (g.continuousBox->isChecked()) g.fileBox->setChecked(false);
 }
 
 void TForm1::FileBoxRule(int track) {
-  const TrackGroup g = Track(track);
+  const TrackGroup& g = Track(track);
   if (g.fileBox->isChecked()) {
     g.continuousBox->setChecked(false);
     g.browseButton->setEnabled(true);
     g.startRecordField->setEnabled(true);
-    g.field->setEnabled(false);
+    g.memo->setEnabled(false);
     return;
   }
-  DropFileChoice(g);
+  DropFileChoice(track);
   g.startRecordField->setEnabled(false);
-  g.field->setEnabled(true);
+  g.memo->setEnabled(true);
 }
 
-void TForm1::DropFileChoice(const TrackGroup& g) {
+void TForm1::DropFileChoice(int track) {
+  const TrackGroup& g = Track(track);
   g.browseButton->setEnabled(false);
   g.fileLabel->setText(kFileLabelIdle);
   g.fileLabel->hide();
-  if (g.dataFile != nullptr) g.dataFile->Close();
-  if (g.fileChosen != nullptr) *g.fileChosen = false;
+  if (g.dataFile != nullptr) recordFiles_.Drop(track);
 }
 
-void TForm1::TK1CheckBoxClick() { TrackBoxRule(1); }
-void TForm1::TK2CheckBoxClick() { TrackBoxRule(2); }
-void TForm1::TK3CheckBoxClick() { TrackBoxRule(3); }
-void TForm1::TK1AutoIncCheckBoxClick() { ContinuousBoxRule(1); }
-void TForm1::TK2AutoIncCheckBoxClick() { ContinuousBoxRule(2); }
-void TForm1::TK3AutoIncCheckBoxClick() { ContinuousBoxRule(3); }
-void TForm1::tk2filenameClick() { FileBoxRule(2); }
-void TForm1::tk3filenameClick() { FileBoxRule(3); }
+void TForm1::OnBrowsePressed(int track) {
+  session_.FileChosen(track);
+  recordFiles_.Choose(track, FileControls(track), this);
+}
+
+station::RecordFileSources::TrackControls TForm1::FileControls(int track) {
+  const TrackGroup& g = Track(track);
+  return {g.memo, g.startRecordField, g.fileLabel};
+}
 
 // --- Key filters --------------------------------------------------------------
 
-namespace {
-
-void Filter(char& key, bool (*admits)(unsigned char)) {
-  if (!admits(static_cast<unsigned char>(key))) key = 0;
+bool TForm1::Admits(const QObject* field, unsigned char key) const {
+  // Track 1 has no character filter, only its length.
+  if (field == Track(1).memo) return true;
+  if (field == Track(2).memo || field == Track(3).memo) return station::AdmitsTrackData(key);
+  // A start record may hold a 0 inside it ("10"); empty or 0 means record 1.
+  if (field == writeCountField_ || field == Track(2).startRecordField || field == Track(3).startRecordField) {
+    return station::AdmitsDigit(key);
+  }
+  return station::AdmitsNonZeroDigit(key);
 }
-
-}  // namespace
-
-void TForm1::Track2MemoKeyPress(char& Key) { Filter(Key, station::AdmitsTrackData); }
-void TForm1::Track3MemoKeyPress(char& Key) { Filter(Key, station::AdmitsTrackData); }
-void TForm1::TK1StepEditKeyPress(char& Key) { Filter(Key, station::AdmitsNonZeroDigit); }
-void TForm1::TK2StepEditKeyPress(char& Key) { Filter(Key, station::AdmitsNonZeroDigit); }
-void TForm1::TK3StepEditKeyPress(char& Key) { Filter(Key, station::AdmitsNonZeroDigit); }
-void TForm1::WriteCountEditKeyPress(char& Key) { Filter(Key, station::AdmitsDigit); }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, event);
   const auto& keyEvent = static_cast<const QKeyEvent&>(*event);
 
-  if (watched == WriteCountEdit && (keyEvent.key() == Qt::Key_Up || keyEvent.key() == Qt::Key_Down)) {
-    WrCouUpDown->StepBy(keyEvent.key() == Qt::Key_Up ? 1 : -1);
+  if (watched == writeCountField_ && (keyEvent.key() == Qt::Key_Up || keyEvent.key() == Qt::Key_Down)) {
+    writeCountUpDown_->StepBy(keyEvent.key() == Qt::Key_Up ? 1 : -1);
     return true;
   }
   // The editing shortcuts work as in any field, also where the platform hands
@@ -292,28 +286,12 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   const int typed = TypedByte(keyEvent);
   if (typed < 0) return false;
 
-  char key = static_cast<char>(typed);
-  if (watched == Track1Memo) {
-    // Track 1 has no character filter, only its length.
-  } else if (watched == Track2Memo) {
-    Track2MemoKeyPress(key);
-  } else if (watched == Track3Memo) {
-    Track3MemoKeyPress(key);
-  } else if (watched == TK1StepEdit) {
-    TK1StepEditKeyPress(key);
-  } else if (watched == TK3StepEdit) {
-    TK3StepEditKeyPress(key);
-  } else if (watched == WriteCountEdit || watched == tk2file_step || watched == tk3file_step) {
-    // A start record may hold a 0 inside it ("10"); empty or 0 means record 1.
-    WriteCountEditKeyPress(key);
-  } else {
-    TK2StepEditKeyPress(key);
-  }
-  if (key == 0) return true;
+  const auto key = static_cast<unsigned char>(typed);
+  if (!Admits(watched, key)) return true;
 
   // The multi-line track fields bound typing here; the program may still put
   // longer text into them (a record from a file, for example).
-  if (auto* memo = qobject_cast<QPlainTextEdit*>(watched); memo != nullptr && station::IsPrintable(static_cast<unsigned char>(key))) {
+  if (auto* memo = qobject_cast<QPlainTextEdit*>(watched); memo != nullptr && station::IsPrintable(key)) {
     const int limit = memo->property("maxTypedLength").toInt();
     const QTextCursor cursor = memo->textCursor();
     const int kept = memo->toPlainText().size() - (cursor.selectionEnd() - cursor.selectionStart());
@@ -322,9 +300,30 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   return false;
 }
 
+// --- Written-card list -----------------------------------------------------------
+
+void TForm1::SaveCardLog() {
+  const station::CardList::Saved saved = cardList_->Save(ListFolder());
+  RecordListSave(saved.file, saved.lines);
+  statusPanels_[2]->SetFullText(QStringLiteral("已保存到 ") + ui::PathToQString(saved.file));
+}
+
+void TForm1::OnSaveListPressed() { SaveCardLog(); }
+
+void TForm1::EnforceCardLogLimit() {
+  if (!cardList_->AtLimit()) return;
+  try {
+    SaveCardLog();
+  } catch (const std::exception& e) {
+    // Runs inside reply handling, whose errors are dropped silently; a failed
+    // save must still reach the operator, and the lines stay for the next try.
+    prompts().Error(QString::fromUtf8(e.what()));
+  }
+}
+
 // --- Settings dialog and exit ---------------------------------------------------
 
-void TForm1::ToolButton8Click() {
+void TForm1::OnSettingsPressed() {
   // A fresh dialog each time, so it always starts from the stored port; it is
   // destroyed when it closes, also when an error ends it.
   auto dialog = std::make_unique<TForm2>(this, config_.settingsPath);
@@ -332,12 +331,12 @@ void TForm1::ToolButton8Click() {
   dialog->exec();
 }
 
-void TForm1::ToolButton7Click() {
+void TForm1::OnExitPressed() {
   // No question: the port closes, the window closes (saving the unsaved
   // lines of the written-card list) and the program ends. The session ends
   // its run first, while the port can still call off a card on the writer.
   session_.Closing();
-  const std::string failures = CloseComPort();
+  const std::string failures = deviceLink_.CloseAndRecord();
   if (!failures.empty()) prompts().Warning(QString::fromStdString(failures));
   close();
   QCoreApplication::quit();

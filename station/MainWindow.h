@@ -17,11 +17,13 @@
 #include <vector>
 
 #include "journal/Journal.h"
-#include "serial/ComPort.h"
 #include "settings/SettingsFile.h"
+#include "station/CardList.h"
 #include "station/CardSession.h"
+#include "station/DeviceLink.h"
 #include "station/JournalMessages.h"
 #include "station/Prompts.h"
+#include "station/RecordFileSources.h"
 #include "station/WriteCommand.h"
 #include "station/RecordFile.h"
 
@@ -44,17 +46,6 @@ class QTextEdit;
 class QToolBar;
 class QToolButton;
 class TUpDown;
-
-// How long the station gives the device and the operator. These are the
-// device's needs and the operator's rhythm; tests that do not examine a wait
-// may shorten it.
-struct StationTimings {
-  std::chrono::milliseconds afterCommand{200};    // the device's pause after every command
-  std::chrono::milliseconds incompleteReply{100};  // for the rest of a reply to arrive
-  std::chrono::milliseconds reopenSettle{50};      // for the line to settle before a reopen
-  std::chrono::milliseconds tick{1000};            // the operation timer's second
-  std::chrono::milliseconds reconnect{2000};       // between reopen attempts after a line loss
-};
 
 // What the window takes from outside, asked at each use so that a change to
 // the stored settings takes effect at the next open or save.
@@ -99,112 +90,86 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
 
   // The card device's serial port, for observers; the session opens and
   // closes it.
-  const TSerComPort& port() const { return ComPort1; }
+  const TSerComPort& port() const { return deviceLink_.port(); }
+  // The card device as the window links it, for tests of the link itself.
+  station::DeviceLink& deviceLink() { return deviceLink_; }
 
  private:
   // --- Banner and toolbar
-  QWidget* Panel1 = nullptr;
-  QLabel* Label5 = nullptr;  // the title's white shadow
-  QLabel* Label3 = nullptr;  // the title itself, navy
-  QWidget* Image1 = nullptr;
-  QWidget* Panel2 = nullptr;
-  QToolBar* ToolBar1 = nullptr;
-  QAction* ToolButton1 = nullptr;  // separator at the toolbar's left end
-  QToolButton* ToolButton5 = nullptr;  // 端口打开
-  QToolButton* ToolButton6 = nullptr;  // 端口关闭
-  QToolButton* ToolButton3 = nullptr;  // 复位
-  QToolButton* ToolButton4 = nullptr;  // 取状态
-  QToolButton* ToolButton8 = nullptr;  // com设定
-  QToolButton* ToolButton9 = nullptr;  // 记录
-  QToolButton* ToolButton7 = nullptr;  // 退出
+  QWidget* banner_ = nullptr;
+  QLabel* titleShadow_ = nullptr;  // the title's white shadow
+  QLabel* title_ = nullptr;  // the title itself, navy
+  QWidget* bannerCard_ = nullptr;
+  QWidget* bannerStripe_ = nullptr;
+  QToolBar* toolBar_ = nullptr;
+  QAction* toolbarSeparator_ = nullptr;  // separator at the toolbar's left end
+  QToolButton* openPortButton_ = nullptr;  // 端口打开
+  QToolButton* closePortButton_ = nullptr;  // 端口关闭
+  QToolButton* resetButton_ = nullptr;  // 复位
+  QToolButton* statusButton_ = nullptr;  // 取状态
+  QToolButton* settingsButton_ = nullptr;  // com设定
+  QToolButton* journalButton_ = nullptr;  // 记录
+  QToolButton* exitButton_ = nullptr;  // 退出
 
   // --- Written-card list
-  ui::FitLabel* Label4 = nullptr;  // names the folder saved lists go to
-  QToolButton* SpeedButton1 = nullptr;
-  QPlainTextEdit* Memo1 = nullptr;
+  ui::FitLabel* cardListLabel_ = nullptr;  // names the folder saved lists go to
+  QToolButton* saveListButton_ = nullptr;
+  QPlainTextEdit* cardListMemo_ = nullptr;
 
   // --- Track panel
-  QWidget* Panel3 = nullptr;
-  QGroupBox* TK1GroupBox = nullptr;
-  QGroupBox* TK2GroupBox = nullptr;
-  QGroupBox* TK3GroupBox = nullptr;
-  QCheckBox* TK1CheckBox = nullptr;
-  QCheckBox* TK2CheckBox = nullptr;
-  QCheckBox* TK3CheckBox = nullptr;
-  QPlainTextEdit* Track1Memo = nullptr;
-  QPlainTextEdit* Track2Memo = nullptr;
-  QPlainTextEdit* Track3Memo = nullptr;
-  QCheckBox* TK1AutoIncCheckBox = nullptr;
-  QCheckBox* TK2AutoIncCheckBox = nullptr;
-  QCheckBox* TK3AutoIncCheckBox = nullptr;
-  QLineEdit* TK1StepEdit = nullptr;
-  QLineEdit* TK2StepEdit = nullptr;
-  QLineEdit* TK3StepEdit = nullptr;
-  QCheckBox* tk1filename = nullptr;
-  QCheckBox* tk2filename = nullptr;
-  QCheckBox* tk3filename = nullptr;
-  QToolButton* tk1sb = nullptr;
-  QToolButton* tk2Sb = nullptr;
-  QToolButton* tk3Sb = nullptr;
-  QLineEdit* tk1file_step = nullptr;
-  QLineEdit* tk2file_step = nullptr;
-  QLineEdit* tk3file_step = nullptr;
-  QLabel* tk1disp = nullptr;
-  QLabel* tk2disp = nullptr;
-  QLabel* tk3disp = nullptr;
-  QLabel* Label10 = nullptr;  // "连续写卡次数:" before the write count
-  QLineEdit* WriteCountEdit = nullptr;
-  TUpDown* WrCouUpDown = nullptr;
+  QWidget* trackPanel_ = nullptr;
+  // The three track groups by track number (index 0 unused).
+  struct TrackGroup {
+    QGroupBox* group = nullptr;
+    QCheckBox* trackBox = nullptr;  // the track takes part in reading and writing
+    QPlainTextEdit* memo = nullptr;
+    QCheckBox* continuousBox = nullptr;
+    QLineEdit* stepField = nullptr;
+    QCheckBox* fileBox = nullptr;
+    QToolButton* browseButton = nullptr;
+    QLineEdit* startRecordField = nullptr;
+    QLabel* fileLabel = nullptr;          // names the chosen record file
+    station::RecordFile* dataFile = nullptr;  // null for track 1, which has no file source
+  };
+  std::array<TrackGroup, 4> trackGroups_{};
+  QLabel* writeCountLabel_ = nullptr;  // "连续写卡次数:" before the write count
+  QLineEdit* writeCountField_ = nullptr;
+  TUpDown* writeCountUpDown_ = nullptr;
 
   // --- Right column
-  QTextEdit* RichEdit1 = nullptr;
-  QWidget* Image2 = nullptr;
-  QWidget* DeviceImage = nullptr;
-  QLabel* WriteModePanel = nullptr;
-  QFrame* Panel4 = nullptr;
-  QLabel* l_timer = nullptr;
+  QTextEdit* helpText_ = nullptr;
+  QWidget* strip_ = nullptr;
+  QWidget* deviceImage_ = nullptr;
+  QLabel* writeModePanel_ = nullptr;
+  QFrame* timerPanel_ = nullptr;
+  QLabel* secondsLabel_ = nullptr;
 
   // --- Bottom row
-  ui::FitLabel* st2 = nullptr;
-  QPushButton* BitBtn1 = nullptr;
-  QPushButton* BitBtn3 = nullptr;
-  ui::FitLabel* st1 = nullptr;
-  QStatusBar* MainStatusBar = nullptr;
-  // Panels 0..2 of MainStatusBar, left to right: port state, unused, operation messages.
-  std::array<ui::FitLabel*, 3> MainStatusBarPanels{};
+  ui::FitLabel* readPrompt_ = nullptr;
+  QPushButton* readButton_ = nullptr;
+  QPushButton* writeButton_ = nullptr;
+  ui::FitLabel* writePrompt_ = nullptr;
+  QStatusBar* statusBar_ = nullptr;
+  // Panels 0..2 of statusBar_, left to right: port state, unused, operation messages.
+  std::array<ui::FitLabel*, 3> statusPanels_{};
 
   // One-second operation timer, disabled at start.
-  QTimer OpenTimer;
-
-  // Every two seconds after the line went away, until the port opens again.
-  QTimer ReconnectTimer;
-
-  // The card device's serial port, closed at start.
-  TSerComPort ComPort1;
+  QTimer operationTimer_;
 
  public:
   // The run state and its decisions; the window shows what it asks for.
   station::CardSession& session() { return session_; }
   const station::CardSession& session() const { return session_; }
 
-  // --- Card data operations for the write handlers (main thread only)
-  // Puts the next record of the track's data file (track 2 or 3), trimmed,
-  // into the track field. Throws station::RecordFileError when the file
-  // cannot be read; the reply path drops that, so the run stops there.
-  void LoadNextRecord(int track) override;
-  // Whether a record follows in the track's data file (track 2 or 3).
-  bool RecordsLeft(int track) override;
-  // Adds a written card's line to Memo1: "磁道1卡号:" + text for track 2,
-  // "磁道2卡号:" + text for track 3. Call once per written track, track 2 first.
-  // cardId is the card's journal entry, 0 when it has none.
-  void AppendWrittenCard(int track, const QString& text, std::int64_t cardId = 0);
   // Call at the start of every reply that a write handler judges, before
-  // success or failure is decided. At 2000 display lines or more the list is
-  // saved exactly as "保存" saves it and only then emptied; when that save
-  // fails the list stays whole and the error goes to Prompts::Error.
+  // success or failure is decided. At the list's bound it is saved exactly as
+  // "保存" saves it and only then emptied; when that save fails the list stays
+  // whole and the error goes to Prompts::Error.
   void EnforceCardLogLimit();
-  // Lines that Memo1 shows as its view wraps the entries.
-  int CardLogDisplayLines() const;
+  // The written-card list.
+  station::CardList& cardList() { return *cardList_; }
+  // The record files that feed tracks 2 and 3.
+  station::RecordFileSources& recordFiles() { return recordFiles_; }
   // Test seam: the folder that saved lists go to; empty means the
   // configuration's folder, asked at each save.
   void SetCardListFolder(std::filesystem::path folder) { cardListFolder_ = std::move(folder); }
@@ -212,44 +177,6 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   std::filesystem::path ListFolder() const {
     return !cardListFolder_.empty() ? cardListFolder_ : (config_.listFolder ? config_.listFolder() : std::filesystem::path());
   }
-
-  // Shows the writing mode in WriteModePanel: caption on the given background.
-  void ShowWriteMode(const QString& caption, const QColor& background);
-
-  // --- Handlers: toolbar
-  void ToolButton5Click();
-  void ToolButton6Click();
-  void ToolButton3Click();
-  void ToolButton4Click();
-  void ToolButton8Click();
-  void ToolButton9Click();
-  void ToolButton7Click();
-  // --- Handlers: buttons
-  void BitBtn1Click();
-  void BitBtn3Click();
-  void SpeedButton1Click();
-  void tk2SbClick();
-  void tk3SbClick();
-  // --- Handlers: track rules (fire on every change of a tick, also by the program)
-  void TK1CheckBoxClick();
-  void TK2CheckBoxClick();
-  void TK3CheckBoxClick();
-  void TK1AutoIncCheckBoxClick();
-  void TK2AutoIncCheckBoxClick();
-  void TK3AutoIncCheckBoxClick();
-  void tk2filenameClick();  // shared by tk1filename and tk2filename
-  void tk3filenameClick();
-  // --- Handlers: key filters; a refused character is set to 0
-  void Track2MemoKeyPress(char& Key);
-  void Track3MemoKeyPress(char& Key);
-  void TK1StepEditKeyPress(char& Key);
-  void TK2StepEditKeyPress(char& Key);  // also the start-record fields
-  void TK3StepEditKeyPress(char& Key);
-  void WriteCountEditKeyPress(char& Key);
-  // --- Handlers: timer, serial notifications, creation
-  void OpenTimerTimer();
-  void ComPort1Trigger(TSerCustomComPort* CP, std::uint16_t Msg, std::uint16_t TriggerHandle, std::uint16_t Data);
-  void FormCreate();
 
   // --- Device link
   // Sends a hex command as every operation does: false when nothing went out.
@@ -266,23 +193,26 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  // The controls of one track group, by role.
-  struct TrackGroup {
-    QGroupBox* group;
-    QCheckBox* trackBox;
-    QPlainTextEdit* field;
-    QCheckBox* continuousBox;
-    QLineEdit* stepField;
-    QCheckBox* fileBox;
-    QToolButton* browseButton;
-    QLineEdit* startRecordField;
-    QLabel* fileLabel;
-    station::RecordFile* dataFile;  // null for track 1, which has no file source
-    bool* fileChosen;               // null for track 1
-  };
-  TrackGroup Track(int track);
+  const TrackGroup& Track(int track) const { return trackGroups_[static_cast<std::size_t>(track)]; }
 
-  // The folder saved lists go to, as Label4 and the help text name it.
+  // --- The operator's buttons
+  void OnOpenPortPressed();
+  void OnClosePortPressed();
+  void OnResetPressed();
+  void OnStatusPressed();
+  void OnSettingsPressed();
+  void OnJournalPressed();
+  void OnExitPressed();
+  void OnReadPressed();
+  void OnWritePressed();
+  void OnSaveListPressed();
+  // Asks for a track's record file and loads its start record.
+  void OnBrowsePressed(int track);
+  void OnOperationTick();
+  // Shows the writing mode in writeModePanel_: caption on the given background.
+  void ShowWriteMode(const QString& caption, const QColor& background);
+
+  // The folder saved lists go to, as cardListLabel_ and the help text name it.
   QString ListFolderCaption() const;
   void BuildBanner(QWidget* client);
   void BuildCardList(QWidget* client);
@@ -292,25 +222,20 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void BuildBottomRow(QWidget* client);
   void BuildStatusBar();
   void WireHandlers();
+  // Whether a typed key may go into the field: each field takes only what it can hold.
+  bool Admits(const QObject* field, unsigned char key) const;
   void ApplyStartState();
 
+  // The track rules; they fire on every change of a tick, also by the program.
   void TrackBoxRule(int track);
   void ContinuousBoxRule(int track);
   void FileBoxRule(int track);
-  void DropFileChoice(const TrackGroup& g);
+  void DropFileChoice(int track);
 
-  void SetUpComPort1();
-  // Closes the port with its handlers detached, so that no reply reaches a
-  // window on its way out.
+  station::DeviceLink::Hooks DeviceHooks();
+  // Closes the port with its notifications detached, so that no reply reaches
+  // a window on its way out.
   void ShutDownPort() noexcept;
-  // Writes the recorders' files and closes the port, also when a file cannot
-  // be written; returns the operator's text for each file that could not be
-  // (lines), empty when all went well.
-  std::string CloseComPort();
-  // Points the port's recorders at the diagnostics folder and switches them as
-  // configured; the port is closed.
-  void SetUpDiagnostics();
-  void WaitOutputDrained();
   station::TrackForm TrackSnapshot(int track);
 
   // --- What the session asks of the window
@@ -334,6 +259,11 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void StopTimer() override;
   station::StationForm Form() override;
   void KeepCardListInBounds() override;
+  // Puts the next record of the track's data file (track 2 or 3), trimmed,
+  // into the track field. Throws station::RecordFileError when the file
+  // cannot be read; the reply path drops that, so the run stops there.
+  void LoadNextRecord(int track) override;
+  bool RecordsLeft(int track) override;
   void EndFileTrack(int track) override;
   std::int64_t RecordWrittenCard(const station::WrittenCardRecord& card) override;
   void RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) override;
@@ -373,17 +303,19 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void CatchUpJournal();
   void SettleJournalStart();
   void ApplyHoldChanges();
-  // Loads the first record file of a track after the browse button was pressed.
-  void LoadRecordFile(int track);
-  // Saves Memo1 to its time-named file and empties it; throws
-  // station::CardListSaveError and keeps the list when the save fails.
+  station::RecordFileSources::TrackControls FileControls(int track);
+  // Saves the written-card list to its time-named file, empties it and tells
+  // the journal; throws station::CardListSaveError and keeps the list when
+  // the save fails.
   void SaveCardLog();
+  void AppendWrittenCard(int track, const QString& text, std::int64_t cardId) {
+    cardList_->Append(track, text, cardId);
+  }
 
   std::unique_ptr<Prompts> prompts_;
   StationConfig config_;
   std::filesystem::path cardListFolder_;
-  // The journal entry of each Memo1 line, in order (0: not journaled).
-  std::vector<std::pair<std::int64_t, int>> cardLines_;
+  std::unique_ptr<station::CardList> cardList_;
   std::unique_ptr<journal::Journal> journal_;
   // Why the journal could not be opened, for the operator; writing stays
   // refused with it.
@@ -418,9 +350,10 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   JournalDialog* journalDialog_ = nullptr;
   // The wait for the rest of a write reply cut inside the success reply.
   QTimer replyTailTimer_;
-  // The second line of the last failed open's message; empty after a success.
-  std::string openFailure_;
+  // The card device's serial port, closed at start.
+  station::DeviceLink deviceLink_{config_.timings, DeviceHooks(), this};
   station::CardSession session_{*this};
+  station::RecordFileSources recordFiles_{session_.files(), [this]() -> Prompts& { return prompts(); }};
 };
 
 template <typename Handler>

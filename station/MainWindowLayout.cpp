@@ -93,46 +93,46 @@ QLineEdit* LineField(QWidget* parent, const QString& name, const QString& captio
 }  // namespace
 
 void TForm1::BuildBanner(QWidget* client) {
-  Panel1 = Named(new TPicture(station::PaintBanner, client), QStringLiteral("Panel1"), QString());
-  Panel1->setGeometry(0, 0, 757, 44);
+  banner_ = Named(new TPicture(station::PaintBanner, client), QStringLiteral("Panel1"), QString());
+  banner_->setGeometry(0, 0, 757, 44);
 
   const QFont titleFont = settings::UiFont(16, true);
   const QString title = QStringLiteral("QV-418磁卡读写程序");
-  Label5 = Named(new QLabel(title, Panel1), QStringLiteral("Label5"), title);
-  Label5->setFont(titleFont);
-  Label5->setPalette(WithColours(Label5->palette(), QPalette::WindowText, Qt::white));
-  Label5->setGeometry(11, 12, 190, 22);
-  Label3 = Named(new QLabel(title, Panel1), QStringLiteral("Label3"), title);
-  Label3->setFont(titleFont);
-  Label3->setPalette(WithColours(Label3->palette(), QPalette::WindowText, QColor(0, 0, 128)));
-  Label3->setGeometry(10, 11, 190, 22);
+  titleShadow_ = Named(new QLabel(title, banner_), QStringLiteral("Label5"), title);
+  titleShadow_->setFont(titleFont);
+  titleShadow_->setPalette(WithColours(titleShadow_->palette(), QPalette::WindowText, Qt::white));
+  titleShadow_->setGeometry(11, 12, 190, 22);
+  title_ = Named(new QLabel(title, banner_), QStringLiteral("Label3"), title);
+  title_->setFont(titleFont);
+  title_->setPalette(WithColours(title_->palette(), QPalette::WindowText, QColor(0, 0, 128)));
+  title_->setGeometry(10, 11, 190, 22);
 
-  Image1 = Named(new TPicture(station::PaintBannerCard, Panel1), QStringLiteral("Image1"), QString());
-  Image1->setGeometry(657, 0, 100, 44);
+  bannerCard_ = Named(new TPicture(station::PaintBannerCard, banner_), QStringLiteral("Image1"), QString());
+  bannerCard_->setGeometry(657, 0, 100, 44);
 
-  ToolBar1 = Named(new QToolBar(Panel1), QStringLiteral("ToolBar1"), QString());
-  ToolBar1->setMovable(false);
-  ToolBar1->setFloatable(false);
-  ToolBar1->setIconSize(QSize(16, 16));
-  ToolBar1->setStyleSheet(QStringLiteral("QToolBar { background: transparent; border: none; }"));
-  ToolButton1 = ToolBar1->addSeparator();
-  ToolButton1->setObjectName(QStringLiteral("ToolButton1"));
-  ToolButton5 = ToolbarButton(ToolBar1, QStringLiteral("ToolButton5"), QStringLiteral("端口打开"), QStyle::SP_MediaPlay);
-  ToolButton6 = ToolbarButton(ToolBar1, QStringLiteral("ToolButton6"), QStringLiteral("端口关闭"), QStyle::SP_MediaStop);
-  ToolButton3 = ToolbarButton(ToolBar1, QStringLiteral("ToolButton3"), QStringLiteral("复位"), QStyle::SP_BrowserReload);
-  ToolButton4 =
-      ToolbarButton(ToolBar1, QStringLiteral("ToolButton4"), QStringLiteral("取状态"), QStyle::SP_MessageBoxQuestion);
-  ToolButton8 = ToolbarButton(ToolBar1, QStringLiteral("ToolButton8"), QStringLiteral("com设定"), QStyle::SP_ComputerIcon);
-  ToolButton9 =
-      ToolbarButton(ToolBar1, QStringLiteral("ToolButton9"), QStringLiteral("记录"), QStyle::SP_FileDialogDetailedView);
-  ToolButton7 =
-      ToolbarButton(ToolBar1, QStringLiteral("ToolButton7"), QStringLiteral("退出"), QStyle::SP_DialogCloseButton);
-  ToolBar1->setGeometry(215, 1, 500, 42);
+  toolBar_ = Named(new QToolBar(banner_), QStringLiteral("ToolBar1"), QString());
+  toolBar_->setMovable(false);
+  toolBar_->setFloatable(false);
+  toolBar_->setIconSize(QSize(16, 16));
+  toolBar_->setStyleSheet(QStringLiteral("QToolBar { background: transparent; border: none; }"));
+  toolbarSeparator_ = toolBar_->addSeparator();
+  toolbarSeparator_->setObjectName(QStringLiteral("ToolButton1"));
+  openPortButton_ = ToolbarButton(toolBar_, QStringLiteral("ToolButton5"), QStringLiteral("端口打开"), QStyle::SP_MediaPlay);
+  closePortButton_ = ToolbarButton(toolBar_, QStringLiteral("ToolButton6"), QStringLiteral("端口关闭"), QStyle::SP_MediaStop);
+  resetButton_ = ToolbarButton(toolBar_, QStringLiteral("ToolButton3"), QStringLiteral("复位"), QStyle::SP_BrowserReload);
+  statusButton_ =
+      ToolbarButton(toolBar_, QStringLiteral("ToolButton4"), QStringLiteral("取状态"), QStyle::SP_MessageBoxQuestion);
+  settingsButton_ = ToolbarButton(toolBar_, QStringLiteral("ToolButton8"), QStringLiteral("com设定"), QStyle::SP_ComputerIcon);
+  journalButton_ =
+      ToolbarButton(toolBar_, QStringLiteral("ToolButton9"), QStringLiteral("记录"), QStyle::SP_FileDialogDetailedView);
+  exitButton_ =
+      ToolbarButton(toolBar_, QStringLiteral("ToolButton7"), QStringLiteral("退出"), QStyle::SP_DialogCloseButton);
+  toolBar_->setGeometry(215, 1, 500, 42);
 
-  Panel2 = Named(new QWidget(client), QStringLiteral("Panel2"), QString());
-  Panel2->setAutoFillBackground(true);
-  Panel2->setPalette(WithColours(Panel2->palette(), QPalette::Window, QColor(255, 128, 0)));
-  Panel2->setGeometry(0, 44, 757, 5);
+  bannerStripe_ = Named(new QWidget(client), QStringLiteral("Panel2"), QString());
+  bannerStripe_->setAutoFillBackground(true);
+  bannerStripe_->setPalette(WithColours(bannerStripe_->palette(), QPalette::Window, QColor(255, 128, 0)));
+  bannerStripe_->setGeometry(0, 44, 757, 5);
 }
 
 QString TForm1::ListFolderCaption() const {
@@ -141,34 +141,35 @@ QString TForm1::ListFolderCaption() const {
 
 void TForm1::BuildCardList(QWidget* client) {
   const QString heading = QStringLiteral("写入卡号信息:") + ListFolderCaption();
-  Label4 = NamedLive(new ui::FitLabel(client), QStringLiteral("Label4"));
-  Label4->setGeometry(6, 56, 112, 20);
-  Label4->SetFullText(heading);
+  cardListLabel_ = NamedLive(new ui::FitLabel(client), QStringLiteral("Label4"));
+  cardListLabel_->setGeometry(6, 56, 112, 20);
+  cardListLabel_->SetFullText(heading);
 
-  SpeedButton1 = Named(new QToolButton(client), QStringLiteral("SpeedButton1"), QStringLiteral("保存"));
-  SpeedButton1->setText(QStringLiteral("保存"));
-  SpeedButton1->setGeometry(120, 54, 44, 22);
+  saveListButton_ = Named(new QToolButton(client), QStringLiteral("SpeedButton1"), QStringLiteral("保存"));
+  saveListButton_->setText(QStringLiteral("保存"));
+  saveListButton_->setGeometry(120, 54, 44, 22);
 
-  Memo1 = Named(new QPlainTextEdit(client), QStringLiteral("Memo1"), heading);
-  Memo1->setReadOnly(true);
-  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo1->setGeometry(6, 78, 163, 392);
+  cardListMemo_ = Named(new QPlainTextEdit(client), QStringLiteral("Memo1"), heading);
+  cardListMemo_->setReadOnly(true);
+  cardListMemo_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  cardListMemo_->setGeometry(6, 78, 163, 392);
+  cardList_ = std::make_unique<station::CardList>(*cardListMemo_);
 }
 
 void TForm1::BuildTrackPanel(QWidget* client) {
-  Panel3 = Named(new QWidget(client), QStringLiteral("Panel3"), QString());
-  Panel3->setGeometry(170, 50, 366, 422);
-  for (int track = 1; track <= 3; ++track) BuildTrackGroup(track, Panel3, 2 + (track - 1) * 124);
+  trackPanel_ = Named(new QWidget(client), QStringLiteral("Panel3"), QString());
+  trackPanel_->setGeometry(170, 50, 366, 422);
+  for (int track = 1; track <= 3; ++track) BuildTrackGroup(track, trackPanel_, 2 + (track - 1) * 124);
 
   const QString countCaption = QStringLiteral("连续写卡次数:");
-  Label10 = StaticLabel(Panel3, QStringLiteral("Label10"), countCaption, QRect(70, 386, 90, 20));
-  WriteCountEdit = LineField(Panel3, QStringLiteral("WriteCountEdit"), countCaption, QStringLiteral("1"), 9,
+  writeCountLabel_ = StaticLabel(trackPanel_, QStringLiteral("Label10"), countCaption, QRect(70, 386, 90, 20));
+  writeCountField_ = LineField(trackPanel_, QStringLiteral("WriteCountEdit"), countCaption, QStringLiteral("1"), 9,
                              QRect(160, 384, 80, 22));
-  WrCouUpDown = Named(new TUpDown(WriteCountEdit, 1, 32767, Panel3), QStringLiteral("WrCouUpDown"), countCaption);
-  WrCouUpDown->setGeometry(240, 384, 16, 22);
-  Named(WrCouUpDown->UpButton, QStringLiteral("WrCouUpDownUp"), countCaption);
-  Named(WrCouUpDown->DownButton, QStringLiteral("WrCouUpDownDown"), countCaption);
-  StaticLabel(Panel3, QStringLiteral("WriteCountUnitLabel"), QStringLiteral("次"), QRect(262, 386, 20, 20));
+  writeCountUpDown_ = Named(new TUpDown(writeCountField_, 1, 32767, trackPanel_), QStringLiteral("WrCouUpDown"), countCaption);
+  writeCountUpDown_->setGeometry(240, 384, 16, 22);
+  Named(writeCountUpDown_->UpButton, QStringLiteral("WrCouUpDownUp"), countCaption);
+  Named(writeCountUpDown_->DownButton, QStringLiteral("WrCouUpDownDown"), countCaption);
+  StaticLabel(trackPanel_, QStringLiteral("WriteCountUnitLabel"), QStringLiteral("次"), QRect(262, 386, 20, 20));
 }
 
 void TForm1::BuildTrackGroup(int track, QWidget* panel, int top) {
@@ -222,20 +223,9 @@ void TForm1::BuildTrackGroup(int track, QWidget* panel, int top) {
     edit->setInputMethodHints(Qt::ImhPreferUppercase | Qt::ImhDigitsOnly);
   }
 
-  switch (track) {
-    case 1:
-      TK1GroupBox = group, TK1CheckBox = trackBox, Track1Memo = field, TK1AutoIncCheckBox = continuousBox;
-      TK1StepEdit = stepField, tk1filename = fileBox, tk1sb = browse, tk1file_step = startField, tk1disp = fileLabel;
-      break;
-    case 2:
-      TK2GroupBox = group, TK2CheckBox = trackBox, Track2Memo = field, TK2AutoIncCheckBox = continuousBox;
-      TK2StepEdit = stepField, tk2filename = fileBox, tk2Sb = browse, tk2file_step = startField, tk2disp = fileLabel;
-      break;
-    default:
-      TK3GroupBox = group, TK3CheckBox = trackBox, Track3Memo = field, TK3AutoIncCheckBox = continuousBox;
-      TK3StepEdit = stepField, tk3filename = fileBox, tk3Sb = browse, tk3file_step = startField, tk3disp = fileLabel;
-      break;
-  }
+  station::RecordFile* dataFile = track == 1 ? nullptr : &session_.files()[track].file;
+  trackGroups_[static_cast<std::size_t>(track)] = {group,     trackBox,   field,     continuousBox, stepField,
+                                                   fileBox,   browse,     startField, fileLabel,    dataFile};
 }
 
 void TForm1::BuildRightColumn(QWidget* client) {
@@ -262,74 +252,74 @@ void TForm1::BuildRightColumn(QWidget* client) {
   for (const char* line : kHelpLines) help << QString::fromUtf8(line);
   help << HelpListFolderLines(ListFolder(), ListFolderCaption());
 
-  RichEdit1 = Named(new QTextEdit(client), QStringLiteral("RichEdit1"), QString());
-  RichEdit1->setReadOnly(true);
-  RichEdit1->setLineWrapMode(QTextEdit::NoWrap);
-  RichEdit1->setPlainText(help.join(QLatin1Char('\n')));
-  QPalette palette = RichEdit1->palette();
+  helpText_ = Named(new QTextEdit(client), QStringLiteral("RichEdit1"), QString());
+  helpText_->setReadOnly(true);
+  helpText_->setLineWrapMode(QTextEdit::NoWrap);
+  helpText_->setPlainText(help.join(QLatin1Char('\n')));
+  QPalette palette = helpText_->palette();
   palette.setColor(QPalette::Base, QColor(212, 208, 200));
   palette.setColor(QPalette::Text, QColor(0, 128, 128));
-  RichEdit1->setPalette(palette);
-  RichEdit1->setGeometry(540, 54, 211, 336);
+  helpText_->setPalette(palette);
+  helpText_->setGeometry(540, 54, 211, 336);
 
-  Image2 = Named(new TPicture(station::PaintStrip, client), QStringLiteral("Image2"), QString());
-  Image2->setGeometry(540, 394, 211, 5);
+  strip_ = Named(new TPicture(station::PaintStrip, client), QStringLiteral("Image2"), QString());
+  strip_->setGeometry(540, 394, 211, 5);
 
-  DeviceImage = Named(new TPicture(station::PaintCardDevice, client), QStringLiteral("DeviceImage"), QString());
-  DeviceImage->setGeometry(540, 402, 104, 70);
+  deviceImage_ = Named(new TPicture(station::PaintCardDevice, client), QStringLiteral("DeviceImage"), QString());
+  deviceImage_->setGeometry(540, 402, 104, 70);
 
-  WriteModePanel = NamedLive(new QLabel(client), QStringLiteral("WriteModePanel"));
-  WriteModePanel->setAlignment(Qt::AlignCenter);
-  WriteModePanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-  WriteModePanel->setAutoFillBackground(true);
-  WriteModePanel->setFont(settings::UiFont(14, true));
-  WriteModePanel->setGeometry(650, 404, 101, 28);
+  writeModePanel_ = NamedLive(new QLabel(client), QStringLiteral("WriteModePanel"));
+  writeModePanel_->setAlignment(Qt::AlignCenter);
+  writeModePanel_->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  writeModePanel_->setAutoFillBackground(true);
+  writeModePanel_->setFont(settings::UiFont(14, true));
+  writeModePanel_->setGeometry(650, 404, 101, 28);
 
   const QString timerCaption = QStringLiteral("写卡计时");
-  Panel4 = Named(new QFrame(client), QStringLiteral("Panel4"), timerCaption);
-  Panel4->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  Panel4->setGeometry(650, 438, 101, 30);
-  StaticLabel(Panel4, QStringLiteral("Panel4TimerLabel"), timerCaption, QRect(4, 7, 50, 16));
-  l_timer = NamedLive(new QLabel(QStringLiteral("00"), Panel4), QStringLiteral("l_timer"));
-  l_timer->setFont(settings::UiFont(16, true));
-  l_timer->setPalette(WithColours(l_timer->palette(), QPalette::WindowText, Qt::red));
-  l_timer->setAlignment(Qt::AlignCenter);
-  l_timer->setGeometry(54, 3, 28, 24);
-  StaticLabel(Panel4, QStringLiteral("Panel4SecondsLabel"), QStringLiteral("秒"), QRect(84, 7, 14, 16));
+  timerPanel_ = Named(new QFrame(client), QStringLiteral("Panel4"), timerCaption);
+  timerPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  timerPanel_->setGeometry(650, 438, 101, 30);
+  StaticLabel(timerPanel_, QStringLiteral("Panel4TimerLabel"), timerCaption, QRect(4, 7, 50, 16));
+  secondsLabel_ = NamedLive(new QLabel(QStringLiteral("00"), timerPanel_), QStringLiteral("l_timer"));
+  secondsLabel_->setFont(settings::UiFont(16, true));
+  secondsLabel_->setPalette(WithColours(secondsLabel_->palette(), QPalette::WindowText, Qt::red));
+  secondsLabel_->setAlignment(Qt::AlignCenter);
+  secondsLabel_->setGeometry(54, 3, 28, 24);
+  StaticLabel(timerPanel_, QStringLiteral("Panel4SecondsLabel"), QStringLiteral("秒"), QRect(84, 7, 14, 16));
 }
 
 void TForm1::BuildBottomRow(QWidget* client) {
-  st2 = NamedLive(new ui::FitLabel(kPromptStart, client), QStringLiteral("st2"));
-  st2->setGeometry(6, 484, 228, 20);
+  readPrompt_ = NamedLive(new ui::FitLabel(kPromptStart, client), QStringLiteral("st2"));
+  readPrompt_->setGeometry(6, 484, 228, 20);
 
-  BitBtn1 = Named(new QPushButton(QStringLiteral("读卡"), client), QStringLiteral("BitBtn1"), QStringLiteral("读卡"));
-  BitBtn1->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
-  BitBtn1->setGeometry(250, 478, 90, 32);
+  readButton_ = Named(new QPushButton(QStringLiteral("读卡"), client), QStringLiteral("BitBtn1"), QStringLiteral("读卡"));
+  readButton_->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
+  readButton_->setGeometry(250, 478, 90, 32);
 
-  BitBtn3 = Named(new QPushButton(QStringLiteral("写卡"), client), QStringLiteral("BitBtn3"), QStringLiteral("写卡"));
-  BitBtn3->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
-  BitBtn3->setGeometry(400, 478, 90, 32);
+  writeButton_ = Named(new QPushButton(QStringLiteral("写卡"), client), QStringLiteral("BitBtn3"), QStringLiteral("写卡"));
+  writeButton_->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+  writeButton_->setGeometry(400, 478, 90, 32);
 
-  st1 = NamedLive(new ui::FitLabel(kPromptStart, client), QStringLiteral("st1"));
-  st1->setGeometry(520, 484, 231, 20);
+  writePrompt_ = NamedLive(new ui::FitLabel(kPromptStart, client), QStringLiteral("st1"));
+  writePrompt_->setGeometry(520, 484, 231, 20);
 }
 
 void TForm1::BuildStatusBar() {
-  MainStatusBar = Named(new QStatusBar(this), QStringLiteral("MainStatusBar"), QString());
-  MainStatusBar->setSizeGripEnabled(false);
-  MainStatusBar->setFixedHeight(20);
-  setStatusBar(MainStatusBar);
+  statusBar_ = Named(new QStatusBar(this), QStringLiteral("MainStatusBar"), QString());
+  statusBar_->setSizeGripEnabled(false);
+  statusBar_->setFixedHeight(20);
+  setStatusBar(statusBar_);
   for (int i = 0; i < 3; ++i) {
-    auto* panel = NamedLive(new ui::FitLabel(MainStatusBar), QStringLiteral("MainStatusBarPanel%1").arg(i));
+    auto* panel = NamedLive(new ui::FitLabel(statusBar_), QStringLiteral("MainStatusBarPanel%1").arg(i));
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    MainStatusBarPanels[static_cast<std::size_t>(i)] = panel;
+    statusPanels_[static_cast<std::size_t>(i)] = panel;
   }
-  MainStatusBarPanels[0]->setFixedWidth(200);
-  MainStatusBarPanels[0]->setAlignment(Qt::AlignCenter);
-  MainStatusBarPanels[1]->setFixedWidth(50);
-  MainStatusBarPanels[1]->setAlignment(Qt::AlignCenter);
-  MainStatusBarPanels[2]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  MainStatusBar->addWidget(MainStatusBarPanels[0]);
-  MainStatusBar->addWidget(MainStatusBarPanels[1]);
-  MainStatusBar->addWidget(MainStatusBarPanels[2], 1);
+  statusPanels_[0]->setFixedWidth(200);
+  statusPanels_[0]->setAlignment(Qt::AlignCenter);
+  statusPanels_[1]->setFixedWidth(50);
+  statusPanels_[1]->setAlignment(Qt::AlignCenter);
+  statusPanels_[2]->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  statusBar_->addWidget(statusPanels_[0]);
+  statusBar_->addWidget(statusPanels_[1]);
+  statusBar_->addWidget(statusPanels_[2], 1);
 }

@@ -19,41 +19,53 @@ std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); 
 
 // --- Events -----------------------------------------------------------------------
 
-void TForm1::ToolButton5Click() { session_.OpenPressed(config_.portName()); }
-void TForm1::ToolButton6Click() { session_.ClosePressed(); }
-void TForm1::ToolButton3Click() { session_.ResetPressed(); }
-void TForm1::ToolButton4Click() { session_.StatusPressed(); }
-void TForm1::BitBtn1Click() {
+void TForm1::OnOpenPortPressed() { session_.OpenPressed(config_.portName()); }
+void TForm1::OnClosePortPressed() { session_.ClosePressed(); }
+void TForm1::OnResetPressed() { session_.ResetPressed(); }
+void TForm1::OnStatusPressed() { session_.StatusPressed(); }
+void TForm1::OnReadPressed() {
   RetryJournal();
   session_.ReadPressed();
 }
-void TForm1::BitBtn3Click() {
+void TForm1::OnWritePressed() {
   RetryJournal();
   // With the port closed the session says so first, as it always has.
   if (PortOpen() && JournalRefusesWriting()) return;
   session_.WritePressed();
 }
-void TForm1::OpenTimerTimer() { session_.TimerTick(); }
+void TForm1::OnOperationTick() { session_.TimerTick(); }
 
 // --- Effects ----------------------------------------------------------------------
+
+bool TForm1::PortOpen() { return deviceLink_.IsOpen(); }
+bool TForm1::OpenPort(std::optional<std::uint16_t> number) { return deviceLink_.Open(number); }
+std::string TForm1::OpenFailureDetail() { return deviceLink_.OpenFailureDetail(); }
+bool TForm1::ReopenPort() { return deviceLink_.Reopen(); }
+void TForm1::StartReconnectTimer() { deviceLink_.StartReconnecting(); }
+void TForm1::StopReconnectTimer() { deviceLink_.StopReconnecting(); }
+void TForm1::TryOpenPort() { deviceLink_.TryOpen(); }
+void TForm1::ClosePort() { deviceLink_.Close(); }
+std::uint16_t TForm1::PortNumber() { return deviceLink_.PortNumber(); }
+void TForm1::Send(std::string_view bytes) { deviceLink_.Send(bytes); }
+void TForm1::AwaitMoreReply() { deviceLink_.AwaitMoreReply(); }
 
 void TForm1::ShowText(station::TextSlot slot, const std::string& text) {
   const QString shown = QString::fromUtf8(text);
   switch (slot) {
     // Each of these places elides a text too long for it, keeping the whole as tooltip.
-    case station::TextSlot::readPrompt: st2->SetFullText(shown); break;
-    case station::TextSlot::writePrompt: st1->SetFullText(shown); break;
-    case station::TextSlot::portState: MainStatusBarPanels[0]->SetFullText(shown); break;
+    case station::TextSlot::readPrompt: readPrompt_->SetFullText(shown); break;
+    case station::TextSlot::writePrompt: writePrompt_->SetFullText(shown); break;
+    case station::TextSlot::portState: statusPanels_[0]->SetFullText(shown); break;
     case station::TextSlot::operation:
       // The first read card kept for a closed journal is said instead of the read's own text.
-      MainStatusBarPanels[2]->SetFullText(sayReadsKept_ ? QString::fromUtf8(station::kReadsKept) : shown);
+      statusPanels_[2]->SetFullText(sayReadsKept_ ? QString::fromUtf8(station::kReadsKept) : shown);
       sayReadsKept_ = false;
       break;
-    case station::TextSlot::seconds: l_timer->setText(shown); break;
+    case station::TextSlot::seconds: secondsLabel_->setText(shown); break;
   }
 }
 
-void TForm1::SetTrackText(int track, const std::string& bytes) { station::ShowTrackText(*Track(track).field, bytes); }
+void TForm1::SetTrackText(int track, const std::string& bytes) { station::ShowTrackText(*Track(track).memo, bytes); }
 
 void TForm1::AddWrittenCard(int track, const std::string& bytes, std::int64_t cardId) {
   AppendWrittenCard(track, station::TrackQString(bytes), cardId);
@@ -67,10 +79,10 @@ void TForm1::Beep() { prompts().Beep(); }
 
 void TForm1::Focus(station::FocusTarget target) {
   switch (target) {
-    case station::FocusTarget::tk2Step: TK2StepEdit->setFocus(); break;
-    case station::FocusTarget::tk3Step: TK3StepEdit->setFocus(); break;
-    case station::FocusTarget::track2: Track2Memo->setFocus(); break;
-    case station::FocusTarget::track3: Track3Memo->setFocus(); break;
+    case station::FocusTarget::tk2Step: Track(2).stepField->setFocus(); break;
+    case station::FocusTarget::tk3Step: Track(3).stepField->setFocus(); break;
+    case station::FocusTarget::track2: Track(2).memo->setFocus(); break;
+    case station::FocusTarget::track3: Track(3).memo->setFocus(); break;
     case station::FocusTarget::none: break;
   }
 }
@@ -80,36 +92,37 @@ void TForm1::ShowWriteMode(const station::WriteModeLook& look) {
 }
 
 void TForm1::EnableTrackBoxes(bool enable) {
-  if (!enable) TK1CheckBox->setEnabled(false);
-  TK2CheckBox->setEnabled(enable);
-  TK3CheckBox->setEnabled(enable);
+  if (!enable) Track(1).trackBox->setEnabled(false);
+  Track(2).trackBox->setEnabled(enable);
+  Track(3).trackBox->setEnabled(enable);
 }
 
-void TForm1::StartTimer() { OpenTimer.start(); }
+void TForm1::StartTimer() { operationTimer_.start(); }
 
-void TForm1::StopTimer() { OpenTimer.stop(); }
+void TForm1::StopTimer() { operationTimer_.stop(); }
 
 station::TrackForm TForm1::TrackSnapshot(int track) {
-  const TrackGroup g = Track(track);
+  const TrackGroup& g = Track(track);
   station::TrackForm form;
   form.ticked = g.trackBox->isChecked();
   form.continuous = g.continuousBox->isChecked();
   form.step = Latin1(g.stepField->text());
   form.fileBox = g.fileBox->isChecked();
   form.fileChosen = session_.files()[track].chosen;
-  form.text = station::TrackBytes(*g.field);
+  form.text = station::TrackBytes(*g.memo);
   return form;
 }
 
-station::StationForm TForm1::Form() { return {TrackSnapshot(2), TrackSnapshot(3), Latin1(WriteCountEdit->text())}; }
+station::StationForm TForm1::Form() { return {TrackSnapshot(2), TrackSnapshot(3), Latin1(writeCountField_->text())}; }
 
 void TForm1::KeepCardListInBounds() { EnforceCardLogLimit(); }
 
-bool TForm1::RecordsLeft(int track) { return !Track(track).dataFile->AtEnd(); }
+bool TForm1::RecordsLeft(int track) { return recordFiles_.RecordsLeft(track); }
+void TForm1::LoadNextRecord(int track) { recordFiles_.LoadNext(track, FileControls(track)); }
 
 void TForm1::EndFileTrack(int track) {
-  const TrackGroup g = Track(track);
+  const TrackGroup& g = Track(track);
   g.fileBox->setChecked(false);
   g.trackBox->setChecked(false);
-  g.dataFile->Close();
+  recordFiles_.Drop(track);
 }

@@ -11,24 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "settings/UniqueFd.h"
+
 namespace station {
 namespace {
-
-// Owns a file descriptor; Release hands it over for a close whose result counts.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 // What stands under the list's name when it is not a file of this user's;
 // the list stays on screen.
@@ -93,8 +79,8 @@ void AppendCardListFile(const std::filesystem::path& file, const std::vector<std
     break;
   }
   const int openError = errno;
-  FileDescriptor out(fd);
-  if (out.Get() < 0) {
+  settings::UniqueFd out(fd);
+  if (out.get() < 0) {
     // A link, or a FIFO without a reader (ENXIO), fails the open itself; the
     // operator is told what stands there rather than the open's errno.
     struct stat there {};
@@ -102,7 +88,7 @@ void AppendCardListFile(const std::filesystem::path& file, const std::vector<std
     throw CardListSaveError(CannotCreate(file, strange ? kNotRegularFile : std::strerror(openError)));
   }
   struct stat before {};
-  if (::fstat(out.Get(), &before) != 0) throw CardListSaveError(CannotCreate(file, std::strerror(errno)));
+  if (::fstat(out.get(), &before) != 0) throw CardListSaveError(CannotCreate(file, std::strerror(errno)));
   if (!S_ISREG(before.st_mode)) throw CardListSaveError(CannotCreate(file, kNotRegularFile));
   // Lines appended to another user's file would be theirs to read and change.
   if (before.st_uid != ::geteuid()) throw CardListSaveError(CannotCreate(file, kOwnedByAnotherUser));
@@ -115,15 +101,15 @@ void AppendCardListFile(const std::filesystem::path& file, const std::vector<std
   // Some file systems report a failed write only at the flush; it happens
   // while the file is still open, so a failure can still be undone. EINVAL:
   // the file system cannot flush at all, which is no failure.
-  bool written = WriteAll(out.Get(), bytes);
-  if (written && ::fsync(out.Get()) != 0 && errno != EINVAL) written = false;
+  bool written = WriteAll(out.get(), bytes);
+  if (written && ::fsync(out.get()) != 0 && errno != EINVAL) written = false;
   if (!written) {
     // The list stays on screen for another try; lines left here from this try
     // would then be saved twice.
     if (created) {
       ::unlink(file.c_str());
     } else {
-      [[maybe_unused]] const int ignored = ::ftruncate(out.Get(), before.st_size);
+      [[maybe_unused]] const int ignored = ::ftruncate(out.get(), before.st_size);
     }
     throw CardListSaveError("Stream write error");
   }

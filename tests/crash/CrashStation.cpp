@@ -54,13 +54,13 @@ int main(int argc, char** argv) {
 
   TForm1 form(config);
   form.SetPrompts(std::make_unique<NoPrompts>());
-  form.ToolButton5Click();
+  Find<QToolButton>(form, "ToolButton5")->click();
   if (!form.port().Open()) return 3;
   Find<QCheckBox>(form, "TK2CheckBox")->setChecked(true);
   Find<QCheckBox>(form, "TK2AutoIncCheckBox")->setChecked(true);
   Find<QLineEdit>(form, "TK2StepEdit")->setText(QStringLiteral("1"));
   Find<QLineEdit>(form, "WriteCountEdit")->setText(QString::fromLatin1(argv[4]));
   Find<QPlainTextEdit>(form, "Track2Memo")->setPlainText(QString::fromLatin1(argv[5]));
-  form.BitBtn3Click();
+  Find<QPushButton>(form, "BitBtn3")->click();
   return QApplication::exec();
 }

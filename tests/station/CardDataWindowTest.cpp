@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QDate>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
@@ -62,6 +63,14 @@ class CardDataWindowTest : public testing::Test {
     fileBox->setChecked(true);
   }
 
+  // The next record of a track's file, as a run from files loads it.
+  void LoadNext(int track) {
+    const std::string n = std::to_string(track);
+    form_.recordFiles().LoadNext(track, {Find<QPlainTextEdit>(form_, ("Track" + n + "Memo").c_str()),
+                                         Find<QLineEdit>(form_, ("tk" + n + "file_step").c_str()),
+                                         Find<QLabel>(form_, ("tk" + n + "disp").c_str())});
+  }
+
   void Browse(QToolButton* button, const std::filesystem::path& file) {
     prompts_->nextFileName = QString::fromStdString(file.string());
     button->click();
@@ -94,10 +103,10 @@ TEST_F(CardDataWindowTest, BrowseLoadsFirstRecordAndShowsPath) {
   EXPECT_TRUE(form_.session().files()[2].chosen);
   EXPECT_FALSE(form_.session().files()[3].chosen);
 
-  EXPECT_TRUE(form_.RecordsLeft(2));
-  form_.LoadNextRecord(2);
+  EXPECT_TRUE(form_.recordFiles().RecordsLeft(2));
+  LoadNext(2);
   EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText(), "002");
-  EXPECT_FALSE(form_.RecordsLeft(2));
+  EXPECT_FALSE(form_.recordFiles().RecordsLeft(2));
 }
 
 TEST_F(CardDataWindowTest, RecordsBeyondTypingRulesLoadWhole) {
@@ -189,18 +198,18 @@ TEST_F(CardDataWindowTest, SameFileOnBothTracksAdvancesIndependently) {
   Browse(Find<QToolButton>(form_, "tk3Sb"), file);
   EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText(), "001");
   EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track3Memo")->toPlainText(), "001");
-  form_.LoadNextRecord(2);
-  form_.LoadNextRecord(2);
-  form_.LoadNextRecord(3);
+  LoadNext(2);
+  LoadNext(2);
+  LoadNext(3);
   EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText(), "003");
   EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track3Memo")->toPlainText(), "002");
-  EXPECT_FALSE(form_.RecordsLeft(2));
-  EXPECT_TRUE(form_.RecordsLeft(3));
+  EXPECT_FALSE(form_.recordFiles().RecordsLeft(2));
+  EXPECT_TRUE(form_.recordFiles().RecordsLeft(3));
 }
 
 TEST_F(CardDataWindowTest, SaveWritesGbkLabelsAndCrLfThenEmptiesList) {
-  form_.AppendWrittenCard(2, "0001");
-  form_.AppendWrittenCard(3, QString::fromLatin1("12=\xe9"));
+  form_.cardList().Append(2, "0001");
+  form_.cardList().Append(3, QString::fromLatin1("12=\xe9"));
   ASSERT_EQ(Find<QPlainTextEdit>(form_, "Memo1")->toPlainText(), QStringLiteral("磁道1卡号:0001\n磁道2卡号:12=\u00e9"));
 
   Find<QToolButton>(form_, "SpeedButton1")->click();
@@ -233,7 +242,7 @@ TEST_F(CardDataWindowTest, SavingEmptyListGivesZeroByteFileNamedForToday) {
 TEST_F(CardDataWindowTest, FailedSaveKeepsListAndShowsReason) {
   const auto folder = dir_.Path() / "no-drive-c";
   form_.SetCardListFolder(folder);
-  form_.AppendWrittenCard(2, "0001");
+  form_.cardList().Append(2, "0001");
   Find<QToolButton>(form_, "SpeedButton1")->click();
   ASSERT_EQ(prompts_->errors.size(), 1u);
   const QString error = prompts_->errors[0];
@@ -247,15 +256,15 @@ TEST_F(CardDataWindowTest, FailedSaveKeepsListAndShowsReason) {
 TEST_F(CardDataWindowTest, LongEntryCountsAsTheLinesItWrapsTo) {
   form_.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&form_));
-  EXPECT_EQ(form_.CardLogDisplayLines(), 0);
-  form_.AppendWrittenCard(2, "0001");
-  EXPECT_EQ(form_.CardLogDisplayLines(), 1);
-  form_.AppendWrittenCard(3, QString(104, QLatin1Char('9')));
-  const int longLines = form_.CardLogDisplayLines() - 1;
+  EXPECT_EQ(form_.cardList().DisplayLines(), 0);
+  form_.cardList().Append(2, "0001");
+  EXPECT_EQ(form_.cardList().DisplayLines(), 1);
+  form_.cardList().Append(3, QString(104, QLatin1Char('9')));
+  const int longLines = form_.cardList().DisplayLines() - 1;
   // 104 digits cannot fit the list's narrow view on one line or two.
   EXPECT_GE(longLines, 3);
-  form_.AppendWrittenCard(3, QString(104, QLatin1Char('9')));
-  EXPECT_EQ(form_.CardLogDisplayLines(), 1 + 2 * longLines);
+  form_.cardList().Append(3, QString(104, QLatin1Char('9')));
+  EXPECT_EQ(form_.cardList().DisplayLines(), 1 + 2 * longLines);
 }
 
 TEST_F(CardDataWindowTest, LimitSavesThenEmptiesAtTwoThousandDisplayLines) {
@@ -264,14 +273,14 @@ TEST_F(CardDataWindowTest, LimitSavesThenEmptiesAtTwoThousandDisplayLines) {
   // Wrapped entries reach the limit with far fewer than 2000 entries.
   const QString longText(104, QLatin1Char('1'));
   int entries = 0;
-  while (form_.CardLogDisplayLines() < 1999) {
-    form_.AppendWrittenCard(3, longText);
+  while (form_.cardList().DisplayLines() < 1999) {
+    form_.cardList().Append(3, longText);
     ++entries;
   }
-  if (form_.CardLogDisplayLines() == 1999) {
+  if (form_.cardList().DisplayLines() == 1999) {
     form_.EnforceCardLogLimit();
     EXPECT_TRUE(SavedFiles().empty()) << "one line short of the limit";
-    form_.AppendWrittenCard(2, "0001");
+    form_.cardList().Append(2, "0001");
     ++entries;
   }
   ASSERT_LT(entries, 2000);
@@ -289,7 +298,7 @@ TEST_F(CardDataWindowTest, LimitSavesThenEmptiesAtTwoThousandDisplayLines) {
 
 TEST_F(CardDataWindowTest, LimitKeepsListWhenItsSaveFails) {
   form_.SetCardListFolder(dir_.Path() / "no-drive-c");
-  for (int i = 0; i < 2000; ++i) form_.AppendWrittenCard(2, QString::number(i));
+  for (int i = 0; i < 2000; ++i) form_.cardList().Append(2, QString::number(i));
   form_.EnforceCardLogLimit();
   ASSERT_EQ(prompts_->errors.size(), 1u);
   EXPECT_TRUE(prompts_->errors[0].startsWith("Cannot create file \""));

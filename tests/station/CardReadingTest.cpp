@@ -13,7 +13,7 @@ class CardReadingTest : public StationTest {
   void StartReading(bool track2, bool track3, const char* command) {
     OpenPort();
     TickTracks(track2, track3);
-    form->BitBtn1Click();
+    Find<QPushButton>(*form, "BitBtn1")->click();
     ASSERT_TRUE(Received(command));
     device.ClearReceived();
   }
@@ -26,7 +26,7 @@ class CardReadingTest : public StationTest {
 
 TEST_F(CardReadingTest, ClosedPortOnlyAsksForThePort) {
   TickTracks(true, false);
-  form->BitBtn1Click();
+  Find<QPushButton>(*form, "BitBtn1")->click();
   EXPECT_EQ(Panel(2), QStringLiteral("请先选择端口打开......"));
   EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
   EXPECT_EQ(form->session().readTracks(), 0);
@@ -36,7 +36,7 @@ TEST_F(CardReadingTest, SplitReplyIsShownOnceCompleteAndTheReadRearmed) {
   StartReading(true, false, "1B5D1B6A");
   EXPECT_EQ(Find<QLabel>(*form, "st2")->text(), QStringLiteral("提示信息：请刷卡！"));
   EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
-  form->OpenTimerTimer();
+  Tick(*form);
 
   Reply("1B 73 35");
   ASSERT_TRUE(Eventually([&] { return form->session().replyHex() == "1B7335"; }, "first chunk kept"));
@@ -71,7 +71,7 @@ TEST_F(CardReadingTest, TrackDataReachTheirFieldsAndTheReadIsRearmed) {
 TEST_F(CardReadingTest, ReadErrorWinsOverCompleteDataAndRearms) {
   StartReading(true, false, "1B5D1B6A");
   Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("old");
-  form->OpenTimerTimer();
+  Tick(*form);
   Reply("1B 73 35 3F 1C 72 71");
   ASSERT_TRUE(Eventually(
       [&] { return Find<QLabel>(*form, "st2")->text() == QStringLiteral("读卡提示信息：读卡错误，请重新刷卡"); },
@@ -88,7 +88,7 @@ TEST_F(CardReadingTest, EveryReplyRearmsAfterTheResetButtonStoppedTheTimer) {
   Find<QPlainTextEdit>(*form, "Track3Memo")->setPlainText("old");
   for (const char* reply : {"72 71", "1B 73 31 41 32 3F 1C"}) {
     SCOPED_TRACE(reply);
-    form->ToolButton3Click();
+    Find<QToolButton>(*form, "ToolButton3")->click();
     ASSERT_TRUE(Received("1B30"));
     ASSERT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
     device.ClearReceived();
@@ -124,10 +124,10 @@ TEST_F(CardReadingTest, CompleteReplyWithoutStartPatternKeepsTheFields) {
 
 TEST_F(CardReadingTest, NoTickedTrackSendsNothingButStillTimesOut) {
   OpenPort();
-  form->BitBtn1Click();
+  Find<QPushButton>(*form, "BitBtn1")->click();
   EXPECT_EQ(form->session().readTracks(), 0);
   EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
-  for (int tick = 0; tick < 21; ++tick) form->OpenTimerTimer();
+  for (int tick = 0; tick < 21; ++tick) Tick(*form);
   EXPECT_TRUE(Received("1B30"));
 }
 
@@ -138,7 +138,7 @@ TEST_F(CardReadingTest, UntickingBothWhileArmedRearmsNothing) {
   ASSERT_TRUE(Eventually([&] { return Succeeded(); }, "the success texts"));
   EXPECT_EQ(form->session().readTracks(), 1);
   EXPECT_EQ(form->session().readCommand(), "");
-  form->ToolButton4Click();
+  Find<QToolButton>(*form, "ToolButton4")->click();
   EXPECT_TRUE(Received("1B6A")) << "no read command went out before the status query";
 }
 

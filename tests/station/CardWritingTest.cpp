@@ -69,7 +69,7 @@ class CardWritingTest : public StationTest {
   // Starts a run and checks the first command on the wire.
   void PressWrite(const std::string& firstCommand) {
     device.ClearReceived();
-    form->BitBtn3Click();
+    Find<QPushButton>(*form, "BitBtn3")->click();
     ASSERT_TRUE(Received(firstCommand));
     device.ClearReceived();
   }
@@ -99,9 +99,9 @@ class CardWritingTest : public StationTest {
     (track == 2 ? Find<QCheckBox>(*form, "tk2filename") : Find<QCheckBox>(*form, "tk3filename"))->setChecked(true);
     prompts->nextFileName = QString::fromStdString(path);
     if (track == 2) {
-      form->tk2SbClick();
+      Find<QToolButton>(*form, "tk2Sb")->click();
     } else {
-      form->tk3SbClick();
+      Find<QToolButton>(*form, "tk3Sb")->click();
     }
   }
 
@@ -118,7 +118,7 @@ class CardWritingTest : public StationTest {
   void ExpectTimerStoppedAndNothingSent(const char* why) {
     EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
     EXPECT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("00"));
-    form->ToolButton4Click();
+    Find<QToolButton>(*form, "ToolButton4")->click();
     EXPECT_TRUE(Received("1B6A")) << why;
   }
 
@@ -132,10 +132,10 @@ class CardWritingTest : public StationTest {
 };
 
 TEST_F(CardWritingTest, ClosedPortOnlyAsksForThePort) {
-  form->ToolButton6Click();
+  Find<QToolButton>(*form, "ToolButton6")->click();
   TickTracks(true, false);  // ticks survive the closed port's disabled boxes
   Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
-  form->BitBtn3Click();
+  Find<QPushButton>(*form, "BitBtn3")->click();
   EXPECT_EQ(Panel(2), QStringLiteral("请先选择端口打开......"));
   EXPECT_EQ(form->session().cardIndex(), 0);
   EXPECT_EQ(Find<QLabel>(*form, "WriteModePanel")->text(), QStringLiteral("常规写"));
@@ -146,13 +146,13 @@ TEST_F(CardWritingTest, NoTickedTrackResetsStateAndSendsNothing) {
   Find<QCheckBox>(*form, "TK2CheckBox")->setChecked(true);
   Find<QCheckBox>(*form, "TK2AutoIncCheckBox")->setChecked(true);
   Find<QCheckBox>(*form, "TK2CheckBox")->setChecked(false);  // unticks the continuous box too
-  form->BitBtn3Click();
+  Find<QPushButton>(*form, "BitBtn3")->click();
   EXPECT_EQ(form->session().readTracks(), 0);
   EXPECT_EQ(form->session().cardIndex(), 1);
   EXPECT_EQ(Find<QLabel>(*form, "WriteModePanel")->text(), QStringLiteral("常规写"));
   EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("★提示信息★:"));
   EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
-  form->ToolButton4Click();
+  Find<QToolButton>(*form, "ToolButton4")->click();
   EXPECT_TRUE(Received("1B6A")) << "nothing went out before the status query";
 }
 
@@ -183,7 +183,7 @@ TEST_F(CardWritingTest, RefusedStartShowsWhyAndMovesTheFocus) {
   TickTracks(true, true);
   Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("");
   Find<QPlainTextEdit>(*form, "Track3Memo")->setPlainText("");
-  form->BitBtn3Click();
+  Find<QPushButton>(*form, "BitBtn3")->click();
   ASSERT_EQ(prompts->messages.size(), 1u);
   EXPECT_EQ(prompts->messages[0], QStringLiteral("请输入写卡内容"));
   EXPECT_EQ(form->focusWidget(), Find<QPlainTextEdit>(*form, "Track3Memo"));
@@ -192,7 +192,7 @@ TEST_F(CardWritingTest, RefusedStartShowsWhyAndMovesTheFocus) {
 
   Find<QCheckBox>(*form, "TK2AutoIncCheckBox")->setChecked(true);
   Find<QLineEdit>(*form, "TK2StepEdit")->clear();
-  form->BitBtn3Click();
+  Find<QPushButton>(*form, "BitBtn3")->click();
   ASSERT_EQ(prompts->messages.size(), 2u);
   EXPECT_EQ(prompts->messages[1], QStringLiteral("请输入连续写卡内容和增量数值"));
   EXPECT_EQ(form->focusWidget(), Find<QLineEdit>(*form, "TK2StepEdit"));
@@ -240,7 +240,7 @@ TEST_F(CardWritingTest, CountZeroWritesOneCardAndNormalWritingIgnoresTheCount) {
   EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), kSucceeded);
   EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
   EXPECT_EQ(Track2(), "8");
-  form->ToolButton4Click();
+  Find<QToolButton>(*form, "ToolButton4")->click();
   EXPECT_TRUE(Received("1B6A"));
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:7", "磁道1卡号:8"}));
 }
@@ -252,7 +252,7 @@ TEST_F(CardWritingTest, FailedSwipeResetsAndArmsTheSameData) {
   Find<QCheckBox>(*form, "TK2AutoIncCheckBox")->setChecked(true);
   Find<QLineEdit>(*form, "WriteCountEdit")->setText("2");
   PressWrite(Frame23("0001", "9"));
-  form->OpenTimerTimer();
+  Tick(*form);
   ASSERT_TRUE(Received("1B6A"));  // the tick's poll, before the line is watched afresh
   device.ClearReceived();
 
@@ -275,7 +275,7 @@ TEST_F(CardWritingTest, ResetLeavesTheWriteArmedAndAFailureRestartsTheTimer) {
   TickTracks(true, false);
   Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
   PressWrite(Frame2("5"));
-  form->ToolButton3Click();
+  Find<QToolButton>(*form, "ToolButton3")->click();
   ASSERT_TRUE(Received("1B30"));
   ASSERT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
   device.ClearReceived();
@@ -321,14 +321,14 @@ TEST_F(CardWritingTest, ReadStartedDuringARunDisarmsTheWrite) {
   TickTracks(true, false);
   Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
   PressWrite(Frame2("5"));
-  form->BitBtn1Click();
+  Find<QPushButton>(*form, "BitBtn1")->click();
   ASSERT_TRUE(Received("1B5D1B6A"));
   device.ClearReceived();
-  form->OpenTimerTimer();
+  Tick(*form);
   EXPECT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("1"));
   form->session().ReplyBytes(Bytes("1B 78 1C"));  // neither a read's end nor "rp"
   EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), kPrompt) << "the write judge no longer takes replies";
-  form->ToolButton4Click();
+  Find<QToolButton>(*form, "ToolButton4")->click();
   EXPECT_TRUE(Received("1B6A")) << "no poll on the tick, no retry of the write";
 }
 
@@ -339,7 +339,7 @@ TEST_F(CardWritingTest, IncrementFailureEndsTheRunWithoutRewritingTheNumber) {
   Find<QCheckBox>(*form, "TK2AutoIncCheckBox")->setChecked(true);
   Find<QLineEdit>(*form, "WriteCountEdit")->setText("3");
   PressWrite(Frame2("12="));
-  form->OpenTimerTimer();
+  Tick(*form);
   Swipe(kWritten, "", 1);
   ASSERT_EQ(prompts->messages.size(), 2u);
   EXPECT_EQ(prompts->messages[0], QStringLiteral("字符末尾没有检测到数字，请重新输入"));
@@ -351,7 +351,7 @@ TEST_F(CardWritingTest, IncrementFailureEndsTheRunWithoutRewritingTheNumber) {
   // Neither a later reply nor the status query re-arms the written number.
   device.ClearReceived();
   form->session().ReplyBytes(Bytes(kNotWritten));
-  form->ToolButton4Click();
+  Find<QToolButton>(*form, "ToolButton4")->click();
   EXPECT_TRUE(Received("1B6A"));
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:12="}));
 }
@@ -406,7 +406,7 @@ TEST_F(CardWritingTest, BothTracksFromFilesGoOnWithTheLongerFile) {
   EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("写卡提示信息:2次写成功,写卡完毕！"));
   EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:21", "磁道2卡号:31", "磁道2卡号:32"}));
   EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
-  form->ToolButton4Click();
+  Find<QToolButton>(*form, "ToolButton4")->click();
   EXPECT_TRUE(Received("1B6A"));
 }
 
@@ -450,12 +450,12 @@ TEST_F(CardWritingTest, BlankRecordEndsTheRun) {
   ExpectRunEnded();
   device.ClearReceived();
   form->session().ReplyBytes(Bytes(kNotWritten));
-  form->ToolButton4Click();
+  Find<QToolButton>(*form, "ToolButton4")->click();
   EXPECT_TRUE(Received("1B6A")) << "the first record is not armed again";
 
   // 浏览 continues after the blank record, not at record 1.
   EXPECT_EQ(Find<QLineEdit>(*form, "tk2file_step")->text(), QStringLiteral("3"));
-  form->tk2SbClick();
+  Find<QToolButton>(*form, "tk2Sb")->click();
   EXPECT_EQ(Track2(), "3");
 }
 

@@ -56,7 +56,7 @@ TEST_F(DeviceLinkTest, CommandLongerThanTheSendBufferIsRefusedWhole) {
 
 TEST_F(DeviceLinkTest, SendWithPortClosedSendsNothingButTriesToOpen) {
   OpenPort();
-  form->ToolButton6Click();
+  Find<QToolButton>(*form, "ToolButton6")->click();
   ASSERT_FALSE(form->port().Open());
 
   EXPECT_FALSE(form->SendCommand("1B30"));
@@ -67,7 +67,7 @@ TEST_F(DeviceLinkTest, SendWithPortClosedSendsNothingButTriesToOpen) {
   EXPECT_TRUE(Received("7E"));
 
   // An open attempt that fails changes nothing for the caller: same message, no error.
-  form->ToolButton6Click();
+  Find<QToolButton>(*form, "ToolButton6")->click();
   WriteSettings("COM3", 3, "/nonexistent/tty-for-test");
   EXPECT_FALSE(form->SendCommand("1B30"));
   ASSERT_EQ(prompts->messages.size(), 2u);
@@ -80,16 +80,16 @@ TEST_F(DeviceLinkTest, TriggerTakesAnnouncedBytesAndPassesEmptyChunksOn) {
   OpenPort();
   TickTracks(true, false);
   Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
-  form->BitBtn3Click();
+  Find<QPushButton>(*form, "BitBtn3")->click();
   ASSERT_TRUE(Received("1B74351D1B5C"));
   device.ClearReceived();
 
   // Other notifications are not replies.
-  form->ComPort1Trigger(nullptr, PortClosingMsg, 0, 0);
+  form->deviceLink().Trigger(PortClosingMsg, 0);
   EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("写卡提示：请在写卡灯亮后刷卡"));
 
   // An empty chunk is judged like any other: no "rp", so the card failed.
-  form->ComPort1Trigger(nullptr, TriggerAvailMsg, 0, 0);
+  form->deviceLink().Trigger(TriggerAvailMsg, 0);
   EXPECT_EQ(Find<QLabel>(*form, "st1")->text(), QStringLiteral("写卡提示信息：写卡错误，请重新刷卡"));
   EXPECT_TRUE(Received("1B30 1B74351D1B5C"));
 }
@@ -97,7 +97,7 @@ TEST_F(DeviceLinkTest, TriggerTakesAnnouncedBytesAndPassesEmptyChunksOn) {
 TEST_F(DeviceLinkTest, ChunksOfOneReplyAreJoinedInOrder) {
   OpenPort();
   TickTracks(false, true);
-  form->BitBtn1Click();
+  Find<QPushButton>(*form, "BitBtn1")->click();
   ASSERT_TRUE(Received("1B545D1B6A"));
   Reply("1B 73 41");
   ASSERT_TRUE(Eventually([&] { return form->session().replyHex() == "1B7341"; }, "first chunk"));
@@ -110,7 +110,7 @@ TEST_F(DeviceLinkTest, ReadRepliesReachOnlyTheReadHandler) {
   OpenPort();
   TickTracks(true, true);
   Find<QCheckBox>(*form, "tk2filename")->setChecked(true);  // a ticked file box routes nothing by itself
-  form->BitBtn1Click();
+  Find<QPushButton>(*form, "BitBtn1")->click();
   ASSERT_TRUE(Received("1B425D1B6A"));
   device.ClearReceived();
   Reply("1B 73 31 32 41 33 34 3F 1C");

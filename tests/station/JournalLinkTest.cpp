@@ -39,7 +39,7 @@ class JournalLinkTest : public StationTest {
   void WriteCard(const char* text) {
     Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(text);
     const int beeps = prompts->beeps;
-    form->BitBtn3Click();
+    Find<QPushButton>(*form, "BitBtn3")->click();
     Reply(kWritten);
     ASSERT_TRUE(Eventually([&] { return prompts->beeps == beeps + 1; }, "the card to be counted"));
   }
@@ -184,7 +184,7 @@ TEST_F(FirstStartTest, JournalThatCannotBeOpenedRefusesWritingWithItsReason) {
     ASSERT_EQ(prompts->messages.size(), 2u) << row.name;
     EXPECT_EQ(prompts->messages[1], reason) << row.name;
     EXPECT_EQ(Find<QLabel>(*form, "st1")->accessibleName(), QStringLiteral("★提示信息★:")) << row.name << ": nothing armed";
-    form->ToolButton6Click();
+    Find<QToolButton>(*form, "ToolButton6")->click();
   }
 }
 
@@ -307,10 +307,10 @@ TEST_F(JournalLinkTest, WrittenNumberIsAskedAboutThroughTheWindow) {
   WriteCard("21");
   prompts->answer = false;
   device.ClearReceived();
-  form->BitBtn3Click();
+  Find<QPushButton>(*form, "BitBtn3")->click();
   ASSERT_EQ(prompts->questions.size(), 1u);
   EXPECT_TRUE(prompts->questions[0].startsWith(QStringLiteral("卡号 21（磁道2）已于 ")));
-  form->ToolButton4Click();
+  Find<QToolButton>(*form, "ToolButton4")->click();
   EXPECT_TRUE(Received("1B6A")) << "否 sent nothing";
 }
 
@@ -328,7 +328,7 @@ TEST_F(JournalLinkTest, GuardSwitchedOffRewritesOwnNumbersButAsksAboutOthers) {
   EXPECT_TRUE(prompts->questions.empty());
   ASSERT_TRUE(form->journal()->Reserve(QStringLiteral("other"), {{2, "32"}}).isEmpty());
   Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("32");
-  form->BitBtn3Click();
+  Find<QPushButton>(*form, "BitBtn3")->click();
   EXPECT_EQ(prompts->questions.size(), 1u);
 }
 

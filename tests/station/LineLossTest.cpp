@@ -34,20 +34,20 @@ class LineLossTest : public StationTest {
 TEST_F(LineLossTest, HangUpClosesDisarmsAndReconnectsWithoutResuming) {
   struct Row {
     const char* name;
-    void (TForm1::*arm)();
+    const char* button;  // the button that arms the device, if any
     const char* writePrompt;  // st1 after the loss; null: unchanged
   };
   const Row rows[] = {
       {"idle", nullptr, nullptr},
-      {"read armed", &TForm1::BitBtn1Click, nullptr},
-      {"write armed", &TForm1::BitBtn3Click, station::kWriteLineLost},
+      {"read armed", "BitBtn1", nullptr},
+      {"write armed", "BitBtn3", station::kWriteLineLost},
   };
   form->show();  // hints are fitted to the places the operator sees
   for (const Row& row : rows) {
     OpenPort();
     TickTracks(true, false);
     Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(QStringLiteral("0099"));
-    if (row.arm) (form.get()->*row.arm)();
+    if (row.button != nullptr) Find<QPushButton>(*form, row.button)->click();
     const QString st1Before = Find<QLabel>(*form, "st1")->accessibleName();
 
     Unplug();
@@ -77,7 +77,7 @@ TEST_F(LineLossTest, HangUpClosesDisarmsAndReconnectsWithoutResuming) {
     EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive()) << row.name << ": nothing resumes by itself";
     EXPECT_TRUE(prompts->messages.empty()) << row.name << ": the reconnect is silent";
     EXPECT_EQ(emulator.Ask("state"), "ok idle") << row.name << ": nothing was sent to the device";
-    form->ToolButton6Click();
+    Find<QToolButton>(*form, "ToolButton6")->click();
   }
 }
 
@@ -85,7 +85,7 @@ TEST_F(LineLossTest, ClosePressedEndsTheRetrying) {
   OpenPort();
   Unplug();
   ASSERT_TRUE(Eventually([&] { return Find<QTimer>(*form, "ReconnectTimer")->isActive(); }, "the retrying"));
-  form->ToolButton6Click();
+  Find<QToolButton>(*form, "ToolButton6")->click();
   EXPECT_FALSE(Find<QTimer>(*form, "ReconnectTimer")->isActive());
   PlugIn();
   EXPECT_FALSE(WaitUntil([&] { return form->port().Open(); }, Timings().reconnect * 5));
@@ -94,22 +94,22 @@ TEST_F(LineLossTest, ClosePressedEndsTheRetrying) {
 TEST_F(LineLossTest, SilentDeviceRunsOutWithoutSuccess) {
   struct Row {
     const char* name;
-    void (TForm1::*arm)();
+    const char* button;  // the button that arms the device, if any
     const char* promptLabel;
     const char* prompt;  // the read prompt stays; the write one says no card was written
     const char* track2;
   };
   const Row rows[] = {
-      {"write armed", &TForm1::BitBtn3Click, "st1", station::kWriteTimedOut, "0099"},
-      {"read armed", &TForm1::BitBtn1Click, "st2", station::kSwipePrompt, ""},
+      {"write armed", "BitBtn3", "st1", station::kWriteTimedOut, "0099"},
+      {"read armed", "BitBtn1", "st2", station::kSwipePrompt, ""},
   };
   ASSERT_EQ(emulator.Ask("silent on").rfind("ok", 0), 0u);
   OpenPort();
   TickTracks(true, false);
   for (const Row& row : rows) {
     form->findChild<QPlainTextEdit*>("Track2Memo")->setPlainText(QStringLiteral("0099"));
-    (form.get()->*row.arm)();
-    for (int i = 0; i <= station::kWaitLimitTicks; ++i) form->OpenTimerTimer();
+    Find<QPushButton>(*form, row.button)->click();
+    for (int i = 0; i <= station::kWaitLimitTicks; ++i) Tick(*form);
     EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive()) << row.name;
     EXPECT_EQ(form->findChild<QLabel*>("l_timer")->text(), QStringLiteral("00")) << row.name;
     EXPECT_EQ(form->findChild<QLabel*>(row.promptLabel)->text(), QString::fromUtf8(row.prompt)) << row.name;
@@ -123,7 +123,7 @@ using ShutdownTest = StationTest;
 TEST_F(ShutdownTest, ClosingTheWindowDropsRepliesInFlight) {
   OpenPort();
   TickTracks(true, false);
-  form->BitBtn1Click();
+  Find<QPushButton>(*form, "BitBtn1")->click();
   const std::string reply = "1B731B013B3132333F1C1B02";
   for (int i = 0; i < 200; ++i) device.SendHex(reply);
   ASSERT_TRUE(Eventually([&] { return !form->session().replyHex().empty() || !Track2().empty(); }, "replies"));
@@ -162,7 +162,7 @@ TEST_F(ShutdownTest, NoiseIsNeverACard) {
     return allWritten;
   };
   ASSERT_TRUE(sendNoise(10 * 1024 * 1024));
-  form->BitBtn1Click();
+  Find<QPushButton>(*form, "BitBtn1")->click();
   ASSERT_TRUE(sendNoise(64 * 1024));
   Reply("1B 73 35 3F 1C");
   EXPECT_TRUE(Eventually([&] { return Track2() == "5"; }, "the read after the noise"));
@@ -170,7 +170,7 @@ TEST_F(ShutdownTest, NoiseIsNeverACard) {
   EXPECT_TRUE(LogLines().isEmpty());
 
   Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(QStringLiteral("0099"));
-  form->BitBtn3Click();
+  Find<QPushButton>(*form, "BitBtn3")->click();
   device.SendBytes(noise.substr(0, 2048));  // what the line holds without the station reading
   EXPECT_TRUE(Eventually([&] { return Find<QLabel>(*form, "st1")->text() == QString::fromUtf8(station::kWriteFailed); },
                          "the noise judged a failed card"));

@@ -40,14 +40,14 @@ TEST_F(PortControlTest, OpensThePortNamedInTheSettings) {
     WriteSettings(row.comname, row.mappedPort, device.SlavePath());
     device.ClearReceived();
 
-    form->ToolButton5Click();
+    Find<QToolButton>(*form, "ToolButton5")->click();
     EXPECT_TRUE(form->port().Open()) << row.name;
     EXPECT_EQ(form->port().ComNumber(), row.mappedPort) << row.name;
     EXPECT_EQ(Panel(0), QString::fromUtf8(row.panel)) << row.name;
     EXPECT_TRUE(TrackBoxesEnabled(*form)) << row.name;
     EXPECT_FALSE(Find<QCheckBox>(*form, "TK1CheckBox")->isEnabled()) << row.name;
     EXPECT_TRUE(prompts->messages.empty()) << row.name;
-    form->ToolButton4Click();
+    Find<QToolButton>(*form, "ToolButton4")->click();
     EXPECT_TRUE(Received("1B6A")) << row.name << ": the mapped device is the one opened";
   }
 }
@@ -68,7 +68,7 @@ TEST_F(PortControlTest, FailedOpenSaysSoAndLeavesTheBoxes) {
     form->SetPrompts(std::move(recorder));
     WriteSettings(comname, 5, "/nonexistent/tty-for-test");
 
-    form->ToolButton5Click();
+    Find<QToolButton>(*form, "ToolButton5")->click();
     EXPECT_FALSE(form->port().Open()) << comname;
     ASSERT_EQ(prompts->messages.size(), 1u) << comname;
     EXPECT_EQ(prompts->messages[0], QString::fromUtf8(message)) << comname;
@@ -85,14 +85,14 @@ TEST_F(PortControlTest, DiagnosticsSwitchesRecordInTheirFolder) {
   const auto log = folder / "SERIAL.LOG";
   diagnostics_.folder = folder;
   OpenPort();
-  form->ToolButton6Click();
+  Find<QToolButton>(*form, "ToolButton6")->click();
   EXPECT_FALSE(std::filesystem::exists(trace) || std::filesystem::exists(log)) << "off unless switched on";
 
   diagnostics_.trace = true;
   diagnostics_.log = true;
   OpenPort();
-  form->ToolButton4Click();
-  form->ToolButton6Click();
+  Find<QToolButton>(*form, "ToolButton4")->click();
+  Find<QToolButton>(*form, "ToolButton6")->click();
   EXPECT_GT(std::filesystem::file_size(trace), 0u);
   EXPECT_GT(std::filesystem::file_size(log), 0u);
   std::filesystem::remove_all(folder);
@@ -129,7 +129,7 @@ TEST_F(PortControlTest, UnwritableRecorderFilesAreNamedAfterTheClose) {
 TEST_F(PortControlTest, ReopenFailureAfterOpenLeavesThePortClosed) {
   OpenPort();
   WriteSettings("COM", 3, device.SlavePath());
-  form->ToolButton5Click();
+  Find<QToolButton>(*form, "ToolButton5")->click();
   EXPECT_FALSE(form->port().Open());
   EXPECT_EQ(Panel(0), QStringLiteral("COM:Close"));
   EXPECT_TRUE(TrackBoxesEnabled(*form)) << "the boxes keep their state";
@@ -137,15 +137,15 @@ TEST_F(PortControlTest, ReopenFailureAfterOpenLeavesThePortClosed) {
 
 TEST_F(PortControlTest, ClosingDisablesBoxesKeepsTicksAndFreezesTheCount) {
   WriteSettings("COM2", 2, device.SlavePath());
-  form->ToolButton5Click();
+  Find<QToolButton>(*form, "ToolButton5")->click();
   ASSERT_TRUE(form->port().Open());
   TickTracks(true, false);
-  form->BitBtn1Click();
+  Find<QPushButton>(*form, "BitBtn1")->click();
   ASSERT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
-  form->OpenTimerTimer();
+  Tick(*form);
   ASSERT_EQ(form->session().elapsedSeconds(), 1);
 
-  form->ToolButton6Click();
+  Find<QToolButton>(*form, "ToolButton6")->click();
   EXPECT_FALSE(form->port().Open());
   EXPECT_EQ(Panel(0), QStringLiteral("COM2:Close"));
   EXPECT_FALSE(Find<QCheckBox>(*form, "TK1CheckBox")->isEnabled() ||
@@ -153,40 +153,40 @@ TEST_F(PortControlTest, ClosingDisablesBoxesKeepsTicksAndFreezesTheCount) {
                Find<QCheckBox>(*form, "TK3CheckBox")->isEnabled());
   EXPECT_TRUE(Find<QCheckBox>(*form, "TK2CheckBox")->isChecked());
   EXPECT_TRUE(Find<QTimer>(*form, "OpenTimer")->isActive());
-  form->OpenTimerTimer();
+  Tick(*form);
   EXPECT_EQ(form->session().elapsedSeconds(), 1);
   EXPECT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("1"));
 
   device.ClearReceived();
-  form->ToolButton3Click();
-  form->ToolButton4Click();
+  Find<QToolButton>(*form, "ToolButton3")->click();
+  Find<QToolButton>(*form, "ToolButton4")->click();
   EXPECT_TRUE(prompts->messages.empty()) << "reset and status do nothing on a closed port";
   EXPECT_TRUE(form->port().Open() == false);
 }
 
 TEST_F(PortControlTest, ExitClosesThePort) {
   OpenPort();
-  form->ToolButton7Click();
+  Find<QToolButton>(*form, "ToolButton7")->click();
   EXPECT_FALSE(form->port().Open());
 }
 
 TEST_F(PortControlTest, ResetStopsARunningCountOnly) {
   OpenPort();
   Find<QLabel>(*form, "l_timer")->setText(QStringLiteral("7"));
-  form->ToolButton3Click();
+  Find<QToolButton>(*form, "ToolButton3")->click();
   EXPECT_TRUE(Received("1B30"));
   EXPECT_EQ(form->session().elapsedSeconds(), 0);
   EXPECT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("7"));
   device.ClearReceived();
 
   TickTracks(true, false);
-  form->BitBtn1Click();
+  Find<QPushButton>(*form, "BitBtn1")->click();
   ASSERT_TRUE(Received("1B5D1B6A"));
-  form->OpenTimerTimer();
-  form->OpenTimerTimer();
+  Tick(*form);
+  Tick(*form);
   ASSERT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("2"));
   device.ClearReceived();
-  form->ToolButton3Click();
+  Find<QToolButton>(*form, "ToolButton3")->click();
   EXPECT_TRUE(Received("1B30"));
   EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
   EXPECT_EQ(form->session().elapsedSeconds(), 0);
@@ -197,11 +197,11 @@ TEST_F(PortControlTest, ResetStopsARunningCountOnly) {
 TEST_F(PortControlTest, ArmedReadIsNotPolledAndResetAtThe21st) {
   OpenPort();
   TickTracks(false, true);
-  form->BitBtn1Click();
+  Find<QPushButton>(*form, "BitBtn1")->click();
   ASSERT_TRUE(Received("1B545D1B6A"));
-  for (int tick = 1; tick <= 20; ++tick) form->OpenTimerTimer();
+  for (int tick = 1; tick <= 20; ++tick) Tick(*form);
   EXPECT_EQ(Find<QLabel>(*form, "l_timer")->text(), QStringLiteral("20"));
-  form->OpenTimerTimer();
+  Tick(*form);
   EXPECT_TRUE(Received("1B545D1B6A 1B30"));
   EXPECT_FALSE(Find<QTimer>(*form, "OpenTimer")->isActive());
 }
@@ -212,7 +212,7 @@ TEST_F(PortTimingTest, RealTimerPollsOncePerSecond) {
   OpenPort();
   TickTracks(true, false);
   Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText("5");
-  form->BitBtn3Click();
+  Find<QPushButton>(*form, "BitBtn3")->click();
   ASSERT_TRUE(Received("1B74351D1B5C"));
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(Eventually([&] { return form->session().elapsedSeconds() == 2; }, "two ticks"));

@@ -48,7 +48,7 @@ struct Counter {
     auto recorder = std::make_unique<RecordingPrompts>();
     prompts = recorder.get();
     form->SetPrompts(std::move(recorder));
-    form->ToolButton5Click();
+    Find<QToolButton>(*form, "ToolButton5")->click();
     form->findChild<QCheckBox*>(QStringLiteral("TK2CheckBox"))->setChecked(true);
   }
 
@@ -57,7 +57,7 @@ struct Counter {
     form->findChild<QLineEdit*>(QStringLiteral("TK2StepEdit"))->setText(QStringLiteral("1"));
     form->findChild<QLineEdit*>(QStringLiteral("WriteCountEdit"))->setText(QString::number(count));
     form->findChild<QPlainTextEdit*>(QStringLiteral("Track2Memo"))->setPlainText(first);
-    form->BitBtn3Click();
+    Find<QPushButton>(*form, "BitBtn3")->click();
   }
   QString Prompt() const { return form->findChild<QLabel*>(QStringLiteral("st1"))->text(); }
   QString Panel2() const { return Find<QLabel>(*form, "MainStatusBarPanel2")->text(); }

@@ -51,7 +51,7 @@ void StationTest::SetUp() {
 void StationTest::TearDown() { form.reset(); }
 
 void StationTest::OpenPort() {
-  form->ToolButton5Click();
+  Find<QToolButton>(*form, "ToolButton5")->click();
   ASSERT_TRUE(form->port().Open());
   ASSERT_EQ(Panel(0), QStringLiteral("COM3－－－OK"));
 }

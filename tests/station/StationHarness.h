@@ -16,6 +16,7 @@
 #include "station/MainWindow.h"
 
 using station::testing_support::Find;
+using station::testing_support::Tick;
 
 // Records every box instead of showing it.
 class RecordingPrompts : public Prompts {
@@ -41,7 +42,7 @@ class RecordingPrompts : public Prompts {
 
 // A fresh main window with recorded prompts, and a scripted device on a pty
 // that the settings file names as COM3. The operation timer's own ticks are
-// pushed far out so that tests drive OpenTimerTimer themselves, and the
+// pushed far out so that tests drive its ticks themselves (Tick), and the
 // device's pauses are cut short: a fixture that examines them overrides
 // Timings().
 class StationTest : public ::testing::Test {

@@ -5,8 +5,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
-#include "station/MainWindow.h"
+#include "station/Prompts.h"
 #include "station/RecordFile.h"
+#include "station/RecordFileSources.h"
 #include "station/Texts.h"
 #include "station/TrackCharacters.h"
 #include "station/WriteCommand.h"
@@ -25,29 +26,31 @@ QString RecordText(const std::string& record) {
 
 }  // namespace
 
-void TForm1::tk2SbClick() { LoadRecordFile(2); }
+namespace station {
 
-void TForm1::tk3SbClick() { LoadRecordFile(3); }
+void RecordFileSources::Drop(int track) {
+  files_[track].file.Close();
+  files_[track].chosen = false;
+}
 
-void TForm1::LoadRecordFile(int track) {
-  const TrackGroup g = Track(track);
-  station::RecordFile& dataFile = *g.dataFile;
-  session_.FileChosen(track);
+void RecordFileSources::Choose(int track, const TrackControls& g, QWidget* dialogParent) {
+  RecordFile& dataFile = files_[track].file;
+  Prompts& prompts = prompts_();
   // The choice is dropped before the dialog opens, so a cancelled or failed
   // choice leaves the track with no file.
-  *g.fileChosen = false;
+  files_[track].chosen = false;
   g.fileLabel->hide();
   g.fileLabel->setText(kNoFileCaption);
   dataFile.Close();
 
-  const QString name = prompts().OpenFileName(this);
+  const QString name = prompts.OpenFileName(dialogParent);
   if (name.isEmpty()) return;
 
   try {
     dataFile.Open(ui::PathFromQString(name));
     if (dataFile.AtEnd()) {
       dataFile.Close();
-      prompts().Info(kFileEmptyMessage);
+      prompts.Info(kFileEmptyMessage);
       return;
     }
     // Loading starts at the start record (record 1 when the field is empty
@@ -57,7 +60,7 @@ void TForm1::LoadRecordFile(int track) {
     for (int i = 1; i <= startRecord; ++i) {
       if (dataFile.AtEnd()) {
         dataFile.Close();
-        prompts().Info(QString::fromUtf8(station::kMsgFileRecordEmpty));
+        prompts.Info(QString::fromUtf8(station::kMsgFileRecordEmpty));
         return;
       }
       record = dataFile.ReadRecord();
@@ -68,33 +71,32 @@ void TForm1::LoadRecordFile(int track) {
       // failed read.
       dataFile.Close();
       const std::string shown = record.substr(0, station::TrackMaxLength(track));
-      prompts().Info(QString::fromUtf8(station::UnwritableTrackMessage(track, shown) + "…"));
+      prompts.Info(QString::fromUtf8(station::UnwritableTrackMessage(track, shown) + "…"));
       return;
     }
     g.field->setPlainText(RecordText(record));
-  } catch (const station::RecordFileError&) {
+  } catch (const RecordFileError&) {
     dataFile.Close();
     g.fileLabel->hide();
     g.fileLabel->setText(kNoFileCaption);
-    prompts().Info(kFileErrorMessage);
+    prompts.Info(kFileErrorMessage);
     return;
   }
   g.fileLabel->setText(QFileInfo(name).absoluteFilePath());
   g.fileLabel->show();
-  *g.fileChosen = true;
-  session_.files()[track].recordNumber = std::max(1, g.startRecordField->text().toInt());
+  files_[track].chosen = true;
+  files_[track].recordNumber = std::max(1, g.startRecordField->text().toInt());
 }
 
-void TForm1::LoadNextRecord(int track) {
-  const TrackGroup g = Track(track);
-  int& number = session_.files()[track].recordNumber;
+void RecordFileSources::LoadNext(int track, const TrackControls& g) {
+  int& number = files_[track].recordNumber;
   ++number;
   // A blank or unreadable record stops the run; 浏览 then continues after it
   // rather than at record 1, which was written already.
   const QString after = QString::number(number + 1);
   std::string record;
   try {
-    record = g.dataFile->ReadRecord();
+    record = files_[track].file.ReadRecord();
   } catch (...) {
     g.startRecordField->setText(after);
     throw;
@@ -102,3 +104,5 @@ void TForm1::LoadNextRecord(int track) {
   if (record.empty()) g.startRecordField->setText(after);
   g.field->setPlainText(RecordText(record));
 }
+
+}  // namespace station
