@@ -32,8 +32,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/DeviceProfile.h"
 #include "serial/ComPort.h"
-#include "station/DeviceProfile.h"
 
 namespace {
 

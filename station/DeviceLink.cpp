@@ -2,11 +2,11 @@
 
 #include <chrono>
 
+#include "core/DeviceProfile.h"
 #include "portselect/PortSelectDialog.h"
 #include "serial/ComPort.h"
 #include "serial/OpenFailure.h"
 #include "serial/SerialCommon.h"
-#include "station/DeviceProfile.h"
 #include "station/MainWindow.h"
 #include "station/RecorderFailure.h"
 

@@ -5,11 +5,11 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
+#include "core/RecordFile.h"
+#include "core/Texts.h"
+#include "core/TrackCharacters.h"
+#include "core/WriteCommand.h"
 #include "station/MainWindow.h"
-#include "station/RecordFile.h"
-#include "station/Texts.h"
-#include "station/TrackCharacters.h"
-#include "station/WriteCommand.h"
 #include "ui/PathText.h"
 
 namespace {

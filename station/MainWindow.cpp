@@ -12,13 +12,13 @@
 #include <QTextCursor>
 #include <QToolButton>
 
+#include "core/Texts.h"
 #include "journal/Journal.h"
 #include "journal/ui/JournalDialog.h"
 #include "settings/SettingsDialog.h"
 #include "settings/SettingsFile.h"
-#include "ui/UiFont.h"
-#include "station/Texts.h"
 #include "ui/KeyFilters.h"
+#include "ui/UiFont.h"
 #include "ui/UpDown.h"
 
 namespace {
@@ -122,7 +122,7 @@ void TForm1::ApplyStartState() {
   }
   WriteCountEdit->setText(QStringLiteral("1"));
   WrCouUpDown->SetPosition(1);
-  ShowWriteMode(QStringLiteral("常规写"), Qt::blue);
+  ShowWriteMode(station::WriteMode::normal);
   OpenTimer.stop();
 }
 

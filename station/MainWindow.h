@@ -16,14 +16,14 @@
 #include <utility>
 #include <vector>
 
+#include "core/CardSession.h"
+#include "core/RecordFile.h"
+#include "core/WriteCommand.h"
 #include "journal/Journal.h"
 #include "serial/ComPort.h"
 #include "settings/SettingsFile.h"
-#include "station/CardSession.h"
 #include "station/JournalMessages.h"
 #include "station/Prompts.h"
-#include "station/WriteCommand.h"
-#include "station/RecordFile.h"
 
 class JournalDialog;
 
@@ -81,7 +81,12 @@ struct StationConfig {
 // by its design name as objectName), takes the form's snapshot for the
 // session, shows what the session asks for and forwards the device's bytes.
 // Every handler runs on the main thread.
-class TForm1 : public QMainWindow, private station::SessionEffects {
+class TForm1 : public QMainWindow,
+               private station::SessionPort,
+               private station::SessionTimers,
+               private station::SessionScreen,
+               private station::SessionForm,
+               private station::SessionJournal {
   Q_OBJECT
 
  public:
@@ -328,7 +333,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void Warning(const std::string& text) override;
   void Beep() override;
   void Focus(station::FocusTarget target) override;
-  void ShowWriteMode(const station::WriteModeLook& look) override;
+  void ShowWriteMode(station::WriteMode mode) override;
   void EnableTrackBoxes(bool enable) override;
   void StartTimer() override;
   void StopTimer() override;
@@ -420,7 +425,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   QTimer replyTailTimer_;
   // The second line of the last failed open's message; empty after a success.
   std::string openFailure_;
-  station::CardSession session_{*this};
+  station::CardSession session_{{*this, *this, *this, *this, *this}};
 };
 
 template <typename Handler>
