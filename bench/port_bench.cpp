@@ -49,9 +49,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/DeviceProfile.h"
 #include "serial/ComPort.h"
 #include "serial/Dispatcher.h"
-#include "station/DeviceProfile.h"
 
 namespace {
 

@@ -7,54 +7,22 @@
 #include <random>
 #include <string>
 
-#include "station/CardSession.h"
+#include "QuietRoles.h"
+#include "core/CardSession.h"
 
 namespace {
 
-// Effects that do nothing: the port is open and track 2 is ticked.
-class QuietStation : public station::SessionEffects {
- public:
-  bool PortOpen() override { return true; }
-  bool OpenPort(std::optional<std::uint16_t>) override { return true; }
-  void TryOpenPort() override {}
-  void ClosePort() override {}
-  std::uint16_t PortNumber() override { return 1; }
-  void Send(std::string_view) override {}
-  void AwaitMoreReply() override {}
-  void ShowText(station::TextSlot, const std::string&) override {}
-  void SetTrackText(int, const std::string&) override {}
-  void AddWrittenCard(int, const std::string&, std::int64_t) override {}
-  void Message(const std::string&) override {}
-  void Warning(const std::string&) override {}
-  void Beep() override {}
-  void Focus(station::FocusTarget) override {}
-  void ShowWriteMode(const station::WriteModeLook&) override {}
-  void EnableTrackBoxes(bool) override {}
-  void StartTimer() override {}
-  void StopTimer() override {}
-  station::StationForm Form() override {
-    station::StationForm form;
-    form.track2.ticked = true;
-    form.track2.text = "0042";
-    return form;
+// Every role quiet: the port is open and track 2 is ticked.
+struct QuietStation {
+  station::testing_support::QuietPort port;
+  station::testing_support::QuietTimers timers;
+  station::testing_support::QuietScreen screen;
+  station::testing_support::QuietForm form;
+  station::testing_support::QuietJournal journal;
+  QuietStation() {
+    form.form.track2.ticked = true;
+    form.form.track2.text = "0042";
   }
-  void KeepCardListInBounds() override {}
-  bool RecordsLeft(int) override { return false; }
-  void LoadNextRecord(int) override {}
-  void EndFileTrack(int) override {}
-  std::int64_t RecordWrittenCard(const station::WrittenCardRecord&) override { return 1; }
-  void RecordReadCard(const std::optional<std::string>&, const std::optional<std::string>&) override {}
-  bool Ask(const std::string&) override { return true; }
-  void StartReplyTailWait() override {}
-  void StopReplyTailWait() override {}
-  bool ReopenPort() override { return true; }
-  void StartReconnectTimer() override {}
-  void StopReconnectTimer() override {}
-  std::string OpenFailureDetail() override { return {}; }
-  std::vector<station::TakenNumber> ReserveNumbers(const station::WrittenCardRecord&, bool) override { return {}; }
-  std::string FirstFreeNumber(int, const std::string& start, std::uint64_t) override { return start; }
-  void CancelReservation(const station::WrittenCardRecord&) override {}
-  void MarkUnconfirmed(const station::WrittenCardRecord&, station::Undecided) override {}
 };
 
 constexpr std::size_t kChunk = 8192;
@@ -78,7 +46,7 @@ std::string Noise(bool endInEsc) {
 void BM_NoiseWhileArmed(benchmark::State& state) {
   const bool write = state.range(0) == 1;
   QuietStation fx;
-  station::CardSession session(fx);
+  station::CardSession session({fx.port, fx.timers, fx.screen, fx.form, fx.journal});
   write ? session.WritePressed() : session.ReadPressed();
   const std::string chunk = Noise(write);
   for (auto _ : state) {

@@ -49,29 +49,11 @@ QVariant OptionalText(const std::optional<std::string>& text) {
 
 QDateTime OrNow(const QDateTime& when) { return when.isValid() ? when : QDateTime::currentDateTimeUtc(); }
 
-QString KindName(RunKind kind) {
-  switch (kind) {
-    case RunKind::continuous: return QStringLiteral("continuous");
-    case RunKind::file: return QStringLiteral("file");
-    case RunKind::normal: break;
-  }
-  return QStringLiteral("normal");
-}
+QString KindName(RunKind kind) { return QString::fromLatin1(station::WriteModeKey(kind)); }
 
-RunKind KindFromName(const QString& name) {
-  if (name == QLatin1String("continuous")) return RunKind::continuous;
-  if (name == QLatin1String("file")) return RunKind::file;
-  return RunKind::normal;
-}
+RunKind KindFromName(const QString& name) { return station::WriteModeFromKey(name.toStdString()); }
 
-QString KindCaption(RunKind kind) {
-  switch (kind) {
-    case RunKind::continuous: return QStringLiteral("连续写");
-    case RunKind::file: return QStringLiteral("文件写");
-    case RunKind::normal: break;
-  }
-  return QStringLiteral("常规写");
-}
+QString KindCaption(RunKind kind) { return QString::fromUtf8(station::WriteModeCaption(kind)); }
 
 // '!' escapes the wildcards of LIKE in both dialects.
 QString LikePattern(const QString& text) {

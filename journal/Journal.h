@@ -17,6 +17,8 @@
 #include <string_view>
 #include <utility>
 
+#include "core/WriteMode.h"
+
 // The card journal: every card written and read, and every list save, kept in
 // a database so that a crash loses no card and a number is never issued twice
 // unnoticed. One code path over Qt SQL serves the embedded SQLite file and a
@@ -68,9 +70,8 @@ class JournalUnreachable : public JournalError {
   QString reason_;
 };
 
-// How the card was written, as the writing-mode indicator shows it: a file
-// track wins over a continuous one.
-enum class RunKind { normal, continuous, file };
+// How the card was written, as the writing-mode indicator shows it.
+using RunKind = station::WriteMode;
 
 // One written track of a card. Texts are bytes, one per character.
 struct WrittenTrack {

@@ -3,12 +3,12 @@
 #include <chrono>
 #include <utility>
 
+#include "core/DeviceProfile.h"
 #include "portselect/PortSelectDialog.h"
 #include "serial/ComPort.h"
 #include "serial/OpenFailure.h"
 #include "serial/SerialCommon.h"
 #include "station/DeviceLink.h"
-#include "station/DeviceProfile.h"
 #include "station/RecorderFailure.h"
 
 namespace {

@@ -13,13 +13,13 @@
 #include <QUuid>
 #include <QtGlobal>
 
+#include "core/NumberSequence.h"
+#include "core/Texts.h"
 #include "journal/Journal.h"
 #include "journal/ui/JournalDialog.h"
 #include "settings/SafeWrite.h"
 #include "station/JournalMessages.h"
 #include "station/MainWindow.h"
-#include "station/NumberSequence.h"
-#include "station/Texts.h"
 #include "station/TrackText.h"
 #include "ui/FitLabel.h"
 #include "ui/PathText.h"
@@ -299,9 +299,7 @@ std::int64_t TForm1::RecordWrittenCard(const station::WrittenCardRecord& card) {
   entry.station = QString::fromStdString(config_.stationName);
   entry.port = QString::fromStdString(config_.portName()).toUpper();
   entry.devicePath = QString::fromStdString(config_.devicePath(PortNumber()));
-  entry.kind = (form.track2.fileBox || form.track3.fileBox) ? journal::RunKind::file
-               : (form.track2.continuous || form.track3.continuous) ? journal::RunKind::continuous
-                                                                    : journal::RunKind::normal;
+  entry.kind = form.Mode();
   entry.cardIndex = card.cardIndex;
   entry.deliberateRepeat = card.deliberateRepeat;
   for (int track : {2, 3}) {

@@ -12,15 +12,15 @@
 #include <QTextCursor>
 #include <QToolButton>
 
+#include "core/Texts.h"
 #include "journal/Journal.h"
 #include "journal/ui/JournalDialog.h"
 #include "settings/SettingsDialog.h"
 #include "settings/SettingsFile.h"
-#include "ui/UiFont.h"
-#include "station/Texts.h"
 #include "ui/FitLabel.h"
 #include "ui/KeyFilters.h"
 #include "ui/PathText.h"
+#include "ui/UiFont.h"
 #include "ui/UpDown.h"
 
 namespace {
@@ -120,7 +120,7 @@ void TForm1::ApplyStartState() {
   }
   writeCountField_->setText(QStringLiteral("1"));
   writeCountUpDown_->SetPosition(1);
-  ShowWriteMode(QStringLiteral("常规写"), Qt::blue);
+  ShowWriteMode(station::WriteMode::normal);
   operationTimer_.stop();
 }
 

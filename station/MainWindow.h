@@ -16,16 +16,16 @@
 #include <utility>
 #include <vector>
 
+#include "core/CardSession.h"
+#include "core/RecordFile.h"
+#include "core/WriteCommand.h"
 #include "journal/Journal.h"
 #include "settings/SettingsFile.h"
 #include "station/CardList.h"
-#include "station/CardSession.h"
 #include "station/DeviceLink.h"
 #include "station/JournalMessages.h"
 #include "station/Prompts.h"
 #include "station/RecordFileSources.h"
-#include "station/WriteCommand.h"
-#include "station/RecordFile.h"
 
 class JournalDialog;
 
@@ -72,7 +72,12 @@ struct StationConfig {
 // by its design name as objectName), takes the form's snapshot for the
 // session, shows what the session asks for and forwards the device's bytes.
 // Every handler runs on the main thread.
-class TForm1 : public QMainWindow, private station::SessionEffects {
+class TForm1 : public QMainWindow,
+               private station::SessionPort,
+               private station::SessionTimers,
+               private station::SessionScreen,
+               private station::SessionForm,
+               private station::SessionJournal {
   Q_OBJECT
 
  public:
@@ -253,7 +258,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   void Warning(const std::string& text) override;
   void Beep() override;
   void Focus(station::FocusTarget target) override;
-  void ShowWriteMode(const station::WriteModeLook& look) override;
+  void ShowWriteMode(station::WriteMode mode) override;
   void EnableTrackBoxes(bool enable) override;
   void StartTimer() override;
   void StopTimer() override;
@@ -352,7 +357,7 @@ class TForm1 : public QMainWindow, private station::SessionEffects {
   QTimer replyTailTimer_;
   // The card device's serial port, closed at start.
   station::DeviceLink deviceLink_{config_.timings, DeviceHooks(), this};
-  station::CardSession session_{*this};
+  station::CardSession session_{{*this, *this, *this, *this, *this}};
   station::RecordFileSources recordFiles_{session_.files(), [this]() -> Prompts& { return prompts(); }};
 };
 

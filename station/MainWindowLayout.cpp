@@ -15,9 +15,9 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "station/MainWindow.h"
-#include "station/Texts.h"
+#include "core/Texts.h"
 #include "settings/SettingsLocation.h"
+#include "station/MainWindow.h"
 #include "ui/FitLabel.h"
 #include "ui/PathText.h"
 #include "ui/Pictures.h"

@@ -5,12 +5,12 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 
+#include "core/RecordFile.h"
+#include "core/Texts.h"
+#include "core/TrackCharacters.h"
+#include "core/WriteCommand.h"
 #include "station/Prompts.h"
-#include "station/RecordFile.h"
 #include "station/RecordFileSources.h"
-#include "station/Texts.h"
-#include "station/TrackCharacters.h"
-#include "station/WriteCommand.h"
 #include "ui/PathText.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "station/FileTracks.h"
+#include "core/FileTracks.h"
 
 class Prompts;
 class QLabel;

@@ -6,8 +6,8 @@
 #include <QPlainTextEdit>
 #include <QToolButton>
 
+#include "core/Texts.h"
 #include "station/MainWindow.h"
-#include "station/Texts.h"
 #include "station/TrackText.h"
 #include "ui/FitLabel.h"
 
@@ -87,7 +87,8 @@ void TForm1::Focus(station::FocusTarget target) {
   }
 }
 
-void TForm1::ShowWriteMode(const station::WriteModeLook& look) {
+void TForm1::ShowWriteMode(station::WriteMode mode) {
+  const station::WriteModeLook look = station::WriteModeLookOf(mode);
   ShowWriteMode(QString::fromUtf8(look.caption), QColor(look.red, look.green, look.blue));
 }
 

@@ -77,7 +77,8 @@ void SizeColumns(QTableWidget* table, const QStringList& captions) {
     } else if (caption == QStringLiteral("磁道3")) {
       width = std::max(width, fit(QString(34, QLatin1Char('0'))));
     } else if (caption == QStringLiteral("方式")) {
-      width = std::max(width, fit(QStringLiteral("常规写")));
+      // The run kinds' captions are all three characters wide.
+      width = std::max(width, fit(QString::fromUtf8(station::WriteModeCaption(station::WriteMode::normal))));
     } else if (caption == QStringLiteral("批次")) {
       width = std::max(width, fit(QStringLiteral("第000000张")));
     } else if (caption == QStringLiteral("工作站")) {

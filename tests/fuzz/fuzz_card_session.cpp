@@ -11,34 +11,33 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "station/CardSession.h"
-#include "station/ReadReply.h"
+#include "QuietRoles.h"
+#include "core/CardSession.h"
+#include "core/ReadReply.h"
 
 namespace {
 
-using station::TextSlot;
-
 // The window's part, as far as the replies reach it: the form as the operator
 // left it, a port that stays open, a journal that records every card.
-class Effects : public station::SessionEffects {
+class Effects : public station::testing_support::QuietPort,
+                public station::testing_support::QuietTimers,
+                public station::testing_support::QuietScreen,
+                public station::testing_support::QuietForm,
+                public station::testing_support::QuietJournal {
  public:
-  station::StationForm form;
   std::string sinceWrite;  // reply bytes since the last write command
   std::string sinceRead;   // reply bytes since the last read command
   int recordedSinceWrite = 0;
   bool timer = false;
   bool tailWait = false;
 
+  station::SessionRoles Roles() { return {*this, *this, *this, *this, *this}; }
+
   void Reply(std::string_view bytes) {
     sinceWrite += bytes;
     sinceRead += bytes;
   }
 
-  bool PortOpen() override { return true; }
-  bool OpenPort(std::optional<std::uint16_t>) override { return true; }
-  void TryOpenPort() override {}
-  void ClosePort() override {}
-  std::uint16_t PortNumber() override { return 1; }
   void Send(std::string_view bytes) override {
     if (bytes.starts_with("\x1Bt")) {
       sinceWrite.clear();
@@ -47,25 +46,14 @@ class Effects : public station::SessionEffects {
       sinceRead.clear();
     }
   }
-  void AwaitMoreReply() override {}
-  void ShowText(TextSlot, const std::string&) override {}
   void SetTrackText(int track, const std::string& bytes) override {
     (track == 2 ? form.track2 : form.track3).text = bytes;
   }
   void AddWrittenCard(int, const std::string&, std::int64_t) override { FUZZ_CHECK(recordedSinceWrite == 1); }
-  void Message(const std::string&) override {}
-  void Warning(const std::string&) override {}
-  void Beep() override {}
-  void Focus(station::FocusTarget) override {}
-  void ShowWriteMode(const station::WriteModeLook&) override {}
-  void EnableTrackBoxes(bool) override {}
   void StartTimer() override { timer = true; }
   void StopTimer() override { timer = false; }
-  station::StationForm Form() override { return form; }
-  void KeepCardListInBounds() override {}
-  bool RecordsLeft(int) override { return false; }
-  void LoadNextRecord(int) override {}
-  void EndFileTrack(int) override {}
+  void StartReplyTailWait() override { tailWait = true; }
+  void StopReplyTailWait() override { tailWait = false; }
   std::int64_t RecordWrittenCard(const station::WrittenCardRecord&) override {
     FUZZ_CHECK(sinceWrite.find("rp") != std::string::npos);
     FUZZ_CHECK(++recordedSinceWrite == 1);
@@ -74,17 +62,6 @@ class Effects : public station::SessionEffects {
   void RecordReadCard(const std::optional<std::string>&, const std::optional<std::string>&) override {
     FUZZ_CHECK(sinceRead.find("?\x1C") != std::string::npos);
   }
-  bool Ask(const std::string&) override { return false; }
-  void StartReplyTailWait() override { tailWait = true; }
-  void StopReplyTailWait() override { tailWait = false; }
-  bool ReopenPort() override { return true; }
-  void StartReconnectTimer() override {}
-  void StopReconnectTimer() override {}
-  std::string OpenFailureDetail() override { return {}; }
-  std::vector<station::TakenNumber> ReserveNumbers(const station::WrittenCardRecord&, bool) override { return {}; }
-  std::string FirstFreeNumber(int, const std::string& start, std::uint64_t) override { return start; }
-  void CancelReservation(const station::WrittenCardRecord&) override {}
-  void MarkUnconfirmed(const station::WrittenCardRecord&, station::Undecided) override {}
 };
 
 // Mostly characters a track can carry, so that most writes go out.
@@ -113,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fx.form.track2 = Track(input);
   fx.form.track3 = Track(input);
   fx.form.writeCount = std::to_string(input.ConsumeIntegralInRange(0, 4));
-  station::CardSession session(fx);
+  station::CardSession session(fx.Roles());
   const bool reading = input.ConsumeBool();
   reading ? session.ReadPressed() : session.WritePressed();
 

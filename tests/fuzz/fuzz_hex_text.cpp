@@ -9,8 +9,8 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "station/HexText.h"
-#include "station/NumberSequence.h"
+#include "core/HexText.h"
+#include "core/NumberSequence.h"
 
 namespace {
 

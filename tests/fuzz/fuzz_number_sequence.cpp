@@ -10,7 +10,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "station/NumberSequence.h"
+#include "core/NumberSequence.h"
 
 namespace {
 

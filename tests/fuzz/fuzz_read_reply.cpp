@@ -9,8 +9,8 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "station/HexText.h"
-#include "station/ReadReply.h"
+#include "core/HexText.h"
+#include "core/ReadReply.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider input(data, size);

@@ -14,8 +14,8 @@
 
 #include "FuzzCheck.h"
 #include "ScratchFile.h"
-#include "station/NumberSequence.h"
-#include "station/RecordFile.h"
+#include "core/NumberSequence.h"
+#include "core/RecordFile.h"
 
 namespace {
 

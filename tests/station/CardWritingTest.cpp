@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "StationHarness.h"
-#include "station/HexText.h"
+#include "core/HexText.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 #include <functional>
 
 #include "StationHarness.h"
+#include "core/Texts.h"
 #include "journal/Journal.h"
 #include "journal/ui/JournalDialog.h"
 #include "settings/SettingsLocation.h"
-#include "station/Texts.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 
 #include "CardEmulator.h"
 #include "StationHarness.h"
-#include "station/ReadReply.h"
-#include "station/Texts.h"
+#include "core/ReadReply.h"
+#include "core/Texts.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <stdexcept>
 
 #include "StationTestSupport.h"
+#include "core/Texts.h"
 #include "settings/SettingsDialog.h"
-#include "station/Texts.h"
 #include "ui/PathText.h"
 #include "ui/UpDown.h"
 

@@ -14,7 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "station/HexText.h"
+#include "core/HexText.h"
 
 PtyDevice::PtyDevice() {
   char name[256] = {};

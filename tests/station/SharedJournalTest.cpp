@@ -19,7 +19,7 @@
 #include "../journal/JournalStores.h"
 #include "CardEmulator.h"
 #include "StationHarness.h"
-#include "station/Texts.h"
+#include "core/Texts.h"
 
 namespace {
 

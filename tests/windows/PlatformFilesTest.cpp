@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "core/RecordFile.h"
 #include "settings/DeviceList.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsLocation.h"
-#include "station/RecordFile.h"
 #include "station/WrittenCardList.h"
 #include "ui/PathText.h"
 

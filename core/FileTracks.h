@@ -5,7 +5,7 @@
 
 #include <array>
 
-#include "station/RecordFile.h"
+#include "core/RecordFile.h"
 
 namespace station {
 

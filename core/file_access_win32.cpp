@@ -1,7 +1,7 @@
 #include <fcntl.h>
 #include <io.h>
 
-#include "station/FileAccess.h"
+#include "core/FileAccess.h"
 
 namespace station {
 

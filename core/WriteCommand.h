@@ -1,12 +1,11 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <variant>
 
 // Card writing without widgets: the write frame for the ticked tracks, the
 // checks of the two builders (typed or continuous data, and data from record
-// files) and the writing-mode indicator.
+// files).
 namespace station {
 
 // Texts the builders show, UTF-8.
@@ -49,13 +48,5 @@ WriteBuild BuildTypedWrite(const WriteTrackInput& track2, const WriteTrackInput&
 
 // File writing; never moves the focus.
 WriteBuild BuildFileWrite(const WriteTrackInput& track2, const WriteTrackInput& track3);
-
-struct WriteModeLook {
-  const char* caption;
-  std::uint8_t red, green, blue;
-};
-
-// A ticked file box wins over a ticked continuous box.
-WriteModeLook WriteModeFor(bool continuous2, bool continuous3, bool file2, bool file3);
 
 }  // namespace station

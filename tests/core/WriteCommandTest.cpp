@@ -1,4 +1,4 @@
-#include "station/WriteCommand.h"
+#include "core/WriteCommand.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@ using station::BuildTypedWrite;
 using station::FocusTarget;
 using station::WriteArming;
 using station::WriteBuild;
-using station::WriteModeFor;
 using station::WriteRefusal;
 using station::WriteTrackInput;
 
@@ -101,15 +100,6 @@ TEST(BuildFileWrite, FileChecksThenCommands) {
       {"nothing ticked", kOff, kOff, "nothing"},
   };
   for (const auto& row : rows) EXPECT_EQ(Describe(BuildFileWrite(row.track2, row.track3)), row.expected) << row.name;
-}
-
-TEST(WriteModeFor, FileWinsThenContinuousThenNormal) {
-  EXPECT_STREQ(WriteModeFor(false, false, false, false).caption, "常规写");
-  EXPECT_EQ(WriteModeFor(false, false, false, false).blue, 255);
-  EXPECT_STREQ(WriteModeFor(false, true, false, false).caption, "连续写");
-  EXPECT_EQ(WriteModeFor(false, true, false, false).red, 255);
-  EXPECT_STREQ(WriteModeFor(true, false, false, true).caption, "文件写");
-  EXPECT_EQ(WriteModeFor(true, false, false, true).green, 255);
 }
 
 }  // namespace

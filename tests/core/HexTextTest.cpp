@@ -1,4 +1,4 @@
-#include "station/HexText.h"
+#include "core/HexText.h"
 
 #include <gtest/gtest.h>
 

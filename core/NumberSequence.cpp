@@ -1,4 +1,4 @@
-#include "station/NumberSequence.h"
+#include "core/NumberSequence.h"
 
 namespace station {
 namespace {

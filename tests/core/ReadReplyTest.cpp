@@ -1,4 +1,4 @@
-#include "station/ReadReply.h"
+#include "core/ReadReply.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "station/TrackCharacters.h"
+#include "core/TrackCharacters.h"
 
 // Card reading without widgets: the read command for the ticked tracks and the
 // judging and cutting of the device's read reply (hex text, joined chunks).

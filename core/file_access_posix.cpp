@@ -1,6 +1,6 @@
 #include <fcntl.h>
 
-#include "station/FileAccess.h"
+#include "core/FileAccess.h"
 
 namespace station {
 

@@ -1,4 +1,4 @@
-#include "station/RecordFile.h"
+#include "core/RecordFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -10,8 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "station/FileAccess.h"
-#include "ui/PathText.h"
+#include "core/FileAccess.h"
 
 namespace station {
 namespace {
@@ -25,10 +24,17 @@ constexpr std::size_t kByteOrderMarkSize = sizeof kByteOrderMark - 1;
 // is still refused, and a huge line never reaches a track field.
 constexpr std::size_t kKeptRecordLength = SendBufferSize;
 
+// The file's name as UTF-8 for the error text. The C++ library converts a
+// Windows wide name itself, independent of the C library's locale.
+std::string NameText(const std::filesystem::path& path) {
+  const std::u8string name = path.u8string();
+  return std::string(name.begin(), name.end());
+}
+
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
 
 [[noreturn]] void ThrowSystemError(const char* what, const std::filesystem::path& path, int error) {
-  throw RecordFileError(std::string(what) + " \"" + ui::PathToUtf8(path) + "\": " + std::strerror(error));
+  throw RecordFileError(std::string(what) + " \"" + NameText(path) + "\": " + std::strerror(error));
 }
 
 }  // namespace
@@ -70,7 +76,7 @@ void RecordFile::Open(const std::filesystem::path& path) {
   }
   if (!S_ISREG(info.st_mode)) {
     Close();
-    throw RecordFileError("Not a regular file \"" + ui::PathToUtf8(path) + "\"");
+    throw RecordFileError("Not a regular file \"" + NameText(path) + "\"");
   }
   buffer_.resize(kBufferSize);
   try {

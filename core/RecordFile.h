@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "station/HexText.h"
+#include "core/HexText.h"
 
 namespace station {
 

@@ -1,7 +1,7 @@
-#include "station/WriteCommand.h"
+#include "core/WriteCommand.h"
 
-#include "station/HexText.h"
-#include "station/ReadReply.h"
+#include "core/HexText.h"
+#include "core/ReadReply.h"
 
 namespace station {
 
@@ -54,12 +54,6 @@ WriteBuild BuildFileWrite(const WriteTrackInput& track2, const WriteTrackInput& 
   const bool track3Missing = tracks != kTrack2Only && track3.text.empty();
   if (track2Missing || track3Missing) return WriteRefusal{kMsgFileRecordEmpty, FocusTarget::none};
   return WriteArming{WriteFrame(tracks, track2.text, track3.text), tracks};
-}
-
-WriteModeLook WriteModeFor(bool continuous2, bool continuous3, bool file2, bool file3) {
-  if (file2 || file3) return {"文件写", 0, 255, 0};
-  if (continuous2 || continuous3) return {"连续写", 255, 0, 0};
-  return {"常规写", 0, 0, 255};
 }
 
 }  // namespace station

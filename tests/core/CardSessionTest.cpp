@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "station/CardSession.h"
-#include "station/NumberSequence.h"
-#include "station/ReadReply.h"
-#include "station/Texts.h"
-#include "station/TrackCharacters.h"
+#include "core/CardSession.h"
+#include "core/NumberSequence.h"
+#include "core/ReadReply.h"
+#include "core/Texts.h"
+#include "core/TrackCharacters.h"
 
 namespace {
 
@@ -42,7 +42,14 @@ std::string HexOf(const std::string& bytes) {
   return out;
 }
 
-struct Recorder : station::SessionEffects {
+// Records every role of the session.
+struct Recorder : station::SessionPort,
+                  station::SessionTimers,
+                  station::SessionScreen,
+                  station::SessionForm,
+                  station::SessionJournal {
+  station::SessionRoles Roles() { return {*this, *this, *this, *this, *this}; }
+
   bool open = true;
   bool openSucceeds = true;
   std::uint16_t number = 1;
@@ -60,7 +67,7 @@ struct Recorder : station::SessionEffects {
   int listChecks = 0;
   bool timer = false;
   std::optional<bool> trackBoxes;
-  std::string writeMode;
+  std::optional<station::WriteMode> writeMode;
   std::vector<station::WrittenCardRecord> journal;
   std::vector<std::string> events;  // journal commits and list lines, in order
   std::vector<std::string> reads;
@@ -97,7 +104,7 @@ struct Recorder : station::SessionEffects {
   void Warning(const std::string& text) override { warnings.push_back(text); }
   void Beep() override { ++beeps; }
   void Focus(station::FocusTarget target) override { focus.push_back(target); }
-  void ShowWriteMode(const station::WriteModeLook& look) override { writeMode = look.caption; }
+  void ShowWriteMode(station::WriteMode mode) override { writeMode = mode; }
   void EnableTrackBoxes(bool enable) override { trackBoxes = enable; }
   void StartTimer() override { timer = true; }
   void StopTimer() override { timer = false; }
@@ -220,7 +227,7 @@ struct Recorder : station::SessionEffects {
 class CardSessionTest : public ::testing::Test {
  protected:
   Recorder fx;
-  CardSession session{fx};
+  CardSession session{fx.Roles()};
 
   void Tick(int times) {
     for (int i = 0; i < times; ++i) session.TimerTick();
@@ -249,7 +256,7 @@ TEST_F(CardSessionTest, OpenAndCloseShowThePortState) {
   for (const Row& row : rows) {
     Recorder rec;
     rec.openSucceeds = row.succeeds;
-    CardSession s(rec);
+    CardSession s(rec.Roles());
     s.OpenPressed(row.name);
     EXPECT_EQ(rec.Text(TextSlot::portState), row.shown) << row.name;
     EXPECT_TRUE(rec.messages.empty()) << row.name;
@@ -338,7 +345,7 @@ TEST_F(CardSessionTest, LostLineClosesDisarmsAndWaitsForTheDevice) {
   };
   for (const Row& row : rows) {
     Recorder rec;
-    CardSession s{rec};
+    CardSession s{rec.Roles()};
     rec.form.track2.ticked = true;
     rec.form.track2.text = "0099";
     s.OpenPressed("COM3");
@@ -379,7 +386,7 @@ TEST_F(CardSessionTest, LostLineClosesDisarmsAndWaitsForTheDevice) {
 TEST_F(CardSessionTest, PortButtonsEndTheReconnect) {
   for (bool closeButton : {true, false}) {
     Recorder rec;
-    CardSession s{rec};
+    CardSession s{rec.Roles()};
     s.OpenPressed("COM2");
     s.PortLost();
     ASSERT_TRUE(rec.reconnectTimer);
@@ -435,7 +442,7 @@ TEST_F(CardSessionTest, ReadRepliesAreJudgedAsTheyCome) {
     rec.form.track2.ticked = row.track2;
     rec.form.track3.ticked = row.track3;
     rec.form.track2.text = "old";
-    CardSession s(rec);
+    CardSession s(rec.Roles());
     s.ReadPressed();
     EXPECT_EQ(rec.form.track2.text, "") << row.name << ": fields are emptied when reading starts";
     const std::size_t armed = rec.sent.size();
@@ -493,7 +500,7 @@ TEST_F(CardSessionTest, NoiseWhileArmedIsBoundedAndNeverACard) {
   }
   for (const Row& row : rows) {
     Recorder rec;
-    CardSession s(rec);
+    CardSession s(rec.Roles());
     rec.form.track2 = {true, false, "", false, false, "42"};
     row.write ? s.WritePressed() : s.ReadPressed();
     const std::string chunk = noise + Bytes(row.chunkEnd);
@@ -538,7 +545,7 @@ TEST_F(CardSessionTest, WriteStartRefusalsAndArming) {
   for (const Row& row : rows) {
     Recorder rec;
     rec.form.track2 = row.track2;
-    CardSession s(rec);
+    CardSession s(rec.Roles());
     s.WritePressed();
     EXPECT_EQ(s.writeTracks() > 0, row.armed) << row.name;
     EXPECT_EQ(rec.timer, row.armed) << row.name;
@@ -560,11 +567,11 @@ TEST_F(CardSessionTest, WritePressedDisarmsAReadAndNeedsAnOpenPort) {
 
   Recorder closed;
   closed.open = false;
-  CardSession s(closed);
+  CardSession s(closed.Roles());
   s.WritePressed();
   EXPECT_EQ(closed.Text(TextSlot::operation), station::kSelectPortFirst);
   EXPECT_EQ(s.cardIndex(), 0);
-  EXPECT_TRUE(closed.writeMode.empty());
+  EXPECT_FALSE(closed.writeMode);
 }
 
 TEST_F(CardSessionTest, WrittenCardIsLoggedAndAFailedOneRetried) {
@@ -628,7 +635,8 @@ TEST_F(CardSessionTest, FileRunTakesRecordsUntilTheFileEnds) {
   fx.records[2] = {"72"};
   session.FileChosen(2);
   session.WritePressed();
-  EXPECT_TRUE(session.fileRun());
+  EXPECT_EQ(session.runMode(), station::WriteMode::file);
+  EXPECT_EQ(fx.writeMode, station::WriteMode::file);
   session.ReplyBytes(Bytes("72 70"));
   EXPECT_EQ(fx.form.track2.text, "72");
   EXPECT_EQ(session.fileCount(2), 1);
@@ -672,7 +680,7 @@ TEST_F(CardSessionTest, WriteRepliesAfterTheLimitAreIgnored) {
     Recorder rec;
     rec.form.track2 = {true, false, "", fileRun, fileRun, "5"};
     rec.records[2] = {"6"};
-    CardSession s(rec);
+    CardSession s(rec.Roles());
     s.WritePressed();
     for (int tick = 0; tick < station::kWaitLimitTicks; ++tick) s.TimerTick();
     const std::size_t sent = rec.sent.size();
@@ -756,7 +764,7 @@ TEST_F(CardSessionTest, FinishedOrResetRunIgnoresLaterReplies) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     Recorder rec;
-    CardSession s(rec);
+    CardSession s(rec.Roles());
     row.run(rec, s);
     const std::size_t cards = rec.cards.size();
     rec.sent.clear();
@@ -776,7 +784,7 @@ TEST_F(CardSessionTest, UnwritableTrackTextIsRefusedBeforeAnySend) {
   } rows[] = {{2, "12A34"}, {2, "12\x1b\\\x1b" "034"}, {2, std::string(38, '1')}, {3, std::string(105, '1')}};
   for (const auto& row : rows) {
     Recorder rec;
-    CardSession s(rec);
+    CardSession s(rec.Roles());
     (row.track == 2 ? rec.form.track2 : rec.form.track3) = {true, false, "", false, false, row.text};
     s.WritePressed();
     EXPECT_TRUE(rec.sent.empty()) << row.text;
@@ -805,7 +813,7 @@ TEST_F(CardSessionTest, SuccessReplyInPiecesCountsOnce) {
 
   // A tail that never comes is a failure: the card is tried again.
   Recorder rec;
-  CardSession s(rec);
+  CardSession s(rec.Roles());
   rec.form.track2 = {true, false, "", false, false, "43"};
   s.WritePressed();
   s.ReplyBytes(Bytes("1B 72"));
@@ -961,7 +969,7 @@ TEST_F(CardSessionTest, CardEndingWithoutADecisionIsUnconfirmedOnlyWhenItMayHold
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     Recorder rec;
-    CardSession s(rec);
+    CardSession s(rec.Roles());
     rec.form.track2 = {true, false, "", false, false, "10"};
     s.WritePressed();
     if (row.answered) s.ReplyBytes(Bytes("1B"));  // the start of a reply, cut off
@@ -993,7 +1001,7 @@ TEST_F(CardSessionTest, CardEndingWithoutADecisionIsUnconfirmedOnlyWhenItMayHold
 TEST_F(CardSessionTest, ClosingOrExitingCallsOffAnUnansweredCard) {
   for (const bool exits : {false, true}) {
     Recorder rec;
-    CardSession s(rec);
+    CardSession s(rec.Roles());
     rec.form.track2 = {true, false, "", false, false, "10"};
     s.WritePressed();
     exits ? s.Closing() : s.ClosePressed();
@@ -1008,7 +1016,7 @@ TEST_F(CardSessionTest, ClosingOrExitingCallsOffAnUnansweredCard) {
 TEST_F(CardSessionTest, WaitRunOutTellsWhetherTheCardWasWritten) {
   for (const bool answered : {false, true}) {
     Recorder rec;
-    CardSession s(rec);
+    CardSession s(rec.Roles());
     rec.form.track2 = {true, false, "", false, false, "10"};
     s.WritePressed();
     if (answered) s.ReplyBytes(Bytes("1B"));
@@ -1088,7 +1096,7 @@ TEST_F(CardSessionTest, TakenNumberInANormalOrFileRunIsAskedAbout) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     Recorder rec;
-    CardSession s(rec);
+    CardSession s(rec.Roles());
     rec.holds[{2, "42"}] = {station::NumberHold::reserved, "counter-2"};
     rec.form.track2 = {true, false, "", row.fileRun, row.fileRun, "42"};
     rec.answer = row.answer;
@@ -1116,7 +1124,7 @@ TEST_F(CardSessionTest, QuestionSaysWhatIsKnownOfTheNumber) {
   };
   for (const auto& [hold, question] : rows) {
     Recorder rec;
-    CardSession s(rec);
+    CardSession s(rec.Roles());
     rec.holds[{2, "42"}] = {hold, "counter-2"};
     rec.form.track2 = {true, false, "", false, false, "42"};
     s.WritePressed();
@@ -1150,7 +1158,7 @@ TEST_F(CardSessionTest, JournalAwayRefusesWritingAndStopsARunAfterItsCard) {
 
   // Away at the card's own commit: the card is kept for later, the run stops.
   Recorder rec;
-  CardSession s(rec);
+  CardSession s(rec.Roles());
   rec.form.track2 = {true, true, "1", false, false, "30"};
   rec.form.writeCount = "5";
   s.WritePressed();

@@ -1,4 +1,4 @@
-#include "station/NumberSequence.h"
+#include "core/NumberSequence.h"
 
 #include <gtest/gtest.h>
 

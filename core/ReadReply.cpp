@@ -1,8 +1,8 @@
-#include "station/ReadReply.h"
+#include "core/ReadReply.h"
 
 #include <cstddef>
 
-#include "station/HexText.h"
+#include "core/HexText.h"
 
 namespace station {
 namespace {

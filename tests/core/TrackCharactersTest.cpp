@@ -1,4 +1,4 @@
-#include "station/TrackCharacters.h"
+#include "core/TrackCharacters.h"
 
 #include <gtest/gtest.h>
 

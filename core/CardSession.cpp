@@ -1,4 +1,4 @@
-#include "station/CardSession.h"
+#include "core/CardSession.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,11 +6,11 @@
 #include <stdexcept>
 #include <variant>
 
-#include "station/HexText.h"
-#include "station/NumberSequence.h"
-#include "station/ReadReply.h"
-#include "station/Texts.h"
-#include "station/TrackCharacters.h"
+#include "core/HexText.h"
+#include "core/NumberSequence.h"
+#include "core/ReadReply.h"
+#include "core/Texts.h"
+#include "core/TrackCharacters.h"
 
 namespace station {
 
@@ -80,14 +80,14 @@ constexpr int kReserveAttempts = 100;
 void CardSession::OpenPressed(const std::string& portName) {
   StopReconnecting();
   portName_ = portName;
-  if (fx_.OpenPort(PortNumberOf(portName))) {
-    fx_.EnableTrackBoxes(true);
+  if (port_.OpenPort(PortNumberOf(portName))) {
+    screen_.EnableTrackBoxes(true);
   } else {
-    const std::string detail = fx_.OpenFailureDetail();
-    fx_.Warning(detail.empty() ? std::string(kPortUnavailable) : kPortUnavailable + ("\n" + detail));
+    const std::string detail = port_.OpenFailureDetail();
+    screen_.Warning(detail.empty() ? std::string(kPortUnavailable) : kPortUnavailable + ("\n" + detail));
   }
   // A failed open must not read as success: the panel shows the closed form.
-  fx_.ShowText(TextSlot::portState, portName + (fx_.PortOpen() ? kPortOpenSuffix : kPortClosedSuffix));
+  screen_.ShowText(TextSlot::portState, portName + (port_.PortOpen() ? kPortOpenSuffix : kPortClosedSuffix));
 }
 
 void CardSession::ClosePressed() {
@@ -95,49 +95,49 @@ void CardSession::ClosePressed() {
   // A card answered without a decision may have been written: its numbers
   // stay blocked. One nothing answered is called off first.
   if (writeTracks_ > 0) SettleHeld(Undecided::portClosed, CallOffUnansweredCard());
-  if (fx_.PortOpen()) fx_.ClosePort();
-  fx_.EnableTrackBoxes(false);
-  fx_.ShowText(TextSlot::portState, "COM" + std::to_string(fx_.PortNumber()) + kPortClosedSuffix);
+  if (port_.PortOpen()) port_.ClosePort();
+  screen_.EnableTrackBoxes(false);
+  screen_.ShowText(TextSlot::portState, "COM" + std::to_string(port_.PortNumber()) + kPortClosedSuffix);
 }
 
 void CardSession::PortLost() {
   const bool writeArmed = writeTracks_ > 0;
   // Closed as the close button does, so that a reopen starts from scratch.
-  if (fx_.PortOpen()) fx_.ClosePort();
+  if (port_.PortOpen()) port_.ClosePort();
   // The card's answer may have been lost with the line.
   LetGoOfHeld(Undecided::lineLost, false);
   Disarm();
   StopTimer();
-  fx_.ShowText(TextSlot::seconds, kNoSeconds);
-  fx_.EnableTrackBoxes(false);
-  fx_.ShowText(TextSlot::portState, "COM" + std::to_string(fx_.PortNumber()) + kPortClosedSuffix);
-  fx_.ShowText(TextSlot::operation, kLineLost);
+  screen_.ShowText(TextSlot::seconds, kNoSeconds);
+  screen_.EnableTrackBoxes(false);
+  screen_.ShowText(TextSlot::portState, "COM" + std::to_string(port_.PortNumber()) + kPortClosedSuffix);
+  screen_.ShowText(TextSlot::operation, kLineLost);
   // The card on the writer may or may not have been written: say so, rather
   // than let the operator count it.
-  if (writeArmed) fx_.ShowText(TextSlot::writePrompt, kWriteLineLost);
+  if (writeArmed) screen_.ShowText(TextSlot::writePrompt, kWriteLineLost);
   reconnecting_ = true;
-  fx_.StartReconnectTimer();
+  timers_.StartReconnectTimer();
 }
 
 void CardSession::ReconnectTick() {
-  if (!reconnecting_ || !fx_.ReopenPort()) return;
+  if (!reconnecting_ || !port_.ReopenPort()) return;
   StopReconnecting();
   // Nothing is re-armed: the operator starts the next read or write.
-  fx_.EnableTrackBoxes(true);
-  fx_.ShowText(TextSlot::portState, portName_ + kPortOpenSuffix);
-  fx_.ShowText(TextSlot::operation, kLineBack);
+  screen_.EnableTrackBoxes(true);
+  screen_.ShowText(TextSlot::portState, portName_ + kPortOpenSuffix);
+  screen_.ShowText(TextSlot::operation, kLineBack);
 }
 
 void CardSession::StopReconnecting() {
   if (!reconnecting_) return;
   reconnecting_ = false;
-  fx_.StopReconnectTimer();
+  timers_.StopReconnectTimer();
   // Nothing waits for the device any more: the line-lost text would say otherwise.
-  fx_.ShowText(TextSlot::operation, "");
+  screen_.ShowText(TextSlot::operation, "");
 }
 
 void CardSession::ResetPressed() {
-  if (fx_.PortOpen()) SendCommand(kResetCommand);
+  if (port_.PortOpen()) SendCommand(kResetCommand);
   // The reset leaves the write armed. A card answered before it may have
   // taken its numbers: they stay blocked until a reply decides. One nothing
   // answered holds nothing; its numbers stay the run's reservation.
@@ -145,25 +145,25 @@ void CardSession::ResetPressed() {
   if (timerRunning_) {
     elapsed_ = 0;
     StopTimer();
-    fx_.ShowText(TextSlot::seconds, kNoSeconds);
+    screen_.ShowText(TextSlot::seconds, kNoSeconds);
   }
 }
 
 void CardSession::StatusPressed() {
-  if (fx_.PortOpen()) SendCommand(kStatusCommand);
+  if (port_.PortOpen()) SendCommand(kStatusCommand);
 }
 
 void CardSession::TimerTick() {
-  if (!fx_.PortOpen()) return;
+  if (!port_.PortOpen()) return;
   if (elapsed_ >= kWaitLimitTicks) {
     elapsed_ = 0;
     StopTimer();
-    fx_.ShowText(TextSlot::seconds, kNoSeconds);
+    screen_.ShowText(TextSlot::seconds, kNoSeconds);
     SendCommand(kResetCommand);
     if (writeTracks_ > 0) {
       // Without a swipe the card holds nothing, and the operator starts again.
       const bool undecided = heldSent_ && heldAnswered_;
-      fx_.ShowText(TextSlot::writePrompt, undecided ? kWriteTimedOutUndecided : kWriteTimedOut);
+      screen_.ShowText(TextSlot::writePrompt, undecided ? kWriteTimedOutUndecided : kWriteTimedOut);
     }
     // The reset ends the write: a later reply is no answer to it, and judged
     // as one it would re-arm a card that may have been written.
@@ -173,25 +173,25 @@ void CardSession::TimerTick() {
   // An armed write polls the device's status every second.
   if (writeTracks_ > 0) SendCommand(kStatusCommand);
   ++elapsed_;
-  fx_.ShowText(TextSlot::seconds, std::to_string(elapsed_));
+  screen_.ShowText(TextSlot::seconds, std::to_string(elapsed_));
 }
 
 // --- Device link ------------------------------------------------------------------
 
 bool CardSession::SendCommand(const std::string& hexCommand) {
-  if (!fx_.PortOpen()) {
+  if (!port_.PortOpen()) {
     // An attempt to open the port, as a safeguard; the command is not sent
     // even when it succeeds, and its failure is the same message.
-    fx_.TryOpenPort();
-    fx_.Message(kPortNotOpen);
+    port_.TryOpenPort();
+    screen_.Message(kPortNotOpen);
     return false;
   }
   SendBuffer buffer;
   if (!FillSendBuffer(hexCommand, buffer)) {
-    fx_.Message(kCommandTooLong);
+    screen_.Message(kCommandTooLong);
     return false;
   }
-  fx_.Send(std::string_view(reinterpret_cast<const char*>(buffer.bytes.data()), buffer.length));
+  port_.Send(std::string_view(reinterpret_cast<const char*>(buffer.bytes.data()), buffer.length));
   return true;
 }
 
@@ -207,18 +207,18 @@ void CardSession::ReplyBytes(std::string_view bytes) {
 
 void CardSession::StartTimer() {
   timerRunning_ = true;
-  fx_.StartTimer();
+  timers_.StartTimer();
 }
 
 void CardSession::StopTimer() {
   timerRunning_ = false;
-  fx_.StopTimer();
+  timers_.StopTimer();
 }
 
 void CardSession::Disarm() {
   if (awaitingTail_) {
     awaitingTail_ = false;
-    fx_.StopReplyTailWait();
+    timers_.StopReplyTailWait();
   }
   replyHex_.clear();
   readCommand_.clear();
@@ -232,7 +232,7 @@ void CardSession::Disarm() {
 
 void CardSession::ArmRead() {
   readCommand_.clear();
-  const StationForm form = fx_.Form();
+  const StationForm& form = TakeSnapshot();
   if (const auto arming = ReadCommandFor(form.track2.ticked, form.track3.ticked)) {
     readCommand_ = arming->command;
     readTracks_ = arming->tracks;
@@ -240,16 +240,16 @@ void CardSession::ArmRead() {
 }
 
 void CardSession::ReadPressed() {
-  if (!fx_.PortOpen()) {
-    fx_.ShowText(TextSlot::operation, kSelectPortFirst);
+  if (!port_.PortOpen()) {
+    screen_.ShowText(TextSlot::operation, kSelectPortFirst);
     return;
   }
   LetGoOfHeld(Undecided::readStarted);
   Disarm();
-  fx_.SetTrackText(2, {});
-  fx_.SetTrackText(3, {});
+  screen_.SetTrackText(2, {});
+  screen_.SetTrackText(3, {});
   ArmRead();
-  fx_.ShowText(TextSlot::readPrompt, kSwipePrompt);
+  screen_.ShowText(TextSlot::readPrompt, kSwipePrompt);
   SendCommand(readCommand_);
   if (!timerRunning_) StartTimer();
 }
@@ -260,12 +260,12 @@ void CardSession::HandleReadReply(const std::string& chunk) {
 
   switch (JudgeReadReply(replyHex_)) {
     case ReadReplyKind::error:
-      fx_.ShowText(TextSlot::readPrompt, kReadFailed);
+      screen_.ShowText(TextSlot::readPrompt, kReadFailed);
       replyHex_.clear();
       readCommand_.clear();
       elapsed_ = 0;
-      fx_.SetTrackText(2, {});
-      fx_.SetTrackText(3, {});
+      screen_.SetTrackText(2, {});
+      screen_.SetTrackText(3, {});
       StopTimer();
       StartTimer();
       ArmRead();
@@ -273,18 +273,18 @@ void CardSession::HandleReadReply(const std::string& chunk) {
       return;
     case ReadReplyKind::incomplete:
       KeepReadReplyTail(replyHex_);
-      fx_.AwaitMoreReply();
+      port_.AwaitMoreReply();
       return;
     case ReadReplyKind::complete: break;
   }
 
   const ReadTrackTexts texts = CutReadReply(replyHex_, readTracks_);
-  fx_.RecordReadCard(texts.track2, texts.track3);
-  if (texts.track2) fx_.SetTrackText(2, *texts.track2);
-  if (texts.track3) fx_.SetTrackText(3, *texts.track3);
+  journal_.RecordReadCard(texts.track2, texts.track3);
+  if (texts.track2) screen_.SetTrackText(2, *texts.track2);
+  if (texts.track3) screen_.SetTrackText(3, *texts.track3);
 
-  fx_.ShowText(TextSlot::readPrompt, kReadSucceeded);
-  fx_.ShowText(TextSlot::operation, kReadShown);
+  screen_.ShowText(TextSlot::readPrompt, kReadSucceeded);
+  screen_.ShowText(TextSlot::operation, kReadShown);
   elapsed_ = 0;
   StopTimer();
   replyHex_.clear();
@@ -304,35 +304,40 @@ bool CardSession::ApplyWriteBuild(const WriteBuild& build) {
     return true;
   }
   if (const auto* refusal = std::get_if<WriteRefusal>(&build)) {
-    fx_.Message(refusal->message);
-    if (refusal->focus != FocusTarget::none) fx_.Focus(refusal->focus);
+    screen_.Message(refusal->message);
+    if (refusal->focus != FocusTarget::none) screen_.Focus(refusal->focus);
   }
   return false;
 }
 
+const StationForm& CardSession::TakeSnapshot() {
+  snapshot_ = form_.Form();
+  return snapshot_;
+}
+
+// Builds from the snapshot, which the caller has taken for this operation.
 bool CardSession::BuildWrite(bool fromFiles) {
-  const StationForm form = fx_.Form();
-  const WriteTrackInput track2 = WriteInput(form.track2);
-  const WriteTrackInput track3 = WriteInput(form.track3);
+  const WriteTrackInput track2 = WriteInput(snapshot_.track2);
+  const WriteTrackInput track3 = WriteInput(snapshot_.track3);
   return ApplyWriteBuild(fromFiles ? BuildFileWrite(track2, track3) : BuildTypedWrite(track2, track3));
 }
 
 void CardSession::WritePressed() {
-  if (!fx_.PortOpen()) {
-    fx_.ShowText(TextSlot::operation, kSelectPortFirst);
+  if (!port_.PortOpen()) {
+    screen_.ShowText(TextSlot::operation, kSelectPortFirst);
     return;
   }
   Disarm();
   cardIndex_ = 1;
 
-  const StationForm form = fx_.Form();
+  const StationForm& form = TakeSnapshot();
+  runMode_ = form.Mode();
+  screen_.ShowWriteMode(runMode_);
   const bool file2 = form.track2.fileBox;
   const bool file3 = form.track3.fileBox;
-  fx_.ShowWriteMode(WriteModeFor(form.track2.continuous, form.track3.continuous, file2, file3));
-  fileRun_ = file2 || file3;
 
   if ((form.track2.ticked && !file2) || (form.track3.ticked && !file3)) BuildWrite(false);
-  if (fileRun_) BuildWrite(true);
+  if (FileRun()) BuildWrite(true);
 
   if (!writeCommand_.empty()) {
     if (!SendWrite(false)) {
@@ -341,7 +346,7 @@ void CardSession::WritePressed() {
       EndRunOnRefusedRebuild();
       return;
     }
-    fx_.ShowText(TextSlot::writePrompt, kWritePrompt);
+    screen_.ShowText(TextSlot::writePrompt, kWritePrompt);
     if (!timerRunning_) StartTimer();
     return;
   }
@@ -352,7 +357,7 @@ void CardSession::WritePressed() {
 void CardSession::StopWriteWait() {
   elapsed_ = 0;
   StopTimer();
-  fx_.ShowText(TextSlot::seconds, kNoSeconds);
+  screen_.ShowText(TextSlot::seconds, kNoSeconds);
 }
 
 // A refused rebuild ends the run: arming the previous card's data again would
@@ -383,7 +388,7 @@ bool CardSession::TakeWriteReply(const std::string& chunk) {
   // Stopped now, it cannot poll the idle device while the error box of a
   // failed list save is open.
   StopTimer();
-  fx_.KeepCardListInBounds();
+  form_.KeepCardListInBounds();
   replyHex_ += chunk;
   return HexToText(replyHex_).find("rp") != std::string::npos;
 }
@@ -395,12 +400,13 @@ void CardSession::RetryFailedCard() {
   heldAnswered_ = false;
   replyHex_.clear();
   elapsed_ = 0;
-  fx_.ShowText(TextSlot::writePrompt, kWriteFailed);
+  screen_.ShowText(TextSlot::writePrompt, kWriteFailed);
   // Restarted by ArmNextCard, so the next tick comes a full second after the
   // same card is armed again.
   StopTimer();
   SendCommand(kResetCommand);
-  ArmNextCard(BuildWrite(fileRun_), true);
+  TakeSnapshot();
+  ArmNextCard(BuildWrite(FileRun()), true);
 }
 
 bool CardSession::RecordWrittenCard() {
@@ -411,7 +417,7 @@ bool CardSession::RecordWrittenCard() {
   std::int64_t id = 0;
   std::optional<std::string> failure;
   try {
-    id = fx_.RecordWrittenCard(armed_);
+    id = journal_.RecordWrittenCard(armed_);
   } catch (const JournalAway& e) {
     // Kept by the window and recorded, numbers written, once the journal is back.
     id = e.keptCard();
@@ -430,32 +436,38 @@ bool CardSession::RecordWrittenCard() {
   ++cardIndex_;
   // The card holds the number either way; the list keeps it on screen.
   for (int track : {2, 3}) {
-    if (Carries(armed_.tracks, track)) fx_.AddWrittenCard(track, ArmedText(armed_, track), id);
+    if (Carries(armed_.tracks, track)) screen_.AddWrittenCard(track, ArmedText(armed_, track), id);
   }
   if (failure) {
     EndWriteRun();
-    fx_.Message(*failure);
+    screen_.Message(*failure);
     return false;
   }
-  fx_.Beep();
-  fx_.ShowText(TextSlot::writePrompt, kWriteSucceeded);
+  screen_.Beep();
+  screen_.ShowText(TextSlot::writePrompt, kWriteSucceeded);
   return true;
 }
 
+// Moves the continuous tracks of the snapshot on; the snapshot then holds
+// the new texts, as the fields show them.
 void CardSession::AdvanceContinuousTracks() {
+  bool moved = false;
   for (int track : {2, 3}) {
-    const TrackForm t = TrackOf(fx_.Form(), track);
+    const TrackForm& t = TrackOf(snapshot_, track);
     if (!t.continuous) continue;
     const IncrementResult next = IncrementTrailingNumber(t.text, DecimalField(t.step));
-    if (next.noTrailingDigit) fx_.Message(kNoTrailingDigitMessage);
-    fx_.SetTrackText(track, next.text);
+    if (next.noTrailingDigit) screen_.Message(kNoTrailingDigitMessage);
+    screen_.SetTrackText(track, next.text);
+    moved = true;
   }
+  if (moved) TakeSnapshot();
 }
 
 void CardSession::HandleWriteReply() {
+  TakeSnapshot();
   if (!RecordWrittenCard()) return;
   AdvanceContinuousTracks();
-  const StationForm form = fx_.Form();
+  const StationForm& form = snapshot_;
   if (!form.track2.continuous && !form.track3.continuous) {
     EndWriteRun();
     return;
@@ -466,13 +478,13 @@ void CardSession::HandleWriteReply() {
     ArmNextCard(BuildWrite(false));
     return;
   }
-  fx_.ShowText(TextSlot::writePrompt, FinishedText(form.writeCount));
+  screen_.ShowText(TextSlot::writePrompt, FinishedText(form.writeCount));
   EndWriteRun();
-  fx_.ShowText(TextSlot::operation, kContinuousDone);
+  screen_.ShowText(TextSlot::operation, kContinuousDone);
 }
 
 void CardSession::HandleFileWriteReply() {
-  const StationForm written = fx_.Form();
+  const StationForm& written = TakeSnapshot();
   if (written.track2.fileBox) ++fileCount2_;
   if (written.track3.fileBox) ++fileCount3_;
   if (!RecordWrittenCard()) return;
@@ -481,10 +493,11 @@ void CardSession::HandleFileWriteReply() {
   // Every file track takes its next record (or ends) before the next card is
   // armed once, so the command never carries a record that was written already.
   for (int track : {2, 3}) {
-    if (!TrackOf(fx_.Form(), track).fileBox) continue;
-    if (fx_.RecordsLeft(track)) {
+    // Ending or loading one track leaves the other's box as it was.
+    if (!TrackOf(snapshot_, track).fileBox) continue;
+    if (form_.RecordsLeft(track)) {
       try {
-        fx_.LoadNextRecord(track);
+        form_.LoadNextRecord(track);
       } catch (...) {
         // An unreadable record ends the run; left armed, a later reply would
         // write the last card's record again.
@@ -493,11 +506,11 @@ void CardSession::HandleFileWriteReply() {
       }
       continue;
     }
-    fx_.ShowText(TextSlot::writePrompt, FinishedText(std::to_string(fileCount(track))));
-    fx_.ShowText(TextSlot::operation, track == 2 ? kTrack2FileDone : kTrack3FileDone);
-    fx_.EndFileTrack(track);
+    screen_.ShowText(TextSlot::writePrompt, FinishedText(std::to_string(fileCount(track))));
+    screen_.ShowText(TextSlot::operation, track == 2 ? kTrack2FileDone : kTrack3FileDone);
+    form_.EndFileTrack(track);
   }
-  const StationForm after = fx_.Form();
+  const StationForm& after = TakeSnapshot();
   if (!after.track2.fileBox && !after.track3.fileBox) {
     EndWriteRun();
     return;
@@ -511,7 +524,7 @@ void CardSession::JudgeWriteReply(const std::string& chunk) {
   if (elapsed_ >= kWaitLimitTicks) return;
   if (awaitingTail_) {
     awaitingTail_ = false;
-    fx_.StopReplyTailWait();
+    timers_.StopReplyTailWait();
   }
   if (!TakeWriteReply(chunk)) {
     // A success reply that arrives in pieces is judged once it is whole;
@@ -521,13 +534,13 @@ void CardSession::JudgeWriteReply(const std::string& chunk) {
       // from piling up when every chunk of line noise ends in ESC.
       replyHex_.erase(0, replyHex_.size() - std::min(replyHex_.size(), kSuccessPrefixHex));
       awaitingTail_ = true;
-      fx_.StartReplyTailWait();
+      timers_.StartReplyTailWait();
       return;
     }
     RetryFailedCard();
     return;
   }
-  if (fileRun_) {
+  if (FileRun()) {
     HandleFileWriteReply();
   } else {
     HandleWriteReply();
@@ -550,12 +563,12 @@ void CardSession::EndWriteRun() {
   replyHex_.clear();
   if (awaitingTail_) {
     awaitingTail_ = false;
-    fx_.StopReplyTailWait();
+    timers_.StopReplyTailWait();
   }
 }
 
 WrittenCardRecord CardSession::ArmedFromForm(bool retry) const {
-  const StationForm form = fx_.Form();
+  const StationForm& form = snapshot_;
   WrittenCardRecord next;
   next.tracks = writeTracks_;
   next.cardIndex = cardIndex_;
@@ -580,7 +593,7 @@ bool CardSession::ClearToSend(bool retry) {
       if (!Carries(armed_.tracks, track)) continue;
       const std::string& text = ArmedText(armed_, track);
       if (!TrackTextWritable(track, text)) {
-        fx_.Message(UnwritableTrackMessage(track, text));
+        screen_.Message(UnwritableTrackMessage(track, text));
         return false;
       }
     }
@@ -590,7 +603,8 @@ bool CardSession::ClearToSend(bool retry) {
       case Reservation::stepped: break;
     }
     // A continuous track moved on: the command carries the new number.
-    if (!BuildWrite(fileRun_)) return false;
+    TakeSnapshot();
+    if (!BuildWrite(FileRun())) return false;
   }
   return false;
 }
@@ -602,7 +616,7 @@ CardSession::Reservation CardSession::ReserveArmed(bool retry) {
   try {
     // Twice at most: as it stands, then taken over after the operator's 是.
     for (;;) {
-      const std::vector<TakenNumber> taken = fx_.ReserveNumbers(armed_, repeat);
+      const std::vector<TakenNumber> taken = journal_.ReserveNumbers(armed_, repeat);
       if (taken.empty()) {
         HoldArmed();
         return Reservation::reserved;
@@ -612,7 +626,7 @@ CardSession::Reservation CardSession::ReserveArmed(bool retry) {
       for (const TakenNumber& number : taken) {
         // A number the run increases itself moves on past another station's;
         // asking would stop every card of two stations started alike.
-        if (!TrackOf(fx_.Form(), number.track).continuous || number.ownStation) continue;
+        if (!TrackOf(snapshot_, number.track).continuous || number.ownStation) continue;
         if (!StepPast(number)) return Reservation::refused;
         stepped = true;
       }
@@ -624,13 +638,13 @@ CardSession::Reservation CardSession::ReserveArmed(bool retry) {
                                   number.hold == NumberHold::unconfirmed && Carries(held_.tracks, number.track) &&
                                   ArmedText(held_, number.track) == number.text;
         if (ownUndecided) continue;
-        if (!number.quietRepeat && !fx_.Ask(TakenQuestion(number))) return Reservation::refused;
+        if (!number.quietRepeat && !screen_.Ask(TakenQuestion(number))) return Reservation::refused;
         armed_.deliberateRepeat = true;
       }
       repeat = true;
     }
   } catch (const JournalAway& e) {
-    fx_.Message(e.what());
+    screen_.Message(e.what());
     return Reservation::refused;
   }
 }
@@ -650,15 +664,15 @@ std::string CardSession::TakenQuestion(const TakenNumber& number) const {
 }
 
 bool CardSession::StepPast(const TakenNumber& taken) {
-  const TrackForm track = TrackOf(fx_.Form(), taken.track);
-  const std::string next = fx_.FirstFreeNumber(taken.track, taken.text, DecimalField(track.step));
+  const TrackForm& track = TrackOf(snapshot_, taken.track);
+  const std::string next = journal_.FirstFreeNumber(taken.track, taken.text, DecimalField(track.step));
   if (next.empty()) {
-    fx_.Message(kNoTrailingDigitMessage);
+    screen_.Message(kNoTrailingDigitMessage);
     return false;
   }
-  fx_.SetTrackText(taken.track, next);
-  fx_.ShowText(TextSlot::operation,
-               kNumberTakenBefore + taken.text + kNumberTakenBy + taken.station + kNumberTakenRewrite + next);
+  screen_.SetTrackText(taken.track, next);
+  screen_.ShowText(TextSlot::operation,
+                   kNumberTakenBefore + taken.text + kNumberTakenBy + taken.station + kNumberTakenRewrite + next);
   return true;
 }
 
@@ -675,9 +689,9 @@ void CardSession::HoldArmed() {
     // The new command replaced the earlier one on the device: unswiped, that
     // card holds nothing.
     if (heldSent_ && (heldAnswered_ || heldUnconfirmed_)) {
-      if (!heldUnconfirmed_) fx_.MarkUnconfirmed(left, Undecided::writeRestarted);
+      if (!heldUnconfirmed_) journal_.MarkUnconfirmed(left, Undecided::writeRestarted);
     } else {
-      fx_.CancelReservation(left);
+      journal_.CancelReservation(left);
     }
   }
   held_ = armed_;
@@ -701,7 +715,7 @@ void CardSession::SettleHeld(Undecided reason, bool lineIntact) {
 
 void CardSession::MarkHeldUndecided(Undecided reason) {
   if (held_.tracks == 0 || !heldSent_ || heldUnconfirmed_) return;
-  fx_.MarkUnconfirmed(held_, reason);
+  journal_.MarkUnconfirmed(held_, reason);
   heldUnconfirmed_ = true;
 }
 
@@ -710,7 +724,7 @@ void CardSession::MarkHeldUndecided(Undecided reason) {
 void CardSession::LetGoOfHeld(Undecided reason, bool lineIntact) {
   if (held_.tracks == 0) return;
   SettleHeld(reason, lineIntact);
-  if (!heldSent_) fx_.CancelReservation(held_);
+  if (!heldSent_) journal_.CancelReservation(held_);
   held_ = {};
   heldSent_ = false;
   heldAnswered_ = false;
@@ -723,7 +737,7 @@ void CardSession::LetGoOfHeld(Undecided reason, bool lineIntact) {
 // be sent.
 bool CardSession::CallOffUnansweredCard() {
   if (held_.tracks == 0 || !heldSent_ || heldAnswered_) return true;
-  if (!fx_.PortOpen()) return false;
+  if (!port_.PortOpen()) return false;
   try {
     return SendCommand(kResetCommand);
   } catch (const std::exception&) {

@@ -1,4 +1,4 @@
-#include "station/RecordFile.h"
+#include "core/RecordFile.h"
 
 #include <gtest/gtest.h>
 
