@@ -12,8 +12,8 @@
 #include <string>
 
 #include "BulkCards.h"
-#include "journal/Export.h"
 #include "journal/Journal.h"
+#include "journal/ui/Export.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Builds without libxlsxwriter (the Windows build) export CSV only.
-#include "journal/Export.h"
+#include "journal/ui/Export.h"
 
 namespace journal {
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "journal/Journal.h"
+#include "journal/ui/Csv.h"
 
 // Exports of the journal's cards to a file: a row source pages the rows out of
 // the journal, a writer puts them into one file format, and ExportRecords
@@ -27,10 +28,6 @@ QString WithFormatSuffix(const QString& path, ExportFormat format);
 // The format a file name asks for by its suffix; fallback when it names none
 // that is known.
 ExportFormat FormatOfPath(const QString& path, ExportFormat fallback);
-
-// A CSV field: quoted when it holds a separator, a quote or a line end, and
-// kept text when it starts like a spreadsheet formula.
-QString CsvField(QString field);
 
 enum class CellKind { text, localTime };
 

@@ -7,7 +7,7 @@
 
 #include <utility>
 
-#include "journal/Export.h"
+#include "journal/ui/Export.h"
 
 namespace journal {
 namespace {

@@ -1,4 +1,4 @@
-#include "journal/Export.h"
+#include "journal/ui/Export.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <system_error>
 #include <utility>
+
+#include "journal/ui/JournalRows.h"
 
 namespace journal {
 namespace {
@@ -19,17 +21,18 @@ QString SuffixOf(ExportFormat format) { return format == ExportFormat::xlsx ? kX
 
 // Wide enough for "2026-12-07 08:05:03", a 37-character track 2 and most of
 // a 104-character track 3.
-QList<ExportColumn> ColumnsOf(const QStringList& captions) {
+QList<ExportColumn> ColumnsOf(const QList<RowColumn>& rows) {
   QList<ExportColumn> columns;
-  for (const QString& caption : captions) {
-    ExportColumn column{caption, CellKind::text, 12};
-    if (caption == QStringLiteral("时间")) {
-      column.kind = CellKind::localTime;
-      column.width = 20;
-    } else if (caption == QStringLiteral("磁道2")) {
-      column.width = 40;
-    } else if (caption == QStringLiteral("磁道3")) {
-      column.width = 60;
+  for (const RowColumn& row : rows) {
+    ExportColumn column{row.caption, CellKind::text, 12};
+    switch (row.role) {
+      case ColumnRole::time:
+        column.kind = CellKind::localTime;
+        column.width = 20;
+        break;
+      case ColumnRole::track2: column.width = 40; break;
+      case ColumnRole::track3: column.width = 60; break;
+      default: break;
     }
     columns.append(column);
   }
@@ -43,19 +46,13 @@ class CsvWriter : public ExportWriter {
   }
 
   void Begin(const QList<ExportColumn>& columns) override {
-    // A byte-order mark, so that spreadsheet programs take the file as UTF-8.
-    Write("\xEF\xBB\xBF");
+    Write(kUtf8ByteOrderMark);
     QStringList captions;
     for (const ExportColumn& column : columns) captions << column.caption;
     Row(captions);
   }
 
-  void Row(const QStringList& cells) override {
-    QStringList fields;
-    fields.reserve(cells.size());
-    for (const QString& cell : cells) fields << CsvField(cell);
-    Write(fields.join(QLatin1Char(',')).toUtf8() + "\r\n");
-  }
+  void Row(const QStringList& cells) override { Write(CsvLine(cells)); }
 
   void Finish() override {
     if (!file_.flush()) Fail();
@@ -117,6 +114,20 @@ class PagedRows : public RowSource {
   bool done_ = false;
 };
 
+// A page of a table's rows as cells: rows fetches the journal's rows, cells
+// turns one into its cells.
+template <typename Row>
+PagedRows::Fetch PageOf(std::function<QList<Row>(const CardQuery&)> rows, QStringList (*cells)(const Row&)) {
+  return [rows = std::move(rows), cells](const CardQuery& query) {
+    PagedRows::Page page;
+    const QList<Row> found = rows(query);
+    page.rows.reserve(found.size());
+    for (const Row& row : found) page.rows.append(cells(row));
+    if (!found.isEmpty()) page.lastId = found.last().id;
+    return page;
+  };
+}
+
 // The file at path, as std::filesystem spells it on this system.
 std::filesystem::path FsPath(const QString& path) { return QFileInfo(path).filesystemAbsoluteFilePath(); }
 
@@ -130,18 +141,6 @@ bool IsRegularOrAbsent(const QString& path) {
 }
 
 }  // namespace
-
-QString CsvField(QString field) {
-  // A cell that starts like a formula would be run by a spreadsheet program;
-  // an apostrophe keeps it text.
-  if (!field.isEmpty() && QStringLiteral("=+-@").contains(field.front())) field.prepend(QLatin1Char('\''));
-  if (field.contains(QLatin1Char(',')) || field.contains(QLatin1Char('"')) || field.contains(QLatin1Char('\n')) ||
-      field.contains(QLatin1Char('\r'))) {
-    field.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + field + QLatin1Char('"');
-  }
-  return field;
-}
 
 QString WithFormatSuffix(const QString& path, ExportFormat format) {
   if (path.isEmpty() || !QFileInfo(path).suffix().isEmpty()) return path;
@@ -167,32 +166,16 @@ std::unique_ptr<ExportWriter> MakeExportWriter(ExportFormat format, const QStrin
 }
 
 std::unique_ptr<RowSource> WrittenCardRows(Journal& journal, CardQuery query, int pageRows) {
-  const qint64 newest = journal.LastCardId();
   return std::make_unique<PagedRows>(
-      QStringLiteral("写卡记录"), ColumnsOf(CardColumnCaptions()), std::move(query), newest, pageRows,
-      [&journal](const CardQuery& page) {
-        PagedRows::Page result;
-        const QList<CardRow> rows = journal.Cards(page);
-        result.rows.reserve(rows.size());
-        for (const CardRow& row : rows) result.rows.append(CardRowCells(row));
-        if (!rows.isEmpty()) result.lastId = rows.last().id;
-        return result;
-      },
+      WrittenCardsTitle(), ColumnsOf(CardColumns()), std::move(query), journal.LastCardId(), pageRows,
+      PageOf<CardRow>([&journal](const CardQuery& page) { return journal.Cards(page); }, CardRowCells),
       [&journal](const CardQuery& all) { return journal.CountCards(all); });
 }
 
 std::unique_ptr<RowSource> ReadCardRows(Journal& journal, CardQuery query, int pageRows) {
-  const qint64 newest = journal.LastReadCardId();
   return std::make_unique<PagedRows>(
-      QStringLiteral("读卡记录"), ColumnsOf(ReadCardColumnCaptions()), std::move(query), newest, pageRows,
-      [&journal](const CardQuery& page) {
-        PagedRows::Page result;
-        const QList<ReadCardRow> rows = journal.ReadCards(page);
-        result.rows.reserve(rows.size());
-        for (const ReadCardRow& row : rows) result.rows.append(ReadCardRowCells(row));
-        if (!rows.isEmpty()) result.lastId = rows.last().id;
-        return result;
-      },
+      ReadCardsTitle(), ColumnsOf(ReadCardColumns()), std::move(query), journal.LastReadCardId(), pageRows,
+      PageOf<ReadCardRow>([&journal](const CardQuery& page) { return journal.ReadCards(page); }, ReadCardRowCells),
       [&journal](const CardQuery& all) { return journal.CountReadCards(all); });
 }
 
