@@ -141,6 +141,15 @@ QLabel* FieldLabel(const QString& caption, const QString& objectName, QWidget* f
   return label;
 }
 
+// A new last tab named title; its page's layout comes back to be filled.
+QVBoxLayout* TabPage(QTabWidget* tabs, const QString& objectName, const QString& title) {
+  auto* page = new QWidget(tabs);
+  page->setObjectName(objectName);
+  page->setAccessibleName(title);
+  tabs->addTab(page, title);
+  return new QVBoxLayout(page);
+}
+
 }  // namespace
 
 JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
@@ -224,22 +233,13 @@ JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
   buttons->addWidget(exportButton_);
   buttons->addWidget(closeButton_);
 
-  auto* writtenPage = new QWidget(tabs_);
-  writtenPage->setObjectName(QStringLiteral("WrittenCardsPage"));
-  writtenPage->setAccessibleName(journal::WrittenCardsTitle());
-  auto* writtenLayout = new QVBoxLayout(writtenPage);
-  writtenLayout->addWidget(table_, 1);
-  writtenLayout->addLayout(reservations);
-  writtenLayout->addWidget(reservationTable_);
-  auto* readPage = new QWidget(tabs_);
-  readPage->setObjectName(QStringLiteral("ReadCardsPage"));
-  readPage->setAccessibleName(journal::ReadCardsTitle());
-  auto* readLayout = new QVBoxLayout(readPage);
-  readLayout->addWidget(readTable_);
   tabs_->setObjectName(QStringLiteral("RecordTabs"));
   tabs_->setAccessibleName(QStringLiteral("记录"));
-  tabs_->addTab(writtenPage, journal::WrittenCardsTitle());
-  tabs_->addTab(readPage, journal::ReadCardsTitle());
+  QVBoxLayout* writtenPage = TabPage(tabs_, QStringLiteral("WrittenCardsPage"), journal::WrittenCardsTitle());
+  writtenPage->addWidget(table_, 1);
+  writtenPage->addLayout(reservations);
+  writtenPage->addWidget(reservationTable_);
+  TabPage(tabs_, QStringLiteral("ReadCardsPage"), journal::ReadCardsTitle())->addWidget(readTable_);
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(filters);
