@@ -9,8 +9,8 @@
 
 #include "BenchJournal.h"
 #include "BulkCards.h"
-#include "journal/Export.h"
 #include "journal/Journal.h"
+#include "journal/ui/Export.h"
 
 namespace {
 

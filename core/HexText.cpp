@@ -5,16 +5,16 @@
 namespace station {
 namespace {
 
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+}  // namespace
+
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
-
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-}  // namespace
 
 std::string TextToHex(std::string_view text) {
   static constexpr char digits[] = "0123456789ABCDEF";

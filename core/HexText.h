@@ -10,6 +10,9 @@
 // turned into bytes only when it is sent. Texts here are byte strings.
 namespace station {
 
+// The value of a hex digit of either case; -1 for any other character.
+int HexDigitValue(char c);
+
 // Each byte becomes two uppercase hex digits ("0" -> "30").
 std::string TextToHex(std::string_view text);
 

@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <tuple>
 
-#include "journal/Export.h"
 #include "journal/PostgresUri.h"
 #include "journal/Schema.h"
 #include "journal/Sql.h"
@@ -177,65 +176,7 @@ qint64 CountOf(QSqlQuery query) { return query.next() ? query.value(0).toLongLon
 
 QString DefaultStationName() { return QSysInfo::machineHostName(); }
 
-QString UnconfirmedReasonCaption(UnconfirmedReason reason) {
-  switch (reason) {
-    case UnconfirmedReason::timeout: return QStringLiteral("超时");
-    case UnconfirmedReason::reset: return QStringLiteral("复位");
-    case UnconfirmedReason::lineLost: return QStringLiteral("设备断开");
-    case UnconfirmedReason::portClosed: return QStringLiteral("端口关闭");
-    case UnconfirmedReason::programExit: return QStringLiteral("程序退出");
-    case UnconfirmedReason::interrupted: return QStringLiteral("程序中断");
-    case UnconfirmedReason::readStarted: return QStringLiteral("改为读卡");
-    case UnconfirmedReason::writeRestarted: return QStringLiteral("重新写卡");
-    case UnconfirmedReason::notJournaled: return QStringLiteral("写卡记录未保存");
-    case UnconfirmedReason::unknown: break;
-  }
-  return QStringLiteral("原因未记录");
-}
-
-QStringList CardColumnCaptions() {
-  return {QStringLiteral("时间"), QStringLiteral("工作站"), QStringLiteral("方式"), QStringLiteral("磁道2"),
-          QStringLiteral("磁道3"), QStringLiteral("批次"), QStringLiteral("重复")};
-}
-
-QStringList CardRowCells(const CardRow& row) {
-  // The run: the card's place in it and, for tracks from files, the record.
-  QString run = QStringLiteral("第%1张").arg(row.cardIndex);
-  for (const auto* track : {&row.track2, &row.track3}) {
-    if (*track && !(*track)->fileName.isEmpty()) {
-      run += QStringLiteral(" %1:%2").arg(QFileInfo((*track)->fileName).fileName()).arg((*track)->recordNumber);
-    }
-  }
-  const auto text = [](const std::optional<WrittenTrack>& track) {
-    return track ? TextColumn(track->text) : QString();
-  };
-  return {row.localTime, row.station,
-          KindCaption(row.kind), text(row.track2),
-          text(row.track3), run,
-          row.deliberateRepeat ? QStringLiteral("是") : QString()};
-}
-
-QByteArray ExportCsv(const QList<CardRow>& rows) {
-  QByteArray out("\xEF\xBB\xBF");
-  const auto line = [&out](const QStringList& cells) {
-    QStringList fields;
-    for (const QString& cell : cells) fields << CsvField(cell);
-    out += fields.join(QLatin1Char(',')).toUtf8();
-    out += "\r\n";
-  };
-  line(CardColumnCaptions());
-  for (const CardRow& row : rows) line(CardRowCells(row));
-  return out;
-}
-
-QStringList ReadCardColumnCaptions() {
-  return {QStringLiteral("时间"), QStringLiteral("工作站"), QStringLiteral("磁道2"), QStringLiteral("磁道3")};
-}
-
-QStringList ReadCardRowCells(const ReadCardRow& row) {
-  const auto text = [](const std::optional<std::string>& track) { return track ? TextColumn(*track) : QString(); };
-  return {row.localTime, row.station, text(row.track2), text(row.track3)};
-}
+QString RunKindCaption(RunKind kind) { return KindCaption(kind); }
 
 std::unique_ptr<Journal> Journal::OpenSqlite(const QString& file) {
   // A new journal is readable by this user alone from its first byte; SQLite

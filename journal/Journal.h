@@ -73,6 +73,9 @@ class JournalUnreachable : public JournalError {
 // How the card was written, as the writing-mode indicator shows it.
 using RunKind = station::WriteMode;
 
+// The words the writing-mode indicator shows for a kind.
+QString RunKindCaption(RunKind kind);
+
 // One written track of a card. Texts are bytes, one per character.
 struct WrittenTrack {
   int track = 2;  // 2 or 3
@@ -124,9 +127,6 @@ enum class UnconfirmedReason {
   writeRestarted,  // a new write was started in its place
   notJournaled,    // the device reported it written, the journal could not keep it
 };
-
-// The words the operator reads for a reason, as in "未确认（超时）".
-QString UnconfirmedReasonCaption(UnconfirmedReason reason);
 
 struct NumberHolder {
   CardNumber number;
@@ -200,15 +200,6 @@ struct CardRow {
 // The host name, the station name when the settings give none.
 QString DefaultStationName();
 
-// The table's columns, shared by the dialog and the export so that the file
-// holds what the table shows.
-QStringList CardColumnCaptions();
-QStringList CardRowCells(const CardRow& row);
-
-// UTF-8 with a byte-order mark, so that spreadsheet programs take it as
-// UTF-8; comma-separated, CR LF line ends, a header line of the captions.
-QByteArray ExportCsv(const QList<CardRow>& rows);
-
 // A read card as the dialog lists it.
 struct ReadCardRow {
   qint64 id = 0;
@@ -217,10 +208,6 @@ struct ReadCardRow {
   std::optional<std::string> track2;  // absent: the track was not read
   std::optional<std::string> track3;
 };
-
-// The read cards' columns, shared by the dialog and the export.
-QStringList ReadCardColumnCaptions();
-QStringList ReadCardRowCells(const ReadCardRow& row);
 
 // Use a Journal only on the thread that opened it (a rule of Qt SQL). Every
 // Record... call commits before it returns and throws JournalError when it

@@ -7,6 +7,8 @@
 #include <QToolButton>
 
 #include <exception>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "ui/UiFont.h"
@@ -35,6 +37,20 @@ QToolButton* FlatButton(QWidget* parent, const QString& caption, const QColor& c
   return button;
 }
 
+// A caption and, beside it, the drop-down list it names: one row of the dialog.
+std::pair<QLabel*, QComboBox*> LabelledComboBox(QWidget* parent, const QString& caption, const QString& labelName,
+                                                const QString& boxName, int top, int boxWidth, bool editable) {
+  auto* label = new QLabel(caption, parent);
+  Name(label, labelName, caption);
+  label->setGeometry(20, top + 2, 60, 22);
+  auto* box = new QComboBox(parent);
+  Name(box, boxName, caption);
+  box->setEditable(editable);
+  box->setGeometry(80, top, boxWidth, 24);
+  label->setBuddy(box);
+  return {label, box};
+}
+
 }  // namespace
 
 TForm2::TForm2(QWidget* parent, std::filesystem::path settingsPath, DeviceLister lister)
@@ -45,121 +61,106 @@ TForm2::TForm2(QWidget* parent, std::filesystem::path settingsPath, DeviceLister
   setFont(settings::UiFont());
   setFixedSize(kClientWidth, kClientHeight);
 
-  Label1 = new QLabel(QStringLiteral("串口设定"), this);
-  Name(Label1, QStringLiteral("Label1"), Label1->text());
-  Label1->setGeometry(20, 24, 60, 22);
+  std::tie(portLabel_, portBox_) = LabelledComboBox(this, QStringLiteral("串口设定"), QStringLiteral("Label1"),
+                                                    QStringLiteral("cmb1"), 22, 120, false);
+  for (int port = 1; port <= 8; ++port) portBox_->addItem(QStringLiteral("COM%1").arg(port));
+  std::tie(deviceLabel_, deviceBox_) =
+      LabelledComboBox(this, QStringLiteral("设备"), QStringLiteral("Label2"), QStringLiteral("cmb2"), 58, 260, true);
+  deviceBox_->setInsertPolicy(QComboBox::NoInsert);
 
-  cmb1 = new QComboBox(this);
-  Name(cmb1, QStringLiteral("cmb1"), Label1->text());
-  cmb1->setEditable(false);
-  for (int port = 1; port <= 8; ++port) cmb1->addItem(QStringLiteral("COM%1").arg(port));
-  cmb1->setGeometry(80, 22, 120, 24);
-  Label1->setBuddy(cmb1);
+  probeButton_ = FlatButton(this, QStringLiteral("检测"), Qt::blue);
+  Name(probeButton_, QStringLiteral("SpeedButton3"), probeButton_->text());
+  probeButton_->setGeometry(80, 92, 75, 28);
 
-  Label2 = new QLabel(QStringLiteral("设备"), this);
-  Name(Label2, QStringLiteral("Label2"), Label2->text());
-  Label2->setGeometry(20, 60, 60, 22);
-
-  cmb2 = new QComboBox(this);
-  Name(cmb2, QStringLiteral("cmb2"), Label2->text());
-  cmb2->setEditable(true);
-  cmb2->setInsertPolicy(QComboBox::NoInsert);
-  cmb2->setGeometry(80, 58, 260, 24);
-  Label2->setBuddy(cmb2);
-
-  SpeedButton3 = FlatButton(this, QStringLiteral("检测"), Qt::blue);
-  Name(SpeedButton3, QStringLiteral("SpeedButton3"), SpeedButton3->text());
-  SpeedButton3->setGeometry(80, 92, 75, 28);
-
-  Label3 = new QLabel(this);
+  probeAnswer_ = new QLabel(this);
   // No accessible name of its own: assistive tools read the answer it shows.
-  Name(Label3, QStringLiteral("Label3"), QString());
-  Label3->setWordWrap(true);
-  Label3->setGeometry(20, 124, 320, 40);
+  Name(probeAnswer_, QStringLiteral("Label3"), QString());
+  probeAnswer_->setWordWrap(true);
+  probeAnswer_->setGeometry(20, 124, 320, 40);
 
-  SpeedButton2 = FlatButton(this, QStringLiteral("保存"), Qt::red);
-  Name(SpeedButton2, QStringLiteral("SpeedButton2"), SpeedButton2->text());
-  SpeedButton2->setGeometry(80, 176, 75, 28);
+  saveButton_ = FlatButton(this, QStringLiteral("保存"), Qt::red);
+  Name(saveButton_, QStringLiteral("SpeedButton2"), saveButton_->text());
+  saveButton_->setGeometry(80, 176, 75, 28);
 
-  SpeedButton1 = FlatButton(this, QStringLiteral("关闭"), QColor(0, 128, 0));
-  Name(SpeedButton1, QStringLiteral("SpeedButton1"), SpeedButton1->text());
-  SpeedButton1->setGeometry(205, 176, 75, 28);
+  closeButton_ = FlatButton(this, QStringLiteral("关闭"), QColor(0, 128, 0));
+  Name(closeButton_, QStringLiteral("SpeedButton1"), closeButton_->text());
+  closeButton_->setGeometry(205, 176, 75, 28);
 
   for (const auto& device : lister()) {
     const QString path = QString::fromStdString(device.path);
     const QString shown = !device.label.empty() ? QString::fromStdString(device.label)
                           : device.target.empty() ? path
                                                   : path + QStringLiteral(" → ") + QString::fromStdString(device.target);
-    cmb2->addItem(shown, path);
+    deviceBox_->addItem(shown, path);
   }
 
   probe_ = new settings::DeviceProbe(this);
   connect(probe_, &settings::DeviceProbe::Finished, this, [this](const QString& text) {
-    Label3->setText(text);
-    SpeedButton3->setEnabled(true);
+    probeAnswer_->setText(text);
+    probeButton_->setEnabled(true);
   });
   // An answer belongs to the device it was asked of.
-  connect(cmb2, &QComboBox::editTextChanged, Label3, &QLabel::clear);
+  connect(deviceBox_, &QComboBox::editTextChanged, probeAnswer_, &QLabel::clear);
 
   errorBox_ = [this](const QString& text) {
     QMessageBox::critical(this, QCoreApplication::applicationName(), text);
   };
-  connect(SpeedButton2, &QToolButton::clicked, this, [this] { SpeedButton2Click(); });
-  connect(SpeedButton1, &QToolButton::clicked, this, [this] { SpeedButton1Click(); });
-  connect(SpeedButton3, &QToolButton::clicked, this, [this] { SpeedButton3Click(); });
+  connect(saveButton_, &QToolButton::clicked, this, [this] { OnSavePressed(); });
+  connect(closeButton_, &QToolButton::clicked, this, [this] { OnClosePressed(); });
+  connect(probeButton_, &QToolButton::clicked, this, [this] { OnProbePressed(); });
 
-  FormCreate();
+  ShowStoredPort();
   // After the stored port is shown, so that only the operator's choices follow.
-  connect(cmb1, &QComboBox::currentIndexChanged, this, [this] { cmb1Change(); });
+  connect(portBox_, &QComboBox::currentIndexChanged, this, [this] { OnPortChanged(); });
 }
 
 TForm2::~TForm2() = default;
 
 void TForm2::SetErrorBox(ErrorBox errorBox) { errorBox_ = std::move(errorBox); }
 
-void TForm2::FormCreate() {
+void TForm2::ShowStoredPort() {
   settingsFile_.emplace(settingsPath_);
   const QString stored = QString::fromStdString(settingsFile_->ReadString("Settings", "comname", "com1"));
-  const int index = cmb1->findText(stored, Qt::MatchFixedString);  // MatchFixedString compares without case
-  cmb1->setCurrentIndex(index >= 0 ? index : 0);
-  cmb1Change();
+  const int index = portBox_->findText(stored, Qt::MatchFixedString);  // MatchFixedString compares without case
+  portBox_->setCurrentIndex(index >= 0 ? index : 0);
+  OnPortChanged();
 }
 
-void TForm2::cmb1Change() {
-  const int port = cmb1->currentIndex() + 1;
+void TForm2::OnPortChanged() {
+  const int port = portBox_->currentIndex() + 1;
   const QString mapped = QString::fromStdString(settings::DevicePathForPort(port, settings::SettingsFile(settingsPath_)));
-  const int listed = cmb2->findData(mapped);
+  const int listed = deviceBox_->findData(mapped);
   if (listed >= 0) {
-    cmb2->setCurrentIndex(listed);
+    deviceBox_->setCurrentIndex(listed);
   } else {
-    cmb2->setCurrentIndex(-1);
-    cmb2->setEditText(mapped);
+    deviceBox_->setCurrentIndex(-1);
+    deviceBox_->setEditText(mapped);
   }
-  Label3->clear();
+  probeAnswer_->clear();
 }
 
 std::string TForm2::ChosenDevice() const {
-  const QString text = cmb2->currentText();
-  const int listed = cmb2->findText(text);
-  if (listed >= 0) return cmb2->itemData(listed, kPathRole).toString().toStdString();
+  const QString text = deviceBox_->currentText();
+  const int listed = deviceBox_->findText(text);
+  if (listed >= 0) return deviceBox_->itemData(listed, kPathRole).toString().toStdString();
   return text.trimmed().toStdString();
 }
 
-void TForm2::SpeedButton3Click() {
+void TForm2::OnProbePressed() {
   const std::string device = ChosenDevice();
   if (device.empty() || probe_->Running()) return;
-  SpeedButton3->setEnabled(false);
-  Label3->clear();
+  probeButton_->setEnabled(false);
+  probeAnswer_->clear();
   probe_->Start(device, probeWait_);
 }
 
-void TForm2::SpeedButton2Click() {
+void TForm2::OnSavePressed() {
   if (!settingsFile_) settingsFile_.emplace(settingsPath_);
   try {
     // One save for both keys: a failure leaves neither the port nor its device half-recorded.
-    std::vector<settings::SettingsChange> changes{{"Settings", "comname", cmb1->currentText().toStdString()}};
+    std::vector<settings::SettingsChange> changes{{"Settings", "comname", portBox_->currentText().toStdString()}};
     const std::string device = ChosenDevice();
-    if (!device.empty()) changes.push_back({"Ports", settings::PortKey(cmb1->currentIndex() + 1), device});
+    if (!device.empty()) changes.push_back({"Ports", settings::PortKey(portBox_->currentIndex() + 1), device});
     settingsFile_->Write(changes);
   } catch (const std::exception& e) {
     // The dialog stays open so that the operator can try again or close it.
@@ -170,4 +171,4 @@ void TForm2::SpeedButton2Click() {
   accept();
 }
 
-void TForm2::SpeedButton1Click() { reject(); }
+void TForm2::OnClosePressed() { reject(); }

@@ -35,21 +35,6 @@ class TForm2 : public QDialog {
   // Where a failed save is reported; by default a critical message box.
   void SetErrorBox(ErrorBox errorBox);
 
-  QLabel* Label1 = nullptr;
-  QComboBox* cmb1 = nullptr;
-  QLabel* Label2 = nullptr;             // "设备"
-  QComboBox* cmb2 = nullptr;            // the device of the chosen port; a path may be typed
-  QToolButton* SpeedButton3 = nullptr;  // "检测"
-  QLabel* Label3 = nullptr;             // the answer of "检测"
-  QToolButton* SpeedButton2 = nullptr;  // "保存"
-  QToolButton* SpeedButton1 = nullptr;  // "关闭"
-
-  void FormCreate();
-  void SpeedButton2Click();
-  void SpeedButton1Click();
-  void SpeedButton3Click();
-  void cmb1Change();
-
   // The device path that "保存" records and "检测" opens: the path of a listed
   // entry, or the typed text without surrounding blanks.
   std::string ChosenDevice() const;
@@ -57,6 +42,23 @@ class TForm2 : public QDialog {
   void SetProbeWait(std::chrono::milliseconds wait) { probeWait_ = wait; }
 
  private:
+  // Shows the stored port and its device.
+  void ShowStoredPort();
+  void OnPortChanged();
+  void OnProbePressed();
+  void OnSavePressed();
+  void OnClosePressed();
+
+  // Each control carries its design name (in brackets) as objectName.
+  QLabel* portLabel_ = nullptr;         // [Label1] "串口设定"
+  QComboBox* portBox_ = nullptr;        // [cmb1] COM1..COM8
+  QLabel* deviceLabel_ = nullptr;       // [Label2] "设备"
+  QComboBox* deviceBox_ = nullptr;      // [cmb2] the device of the chosen port; a path may be typed
+  QToolButton* probeButton_ = nullptr;  // [SpeedButton3] "检测"
+  QLabel* probeAnswer_ = nullptr;       // [Label3] the answer of "检测"
+  QToolButton* saveButton_ = nullptr;   // [SpeedButton2] "保存"
+  QToolButton* closeButton_ = nullptr;  // [SpeedButton1] "关闭"
+
   std::filesystem::path settingsPath_;
   std::optional<settings::SettingsFile> settingsFile_;
   ErrorBox errorBox_;

@@ -17,6 +17,7 @@
 #include "core/Texts.h"
 #include "journal/Journal.h"
 #include "journal/ui/JournalDialog.h"
+#include "journal/ui/JournalRows.h"
 #include "settings/SafeWrite.h"
 #include "station/JournalMessages.h"
 #include "station/MainWindow.h"

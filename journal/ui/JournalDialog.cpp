@@ -22,10 +22,10 @@
 #include <limits>
 #include <optional>
 
+#include "journal/ui/JournalRows.h"
+
 namespace {
 
-const QString kTitle = QStringLiteral("写卡记录");
-const QString kReadCardsCaption = QStringLiteral("读卡记录");
 const QString kFileErrorMessage = QStringLiteral("文件读写错误，请重试!");
 
 const QString kCsvFilter = QStringLiteral("CSV (*.csv)");
@@ -60,36 +60,37 @@ JournalDialog::ExportChoice AskForExportFile(QWidget* owner) {
                                                                                       : journal::ExportFormat::csv};
 }
 
-// Columns wide enough for a whole time and a whole 37-digit track 2; a track 3
-// of up to 104 characters is elided, its whole text in the tooltip.
-void SizeColumns(QTableWidget* table, const QStringList& captions) {
+// The widest text a column of this role shows whole, if it has one.
+QString WidestCell(journal::ColumnRole role) {
+  switch (role) {
+    case journal::ColumnRole::time: return QStringLiteral("0000-00-00 00:00:00");
+    case journal::ColumnRole::track2: return QString(37, QLatin1Char('0'));
+    // A track 3 of up to 104 characters is elided, its whole text in the tooltip.
+    case journal::ColumnRole::track3: return QString(34, QLatin1Char('0'));
+    case journal::ColumnRole::runKind: return journal::RunKindCaption(journal::RunKind::normal);
+    case journal::ColumnRole::run: return QStringLiteral("第000000张");
+    case journal::ColumnRole::station: return QStringLiteral("counter-00");
+    case journal::ColumnRole::repeat: break;
+  }
+  return {};
+}
+
+// Columns wide enough for a whole time, a whole 37-digit track 2 and a
+// station's name.
+void SizeColumns(QTableWidget* table, const QList<journal::RowColumn>& columns) {
   const QFontMetrics metrics = table->fontMetrics();
   // The item's text margins on both sides and the grid line.
   const int margins = 2 * (table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1) + 2;
   const auto fit = [&](const QString& text) { return metrics.horizontalAdvance(text) + margins; };
-  for (int c = 0; c < captions.size(); ++c) {
-    const QString& caption = captions[c];
-    int width = std::max(table->horizontalHeader()->sectionSizeHint(c), fit(caption));
-    if (caption == QStringLiteral("时间")) {
-      width = std::max(width, fit(QStringLiteral("0000-00-00 00:00:00")));
-    } else if (caption == QStringLiteral("磁道2")) {
-      width = std::max(width, fit(QString(37, QLatin1Char('0'))));
-    } else if (caption == QStringLiteral("磁道3")) {
-      width = std::max(width, fit(QString(34, QLatin1Char('0'))));
-    } else if (caption == QStringLiteral("方式")) {
-      // The run kinds' captions are all three characters wide.
-      width = std::max(width, fit(QString::fromUtf8(station::WriteModeCaption(station::WriteMode::normal))));
-    } else if (caption == QStringLiteral("批次")) {
-      width = std::max(width, fit(QStringLiteral("第000000张")));
-    } else if (caption == QStringLiteral("工作站")) {
-      width = std::max(width, fit(QStringLiteral("counter-00")));
-    }
-    table->setColumnWidth(c, width);
+  for (int c = 0; c < columns.size(); ++c) {
+    const int header = std::max(table->horizontalHeader()->sectionSizeHint(c), fit(columns[c].caption));
+    table->setColumnWidth(c, std::max(header, fit(WidestCell(columns[c].role))));
   }
 }
 
-QTableWidget* CardTable(const QString& objectName, const QString& accessibleName, const QStringList& captions,
-                        QWidget* parent) {
+QTableWidget* CardTable(const QString& objectName, const QString& accessibleName,
+                        const QList<journal::RowColumn>& columns, QWidget* parent) {
+  const QStringList captions = journal::Captions(columns);
   auto* table = new QTableWidget(parent);
   table->setObjectName(objectName);
   table->setAccessibleName(accessibleName);
@@ -101,7 +102,7 @@ QTableWidget* CardTable(const QString& objectName, const QString& accessibleName
   table->setWordWrap(false);
   table->verticalHeader()->hide();
   table->horizontalHeader()->setStretchLastSection(true);
-  SizeColumns(table, captions);
+  SizeColumns(table, columns);
   return table;
 }
 
@@ -140,25 +141,36 @@ QLabel* FieldLabel(const QString& caption, const QString& objectName, QWidget* f
   return label;
 }
 
+// A new last tab named title; its page's layout comes back to be filled.
+QVBoxLayout* TabPage(QTabWidget* tabs, const QString& objectName, const QString& title) {
+  auto* page = new QWidget(tabs);
+  page->setObjectName(objectName);
+  page->setAccessibleName(title);
+  tabs->addTab(page, title);
+  return new QVBoxLayout(page);
+}
+
 }  // namespace
 
 JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
     : QDialog(parent),
       journal_(journal),
-      chooseExportFile_(AskForExportFile),
-      showMessage_([](QWidget* owner, const QString& text) { QMessageBox::information(owner, kTitle, text); }),
-      confirmRelease_([](QWidget* owner, const QString& question) {
-        return QMessageBox::question(owner, kTitle, question, QMessageBox::Yes | QMessageBox::No,
-                                     QMessageBox::No) == QMessageBox::Yes;
-      }),
+      prompts_{AskForExportFile,
+               [](QWidget* owner, const QString& text) {
+                 QMessageBox::information(owner, journal::WrittenCardsTitle(), text);
+               },
+               [](QWidget* owner, const QString& question) {
+                 return QMessageBox::question(owner, journal::WrittenCardsTitle(), question,
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+               }},
       searchEdit_(new QLineEdit(this)),
       dateRangeBox_(new QCheckBox(QStringLiteral("按日期"), this)),
       fromDate_(new QDateEdit(QDate::currentDate(), this)),
       toDate_(new QDateEdit(QDate::currentDate(), this)),
       tabs_(new QTabWidget(this)),
-      table_(CardTable(QStringLiteral("JournalTable"), kTitle, journal::CardColumnCaptions(), this)),
-      readTable_(CardTable(QStringLiteral("ReadCardTable"), kReadCardsCaption, journal::ReadCardColumnCaptions(),
-                           this)),
+      table_(CardTable(QStringLiteral("JournalTable"), journal::WrittenCardsTitle(), journal::CardColumns(), this)),
+      readTable_(
+          CardTable(QStringLiteral("ReadCardTable"), journal::ReadCardsTitle(), journal::ReadCardColumns(), this)),
       statusLabel_(new QLabel(this)),
       reservationTable_(new QTableWidget(this)),
       releaseButton_(new QPushButton(kReleaseCaption, this)),
@@ -166,8 +178,8 @@ JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
       closeButton_(new QPushButton(QStringLiteral("关闭"), this)),
       pollTimer_(new QTimer(this)) {
   setObjectName(QStringLiteral("JournalDialog"));
-  setWindowTitle(kTitle);
-  setAccessibleName(kTitle);
+  setWindowTitle(journal::WrittenCardsTitle());
+  setAccessibleName(journal::WrittenCardsTitle());
   setModal(false);
   resize(1000, 560);
 
@@ -221,22 +233,13 @@ JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
   buttons->addWidget(exportButton_);
   buttons->addWidget(closeButton_);
 
-  auto* writtenPage = new QWidget(tabs_);
-  writtenPage->setObjectName(QStringLiteral("WrittenCardsPage"));
-  writtenPage->setAccessibleName(kTitle);
-  auto* writtenLayout = new QVBoxLayout(writtenPage);
-  writtenLayout->addWidget(table_, 1);
-  writtenLayout->addLayout(reservations);
-  writtenLayout->addWidget(reservationTable_);
-  auto* readPage = new QWidget(tabs_);
-  readPage->setObjectName(QStringLiteral("ReadCardsPage"));
-  readPage->setAccessibleName(kReadCardsCaption);
-  auto* readLayout = new QVBoxLayout(readPage);
-  readLayout->addWidget(readTable_);
   tabs_->setObjectName(QStringLiteral("RecordTabs"));
   tabs_->setAccessibleName(QStringLiteral("记录"));
-  tabs_->addTab(writtenPage, kTitle);
-  tabs_->addTab(readPage, kReadCardsCaption);
+  QVBoxLayout* writtenPage = TabPage(tabs_, QStringLiteral("WrittenCardsPage"), journal::WrittenCardsTitle());
+  writtenPage->addWidget(table_, 1);
+  writtenPage->addLayout(reservations);
+  writtenPage->addWidget(reservationTable_);
+  TabPage(tabs_, QStringLiteral("ReadCardsPage"), journal::ReadCardsTitle())->addWidget(readTable_);
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(filters);
@@ -263,18 +266,6 @@ JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
 
   Refresh();
   ShowReservations();
-}
-
-void JournalDialog::SetReleaseConfirmer(std::function<bool(QWidget*, const QString&)> confirmer) {
-  confirmRelease_ = std::move(confirmer);
-}
-
-void JournalDialog::SetExportFileChooser(std::function<ExportChoice(QWidget*)> chooser) {
-  chooseExportFile_ = std::move(chooser);
-}
-
-void JournalDialog::SetMessenger(std::function<void(QWidget*, const QString&)> messenger) {
-  showMessage_ = std::move(messenger);
 }
 
 journal::CardQuery JournalDialog::Query() const {
@@ -417,7 +408,7 @@ void JournalDialog::ReleaseSelected() {
   if (rows.isEmpty() || rows.first().row() >= reservations_.size()) return;
   const journal::NumberHolder holder = reservations_[rows.first().row()];
   if (holder.state != journal::NumberState::unconfirmed) return;
-  if (!confirmRelease_(this, ReleaseQuestion(holder.number))) return;
+  if (!prompts_.confirmRelease(this, ReleaseQuestion(holder.number))) return;
   try {
     journal_.Release(holder.number);
   } catch (const journal::JournalError& e) {
@@ -427,7 +418,7 @@ void JournalDialog::ReleaseSelected() {
 }
 
 void JournalDialog::Export() {
-  const ExportChoice choice = chooseExportFile_(this);
+  const ExportChoice choice = prompts_.chooseExportFile(this);
   if (choice.file.isEmpty()) return;
   const QString file = journal::WithFormatSuffix(choice.file, choice.format);
   const journal::ExportFormat format = journal::FormatOfPath(file, choice.format);
@@ -438,7 +429,7 @@ void JournalDialog::Export() {
     source = tabs_->currentIndex() == 1 ? journal::ReadCardRows(journal_, query) : journal::WrittenCardRows(journal_, query);
   } catch (const journal::JournalError& e) {
     statusLabel_->setText(QString::fromUtf8(e.what()));
-    showMessage_(this, kFileErrorMessage);
+    prompts_.showMessage(this, kFileErrorMessage);
     return;
   }
 
@@ -446,7 +437,7 @@ void JournalDialog::Export() {
   // keeps the window drawn, and nothing else can start an export.
   QProgressDialog progress(QStringLiteral("正在导出……"), QStringLiteral("取消"), 0, 0, this);
   progress.setObjectName(QStringLiteral("ExportProgress"));
-  progress.setWindowTitle(kTitle);
+  progress.setWindowTitle(journal::WrittenCardsTitle());
   progress.setWindowModality(Qt::WindowModal);
   progress.setMinimumDuration(progressDelayMs_);
   progress.setAutoReset(false);
@@ -468,11 +459,11 @@ void JournalDialog::Export() {
       break;
     case journal::ExportResult::Status::notRegularFile:
       statusLabel_->clear();
-      showMessage_(this, NotRegularFileMessage(file));
+      prompts_.showMessage(this, NotRegularFileMessage(file));
       break;
     case journal::ExportResult::Status::failed:
       statusLabel_->clear();
-      showMessage_(this, kFileErrorMessage);
+      prompts_.showMessage(this, kFileErrorMessage);
       break;
   }
 }

@@ -6,8 +6,8 @@
 
 #include <functional>
 
-#include "journal/Export.h"
 #include "journal/Journal.h"
+#include "journal/ui/Export.h"
 
 class QCheckBox;
 class QDateEdit;
@@ -38,21 +38,24 @@ class JournalDialog : public QDialog {
     journal::ExportFormat format = journal::ExportFormat::csv;
   };
 
-  // Chooses the export file; the default asks with a save dialog.
-  void SetExportFileChooser(std::function<ExportChoice(QWidget*)> chooser);
-
-  // Tells the operator how an export went wrong; the default shows a box.
-  void SetMessenger(std::function<void(QWidget*, const QString& text)> messenger);
+  // How the dialog asks and tells the operator; each starts as a box of its
+  // own, and tests put their own answers in.
+  struct Prompts {
+    // Chooses the export file; by default a save dialog.
+    std::function<ExportChoice(QWidget*)> chooseExportFile;
+    // Tells the operator how an export went wrong; by default a box.
+    std::function<void(QWidget*, const QString& text)> showMessage;
+    // Whether to release a number; question is the box's text. By default a
+    // question box.
+    std::function<bool(QWidget*, const QString& question)> confirmRelease;
+  };
+  Prompts& prompts() { return prompts_; }
 
   // How long an export runs before its progress dialog shows.
   void SetProgressDelay(int ms) { progressDelayMs_ = ms; }
 
   const QList<journal::CardRow>& Rows() const { return rows_; }
   const QList<journal::ReadCardRow>& ReadRows() const { return readRows_; }
-
-  // Asks the operator whether to release a number; the default asks with a
-  // question box. question is the box's text.
-  void SetReleaseConfirmer(std::function<bool(QWidget*, const QString& question)> confirmer);
 
  public slots:
   void Refresh();
@@ -76,9 +79,7 @@ class JournalDialog : public QDialog {
   void RefreshReadCards();
 
   journal::Journal& journal_;
-  std::function<ExportChoice(QWidget*)> chooseExportFile_;
-  std::function<void(QWidget*, const QString&)> showMessage_;
-  std::function<bool(QWidget*, const QString&)> confirmRelease_;
+  Prompts prompts_;
   QList<journal::NumberHolder> reservations_;
   QList<journal::CardRow> rows_;
   qint64 lastSeenId_ = -1;

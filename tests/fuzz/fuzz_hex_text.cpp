@@ -4,6 +4,7 @@
 // refused with std::invalid_argument; the send buffer never holds more than
 // SendBufferSize bytes, refuses a command only when its hex digits make more,
 // and otherwise holds exactly the bytes its hex digits spell, in pairs.
+#include <charconv>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -11,17 +12,6 @@
 #include "FuzzCheck.h"
 #include "core/HexText.h"
 #include "core/NumberSequence.h"
-
-namespace {
-
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes = fuzz::Bytes(data, size);
@@ -35,9 +25,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const std::invalid_argument&) {
   }
 
+  // The digit values against the C++ library's own reading of hex.
   std::string digits;
-  for (char c : bytes) {
-    if (DigitValue(c) >= 0) digits.push_back(c);
+  for (const char& c : bytes) {
+    int value = -1;
+    std::from_chars(&c, &c + 1, value, 16);
+    FUZZ_CHECK(station::HexDigitValue(c) == value);
+    if (value >= 0) digits.push_back(c);
   }
   station::SendBuffer buffer;
   const bool taken = station::FillSendBuffer(bytes, buffer);
@@ -49,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   FUZZ_CHECK(buffer.length == digits.size() / 2);
   for (std::size_t k = 0; k < buffer.length; ++k) {
-    FUZZ_CHECK(buffer.bytes[k] == DigitValue(digits[2 * k]) * 16 + DigitValue(digits[2 * k + 1]));
+    FUZZ_CHECK(buffer.bytes[k] ==
+               station::HexDigitValue(digits[2 * k]) * 16 + station::HexDigitValue(digits[2 * k + 1]));
   }
   return 0;
 }

@@ -1,4 +1,4 @@
-#include "journal/Export.h"
+#include "journal/ui/Export.h"
 
 #include <QDir>
 #include <QFile>
@@ -228,6 +228,22 @@ TEST(ExportNames, SuffixFollowsTheChosenFormatOnlyWhenTheNameHasNone) {
     EXPECT_EQ(path, QString::fromUtf8(row.path)) << row.typed;
     EXPECT_EQ(FormatOfPath(path, row.format), row.written) << row.typed;
   }
+}
+
+TEST(ExportCsv, Utf8WithByteOrderMarkQuotedAndFormulasDisarmed) {
+  CardRow row;
+  row.localTime = QStringLiteral("2026-12-06 08:05:03");
+  row.station = QStringLiteral("前台,1");
+  row.kind = RunKind::file;
+  row.cardIndex = 2;
+  row.deliberateRepeat = true;
+  row.track2 = WrittenTrack{2, "=1+2", QStringLiteral("/data/list.txt"), 5};
+  const QByteArray expected =
+      "\xEF\xBB\xBF"
+      "时间,工作站,方式,磁道2,磁道3,批次,重复\r\n"
+      "2026-12-06 08:05:03,\"前台,1\",文件写,'=1+2,,第2张 list.txt:5,是\r\n";
+  EXPECT_EQ(ExportCsv({row}), expected);
+  EXPECT_EQ(ExportCsv({}), QByteArray("\xEF\xBB\xBF时间,工作站,方式,磁道2,磁道3,批次,重复\r\n"));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "BulkCards.h"
+#include "journal/ui/Csv.h"
 
 namespace {
 
@@ -40,8 +41,8 @@ class JournalDialogTest : public testing::Test {
   // messages shown in boxes.
   QStringList PressExport(const QString& file, journal::ExportFormat format = journal::ExportFormat::csv) {
     QStringList shown;
-    dialog_->SetExportFileChooser([&](QWidget*) { return JournalDialog::ExportChoice{file, format}; });
-    dialog_->SetMessenger([&](QWidget*, const QString& text) { shown << text; });
+    dialog_->prompts().chooseExportFile = [&](QWidget*) { return JournalDialog::ExportChoice{file, format}; };
+    dialog_->prompts().showMessage = [&](QWidget*, const QString& text) { shown << text; };
     dialog_->findChild<QPushButton*>(QStringLiteral("ExportButton"))->click();
     return shown;
   }
@@ -210,10 +211,10 @@ TEST_F(JournalDialogTest, ReleasesAnUnconfirmedNumberOnlyAfterTheOperatorConfirm
 
   QStringList asked;
   bool answer = false;
-  dialog_->SetReleaseConfirmer([&](QWidget*, const QString& question) {
+  dialog_->prompts().confirmRelease = [&](QWidget*, const QString& question) {
     asked << question;
     return answer;
-  });
+  };
   release->click();
   EXPECT_EQ(journal_->Holder(held)->state, journal::NumberState::unconfirmed) << "否 keeps it";
   answer = true;

@@ -13,6 +13,7 @@
 
 #include "journal/Schema.h"
 #include "journal/Sql.h"
+#include "journal/ui/JournalRows.h"
 #include "JournalStores.h"
 
 namespace journal {
@@ -229,22 +230,6 @@ INSTANTIATE_TEST_SUITE_P(Backends, JournalOn, testing::Values(Backend::sqlite, B
                          [](const testing::TestParamInfo<Backend>& info) {
                            return info.param == Backend::sqlite ? "SQLite" : "PostgreSQL";
                          });
-
-TEST(ExportCsv, Utf8WithByteOrderMarkQuotedAndFormulasDisarmed) {
-  CardRow row;
-  row.localTime = QStringLiteral("2026-12-06 08:05:03");
-  row.station = QStringLiteral("前台,1");
-  row.kind = RunKind::file;
-  row.cardIndex = 2;
-  row.deliberateRepeat = true;
-  row.track2 = WrittenTrack{2, "=1+2", QStringLiteral("/data/list.txt"), 5};
-  const QByteArray expected =
-      "\xEF\xBB\xBF"
-      "时间,工作站,方式,磁道2,磁道3,批次,重复\r\n"
-      "2026-12-06 08:05:03,\"前台,1\",文件写,'=1+2,,第2张 list.txt:5,是\r\n";
-  EXPECT_EQ(ExportCsv({row}), expected);
-  EXPECT_EQ(ExportCsv({}), QByteArray("\xEF\xBB\xBF时间,工作站,方式,磁道2,磁道3,批次,重复\r\n"));
-}
 
 }  // namespace
 }  // namespace journal

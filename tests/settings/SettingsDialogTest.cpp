@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,21 @@ namespace {
 
 using testfiles::Slurp;
 using testfiles::Spit;
+
+// A control of the dialog by its design name, found as the operator's tools
+// find it; a missing one fails the test instead of crashing it.
+template <typename T>
+T* Control(const TForm2& dialog, const char* name) {
+  T* found = dialog.findChild<T*>(QString::fromLatin1(name));
+  if (found == nullptr) throw std::logic_error(std::string("no control named ") + name);
+  return found;
+}
+QComboBox* PortBox(const TForm2& dialog) { return Control<QComboBox>(dialog, "cmb1"); }
+QComboBox* DeviceBox(const TForm2& dialog) { return Control<QComboBox>(dialog, "cmb2"); }
+QLabel* ProbeAnswer(const TForm2& dialog) { return Control<QLabel>(dialog, "Label3"); }
+QToolButton* ProbeButton(const TForm2& dialog) { return Control<QToolButton>(dialog, "SpeedButton3"); }
+QToolButton* SaveButton(const TForm2& dialog) { return Control<QToolButton>(dialog, "SpeedButton2"); }
+QToolButton* CloseButton(const TForm2& dialog) { return Control<QToolButton>(dialog, "SpeedButton1"); }
 
 class SettingsDialogTest : public ::testing::Test {
  protected:
@@ -48,21 +64,23 @@ TEST_F(SettingsDialogTest, LooksAsDesigned) {
   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("系统设置"));
   EXPECT_EQ(dialog->size(), QSize(360, 220));
   EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize());
-  EXPECT_EQ(dialog->Label1->text(), QStringLiteral("串口设定"));
-  EXPECT_EQ(dialog->SpeedButton2->text(), QStringLiteral("保存"));
-  EXPECT_EQ(dialog->SpeedButton1->text(), QStringLiteral("关闭"));
-  EXPECT_EQ(dialog->Label2->text(), QStringLiteral("设备"));
-  EXPECT_EQ(dialog->SpeedButton3->text(), QStringLiteral("检测"));
-  EXPECT_FALSE(dialog->cmb1->isEditable());
-  EXPECT_TRUE(dialog->cmb2->isEditable());
+  EXPECT_EQ(Control<QLabel>(*dialog, "Label1")->text(), QStringLiteral("串口设定"));
+  EXPECT_EQ(SaveButton(*dialog)->text(), QStringLiteral("保存"));
+  EXPECT_EQ(CloseButton(*dialog)->text(), QStringLiteral("关闭"));
+  EXPECT_EQ(Control<QLabel>(*dialog, "Label2")->text(), QStringLiteral("设备"));
+  EXPECT_EQ(ProbeButton(*dialog)->text(), QStringLiteral("检测"));
+  EXPECT_FALSE(PortBox(*dialog)->isEditable());
+  EXPECT_TRUE(DeviceBox(*dialog)->isEditable());
   QStringList entries;
-  for (int i = 0; i < dialog->cmb1->count(); ++i) entries << dialog->cmb1->itemText(i);
+  for (int i = 0; i < PortBox(*dialog)->count(); ++i) entries << PortBox(*dialog)->itemText(i);
   EXPECT_EQ(entries, QStringList({"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8"}));
-  for (QWidget* w : std::initializer_list<QWidget*>{dialog->Label1, dialog->cmb1, dialog->Label2, dialog->cmb2,
-                                                    dialog->SpeedButton3, dialog->SpeedButton2, dialog->SpeedButton1}) {
+  for (const char* name : {"Label1", "cmb1", "Label2", "cmb2", "SpeedButton3", "SpeedButton2", "SpeedButton1"}) {
+    const QWidget* w = Control<QWidget>(*dialog, name);
     EXPECT_EQ(w->accessibleDescription(), w->objectName());
-    EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
+    EXPECT_FALSE(w->accessibleName().isEmpty()) << name;
   }
+  EXPECT_EQ(PortBox(*dialog)->accessibleName(), QStringLiteral("串口设定"));
+  EXPECT_EQ(DeviceBox(*dialog)->accessibleName(), QStringLiteral("设备"));
 }
 
 struct OpenCase {
@@ -77,7 +95,7 @@ class SettingsDialogOpenTest : public SettingsDialogTest, public ::testing::With
 
 TEST_P(SettingsDialogOpenTest, ShowsStoredPort) {
   if (GetParam().content != nullptr) Spit(File(), GetParam().content);
-  EXPECT_EQ(Dialog()->cmb1->currentText(), QString::fromLatin1(GetParam().shown));
+  EXPECT_EQ(PortBox(*Dialog())->currentText(), QString::fromLatin1(GetParam().shown));
   EXPECT_TRUE(GetParam().content != nullptr || !std::filesystem::exists(File())) << "opening must not write";
 }
 
@@ -92,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, SettingsDialogOpenTest,
 TEST_F(SettingsDialogTest, SaveWithoutFileCreatesIt) {
   const auto dialog = Dialog();
   dialog->show();
-  QTest::mouseClick(dialog->SpeedButton2, Qt::LeftButton);
+  QTest::mouseClick(SaveButton(*dialog), Qt::LeftButton);
   EXPECT_EQ(Slurp(File()), "[Settings]\ncomname=COM1\n[Ports]\nCOM1=/dev/ttyS0\n");
   EXPECT_FALSE(dialog->isVisible());
   EXPECT_EQ(dialog->result(), QDialog::Accepted);
@@ -103,12 +121,12 @@ TEST_F(SettingsDialogTest, SaveKeepsEveryOtherByte) {
   const std::string before = "[Ports]\r\nCOM2=/dev/ttyUSB1\r\n\r\n[Settings]\r\ncomname=COM5\r\nnote=\xb4\xae\xbf\xda\r\n";
   Spit(File(), before);
   const auto dialog = Dialog();
-  dialog->cmb1->setCurrentIndex(1);
-  QTest::mouseClick(dialog->SpeedButton2, Qt::LeftButton);
+  PortBox(*dialog)->setCurrentIndex(1);
+  QTest::mouseClick(SaveButton(*dialog), Qt::LeftButton);
   std::string expected = before;
   expected.replace(expected.find("COM5"), 4, "COM2");
   EXPECT_EQ(Slurp(File()), expected);
-  EXPECT_EQ(Dialog()->cmb1->currentText(), QStringLiteral("COM2"));
+  EXPECT_EQ(PortBox(*Dialog())->currentText(), QStringLiteral("COM2"));
 }
 
 TEST_F(SettingsDialogTest, CloseWritesNothing) {
@@ -117,13 +135,13 @@ TEST_F(SettingsDialogTest, CloseWritesNothing) {
   {
     const auto dialog = Dialog();
     dialog->show();
-    dialog->cmb1->setCurrentIndex(1);
-    QTest::mouseClick(dialog->SpeedButton1, Qt::LeftButton);
+    PortBox(*dialog)->setCurrentIndex(1);
+    QTest::mouseClick(CloseButton(*dialog), Qt::LeftButton);
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(dialog->result(), QDialog::Rejected);
   }
   EXPECT_EQ(Slurp(File()), before);
-  EXPECT_EQ(Dialog()->cmb1->currentText(), QStringLiteral("COM5"));
+  EXPECT_EQ(PortBox(*Dialog())->currentText(), QStringLiteral("COM5"));
 }
 
 TEST_F(SettingsDialogTest, FailedSaveReportsPathAndStaysOpen) {
@@ -131,36 +149,36 @@ TEST_F(SettingsDialogTest, FailedSaveReportsPathAndStaysOpen) {
   const auto path = folder.Path() / "VavizEvu.ini";
   const auto dialog = Dialog(path);
   dialog->show();
-  dialog->cmb1->setCurrentIndex(3);
-  QTest::mouseClick(dialog->SpeedButton2, Qt::LeftButton);
+  PortBox(*dialog)->setCurrentIndex(3);
+  QTest::mouseClick(SaveButton(*dialog), Qt::LeftButton);
   ASSERT_EQ(errors_.size(), 1);
   EXPECT_EQ(errors_.front(), QStringLiteral("无法写入设置文件 %1。").arg(QString::fromStdString(path.string())));
   EXPECT_TRUE(dialog->isVisible());
-  EXPECT_EQ(dialog->cmb1->currentText(), QStringLiteral("COM4"));
+  EXPECT_EQ(PortBox(*dialog)->currentText(), QStringLiteral("COM4"));
 
   // The operator can try again (and fail again) or close the dialog.
-  QTest::mouseClick(dialog->SpeedButton2, Qt::LeftButton);
+  QTest::mouseClick(SaveButton(*dialog), Qt::LeftButton);
   EXPECT_EQ(errors_.size(), 2);
-  QTest::mouseClick(dialog->SpeedButton1, Qt::LeftButton);
+  QTest::mouseClick(CloseButton(*dialog), Qt::LeftButton);
   EXPECT_FALSE(dialog->isVisible());
 }
 
 TEST_F(SettingsDialogTest, DeviceFollowsThePortAndIsSavedForIt) {
   Spit(File(), "[Settings]\ncomname=COM2\n[Ports]\nCOM2=/dev/ttyUSB0\nCOM3=/tmp/reader-link\n");
   const auto dialog = Dialog();
-  EXPECT_EQ(dialog->cmb2->count(), 3);
-  EXPECT_EQ(dialog->cmb2->itemText(0), QStringLiteral("/dev/serial/by-id/usb-reader-if00 → /dev/ttyUSB0"));
-  EXPECT_EQ(dialog->cmb2->currentIndex(), 1) << "the mapping of the stored port is a listed device";
-  dialog->cmb1->setCurrentIndex(2);
-  EXPECT_EQ(dialog->cmb2->currentText(), QStringLiteral("/tmp/reader-link"));  // mapped, but not listed
-  dialog->cmb1->setCurrentIndex(3);
-  EXPECT_EQ(dialog->cmb2->currentText(), QStringLiteral("/dev/ttyS3"));  // not mapped: the port's own device
-  dialog->cmb2->setCurrentIndex(0);
+  EXPECT_EQ(DeviceBox(*dialog)->count(), 3);
+  EXPECT_EQ(DeviceBox(*dialog)->itemText(0), QStringLiteral("/dev/serial/by-id/usb-reader-if00 → /dev/ttyUSB0"));
+  EXPECT_EQ(DeviceBox(*dialog)->currentIndex(), 1) << "the mapping of the stored port is a listed device";
+  PortBox(*dialog)->setCurrentIndex(2);
+  EXPECT_EQ(DeviceBox(*dialog)->currentText(), QStringLiteral("/tmp/reader-link"));  // mapped, but not listed
+  PortBox(*dialog)->setCurrentIndex(3);
+  EXPECT_EQ(DeviceBox(*dialog)->currentText(), QStringLiteral("/dev/ttyS3"));  // not mapped: the port's own device
+  DeviceBox(*dialog)->setCurrentIndex(0);
   EXPECT_EQ(dialog->ChosenDevice(), "/dev/serial/by-id/usb-reader-if00");
-  dialog->cmb2->setEditText(QStringLiteral("  /dev/ttyACM1 "));
+  DeviceBox(*dialog)->setEditText(QStringLiteral("  /dev/ttyACM1 "));
   EXPECT_EQ(dialog->ChosenDevice(), "/dev/ttyACM1");
 
-  QTest::mouseClick(dialog->SpeedButton2, Qt::LeftButton);
+  QTest::mouseClick(SaveButton(*dialog), Qt::LeftButton);
   EXPECT_EQ(Slurp(File()),
             "[Settings]\ncomname=COM4\n[Ports]\nCOM2=/dev/ttyUSB0\nCOM3=/tmp/reader-link\nCOM4=/dev/ttyACM1\n");
 }
@@ -204,7 +222,7 @@ TEST_F(SettingsDialogTest, ProbeCountsOnlyTheDevicesStatusReply) {
   ASSERT_FALSE(line.Path().empty());
   const auto dialog = Dialog();
   dialog->show();
-  dialog->cmb2->setEditText(QString::fromStdString(line.Path()));
+  DeviceBox(*dialog)->setEditText(QString::fromStdString(line.Path()));
   const QString answered = QStringLiteral("读写器已应答。");
   const QString silent = QStringLiteral("没有读写器应答：请检查连线和电源。");
   struct Row {
@@ -223,21 +241,21 @@ TEST_F(SettingsDialogTest, ProbeCountsOnlyTheDevicesStatusReply) {
     SCOPED_TRACE(row.name);
     // Silence is waited out; an answer ends the probe long before.
     dialog->SetProbeWait(std::chrono::milliseconds(row.answers ? 10000 : 300));
-    QTest::mouseClick(dialog->SpeedButton3, Qt::LeftButton);
-    EXPECT_TRUE(dialog->Label3->text().isEmpty());
+    QTest::mouseClick(ProbeButton(*dialog), Qt::LeftButton);
+    EXPECT_TRUE(ProbeAnswer(*dialog)->text().isEmpty());
     std::string received;
     ASSERT_TRUE(QTest::qWaitFor([&] { line.Poll(received); return received.size() >= 2; }, 5000));
     EXPECT_EQ(received, "\x1B\x6A");  // the status query
     for (const std::string& chunk : row.chunks) line.Send(chunk);
     const QString expected = row.answers ? answered : silent;
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->Label3->text() == expected; }, 5000))
-        << dialog->Label3->text().toStdString();
-    EXPECT_TRUE(dialog->SpeedButton3->isEnabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ProbeAnswer(*dialog)->text() == expected; }, 5000))
+        << ProbeAnswer(*dialog)->text().toStdString();
+    EXPECT_TRUE(ProbeButton(*dialog)->isEnabled());
   }
 
-  dialog->cmb2->setEditText(QStringLiteral("/dev/no-such-reader"));
-  QTest::mouseClick(dialog->SpeedButton3, Qt::LeftButton);
-  EXPECT_EQ(dialog->Label3->text(), QStringLiteral("串口不存在或被占用。\n设备 /dev/no-such-reader 不存在。"));
+  DeviceBox(*dialog)->setEditText(QStringLiteral("/dev/no-such-reader"));
+  QTest::mouseClick(ProbeButton(*dialog), Qt::LeftButton);
+  EXPECT_EQ(ProbeAnswer(*dialog)->text(), QStringLiteral("串口不存在或被占用。\n设备 /dev/no-such-reader 不存在。"));
 }
 
 // Started from another working folder, the dialog saves to the file it was
@@ -248,15 +266,15 @@ TEST_F(SettingsDialogTest, SavesToItsOwnFileFromAnyWorkingFolder) {
   std::filesystem::current_path(elsewhere.path().toStdString());
   {
     auto dialog = Dialog();
-    dialog->cmb1->setCurrentIndex(6);
-    QTest::mouseClick(dialog->SpeedButton2, Qt::LeftButton);
+    PortBox(*dialog)->setCurrentIndex(6);
+    QTest::mouseClick(SaveButton(*dialog), Qt::LeftButton);
   }
   const bool inWorkingFolder = std::filesystem::exists(std::filesystem::current_path() / "VavizEvu.ini");
   std::filesystem::current_path(previous);
   EXPECT_TRUE(errors_.isEmpty());
   EXPECT_FALSE(inWorkingFolder);
   EXPECT_EQ(settings::SettingsFile(File()).ReadString("Settings", "comname", ""), "COM7");
-  EXPECT_EQ(Dialog()->cmb1->currentText(), QStringLiteral("COM7"));
+  EXPECT_EQ(PortBox(*Dialog())->currentText(), QStringLiteral("COM7"));
 }
 
 }  // namespace

@@ -141,17 +141,17 @@ TEST_F(SettingsSaveTest, DialogSavesPortAndDeviceTogetherOrNeither) {
   QStringList errors;
   dialog.SetErrorBox([&errors](const QString& text) { errors << text; });
   dialog.show();
-  dialog.cmb1->setCurrentIndex(1);
-  dialog.cmb2->setEditText(QStringLiteral("/dev/ttyACM0"));
+  dialog.findChild<QComboBox*>(QStringLiteral("cmb1"))->setCurrentIndex(1);
+  dialog.findChild<QComboBox*>(QStringLiteral("cmb2"))->setEditText(QStringLiteral("/dev/ttyACM0"));
   {
     const FileSizeLimit nearlyFull(old.size() + 4);
-    QTest::mouseClick(dialog.SpeedButton2, Qt::LeftButton);
+    QTest::mouseClick(dialog.findChild<QToolButton*>(QStringLiteral("SpeedButton2")), Qt::LeftButton);
   }
   EXPECT_EQ(errors.size(), 1);
   EXPECT_EQ(Slurp(File()), old);
   EXPECT_EQ(std::distance(fs::directory_iterator(Dir()), fs::directory_iterator()), 1);
 
-  QTest::mouseClick(dialog.SpeedButton2, Qt::LeftButton);
+  QTest::mouseClick(dialog.findChild<QToolButton*>(QStringLiteral("SpeedButton2")), Qt::LeftButton);
   EXPECT_EQ(Slurp(File()), "[Settings]\ncomname=COM2\n[Ports]\nCOM2=/dev/ttyACM0\n");
 }
 

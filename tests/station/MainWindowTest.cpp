@@ -390,7 +390,7 @@ TEST(MainWindowTest, ComSettingsShowsAFreshModalDialogAndDestroysIt) {
     if (auto* dialog = qobject_cast<TForm2*>(QApplication::activeModalWidget())) {
       seenTitle = dialog->windowTitle();
       modal = dialog->isModal();
-      dialog->SpeedButton1->click();
+      dialog->findChild<QToolButton*>(QStringLiteral("SpeedButton1"))->click();
     } else if (polls > 500 && QApplication::activeModalWidget() != nullptr) {
       QApplication::activeModalWidget()->close();  // bounded: never hang the suite
     }

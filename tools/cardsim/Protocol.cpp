@@ -17,6 +17,13 @@ void CommandParser::DropFrame() {
   frame_.clear();
 }
 
+void CommandParser::AbandonRead(State resume, char byte, std::vector<Command>& out) {
+  // ESC ']' for track 2, ESC 'T' ']' or ESC 'B' ']' for the others.
+  skipped_ += pendingRead_ == Tracks::kTrack2 ? 2 : 3;
+  state_ = resume;
+  Step(byte, out);
+}
+
 void CommandParser::Step(char byte, std::vector<Command>& out) {
   switch (state_) {
     case State::kScan:
@@ -69,9 +76,7 @@ void CommandParser::Step(char byte, std::vector<Command>& out) {
         state_ = State::kReadWantJ;
         return;
       }
-      skipped_ += pendingRead_ == Tracks::kTrack2 ? 2 : 3;
-      state_ = State::kScan;
-      Step(byte, out);
+      AbandonRead(State::kScan, byte, out);
       return;
 
     case State::kReadWantJ:
@@ -80,9 +85,8 @@ void CommandParser::Step(char byte, std::vector<Command>& out) {
         state_ = State::kScan;
         return;
       }
-      skipped_ += pendingRead_ == Tracks::kTrack2 ? 2 : 3;
-      state_ = State::kEsc;
-      Step(byte, out);
+      // The ESC just taken may start the next command.
+      AbandonRead(State::kEsc, byte, out);
       return;
 
     case State::kFrame:

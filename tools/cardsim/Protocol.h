@@ -68,6 +68,9 @@ class CommandParser {
 
   void Step(char byte, std::vector<Command>& out);
   void DropFrame();
+  // A read command broken off before its end: what it had is skipped, and
+  // byte is read again in state resume.
+  void AbandonRead(State resume, char byte, std::vector<Command>& out);
 
   State state_ = State::kScan;
   Tracks pendingRead_ = Tracks::kTrack2;
