@@ -62,7 +62,7 @@ void TForm1::SaveCardLog() {
   const std::filesystem::path file = station::SaveCardList(folder, station::CurrentLocalDateTime(), lines);
   const std::vector<std::pair<std::int64_t, int>> saved = std::exchange(cardLines_, {});
   Memo1->clear();
-  RecordListSave(file, saved);
+  journalLink_.RecordListSave(file, saved);
   MainStatusBarPanels[2]->SetFullText(QStringLiteral("已保存到 ") + ui::PathToQString(file));
 }
 

@@ -403,7 +403,7 @@ void CardSession::RetryFailedCard() {
   ArmNextCard(BuildWrite(fileRun_), true);
 }
 
-bool CardSession::RecordWrittenCard() {
+std::optional<std::string> CardSession::RecordWrittenCard() {
   replyHex_.clear();
   StopWriteWait();
   // The journal holds the card before anything shows it as written, so that
@@ -432,14 +432,15 @@ bool CardSession::RecordWrittenCard() {
   for (int track : {2, 3}) {
     if (Carries(armed_.tracks, track)) fx_.AddWrittenCard(track, ArmedText(armed_, track), id);
   }
-  if (failure) {
-    EndWriteRun();
-    fx_.Message(*failure);
-    return false;
-  }
+  if (failure) return failure;
   fx_.Beep();
   fx_.ShowText(TextSlot::writePrompt, kWriteSucceeded);
-  return true;
+  return std::nullopt;
+}
+
+void CardSession::StopAfterUnjournaledCard(const std::string& failure) {
+  EndWriteRun();
+  fx_.Message(failure);
 }
 
 void CardSession::AdvanceContinuousTracks() {
@@ -453,8 +454,12 @@ void CardSession::AdvanceContinuousTracks() {
 }
 
 void CardSession::HandleWriteReply() {
-  if (!RecordWrittenCard()) return;
+  // The card holds its numbers even when the journal could not record it: the
+  // fields move on as after any written card, so that resuming never sends
+  // them again.
+  const std::optional<std::string> failure = RecordWrittenCard();
   AdvanceContinuousTracks();
+  if (failure) return StopAfterUnjournaledCard(*failure);
   const StationForm form = fx_.Form();
   if (!form.track2.continuous && !form.track3.continuous) {
     EndWriteRun();
@@ -475,7 +480,7 @@ void CardSession::HandleFileWriteReply() {
   const StationForm written = fx_.Form();
   if (written.track2.fileBox) ++fileCount2_;
   if (written.track3.fileBox) ++fileCount3_;
-  if (!RecordWrittenCard()) return;
+  const std::optional<std::string> failure = RecordWrittenCard();
   AdvanceContinuousTracks();
 
   // Every file track takes its next record (or ends) before the next card is
@@ -497,6 +502,7 @@ void CardSession::HandleFileWriteReply() {
     fx_.ShowText(TextSlot::operation, track == 2 ? kTrack2FileDone : kTrack3FileDone);
     fx_.EndFileTrack(track);
   }
+  if (failure) return StopAfterUnjournaledCard(*failure);
   const StationForm after = fx_.Form();
   if (!after.track2.fileBox && !after.track3.fileBox) {
     EndWriteRun();

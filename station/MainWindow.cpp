@@ -18,7 +18,10 @@
 #include "settings/SettingsFile.h"
 #include "ui/UiFont.h"
 #include "station/Texts.h"
+#include "station/TrackText.h"
+#include "ui/FitLabel.h"
 #include "ui/KeyFilters.h"
+#include "ui/PathText.h"
 #include "ui/UpDown.h"
 
 namespace {
@@ -26,6 +29,11 @@ namespace {
 constexpr int kClientWidth = 757;
 constexpr int kClientHeight = 540;
 const QString kFileLabelIdle = QString::fromUtf8(station::kNoFileCaption);
+constexpr int kReplyTailWaitMs = 200;
+
+station::JournalLinkConfig LinkConfigOf(const StationConfig& config) {
+  return {config.journalFolder, config.settingsPath, config.database, config.stationName, config.duplicateCheck};
+}
 
 // The single byte a key event types: its character when that is ASCII, 0x80
 // for anything beyond (which every listed filter refuses, as it refuses the
@@ -60,7 +68,10 @@ StationConfig StationConfig::FromSettingsFile() {
 }
 
 TForm1::TForm1(StationConfig config, QWidget* parent)
-    : QMainWindow(parent), prompts_(std::make_unique<DefaultPrompts>(this)), config_(std::move(config)) {
+    : QMainWindow(parent),
+      prompts_(std::make_unique<DefaultPrompts>(this)),
+      config_(std::move(config)),
+      journalLink_(LinkConfigOf(config_), *this, this) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("读写卡程序"));
   // A fixed dialog-style window: no maximise button and no resizing.
@@ -87,6 +98,9 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
   OpenTimer.setInterval(config_.timings.tick);
   ReconnectTimer.setObjectName(QStringLiteral("ReconnectTimer"));
   ReconnectTimer.setInterval(config_.timings.reconnect);
+  replyTailTimer_.setObjectName(QStringLiteral("ReplyTailTimer"));
+  replyTailTimer_.setSingleShot(true);
+  replyTailTimer_.setInterval(kReplyTailWaitMs);
 
   ApplyStartState();
   WireHandlers();
@@ -170,7 +184,85 @@ void TForm1::WireHandlers() {
   }
 }
 
-void TForm1::FormCreate() { OpenJournal(); }
+void TForm1::FormCreate() {
+  connect(&replyTailTimer_, &QTimer::timeout, this, [this] { Guarded([this] { session_.ReplyTailWaitOver(); }); });
+  journalLink_.Open();
+}
+
+void TForm1::ToolButton9Click() {
+  journalLink_.Retry();
+  journal::Journal* journal = journalLink_.journal();
+  if (journal == nullptr) {
+    prompts().Warning(journalLink_.failure().empty() ? QStringLiteral("写卡记录未打开。")
+                                                     : QString::fromStdString(journalLink_.failure()));
+    return;
+  }
+  if (journalDialog_ == nullptr) {
+    journalDialog_ = new JournalDialog(*journal, this);
+    journalDialog_->setObjectName(QStringLiteral("JournalDialog"));
+  }
+  journalDialog_->show();
+  journalDialog_->raise();
+  journalDialog_->activateWindow();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // While the port is open, so that a card on the writer can be called off.
+  session_.Closing();
+  if (!Memo1->document()->isEmpty()) {
+    // A failed save keeps the lines in the journal, so the next start puts
+    // them back; the window still closes.
+    Guarded([this] { SaveCardLog(); });
+  }
+  // After the save, so a reply handled while its box was open is saved or
+  // journaled; replies arriving later are dropped with the port.
+  ShutDownPort();
+  event->accept();
+}
+
+// --- What the journal link asks of the window
+
+void TForm1::ShowJournalNews(const QString& text) { MainStatusBarPanels[2]->SetFullText(text); }
+
+void TForm1::WarnAboutJournal(const QString& text) { prompts().Warning(text); }
+
+void TForm1::RestoreListLine(int track, const std::string& text, std::int64_t cardId) {
+  AppendWrittenCard(track, station::TrackQString(text), cardId);
+}
+
+void TForm1::RenumberListLine(std::int64_t keptId, std::int64_t cardId) {
+  for (auto& line : cardLines_) {
+    if (line.first == keptId) line.first = cardId;
+  }
+}
+
+void TForm1::ShowJournalWait(const QString& text) {
+  // The call that follows may hold the main thread up to its bound: the text
+  // is painted now, and the panel's own text is back for the next paint.
+  ui::FitLabel& panel = *MainStatusBarPanels[2];
+  const QString before = panel.FullText();
+  panel.SetFullText(text);
+  panel.repaint();
+  panel.SetFullText(before);
+}
+
+station::CardOrigin TForm1::CardOriginNow() {
+  const station::StationForm form = Form();
+  station::CardOrigin origin;
+  origin.kind = (form.track2.fileBox || form.track3.fileBox)         ? journal::RunKind::file
+                : (form.track2.continuous || form.track3.continuous) ? journal::RunKind::continuous
+                                                                     : journal::RunKind::normal;
+  origin.port = QString::fromStdString(config_.portName()).toUpper();
+  origin.devicePath = QString::fromStdString(config_.devicePath(PortNumber()));
+  for (int track : {2, 3}) {
+    const TrackGroup g = Track(track);
+    if (g.fileBox->isChecked() && g.dataFile->IsOpen()) {
+      origin.fileName[track] = ui::PathToQString(g.dataFile->Path());
+      origin.recordNumber[track] = session_.files()[track].recordNumber;
+    }
+  }
+  return origin;
+}
 
 TForm1::TrackGroup TForm1::Track(int track) {
   switch (track) {
