@@ -438,6 +438,12 @@ void Journal::Prepare() {
   MigrateSchema(db_);
 }
 
+void Journal::TryAgainNow() {
+  awayUntil_ = {};
+  // A cut not yet seen would start the pause again at the next call.
+  if (watch_) static_cast<void>(watch_->TakeCut());
+}
+
 void Journal::CheckConnection() { static_cast<void>(Connect()); }
 
 int Journal::SchemaVersion() {

@@ -283,7 +283,7 @@ class Journal : public QObject {
   // After a server call was cut or a connect ran out of time, the calls that
   // follow fail at once for a while, so that one operation waits for the
   // server once; the operator's next action may try again at once.
-  void TryAgainNow() { awayUntil_ = {}; }
+  void TryAgainNow();
 
   // Whether the last use reached the database; tries nothing. A poll that
   // should not wait for a server away asks this first.

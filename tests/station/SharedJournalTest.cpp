@@ -257,7 +257,8 @@ TEST(SharedJournalUnderFault, FrozenServerOrLockedTableMidRun) {
 
     // The run goes on where the field stands: nothing is written twice.
     a.Write(a.form->findChild<QPlainTextEdit*>(QStringLiteral("Track2Memo"))->toPlainText(), 3);
-    ASSERT_TRUE(WaitUntil([&] { return a.Idle() && a.Prompt() == Finished(3); })) << row.name << ": " << a.Prompt().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return a.Idle() && a.Prompt() == Finished(3); }))
+        << row.name << ": " << a.Prompt().toStdString() << " / " << a.prompts->messages.back().toStdString();
     const std::vector<std::string> deck = a.emulator.Written();
     const std::set<std::string> distinct(deck.begin(), deck.end());
     EXPECT_EQ(distinct.size(), deck.size()) << row.name << ": a number on two cards";
