@@ -409,7 +409,7 @@ void CardSession::RetryFailedCard() {
   ArmNextCard(BuildWrite(FileRun()), true);
 }
 
-bool CardSession::RecordWrittenCard() {
+std::optional<std::string> CardSession::RecordWrittenCard() {
   replyHex_.clear();
   StopWriteWait();
   // The journal holds the card before anything shows it as written, so that
@@ -438,14 +438,15 @@ bool CardSession::RecordWrittenCard() {
   for (int track : {2, 3}) {
     if (Carries(armed_.tracks, track)) screen_.AddWrittenCard(track, ArmedText(armed_, track), id);
   }
-  if (failure) {
-    EndWriteRun();
-    screen_.Message(*failure);
-    return false;
-  }
+  if (failure) return failure;
   screen_.Beep();
   screen_.ShowText(TextSlot::writePrompt, kWriteSucceeded);
-  return true;
+  return std::nullopt;
+}
+
+void CardSession::StopAfterUnjournaledCard(const std::string& failure) {
+  EndWriteRun();
+  screen_.Message(failure);
 }
 
 // Moves the continuous tracks of the snapshot on; the snapshot then holds
@@ -465,8 +466,12 @@ void CardSession::AdvanceContinuousTracks() {
 
 void CardSession::HandleWriteReply() {
   TakeSnapshot();
-  if (!RecordWrittenCard()) return;
+  // The card holds its numbers even when the journal could not record it: the
+  // fields move on as after any written card, so that resuming never sends
+  // them again.
+  const std::optional<std::string> failure = RecordWrittenCard();
   AdvanceContinuousTracks();
+  if (failure) return StopAfterUnjournaledCard(*failure);
   const StationForm& form = snapshot_;
   if (!form.track2.continuous && !form.track3.continuous) {
     EndWriteRun();
@@ -487,7 +492,7 @@ void CardSession::HandleFileWriteReply() {
   const StationForm& written = TakeSnapshot();
   if (written.track2.fileBox) ++fileCount2_;
   if (written.track3.fileBox) ++fileCount3_;
-  if (!RecordWrittenCard()) return;
+  const std::optional<std::string> failure = RecordWrittenCard();
   AdvanceContinuousTracks();
 
   // Every file track takes its next record (or ends) before the next card is
@@ -510,6 +515,7 @@ void CardSession::HandleFileWriteReply() {
     screen_.ShowText(TextSlot::operation, track == 2 ? kTrack2FileDone : kTrack3FileDone);
     form_.EndFileTrack(track);
   }
+  if (failure) return StopAfterUnjournaledCard(*failure);
   const StationForm& after = TakeSnapshot();
   if (!after.track2.fileBox && !after.track3.fileBox) {
     EndWriteRun();

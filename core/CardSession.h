@@ -86,7 +86,11 @@ class CardSession {
   void ArmNextCard(bool built, bool retry = false);
   bool TakeWriteReply(const std::string& chunk);
   void RetryFailedCard();
-  bool RecordWrittenCard();
+  // Journals the armed card and shows it written; the operator's text when
+  // the journal could not take it.
+  std::optional<std::string> RecordWrittenCard();
+  // The run stops after a card the journal could not record, and says why.
+  void StopAfterUnjournaledCard(const std::string& failure);
   void AdvanceContinuousTracks();
   void HandleWriteReply();
   void HandleFileWriteReply();

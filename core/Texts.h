@@ -69,6 +69,10 @@ inline constexpr char kRecoveredBefore[] = "已恢复上次未保存的 ";
 inline constexpr char kRecoveredAfter[] = " 条写卡记录。";
 // Panel 2 when a journal that could not be opened opens after all.
 inline constexpr char kJournalBack[] = "写卡记录已恢复。";
+// Panel 2 while a reservation or a commit waits for the journal.
+inline constexpr char kJournalWait[] = "正在等待写卡记录数据库……";
+// At start, when SQLite's check finds the journal's file damaged; the finding follows.
+inline constexpr char kJournalIncomplete[] = "写卡记录可能不完整：";
 // Panel 2, once, when a card is read while the journal is closed.
 inline constexpr char kReadsKept[] = "写卡记录未打开，读出的卡暂存在本程序中，写卡记录恢复后补记。";
 

@@ -22,8 +22,17 @@ namespace {
 
 const QString kLocalFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
-// How long a station waits for another one that holds the journal file.
-constexpr int kBusyTimeoutMs = 5000;
+// How long a call waits for another connection that holds the journal file.
+// One press may lead to two commits (a card recorded, the next one reserved),
+// and the window must answer again within five seconds.
+constexpr int kBusyTimeoutMs = 2000;
+
+// The client-side bounds of a server call: connecting, and a whole call
+// (the server's statement and lock timeouts end most waits before).
+constexpr std::chrono::milliseconds kConnectBound{3000};
+constexpr std::chrono::milliseconds kCallBound{4000};
+// After a call cut or a connect timed out, how long further calls fail at once.
+constexpr std::chrono::milliseconds kAwayPause{10000};
 
 // Qt SQL binds a null QString as NULL; the journal's names are never NULL.
 QString NotNull(const QString& text) { return text.isNull() ? QStringLiteral("") : text; }
@@ -207,7 +216,11 @@ std::unique_ptr<Journal> Journal::OpenSqlite(const QString& file) {
                          fault == JournalFault::failed ? JournalFault::cannotOpen : fault);
     }
   }
-  return std::make_unique<Journal>(name);
+  auto journal = std::make_unique<Journal>(name);
+  journal->file_ = file;
+  journal->fileIdentity_ = IdentityOf(file);
+  journal->walIdentity_ = IdentityOf(file + QStringLiteral("-wal"));
+  return journal;
 }
 
 std::unique_ptr<Journal> Journal::OpenPostgres(const QString& uri) {
@@ -226,10 +239,10 @@ std::unique_ptr<Journal> Journal::OpenPostgres(const QString& uri) {
     db.setPassword(target->password);
     db.setDatabaseName(target->dbname);
     db.setConnectOptions(target->ConnectOptions());
-    // A server away now is tried again at the first use.
-    db.open();
+    // Opened at the first use, within the bounds, and tried again at each
+    // use while the server is away.
   }
-  return std::make_unique<Journal>(name);
+  return std::make_unique<Journal>(name, target->Conninfo());
 }
 
 std::unique_ptr<Journal> Journal::Open(const QString& database, const QString& sqliteFile) {
@@ -237,10 +250,15 @@ std::unique_ptr<Journal> Journal::Open(const QString& database, const QString& s
   return OpenPostgres(database);
 }
 
-Journal::Journal(const QString& connectionName)
-    : db_(QSqlDatabase::database(connectionName, false)), connectionName_(connectionName) {
+Journal::Journal(const QString& connectionName) : Journal(connectionName, QString()) {}
+
+Journal::Journal(const QString& connectionName, const QString& serverConninfo)
+    : db_(QSqlDatabase::database(connectionName, false)),
+      connectionName_(connectionName),
+      conninfo_(serverConninfo) {
+  if (sql::IsPostgres(db_)) watch_ = std::make_unique<sql::CallWatch>(kCallBound);
   try {
-    Connect();
+    static_cast<void>(Connect());
   } catch (const JournalUnreachable&) {
     // Connected again at the next use.
   } catch (...) {
@@ -257,19 +275,52 @@ Journal::~Journal() {
   QSqlDatabase::removeDatabase(connectionName_);
 }
 
-void Journal::Connect() {
+void Journal::CheckSameFile() {
+  if (file_.isEmpty()) return;
+  const QString wal = file_ + QStringLiteral("-wal");
+  const std::optional<FileIdentity> now = IdentityOf(file_);
+  const std::optional<FileIdentity> walNow = IdentityOf(wal);
+  // The WAL may appear after the opening; from then on it must stay.
+  if (!walIdentity_ && walNow && fileIdentity_ && now == fileIdentity_) walIdentity_ = walNow;
+  if (now != fileIdentity_ || (walIdentity_ && walNow != walIdentity_)) {
+    throw JournalError(("The journal \"" + file_ + "\" was deleted, moved or replaced").toStdString(),
+                       JournalFault::replaced);
+  }
+}
+
+sql::CallWatch::Guard Journal::Connect() {
+  CheckSameFile();
   if (sql::ConnectionLost(db_)) {
+    const auto now = std::chrono::steady_clock::now();
+    // A call cut for want of an answer, or a connect that ran out of time:
+    // the calls right after it fail at once instead of waiting again, so that
+    // one press of the operator waits for the server once.
+    if (watch_ && watch_->TakeCut()) {
+      awayUntil_ = now + kAwayPause;
+      awayReason_ = QStringLiteral("the server did not answer");
+    }
+    if (now < awayUntil_) throw JournalUnreachable(awayReason_);
     db_.close();
+    if (!conninfo_.isEmpty()) {
+      if (const std::optional<QString> reason = sql::ServerUnreachableWithin(conninfo_, kConnectBound)) {
+        if (std::chrono::steady_clock::now() - now >= kConnectBound) {
+          awayUntil_ = std::chrono::steady_clock::now() + kAwayPause;
+          awayReason_ = *reason;
+        }
+        throw JournalUnreachable(*reason);
+      }
+    }
     if (!db_.open()) {
       const QSqlError error = db_.lastError();
       throw JournalUnreachable((error.databaseText().isEmpty() ? error.text() : error.databaseText()).simplified());
     }
   }
+  sql::CallWatch::Guard watch = watch_ ? watch_->Watch(db_) : sql::CallWatch::Guard(nullptr);
   if (!prepared_) {
     Prepare();
     prepared_ = true;
   }
-  RecordPendingReads();
+  return watch;
 }
 
 bool Journal::Connected() const { return prepared_ && !sql::ConnectionLost(db_); }
@@ -297,19 +348,34 @@ void Journal::Prepare() {
     }
     mode.finish();
     sql::Exec(db_, QStringLiteral("PRAGMA synchronous=FULL"));
+    // A WAL lost under a running program leaves a file that may lack cards or
+    // hold pages that no longer fit; SQLite's own check finds the latter.
+    QSqlQuery check = sql::Exec(db_, QStringLiteral("PRAGMA quick_check"));
+    QStringList findings;
+    while (check.next()) {
+      const QString line = check.value(0).toString();
+      if (line.compare(QLatin1String("ok"), Qt::CaseInsensitive) != 0) findings << line;
+    }
+    openCheckFinding_ = findings.join(QLatin1String("; "));
   }
   MigrateSchema(db_);
 }
 
-void Journal::CheckConnection() { Connect(); }
+void Journal::TryAgainNow() {
+  awayUntil_ = {};
+  // A cut not yet seen would start the pause again at the next call.
+  if (watch_) static_cast<void>(watch_->TakeCut());
+}
+
+void Journal::CheckConnection() { static_cast<void>(Connect()); }
 
 int Journal::SchemaVersion() {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   return StoredSchemaVersion(db_);
 }
 
 qint64 Journal::RecordWrittenCard(const WrittenCard& card) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   const QDateTime when = OrNow(card.when);
   const QString local = when.toLocalTime().toString(kLocalFormat);
   qint64 id = 0;
@@ -351,20 +417,7 @@ qint64 Journal::RecordWrittenCard(const WrittenCard& card) {
 }
 
 qint64 Journal::RecordReadCard(const ReadCard& card) {
-  try {
-    Connect();
-  } catch (const JournalUnreachable&) {
-    ReadCard kept = card;
-    kept.when = OrNow(card.when);
-    pendingReads_.append(kept);
-    return 0;
-  }
-  const qint64 id = InsertReadCard(card);
-  emit changed();
-  return id;
-}
-
-qint64 Journal::InsertReadCard(const ReadCard& card) {
+  const sql::CallWatch::Guard watch = Connect();
   const QDateTime when = OrNow(card.when);
   QSqlQuery insert = sql::Exec(db_,
                                QStringLiteral("INSERT INTO read_card (read_utc_ms, read_local, station, track2, "
@@ -372,19 +425,14 @@ qint64 Journal::InsertReadCard(const ReadCard& card) {
                                {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat), NotNull(card.station),
                                 OptionalText(card.track2), OptionalText(card.track3)});
   if (!insert.next()) throw JournalError("The journal gave no id for a read card");
-  return insert.value(0).toLongLong();
-}
-
-void Journal::RecordPendingReads() {
-  // One at a time, so that a connection lost half-way keeps only the rest.
-  while (!pendingReads_.isEmpty()) {
-    InsertReadCard(pendingReads_.front());
-    pendingReads_.removeFirst();
-  }
+  const qint64 id = insert.value(0).toLongLong();
+  insert.finish();
+  emit changed();
+  return id;
 }
 
 qint64 Journal::RecordListSave(const ListSave& save) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   const QDateTime when = OrNow(save.when);
   qint64 id = 0;
   {
@@ -408,7 +456,7 @@ qint64 Journal::RecordListSave(const ListSave& save) {
 }
 
 QList<UnsavedLine> Journal::UnsavedLines(const QString& station) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   QSqlQuery query = sql::Exec(db_,
                               QStringLiteral("SELECT t.card_id, t.track, t.card_text, c.written_local "
                                              "FROM written_track t JOIN written_card c ON c.id = t.card_id "
@@ -425,7 +473,7 @@ QList<UnsavedLine> Journal::UnsavedLines(const QString& station) {
 }
 
 std::optional<PreviousWrite> Journal::FindWritten(int track, std::string_view text) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   QSqlQuery query = sql::Exec(db_,
                               QStringLiteral("SELECT c.id, c.written_local, c.station FROM card_number n "
                                              "JOIN written_card c ON c.id = n.card_id "
@@ -436,7 +484,7 @@ std::optional<PreviousWrite> Journal::FindWritten(int track, std::string_view te
 }
 
 QList<CardRow> Journal::Cards(const CardQuery& request) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   const Filter filter = WrittenCardFilter(request);
   QString where = filter.where;
   QVariantList values = filter.values;
@@ -468,20 +516,20 @@ QList<CardRow> Journal::Cards(const CardQuery& request) {
 }
 
 qint64 Journal::LastCardId() {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   QSqlQuery query = sql::Exec(db_, QStringLiteral("SELECT MAX(id) FROM written_card"));
   return query.next() ? query.value(0).toLongLong() : 0;
 }
 
 qint64 Journal::CountCards(const CardQuery& request) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   const Filter filter = WrittenCardFilter(request);
   return CountOf(sql::Exec(db_, QStringLiteral("SELECT COUNT(*) FROM written_card c WHERE ") + filter.where,
                            filter.values));
 }
 
 QList<ReadCardRow> Journal::ReadCards(const CardQuery& request) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   const Filter filter = ReadCardFilter(request);
   QVariantList values = filter.values;
   values << request.limit;
@@ -504,14 +552,14 @@ QList<ReadCardRow> Journal::ReadCards(const CardQuery& request) {
 }
 
 qint64 Journal::CountReadCards(const CardQuery& request) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   const Filter filter = ReadCardFilter(request);
   return CountOf(
       sql::Exec(db_, QStringLiteral("SELECT COUNT(*) FROM read_card r WHERE ") + filter.where, filter.values));
 }
 
 qint64 Journal::LastReadCardId() {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   return CountOf(sql::Exec(db_, QStringLiteral("SELECT MAX(id) FROM read_card")));
 }
 
@@ -548,7 +596,7 @@ bool Journal::DropHold(const CardNumber& number, NumberState state, const QStrin
 
 QList<NumberHolder> Journal::Reserve(const QString& station, const QList<CardNumber>& numbers,
                                      bool repeatConfirmed) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   // One order for every station, so that two cards waiting on each other's
   // numbers cannot deadlock.
   QList<CardNumber> sorted = numbers;
@@ -589,7 +637,7 @@ QList<NumberHolder> Journal::Reserve(const QString& station, const QList<CardNum
 }
 
 void Journal::CancelReservation(const QString& station, const QList<CardNumber>& numbers) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   sql::Transaction transaction(db_);
   for (const CardNumber& number : numbers) DropHold(number, NumberState::reserved, NotNull(station));
   transaction.Commit();
@@ -597,7 +645,7 @@ void Journal::CancelReservation(const QString& station, const QList<CardNumber>&
 
 void Journal::MarkUnconfirmed(const QString& station, const QList<CardNumber>& numbers,
                               UnconfirmedReason reason) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   sql::Transaction transaction(db_);
   for (const CardNumber& number : numbers) {
     sql::Exec(db_,
@@ -610,7 +658,7 @@ void Journal::MarkUnconfirmed(const QString& station, const QList<CardNumber>& n
 }
 
 int Journal::UnconfirmLeftoverReservations(const QString& station) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   const int count = sql::Exec(db_,
                               QStringLiteral("UPDATE card_number SET state = 'unconfirmed', unconfirmed_reason = ? "
                                              "WHERE station = ? AND state = 'reserved'"),
@@ -621,7 +669,7 @@ int Journal::UnconfirmLeftoverReservations(const QString& station) {
 }
 
 bool Journal::Release(const CardNumber& number) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   sql::Transaction transaction(db_);
   const bool released = DropHold(number, NumberState::unconfirmed, QString());
   transaction.Commit();
@@ -630,12 +678,12 @@ bool Journal::Release(const CardNumber& number) {
 }
 
 std::optional<NumberHolder> Journal::Holder(const CardNumber& number) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   return HolderRow(number, false);
 }
 
 QList<NumberHolder> Journal::OpenReservations() {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   QSqlQuery query = sql::Exec(db_,
                               QStringLiteral("SELECT track, card_text, state, station, held_local, unconfirmed_reason "
                                              "FROM card_number WHERE state <> 'written' "
@@ -651,7 +699,7 @@ QList<NumberHolder> Journal::OpenReservations() {
 
 FreeNumber Journal::FirstFree(const QString& station, int track, const std::string& start,
                               const std::function<std::string(const std::string&)>& next, int maxSteps) {
-  Connect();
+  const sql::CallWatch::Guard watch = Connect();
   FreeNumber result;
   std::string text = start;
   for (int step = 0; step <= maxSteps; ++step) {

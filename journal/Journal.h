@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,6 +19,8 @@
 #include <utility>
 
 #include "core/WriteMode.h"
+#include "journal/CallWatch.h"
+#include "journal/FileIdentity.h"
 
 // The card journal: every card written and read, and every list save, kept in
 // a database so that a crash loses no card and a number is never issued twice
@@ -40,6 +43,7 @@ enum class JournalFault {
   newerSchema,  // written by a newer program; detail() is the version
   badAddress,   // the server setting is no usable PostgreSQL URI; detail() says why
   noDriver,     // Qt's SQL driver for the journal is not installed; detail() names it
+  replaced,     // the journal's file (or its WAL) was deleted, moved or replaced since it was opened
 };
 
 // A database that cannot be opened, read or written; what() carries the
@@ -213,6 +217,9 @@ struct ReadCardRow {
 // Record... call commits before it returns and throws JournalError when it
 // could not; nothing of a failed call stays in the journal.
 //
+// On SQLite, every call first checks that the file (and its WAL) is still the
+// one opened, and throws JournalError (replaced) when it is not.
+//
 // On a server, every call first connects again if the connection was lost,
 // and throws JournalUnreachable (a JournalError) when the server cannot be
 // reached; a call cut off by the connection throws it too. A commit cut off
@@ -241,25 +248,36 @@ class Journal : public QObject {
   // connectionName and readies its schema; the connection is removed when the
   // journal is destroyed, or at once when the constructor throws.
   explicit Journal(const QString& connectionName);
+  // A server connection that is opened at the first use: serverConninfo (in
+  // libpq's key=value form) is first tried within a bound, so that a host
+  // that never answers cannot hold the call.
+  Journal(const QString& connectionName, const QString& serverConninfo);
   ~Journal() override;
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
   int SchemaVersion();
 
+  // SQLite: what SQLite's own quick check found wrong with the file when it
+  // was opened (a lost WAL can leave pages that do not fit), empty when it
+  // found nothing.
+  const QString& OpenCheckFinding() const { return openCheckFinding_; }
+
   // Connects if not connected; throws JournalUnreachable when it cannot. For
   // a station that wants to tell the operator at start.
   void CheckConnection();
+
+  // After a server call was cut or a connect ran out of time, the calls that
+  // follow fail at once for a while, so that one operation waits for the
+  // server once; the operator's next action may try again at once.
+  void TryAgainNow();
 
   // Whether the last use reached the database; tries nothing. A poll that
   // should not wait for a server away asks this first.
   bool Connected() const;
 
   qint64 RecordWrittenCard(const WrittenCard& card);
-  // A read card goes on being recorded while the server is away: it is kept
-  // here (0 comes back) and recorded at the next use that reaches the server.
   qint64 RecordReadCard(const ReadCard& card);
-  int PendingReadCards() const { return static_cast<int>(pendingReads_.size()); }
   // The save and all its entries in one transaction.
   qint64 RecordListSave(const ListSave& save);
 
@@ -334,20 +352,31 @@ class Journal : public QObject {
   void changed();
 
  private:
-  void Connect();
+  // Checks the file, connects if not connected, and bounds the call on a
+  // server until the returned guard goes.
+  [[nodiscard]] sql::CallWatch::Guard Connect();
   void Prepare();
   std::optional<NumberHolder> HolderRow(const CardNumber& number, bool forUpdate);
   // Deletes the row of number in state (held by station, unless empty) and
   // puts back the latest written card that carried it. False: no such row.
   bool DropHold(const CardNumber& number, NumberState state, const QString& station);
 
+  // SQLite: throws JournalError (replaced) when the file or its WAL is no
+  // longer the one opened, so that nothing goes into a file nobody sees.
+  void CheckSameFile();
+
   QSqlDatabase db_;
   QString connectionName_;
-  qint64 InsertReadCard(const ReadCard& card);
-  void RecordPendingReads();
 
   bool prepared_ = false;
-  QList<ReadCard> pendingReads_;
+  QString file_;  // SQLite: the journal's file
+  std::optional<FileIdentity> fileIdentity_;
+  std::optional<FileIdentity> walIdentity_;
+  QString openCheckFinding_;
+  QString conninfo_;  // server: for the bounded connect
+  std::unique_ptr<sql::CallWatch> watch_;
+  std::chrono::steady_clock::time_point awayUntil_{};
+  QString awayReason_;
 };
 
 }  // namespace journal

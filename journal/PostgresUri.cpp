@@ -85,6 +85,20 @@ QString PostgresTarget::ConnectOptions() const {
   return options.join(QLatin1Char(';'));
 }
 
+QString PostgresTarget::Conninfo() const {
+  QStringList parts;
+  const std::pair<QLatin1String, const QString*> named[] = {{QLatin1String("host"), &host},
+                                                            {QLatin1String("dbname"), &dbname},
+                                                            {QLatin1String("user"), &user},
+                                                            {QLatin1String("password"), &password}};
+  for (const auto& [key, value] : named) {
+    if (!value->isEmpty()) parts << key + QLatin1Char('=') + Quoted(*value);
+  }
+  // The options' values are quoted and hold no ';' (refused when parsed).
+  parts << ConnectOptions().split(QLatin1Char(';'));
+  return parts.join(QLatin1Char(' '));
+}
+
 std::optional<PostgresTarget> ParsePostgresUri(const QString& text) {
   QString rest = text.trimmed();
   bool scheme = false;

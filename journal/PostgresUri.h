@@ -26,6 +26,9 @@ struct PostgresTarget {
   // the ones left out, so that a server away, frozen or locked never holds
   // the station for the network's own time-outs.
   QString ConnectOptions() const;
+  // All of it as one libpq key=value connection string, bounds included: what
+  // Qt's driver hands libpq for this target.
+  QString Conninfo() const;
 };
 
 // std::nullopt when text is no PostgreSQL URI at all; throws JournalError for

@@ -25,8 +25,13 @@ bool IsConnectionState(const QString& sqlState) {
 
 JournalFault FaultOf(const QSqlDatabase& db, const QSqlError& error) {
   if (IsPostgres(db)) {
+    const QString state = error.nativeErrorCode();
     // SQLSTATE 42P01: a table is missing.
-    return error.nativeErrorCode() == QLatin1String("42P01") ? JournalFault::damaged : JournalFault::failed;
+    if (state == QLatin1String("42P01")) return JournalFault::damaged;
+    // A lock another session holds past lock_timeout, or a statement it kept
+    // waiting past statement_timeout.
+    if (state == QLatin1String("55P03") || state == QLatin1String("57014")) return JournalFault::busy;
+    return JournalFault::failed;
   }
   // SQLite's primary result codes; the extended ones carry them in the low byte.
   bool ok = false;

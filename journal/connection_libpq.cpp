@@ -1,23 +1,137 @@
-// Whether a server connection still stands, asked of the PostgreSQL client
-// library behind Qt's driver.
+// Whether a server connection still stands, and the client-side bounds of a
+// server call, asked of the PostgreSQL client library behind Qt's driver.
 #include <QSqlDriver>
 
 #include <libpq-fe.h>
 
+#include "journal/CallWatch.h"
 #include "journal/Sql.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <poll.h>
+#include <sys/socket.h>
+#endif
+
 namespace journal::sql {
+namespace {
+
+PGconn* ConnectionOf(const QSqlDatabase& db) {
+  if (!IsPostgres(db) || !db.isOpen()) return nullptr;
+  const QVariant handle = db.driver()->handle();
+  // Qt names the type by the struct behind libpq's typedef.
+  if (!handle.isValid() ||
+      (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0)) {
+    return nullptr;
+  }
+  return *static_cast<PGconn* const*>(handle.constData());
+}
+
+#ifdef _WIN32
+void ShutDownSocket(int socket) { ::shutdown(static_cast<SOCKET>(socket), SD_BOTH); }
+bool WaitForSocket(int socket, bool forReading, int ms) {
+  WSAPOLLFD item{static_cast<SOCKET>(socket), static_cast<SHORT>(forReading ? POLLRDNORM : POLLWRNORM), 0};
+  return ::WSAPoll(&item, 1, ms) > 0;
+}
+#else
+void ShutDownSocket(int socket) { ::shutdown(socket, SHUT_RDWR); }
+bool WaitForSocket(int socket, bool forReading, int ms) {
+  pollfd item{socket, static_cast<short>(forReading ? POLLIN : POLLOUT), 0};
+  return ::poll(&item, 1, ms) > 0;
+}
+#endif
+
+}  // namespace
 
 bool ConnectionLost(const QSqlDatabase& db) {
   if (!IsPostgres(db)) return false;
-  if (!db.isOpen()) return true;
-  const QVariant handle = db.driver()->handle();
-  // Qt names the type by the struct behind libpq's typedef.
-  if (!handle.isValid() || (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0)) {
-    return true;
-  }
-  PGconn* connection = *static_cast<PGconn* const*>(handle.constData());
+  PGconn* connection = ConnectionOf(db);
   return connection == nullptr || PQstatus(connection) != CONNECTION_OK;
+}
+
+CallWatch::CallWatch(std::chrono::milliseconds bound) : bound_(bound), thread_([this] { Run(); }) {}
+
+CallWatch::~CallWatch() {
+  {
+    const std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+CallWatch::Guard CallWatch::Watch(const QSqlDatabase& db) {
+  PGconn* connection = ConnectionOf(db);
+  const int socket = connection != nullptr ? PQsocket(connection) : -1;
+  {
+    const std::lock_guard lock(mutex_);
+    if (armed_) return Guard(nullptr);
+    if (socket < 0) return Guard(nullptr);
+    armed_ = true;
+    socket_ = socket;
+    deadline_ = std::chrono::steady_clock::now() + bound_;
+  }
+  wake_.notify_all();
+  return Guard(this);
+}
+
+bool CallWatch::TakeCut() {
+  const std::lock_guard lock(mutex_);
+  return std::exchange(cut_, false);
+}
+
+void CallWatch::Disarm() {
+  {
+    const std::lock_guard lock(mutex_);
+    armed_ = false;
+    deadline_.reset();
+  }
+  wake_.notify_all();
+}
+
+void CallWatch::Run() {
+  std::unique_lock lock(mutex_);
+  while (!stop_) {
+    if (!deadline_) {
+      wake_.wait(lock);
+      continue;
+    }
+    if (wake_.wait_until(lock, *deadline_) == std::cv_status::timeout && deadline_ &&
+        std::chrono::steady_clock::now() >= *deadline_) {
+      // The socket stays open (libpq closes it); shut down, the blocked call
+      // on the main thread returns at once.
+      ShutDownSocket(socket_);
+      cut_ = true;
+      deadline_.reset();
+    }
+  }
+}
+
+std::optional<QString> ServerUnreachableWithin(const QString& conninfo, std::chrono::milliseconds bound) {
+  const QByteArray info = conninfo.toUtf8();
+  PGconn* connection = PQconnectStart(info.constData());
+  if (connection == nullptr) return QStringLiteral("out of memory");
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+  std::optional<QString> reason;
+  while (true) {
+    if (PQstatus(connection) == CONNECTION_BAD || state == PGRES_POLLING_FAILED) {
+      reason = QString::fromUtf8(PQerrorMessage(connection)).simplified();
+      break;
+    }
+    if (state == PGRES_POLLING_OK) break;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 ||
+        !WaitForSocket(PQsocket(connection), state == PGRES_POLLING_READING, static_cast<int>(left.count()))) {
+      reason = QStringLiteral("timeout expired");
+      break;
+    }
+    state = PQconnectPoll(connection);
+  }
+  PQfinish(connection);
+  return reason;
 }
 
 }  // namespace journal::sql

@@ -1,39 +1,32 @@
-// The window's side of the card journal: written and read cards are committed
-// as the session reports them, numbers are reserved before a card is sent,
-// list saves say which cards they hold, and at start the cards that no list
-// save holds come back into the written-card list. A journal on a server that
-// is away is brought up to date at the next write.
-#include <QCheckBox>
-#include <QCloseEvent>
-#include <QDir>
-#include <QFile>
-#include <QLabel>
-#include <QPlainTextEdit>
-#include <QTimer>
+#include "station/JournalLink.h"
+
+#include <QDateTime>
 #include <QUuid>
 #include <QtGlobal>
 
-#include "core/NumberSequence.h"
-#include "core/Texts.h"
-#include "journal/Journal.h"
-#include "journal/ui/JournalDialog.h"
+#include <map>
+#include <type_traits>
+#include <variant>
+
 #include "journal/ui/JournalRows.h"
 #include "settings/SafeWrite.h"
-#include "station/JournalMessages.h"
-#include "station/MainWindow.h"
-#include "station/TrackText.h"
-#include "ui/FitLabel.h"
+#include "core/NumberSequence.h"
+#include "core/Texts.h"
 #include "ui/PathText.h"
 
+namespace station {
 namespace {
 
-constexpr int kReplyTailWaitMs = 200;
-// How often a journal that could not be opened is tried again while idle.
-constexpr int kJournalRetryMs = 30000;
+// How often a journal that could not be opened, or an outbox it could not
+// take, is tried again while the station is idle.
+constexpr int kRetryMs = 30000;
+
+// The outbox's file beside the journal's.
+constexpr char kOutboxSuffix[] = ".outbox";
 
 QString PathText(const std::filesystem::path& path) { return ui::PathToQString(path); }
 
-QList<journal::CardNumber> NumbersOf(const station::WrittenCardRecord& card) {
+QList<journal::CardNumber> NumbersOf(const WrittenCardRecord& card) {
   QList<journal::CardNumber> numbers;
   if ((card.tracks & 1) != 0) numbers.push_back({2, card.track2});
   if ((card.tracks & 2) != 0) numbers.push_back({3, card.track3});
@@ -43,264 +36,303 @@ QList<journal::CardNumber> NumbersOf(const station::WrittenCardRecord& card) {
 // The technical side of a journal failure, for whoever reads the log.
 void LogJournalError(const journal::JournalError& error) { qWarning("card journal: %s", error.what()); }
 
-
-journal::UnconfirmedReason ReasonOf(station::Undecided reason) {
+journal::UnconfirmedReason ReasonOf(Undecided reason) {
   switch (reason) {
-    case station::Undecided::timeout: return journal::UnconfirmedReason::timeout;
-    case station::Undecided::reset: return journal::UnconfirmedReason::reset;
-    case station::Undecided::lineLost: return journal::UnconfirmedReason::lineLost;
-    case station::Undecided::portClosed: return journal::UnconfirmedReason::portClosed;
-    case station::Undecided::programExit: return journal::UnconfirmedReason::programExit;
-    case station::Undecided::readStarted: return journal::UnconfirmedReason::readStarted;
-    case station::Undecided::writeRestarted: return journal::UnconfirmedReason::writeRestarted;
-    case station::Undecided::notJournaled: return journal::UnconfirmedReason::notJournaled;
+    case Undecided::timeout: return journal::UnconfirmedReason::timeout;
+    case Undecided::reset: return journal::UnconfirmedReason::reset;
+    case Undecided::lineLost: return journal::UnconfirmedReason::lineLost;
+    case Undecided::portClosed: return journal::UnconfirmedReason::portClosed;
+    case Undecided::programExit: return journal::UnconfirmedReason::programExit;
+    case Undecided::readStarted: return journal::UnconfirmedReason::readStarted;
+    case Undecided::writeRestarted: return journal::UnconfirmedReason::writeRestarted;
+    case Undecided::notJournaled: return journal::UnconfirmedReason::notJournaled;
   }
   return journal::UnconfirmedReason::unknown;
 }
 
-station::NumberHold HoldOf(journal::NumberState state) {
+NumberHold HoldOf(journal::NumberState state) {
   switch (state) {
-    case journal::NumberState::unconfirmed: return station::NumberHold::unconfirmed;
-    case journal::NumberState::written: return station::NumberHold::written;
+    case journal::NumberState::unconfirmed: return NumberHold::unconfirmed;
+    case journal::NumberState::written: return NumberHold::written;
     case journal::NumberState::reserved: break;
   }
-  return station::NumberHold::reserved;
+  return NumberHold::reserved;
+}
+
+QString OutboxFile(const JournalLinkConfig& config) {
+  if (config.folder.empty()) return {};
+  return PathText(config.folder / journal::kDatabaseFileName) + QLatin1String(kOutboxSuffix);
 }
 
 }  // namespace
 
-void TForm1::OpenJournal() {
-  replyTailTimer_.setObjectName(QStringLiteral("ReplyTailTimer"));
-  replyTailTimer_.setSingleShot(true);
-  replyTailTimer_.setInterval(kReplyTailWaitMs);
-  connect(&replyTailTimer_, &QTimer::timeout, this, [this] { Guarded([this] { session_.ReplyTailWaitOver(); }); });
-  journalRetryTimer_.setParent(this);
-  journalRetryTimer_.setObjectName(QStringLiteral("JournalRetryTimer"));
-  journalRetryTimer_.setInterval(kJournalRetryMs);
-  connect(&journalRetryTimer_, &QTimer::timeout, this, [this] { Guarded([this] { RetryJournal(); }); });
+JournalLink::JournalLink(JournalLinkConfig config, JournalLinkView& view, QObject* timerOwner)
+    : config_(std::move(config)),
+      view_(view),
+      outbox_(OutboxFile(config_)),
+      retryTimer_(std::make_unique<QTimer>(timerOwner)) {
+  retryTimer_->setObjectName(QStringLiteral("JournalRetryTimer"));
+  retryTimer_->setInterval(kRetryMs);
+  QObject::connect(retryTimer_.get(), &QTimer::timeout, retryTimer_.get(), [this] {
+    if (journal_) {
+      journal_->TryAgainNow();
+      DrainQuietly();
+    } else {
+      RetryNow();
+    }
+  });
+}
 
-  if (config_.journalFolder.empty()) return;
-  if (!TryOpenJournal()) {
+JournalLink::~JournalLink() = default;
+
+void JournalLink::Open() {
+  if (!configured()) return;
+  const bool opened = TryOpen();
+  // Cards an earlier run could not journal are on the list again, after the
+  // ones the journal puts back, until the journal takes them.
+  behind_ = !outbox_.empty();
+  for (const journal::OutboxEntry& entry : outbox_.entries()) {
+    if (const auto* written = std::get_if<journal::OutboxWrittenCard>(&entry)) {
+      for (const journal::WrittenTrack& track : written->card.tracks) {
+        view_.RestoreListLine(track.track, track.text, written->listId);
+      }
+    }
+  }
+  if (!opened) {
     // Once the window is up, so that the box stands over it.
-    QTimer::singleShot(0, this, [this] { prompts().Warning(QString::fromStdString(journalFailure_)); });
+    QTimer::singleShot(0, retryTimer_.get(), [this] { view_.WarnAboutJournal(QString::fromStdString(failure_)); });
+    return;
+  }
+  DrainQuietly();
+  if (!journal_->OpenCheckFinding().isEmpty()) {
+    const QString text = QString::fromUtf8(kJournalIncomplete) + journal_->OpenCheckFinding() +
+                         QStringLiteral("。请检查已保存的卡号清单，必要时与维护人员联系。");
+    QTimer::singleShot(0, retryTimer_.get(), [this, text] { view_.WarnAboutJournal(text); });
   }
 }
 
-bool TForm1::TryOpenJournal() {
+bool JournalLink::TryOpen() {
   // On a first start the folder of the settings and the journal is not there
   // yet. Should it fail, opening the journal below fails too and says why.
   try {
-    settings::CreatePrivateFolders(config_.journalFolder);
+    settings::CreatePrivateFolders(config_.folder);
   } catch (const std::exception& e) {
     qWarning("card journal folder: %s", e.what());
   }
-  const QString file = PathText(JournalPlaceOf().file);
   try {
-    journal_ = journal::Journal::Open(QString::fromStdString(config_.database), file);
-    SettleJournalStart();
+    journal_ = journal::Journal::Open(QString::fromStdString(config_.database), PathText(Place().file));
+    SettleStart();
   } catch (const journal::JournalUnreachable&) {
     // Not fatal: the first write tries again and, still away, says why.
   } catch (const journal::JournalError& e) {
     // Writing is refused for this reason until an attempt succeeds.
     LogJournalError(e);
     journal_.reset();
-    journalFailure_ = station::JournalOpenFailureText(e, JournalPlaceOf());
-    journalRetryTimer_.start();
+    failure_ = JournalOpenFailureText(e, Place());
+    retryTimer_->start();
     return false;
   }
-  journalFailure_.clear();
-  journalRetryTimer_.stop();
+  failure_.clear();
+  retryTimer_->stop();
   return true;
 }
 
-void TForm1::RetryJournal() {
-  if (journal_ || config_.journalFolder.empty()) return;
-  ui::FitLabel& panel = *statusPanels_[2];
-  const QString before = panel.FullText();
-  if (!TryOpenJournal()) return;
-  // The start's recovery may have put its own count there.
-  const QString recovered = panel.FullText() != before ? panel.FullText() : QString();
-  panel.SetFullText(QString::fromUtf8(station::kJournalBack) + recovered);
+void JournalLink::Retry() {
+  if (journal_) {
+    // The operator's action tries a server that was away at once.
+    journal_->TryAgainNow();
+    return;
+  }
+  if (configured()) RetryNow();
+}
+
+void JournalLink::RetryNow() {
+  if (journal_ || !configured()) return;
+  if (!TryOpen()) return;
+  behind_ = false;
+  DrainQuietly();
+  view_.ShowJournalNews(QString::fromUtf8(kJournalBack));
   sayReadsKept_ = false;
   saidReadsKept_ = false;
-  RecordKeptReads();
 }
 
-void TForm1::RecordKeptReads() {
-  while (!keptReads_.empty()) {
-    try {
-      journal_->RecordReadCard(keptReads_.front());
-    } catch (const journal::JournalError& e) {
-      // Kept for the next attempt; reading goes on meanwhile.
-      LogJournalError(e);
-      return;
-    }
-    keptReads_.erase(keptReads_.begin());
-  }
-}
-
-station::JournalPlace TForm1::JournalPlaceOf() const {
-  station::JournalPlace place;
-  place.file = config_.journalFolder / journal::kDatabaseFileName;
-  place.settingsFile = config_.settingsPath;
+JournalPlace JournalLink::Place() const {
+  JournalPlace place;
+  place.file = config_.folder / journal::kDatabaseFileName;
+  place.settingsFile = config_.settingsFile;
   place.server = !QString::fromStdString(config_.database).trimmed().isEmpty();
   return place;
 }
 
-station::JournalAway TForm1::AwayFrom(const journal::JournalError& error) const {
+JournalAway JournalLink::AwayFrom(const journal::JournalError& error) const {
   // A server away: the client library's own words follow "cannot connect".
   if (const auto* away = dynamic_cast<const journal::JournalUnreachable*>(&error)) {
-    return station::JournalAway(station::kJournalUnreachable + away->reason().toStdString());
+    return JournalAway(kJournalUnreachable + away->reason().toStdString());
   }
   LogJournalError(error);
-  return station::JournalAway(station::JournalUseFailureText(error, JournalPlaceOf()));
+  return JournalAway(JournalUseFailureText(error, Place()));
 }
 
-bool TForm1::JournalRefusesWriting() {
-  if (config_.journalFolder.empty()) return false;
+bool JournalLink::RefusesWriting() {
+  if (!configured()) return false;
   if (!journal_) {
     // Every failed opening leaves its reason; this one is for a path that did not.
-    if (journalFailure_.empty()) journalFailure_ = "写卡记录未打开。写卡已停用，请重新启动程序。";
-    prompts().Warning(QString::fromStdString(journalFailure_));
+    if (failure_.empty()) failure_ = "写卡记录未打开。写卡已停用，请重新启动程序。";
+    view_.WarnAboutJournal(QString::fromStdString(failure_));
     return true;
   }
   // A server's troubles are the session's to report, as "cannot connect"; a
   // local file that went bad is found here, before a card is armed.
-  if (JournalPlaceOf().server) return false;
+  if (Place().server) return false;
   try {
     journal_->LastCardId();
   } catch (const journal::JournalError& e) {
     LogJournalError(e);
-    prompts().Warning(QString::fromStdString(station::JournalUseFailureText(e, JournalPlaceOf())));
+    view_.WarnAboutJournal(QString::fromStdString(JournalUseFailureText(e, Place())));
     return true;
   }
   return false;
 }
 
-void TForm1::SettleJournalStart() {
-  if (journalSettled_) return;
+void JournalLink::SettleStart() {
+  if (settled_) return;
   const QString station = QString::fromStdString(config_.stationName);
   // A run that ended with the program left its card undecided.
   journal_->UnconfirmLeftoverReservations(station);
   const QList<journal::UnsavedLine> lines = journal_->UnsavedLines(station);
-  journalSettled_ = true;
-  for (const journal::UnsavedLine& line : lines) {
-    AppendWrittenCard(line.track, station::TrackQString(line.text), line.cardId);
-  }
+  settled_ = true;
+  for (const journal::UnsavedLine& line : lines) view_.RestoreListLine(line.track, line.text, line.cardId);
   if (!lines.isEmpty()) {
-    statusPanels_[2]->SetFullText(QString::fromUtf8(station::kRecoveredBefore) + QString::number(lines.size()) +
-                                        QString::fromUtf8(station::kRecoveredAfter));
+    view_.ShowJournalNews(QString::fromUtf8(kRecoveredBefore) + QString::number(lines.size()) +
+                          QString::fromUtf8(kRecoveredAfter));
   }
 }
 
-void TForm1::CatchUpJournal() {
+void JournalLink::Drain() {
   // The start's recovery first: a kept card recorded before it would come
   // back into the list a second time.
-  SettleJournalStart();
-  while (!keptCards_.empty()) {
-    const KeptCard& kept = keptCards_.front();
-    const std::int64_t id = journal_->RecordWrittenCard(kept.card);
-    cardList_->Renumber(kept.listId, id);
-    keptCards_.erase(keptCards_.begin());
-  }
-  ApplyHoldChanges();
-}
-
-void TForm1::ApplyHoldChanges() {
+  SettleStart();
   const QString station = QString::fromStdString(config_.stationName);
-  while (!holdChanges_.empty()) {
-    const HoldChange& change = holdChanges_.front();
-    try {
-      if (change.unconfirm) {
-        journal_->MarkUnconfirmed(station, change.numbers, change.reason);
-      } else {
-        journal_->CancelReservation(station, change.numbers);
-      }
-    } catch (const journal::JournalUnreachable&) {
-      throw;
-    } catch (const journal::JournalError&) {
-      // Not for want of a server: trying again would fail the same way. The
-      // numbers stay blocked, which is the safe side.
-    }
-    holdChanges_.erase(holdChanges_.begin());
+  while (!outbox_.empty()) {
+    std::visit(
+        [&](const auto& entry) {
+          using Entry = std::decay_t<decltype(entry)>;
+          if constexpr (std::is_same_v<Entry, journal::OutboxWrittenCard>) {
+            // Its key makes a second send after a cut-off commit harmless.
+            const std::int64_t id = journal_->RecordWrittenCard(entry.card);
+            view_.RenumberListLine(entry.listId, id);
+            recordedKept_[entry.listId] = id;
+          } else if constexpr (std::is_same_v<Entry, journal::ReadCard>) {
+            journal_->RecordReadCard(entry);
+          } else if (entry.unconfirm) {
+            journal_->MarkUnconfirmed(station, entry.numbers, entry.reason);
+          } else {
+            journal_->CancelReservation(station, entry.numbers);
+          }
+        },
+        outbox_.front());
+    outbox_.PopFront();
+  }
+  retryTimer_->stop();
+  if (behind_) {
+    // The journal took what it had missed.
+    behind_ = false;
+    view_.ShowJournalNews(QString::fromUtf8(kJournalBack));
+    sayReadsKept_ = false;
+    saidReadsKept_ = false;
   }
 }
 
-std::vector<station::TakenNumber> TForm1::ReserveNumbers(const station::WrittenCardRecord& card, bool repeat) {
+void JournalLink::DrainQuietly() {
+  if (!journal_) return;
+  try {
+    Drain();
+  } catch (const journal::JournalError& e) {
+    // Kept for the next attempt; the station goes on meanwhile.
+    LogJournalError(e);
+    behind_ = true;
+  }
+}
+
+void JournalLink::Queue(journal::OutboxEntry entry) {
+  if (!outbox_.Push(std::move(entry)) && !saidOutboxUnsaved_) {
+    saidOutboxUnsaved_ = true;
+    qWarning("card journal: the outbox %s cannot be written", qPrintable(outbox_.file()));
+  }
+  // While the journal is open but cannot take the outbox, it is tried again
+  // while idle, as a shut journal is.
+  if (!retryTimer_->isActive()) retryTimer_->start();
+}
+
+void JournalLink::SayWaiting() { view_.ShowJournalWait(QString::fromUtf8(kJournalWait)); }
+
+std::vector<TakenNumber> JournalLink::ReserveNumbers(const WrittenCardRecord& card, bool repeat) {
   if (!journal_) {
-    if (config_.journalFolder.empty()) return {};  // no journal configured
-    throw station::JournalAway(journalFailure_);
+    if (!configured()) return {};
+    throw JournalAway(failure_);
   }
   QList<journal::NumberHolder> holders;
+  SayWaiting();
   try {
-    CatchUpJournal();
+    // What the journal missed goes in first: a card kept in the outbox must
+    // hold its numbers before anything is reserved.
+    Drain();
     holders = journal_->Reserve(QString::fromStdString(config_.stationName), NumbersOf(card), repeat);
   } catch (const journal::JournalError& e) {
     throw AwayFrom(e);
   }
-  std::vector<station::TakenNumber> taken;
+  std::vector<TakenNumber> taken;
   for (const journal::NumberHolder& holder : holders) {
-    station::TakenNumber number;
+    TakenNumber number;
     number.track = holder.number.track;
     number.text = holder.number.text;
     number.hold = HoldOf(holder.state);
     number.station = holder.station.toStdString();
     number.localTime = holder.localTime.toStdString();
     number.ownStation = number.station == config_.stationName;
-    if (number.hold == station::NumberHold::unconfirmed) {
+    if (number.hold == NumberHold::unconfirmed) {
       number.reason = journal::UnconfirmedReasonCaption(holder.reason).toStdString();
     }
     // The guard switched off lets this station write its own numbers again;
     // another station's number is still asked about.
-    number.quietRepeat = number.hold == station::NumberHold::written && number.ownStation && !config_.duplicateCheck;
+    number.quietRepeat = number.hold == NumberHold::written && number.ownStation && !config_.duplicateCheck;
     taken.push_back(std::move(number));
   }
   return taken;
 }
 
-std::string TForm1::FirstFreeNumber(int track, const std::string& start, std::uint64_t step) {
+std::string JournalLink::FirstFreeNumber(int track, const std::string& start, std::uint64_t step) {
   if (!journal_) return start;
   try {
     return journal_
         ->FirstFree(QString::fromStdString(config_.stationName), track, start,
-                    [step](const std::string& text) { return station::IncrementTrailingNumber(text, step).text; })
+                    [step](const std::string& text) { return IncrementTrailingNumber(text, step).text; })
         .text;
   } catch (const journal::JournalError& e) {
     throw AwayFrom(e);
   }
 }
 
-void TForm1::CancelReservation(const station::WrittenCardRecord& card) {
+void JournalLink::CancelReservation(const WrittenCardRecord& card) {
   if (!journal_) return;
-  holdChanges_.push_back({false, NumbersOf(card), journal::UnconfirmedReason::unknown});
-  try {
-    ApplyHoldChanges();
-  } catch (const journal::JournalError&) {
-    // Kept for the next write, which reaches the journal first.
-  }
+  Queue(journal::OutboxHoldChange{false, NumbersOf(card), journal::UnconfirmedReason::unknown});
+  // Until it goes in, the numbers stay reserved, which blocks them too.
+  DrainQuietly();
 }
 
-void TForm1::MarkUnconfirmed(const station::WrittenCardRecord& card, station::Undecided reason) {
+void JournalLink::MarkUnconfirmed(const WrittenCardRecord& card, Undecided reason) {
   if (!journal_) return;
-  holdChanges_.push_back({true, NumbersOf(card), ReasonOf(reason)});
-  try {
-    ApplyHoldChanges();
-  } catch (const journal::JournalError&) {
-    // As above; until then the numbers stay reserved, which blocks them too.
-  }
+  Queue(journal::OutboxHoldChange{true, NumbersOf(card), ReasonOf(reason)});
+  DrainQuietly();
 }
 
-std::int64_t TForm1::RecordWrittenCard(const station::WrittenCardRecord& card) {
-  if (!journal_) {
-    if (config_.journalFolder.empty()) return 0;  // no journal configured
-    throw journal::JournalError(journalFailure_);
-  }
-  const station::StationForm form = Form();
+std::int64_t JournalLink::RecordWrittenCard(const WrittenCardRecord& card, const CardOrigin& origin) {
+  if (!configured()) return 0;
   journal::WrittenCard entry;
   entry.station = QString::fromStdString(config_.stationName);
-  entry.port = QString::fromStdString(config_.portName()).toUpper();
-  entry.devicePath = QString::fromStdString(config_.devicePath(PortNumber()));
-  entry.kind = form.Mode();
+  entry.port = origin.port;
+  entry.devicePath = origin.devicePath;
+  entry.kind = origin.kind;
   entry.cardIndex = card.cardIndex;
   entry.deliberateRepeat = card.deliberateRepeat;
   for (int track : {2, 3}) {
@@ -308,67 +340,77 @@ std::int64_t TForm1::RecordWrittenCard(const station::WrittenCardRecord& card) {
     journal::WrittenTrack written;
     written.track = track;
     written.text = track == 2 ? card.track2 : card.track3;
-    const TrackGroup g = Track(track);
-    if (g.fileBox->isChecked() && g.dataFile->IsOpen()) {
-      written.fileName = PathText(g.dataFile->Path());
-      written.recordNumber = session_.files()[track].recordNumber;
-    }
+    written.fileName = origin.fileName[track];
+    written.recordNumber = origin.fileName[track].isEmpty() ? 0 : origin.recordNumber[track];
     entry.tracks.push_back(written);
   }
   // The key lets a record whose commit was cut off be sent again safely.
   entry.key = QUuid::createUuid().toString(QUuid::WithoutBraces);
+  entry.when = QDateTime::currentDateTimeUtc();
+  // The card holds its numbers whatever happens below: a record that fails
+  // keeps the card in the outbox, so that it is journaled, and its numbers
+  // known as written, as soon as the journal takes it.
+  const auto keep = [&](const std::string& text) {
+    const std::int64_t listId = outbox_.NextListId();
+    Queue(journal::OutboxWrittenCard{entry, listId});
+    behind_ = true;
+    return JournalAway(text, listId);
+  };
+  if (!journal_) throw keep(kWriteNotJournaled + failure_);
+  SayWaiting();
   try {
+    Drain();
     return journal_->RecordWrittenCard(entry);
   } catch (const journal::JournalUnreachable& e) {
-    // The card holds its numbers: recorded, and the numbers written, as soon
-    // as the journal is back. Its reservation keeps them blocked meanwhile.
-    entry.when = QDateTime::currentDateTimeUtc();
-    keptCards_.push_back({entry, --lastKeptId_});
-    throw station::JournalAway(station::kJournalUnreachable + e.reason().toStdString(), lastKeptId_);
+    throw keep(kJournalUnreachable + e.reason().toStdString());
   } catch (const journal::JournalError& e) {
     // The operator reads why in words of the journal's place, not the driver's.
     LogJournalError(e);
-    throw journal::JournalError(station::JournalUseFailureText(e, JournalPlaceOf()), e.fault());
+    throw keep(kWriteNotJournaled + JournalUseFailureText(e, Place()));
   }
 }
 
-void TForm1::RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) {
-  if (config_.journalFolder.empty()) return;  // no journal configured
+void JournalLink::RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) {
+  if (!configured()) return;
   journal::ReadCard card;
   card.station = QString::fromStdString(config_.stationName);
   card.track2 = track2;
   card.track3 = track3;
-  if (!journal_) {
-    // Kept until the journal opens; the operator hears of it once, in the
-    // place where the read itself is reported next.
-    card.when = QDateTime::currentDateTimeUtc();
-    keptReads_.push_back(std::move(card));
-    sayReadsKept_ = !saidReadsKept_;
-    saidReadsKept_ = true;
-    return;
+  card.when = QDateTime::currentDateTimeUtc();
+  if (journal_) {
+    try {
+      Drain();
+      journal_->RecordReadCard(card);
+      return;
+    } catch (const journal::JournalError& e) {
+      LogJournalError(e);
+    }
   }
-  try {
-    journal_->RecordReadCard(card);
-  } catch (const journal::JournalError& e) {
-    // Reading goes on; the operator learns that the journal misses the card.
-    LogJournalError(e);
-    prompts().Warning(QStringLiteral("本张卡的读卡记录未保存：") +
-                      QString::fromStdString(station::JournalUseFailureText(e, JournalPlaceOf())));
-  }
+  // Kept until the journal takes it; the operator hears of it once, in the
+  // place where the read itself is reported next.
+  Queue(std::move(card));
+  behind_ = true;
+  sayReadsKept_ = !saidReadsKept_;
+  saidReadsKept_ = true;
 }
 
-bool TForm1::Ask(const std::string& question) { return prompts().Question(QString::fromUtf8(question)); }
+QString JournalLink::OperationText(const QString& text) {
+  if (!sayReadsKept_) return text;
+  sayReadsKept_ = false;
+  return QString::fromUtf8(kReadsKept);
+}
 
-void TForm1::StartReplyTailWait() { replyTailTimer_.start(); }
-
-void TForm1::StopReplyTailWait() { replyTailTimer_.stop(); }
-
-void TForm1::RecordListSave(const std::filesystem::path& file, const std::vector<std::pair<std::int64_t, int>>& lines) {
+void JournalLink::RecordListSave(const std::filesystem::path& file,
+                                 const std::vector<std::pair<std::int64_t, int>>& lines) {
   if (!journal_) return;
+  // Kept cards that go in now get their ids, so that the save can name them.
+  DrainQuietly();
   journal::ListSave save;
   save.station = QString::fromStdString(config_.stationName);
   save.filePath = PathText(file);
-  for (const auto& [cardId, track] : lines) {
+  for (const auto& [listId, track] : lines) {
+    const auto recorded = recordedKept_.find(listId);
+    const std::int64_t cardId = recorded != recordedKept_.end() ? recorded->second : listId;
     if (cardId > 0) save.entries.push_back({cardId, track});
   }
   if (save.entries.isEmpty()) return;
@@ -378,36 +420,8 @@ void TForm1::RecordListSave(const std::filesystem::path& file, const std::vector
     LogJournalError(e);
     throw journal::JournalError("已保存到 " + ui::PathToUtf8(file) +
                                 "，但写卡记录未能记下这次保存，下次启动时这些卡号会重新列出。" +
-                                station::JournalUseFailureText(e, JournalPlaceOf()));
+                                JournalUseFailureText(e, Place()));
   }
 }
 
-void TForm1::OnJournalPressed() {
-  RetryJournal();
-  if (!journal_) {
-    prompts().Warning(journalFailure_.empty() ? QStringLiteral("写卡记录未打开。")
-                                              : QString::fromStdString(journalFailure_));
-    return;
-  }
-  if (journalDialog_ == nullptr) {
-    journalDialog_ = new JournalDialog(*journal_, this);
-    journalDialog_->setObjectName(QStringLiteral("JournalDialog"));
-  }
-  journalDialog_->show();
-  journalDialog_->raise();
-  journalDialog_->activateWindow();
-}
-
-void TForm1::closeEvent(QCloseEvent* event) {
-  // While the port is open, so that a card on the writer can be called off.
-  session_.Closing();
-  if (!cardListMemo_->document()->isEmpty()) {
-    // A failed save keeps the lines in the journal, so the next start puts
-    // them back; the window still closes.
-    Guarded([this] { SaveCardLog(); });
-  }
-  // After the save, so a reply handled while its box was open is saved or
-  // journaled; replies arriving later are dropped with the port.
-  ShutDownPort();
-  event->accept();
-}
+}  // namespace station

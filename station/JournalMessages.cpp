@@ -59,6 +59,10 @@ std::string JournalFileCause(const std::filesystem::path& file) {
   return "无法创建或打开该文件";
 }
 
+std::string JournalReplacedText(const std::filesystem::path& file) {
+  return "写卡记录文件 " + Shown(file) + " 已被删除或替换，写卡已停止。请恢复该文件或重新启动程序。";
+}
+
 std::string JournalOpenFailureText(const journal::JournalError& error, const JournalPlace& place) {
   using journal::JournalFault;
   const std::string file = Shown(place.file);
@@ -85,6 +89,8 @@ std::string JournalOpenFailureText(const journal::JournalError& error, const Jou
       if (place.server) break;
       return "无法打开写卡记录 " + file + "：" + JournalFileCause(place.file) +
              "。写卡已停用，请检查该文件夹的权限。";
+    case JournalFault::replaced:
+      return JournalReplacedText(place.file);
     case JournalFault::failed:
       break;
   }
@@ -100,6 +106,7 @@ std::string JournalUseFailureText(const journal::JournalError& error, const Jour
   switch (error.fault()) {
     case JournalFault::diskFull: return name + "无法写入：磁盘已满。请腾出磁盘空间后再试。";
     case JournalFault::busy: return name + "正被其他程序占用。请稍后再试。";
+    case JournalFault::replaced: return JournalReplacedText(place.file);
     case JournalFault::readOnly:
     case JournalFault::cannotOpen:
       if (place.server) break;

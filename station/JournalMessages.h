@@ -23,6 +23,10 @@ std::string JournalOpenFailureText(const journal::JournalError& error, const Jou
 // Later: the journal was open but a use of it failed.
 std::string JournalUseFailureText(const journal::JournalError& error, const JournalPlace& place);
 
+// The journal's file (or its WAL) was deleted, moved or replaced under the
+// running program.
+std::string JournalReplacedText(const std::filesystem::path& file);
+
 // Why a local journal file cannot be opened, found on the file system: the
 // folder missing, something other than a file under its name, no permission.
 std::string JournalFileCause(const std::filesystem::path& file);

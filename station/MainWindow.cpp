@@ -17,6 +17,7 @@
 #include "journal/ui/JournalDialog.h"
 #include "settings/SettingsDialog.h"
 #include "settings/SettingsFile.h"
+#include "station/TrackText.h"
 #include "ui/FitLabel.h"
 #include "ui/KeyFilters.h"
 #include "ui/PathText.h"
@@ -28,6 +29,11 @@ namespace {
 constexpr int kClientWidth = 757;
 constexpr int kClientHeight = 540;
 const QString kFileLabelIdle = QString::fromUtf8(station::kNoFileCaption);
+constexpr int kReplyTailWaitMs = 200;
+
+station::JournalLinkConfig LinkConfigOf(const StationConfig& config) {
+  return {config.journalFolder, config.settingsPath, config.database, config.stationName, config.duplicateCheck};
+}
 
 // The single byte a key event types: its character when that is ASCII, 0x80
 // for anything beyond (which every listed filter refuses, as it refuses the
@@ -62,7 +68,10 @@ StationConfig StationConfig::FromSettingsFile() {
 }
 
 TForm1::TForm1(StationConfig config, QWidget* parent)
-    : QMainWindow(parent), prompts_(std::make_unique<DefaultPrompts>(this)), config_(std::move(config)) {
+    : QMainWindow(parent),
+      prompts_(std::make_unique<DefaultPrompts>(this)),
+      config_(std::move(config)),
+      journalLink_(LinkConfigOf(config_), *this, this) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("读写卡程序"));
   // A fixed dialog-style window: no maximise button and no resizing.
@@ -86,10 +95,14 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
   operationTimer_.setParent(this);
   operationTimer_.setObjectName(QStringLiteral("OpenTimer"));
   operationTimer_.setInterval(config_.timings.tick);
+  replyTailTimer_.setObjectName(QStringLiteral("ReplyTailTimer"));
+  replyTailTimer_.setSingleShot(true);
+  replyTailTimer_.setInterval(kReplyTailWaitMs);
 
   ApplyStartState();
   WireHandlers();
-  OpenJournal();
+  connect(&replyTailTimer_, &QTimer::timeout, this, [this] { Guarded([this] { session_.ReplyTailWaitOver(); }); });
+  journalLink_.Open();
 }
 
 // The port goes first: its threads may still deliver a reply, and the
@@ -179,6 +192,76 @@ station::DeviceLink::Hooks TForm1::DeviceHooks() {
   hooks.reconnectTick = [this] { Guarded([this] { session_.ReconnectTick(); }); };
   hooks.warning = [this](const std::string& text) { prompts().Warning(QString::fromStdString(text)); };
   return hooks;
+}
+
+void TForm1::OnJournalPressed() {
+  journalLink_.Retry();
+  journal::Journal* journal = journalLink_.journal();
+  if (journal == nullptr) {
+    prompts().Warning(journalLink_.failure().empty() ? QStringLiteral("写卡记录未打开。")
+                                                     : QString::fromStdString(journalLink_.failure()));
+    return;
+  }
+  if (journalDialog_ == nullptr) {
+    journalDialog_ = new JournalDialog(*journal, this);
+    journalDialog_->setObjectName(QStringLiteral("JournalDialog"));
+  }
+  journalDialog_->show();
+  journalDialog_->raise();
+  journalDialog_->activateWindow();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // While the port is open, so that a card on the writer can be called off.
+  session_.Closing();
+  if (!cardListMemo_->document()->isEmpty()) {
+    // A failed save keeps the lines in the journal, so the next start puts
+    // them back; the window still closes.
+    Guarded([this] { SaveCardLog(); });
+  }
+  // After the save, so a reply handled while its box was open is saved or
+  // journaled; replies arriving later are dropped with the port.
+  ShutDownPort();
+  event->accept();
+}
+
+// --- What the journal link asks of the window
+
+void TForm1::ShowJournalNews(const QString& text) { statusPanels_[2]->SetFullText(text); }
+
+void TForm1::WarnAboutJournal(const QString& text) { prompts().Warning(text); }
+
+void TForm1::RestoreListLine(int track, const std::string& text, std::int64_t cardId) {
+  AppendWrittenCard(track, station::TrackQString(text), cardId);
+}
+
+void TForm1::RenumberListLine(std::int64_t keptId, std::int64_t cardId) {
+  cardList_->Renumber(keptId, cardId);
+}
+
+void TForm1::ShowJournalWait(const QString& text) {
+  // The call that follows may hold the main thread up to its bound: the text
+  // is painted now, and the panel's own text is back for the next paint.
+  ui::FitLabel& panel = *statusPanels_[2];
+  const QString before = panel.FullText();
+  panel.SetFullText(text);
+  panel.repaint();
+  panel.SetFullText(before);
+}
+
+station::CardOrigin TForm1::CardOriginNow() {
+  station::CardOrigin origin;
+  origin.kind = Form().Mode();
+  origin.port = QString::fromStdString(config_.portName()).toUpper();
+  origin.devicePath = QString::fromStdString(config_.devicePath(PortNumber()));
+  for (int track : {2, 3}) {
+    const TrackGroup g = Track(track);
+    if (g.fileBox->isChecked() && g.dataFile->IsOpen()) {
+      origin.fileName[track] = ui::PathToQString(g.dataFile->Path());
+      origin.recordNumber[track] = session_.files()[track].recordNumber;
+    }
+  }
+  return origin;
 }
 
 void TForm1::ShutDownPort() noexcept {
@@ -304,7 +387,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 
 void TForm1::SaveCardLog() {
   const station::CardList::Saved saved = cardList_->Save(ListFolder());
-  RecordListSave(saved.file, saved.lines);
+  journalLink_.RecordListSave(saved.file, saved.lines);
   statusPanels_[2]->SetFullText(QStringLiteral("已保存到 ") + ui::PathToQString(saved.file));
 }
 

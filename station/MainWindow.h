@@ -23,6 +23,7 @@
 #include "settings/SettingsFile.h"
 #include "station/CardList.h"
 #include "station/DeviceLink.h"
+#include "station/JournalLink.h"
 #include "station/JournalMessages.h"
 #include "station/Prompts.h"
 #include "station/RecordFileSources.h"
@@ -77,7 +78,8 @@ class TForm1 : public QMainWindow,
                private station::SessionTimers,
                private station::SessionScreen,
                private station::SessionForm,
-               private station::SessionJournal {
+               private station::SessionJournal,
+               private station::JournalLinkView {
   Q_OBJECT
 
  public:
@@ -188,7 +190,8 @@ class TForm1 : public QMainWindow,
   bool SendCommand(const std::string& command) { return session_.SendCommand(command); }
 
  // The card journal; null when none is configured or it could not be opened.
-  journal::Journal* journal() { return journal_.get(); }
+  journal::Journal* journal() { return journalLink_.journal(); }
+  const station::JournalLink& journalLink() const { return journalLink_; }
   // The 写卡记录 dialog once 记录 opened it.
   JournalDialog* journalDialog() { return journalDialog_; }
 
@@ -276,24 +279,14 @@ class TForm1 : public QMainWindow,
   void StartReplyTailWait() override;
   void StopReplyTailWait() override;
 
-  // Tells the journal which journaled cards a saved list holds; throws
-  // journal::JournalError when it could not.
-  void RecordListSave(const std::filesystem::path& file, const std::vector<std::pair<std::int64_t, int>>& lines);
-  // Opens the journal and puts back the written cards no list save holds.
-  void OpenJournal();
-  // Opens the journal; false, with journalFailure_ set and the retry timer
-  // running, when it cannot.
-  bool TryOpenJournal();
-  // A journal that could not be opened is tried again; once it opens, the
-  // read cards kept meanwhile go in and the operator is told.
-  void RetryJournal();
-  void RecordKeptReads();
-  station::JournalPlace JournalPlaceOf() const;
-  // A journal failure as the session reports it: a server away in the client
-  // library's words, anything else in the operator's.
-  station::JournalAway AwayFrom(const journal::JournalError& error) const;
-  // Whether 写卡 must be refused for the journal's sake; the reason is then shown.
-  bool JournalRefusesWriting();
+  // --- What the journal link asks of the window
+  void ShowJournalNews(const QString& text) override;
+  void WarnAboutJournal(const QString& text) override;
+  void RestoreListLine(int track, const std::string& text, std::int64_t cardId) override;
+  void RenumberListLine(std::int64_t keptId, std::int64_t cardId) override;
+  void ShowJournalWait(const QString& text) override;
+  // Where the card being recorded came from: run kind, port, record files.
+  station::CardOrigin CardOriginNow();
   bool ReopenPort() override;
   void StartReconnectTimer() override;
   void StopReconnectTimer() override;
@@ -302,12 +295,6 @@ class TForm1 : public QMainWindow,
   std::string FirstFreeNumber(int track, const std::string& start, std::uint64_t step) override;
   void CancelReservation(const station::WrittenCardRecord& card) override;
   void MarkUnconfirmed(const station::WrittenCardRecord& card, station::Undecided reason) override;
-  // Brings a journal that was away up to date, oldest first: what the start
-  // could not do, written cards it could not record, reservations it could
-  // not let go of. Throws journal::JournalError while it is still away.
-  void CatchUpJournal();
-  void SettleJournalStart();
-  void ApplyHoldChanges();
   station::RecordFileSources::TrackControls FileControls(int track);
   // Saves the written-card list to its time-named file, empties it and tells
   // the journal; throws station::CardListSaveError and keeps the list when
@@ -321,37 +308,7 @@ class TForm1 : public QMainWindow,
   StationConfig config_;
   std::filesystem::path cardListFolder_;
   std::unique_ptr<station::CardList> cardList_;
-  std::unique_ptr<journal::Journal> journal_;
-  // Why the journal could not be opened, for the operator; writing stays
-  // refused with it.
-  std::string journalFailure_;
-  // Whether the start's work on the journal is done (a server away at start
-  // leaves it for the first write).
-  bool journalSettled_ = false;
-  // Written cards the journal was away for, with the id the list carries for
-  // each until it is recorded (negative, counting down).
-  struct KeptCard {
-    journal::WrittenCard card;  // with its key, so that it is stored once
-    std::int64_t listId = 0;
-  };
-  std::vector<KeptCard> keptCards_;
-  std::int64_t lastKeptId_ = 0;
-  // Reservations to drop (false) or mark unconfirmed (true), kept while the
-  // journal is away.
-  struct HoldChange {
-    bool unconfirm = false;
-    QList<journal::CardNumber> numbers;
-    journal::UnconfirmedReason reason = journal::UnconfirmedReason::unknown;  // unconfirm only
-  };
-  std::vector<HoldChange> holdChanges_;
-  // Tries a journal that could not be opened again, while it stays closed.
-  QTimer journalRetryTimer_;
-  // Read cards while the journal could not be opened, oldest first.
-  std::vector<journal::ReadCard> keptReads_;
-  // Whether panel 2 is still to say that read cards are kept, and whether it
-  // said so since the journal closed.
-  bool sayReadsKept_ = false;
-  bool saidReadsKept_ = false;
+  station::JournalLink journalLink_;
   JournalDialog* journalDialog_ = nullptr;
   // The wait for the rest of a write reply cut inside the success reply.
   QTimer replyTailTimer_;

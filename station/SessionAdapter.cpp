@@ -24,13 +24,13 @@ void TForm1::OnClosePortPressed() { session_.ClosePressed(); }
 void TForm1::OnResetPressed() { session_.ResetPressed(); }
 void TForm1::OnStatusPressed() { session_.StatusPressed(); }
 void TForm1::OnReadPressed() {
-  RetryJournal();
+  journalLink_.Retry();
   session_.ReadPressed();
 }
 void TForm1::OnWritePressed() {
-  RetryJournal();
+  journalLink_.Retry();
   // With the port closed the session says so first, as it always has.
-  if (PortOpen() && JournalRefusesWriting()) return;
+  if (PortOpen() && journalLink_.RefusesWriting()) return;
   session_.WritePressed();
 }
 void TForm1::OnOperationTick() { session_.TimerTick(); }
@@ -58,8 +58,7 @@ void TForm1::ShowText(station::TextSlot slot, const std::string& text) {
     case station::TextSlot::portState: statusPanels_[0]->SetFullText(shown); break;
     case station::TextSlot::operation:
       // The first read card kept for a closed journal is said instead of the read's own text.
-      statusPanels_[2]->SetFullText(sayReadsKept_ ? QString::fromUtf8(station::kReadsKept) : shown);
-      sayReadsKept_ = false;
+      statusPanels_[2]->SetFullText(journalLink_.OperationText(shown));
       break;
     case station::TextSlot::seconds: secondsLabel_->setText(shown); break;
   }
@@ -127,3 +126,33 @@ void TForm1::EndFileTrack(int track) {
   g.trackBox->setChecked(false);
   recordFiles_.Drop(track);
 }
+
+// --- The journal, through its link
+
+std::int64_t TForm1::RecordWrittenCard(const station::WrittenCardRecord& card) {
+  return journalLink_.RecordWrittenCard(card, CardOriginNow());
+}
+
+void TForm1::RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) {
+  journalLink_.RecordReadCard(track2, track3);
+}
+
+std::vector<station::TakenNumber> TForm1::ReserveNumbers(const station::WrittenCardRecord& card, bool repeat) {
+  return journalLink_.ReserveNumbers(card, repeat);
+}
+
+std::string TForm1::FirstFreeNumber(int track, const std::string& start, std::uint64_t step) {
+  return journalLink_.FirstFreeNumber(track, start, step);
+}
+
+void TForm1::CancelReservation(const station::WrittenCardRecord& card) { journalLink_.CancelReservation(card); }
+
+void TForm1::MarkUnconfirmed(const station::WrittenCardRecord& card, station::Undecided reason) {
+  journalLink_.MarkUnconfirmed(card, reason);
+}
+
+bool TForm1::Ask(const std::string& question) { return prompts().Question(QString::fromUtf8(question)); }
+
+void TForm1::StartReplyTailWait() { replyTailTimer_.start(); }
+
+void TForm1::StopReplyTailWait() { replyTailTimer_.stop(); }

@@ -727,6 +727,7 @@ TEST_F(CardSessionTest, FailedCommitStopsTheRunWithoutClaimingSuccess) {
   EXPECT_EQ(fx.sent.size(), sent) << "no next card";
   EXPECT_EQ(session.writeTracks(), 0);
   EXPECT_FALSE(fx.timer);
+  EXPECT_EQ(fx.form.track2.text, "11") << "the field moves on: resuming never sends the written number again";
 }
 
 TEST_F(CardSessionTest, FinishedOrResetRunIgnoresLaterReplies) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -11,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <signal.h>
 
 #include "journal/Journal.h"
 #include "journal/PostgresUri.h"
@@ -116,6 +119,24 @@ class PrivateServer {
     return true;
   }
   const QString& Uri() const { return uri_; }
+
+  // Sends sig (SIGSTOP, SIGCONT) to the server and every process it started,
+  // as a server host that froze would look from outside.
+  bool Signal(int sig) {
+    QFile pidFile(dir_.filePath(QStringLiteral("data/postmaster.pid")));
+    if (!pidFile.open(QIODevice::ReadOnly)) return false;
+    const qint64 server = QString::fromLatin1(pidFile.readLine()).trimmed().toLongLong();
+    if (server <= 0 || ::kill(static_cast<pid_t>(server), sig) != 0) return false;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+      QFile stat(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
+      if (!stat.open(QIODevice::ReadOnly)) continue;
+      // pid (name) state ppid ...: the name may hold blanks, the ')' ends it.
+      const QByteArray line = stat.readAll();
+      const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
+      if (rest.size() > 1 && rest[1].toLongLong() == server) ::kill(entry.toInt(), sig);
+    }
+    return true;
+  }
 
  private:
   QTemporaryDir dir_;

@@ -1,5 +1,7 @@
 #include "journal/Journal.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimeZone>
@@ -7,10 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "journal/Outbox.h"
 #include "journal/Schema.h"
 #include "journal/Sql.h"
 #include "journal/ui/JournalRows.h"
@@ -230,6 +234,85 @@ INSTANTIATE_TEST_SUITE_P(Backends, JournalOn, testing::Values(Backend::sqlite, B
                          [](const testing::TestParamInfo<Backend>& info) {
                            return info.param == Backend::sqlite ? "SQLite" : "PostgreSQL";
                          });
+
+// A journal file taken away under the running program: nothing more goes into
+// the file that is no longer the journal, and the fault says so.
+TEST_F(JournalTest, FileDeletedMovedOrReplacedRefusesEveryCall) {
+  struct Row {
+    const char* name;
+    std::function<void(const QString& file)> fault;
+  };
+  const Row rows[] = {
+      {"deleted", [](const QString& f) { QFile::remove(f); }},
+      {"moved", [](const QString& f) { QFile::rename(f, f + QStringLiteral(".old")); }},
+      {"replaced",
+       [](const QString& f) {
+         QFile::copy(f, f + QStringLiteral(".copy"));
+         QFile::remove(f);
+         QFile::rename(f + QStringLiteral(".copy"), f);
+       }},
+      {"WAL deleted", [](const QString& f) { QFile::remove(f + QStringLiteral("-wal")); }},
+  };
+  for (const Row& row : rows) {
+    for (const QString& leftover : QDir(dir_.path()).entryList(QDir::Files)) QFile::remove(dir_.filePath(leftover));
+    auto journal = Open();
+    journal->RecordWrittenCard(Card({{2, "0001"}}));
+    row.fault(File());
+    try {
+      journal->RecordWrittenCard(Card({{2, "0002"}}));
+      ADD_FAILURE() << row.name << ": recorded into a file that is gone";
+    } catch (const JournalError& e) {
+      EXPECT_EQ(e.fault(), JournalFault::replaced) << row.name << ": " << e.what();
+    }
+    EXPECT_THROW(journal->Reserve(kStation, {{2, "0003"}}), JournalError) << row.name;
+  }
+}
+
+// What the station could not journal waits in one queue, in order, and a
+// restart takes it up as it was.
+TEST_F(JournalTest, OutboxKeepsItsOrderAcrossARestart) {
+  const QString file = File() + QStringLiteral(".outbox");
+  {
+    Outbox outbox(file);
+    ASSERT_TRUE(outbox.empty());
+    WrittenCard card = Card({{2, std::string("\x01\xFF;9", 4)}, {3, "77"}});
+    card.key = QStringLiteral("k-1");
+    card.when = QDateTime::currentDateTimeUtc();
+    card.kind = RunKind::file;
+    card.tracks[0].fileName = QStringLiteral("/数据/list.txt");
+    card.tracks[0].recordNumber = 3;
+    ASSERT_TRUE(outbox.Push(OutboxWrittenCard{card, outbox.NextListId()}));
+    ReadCard read;
+    read.station = kStation;
+    read.track3 = "55";
+    ASSERT_TRUE(outbox.Push(read));
+    ASSERT_TRUE(outbox.Push(OutboxHoldChange{true, {{2, "0009"}}, UnconfirmedReason::lineLost}));
+    ASSERT_TRUE(outbox.Push(OutboxWrittenCard{Card({{2, "0010"}}), outbox.NextListId()}));
+  }
+  Outbox again(file);
+  ASSERT_EQ(again.size(), 3u) << "a written card without its key is no card to send: set aside";
+  EXPECT_TRUE(QFile::exists(file + QStringLiteral(".bad")));
+  const auto& written = std::get<OutboxWrittenCard>(again.entries()[0]);
+  EXPECT_EQ(written.listId, -1);
+  EXPECT_EQ(written.card.key, QStringLiteral("k-1"));
+  EXPECT_EQ(written.card.kind, RunKind::file);
+  EXPECT_EQ(written.card.tracks[0].text, std::string("\x01\xFF;9", 4));
+  EXPECT_EQ(written.card.tracks[0].fileName, QStringLiteral("/数据/list.txt"));
+  EXPECT_EQ(written.card.tracks[0].recordNumber, 3);
+  EXPECT_EQ(written.card.tracks[1].text, "77");
+  const auto& read = std::get<ReadCard>(again.entries()[1]);
+  EXPECT_FALSE(read.track2.has_value());
+  EXPECT_EQ(read.track3, "55");
+  const auto& hold = std::get<OutboxHoldChange>(again.entries()[2]);
+  EXPECT_TRUE(hold.unconfirm);
+  EXPECT_EQ(hold.reason, UnconfirmedReason::lineLost);
+  EXPECT_EQ(hold.numbers, (QList<CardNumber>{{2, "0009"}}));
+  EXPECT_EQ(again.WrittenNumbers(), (QList<CardNumber>{{2, std::string("\x01\xFF;9", 4)}, {3, "77"}}));
+  EXPECT_EQ(again.NextListId(), -2);
+
+  while (!again.empty()) ASSERT_TRUE(again.PopFront());
+  EXPECT_FALSE(QFile::exists(file)) << "an empty outbox leaves no file";
+}
 
 }  // namespace
 }  // namespace journal

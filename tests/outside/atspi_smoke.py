@@ -1384,6 +1384,52 @@ def start(build, work, drive_c, procs, installed=False):
     return st, emu, ini, station_proc
 
 
+def journal_locked_mid_run(st, emu, checks, work):
+    """Another program holds cards.db locked while a continuous run goes on:
+    the window keeps answering, the card the device wrote is kept and goes in
+    once the lock is gone, and its number is not written again."""
+    scenario("写卡: the journal locked by another program in the middle of a run")
+    import sqlite3
+    db = os.path.join(work, "app", "cards.db")
+    st.set_checked("TK3CheckBox", False)
+    st.set_checked("TK2CheckBox", True)
+    st.set_checked("TK2AutoIncCheckBox", True)
+    st.set_text("TK2StepEdit", "1")
+    st.set_text("WriteCountEdit", "3")
+    st.set_text("Track2Memo", "0701")
+    st.press("BitBtn3")
+    checks.true("armed with 0701", wait_until(lambda: emu.state() == "ok write 1 0701|"), emu.state())
+    emu.ask("swipe")
+    checks.true("armed with 0702", wait_until(lambda: emu.state() == "ok write 1 0702|"), emu.state())
+    locker = sqlite3.connect(db, isolation_level=None, timeout=1)
+    locker.execute("BEGIN EXCLUSIVE")
+    emu.ask("swipe")
+    started = time.monotonic()
+    st.label("st1")  # a read through the accessibility tree waits for the window
+    checks.true("the window answers while the journal is locked", time.monotonic() - started < 5.0,
+                f"{time.monotonic() - started:.1f} s")
+    box, texts = st.message_box()
+    text = texts[-1] if texts else ""
+    checks.true("the card that could not be journaled is told",
+                text.startswith("卡已写入，但写卡记录无法保存，写卡已停止：") and "正被其他程序占用" in text, text)
+    if box is not None:
+        st.close_box(box)
+    checks.eq("the field moves on past the written card", st.text("Track2Memo"), "0703")
+    locker.execute("ROLLBACK")
+    locker.close()
+    st.set_text("WriteCountEdit", "1")
+    st.press("BitBtn3")
+    checks.eq("panel 2 once the journal takes the card", st.panel(2), "写卡记录已恢复。")
+    checks.true("armed with 0703", wait_until(lambda: emu.state() == "ok write 1 0703|"), emu.state())
+    emu.ask("swipe")
+    wait_until(lambda: st.label("st1") == run_done(1), 5)
+    con = sqlite3.connect(db)
+    rows = [r[0] for r in con.execute("SELECT card_text FROM written_track WHERE card_text LIKE '070%' ORDER BY card_text")]
+    con.close()
+    checks.eq("each number journaled once", rows, ["0701", "0702", "0703"])
+    st.set_checked("TK2AutoIncCheckBox", False)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "release"), help="build folder")
@@ -1428,7 +1474,8 @@ def main():
                       lambda: line_loss(st, emu, checks, work),
                       lambda: close_port(st, emu, checks),
                       lambda: journal_dialog(st, checks),
-                      lambda: journal_records(st, checks, work))
+                      lambda: journal_records(st, checks, work),
+                      lambda: journal_locked_mid_run(st, emu, checks, work))
         for step in short_round if args.installed else full_round:
             try:
                 step()

@@ -1,6 +1,8 @@
 // The window and its journal: cards written through the device are committed,
 // come back after an end without a save, and are saved on the way out.
+#include <QCheckBox>
 #include <QCoreApplication>
+#include <QLineEdit>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -14,7 +16,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 
+#include "LongestStall.h"
 #include "StationHarness.h"
 #include "core/Texts.h"
 #include "journal/Journal.h"
@@ -299,6 +303,100 @@ TEST_F(JournalLinkTest, UnsavedCardsComeBackAtStartAndAreSavedOnClose) {
   EXPECT_EQ(QDir(lists_.path()).entryList({QStringLiteral("*.txt")}).size(), 1);
   Restart();
   EXPECT_TRUE(LogLines().isEmpty()) << "a saved card does not come back";
+}
+
+// A continuous run on the local journal, and another program that takes the
+// journal's file away from it in the middle.
+class JournalFaultTest : public JournalLinkTest {
+ protected:
+  void StartRun(const char* first) {
+    OpenPort();
+    TickTracks(true, false);
+    Find<QCheckBox>(*form, "TK2AutoIncCheckBox")->setChecked(true);
+    Find<QLineEdit>(*form, "TK2StepEdit")->setText(QStringLiteral("1"));
+    Find<QLineEdit>(*form, "WriteCountEdit")->setText(QStringLiteral("9"));
+    Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(QString::fromLatin1(first));
+    Find<QPushButton>(*form, "BitBtn3")->click();
+  }
+  // One card written by the device; true when the station counted it.
+  bool Written() {
+    const int beeps = prompts->beeps;
+    const std::size_t messages = prompts->messages.size();
+    Reply(kWritten);
+    EXPECT_TRUE(Eventually([&] { return prompts->beeps > beeps || prompts->messages.size() > messages; },
+                           "the card judged"));
+    return prompts->beeps > beeps;
+  }
+  fs::path File() const { return fs::path(journalDir_.path().toStdString()) / "cards.db"; }
+  std::multiset<std::string> JournalNumbers() {
+    auto journal = journal::Journal::OpenSqlite(QString::fromStdString(File().string()));
+    std::multiset<std::string> numbers;
+    for (const journal::CardRow& row : journal->Cards({})) numbers.insert(row.track2->text);
+    return numbers;
+  }
+};
+
+// Locked past the busy timeout while a card is on the writer: the window keeps
+// answering, the card the device wrote is kept and journaled once the lock is
+// gone, and its number never goes out again.
+TEST_F(JournalFaultTest, LockedMidRunThenReleased) {
+  StartRun("0001");
+  ASSERT_TRUE(Written());
+  LongestStall stall;
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+    db.setDatabaseName(QString::fromStdString(File().string()));
+    ASSERT_TRUE(db.open());
+    QSqlQuery lock(db);
+    ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    EXPECT_FALSE(Written()) << "0002 cannot be journaled";
+    ASSERT_EQ(prompts->messages.size(), 1u);
+    EXPECT_TRUE(prompts->messages[0].startsWith(QString::fromUtf8(station::kWriteNotJournaled)))
+        << prompts->messages[0].toStdString();
+    EXPECT_TRUE(prompts->messages[0].contains(QStringLiteral("正被其他程序占用"))) << prompts->messages[0].toStdString();
+    EXPECT_EQ(Track2(), "0003") << "the field moves on past the written card";
+    EXPECT_TRUE(fs::exists(File().string() + ".outbox")) << "kept beside the journal";
+    ASSERT_TRUE(lock.exec(QStringLiteral("ROLLBACK")));
+  }
+  QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+  EXPECT_LT(stall.Ms(), 5000) << "the window answered within the bound";
+
+  Find<QPushButton>(*form, "BitBtn3")->click();
+  EXPECT_EQ(Panel(2), QString::fromUtf8(station::kJournalBack));
+  EXPECT_FALSE(fs::exists(File().string() + ".outbox"));
+  ASSERT_TRUE(Written());
+  EXPECT_EQ(JournalNumbers(), (std::multiset<std::string>{"0001", "0002", "0003"}));
+  EXPECT_EQ(LogLines(), (QStringList{QStringLiteral("磁道1卡号:0001"), QStringLiteral("磁道1卡号:0002"),
+                                     QStringLiteral("磁道1卡号:0003")}));
+}
+
+// The journal's file deleted or replaced under the program: nothing goes into
+// a file nobody can see, writing stops with the file named, and the card the
+// device wrote waits beside it.
+TEST_F(JournalFaultTest, DeletedOrReplacedMidRunStopsWriting) {
+  for (const bool replace : {false, true}) {
+    Restart();
+    for (const char* part : {"", "-wal", "-shm", ".outbox"}) fs::remove(File().string() + part);
+    Restart();
+    StartRun(replace ? "0201" : "0101");
+    ASSERT_TRUE(Written());
+    for (const char* part : {"", "-wal", "-shm"}) fs::remove(File().string() + part);
+    if (replace) journal::Journal::OpenSqlite(QString::fromStdString(File().string()));
+    prompts->messages.clear();
+    EXPECT_FALSE(Written());
+    const QString replaced = QStringLiteral("写卡记录文件 %1 已被删除或替换，写卡已停止。请恢复该文件或重新启动程序。")
+                                 .arg(QString::fromStdString(File().string()));
+    ASSERT_EQ(prompts->messages.size(), 1u);
+    EXPECT_EQ(prompts->messages[0], QString::fromUtf8(station::kWriteNotJournaled) + replaced);
+    EXPECT_TRUE(fs::exists(File().string() + ".outbox"));
+    Find<QPushButton>(*form, "BitBtn3")->click();
+    ASSERT_EQ(prompts->messages.size(), 2u) << "refused before a card is armed";
+    EXPECT_EQ(prompts->messages[1], replaced);
+    if (replace) {
+      EXPECT_TRUE(JournalNumbers().empty()) << "nothing went into the new file";
+    }
+    Find<QToolButton>(*form, "ToolButton6")->click();
+  }
 }
 
 TEST_F(JournalLinkTest, WrittenNumberIsAskedAboutThroughTheWindow) {

@@ -5,9 +5,13 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -18,6 +22,7 @@
 
 #include "../journal/JournalStores.h"
 #include "CardEmulator.h"
+#include "LongestStall.h"
 #include "StationHarness.h"
 #include "core/Texts.h"
 
@@ -213,6 +218,54 @@ TEST(SharedJournalServerAway, RunStopsAndNothingIsWrittenUnreservedOrRecordedTwi
     EXPECT_TRUE(holder && holder->state == NumberState::written) << number;
   }
   EXPECT_TRUE(journal->OpenReservations().isEmpty());
+}
+
+// The server frozen (every process of it stopped) or a table locked by another
+// session while a run goes on: every call ends within its bound, the window
+// keeps answering, the operator reads why, and once the fault is gone the run
+// goes on with every number on one card and in the journal once.
+TEST(SharedJournalUnderFault, FrozenServerOrLockedTableMidRun) {
+  if (journal::TestServerUri().isEmpty()) GTEST_SKIP() << "CARDSTATION_TEST_PG_URI is not set: no PostgreSQL server";
+  struct Row {
+    const char* name;
+    std::function<void(PrivateServer&, journal::RawServer&)> fault;
+    std::function<void(PrivateServer&, journal::RawServer&)> mend;
+  };
+  const Row rows[] = {
+      {"frozen", [](PrivateServer& s, journal::RawServer&) { ASSERT_TRUE(s.Signal(SIGSTOP)); },
+       [](PrivateServer& s, journal::RawServer&) { ASSERT_TRUE(s.Signal(SIGCONT)); }},
+      {"table locked",
+       [](PrivateServer&, journal::RawServer& other) {
+         QSqlQuery lock(other.Db());
+         ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN")));
+         ASSERT_TRUE(lock.exec(QStringLiteral("LOCK TABLE card_number IN ACCESS EXCLUSIVE MODE")));
+       },
+       [](PrivateServer&, journal::RawServer& other) { ASSERT_TRUE(QSqlQuery(other.Db()).exec(QStringLiteral("COMMIT"))); }},
+  };
+  for (const Row& row : rows) {
+    PrivateServer server;
+    Counter a("counter-a", server.Uri(), true);
+    journal::RawServer other(server.Uri());
+    a.Write(QStringLiteral("0001"), 500);
+    ASSERT_TRUE(WaitUntil([&] { return a.emulator.Written().size() >= 5; })) << row.name;
+    LongestStall stall;
+    row.fault(server, other);
+    ASSERT_TRUE(WaitUntil([&] { return a.Idle(); })) << row.name;
+    EXPECT_LT(stall.Ms(), 5000) << row.name << ": the window answered within the bound";
+    ASSERT_FALSE(a.prompts->messages.empty()) << row.name;
+    row.mend(server, other);
+
+    // The run goes on where the field stands: nothing is written twice.
+    a.Write(a.form->findChild<QPlainTextEdit*>(QStringLiteral("Track2Memo"))->toPlainText(), 3);
+    ASSERT_TRUE(WaitUntil([&] { return a.Idle() && a.Prompt() == Finished(3); }))
+        << row.name << ": " << a.Prompt().toStdString() << " / " << a.prompts->messages.back().toStdString();
+    const std::vector<std::string> deck = a.emulator.Written();
+    const std::set<std::string> distinct(deck.begin(), deck.end());
+    EXPECT_EQ(distinct.size(), deck.size()) << row.name << ": a number on two cards";
+    std::multiset<std::string> journaled;
+    for (const auto& [number, station] : JournalCards(server.Uri())) journaled.insert(number);
+    EXPECT_EQ(journaled, std::multiset<std::string>(deck.begin(), deck.end())) << row.name;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,154 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "journal/Journal.h"
+#include "journal/Outbox.h"
+#include "core/CardSession.h"
+#include "station/JournalMessages.h"
+
+class QObject;
+
+// The station's side of the card journal: opening it (and trying again while
+// it stays shut), reserving numbers before a card is sent, recording written
+// and read cards and list saves, and one outbox for whatever the journal could
+// not take, sent in order once it can. The duplicate policy (which taken
+// numbers are asked about) is decided here alone.
+//
+// Threads: main thread only; every call may wait for the journal within its
+// bounds (a busy file, a server's timeouts).
+namespace station {
+
+// What the link asks of the window.
+class JournalLinkView {
+ public:
+  virtual ~JournalLinkView() = default;
+  // Panel 2, the operation messages (UTF-8).
+  virtual void ShowJournalNews(const QString& text) = 0;
+  // A box with the warning icon.
+  virtual void WarnAboutJournal(const QString& text) = 0;
+  // Puts a written card's line back into the written-card list at start.
+  virtual void RestoreListLine(int track, const std::string& text, std::int64_t cardId) = 0;
+  // A card the list shows under a kept id has been recorded under cardId.
+  virtual void RenumberListLine(std::int64_t keptId, std::int64_t cardId) = 0;
+  // Said and painted at once, before a call that may have to wait for the
+  // journal; the next text in panel 2 replaces it.
+  virtual void ShowJournalWait(const QString& text) = 0;
+};
+
+struct JournalLinkConfig {
+  std::filesystem::path folder;        // the journal's folder; empty: no journal
+  std::filesystem::path settingsFile;  // where [Journal] is set
+  std::string database;                // a PostgreSQL URI, or empty for the file
+  std::string stationName;
+  bool duplicateCheck = true;
+};
+
+// Where a written card came from, beyond its numbers.
+struct CardOrigin {
+  journal::RunKind kind = journal::RunKind::normal;
+  QString port;
+  QString devicePath;
+  // Per track (index 2 and 3): the record file and its 1-based record, for
+  // tracks written from a file; empty otherwise.
+  std::array<QString, 4> fileName;
+  std::array<int, 4> recordNumber{};
+};
+
+class JournalLink {
+ public:
+  // The retry timer is a child of timerOwner, so that it is found by name.
+  JournalLink(JournalLinkConfig config, JournalLinkView& view, QObject* timerOwner);
+  ~JournalLink();
+  JournalLink(const JournalLink&) = delete;
+  JournalLink& operator=(const JournalLink&) = delete;
+
+  // At start: opens the journal; a journal that cannot be opened is said
+  // once the event loop runs and tried again every 30 s.
+  void Open();
+  // At 写卡, 读卡 and 记录: a shut journal is tried again; when it opens, the
+  // outbox goes in and panel 2 says so.
+  void Retry();
+  // Whether 写卡 must be refused for the journal's sake; the reason is shown.
+  bool RefusesWriting();
+
+  journal::Journal* journal() { return journal_.get(); }
+  bool configured() const { return !config_.folder.empty(); }
+  // Why the journal cannot be used now, in the operator's words; empty when it can.
+  const std::string& failure() const { return failure_; }
+  const journal::Outbox& outbox() const { return outbox_; }
+
+  // --- The session's journal role (see SessionEffects)
+  std::vector<TakenNumber> ReserveNumbers(const WrittenCardRecord& card, bool repeat);
+  std::string FirstFreeNumber(int track, const std::string& start, std::uint64_t step);
+  void CancelReservation(const WrittenCardRecord& card);
+  void MarkUnconfirmed(const WrittenCardRecord& card, Undecided reason);
+  // Commits the card and returns its id. When it cannot, the card goes to the
+  // outbox and JournalAway carries the operator's text and the card's kept id.
+  std::int64_t RecordWrittenCard(const WrittenCardRecord& card, const CardOrigin& origin);
+  // Never throws: a card the journal cannot take now goes to the outbox.
+  void RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3);
+  // Replaces an operation text by the note that read cards are kept, once
+  // after the journal shut.
+  QString OperationText(const QString& text);
+
+  // Tells the journal which journaled cards a saved list holds; throws
+  // journal::JournalError with the operator's text when it could not.
+  void RecordListSave(const std::filesystem::path& file, const std::vector<std::pair<std::int64_t, int>>& lines);
+
+ private:
+  bool TryOpen();
+  void RetryNow();
+  void SettleStart();
+  // Sends the outbox in order; throws journal::JournalError while the journal
+  // cannot take the next entry.
+  void Drain();
+  // Drains what it can now, quietly.
+  void DrainQuietly();
+  void Queue(journal::OutboxEntry entry);
+  JournalPlace Place() const;
+  JournalAway AwayFrom(const journal::JournalError& error) const;
+  // A journal file deleted or replaced stops writing until the program starts
+  // again: the journal is closed and the reason kept.
+  void NoteFailure(const journal::JournalError& error);
+  void SayWaiting();
+
+  JournalLinkConfig config_;
+  JournalLinkView& view_;
+  std::unique_ptr<journal::Journal> journal_;
+  journal::Outbox outbox_;
+  // Why the journal is shut, for the operator; writing stays refused with it.
+  std::string failure_;
+  // The file was deleted or replaced: no new journal is opened in its place.
+  bool replaced_ = false;
+  // Whether the start's work on the journal is done (a server away at start
+  // leaves it for the first write).
+  bool settled_ = false;
+  // A child of the window, so that it is found by name; the link deletes it
+  // first, so that it never calls into a link that is gone.
+  std::unique_ptr<QTimer> retryTimer_;
+  // The ids kept cards got when they went in, by the list id they had.
+  std::map<std::int64_t, std::int64_t> recordedKept_;
+  // Whether panel 2 is still to say that read cards are kept, and whether it
+  // said so since the journal shut.
+  bool sayReadsKept_ = false;
+  bool saidReadsKept_ = false;
+  bool saidOutboxUnsaved_ = false;
+  // Something the journal should hold waits in the outbox after a failure;
+  // panel 2 says so once the journal takes it.
+  bool behind_ = false;
+};
+
+}  // namespace station
