@@ -12,11 +12,11 @@
 #include <string_view>
 
 #include "Platform.h"
-#include "ui/AccessiblePress.h"
-#include "ui/PathText.h"
 #include "settings/SettingsDialog.h"
 #include "settings/SettingsFile.h"
 #include "station/MainWindow.h"
+#include "ui/AccessiblePress.h"
+#include "ui/PathText.h"
 
 namespace {
 
@@ -86,7 +86,8 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName(QStringLiteral("cardstation"));
   QApplication::setApplicationVersion(QStringLiteral(CARDSTATION_VERSION));
   QGuiApplication::setDesktopFileName(QStringLiteral("cardstation"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("cardstation"), QIcon(QStringLiteral(":/cardstation.png"))));
+  QApplication::setWindowIcon(
+      QIcon::fromTheme(QStringLiteral("cardstation"), QIcon(QStringLiteral(":/cardstation.png"))));
   QTranslator qtChinese;
   LoadQtChinese(app, qtChinese);
   // Before the windows exist, so that their tool buttons get the interface.

@@ -21,4 +21,6 @@ void UseStartingConsole() {
 
 // COMn is the port itself on Windows; an entry is needed only for a port the
 // settings' COM1 ... COM8 do not reach.
-const char* HelpPortsExample() { return "  [Ports] COM1=\\\\.\\COM12                端口对应的设备（COM1 改用 COM12）\n"; }
+const char* HelpPortsExample() {
+  return "  [Ports] COM1=\\\\.\\COM12                端口对应的设备（COM1 改用 COM12）\n";
+}

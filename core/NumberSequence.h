@@ -10,7 +10,7 @@ namespace station {
 inline constexpr char kNoTrailingDigitMessage[] = "字符末尾没有检测到数字，请重新输入";
 
 struct IncrementResult {
-  std::string text;         // the increased text; empty when the increase failed
+  std::string text;              // the increased text; empty when the increase failed
   bool noTrailingDigit = false;  // the caller must show kNoTrailingDigitMessage
 };
 

@@ -90,8 +90,7 @@ void RecordFile::Open(const std::filesystem::path& path) {
 void RecordFile::SkipByteOrderMark() {
   // Editors on Windows start a UTF-8 file with a byte-order mark; its three
   // bytes are not part of the first record.
-  if (Fill() && len_ >= kByteOrderMarkSize &&
-      std::string_view(buffer_.data(), kByteOrderMarkSize) == kByteOrderMark) {
+  if (Fill() && len_ >= kByteOrderMarkSize && std::string_view(buffer_.data(), kByteOrderMarkSize) == kByteOrderMark) {
     pos_ = kByteOrderMarkSize;
   }
 }

@@ -93,10 +93,14 @@ struct ReasonName {
   const char* name;
 };
 constexpr ReasonName kReasonNames[] = {
-    {UnconfirmedReason::timeout, "timeout"},          {UnconfirmedReason::reset, "reset"},
-    {UnconfirmedReason::lineLost, "line_lost"},       {UnconfirmedReason::portClosed, "port_closed"},
-    {UnconfirmedReason::programExit, "program_exit"}, {UnconfirmedReason::interrupted, "interrupted"},
-    {UnconfirmedReason::readStarted, "read_started"}, {UnconfirmedReason::writeRestarted, "write_restarted"},
+    {UnconfirmedReason::timeout, "timeout"},
+    {UnconfirmedReason::reset, "reset"},
+    {UnconfirmedReason::lineLost, "line_lost"},
+    {UnconfirmedReason::portClosed, "port_closed"},
+    {UnconfirmedReason::programExit, "program_exit"},
+    {UnconfirmedReason::interrupted, "interrupted"},
+    {UnconfirmedReason::readStarted, "read_started"},
+    {UnconfirmedReason::writeRestarted, "write_restarted"},
     {UnconfirmedReason::notJournaled, "not_journaled"},
 };
 
@@ -117,9 +121,7 @@ UnconfirmedReason ReasonFromStored(const QString& name) {
 
 QString NowLocal() { return QDateTime::currentDateTime().toString(kLocalFormat); }
 
-QString NewConnectionName() {
-  return QStringLiteral("journal-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-}
+QString NewConnectionName() { return QStringLiteral("journal-") + QUuid::createUuid().toString(QUuid::WithoutBraces); }
 
 std::optional<WrittenTrack> TrackFromColumns(int track, const QSqlQuery& query, int first) {
   if (query.isNull(first)) return std::nullopt;
@@ -253,9 +255,7 @@ std::unique_ptr<Journal> Journal::Open(const QString& database, const QString& s
 Journal::Journal(const QString& connectionName) : Journal(connectionName, QString()) {}
 
 Journal::Journal(const QString& connectionName, const QString& serverConninfo)
-    : db_(QSqlDatabase::database(connectionName, false)),
-      connectionName_(connectionName),
-      conninfo_(serverConninfo) {
+    : db_(QSqlDatabase::database(connectionName, false)), connectionName_(connectionName), conninfo_(serverConninfo) {
   if (sql::IsPostgres(db_)) watch_ = std::make_unique<sql::CallWatch>(kCallBound);
   try {
     static_cast<void>(Connect());
@@ -337,7 +337,8 @@ void Journal::Prepare() {
     const QDeadlineTimer deadline(kBusyTimeoutMs);
     while (!mode.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
       const QSqlError error = mode.lastError();
-      const bool locked = error.nativeErrorCode() == QLatin1String("5") || error.nativeErrorCode() == QLatin1String("6");
+      const bool locked =
+          error.nativeErrorCode() == QLatin1String("5") || error.nativeErrorCode() == QLatin1String("6");
       if (!locked || deadline.hasExpired()) {
         throw JournalError(("Cannot use write-ahead logging: " + error.text()).toStdString(), sql::FaultOf(db_, error));
       }
@@ -382,8 +383,7 @@ qint64 Journal::RecordWrittenCard(const WrittenCard& card) {
   {
     sql::Transaction transaction(db_);
     if (!card.key.isEmpty()) {
-      QSqlQuery known =
-          sql::Exec(db_, QStringLiteral("SELECT id FROM written_card WHERE card_key = ?"), {card.key});
+      QSqlQuery known = sql::Exec(db_, QStringLiteral("SELECT id FROM written_card WHERE card_key = ?"), {card.key});
       if (known.next()) return known.value(0).toLongLong();
     }
     QSqlQuery insert = sql::Exec(db_,
@@ -422,8 +422,8 @@ qint64 Journal::RecordReadCard(const ReadCard& card) {
   QSqlQuery insert = sql::Exec(db_,
                                QStringLiteral("INSERT INTO read_card (read_utc_ms, read_local, station, track2, "
                                               "track3) VALUES (?, ?, ?, ?, ?) RETURNING id"),
-                               {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat), NotNull(card.station),
-                                OptionalText(card.track2), OptionalText(card.track3)});
+                               {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat),
+                                NotNull(card.station), OptionalText(card.track2), OptionalText(card.track3)});
   if (!insert.next()) throw JournalError("The journal gave no id for a read card");
   const qint64 id = insert.value(0).toLongLong();
   insert.finish();
@@ -440,8 +440,8 @@ qint64 Journal::RecordListSave(const ListSave& save) {
     QSqlQuery insert = sql::Exec(db_,
                                  QStringLiteral("INSERT INTO list_save (saved_utc_ms, saved_local, station, "
                                                 "file_path) VALUES (?, ?, ?, ?) RETURNING id"),
-                                 {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat), NotNull(save.station),
-                                  NotNull(save.filePath)});
+                                 {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat),
+                                  NotNull(save.station), NotNull(save.filePath)});
     if (!insert.next()) throw JournalError("The journal gave no id for a list save");
     id = insert.value(0).toLongLong();
     insert.finish();
@@ -467,7 +467,7 @@ QList<UnsavedLine> Journal::UnsavedLines(const QString& station) {
   QList<UnsavedLine> lines;
   while (query.next()) {
     lines.append(UnsavedLine{query.value(0).toLongLong(), query.value(1).toInt(), TextBytes(query.value(2)),
-                  query.value(3).toString()});
+                             query.value(3).toString()});
   }
   return lines;
 }
@@ -524,8 +524,8 @@ qint64 Journal::LastCardId() {
 qint64 Journal::CountCards(const CardQuery& request) {
   const sql::CallWatch::Guard watch = Connect();
   const Filter filter = WrittenCardFilter(request);
-  return CountOf(sql::Exec(db_, QStringLiteral("SELECT COUNT(*) FROM written_card c WHERE ") + filter.where,
-                           filter.values));
+  return CountOf(
+      sql::Exec(db_, QStringLiteral("SELECT COUNT(*) FROM written_card c WHERE ") + filter.where, filter.values));
 }
 
 QList<ReadCardRow> Journal::ReadCards(const CardQuery& request) {
@@ -594,8 +594,7 @@ bool Journal::DropHold(const CardNumber& number, NumberState state, const QStrin
   return true;
 }
 
-QList<NumberHolder> Journal::Reserve(const QString& station, const QList<CardNumber>& numbers,
-                                     bool repeatConfirmed) {
+QList<NumberHolder> Journal::Reserve(const QString& station, const QList<CardNumber>& numbers, bool repeatConfirmed) {
   const sql::CallWatch::Guard watch = Connect();
   // One order for every station, so that two cards waiting on each other's
   // numbers cannot deadlock.
@@ -643,8 +642,7 @@ void Journal::CancelReservation(const QString& station, const QList<CardNumber>&
   transaction.Commit();
 }
 
-void Journal::MarkUnconfirmed(const QString& station, const QList<CardNumber>& numbers,
-                              UnconfirmedReason reason) {
+void Journal::MarkUnconfirmed(const QString& station, const QList<CardNumber>& numbers, UnconfirmedReason reason) {
   const sql::CallWatch::Guard watch = Connect();
   sql::Transaction transaction(db_);
   for (const CardNumber& number : numbers) {
@@ -684,10 +682,10 @@ std::optional<NumberHolder> Journal::Holder(const CardNumber& number) {
 
 QList<NumberHolder> Journal::OpenReservations() {
   const sql::CallWatch::Guard watch = Connect();
-  QSqlQuery query = sql::Exec(db_,
-                              QStringLiteral("SELECT track, card_text, state, station, held_local, unconfirmed_reason "
-                                             "FROM card_number WHERE state <> 'written' "
-                                             "ORDER BY held_local, track, card_text"));
+  QSqlQuery query =
+      sql::Exec(db_, QStringLiteral("SELECT track, card_text, state, station, held_local, unconfirmed_reason "
+                                    "FROM card_number WHERE state <> 'written' "
+                                    "ORDER BY held_local, track, card_text"));
   QList<NumberHolder> holders;
   while (query.next()) {
     holders.append(NumberHolder{CardNumber{query.value(0).toInt(), TextBytes(query.value(1))},

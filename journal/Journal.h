@@ -136,13 +136,13 @@ struct NumberHolder {
   CardNumber number;
   NumberState state = NumberState::reserved;
   QString station;
-  QString localTime;  // when it was reserved or written, at that station
+  QString localTime;                                      // when it was reserved or written, at that station
   UnconfirmedReason reason = UnconfirmedReason::unknown;  // unconfirmed numbers only
 };
 
 // The first free number from a start, and who held the start when it was taken.
 struct FreeNumber {
-  std::string text;                    // empty: the increase failed
+  std::string text;                     // empty: the increase failed
   std::optional<NumberHolder> skipped;  // the start's holder; none: the start was free
 };
 
@@ -182,9 +182,9 @@ struct PreviousWrite {
 };
 
 struct CardQuery {
-  QString text;   // part of a track text or of the station name; empty: any
-  QDate from;     // first local day; invalid: no lower bound
-  QDate to;       // last local day, inclusive; invalid: no upper bound
+  QString text;        // part of a track text or of the station name; empty: any
+  QDate from;          // first local day; invalid: no lower bound
+  QDate to;            // last local day, inclusive; invalid: no upper bound
   qint64 afterId = 0;  // only cards with a greater id
   qint64 upToId = 0;   // only cards up to this id; 0: no bound
   int limit = 5000;
@@ -313,8 +313,7 @@ class Journal : public QObject {
   // (a failed card tried again) stays reserved. With repeatConfirmed (the
   // operator said 是 to writing a taken number again) every number is taken
   // over.
-  QList<NumberHolder> Reserve(const QString& station, const QList<CardNumber>& numbers,
-                              bool repeatConfirmed = false);
+  QList<NumberHolder> Reserve(const QString& station, const QList<CardNumber>& numbers, bool repeatConfirmed = false);
 
   // The card was not written (nothing sent, or the device refused it): the
   // station's reservations of numbers are dropped.

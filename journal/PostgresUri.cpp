@@ -77,7 +77,8 @@ QString PostgresTarget::ConnectOptions() const {
   }
   for (const auto& bound : bounds) {
     const auto& name = bound.first;
-    const bool given = std::any_of(parameters.begin(), parameters.end(), [&](const auto& p) { return p.first == name; });
+    const bool given =
+        std::any_of(parameters.begin(), parameters.end(), [&](const auto& p) { return p.first == name; });
     if (!given) options << name + QLatin1Char('=') + bound.second;
   }
   if (!serverOptions) options << QLatin1String("options=") + Quoted(withServerBounds(QString()));

@@ -38,10 +38,10 @@ JournalFault FaultOf(const QSqlDatabase& db, const QSqlError& error) {
   const int code = error.nativeErrorCode().toInt(&ok) & 0xFF;
   if (!ok) return JournalFault::failed;
   switch (code) {
-    case 5:   // SQLITE_BUSY
-    case 6:   // SQLITE_LOCKED
+    case 5:  // SQLITE_BUSY
+    case 6:  // SQLITE_LOCKED
       return JournalFault::busy;
-    case 8:   // SQLITE_READONLY
+    case 8:  // SQLITE_READONLY
       return JournalFault::readOnly;
     case 13:  // SQLITE_FULL
       return JournalFault::diskFull;
@@ -50,10 +50,9 @@ JournalFault FaultOf(const QSqlDatabase& db, const QSqlError& error) {
     case 11:  // SQLITE_CORRUPT
     case 26:  // SQLITE_NOTADB
       return JournalFault::damaged;
-    case 1:   // SQLITE_ERROR: a table or column the statement names is missing
+    case 1:  // SQLITE_ERROR: a table or column the statement names is missing
       return error.databaseText().startsWith(QLatin1String("no such")) ? JournalFault::damaged : JournalFault::failed;
-    default:
-      return JournalFault::failed;
+    default: return JournalFault::failed;
   }
 }
 

@@ -9,7 +9,6 @@
 
 class QSqlError;
 
-
 // The few helpers every journal statement goes through, so that a failure
 // always carries the driver's reason and the statement, and a connection to a
 // server that went away is told apart from a statement that failed.

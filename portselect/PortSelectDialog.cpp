@@ -46,9 +46,9 @@ TComSelectForm::TComSelectForm(const std::function<bool(uint16_t)>& isPresent, c
   // A frame without a caption of its own.
   Name(Bevel1, "Bevel1", QString());
   const QString port = configured.trimmed();
-  Label1 = new QLabel(port.isEmpty() ? QStringLiteral("设置的端口无效。")
-                                     : QStringLiteral("设置的端口 %1 无效。").arg(port.left(12)),
-                      this);
+  Label1 = new QLabel(
+      port.isEmpty() ? QStringLiteral("设置的端口无效。") : QStringLiteral("设置的端口 %1 无效。").arg(port.left(12)),
+      this);
   Label1->move(18, 14);
   Name(Label1, "Label1", Label1->text());
   Label2 = new QLabel(QStringLiteral("请选择读写器所在的端口："), this);
@@ -77,8 +77,7 @@ TComSelectForm::TComSelectForm(const std::function<bool(uint16_t)>& isPresent, c
   for (uint16_t n : PresentPorts(isPresent)) PortsComboBox->addItem(QStringLiteral("COM%1").arg(n));
   if (PortsComboBox->count() > 0) PortsComboBox->setCurrentIndex(0);
 
-  if (QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->geometry().center() - rect().center());
+  if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->geometry().center() - rect().center());
 }
 
 uint16_t TComSelectForm::SelectedPort() const {

@@ -7,8 +7,8 @@
 #include <cmath>
 #include <exception>
 
-#include "serial/NotifyWindow.h"
 #include "serial/NativeDispatcher.h"
+#include "serial/NotifyWindow.h"
 #include "serial/SystemServices.h"
 
 using namespace serial_codes;
@@ -71,8 +71,7 @@ int TSerCustomComPort::OpenDispatcher() {
   if (RTS_) options |= OpenOptRts;
   if (HWFlowOptions_ & HwfUseDtrBit) options |= OpenOptDtrHandshake;
   if (HWFlowOptions_ & HwfUseRtsBit) options |= OpenOptRtsHandshake;
-  return Dispatcher_->OpenCom(DevicePath(ComNumber_), Baud_, options, OutSize_, InSize_, StopBits_, DataBits_,
-                              Parity_);
+  return Dispatcher_->OpenCom(DevicePath(ComNumber_), Baud_, options, OutSize_, InSize_, StopBits_, DataBits_, Parity_);
 }
 
 void TSerCustomComPort::ReleaseDispatcher() {
@@ -264,12 +263,10 @@ bool TSerCustomComPort::SendNotification(TSerWindowHandle window, uint16_t msg, 
   return NotifyWindow_->Send(msg, wParam, static_cast<uint32_t>(lParam), static_cast<int>(timeout.count()));
 }
 
-bool TSerCustomComPort::SendNotificationWaiting(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
-                                                int32_t lParam, std::chrono::milliseconds timeout,
-                                                TSerDeliveryWaiter& waiter) {
+bool TSerCustomComPort::SendNotificationWaiting(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam,
+                                                std::chrono::milliseconds timeout, TSerDeliveryWaiter& waiter) {
   if (window != WindowHandle() || !NotifyWindow_) return false;
-  return NotifyWindow_->Send(msg, wParam, static_cast<uint32_t>(lParam), static_cast<int>(timeout.count()),
-                             &waiter);
+  return NotifyWindow_->Send(msg, wParam, static_cast<uint32_t>(lParam), static_cast<int>(timeout.count()), &waiter);
 }
 
 void TSerCustomComPort::PostNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam) {
@@ -360,17 +357,50 @@ void TSerCustomComPort::UpdateHandlerFlags() {
   Dispatcher_->SetHandlerMode(AnyTriggerHandler() ? 1 : 2);
 }
 
-void TSerCustomComPort::SetOnLineLost(TNotifyEvent e) { OnLineLost_ = std::move(e); UpdateHandlerFlags(); }
-void TSerCustomComPort::SetOnTrigger(TTriggerEvent e) { OnTrigger_ = std::move(e); UpdateHandlerFlags(); }
-void TSerCustomComPort::SetOnTriggerAvail(TTriggerAvailEvent e) { OnTriggerAvail_ = std::move(e); UpdateHandlerFlags(); }
-void TSerCustomComPort::SetOnTriggerData(TTriggerHandleEvent e) { OnTriggerData_ = std::move(e); UpdateHandlerFlags(); }
-void TSerCustomComPort::SetOnTriggerStatus(TTriggerHandleEvent e) { OnTriggerStatus_ = std::move(e); UpdateHandlerFlags(); }
-void TSerCustomComPort::SetOnTriggerTimer(TTriggerHandleEvent e) { OnTriggerTimer_ = std::move(e); UpdateHandlerFlags(); }
-void TSerCustomComPort::SetOnTriggerLineError(TTriggerLineErrorEvent e) { OnTriggerLineError_ = std::move(e); UpdateHandlerFlags(); }
-void TSerCustomComPort::SetOnTriggerModemStatus(TNotifyEvent e) { OnTriggerModemStatus_ = std::move(e); UpdateHandlerFlags(); }
-void TSerCustomComPort::SetOnTriggerOutbuffFree(TNotifyEvent e) { OnTriggerOutbuffFree_ = std::move(e); UpdateHandlerFlags(); }
-void TSerCustomComPort::SetOnTriggerOutbuffUsed(TNotifyEvent e) { OnTriggerOutbuffUsed_ = std::move(e); UpdateHandlerFlags(); }
-void TSerCustomComPort::SetOnTriggerOutSent(TNotifyEvent e) { OnTriggerOutSent_ = std::move(e); UpdateHandlerFlags(); }
+void TSerCustomComPort::SetOnLineLost(TNotifyEvent e) {
+  OnLineLost_ = std::move(e);
+  UpdateHandlerFlags();
+}
+void TSerCustomComPort::SetOnTrigger(TTriggerEvent e) {
+  OnTrigger_ = std::move(e);
+  UpdateHandlerFlags();
+}
+void TSerCustomComPort::SetOnTriggerAvail(TTriggerAvailEvent e) {
+  OnTriggerAvail_ = std::move(e);
+  UpdateHandlerFlags();
+}
+void TSerCustomComPort::SetOnTriggerData(TTriggerHandleEvent e) {
+  OnTriggerData_ = std::move(e);
+  UpdateHandlerFlags();
+}
+void TSerCustomComPort::SetOnTriggerStatus(TTriggerHandleEvent e) {
+  OnTriggerStatus_ = std::move(e);
+  UpdateHandlerFlags();
+}
+void TSerCustomComPort::SetOnTriggerTimer(TTriggerHandleEvent e) {
+  OnTriggerTimer_ = std::move(e);
+  UpdateHandlerFlags();
+}
+void TSerCustomComPort::SetOnTriggerLineError(TTriggerLineErrorEvent e) {
+  OnTriggerLineError_ = std::move(e);
+  UpdateHandlerFlags();
+}
+void TSerCustomComPort::SetOnTriggerModemStatus(TNotifyEvent e) {
+  OnTriggerModemStatus_ = std::move(e);
+  UpdateHandlerFlags();
+}
+void TSerCustomComPort::SetOnTriggerOutbuffFree(TNotifyEvent e) {
+  OnTriggerOutbuffFree_ = std::move(e);
+  UpdateHandlerFlags();
+}
+void TSerCustomComPort::SetOnTriggerOutbuffUsed(TNotifyEvent e) {
+  OnTriggerOutbuffUsed_ = std::move(e);
+  UpdateHandlerFlags();
+}
+void TSerCustomComPort::SetOnTriggerOutSent(TNotifyEvent e) {
+  OnTriggerOutSent_ = std::move(e);
+  UpdateHandlerFlags();
+}
 
 void TSerCustomComPort::DoTrigger(uint16_t msg, uint16_t triggerHandle, uint16_t data) {
   if (OnTrigger_) OnTrigger_(this, msg, triggerHandle, data);
@@ -581,7 +611,7 @@ void TSerCustomComPort::SetSWFlowOptions(TSWFlowOptions v) {
     if (v == swfNone) {
       Check(Dispatcher_->ClearSoftwareFlow());
     } else {
-      const uint8_t mode = v == swfTransmit ? SwfTransmitBit
+      const uint8_t mode = v == swfTransmit  ? SwfTransmitBit
                            : v == swfReceive ? SwfReceiveBit
                                              : static_cast<uint8_t>(SwfTransmitBit | SwfReceiveBit);
       Check(Dispatcher_->SetSoftwareFlow(BufferFull_, BufferResume_, mode));

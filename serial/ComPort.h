@@ -32,8 +32,7 @@ class TSerBaseComponent {
 class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, private TSerMainThreadLink {
  public:
   using TNotifyEvent = std::function<void(TSerCustomComPort* CP)>;
-  using TTriggerEvent =
-      std::function<void(TSerCustomComPort* CP, uint16_t Msg, uint16_t TriggerHandle, uint16_t Data)>;
+  using TTriggerEvent = std::function<void(TSerCustomComPort* CP, uint16_t Msg, uint16_t TriggerHandle, uint16_t Data)>;
   using TTriggerAvailEvent = std::function<void(TSerCustomComPort* CP, uint16_t Count)>;
   using TTriggerHandleEvent = std::function<void(TSerCustomComPort* CP, uint16_t TriggerHandle)>;
   using TTriggerLineErrorEvent = std::function<void(TSerCustomComPort* CP, uint16_t Error, bool LineBreak)>;

@@ -93,9 +93,9 @@ std::string TSerBaseDispatcher::DeviceName() const {
 }
 
 uint32_t TSerBaseDispatcher::NowMs() const {
-  return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
+  return static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
 }
 
 std::tm TSerBaseDispatcher::LocalNow() const {
@@ -105,9 +105,7 @@ std::tm TSerBaseDispatcher::LocalNow() const {
   return tm;
 }
 
-void TSerBaseDispatcher::SleepMs(uint32_t ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+void TSerBaseDispatcher::SleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 void TSerBaseDispatcher::ApplyThreadPriority(TSerThreadKind, int) {}
 
@@ -122,9 +120,8 @@ void TSerBaseDispatcher::CloseEvents() { Signals_.Events.reset(); }
 // ---------------------------------------------------------------------------
 // Open and close
 
-int TSerBaseDispatcher::OpenCom(const std::string& path, int baud, uint8_t options,
-                                uint32_t outSize, uint32_t inSize, int stopBits, int dataBits,
-                                int parity) {
+int TSerBaseDispatcher::OpenCom(const std::string& path, int baud, uint8_t options, uint32_t outSize, uint32_t inSize,
+                                int stopBits, int dataBits, int parity) {
   Signals_.RingSeen = false;
   Delivery_.Active = false;
   Status_.LineLost = false;
@@ -243,9 +240,8 @@ void TSerBaseDispatcher::ThreadFinished(TSerThreadKind kind) {
 
 uint32_t TSerBaseDispatcher::BaudForTiming(uint32_t baud) const {
   // The old index values some drivers report instead of a rate.
-  static constexpr uint32_t Indexed[] = {110,   300,    600, 1200, 2400, 4800, 9600, 14400,
-                                         19200, 0,      0,   38400, 0,   0,    0,    56000,
-                                         0,     0,      0,   128000, 0,  0,    0,    256000};
+  static constexpr uint32_t Indexed[] = {110, 300, 600, 1200,  2400, 4800, 9600, 14400,  19200, 0, 0, 38400,
+                                         0,   0,   0,   56000, 0,    0,    0,    128000, 0,     0, 0, 256000};
   if (baud == 0xFEFF) return 115200;
   if (baud >= 0xFF10 && baud <= 0xFF27) {
     uint32_t mapped = Indexed[baud - 0xFF10];
@@ -278,8 +274,8 @@ int TSerBaseDispatcher::SetLine(int baud, int parity, int stopBits, int dataBits
     // Five data bits always take one and a half stop bits, also when the stop
     // bits are to be kept: drivers refuse two stop bits with five data bits.
     if (wanted.ByteSize == 5) wanted.StopBits = 1;
-    if (wanted.BaudRate == current.BaudRate && wanted.Parity == current.Parity &&
-        wanted.ByteSize == current.ByteSize && wanted.StopBits == current.StopBits) {
+    if (wanted.BaudRate == current.BaudRate && wanted.Parity == current.Parity && wanted.ByteSize == current.ByteSize &&
+        wanted.StopBits == current.StopBits) {
       return ecOK;
     }
     lastBaud = LineState_.LastBaud;
@@ -315,9 +311,7 @@ int TSerBaseDispatcher::ApplyLineSettingsLocked() {
   return rc;
 }
 
-int TSerBaseDispatcher::SetQueueSizes(uint32_t inSize, uint32_t outSize) {
-  return SetupCom(inSize, outSize);
-}
+int TSerBaseDispatcher::SetQueueSizes(uint32_t inSize, uint32_t outSize) { return SetupCom(inSize, outSize); }
 
 int TSerBaseDispatcher::SetDtr(bool on) {
   TLock lock(MainLock_);
@@ -543,8 +537,7 @@ int TSerBaseDispatcher::PutBlock(const void* block, uint32_t length) {
   }
   if (Recorders_.Log.Active || Recorders_.Trace.Active) {
     TLock lock(MainLock_);
-    AddLogEntry(ltDispatch, lsWriteCom, static_cast<uint32_t>(accepted), bytes,
-                static_cast<uint32_t>(accepted));
+    AddLogEntry(ltDispatch, lsWriteCom, static_cast<uint32_t>(accepted), bytes, static_cast<uint32_t>(accepted));
     for (int i = 0; i < accepted; ++i) AddTraceEntry('T', bytes[i]);
   }
   return ecOK;
@@ -641,11 +634,12 @@ void TSerBaseDispatcher::ClearOptionBits(uint8_t mask) { LineState_.Options &= s
 // Handlers
 
 bool TSerBaseDispatcher::OthersInstalled() const {
-  const auto live = std::count_if(Handlers_.Windows.begin(), Handlers_.Windows.end(),
-                                  [](const TWindowRec& w) { return !w.Removed; });
-  auto liveProc = std::any_of(Handlers_.Procs.begin(), Handlers_.Procs.end(), [](const TProcRec& p) { return !p.Removed; });
-  auto liveEvent = std::any_of(Handlers_.Events.begin(), Handlers_.Events.end(),
-                               [](const TEventRec& e) { return !e.Removed; });
+  const auto live =
+      std::count_if(Handlers_.Windows.begin(), Handlers_.Windows.end(), [](const TWindowRec& w) { return !w.Removed; });
+  auto liveProc =
+      std::any_of(Handlers_.Procs.begin(), Handlers_.Procs.end(), [](const TProcRec& p) { return !p.Removed; });
+  auto liveEvent =
+      std::any_of(Handlers_.Events.begin(), Handlers_.Events.end(), [](const TEventRec& e) { return !e.Removed; });
   return live > 1 || liveProc || liveEvent;
 }
 
@@ -675,8 +669,7 @@ void TSerBaseDispatcher::RegisterWindowHandler(TSerWindowHandle window) {
 
 template <typename List, typename Match>
 static bool RemoveHandler(List& list, Match match, bool delivering, bool& pending) {
-  auto it = std::find_if(list.begin(), list.end(),
-                         [&](const auto& r) { return !r.Removed && match(r); });
+  auto it = std::find_if(list.begin(), list.end(), [&](const auto& r) { return !r.Removed && match(r); });
   if (it == list.end()) return false;
   if (delivering) {
     // The delivery walks the list by index; removing now would skip a handler.
@@ -690,8 +683,9 @@ static bool RemoveHandler(List& list, Match match, bool delivering, bool& pendin
 
 void TSerBaseDispatcher::RemoveWindowHandler(TSerWindowHandle window) {
   TLock lock(MainLock_);
-  if (RemoveHandler(Handlers_.Windows, [&](const TWindowRec& w) { return w.Window == window; }, Delivery_.Active,
-                    Handlers_.RemovalPending)) {
+  if (RemoveHandler(
+          Handlers_.Windows, [&](const TWindowRec& w) { return w.Window == window; }, Delivery_.Active,
+          Handlers_.RemovalPending)) {
     AddLogEntry(ltTrigHandlerDispose, lsWindow, 0, nullptr, static_cast<uint32_t>(window));
   }
   SetHandlerMode(0);
@@ -706,15 +700,14 @@ void TSerBaseDispatcher::RegisterProcHandler(uint32_t id, TSerProcHandler proc) 
 
 void TSerBaseDispatcher::RemoveProcHandler(uint32_t id) {
   TLock lock(MainLock_);
-  if (RemoveHandler(Handlers_.Procs, [&](const TProcRec& p) { return p.Id == id; }, Delivery_.Active,
-                    Handlers_.RemovalPending)) {
+  if (RemoveHandler(
+          Handlers_.Procs, [&](const TProcRec& p) { return p.Id == id; }, Delivery_.Active, Handlers_.RemovalPending)) {
     AddLogEntry(ltTrigHandlerDispose, lsProcedure, 0, nullptr, id);
   }
   SetHandlerMode(0);
 }
 
-void TSerBaseDispatcher::RegisterEventHandler(uint32_t id, TSerEventHandler handler, uintptr_t user,
-                                              bool synchronize) {
+void TSerBaseDispatcher::RegisterEventHandler(uint32_t id, TSerEventHandler handler, uintptr_t user, bool synchronize) {
   TLock lock(MainLock_);
   Handlers_.Events.push_back({id, std::move(handler), user, false, synchronize});
   Handlers_.ServiceNeeded = true;
@@ -723,8 +716,9 @@ void TSerBaseDispatcher::RegisterEventHandler(uint32_t id, TSerEventHandler hand
 
 void TSerBaseDispatcher::RemoveEventHandler(uint32_t id) {
   TLock lock(MainLock_);
-  if (RemoveHandler(Handlers_.Events, [&](const TEventRec& e) { return e.Id == id; }, Delivery_.Active,
-                    Handlers_.RemovalPending)) {
+  if (RemoveHandler(
+          Handlers_.Events, [&](const TEventRec& e) { return e.Id == id; }, Delivery_.Active,
+          Handlers_.RemovalPending)) {
     AddLogEntry(ltTrigHandlerDispose, lsMethod, 0, nullptr, id);
   }
   SetHandlerMode(0);
@@ -732,8 +726,7 @@ void TSerBaseDispatcher::RemoveEventHandler(uint32_t id) {
 
 void TSerBaseDispatcher::PurgeRemovedHandlers() {
   auto purge = [](auto& list) {
-    list.erase(std::remove_if(list.begin(), list.end(), [](const auto& r) { return r.Removed; }),
-               list.end());
+    list.erase(std::remove_if(list.begin(), list.end(), [](const auto& r) { return r.Removed; }), list.end());
   };
   purge(Handlers_.Windows);
   purge(Handlers_.Procs);
@@ -776,7 +769,8 @@ void TSerBaseDispatcher::RestoreTriggers(const TSerSavedTriggers& saved) {
 
 bool TSerBaseDispatcher::NeedsPeriodicPass() const {
   TLock lock(MainLock_);
-  return std::any_of(Triggers_.Timers.begin(), Triggers_.Timers.end(), [](const TSerTimerTrigger& t) { return t.Active; }) ||
+  return std::any_of(Triggers_.Timers.begin(), Triggers_.Timers.end(),
+                     [](const TSerTimerTrigger& t) { return t.Active; }) ||
          std::any_of(Triggers_.Status.begin(), Triggers_.Status.end(),
                      [](const TSerStatusTrigger& t) { return t.Active; });
 }
@@ -817,8 +811,7 @@ bool TSerBaseDispatcher::CheckReceiveTriggers() {
         const uint64_t tailCount = Input_.Total - Input_.Ring.Used();
         const uint64_t upTo = index + 1 - tailCount;
         const uint32_t length = Triggers_.Length;
-        if (length != 0 && index != Input_.Notified && upTo >= longest &&
-            upTo - longest >= length) {
+        if (length != 0 && index != Input_.Notified && upTo >= longest && upTo - longest >= length) {
           availFirst = true;
           availBefore = static_cast<uint32_t>(upTo - longest);
           Input_.Notified = index;
@@ -877,9 +870,7 @@ bool TSerBaseDispatcher::CheckStatusTriggers() {
     for (auto& t : Triggers_.Status) {
       if (!t.Active || t.Hit) continue;
       switch (t.Handle & 7) {
-        case StatusModem:
-          fired = ((Status_.ModemStatus ^ (t.Value & 0xFF)) & (t.Value >> 8)) != 0;
-          break;
+        case StatusModem: fired = ((Status_.ModemStatus ^ (t.Value & 0xFF)) & (t.Value >> 8)) != 0; break;
         case StatusLineError:
           if ((t.Value & Status_.LineErrors) != 0) {
             fired = true;
@@ -1041,8 +1032,7 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
     if (Link_ != nullptr) {
       if (TSerDeliveryWaiter* waiter = DeliveryWaiter())
         Link_->SendNotificationWaiting(window, msg, wParam, lParam, SendTimeout, *waiter);
-      else
-        Link_->SendNotification(window, msg, wParam, lParam, SendTimeout);
+      else Link_->SendNotification(window, msg, wParam, lParam, SendTimeout);
     }
     if (Run_.ClosePending) stopped = true;
     else settle();

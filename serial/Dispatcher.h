@@ -67,20 +67,18 @@ class TSerMainThreadLink {
   // Called on the delivery thread: runs the window's handling of (msg, wParam,
   // lParam) on the main thread and waits until it has finished, at most timeout.
   // False when it did not finish in time (the handling may still run later).
-  virtual bool SendNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
-                                int32_t lParam, std::chrono::milliseconds timeout) = 0;
+  virtual bool SendNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam,
+                                std::chrono::milliseconds timeout) = 0;
   // As SendNotification, but the sender waits through waiter, which Wake ends
   // whenever the handling has finished or the window stops accepting. The waiter
   // is not used once this returns. Default: SendNotification.
-  virtual bool SendNotificationWaiting(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
-                                       int32_t lParam, std::chrono::milliseconds timeout,
-                                       TSerDeliveryWaiter& waiter) {
+  virtual bool SendNotificationWaiting(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam,
+                                       std::chrono::milliseconds timeout, TSerDeliveryWaiter& waiter) {
     (void)waiter;
     return SendNotification(window, msg, wParam, lParam, timeout);
   }
   // Any thread: queues (msg, wParam, lParam) for the window; returns at once.
-  virtual void PostNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
-                                int32_t lParam) = 0;
+  virtual void PostNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam) = 0;
   // Processes at most one pending message of the calling thread (a quit request is
   // left pending). Used while the main thread waits for port threads that may be
   // waiting for it.
@@ -131,8 +129,8 @@ struct TSerTimerTrigger {
 };
 struct TSerDataTrigger {
   uint16_t Handle = 0;
-  std::vector<uint8_t> Pattern;      // upper-case when IgnoreCase
-  std::vector<uint8_t> MatchState;   // MatchState[i]: the last i+1 bytes matched Pattern[0..i]
+  std::vector<uint8_t> Pattern;     // upper-case when IgnoreCase
+  std::vector<uint8_t> MatchState;  // MatchState[i]: the last i+1 bytes matched Pattern[0..i]
   bool Matched = false;
   bool IgnoreCase = false;
 };
@@ -153,8 +151,7 @@ struct TSerSavedTriggers {
 
 // Handler records.
 using TSerProcHandler = std::function<void(uint16_t msg, uint16_t wParam, int32_t lParam)>;
-using TSerEventHandler =
-    std::function<void(uintptr_t user, uint16_t msg, uint16_t wParam, int32_t lParam)>;
+using TSerEventHandler = std::function<void(uintptr_t user, uint16_t msg, uint16_t wParam, int32_t lParam)>;
 
 enum TSerThreadKind : uint8_t { tkCom, tkDisp, tkOut };
 
@@ -182,8 +179,8 @@ class TSerBaseDispatcher {
   std::string DeviceName() const;
 
   // --- operations the component calls (main thread) --------------------------
-  int OpenCom(const std::string& path, int baud, uint8_t options, uint32_t outSize,
-              uint32_t inSize, int stopBits, int dataBits, int parity);
+  int OpenCom(const std::string& path, int baud, uint8_t options, uint32_t outSize, uint32_t inSize, int stopBits,
+              int dataBits, int parity);
   void CloseCom();
   int SetLine(int baud, int parity, int stopBits, int dataBits);
   int SetQueueSizes(uint32_t inSize, uint32_t outSize);
@@ -267,8 +264,7 @@ class TSerBaseDispatcher {
   int StopLogging();
   int DumpLog(const std::string& file, bool hex, bool allHex);
   int AppendLog(const std::string& file, bool hex, bool allHex);
-  void AddLogEntry(uint8_t type, uint8_t subType, uint32_t dataLen, const uint8_t* data,
-                   uint32_t other);
+  void AddLogEntry(uint8_t type, uint8_t subType, uint32_t dataLen, const uint8_t* data, uint32_t other);
   bool TracingOn() const { return Recorders_.Trace.Active.load(std::memory_order_relaxed); }
   bool LoggingOn() const;
 
@@ -294,34 +290,34 @@ class TSerBaseDispatcher {
   // --- device operations, slots 0..17 -----------------------------------------
   // Results: 0 or a negative result code unless stated. System errors are
   // translated with CodeFromErrno by the device layer itself.
-  virtual int EscapeComFunction(int func) = 0;                                   // 0
-  virtual int FlushCom(int queue) = 0;                                           // 1
-  virtual int GetComError(TSerComStat& status) = 0;  // 2: error bits, cleared in the device
-  virtual int ReadFailed(int code) = 0;                                          // 3
-  virtual int GetComState(TSerLineSettings& settings) = 0;                       // 4
-  virtual int ReadCom(uint8_t* buffer, uint32_t size) = 0;  // 5: bytes read, never waits
-  virtual int SetComState(const TSerLineSettings& settings) = 0;                 // 6
+  virtual int EscapeComFunction(int func) = 0;                    // 0
+  virtual int FlushCom(int queue) = 0;                            // 1
+  virtual int GetComError(TSerComStat& status) = 0;               // 2: error bits, cleared in the device
+  virtual int ReadFailed(int code) = 0;                           // 3
+  virtual int GetComState(TSerLineSettings& settings) = 0;        // 4
+  virtual int ReadCom(uint8_t* buffer, uint32_t size) = 0;        // 5: bytes read, never waits
+  virtual int SetComState(const TSerLineSettings& settings) = 0;  // 6
   // 7: under Output_.Lock copy size bytes into the output ring behind head (wrapping),
   // then signal OutputReady; returns the bytes accepted.
   virtual int WriteCom(const uint8_t* buffer, uint32_t size) = 0;
-  virtual bool WaitComEvent(uint32_t& mask) = 0;  // 8: true when an event arrived
-  virtual int SetupCom(uint32_t inSize, uint32_t outSize) = 0;                   // 9
-  virtual void ReleaseBuffers();                                                 // 10
-  virtual void StartDispatcher() = 0;                                            // 11
-  virtual void StopDispatcher() = 0;                                             // 12
+  virtual bool WaitComEvent(uint32_t& mask) = 0;                // 8: true when an event arrived
+  virtual int SetupCom(uint32_t inSize, uint32_t outSize) = 0;  // 9
+  virtual void ReleaseBuffers();                                // 10
+  virtual void StartDispatcher() = 0;                           // 11
+  virtual void StopDispatcher() = 0;                            // 12
   // 13: device handle (>= 0) or a negative result code.
   virtual int OpenComDevice(const std::string& path, uint32_t inSize, uint32_t outSize) = 0;
-  virtual int CloseComDevice() = 0;                                              // 14
-  virtual int YieldTimeSlice() = 0;                                              // 15
-  virtual void SetThreadBoost(uint8_t boost);                                    // 16
-  virtual void SetHandlerMode(int mode);                                         // 17
+  virtual int CloseComDevice() = 0;            // 14
+  virtual int YieldTimeSlice() = 0;            // 15
+  virtual void SetThreadBoost(uint8_t boost);  // 16
+  virtual void SetHandlerMode(int mode);       // 17
   // Current modem line states as ModemCts | ModemDsr | ModemRing | ModemDcd.
   virtual uint8_t GetModemLines() = 0;
 
  protected:
   // Clock and sleep, replaceable for tests.
-  virtual uint32_t NowMs() const;                 // monotonic milliseconds
-  virtual std::tm LocalNow() const;               // wall-clock time for the log header
+  virtual uint32_t NowMs() const;    // monotonic milliseconds
+  virtual std::tm LocalNow() const;  // wall-clock time for the log header
   virtual void SleepMs(uint32_t ms);
   // Applies a stored priority (TSerThreadPriority) to a running thread; no-op here.
   virtual void ApplyThreadPriority(TSerThreadKind kind, int priority);
@@ -418,9 +414,22 @@ class TSerBaseDispatcher {
   TOpenFailure OpenFailure_;  // filled by the device layer's OpenComDevice
 
  private:
-  struct TWindowRec { TSerWindowHandle Window; bool Removed; };
-  struct TProcRec { uint32_t Id; TSerProcHandler Proc; bool Removed; };
-  struct TEventRec { uint32_t Id; TSerEventHandler Proc; uintptr_t User; bool Removed; bool Synchronize; };
+  struct TWindowRec {
+    TSerWindowHandle Window;
+    bool Removed;
+  };
+  struct TProcRec {
+    uint32_t Id;
+    TSerProcHandler Proc;
+    bool Removed;
+  };
+  struct TEventRec {
+    uint32_t Id;
+    TSerEventHandler Proc;
+    uintptr_t User;
+    bool Removed;
+    bool Synchronize;
+  };
 
   int ApplyLineSettingsLocked();  // MainLock_ held
   void ResetTriggers();

@@ -10,7 +10,6 @@
 
 #include "serial/Dispatcher.h"
 
-
 struct TSerNotifyWindow::TRecord {
   uint16_t Msg = 0;
   uint16_t WParam = 0;
@@ -68,8 +67,7 @@ void TSerNotifyWindow::Enqueue(const std::shared_ptr<TRecord>& record) {
   Wake();
 }
 
-bool TSerNotifyWindow::Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int timeoutMs,
-                            TSerDeliveryWaiter* waiter) {
+bool TSerNotifyWindow::Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int timeoutMs, TSerDeliveryWaiter* waiter) {
   auto record = std::make_shared<TRecord>();
   record->Msg = msg;
   record->WParam = wParam;
@@ -85,9 +83,7 @@ bool TSerNotifyWindow::Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int 
   Enqueue(record);
   std::unique_lock lock(state->Mutex);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  auto finished = [&] {
-    return record->Stage == TRecord::TStage::Done || record->Stage == TRecord::TStage::Dropped;
-  };
+  auto finished = [&] { return record->Stage == TRecord::TStage::Done || record->Stage == TRecord::TStage::Dropped; };
   // Waits until done() holds, or the deadline has passed when bounded.
   auto waitFor = [&](auto done, bool bounded) {
     if (waiter == nullptr) {

@@ -30,8 +30,7 @@ class TSerNotifyWindow : public QObject {
   // handling has started is waited for until it ends or the window stops accepting.
   // With a waiter the sender waits through it (see TSerDeliveryWaiter), woken
   // whenever a message has been handled or the window stops accepting.
-  bool Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int timeoutMs,
-            TSerDeliveryWaiter* waiter = nullptr);
+  bool Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int timeoutMs, TSerDeliveryWaiter* waiter = nullptr);
   // Any thread. Queues the message behind the ones already queued; does not wait.
   void Post(uint16_t msg, uint16_t wParam, uint32_t lParam);
   // Main thread. Handles the oldest queued message that a sender waits for, so that

@@ -31,7 +31,9 @@ void TSerDispatcherThread::Join() {
   if (Thread_.joinable()) Thread_.join();
 }
 
-void TSerDispatcherThread::Start() { Thread_ = std::thread([this] { Run(); }); }
+void TSerDispatcherThread::Start() {
+  Thread_ = std::thread([this] { Run(); });
+}
 
 void TSerDispatcherThread::Run() {
   Dispatcher_.NameCurrentThread(Kind_);

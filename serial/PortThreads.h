@@ -55,6 +55,7 @@ class TComThread final : public TSerDispatcherThread {
  public:
   explicit TComThread(TSerThreadedDispatcher& d) : TSerDispatcherThread(d, tkCom) {}
   ~TComThread() override;
+
  protected:
   void Execute() override;
 };
@@ -63,6 +64,7 @@ class TDispThread final : public TSerDispatcherThread {
  public:
   explicit TDispThread(TSerThreadedDispatcher& d) : TSerDispatcherThread(d, tkDisp) {}
   ~TDispThread() override;
+
  protected:
   void Execute() override;
 };
@@ -71,6 +73,7 @@ class TOutThread final : public TSerDispatcherThread {
  public:
   explicit TOutThread(TSerThreadedDispatcher& d) : TSerDispatcherThread(d, tkOut) {}
   ~TOutThread() override;
+
  protected:
   void Execute() override;
 };
@@ -162,6 +165,7 @@ class TSerThreadedDispatcher : public TSerBaseDispatcher {
     explicit TReadingWaiter(TSerThreadedDispatcher& d) : D_(d) {}
     void Wait(int timeoutMs) override;
     void Wake() override;
+
    private:
     TSerThreadedDispatcher& D_;
   };

@@ -198,8 +198,8 @@ void TSerLog::DropOldest() {
   Free_ += total;
 }
 
-void TSerLog::Add(uint8_t type, uint8_t subType, uint32_t timeMs, uint32_t other,
-                  uint32_t dataLen, const uint8_t* data) {
+void TSerLog::Add(uint8_t type, uint8_t subType, uint32_t timeMs, uint32_t other, uint32_t dataLen,
+                  const uint8_t* data) {
   if (!On_ || Ring_.empty()) return;
   const uint64_t total = uint64_t{HeaderSize} + dataLen;
   // An entry that can never fit is dropped, never half written.
@@ -234,8 +234,8 @@ std::string TSerLog::Format(bool hex, bool allHex, const TSerLogHeader& header) 
   out += "Operating System : " + header.OperatingSystem + Eol;
   out += "Device: " + header.DeviceName + Eol;
   std::snprintf(line, sizeof line, "Date/time: %02d/%02d/%02d, %02d:%02d:%02d", header.Now.tm_mday,
-                header.Now.tm_mon + 1, header.Now.tm_year % 100, header.Now.tm_hour,
-                header.Now.tm_min, header.Now.tm_sec);
+                header.Now.tm_mon + 1, header.Now.tm_year % 100, header.Now.tm_hour, header.Now.tm_min,
+                header.Now.tm_sec);
   out += std::string(line) + Eol;
   out += std::string("Time      Type      SubType       Data      OtherData") + Eol;
   out += std::string("--------  --------  ------------  --------  ---------") + Eol;
@@ -257,8 +257,7 @@ std::string TSerLog::Format(bool hex, bool allHex, const TSerLogHeader& header) 
     const int len = std::snprintf(ms, sizeof ms, "%.7u", h.Time);
     char time[20];
     std::snprintf(time, sizeof time, "%.*s.%s", len - 3, ms, ms + len - 3);
-    std::snprintf(line, sizeof line, "%8s  %-8s  %-12s  %.8x  ", time,
-                  LogLabel(LogTypeLabelBase + h.Type).c_str(),
+    std::snprintf(line, sizeof line, "%8s  %-8s  %-12s  %.8x  ", time, LogLabel(LogTypeLabelBase + h.Type).c_str(),
                   h.SubType == 0 ? "" : LogLabel(LogSubTypeLabelBase + h.SubType).c_str(), h.Other);
     out += line;
     uint32_t column = LogDataColumn;
@@ -277,8 +276,7 @@ std::string TSerLog::Format(bool hex, bool allHex, const TSerLogHeader& header) 
   return out;
 }
 
-int TSerLog::Dump(const std::string& file, bool append, bool hex, bool allHex,
-                  const TSerLogHeader& header) {
+int TSerLog::Dump(const std::string& file, bool append, bool hex, bool allHex, const TSerLogHeader& header) {
   On_ = false;
   if (Empty()) {
     Abort();

@@ -60,8 +60,7 @@ class TSerLog {
   void Stop() { On_ = false; }
   // Drops an entry larger than the whole ring; otherwise drops the oldest
   // entries whole until it fits.
-  void Add(uint8_t type, uint8_t subType, uint32_t timeMs, uint32_t other, uint32_t dataLen,
-           const uint8_t* data);
+  void Add(uint8_t type, uint8_t subType, uint32_t timeMs, uint32_t other, uint32_t dataLen, const uint8_t* data);
   int Dump(const std::string& file, bool append, bool hex, bool allHex, const TSerLogHeader& header);
 
   bool On() const { return On_; }

@@ -65,7 +65,7 @@ constexpr uint32_t EvBreak = 0x0040;
 constexpr uint32_t EvErr = 0x0080;
 constexpr uint32_t EvRing = 0x0100;
 constexpr uint32_t EvRingTe = 0x2000;
-constexpr uint32_t EvHangup = 0x10000;  // the device went away; reported once
+constexpr uint32_t EvHangup = 0x10000;                                        // the device went away; reported once
 constexpr uint32_t EvModemMask = EvCts | EvDsr | EvRlsd | EvRing | EvRingTe;  // 0x2138
 constexpr uint32_t EvLineMask = EvBreak | EvErr;                              // 0xC0
 constexpr uint32_t EvDefaultMask = 0x01F9;
@@ -90,18 +90,41 @@ constexpr uint16_t StatusOutSent = 5;
 // Log entry types and subtypes; their names are the texts of codes 15001 + type
 // and 15100 + subtype in the error text table.
 enum TSerLogType : uint8_t {
-  ltNone, ltDispatch, ltTrigger, ltError, ltThread, ltTrigAlloc, ltTrigDispose,
-  ltTrigHandlerAlloc, ltTrigHandlerDispose, ltTrigDataChange
+  ltNone,
+  ltDispatch,
+  ltTrigger,
+  ltError,
+  ltThread,
+  ltTrigAlloc,
+  ltTrigDispose,
+  ltTrigHandlerAlloc,
+  ltTrigHandlerDispose,
+  ltTrigDataChange
 };
 enum TSerLogSubType : uint8_t {
-  lsNone, lsReadCom, lsWriteCom, lsLineStatus, lsModemStatus, lsAvail, lsTimer, lsData, lsStatus,
-  lsStart, lsExit, lsSleep, lsWake, lsDataTrigger, lsTimerTrigger, lsStatusTrigger, lsAvailTrigger,
-  lsWindow, lsProcedure, lsMethod
+  lsNone,
+  lsReadCom,
+  lsWriteCom,
+  lsLineStatus,
+  lsModemStatus,
+  lsAvail,
+  lsTimer,
+  lsData,
+  lsStatus,
+  lsStart,
+  lsExit,
+  lsSleep,
+  lsWake,
+  lsDataTrigger,
+  lsTimerTrigger,
+  lsStatusTrigger,
+  lsAvailTrigger,
+  lsWindow,
+  lsProcedure,
+  lsMethod
 };
 constexpr int LogTypeLabelBase = 15001;
 constexpr int LogSubTypeLabelBase = 15100;
 
 // Thread priority scale used by SetThreadBoost.
-enum TSerThreadPriority : uint8_t {
-  tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical
-};
+enum TSerThreadPriority : uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };

@@ -26,18 +26,18 @@ int CodeFromErrno(int err, bool fromLock) {
 
 int CodeFromWin32Error(uint32_t err) {
   switch (err) {
-    case 2: return ecFileNotFound;      // ERROR_FILE_NOT_FOUND
-    case 3: return ecPathNotFound;      // ERROR_PATH_NOT_FOUND
-    case 4: return -4;                  // ERROR_TOO_MANY_OPEN_FILES
-    case 5:                             // ERROR_ACCESS_DENIED
-    case 32: return ecAccessDenied;     // ERROR_SHARING_VIOLATION
-    case 6: return -6;                  // ERROR_INVALID_HANDLE
-    case 8:                             // ERROR_NOT_ENOUGH_MEMORY
-    case 14: return ecOutOfMemory;      // ERROR_OUTOFMEMORY
-    case 15: return -15;                // ERROR_INVALID_DRIVE
-    case 18: return -18;                // ERROR_NO_MORE_FILES
-    case 38: return -100;               // ERROR_HANDLE_EOF
-    case 112: return -101;              // ERROR_DISK_FULL
+    case 2: return ecFileNotFound;   // ERROR_FILE_NOT_FOUND
+    case 3: return ecPathNotFound;   // ERROR_PATH_NOT_FOUND
+    case 4: return -4;               // ERROR_TOO_MANY_OPEN_FILES
+    case 5:                          // ERROR_ACCESS_DENIED
+    case 32: return ecAccessDenied;  // ERROR_SHARING_VIOLATION
+    case 6: return -6;               // ERROR_INVALID_HANDLE
+    case 8:                          // ERROR_NOT_ENOUGH_MEMORY
+    case 14: return ecOutOfMemory;   // ERROR_OUTOFMEMORY
+    case 15: return -15;             // ERROR_INVALID_DRIVE
+    case 18: return -18;             // ERROR_NO_MORE_FILES
+    case 38: return -100;            // ERROR_HANDLE_EOF
+    case 112: return -101;           // ERROR_DISK_FULL
     default: break;
   }
   // ERROR_WRITE_PROTECT to ERROR_GEN_FAILURE line up with the table's disk and
@@ -49,15 +49,15 @@ int CodeFromWin32Error(uint32_t err) {
 
 TOpenFailureCause OpenFailureCauseOfWin32Error(uint32_t err) {
   switch (err) {
-    case 2:                        // ERROR_FILE_NOT_FOUND
-    case 3:                        // ERROR_PATH_NOT_FOUND
-    case 123:                      // ERROR_INVALID_NAME
-    case 1167: return ofMissing;   // ERROR_DEVICE_NOT_CONNECTED
-    case 5:                        // ERROR_ACCESS_DENIED
-    case 32: return ofBusy;        // ERROR_SHARING_VIOLATION
-    case 1:                        // ERROR_INVALID_FUNCTION
-    case 50:                       // ERROR_NOT_SUPPORTED
-    case 87: return ofNotSerial;   // ERROR_INVALID_PARAMETER
+    case 2:                       // ERROR_FILE_NOT_FOUND
+    case 3:                       // ERROR_PATH_NOT_FOUND
+    case 123:                     // ERROR_INVALID_NAME
+    case 1167: return ofMissing;  // ERROR_DEVICE_NOT_CONNECTED
+    case 5:                       // ERROR_ACCESS_DENIED
+    case 32: return ofBusy;       // ERROR_SHARING_VIOLATION
+    case 1:                       // ERROR_INVALID_FUNCTION
+    case 50:                      // ERROR_NOT_SUPPORTED
+    case 87: return ofNotSerial;  // ERROR_INVALID_PARAMETER
     default: return ofNone;
   }
 }
@@ -87,8 +87,8 @@ namespace {
 const char* LookUp(int absCode) {
   const TSerErrorEntry* begin = ErrorTable();
   const TSerErrorEntry* end = begin + ErrorTableSize();
-  const TSerErrorEntry* it = std::lower_bound(
-      begin, end, absCode, [](const TSerErrorEntry& e, int v) { return std::abs(e.Code) < v; });
+  const TSerErrorEntry* it =
+      std::lower_bound(begin, end, absCode, [](const TSerErrorEntry& e, int v) { return std::abs(e.Code) < v; });
   if (it != end && std::abs(it->Code) == absCode) return it->Text;
   return nullptr;
 }
@@ -120,6 +120,8 @@ void RaisePortError(int code) {
   // this it would end as a bare "Serial exception".
   if (code < -SystemErrorBase) throw EInOutError(ErrorText(code), -code);
   switch (code) {
+    // One code per entry, laid out as a table.
+    // clang-format off
 #define SER_CODE(c, Name) \
   case c: throw Name(c);
     SER_CODE(-1002, EBadArgument) SER_CODE(-1003, EGotQuitMsg) SER_CODE(-1004, EBufferTooBig)
@@ -197,7 +199,8 @@ void RaisePortError(int code) {
     SER_CODE(-13935, ETapiVoiceNotSupported) SER_CODE(-13936, ETapiWaveFail)
     SER_CODE(-13942, ETapiTranslateFail) SER_CODE(-13980, ERasLoadFail)
 #undef SER_CODE
-    default: break;
+        // clang-format on
+        default : break;
   }
   // Codes without a class of their own: the text says only that the layer failed.
   throw ESerException(std::string("Serial exception"));

@@ -91,8 +91,7 @@ std::string TidySystemText(std::string_view text);
 // the absolute value of the code.
 class EInOutError : public std::runtime_error {
  public:
-  EInOutError(const std::string& message, int errorCode)
-      : std::runtime_error(message), ErrorCode(errorCode) {}
+  EInOutError(const std::string& message, int errorCode) : std::runtime_error(message), ErrorCode(errorCode) {}
   int ErrorCode;
 };
 
@@ -137,6 +136,7 @@ SER_EXCEPTION_CLASS(ETapi, ESerException)
 SER_EXCEPTION_CLASS(ERas, ESerException)
 
 // X(Name, Group) for every leaf class.
+// clang-format off
 #define SER_LEAF_CLASSES(X)                                                                  \
   X(EBadArgument, EGeneral) X(EGotQuitMsg, EGeneral) X(EBufferTooBig, EGeneral)              \
   X(EPortNotAssigned, EGeneral) X(EInternal, EGeneral) X(EModemNotAssigned, EGeneral)        \
@@ -198,6 +198,7 @@ SER_EXCEPTION_CLASS(ERas, ESerException)
   X(ETapiNoSelect, ETapi) X(ETapiLoadFail, ETapi) X(ETapiGetAddrFail, ETapi)                 \
   X(ETapiVoiceNotSupported, ETapi) X(ETapiWaveFail, ETapi) X(ETapiTranslateFail, ETapi)      \
   X(ERasLoadFail, ERas)
+// clang-format on
 
 SER_LEAF_CLASSES(SER_EXCEPTION_CLASS)
 

@@ -18,12 +18,9 @@ bool TSerEvent::IsSet() const {
   return Signalled_;
 }
 
-bool TSerEvent::Wait(std::chrono::milliseconds timeout) {
-  return Group_.WaitAny({this}, timeout) == 0;
-}
+bool TSerEvent::Wait(std::chrono::milliseconds timeout) { return Group_.WaitAny({this}, timeout) == 0; }
 
-int TSerEventGroup::WaitAny(std::initializer_list<TSerEvent*> events,
-                            std::chrono::milliseconds timeout) {
+int TSerEventGroup::WaitAny(std::initializer_list<TSerEvent*> events, std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(Mutex_);
   int taken = -1;
   auto ready = [&] {

@@ -65,7 +65,7 @@ class TSerReentrantLock {
     return id;
   }
 
-  std::atomic<uint32_t> Owner_{0};   // 0 free, else the holder's CallerId
+  std::atomic<uint32_t> Owner_{0};    // 0 free, else the holder's CallerId
   std::atomic<uint32_t> Waiting_{0};  // threads inside lock() that found it held
-  uint32_t Depth_ = 0;               // holder only
+  uint32_t Depth_ = 0;                // holder only
 };

@@ -105,7 +105,7 @@ class TPosixDevice final : public TSerDevice {
     // reply to its first command.
     if (::tcflush(fd, TCIOFLUSH) != 0) return Refuse(fd, errno, false);
     Fd_ = fd;
-    struct stat st{};
+    struct stat st {};
     // Unix98 pseudo-terminal slaves have majors 136 to 143.
     IsPty_ = ::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
     PtyParity_ = pNone;
@@ -356,8 +356,8 @@ class TPosixDevice final : public TSerDevice {
       serial_icounter_struct now{};
       if (::ioctl(Fd_, TIOCGICOUNT, &now) == 0) {
         if (now.brk != SeenCount_.brk) mask |= EvBreak;
-        if (now.frame != SeenCount_.frame || now.parity != SeenCount_.parity ||
-            now.overrun != SeenCount_.overrun || now.buf_overrun != SeenCount_.buf_overrun)
+        if (now.frame != SeenCount_.frame || now.parity != SeenCount_.parity || now.overrun != SeenCount_.overrun ||
+            now.buf_overrun != SeenCount_.buf_overrun)
           mask |= EvErr;
         SeenCount_ = now;
       }
@@ -372,14 +372,14 @@ class TPosixDevice final : public TSerDevice {
   bool ModemLines_ = false;
   bool Counters_ = false;
   bool IsPty_ = false;
-  uint8_t PtyParity_ = pNone;  // main thread
-  uint8_t PtyByteSize_ = 8;    // main thread
+  uint8_t PtyParity_ = pNone;    // main thread
+  uint8_t PtyByteSize_ = 8;      // main thread
   bool HangupReported_ = false;  // delivery thread
   std::atomic<bool> Dead_{false};
-  bool SetExcl_ = false;  // main thread: we set the exclusive flag
-  termios Saved_{};       // main thread: the line as it was before the open
-  TOpenFailure Failure_;  // main thread
-  uint8_t LastStates_ = 0;    // event thread
+  bool SetExcl_ = false;    // main thread: we set the exclusive flag
+  termios Saved_{};         // main thread: the line as it was before the open
+  TOpenFailure Failure_;    // main thread
+  uint8_t LastStates_ = 0;  // event thread
   std::mutex CountMutex_;
   serial_icounter_struct TakenCount_{};  // TakeLineErrors, under CountMutex_
   serial_icounter_struct SeenCount_{};   // event thread

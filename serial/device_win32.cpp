@@ -55,8 +55,8 @@ class TWin32Device final : public TSerDevice {
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (h == INVALID_HANDLE_VALUE) return Refuse(::GetLastError());
     Handle_ = h;
-    if (!ReadDone_.Create(true) || !WriteDone_.Create(true) || !EventDone_.Create(true) ||
-        !CancelWait_.Create(false) || !WakeWriter_.Create(false)) {
+    if (!ReadDone_.Create(true) || !WriteDone_.Create(true) || !EventDone_.Create(true) || !CancelWait_.Create(false) ||
+        !WakeWriter_.Create(false)) {
       Close();
       return serial_codes::ecOutOfMemory;
     }
@@ -66,13 +66,11 @@ class TWin32Device final : public TSerDevice {
     timeouts.ReadIntervalTimeout = MAXDWORD;
     DWORD err = 0;
     // A handle that takes no serial timeouts or event mask is not a serial port.
-    if (!::SetCommTimeouts(h, &timeouts) || !::SetCommMask(h, kEventMask))
-      err = ::GetLastError();
+    if (!::SetCommTimeouts(h, &timeouts) || !::SetCommMask(h, kEventMask)) err = ::GetLastError();
     // Every open starts with empty queues: bytes the device sent while the port
     // was closed answer nothing this program asked, and would be taken for the
     // reply to its first command.
-    else if (!::PurgeComm(h, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR))
-      err = ::GetLastError();
+    else if (!::PurgeComm(h, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR)) err = ::GetLastError();
     if (err != 0) {
       Close();
       return Refuse(err);
@@ -128,7 +126,9 @@ class TWin32Device final : public TSerDevice {
 
   void Setup(uint32_t inSize, uint32_t outSize) override { ::SetupComm(Handle_, inSize, outSize); }
 
-  int Escape(int func) override { return ::EscapeCommFunction(Handle_, static_cast<DWORD>(func)) ? 0 : LastErrorCode(); }
+  int Escape(int func) override {
+    return ::EscapeCommFunction(Handle_, static_cast<DWORD>(func)) ? 0 : LastErrorCode();
+  }
 
   uint8_t ModemStates() const override {
     DWORD states = 0;
@@ -145,8 +145,8 @@ class TWin32Device final : public TSerDevice {
     if (!::ClearCommError(Handle_, &errors, &stat)) return 0;
     PendingErrors_.fetch_or(errors);
     flags = (stat.fCtsHold ? 0x01u : 0u) | (stat.fDsrHold ? 0x02u : 0u) | (stat.fRlsdHold ? 0x04u : 0u) |
-               (stat.fXoffHold ? 0x08u : 0u) | (stat.fXoffSent ? 0x10u : 0u) | (stat.fEof ? 0x20u : 0u) |
-               (stat.fTxim ? 0x40u : 0u);
+            (stat.fXoffHold ? 0x08u : 0u) | (stat.fXoffSent ? 0x10u : 0u) | (stat.fEof ? 0x20u : 0u) |
+            (stat.fTxim ? 0x40u : 0u);
     return stat.cbInQue;
   }
 
@@ -302,8 +302,8 @@ TSerWin32Dispatcher::TSerWin32Dispatcher(TSerCustomComPort* owner)
 TSerWin32Dispatcher::~TSerWin32Dispatcher() { DestroySequence(); }
 
 bool ProbeSerialDevice(const std::string& path) {
-  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                           nullptr);
   // Refused because another program holds it: it exists.
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD err = ::GetLastError();

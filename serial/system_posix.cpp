@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -66,7 +66,7 @@ int LockHolder(const struct stat& target) {
 }  // namespace
 
 bool FindDeviceHolder(const std::string& path, int& pid, std::string& name) {
-  struct stat target{};
+  struct stat target {};
   if (::stat(path.c_str(), &target) != 0 || !S_ISCHR(target.st_mode)) return false;
   // The lock names the program that uses the port; others may merely hold
   // the device open (a device emulator keeps its own line open, for one).
@@ -88,10 +88,9 @@ bool FindDeviceHolder(const std::string& path, int& pid, std::string& name) {
     if (fds == nullptr) continue;
     while (const dirent* f = ::readdir(fds)) {
       if (!IsNumber(f->d_name)) continue;
-      struct stat st{};
+      struct stat st {};
       // stat follows the descriptor's link to the device it has open.
-      if (::stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
-          st.st_rdev == target.st_rdev) {
+      if (::stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == target.st_rdev) {
         found = true;
         break;
       }
@@ -127,7 +126,7 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 bool ReadRegularFile(const std::string& path, std::string& contents) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
-  struct stat st{};
+  struct stat st {};
   bool ok = ::fstat(fd, &st) == 0;
   if (ok && !S_ISREG(st.st_mode)) {
     errno = EEXIST;
@@ -152,7 +151,7 @@ bool ReadRegularFile(const std::string& path, std::string& contents) {
 int WriteRecorderFile(const std::string& file, bool append, const std::string& text) {
   // The settings folder the files go to may be writable by others, and what
   // stands under the name is looked at before anything is opened.
-  struct stat there{};
+  struct stat there {};
   const bool exists = ::lstat(file.c_str(), &there) == 0;
   if (!exists && errno != ENOENT) return CodeFromErrno(errno);
   if (exists && S_ISDIR(there.st_mode)) return CodeFromErrno(EISDIR);

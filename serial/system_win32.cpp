@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "serial/OpenFailure.h"
-#include "serial/SerialErrors.h"
 #include "serial/Recorder.h"
+#include "serial/SerialErrors.h"
 #include "serial/SystemServices.h"
 
 std::string SystemErrorText(int systemError) {
@@ -23,9 +23,7 @@ std::string SystemErrorText(int systemError) {
   return utf8;
 }
 
-std::string DefaultDevicePath(uint16_t portNumber) {
-  return "\\\\.\\COM" + std::to_string(portNumber);
-}
+std::string DefaultDevicePath(uint16_t portNumber) { return "\\\\.\\COM" + std::to_string(portNumber); }
 
 std::string OperatingSystemDescription() {
   // GetVersionEx reports what the program's manifest claims; the kernel's own
@@ -34,9 +32,10 @@ std::string OperatingSystemDescription() {
   OSVERSIONINFOW info{};
   info.dwOSVersionInfoSize = sizeof info;
   const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-  const auto get = ntdll != nullptr
-                       ? reinterpret_cast<TRtlGetVersion>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")))
-                       : nullptr;
+  const auto get =
+      ntdll != nullptr
+          ? reinterpret_cast<TRtlGetVersion>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")))
+          : nullptr;
   if (get == nullptr || get(&info) != 0) return "Windows";
   return "Windows " + std::to_string(info.dwMajorVersion) + "." + std::to_string(info.dwMinorVersion) + " build " +
          std::to_string(info.dwBuildNumber);

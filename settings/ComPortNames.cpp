@@ -12,7 +12,8 @@ namespace {
 std::string Utf8(const std::wstring& text) { return QString::fromStdWString(text).toStdString(); }
 
 std::wstring Upper(std::wstring text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
   return text;
 }
 

@@ -16,7 +16,9 @@ constexpr unsigned char kStatusQuery[] = {0x1B, 0x6A};
 // What an idle card device answers to the status query. Only this counts: a
 // line that loops the query back, or noise that happens to hold an ESC, must
 // not pass for a device.
-constexpr std::string_view kStatusReply = "\x1B" "ok";
+constexpr std::string_view kStatusReply =
+    "\x1B"
+    "ok";
 
 }  // namespace
 
@@ -46,7 +48,8 @@ DeviceProbe::DeviceProbe(QObject* parent) : QObject(parent), port_(std::make_uni
     }
     concluding_ = true;
     // The port is closed outside the notification handler.
-    QMetaObject::invokeMethod(this, [this] { Conclude(QString::fromUtf8(kAnswered)); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Conclude(QString::fromUtf8(kAnswered)); }, Qt::QueuedConnection);
   });
   port_->Loaded();
 }

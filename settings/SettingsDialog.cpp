@@ -89,8 +89,9 @@ TForm2::TForm2(QWidget* parent, std::filesystem::path settingsPath, DeviceLister
   for (const auto& device : lister()) {
     const QString path = QString::fromStdString(device.path);
     const QString shown = !device.label.empty() ? QString::fromStdString(device.label)
-                          : device.target.empty() ? path
-                                                  : path + QStringLiteral(" → ") + QString::fromStdString(device.target);
+                          : device.target.empty()
+                              ? path
+                              : path + QStringLiteral(" → ") + QString::fromStdString(device.target);
     deviceBox_->addItem(shown, path);
   }
 
@@ -102,9 +103,7 @@ TForm2::TForm2(QWidget* parent, std::filesystem::path settingsPath, DeviceLister
   // An answer belongs to the device it was asked of.
   connect(deviceBox_, &QComboBox::editTextChanged, probeAnswer_, &QLabel::clear);
 
-  errorBox_ = [this](const QString& text) {
-    QMessageBox::critical(this, QCoreApplication::applicationName(), text);
-  };
+  errorBox_ = [this](const QString& text) { QMessageBox::critical(this, QCoreApplication::applicationName(), text); };
   connect(saveButton_, &QToolButton::clicked, this, [this] { OnSavePressed(); });
   connect(closeButton_, &QToolButton::clicked, this, [this] { OnClosePressed(); });
   connect(probeButton_, &QToolButton::clicked, this, [this] { OnProbePressed(); });
@@ -128,7 +127,8 @@ void TForm2::ShowStoredPort() {
 
 void TForm2::OnPortChanged() {
   const int port = portBox_->currentIndex() + 1;
-  const QString mapped = QString::fromStdString(settings::DevicePathForPort(port, settings::SettingsFile(settingsPath_)));
+  const QString mapped =
+      QString::fromStdString(settings::DevicePathForPort(port, settings::SettingsFile(settingsPath_)));
   const int listed = deviceBox_->findData(mapped);
   if (listed >= 0) {
     deviceBox_->setCurrentIndex(listed);

@@ -28,8 +28,9 @@ class TForm2 : public QDialog {
   using ErrorBox = std::function<void(const QString& text)>;
   using DeviceLister = std::function<std::vector<settings::SerialDevice>()>;
 
-  explicit TForm2(QWidget* parent = nullptr, std::filesystem::path settingsPath = settings::SettingsPath(),
-                  DeviceLister lister = [] { return settings::ListSerialPorts(); });
+  explicit TForm2(
+      QWidget* parent = nullptr, std::filesystem::path settingsPath = settings::SettingsPath(),
+      DeviceLister lister = [] { return settings::ListSerialPorts(); });
   ~TForm2() override;
 
   // Where a failed save is reported; by default a critical message box.

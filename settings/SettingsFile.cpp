@@ -98,8 +98,8 @@ std::optional<SectionRange> FindSection(const std::string& text, const std::vect
   return std::nullopt;
 }
 
-std::optional<std::size_t> FindKey(const std::string& text, const std::vector<Line>& lines,
-                                   const SectionRange& range, std::string_view key) {
+std::optional<std::size_t> FindKey(const std::string& text, const std::vector<Line>& lines, const SectionRange& range,
+                                   std::string_view key) {
   for (std::size_t i = range.header + 1; i < range.last; ++i) {
     if (IsKeyLine(Content(text, lines[i]), key)) return i;
   }
@@ -192,7 +192,8 @@ void ApplyChange(std::string& text, const SettingsChange& change) {
       const Line& line = lines[*index];
       const auto eq = text.find('=', line.begin);
       const auto valueStart = text.find_first_not_of(kBlanks, eq + 1);
-      const auto from = (valueStart == std::string::npos || valueStart > line.contentEnd) ? line.contentEnd : valueStart;
+      const auto from =
+          (valueStart == std::string::npos || valueStart > line.contentEnd) ? line.contentEnd : valueStart;
       text.replace(from, line.contentEnd - from, stored);
     } else {
       // A new key goes after the section's last non-blank line, before any

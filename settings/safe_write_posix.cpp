@@ -13,7 +13,9 @@
 namespace settings {
 namespace {
 
-[[noreturn]] void ThrowErrno(int error, const char* what) { throw std::system_error(error, std::generic_category(), what); }
+[[noreturn]] void ThrowErrno(int error, const char* what) {
+  throw std::system_error(error, std::generic_category(), what);
+}
 
 // 0 or the errno of the first failing write.
 int WriteAll(int fd, const std::string& bytes, off_t offset) {

@@ -79,7 +79,8 @@ void ReplaceFile(const std::filesystem::path& path, const std::string& newBytes)
   if (error == 0 && !::FlushFileBuffers(file.get())) error = ::GetLastError();
   if (!file.Close() && error == 0) error = ::GetLastError();
   // MOVEFILE_WRITE_THROUGH: the call returns once the rename is on the disk.
-  if (error == 0 && !::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (error == 0 &&
+      !::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = ::GetLastError();
   }
   if (error != 0) {

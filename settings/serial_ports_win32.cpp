@@ -41,8 +41,8 @@ class SystemTables final : public PortTables {
       wchar_t port[64];
       DWORD portBytes = sizeof port - sizeof port[0];
       DWORD type = 0;
-      const LONG result = ::RegEnumValueW(key, index, device, &deviceLength, nullptr, &type,
-                                          reinterpret_cast<BYTE*>(port), &portBytes);
+      const LONG result =
+          ::RegEnumValueW(key, index, device, &deviceLength, nullptr, &type, reinterpret_cast<BYTE*>(port), &portBytes);
       if (result == ERROR_NO_MORE_ITEMS) break;
       if (result != ERROR_SUCCESS || type != REG_SZ) continue;
       ports.emplace_back(std::wstring(device, deviceLength), StringValue(port, portBytes));

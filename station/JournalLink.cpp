@@ -8,10 +8,10 @@
 #include <type_traits>
 #include <variant>
 
-#include "journal/ui/JournalRows.h"
-#include "settings/SafeWrite.h"
 #include "core/NumberSequence.h"
 #include "core/Texts.h"
+#include "journal/ui/JournalRows.h"
+#include "settings/SafeWrite.h"
 #include "ui/PathText.h"
 
 namespace station {

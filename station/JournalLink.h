@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/CardSession.h"
 #include "journal/Journal.h"
 #include "journal/Outbox.h"
-#include "core/CardSession.h"
 #include "station/JournalMessages.h"
 
 class QObject;

@@ -70,8 +70,7 @@ std::string JournalOpenFailureText(const journal::JournalError& error, const Jou
     case JournalFault::badAddress:
       return SettingName(place) + " 不是可用的 PostgreSQL 地址（" + AddressProblem(error.detail()) +
              "）。写卡已停用，请改正该设置（或删除它，使用本机的写卡记录）后重新启动程序。";
-    case JournalFault::noDriver:
-      return DriverText(error, place);
+    case JournalFault::noDriver: return DriverText(error, place);
     case JournalFault::newerSchema:
       return JournalSubject(place) + "由更新版本的程序写入（格式版本 " + error.detail() +
              "），本程序无法使用。写卡已停用，请安装新版本的程序。";
@@ -87,12 +86,9 @@ std::string JournalOpenFailureText(const journal::JournalError& error, const Jou
     case JournalFault::cannotOpen:
     case JournalFault::readOnly:
       if (place.server) break;
-      return "无法打开写卡记录 " + file + "：" + JournalFileCause(place.file) +
-             "。写卡已停用，请检查该文件夹的权限。";
-    case JournalFault::replaced:
-      return JournalReplacedText(place.file);
-    case JournalFault::failed:
-      break;
+      return "无法打开写卡记录 " + file + "：" + JournalFileCause(place.file) + "。写卡已停用，请检查该文件夹的权限。";
+    case JournalFault::replaced: return JournalReplacedText(place.file);
+    case JournalFault::failed: break;
   }
   if (place.server) {
     return "无法使用写卡记录数据库：数据库出错。写卡已停用，请联系数据库管理员，之后重新启动程序。";

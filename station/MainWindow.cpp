@@ -122,10 +122,10 @@ void TForm1::ApplyStartState() {
   for (int track = 1; track <= 3; ++track) {
     const TrackGroup& g = Track(track);
     g.trackBox->setChecked(false);
-    for (QWidget* w : {static_cast<QWidget*>(g.trackBox), static_cast<QWidget*>(g.memo),
-                       static_cast<QWidget*>(g.continuousBox), static_cast<QWidget*>(g.stepField),
-                       static_cast<QWidget*>(g.fileBox), static_cast<QWidget*>(g.browseButton),
-                       static_cast<QWidget*>(g.startRecordField)}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(g.trackBox), static_cast<QWidget*>(g.memo), static_cast<QWidget*>(g.continuousBox),
+          static_cast<QWidget*>(g.stepField), static_cast<QWidget*>(g.fileBox), static_cast<QWidget*>(g.browseButton),
+          static_cast<QWidget*>(g.startRecordField)}) {
       w->setEnabled(false);
     }
     g.fileLabel->setText(kFileLabelIdle);
@@ -235,9 +235,7 @@ void TForm1::RestoreListLine(int track, const std::string& text, std::int64_t ca
   AppendWrittenCard(track, station::TrackQString(text), cardId);
 }
 
-void TForm1::RenumberListLine(std::int64_t keptId, std::int64_t cardId) {
-  cardList_->Renumber(keptId, cardId);
-}
+void TForm1::RenumberListLine(std::int64_t keptId, std::int64_t cardId) { cardList_->Renumber(keptId, cardId); }
 
 void TForm1::ShowJournalWait(const QString& text) {
   // The call that follows may hold the main thread up to its bound: the text

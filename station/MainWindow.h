@@ -51,9 +51,9 @@ class TUpDown;
 // What the window takes from outside, asked at each use so that a change to
 // the stored settings takes effect at the next open or save.
 struct StationConfig {
-  std::function<std::string()> portName;                        // e.g. "com1"
-  std::function<std::string(std::uint16_t)> devicePath;         // port number -> device
-  std::function<std::filesystem::path()> listFolder;            // where saved lists go
+  std::function<std::string()> portName;                 // e.g. "com1"
+  std::function<std::string(std::uint16_t)> devicePath;  // port number -> device
+  std::function<std::filesystem::path()> listFolder;     // where saved lists go
   // The field-diagnosis switches, read before each open; unset: recorders off.
   std::function<settings::Diagnostics()> diagnostics;
   // The settings file that com设定 edits.
@@ -105,18 +105,18 @@ class TForm1 : public QMainWindow,
   // --- Banner and toolbar
   QWidget* banner_ = nullptr;
   QLabel* titleShadow_ = nullptr;  // the title's white shadow
-  QLabel* title_ = nullptr;  // the title itself, navy
+  QLabel* title_ = nullptr;        // the title itself, navy
   QWidget* bannerCard_ = nullptr;
   QWidget* bannerStripe_ = nullptr;
   QToolBar* toolBar_ = nullptr;
-  QAction* toolbarSeparator_ = nullptr;  // separator at the toolbar's left end
-  QToolButton* openPortButton_ = nullptr;  // 端口打开
+  QAction* toolbarSeparator_ = nullptr;     // separator at the toolbar's left end
+  QToolButton* openPortButton_ = nullptr;   // 端口打开
   QToolButton* closePortButton_ = nullptr;  // 端口关闭
-  QToolButton* resetButton_ = nullptr;  // 复位
-  QToolButton* statusButton_ = nullptr;  // 取状态
-  QToolButton* settingsButton_ = nullptr;  // com设定
-  QToolButton* journalButton_ = nullptr;  // 记录
-  QToolButton* exitButton_ = nullptr;  // 退出
+  QToolButton* resetButton_ = nullptr;      // 复位
+  QToolButton* statusButton_ = nullptr;     // 取状态
+  QToolButton* settingsButton_ = nullptr;   // com设定
+  QToolButton* journalButton_ = nullptr;    // 记录
+  QToolButton* exitButton_ = nullptr;       // 退出
 
   // --- Written-card list
   ui::FitLabel* cardListLabel_ = nullptr;  // names the folder saved lists go to
@@ -135,7 +135,7 @@ class TForm1 : public QMainWindow,
     QCheckBox* fileBox = nullptr;
     QToolButton* browseButton = nullptr;
     QLineEdit* startRecordField = nullptr;
-    QLabel* fileLabel = nullptr;          // names the chosen record file
+    QLabel* fileLabel = nullptr;              // names the chosen record file
     station::RecordFile* dataFile = nullptr;  // null for track 1, which has no file source
   };
   std::array<TrackGroup, 4> trackGroups_{};
@@ -182,14 +182,15 @@ class TForm1 : public QMainWindow,
   void SetCardListFolder(std::filesystem::path folder) { cardListFolder_ = std::move(folder); }
   // Where saved lists go: the folder set above, else the configured one.
   std::filesystem::path ListFolder() const {
-    return !cardListFolder_.empty() ? cardListFolder_ : (config_.listFolder ? config_.listFolder() : std::filesystem::path());
+    return !cardListFolder_.empty() ? cardListFolder_
+                                    : (config_.listFolder ? config_.listFolder() : std::filesystem::path());
   }
 
   // --- Device link
   // Sends a hex command as every operation does: false when nothing went out.
   bool SendCommand(const std::string& command) { return session_.SendCommand(command); }
 
- // The card journal; null when none is configured or it could not be opened.
+  // The card journal; null when none is configured or it could not be opened.
   journal::Journal* journal() { return journalLink_.journal(); }
   const station::JournalLink& journalLink() const { return journalLink_; }
   // The 写卡记录 dialog once 记录 opened it.

@@ -117,12 +117,16 @@ void TForm1::BuildBanner(QWidget* client) {
   toolBar_->setStyleSheet(QStringLiteral("QToolBar { background: transparent; border: none; }"));
   toolbarSeparator_ = toolBar_->addSeparator();
   toolbarSeparator_->setObjectName(QStringLiteral("ToolButton1"));
-  openPortButton_ = ToolbarButton(toolBar_, QStringLiteral("ToolButton5"), QStringLiteral("端口打开"), QStyle::SP_MediaPlay);
-  closePortButton_ = ToolbarButton(toolBar_, QStringLiteral("ToolButton6"), QStringLiteral("端口关闭"), QStyle::SP_MediaStop);
-  resetButton_ = ToolbarButton(toolBar_, QStringLiteral("ToolButton3"), QStringLiteral("复位"), QStyle::SP_BrowserReload);
+  openPortButton_ =
+      ToolbarButton(toolBar_, QStringLiteral("ToolButton5"), QStringLiteral("端口打开"), QStyle::SP_MediaPlay);
+  closePortButton_ =
+      ToolbarButton(toolBar_, QStringLiteral("ToolButton6"), QStringLiteral("端口关闭"), QStyle::SP_MediaStop);
+  resetButton_ =
+      ToolbarButton(toolBar_, QStringLiteral("ToolButton3"), QStringLiteral("复位"), QStyle::SP_BrowserReload);
   statusButton_ =
       ToolbarButton(toolBar_, QStringLiteral("ToolButton4"), QStringLiteral("取状态"), QStyle::SP_MessageBoxQuestion);
-  settingsButton_ = ToolbarButton(toolBar_, QStringLiteral("ToolButton8"), QStringLiteral("com设定"), QStyle::SP_ComputerIcon);
+  settingsButton_ =
+      ToolbarButton(toolBar_, QStringLiteral("ToolButton8"), QStringLiteral("com设定"), QStyle::SP_ComputerIcon);
   journalButton_ =
       ToolbarButton(toolBar_, QStringLiteral("ToolButton9"), QStringLiteral("记录"), QStyle::SP_FileDialogDetailedView);
   exitButton_ =
@@ -164,8 +168,9 @@ void TForm1::BuildTrackPanel(QWidget* client) {
   const QString countCaption = QStringLiteral("连续写卡次数:");
   writeCountLabel_ = StaticLabel(trackPanel_, QStringLiteral("Label10"), countCaption, QRect(70, 386, 90, 20));
   writeCountField_ = LineField(trackPanel_, QStringLiteral("WriteCountEdit"), countCaption, QStringLiteral("1"), 9,
-                             QRect(160, 384, 80, 22));
-  writeCountUpDown_ = Named(new TUpDown(writeCountField_, 1, 32767, trackPanel_), QStringLiteral("WrCouUpDown"), countCaption);
+                               QRect(160, 384, 80, 22));
+  writeCountUpDown_ =
+      Named(new TUpDown(writeCountField_, 1, 32767, trackPanel_), QStringLiteral("WrCouUpDown"), countCaption);
   writeCountUpDown_->setGeometry(240, 384, 16, 22);
   Named(writeCountUpDown_->UpButton, QStringLiteral("WrCouUpDownUp"), countCaption);
   Named(writeCountUpDown_->DownButton, QStringLiteral("WrCouUpDownDown"), countCaption);
@@ -224,8 +229,8 @@ void TForm1::BuildTrackGroup(int track, QWidget* panel, int top) {
   }
 
   station::RecordFile* dataFile = track == 1 ? nullptr : &session_.files()[track].file;
-  trackGroups_[static_cast<std::size_t>(track)] = {group,     trackBox,   field,     continuousBox, stepField,
-                                                   fileBox,   browse,     startField, fileLabel,    dataFile};
+  trackGroups_[static_cast<std::size_t>(track)] = {group,   trackBox, field,      continuousBox, stepField,
+                                                   fileBox, browse,   startField, fileLabel,     dataFile};
 }
 
 void TForm1::BuildRightColumn(QWidget* client) {
@@ -292,11 +297,13 @@ void TForm1::BuildBottomRow(QWidget* client) {
   readPrompt_ = NamedLive(new ui::FitLabel(kPromptStart, client), QStringLiteral("st2"));
   readPrompt_->setGeometry(6, 484, 228, 20);
 
-  readButton_ = Named(new QPushButton(QStringLiteral("读卡"), client), QStringLiteral("BitBtn1"), QStringLiteral("读卡"));
+  readButton_ =
+      Named(new QPushButton(QStringLiteral("读卡"), client), QStringLiteral("BitBtn1"), QStringLiteral("读卡"));
   readButton_->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
   readButton_->setGeometry(250, 478, 90, 32);
 
-  writeButton_ = Named(new QPushButton(QStringLiteral("写卡"), client), QStringLiteral("BitBtn3"), QStringLiteral("写卡"));
+  writeButton_ =
+      Named(new QPushButton(QStringLiteral("写卡"), client), QStringLiteral("BitBtn3"), QStringLiteral("写卡"));
   writeButton_->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
   writeButton_->setGeometry(400, 478, 90, 32);
 

@@ -10,7 +10,7 @@ class QWidget;
 class Prompts {
  public:
   virtual ~Prompts() = default;
-  virtual void Message(const QString& text) = 0;      // modal message box, one OK button
+  virtual void Message(const QString& text) = 0;  // modal message box, one OK button
   // The same box with the warning icon, for a fault the operator must mend.
   virtual void Warning(const QString& text) { Message(text); }
   virtual void Info(const QString& text) = 0;         // information box, one OK button

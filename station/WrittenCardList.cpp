@@ -12,8 +12,8 @@ LocalDateTime CurrentLocalDateTime() {
 }
 
 std::string CardListFileName(const LocalDateTime& when) {
-  return std::to_string(when.year) + std::to_string(when.month) + std::to_string(when.day) +
-         std::to_string(when.hour) + std::to_string(when.minute) + std::to_string(when.second) + ".txt";
+  return std::to_string(when.year) + std::to_string(when.month) + std::to_string(when.day) + std::to_string(when.hour) +
+         std::to_string(when.minute) + std::to_string(when.second) + ".txt";
 }
 
 std::string CardListLineBytes(int track, std::string_view trackText) {
@@ -30,4 +30,3 @@ std::filesystem::path SaveCardList(const std::filesystem::path& folder, const Lo
 }
 
 }  // namespace station
-

@@ -85,7 +85,8 @@ void AppendCardListFile(const std::filesystem::path& file, const std::vector<std
     error = ERROR_CANT_ACCESS_FILE;
   }
   if (error != 0) {
-    throw CardListSaveError("Cannot create file \"" + ui::PathToUtf8(file) + "\". " + SystemErrorText(static_cast<int>(error)));
+    throw CardListSaveError("Cannot create file \"" + ui::PathToUtf8(file) + "\". " +
+                            SystemErrorText(static_cast<int>(error)));
   }
 
   LARGE_INTEGER before{};

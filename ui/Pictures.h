@@ -23,9 +23,9 @@ class TPicture : public QWidget {
 
 namespace station {
 
-void PaintBanner(QPainter& painter, const QRect& area);       // Panel1: the banner strip behind the toolbar
-void PaintBannerCard(QPainter& painter, const QRect& area);   // Image1: a card at the banner's right end
-void PaintStrip(QPainter& painter, const QRect& area);        // Image2: a thin ornamental strip
-void PaintCardDevice(QPainter& painter, const QRect& area);   // DeviceImage: the card reader/writer
+void PaintBanner(QPainter& painter, const QRect& area);      // Panel1: the banner strip behind the toolbar
+void PaintBannerCard(QPainter& painter, const QRect& area);  // Image1: a card at the banner's right end
+void PaintStrip(QPainter& painter, const QRect& area);       // Image2: a thin ornamental strip
+void PaintCardDevice(QPainter& painter, const QRect& area);  // DeviceImage: the card reader/writer
 
 }  // namespace station

@@ -55,8 +55,7 @@ class ExportWriter {
 };
 
 // A writer into the file at path, which exists and is this export's own.
-std::unique_ptr<ExportWriter> MakeExportWriter(ExportFormat format, const QString& path,
-                                               const QString& sheetName);
+std::unique_ptr<ExportWriter> MakeExportWriter(ExportFormat format, const QString& path, const QString& sheetName);
 
 // The rows of one export, newest first, a page at a time. The rows are fixed
 // when the source is made: cards recorded later are not exported.

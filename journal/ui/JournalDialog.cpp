@@ -2,20 +2,20 @@
 
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QDir>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
-#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -56,8 +56,8 @@ JournalDialog::ExportChoice AskForExportFile(QWidget* owner) {
     dialog.setDefaultSuffix(filter == kXlsxFilter ? QStringLiteral("xlsx") : QStringLiteral("csv"));
   });
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-  return {dialog.selectedFiles().first(), dialog.selectedNameFilter() == kXlsxFilter ? journal::ExportFormat::xlsx
-                                                                                      : journal::ExportFormat::csv};
+  return {dialog.selectedFiles().first(),
+          dialog.selectedNameFilter() == kXlsxFilter ? journal::ExportFormat::xlsx : journal::ExportFormat::csv};
 }
 
 // The widest text a column of this role shows whole, if it has one.
@@ -426,7 +426,8 @@ void JournalDialog::Export() {
   journal::CardQuery query = Query();
   std::unique_ptr<journal::RowSource> source;
   try {
-    source = tabs_->currentIndex() == 1 ? journal::ReadCardRows(journal_, query) : journal::WrittenCardRows(journal_, query);
+    source =
+        tabs_->currentIndex() == 1 ? journal::ReadCardRows(journal_, query) : journal::WrittenCardRows(journal_, query);
   } catch (const journal::JournalError& e) {
     statusLabel_->setText(QString::fromUtf8(e.what()));
     prompts_.showMessage(this, kFileErrorMessage);
@@ -451,12 +452,8 @@ void JournalDialog::Export() {
   progress.close();
 
   switch (result.status) {
-    case journal::ExportResult::Status::written:
-      statusLabel_->setText(ExportedMessage(result.rows, file));
-      break;
-    case journal::ExportResult::Status::cancelled:
-      statusLabel_->setText(kExportCancelled);
-      break;
+    case journal::ExportResult::Status::written: statusLabel_->setText(ExportedMessage(result.rows, file)); break;
+    case journal::ExportResult::Status::cancelled: statusLabel_->setText(kExportCancelled); break;
     case journal::ExportResult::Status::notRegularFile:
       statusLabel_->clear();
       prompts_.showMessage(this, NotRegularFileMessage(file));

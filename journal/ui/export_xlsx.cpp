@@ -99,8 +99,8 @@ class XlsxWriter : public ExportWriter {
 
   void WriteText(int column, const QString& text) {
     const QByteArray utf8 = text.toUtf8();
-    Check(worksheet_write_string(sheet_, static_cast<lxw_row_t>(row_), static_cast<lxw_col_t>(column),
-                                 utf8.constData(), nullptr));
+    Check(worksheet_write_string(sheet_, static_cast<lxw_row_t>(row_), static_cast<lxw_col_t>(column), utf8.constData(),
+                                 nullptr));
   }
 
   static void Check(lxw_error error) {

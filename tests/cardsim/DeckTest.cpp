@@ -57,8 +57,7 @@ TEST(Deck, WrittenCardsSurviveARestart) {
 
 TEST(Deck, ParsesHandWrittenFiles) {
   // CRLF lines, a line without a tab (track 2 only), an empty line (a blank card).
-  EXPECT_EQ(Deck::Parse("12\r\n\n\t34\n56\t78"),
-            (std::vector<Card>{{"12", ""}, {"", ""}, {"", "34"}, {"56", "78"}}));
+  EXPECT_EQ(Deck::Parse("12\r\n\n\t34\n56\t78"), (std::vector<Card>{{"12", ""}, {"", ""}, {"", "34"}, {"56", "78"}}));
 }
 
 TEST(Deck, NextBlankTakesTheFirstBlankCardOrAddsOne) {
@@ -106,7 +105,7 @@ TEST(Deck, ANonRegularOrHugeDeckIsRefused) {
   const fs::path huge = dir.path() / "huge.txt";
   std::ofstream(huge).close();
   fs::resize_file(huge, kMaxDeckBytes + 1);  // sparse: no time or disk to make
-  ::alarm(10);  // a read without end fails the test instead of hanging it
+  ::alarm(10);                               // a read without end fails the test instead of hanging it
   for (const fs::path& file : {fs::path("/dev/zero"), fs::path("/dev/full"), fifo, dir.path(), huge}) {
     EXPECT_THROW(Deck{file}, std::runtime_error) << file;
   }

@@ -10,7 +10,9 @@ namespace {
 
 using std::chrono::milliseconds;
 
-const std::string kReadBoth = "\x1B" "B]\x1Bj";
+const std::string kReadBoth =
+    "\x1B"
+    "B]\x1Bj";
 const std::string kWrite0099 = "\x1Bt0099\x1D\x1B\\";
 const std::string kStatus = "\x1Bj";
 
@@ -54,7 +56,11 @@ TEST_F(EmulatorTest, BadSwipesCountOnlyAnsweredSwipes) {
   emulator.OnInput(kWrite0099, t0);
   EXPECT_EQ(emulator.Control("swipe", t0), "ok write-failed card 1");
   EXPECT_EQ(emulator.Advance(t0), (std::vector<std::string>{std::string(kWriteFailureReply)}));
-  emulator.OnInput("\x1B" "0" + kWrite0099, t0);
+  emulator.OnInput(
+      "\x1B"
+      "0" +
+          kWrite0099,
+      t0);
   EXPECT_EQ(emulator.Control("swipe", t0), "ok written card 1");
   EXPECT_EQ(emulator.deck().at(1), (Card{"0099", ""}));
   EXPECT_EQ(emulator.Control("deck", t0), "ok deck 1 0099|");
@@ -95,7 +101,10 @@ TEST_F(EmulatorTest, AutoSwipeFollowsEveryArmingAndStopsAtReset) {
 
   const auto t1 = t0 + milliseconds(2000);
   emulator.OnInput(kReadBoth, t1);
-  emulator.OnInput("\x1B" "0", t1 + milliseconds(10));
+  emulator.OnInput(
+      "\x1B"
+      "0",
+      t1 + milliseconds(10));
   EXPECT_FALSE(emulator.NextDeadline()) << "a reset cancels the pending swipe";
 }
 

@@ -131,9 +131,8 @@ class CardsimProcess : public ::testing::Test {
     // A link left behind by an earlier run is replaced.
     fs::create_symlink(dir_ / "gone", link_);
 
-    const std::vector<std::string> args = {CARDSIM_EXE,     "--link", link_.string(), "--control",
-                                           control_.string(), "--deck", deck_.string(), "--log",
-                                           log_.string()};
+    const std::vector<std::string> args = {CARDSIM_EXE, "--link",       link_.string(), "--control",  control_.string(),
+                                           "--deck",    deck_.string(), "--log",        log_.string()};
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -232,7 +231,9 @@ TEST_F(CardsimProcess, WritesACardAndReadsItBackAcrossAPortReopen) {
   port_.Reset();
   OpenPort();
   EXPECT_EQ(Ask("split 2 20"), "ok chunks=2 delay=20 bad=0 drop=0 silent=off");
-  Send("\x1B" "B]\x1Bj");
+  Send(
+      "\x1B"
+      "B]\x1Bj");
   ASSERT_TRUE(WaitForState("ok read 3"));
   EXPECT_EQ(Ask("swipe 1"), "ok read card 1");
   EXPECT_EQ(Receive(11), "\x1Bs0099A123?\x1C");

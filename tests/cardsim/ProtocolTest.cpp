@@ -53,36 +53,59 @@ const std::string kLongest = std::string(kTrack2Capacity, '1') + "A" + std::stri
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, ParserTable,
-    ::testing::Values(
-        ParseCase{"Reset", "\x1B" "0", {Reset()}},
-        ParseCase{"Status", "\x1Bj", {Status()}},
-        ParseCase{"ReadTrack2", "\x1B]\x1Bj", {Read(Tracks::kTrack2)}},
-        ParseCase{"ReadTrack3", "\x1BT]\x1Bj", {Read(Tracks::kTrack3)}},
-        ParseCase{"ReadBoth", "\x1B" "B]\x1Bj", {Read(Tracks::kBoth)}},
-        ParseCase{"WriteTrack2", Frame("0099"), {Write(Tracks::kTrack2, "0099", "")}},
-        ParseCase{"WriteTrack3", Frame("A123"), {Write(Tracks::kTrack3, "", "123")}},
-        ParseCase{"WriteBoth", Frame("12A34"), {Write(Tracks::kBoth, "12", "34")}},
-        ParseCase{"WriteLongestPair", Frame(kLongest),
-                  {Write(Tracks::kBoth, std::string(kTrack2Capacity, '1'), std::string(kTrack3Capacity, '2'))}},
-        ParseCase{"MergedCommands", "\x1B" "0" + Frame("5") + "\x1Bj\x1BT]\x1Bj",
-                  {Reset(), Write(Tracks::kTrack2, "5", ""), Status(), Read(Tracks::kTrack3)}},
-        ParseCase{"GarbageBetweenCommands", "xx\r\n\x1B" "0\xFF\x00zz\x1Bj?\x1C"s,
-                  {Reset(), Status()}},
-        ParseCase{"UnknownCommandSkipped", "\x1BQ\x1B" "0", {Reset()}},
-        ParseCase{"DoubledEsc", "\x1B\x1Bj", {Status()}},
-        ParseCase{"BrokenReadThenReset", "\x1B]\x1B" "0", {Reset()}},
-        ParseCase{"BrokenTrack3ReadThenStatus", "\x1BTx\x1Bj", {Status()}},
-        ParseCase{"ResetInMidFrame", "\x1Bt12\x1B" "0\x1Bj", {Reset(), Status()}},
-        ParseCase{"NewFrameInMidFrame", "\x1Bt12" + Frame("34"), {Write(Tracks::kTrack2, "34", "")}},
-        ParseCase{"FrameWithoutGsDropped", "\x1Bt12\x1B\\\x1Bj", {Status()}},
-        // Past the bound the frame is gone: its terminator must not arm a
-        // write with the data of an overlong frame, and the next command works.
-        ParseCase{"OverlongFrameDropped", Frame(std::string(kMaxFrameBytes, '1')) + "\x1Bj", {Status()}}),
+    ::testing::Values(ParseCase{"Reset",
+                                "\x1B"
+                                "0",
+                                {Reset()}},
+                      ParseCase{"Status", "\x1Bj", {Status()}},
+                      ParseCase{"ReadTrack2", "\x1B]\x1Bj", {Read(Tracks::kTrack2)}},
+                      ParseCase{"ReadTrack3", "\x1BT]\x1Bj", {Read(Tracks::kTrack3)}},
+                      ParseCase{"ReadBoth",
+                                "\x1B"
+                                "B]\x1Bj",
+                                {Read(Tracks::kBoth)}},
+                      ParseCase{"WriteTrack2", Frame("0099"), {Write(Tracks::kTrack2, "0099", "")}},
+                      ParseCase{"WriteTrack3", Frame("A123"), {Write(Tracks::kTrack3, "", "123")}},
+                      ParseCase{"WriteBoth", Frame("12A34"), {Write(Tracks::kBoth, "12", "34")}},
+                      ParseCase{
+                          "WriteLongestPair",
+                          Frame(kLongest),
+                          {Write(Tracks::kBoth, std::string(kTrack2Capacity, '1'), std::string(kTrack3Capacity, '2'))}},
+                      ParseCase{"MergedCommands",
+                                "\x1B"
+                                "0" +
+                                    Frame("5") + "\x1Bj\x1BT]\x1Bj",
+                                {Reset(), Write(Tracks::kTrack2, "5", ""), Status(), Read(Tracks::kTrack3)}},
+                      ParseCase{"GarbageBetweenCommands",
+                                "xx\r\n\x1B"
+                                "0\xFF\x00zz\x1Bj?\x1C"s,
+                                {Reset(), Status()}},
+                      ParseCase{"UnknownCommandSkipped",
+                                "\x1BQ\x1B"
+                                "0",
+                                {Reset()}},
+                      ParseCase{"DoubledEsc", "\x1B\x1Bj", {Status()}},
+                      ParseCase{"BrokenReadThenReset",
+                                "\x1B]\x1B"
+                                "0",
+                                {Reset()}},
+                      ParseCase{"BrokenTrack3ReadThenStatus", "\x1BTx\x1Bj", {Status()}},
+                      ParseCase{"ResetInMidFrame",
+                                "\x1Bt12\x1B"
+                                "0\x1Bj",
+                                {Reset(), Status()}},
+                      ParseCase{"NewFrameInMidFrame", "\x1Bt12" + Frame("34"), {Write(Tracks::kTrack2, "34", "")}},
+                      ParseCase{"FrameWithoutGsDropped", "\x1Bt12\x1B\\\x1Bj", {Status()}},
+                      // Past the bound the frame is gone: its terminator must not arm a
+                      // write with the data of an overlong frame, and the next command works.
+                      ParseCase{"OverlongFrameDropped", Frame(std::string(kMaxFrameBytes, '1')) + "\x1Bj", {Status()}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Parser, CountsWhatItSkips) {
   CommandParser parser;
-  parser.Feed("ab\x1Bt12\x1B" "0");
+  parser.Feed(
+      "ab\x1Bt12\x1B"
+      "0");
   EXPECT_EQ(parser.droppedFrames(), 1u);
   EXPECT_EQ(parser.skippedBytes(), 2u + 4u);
 }
@@ -99,8 +122,8 @@ TEST(Replies, FixedRepliesCarryOnlyTheirOwnPattern) {
     return text.find(pattern) != std::string_view::npos;
   };
   const std::string_view readEnd = "?\x1C";
-  for (std::string_view pattern : {std::string_view("rp"), std::string_view("rq"), readEnd, std::string_view("A"),
-                                   std::string_view("\x1Bs")}) {
+  for (std::string_view pattern :
+       {std::string_view("rp"), std::string_view("rq"), readEnd, std::string_view("A"), std::string_view("\x1Bs")}) {
     EXPECT_FALSE(has(kStatusReply, pattern)) << pattern;
   }
   EXPECT_TRUE(has(kReadErrorReply, "rq"));

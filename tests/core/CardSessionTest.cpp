@@ -167,7 +167,8 @@ struct Recorder : station::SessionPort,
   }
   static std::string Names(const station::WrittenCardRecord& card) {
     std::string names;
-    for (const auto& [track, text] : Numbers(card)) names += (names.empty() ? "" : " ") + std::to_string(track) + ":" + text;
+    for (const auto& [track, text] : Numbers(card))
+      names += (names.empty() ? "" : " ") + std::to_string(track) + ":" + text;
     return names;
   }
   std::optional<Hold> HolderOf(int track, const std::string& text) {
@@ -260,8 +261,8 @@ TEST_F(CardSessionTest, OpenAndCloseShowThePortState) {
     s.OpenPressed(row.name);
     EXPECT_EQ(rec.Text(TextSlot::portState), row.shown) << row.name;
     EXPECT_TRUE(rec.messages.empty()) << row.name;
-    EXPECT_EQ(rec.warnings, row.warning ? std::vector<std::string>{station::kPortUnavailable}
-                                        : std::vector<std::string>{})
+    EXPECT_EQ(rec.warnings,
+              row.warning ? std::vector<std::string>{station::kPortUnavailable} : std::vector<std::string>{})
         << row.name;
     EXPECT_EQ(rec.trackBoxes == std::optional<bool>(true), !row.warning) << row.name;
   }
@@ -431,7 +432,13 @@ TEST_F(CardSessionTest, ReadRepliesAreJudgedAsTheyCome) {
       {"both tracks", true, true, {"1B 73 31 41 32 3F 1C"}, "1", "2", station::kReadSucceeded, 0},
       {"track 3 alone", false, true, {"1B 73 41 39 3F 1C"}, "", "9", station::kReadSucceeded, 0},
       {"both, card without track 2", true, true, {"1B 73 41 33 34 3F 1C"}, "", "34", station::kReadSucceeded, 0},
-      {"bytes after the end are dropped", true, false, {"1B 73 37 3F 1C 1B 73 38"}, "7", "", station::kReadSucceeded,
+      {"bytes after the end are dropped",
+       true,
+       false,
+       {"1B 73 37 3F 1C 1B 73 38"},
+       "7",
+       "",
+       station::kReadSucceeded,
        0},
       // '?' without its FS is not the end: the previous card must not show.
       {"question mark without FS", true, false, {"1B 73 31 32 3F"}, "", "", station::kSwipePrompt, 1},
@@ -782,7 +789,12 @@ TEST_F(CardSessionTest, UnwritableTrackTextIsRefusedBeforeAnySend) {
   const struct {
     int track;
     std::string text;
-  } rows[] = {{2, "12A34"}, {2, "12\x1b\\\x1b" "034"}, {2, std::string(38, '1')}, {3, std::string(105, '1')}};
+  } rows[] = {{2, "12A34"},
+              {2,
+               "12\x1b\\\x1b"
+               "034"},
+              {2, std::string(38, '1')},
+              {3, std::string(105, '1')}};
   for (const auto& row : rows) {
     Recorder rec;
     CardSession s(rec.Roles());
@@ -943,8 +955,7 @@ TEST_F(CardSessionTest, CardEndingWithoutADecisionIsUnconfirmedOnlyWhenItMayHold
       {"answered, another number pressed", true, another, NumberHold::unconfirmed, Undecided::writeRestarted},
       {"answered, line lost", true, lost, NumberHold::unconfirmed, Undecided::lineLost},
       // The swipe's reply in the last second is ignored, but it came.
-      {"reply ignored after the limit",
-       false,
+      {"reply ignored after the limit", false,
        [](Recorder&, CardSession& s) {
          for (int i = 0; i < station::kWaitLimitTicks; ++i) s.TimerTick();
          s.ReplyBytes(Bytes("1B 72 70"));
@@ -952,15 +963,13 @@ TEST_F(CardSessionTest, CardEndingWithoutADecisionIsUnconfirmedOnlyWhenItMayHold
        },
        NumberHold::unconfirmed, Undecided::timeout},
       // Refused by the device, then nothing goes out again: no card holds it.
-      {"refused, then the field emptied",
-       false,
+      {"refused, then the field emptied", false,
        [](Recorder& r, CardSession& s) {
          r.form.track2.text.clear();
          s.ReplyBytes(Bytes("1B 72 71"));
        },
        std::nullopt, std::nullopt},
-      {"refused, then the port gone",
-       false,
+      {"refused, then the port gone", false,
        [](Recorder& r, CardSession& s) {
          r.open = false;
          s.ReplyBytes(Bytes("1B 72 71"));
@@ -981,7 +990,8 @@ TEST_F(CardSessionTest, CardEndingWithoutADecisionIsUnconfirmedOnlyWhenItMayHold
       EXPECT_EQ(rec.whys[std::pair(2, std::string("10"))], *row.why);
     }
     const auto told = [&rec] {
-      return std::count_if(rec.trail.begin(), rec.trail.end(), [](const std::string& e) { return e.ends_with(" 2:10"); });
+      return std::count_if(rec.trail.begin(), rec.trail.end(),
+                           [](const std::string& e) { return e.ends_with(" 2:10"); });
     };
     if (row.left == NumberHold::reserved) {
       // Kept while the run is armed; the next end that does not re-arm drops it.

@@ -39,7 +39,13 @@ const IncrementCase kIncrementCases[] = {
     {"BlanksTrimmed", " 0042 ", 1, "0043", false},
     {"ControlCharsTrimmed", "\t\r\n0042\x01\x1f", 1, "0043", false},
     {"InnerBlanksKept", "A 9", 1, "A 10", false},
-    {"HighBytesInPrefixKept", "\xb4\xc5\xb5\xc0" "5", 1, "\xb4\xc5\xb5\xc0" "6", false},
+    {"HighBytesInPrefixKept",
+     "\xb4\xc5\xb5\xc0"
+     "5",
+     1,
+     "\xb4\xc5\xb5\xc0"
+     "6",
+     false},
     {"ThirtySevenNines", Nines(37), 1, "1" + std::string(37, '0'), false},
     {"HundredFourDigitRun", std::string(103, '0') + "9", 1, std::string(102, '0') + "10", false},
     {"HundredFourNinesGrowTo105", Nines(104), 1, "1" + std::string(104, '0'), false},

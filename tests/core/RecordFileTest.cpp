@@ -36,17 +36,35 @@ const RecordCase kRecordCases[] = {
     {"CrLfSameAsLf", "001\r\n002\r\n003\r\n", {"001", "002", "003"}},
     {"LastLineWithoutEnd", "001\n002", {"001", "002"}},
     {"LoneCrDroppedFromLine", "00\r1\n002\r", {"001", "002"}},
-    {"CtrlZEndsData", "001\n002\x1a" "003\n004\n", {"001", "002"}},
-    {"CtrlZAtLineStart", "001\n\x1a" "002\n", {"001"}},
+    {"CtrlZEndsData",
+     "001\n002\x1a"
+     "003\n004\n",
+     {"001", "002"}},
+    {"CtrlZAtLineStart",
+     "001\n\x1a"
+     "002\n",
+     {"001"}},
     {"BlankFirstLine", "\n001\n", {"", "001"}},
     {"BlankLinesAtEnd", "001\n\n\r\n", {"001", "", ""}},
     {"BlanksAndControlsTrimmed", "  001 \n\t002\x01\n", {"001", "002"}},
     {"InnerBlanksKept", "A 1\n", {"A 1"}},
     {"FortyCharacterRecordWhole", std::string(40, '7') + "\n", {std::string(40, '7')}},
     {"LettersUnchanged", "AB=12cd\n", {"AB=12cd"}},
-    {"HighBytesUnchanged", "\xb4\xc5\xff\x80" "9\n", {"\xb4\xc5\xff\x80" "9"}},
-    {"ByteOrderMarkDropped", "\xef\xbb\xbf" "001\r\n002\r\n", {"001", "002"}},
-    {"ByteOrderMarkOnlyAtTheStart", "001\n\xef\xbb\xbf" "002\n", {"001", "\xef\xbb\xbf" "002"}},
+    {"HighBytesUnchanged",
+     "\xb4\xc5\xff\x80"
+     "9\n",
+     {"\xb4\xc5\xff\x80"
+      "9"}},
+    {"ByteOrderMarkDropped",
+     "\xef\xbb\xbf"
+     "001\r\n002\r\n",
+     {"001", "002"}},
+    {"ByteOrderMarkOnlyAtTheStart",
+     "001\n\xef\xbb\xbf"
+     "002\n",
+     {"001",
+      "\xef\xbb\xbf"
+      "002"}},
     {"RecordOfSendBufferSizeWhole", "  " + std::string(301, '5') + " \n", {std::string(301, '5')}},
     {"LongTrailingBlanksAreNoRecord", "001" + std::string(100000, ' ') + "\n002", {"001", "002"}},
     {"InnerBlanksUpToTheCut", "1" + std::string(299, ' ') + "2\n", {"1" + std::string(299, ' ') + "2"}},
@@ -71,7 +89,9 @@ TEST(RecordFile, NoDataAtAllWhenEmptyOrStartingWithCtrlZ) {
   RecordFile records;
   records.Open(dir.Write("empty.txt", ""));
   EXPECT_TRUE(records.AtEnd());
-  records.Open(dir.Write("ctrlz.txt", "\x1a" "001\n"));
+  records.Open(dir.Write("ctrlz.txt",
+                         "\x1a"
+                         "001\n"));
   EXPECT_TRUE(records.AtEnd());
   records.Open(dir.Write("blank.txt", "\n"));
   EXPECT_FALSE(records.AtEnd()) << "a single blank line is one empty record";

@@ -17,7 +17,10 @@ struct TrackCase {
 const TrackCase kTrackCases[] = {
     {"Track2AllItsCharacters", 2, "0123456789:;<=>?", true},
     {"Track2LetterAIsTheTrackSeparator", 2, "12A34", false},
-    {"Track2EscWouldEndTheFrame", 2, "12\x1b\\\x1b" "034", false},
+    {"Track2EscWouldEndTheFrame", 2,
+     "12\x1b\\\x1b"
+     "034",
+     false},
     {"Track2SlashJustBelowDigits", 2, "12/3", false},
     {"Track2AtJustAboveQuestionMark", 2, "12@3", false},
     {"Track2HighByte", 2, "12\xb4", false},

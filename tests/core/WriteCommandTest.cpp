@@ -39,8 +39,7 @@ std::string Describe(const WriteBuild& build) {
     return "arm " + std::to_string(arming->tracks) + " " + arming->command;
   }
   if (const auto* refusal = std::get_if<WriteRefusal>(&build)) {
-    return std::string("refuse ") + refusal->message + " focus " +
-           std::to_string(static_cast<int>(refusal->focus));
+    return std::string("refuse ") + refusal->message + " focus " + std::to_string(static_cast<int>(refusal->focus));
   }
   return "nothing";
 }
@@ -60,22 +59,17 @@ TEST(BuildTypedWrite, CommandsAndChecksInOrder) {
       {"track 3 text 123", kOff, Track("123"), "arm 2 1B74413132331D1B5C"},
       {"both 12 and 34", Track("12"), Track("34"), "arm 3 1B7431324133341D1B5C"},
       {"nothing ticked", kOff, kOff, "nothing"},
-      {"continuous 2 without step", Track("1", true, true), kOff,
-       Refuse(station::kMsgNeedStep, FocusTarget::tk2Step)},
-      {"step checked before text", Track("", true, true), kOff,
-       Refuse(station::kMsgNeedStep, FocusTarget::tk2Step)},
+      {"continuous 2 without step", Track("1", true, true), kOff, Refuse(station::kMsgNeedStep, FocusTarget::tk2Step)},
+      {"step checked before text", Track("", true, true), kOff, Refuse(station::kMsgNeedStep, FocusTarget::tk2Step)},
       {"empty step ignored when not continuous", Track("1", false, true), kOff, "arm 1 1B74311D1B5C"},
       {"track 2 empty", Track(""), kOff, Refuse(station::kMsgNeedData, FocusTarget::track2)},
       {"track 3 empty", kOff, Track(""), Refuse(station::kMsgNeedData, FocusTarget::track3)},
-      {"continuous 3 without step", kOff, Track("1", true, true),
-       Refuse(station::kMsgNeedStep, FocusTarget::tk3Step)},
+      {"continuous 3 without step", kOff, Track("1", true, true), Refuse(station::kMsgNeedStep, FocusTarget::tk3Step)},
       {"both: track 2 step first", Track("1", true, true), Track("2", true, true),
        Refuse(station::kMsgNeedStep, FocusTarget::tk2Step)},
-      {"both: track 3 step", Track("1"), Track("2", true, true),
-       Refuse(station::kMsgNeedStep, FocusTarget::tk3Step)},
+      {"both: track 3 step", Track("1"), Track("2", true, true), Refuse(station::kMsgNeedStep, FocusTarget::tk3Step)},
       {"both: track 2 empty", Track(""), Track("2"), Refuse(station::kMsgNeedData, FocusTarget::track2)},
-      {"both: both empty ends in track 3", Track(""), Track(""),
-       Refuse(station::kMsgNeedData, FocusTarget::track3)},
+      {"both: both empty ends in track 3", Track(""), Track(""), Refuse(station::kMsgNeedData, FocusTarget::track3)},
       {"texts taken untrimmed", Track(" 1"), kOff, "arm 1 1B7420311D1B5C"},
   };
   for (const auto& row : rows) EXPECT_EQ(Describe(BuildTypedWrite(row.track2, row.track3)), row.expected) << row.name;

@@ -55,8 +55,8 @@ TEST(CrashRecovery, KilledMidRunLosesNoCardAndCountsNoneTwice) {
   ASSERT_TRUE(work.isValid());
   const QString deck = work.filePath(QStringLiteral("deck.txt"));
   QProcess emulator;
-  emulator.start(QStringLiteral(CARDSIM_EXE), {QStringLiteral("--auto-swipe"), QStringLiteral("0"),
-                                               QStringLiteral("--deck"), deck});
+  emulator.start(QStringLiteral(CARDSIM_EXE),
+                 {QStringLiteral("--auto-swipe"), QStringLiteral("0"), QStringLiteral("--deck"), deck});
   ASSERT_TRUE(emulator.waitForStarted(5000));
   ASSERT_TRUE(WaitFor([&] { return emulator.canReadLine(); }, std::chrono::seconds(10)));
   const QString device = QString::fromUtf8(emulator.readLine()).trimmed();

@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <string_view>
 
-#define FUZZ_CHECK(condition)                                                                   \
-  do {                                                                                          \
-    if (!(condition)) {                                                                         \
+#define FUZZ_CHECK(condition)                                                                 \
+  do {                                                                                        \
+    if (!(condition)) {                                                                       \
       std::fprintf(stderr, "invariant broken: %s (%s:%d)\n", #condition, __FILE__, __LINE__); \
-      std::abort();                                                                             \
-    }                                                                                           \
+      std::abort();                                                                           \
+    }                                                                                         \
   } while (false)
 
 namespace fuzz {

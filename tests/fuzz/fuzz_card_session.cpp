@@ -112,9 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           session.ReplyTailWaitOver();
         }
         break;
-      case 3:
-        reading ? session.StatusPressed() : session.ResetPressed();
-        break;
+      case 3: reading ? session.StatusPressed() : session.ResetPressed(); break;
     }
   }
   session.Closing();

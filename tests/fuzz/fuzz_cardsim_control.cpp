@@ -29,9 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         FUZZ_CHECK(buffer.size() <= cardsim::kMaxControlLine && buffer.find('\n') == std::string::npos);
         break;
-      case 1:
-        emulator.OnInput(input.ConsumeRandomLengthString(200), now);
-        break;
+      case 1: emulator.OnInput(input.ConsumeRandomLengthString(200), now); break;
       case 2:
         now += cardsim::Millis(input.ConsumeIntegralInRange(0, 5000));
         emulator.Advance(now);

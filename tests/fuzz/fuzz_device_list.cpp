@@ -72,12 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream(tty / "type") << input.ConsumeRandomLengthString(12);
         break;
       }
-      case 3:
-        fs::create_directories(dev / "serial" / "by-id" / FileName(input, ""), ec);
-        break;
-      case 4:
-        fs::create_directories(dev / FileName(input, "ttyS"), ec);
-        break;
+      case 3: fs::create_directories(dev / "serial" / "by-id" / FileName(input, ""), ec); break;
+      case 4: fs::create_directories(dev / FileName(input, "ttyS"), ec); break;
     }
   }
 

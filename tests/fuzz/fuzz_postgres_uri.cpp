@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(i + 2 < text.size() && HexDigit(text[i + 1]) && HexDigit(text[i + 2]));
   }
   // Every parameter passes once, and each bound the URI leaves out is added once.
-  QStringList missing = {QStringLiteral("connect_timeout"), QStringLiteral("keepalives"),
-                         QStringLiteral("keepalives_idle"), QStringLiteral("keepalives_interval"),
+  QStringList missing = {QStringLiteral("connect_timeout"),  QStringLiteral("keepalives"),
+                         QStringLiteral("keepalives_idle"),  QStringLiteral("keepalives_interval"),
                          QStringLiteral("keepalives_count"), QStringLiteral("options")};
   for (const auto& [key, value] : target->parameters) {
     FUZZ_CHECK(!key.isEmpty() && !key.contains(QLatin1Char(';')) && !value.contains(QLatin1Char(';')));

@@ -39,7 +39,8 @@ constexpr std::string_view kUnset = "\x01unset";
 
 bool SameName(std::string_view a, std::string_view b) {
   auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // The part of before that after replaced: it lies within one line when it
@@ -68,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   settings::SettingsFile file(path);
   std::array<std::string, kNames.size()> values;
-  for (std::size_t i = 0; i < kNames.size(); ++i) values[i] = file.ReadString(kNames[i].first, kNames[i].second, kUnset);
+  for (std::size_t i = 0; i < kNames.size(); ++i)
+    values[i] = file.ReadString(kNames[i].first, kNames[i].second, kUnset);
 
   const auto [section, key] = kNames[changed];
   try {

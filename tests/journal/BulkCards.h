@@ -29,8 +29,9 @@ inline void AddBulkWrittenCards(const QString& file, int count) {
              "card_index) SELECT 1767254400000 + i * 60000, strftime('%Y-%m-%d %H:%M:%S', 1767254400 + i * 60, "
              "'unixepoch'), 'bulk', 'COM1', '/dev/ttyUSB0', 'continuous', i FROM n")
              .arg(count));
-    exec(QStringLiteral("INSERT INTO written_track (card_id, track, card_text) "
-                        "SELECT id, 2, CAST(10000000 + id AS TEXT) FROM written_card WHERE station = 'bulk'"));
+    exec(
+        QStringLiteral("INSERT INTO written_track (card_id, track, card_text) "
+                       "SELECT id, 2, CAST(10000000 + id AS TEXT) FROM written_card WHERE station = 'bulk'"));
     db.commit();
     db.close();
   }

@@ -70,12 +70,13 @@ TEST_F(ExportTest, XlsxKeepsNumbersAsTextAndTimesAsDates) {
   QProcess python;
   // Debian's own Python, which python3-openpyxl installs into.
   python.start(QStringLiteral("/usr/bin/python3"),
-               {QStringLiteral("-c"), QStringLiteral("import sys, openpyxl\n"
-                                                     "ws = openpyxl.load_workbook(sys.argv[1]).active\n"
-                                                     "print(ws.title)\n"
-                                                     "for row in ws.iter_rows(values_only=True):\n"
-                                                     "    print('|'.join(type(v).__name__ + ':' + str(v) for v in row[:5]))\n"
-                                                     "print(ws.column_dimensions['D'].width)\n"),
+               {QStringLiteral("-c"),
+                QStringLiteral("import sys, openpyxl\n"
+                               "ws = openpyxl.load_workbook(sys.argv[1]).active\n"
+                               "print(ws.title)\n"
+                               "for row in ws.iter_rows(values_only=True):\n"
+                               "    print('|'.join(type(v).__name__ + ':' + str(v) for v in row[:5]))\n"
+                               "print(ws.column_dimensions['D'].width)\n"),
                 file});
   ASSERT_TRUE(python.waitForFinished(60000));
   if (python.exitCode() != 0) GTEST_SKIP() << "python3-openpyxl is not installed";

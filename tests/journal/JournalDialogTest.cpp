@@ -61,8 +61,8 @@ TEST_F(JournalDialogTest, ControlsCarryNamesAndCaptions) {
   EXPECT_EQ(dialog_->windowTitle(), QStringLiteral("写卡记录"));
   EXPECT_FALSE(dialog_->isModal());
   const std::pair<const char*, const char*> controls[] = {
-      {"SearchEdit", "查找"}, {"DateRangeCheckBox", "按日期"}, {"FromDateEdit", "从"},
-      {"ToDateEdit", "到"},   {"ExportButton", "导出"},       {"CloseButton", "关闭"},
+      {"SearchEdit", "查找"},    {"DateRangeCheckBox", "按日期"},   {"FromDateEdit", "从"},
+      {"ToDateEdit", "到"},      {"ExportButton", "导出"},          {"CloseButton", "关闭"},
       {"ReleaseButton", "释放"}, {"ReservationTable", "未确认卡号"}};
   for (const auto& [name, caption] : controls) {
     auto* widget = dialog_->findChild<QWidget*>(QString::fromLatin1(name));
@@ -135,11 +135,13 @@ TEST_F(JournalDialogTest, RefusedAndFailedExportsSayWhy) {
   const QStringList refused = PressExport(folder);
   ASSERT_EQ(refused.size(), 1);
   EXPECT_TRUE(refused[0].startsWith(folder + QStringLiteral(" 不是普通文件"))) << refused[0].toStdString();
-  EXPECT_EQ(PressExport(dir_.filePath(QStringLiteral("none/x.csv"))), QStringList{QStringLiteral("文件读写错误，请重试!")});
+  EXPECT_EQ(PressExport(dir_.filePath(QStringLiteral("none/x.csv"))),
+            QStringList{QStringLiteral("文件读写错误，请重试!")});
 }
 
 TEST_F(JournalDialogTest, ReadCardsHaveATabWithTheSameSearchAndExport) {
-  for (const auto& [two, three] : {std::pair<const char*, const char*>{"6222", nullptr}, {nullptr, "0123"}, {"55", "34"}}) {
+  for (const auto& [two, three] :
+       {std::pair<const char*, const char*>{"6222", nullptr}, {nullptr, "0123"}, {"55", "34"}}) {
     journal::ReadCard card;
     card.station = QStringLiteral("counter-1");
     if (two != nullptr) card.track2 = two;

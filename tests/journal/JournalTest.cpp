@@ -14,11 +14,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "JournalStores.h"
 #include "journal/Outbox.h"
 #include "journal/Schema.h"
 #include "journal/Sql.h"
 #include "journal/ui/JournalRows.h"
-#include "JournalStores.h"
 
 namespace journal {
 namespace {
@@ -34,9 +34,7 @@ WrittenCard Card(std::initializer_list<std::pair<int, std::string>> tracks, QStr
   return card;
 }
 
-QDateTime LocalTime(const QString& text) {
-  return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-}
+QDateTime LocalTime(const QString& text) { return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
 
 class JournalTest : public testing::Test {
  protected:

@@ -13,9 +13,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "JournalStores.h"
 #include "journal/Journal.h"
 #include "journal/PostgresUri.h"
-#include "JournalStores.h"
 
 namespace journal {
 namespace {
@@ -149,7 +149,8 @@ TEST_P(JournalOn, TwoStationsFromOneStartNumberWriteEveryNumberOnce) {
       std::string number = "00000001";
       while (static_cast<int>(written[index].size()) < kCards) {
         number = journal->FirstFree(name, 2, number, NextNumber).text;
-        if (!patiently([&] { return journal->Reserve(name, {{2, number}}); }).isEmpty()) continue;  // the other was quicker
+        if (!patiently([&] { return journal->Reserve(name, {{2, number}}); }).isEmpty())
+          continue;  // the other was quicker
         patiently([&] { return journal->RecordWrittenCard(Written(name, {{2, number}})); });
         written[index].push_back(number);
         number = NextNumber(number);
@@ -281,14 +282,13 @@ TEST(PostgresUri, PartsAndParametersAsLibpqReadsThem) {
        "port='5433';" + bounds},
       {"short scheme, nothing else", "postgres://", "", "", "", "", bounds},
       {"socket folder as host", "postgresql://u@%2Frun%2Fpg/cards", "/run/pg", "u", "", "cards", bounds},
-      {"IPv6 and two hosts", "postgresql://[::1]:5432,db2/cards", "::1,db2", "", "", "cards",
-       "port='5432,';" + bounds},
-      {"query overrides and passes the rest", "postgresql://h/x?dbname=y&sslmode=require&connect_timeout=2",
-       "h", "", "", "y", "sslmode='require';connect_timeout='2';" + keepalives + ";" + serverBounds},
+      {"IPv6 and two hosts", "postgresql://[::1]:5432,db2/cards", "::1,db2", "", "", "cards", "port='5432,';" + bounds},
+      {"query overrides and passes the rest", "postgresql://h/x?dbname=y&sslmode=require&connect_timeout=2", "h", "",
+       "", "y", "sslmode='require';connect_timeout='2';" + keepalives + ";" + serverBounds},
       {"a quote in a value", "postgresql://h/x?application_name=o%27k%20now", "h", "", "", "x",
        "application_name='o\\'k now';" + bounds},
-      {"the URI's own bounds win", "postgresql://h/x?keepalives_idle=60&options=-c%20lock_timeout%3D9s",
-       "h", "", "", "x",
+      {"the URI's own bounds win", "postgresql://h/x?keepalives_idle=60&options=-c%20lock_timeout%3D9s", "h", "", "",
+       "x",
        "keepalives_idle='60';options='-c lock_timeout=9s -c statement_timeout=4s';connect_timeout=5;keepalives=1;"
        "keepalives_interval=2;keepalives_count=2"},
   };
@@ -303,9 +303,8 @@ TEST(PostgresUri, PartsAndParametersAsLibpqReadsThem) {
   }
   EXPECT_FALSE(ParsePostgresUri(QStringLiteral("/var/lib/cards.db"))) << "no URI";
   for (const char* bad : {"postgresql://h:port/x", "postgresql://h/x?a=1;b=2", "postgresql://h/x?flag",
-                          "postgresql://[::1/x", "postgresql://h/%zz", "postgresql://u:p%-0s@h/x",
-                          "postgresql://h/x%2", "postgresql://[::1]junk:5432/x", "postgresql://h:+5432/x",
-                          "postgresql://h:65536/x"}) {
+                          "postgresql://[::1/x", "postgresql://h/%zz", "postgresql://u:p%-0s@h/x", "postgresql://h/x%2",
+                          "postgresql://[::1]junk:5432/x", "postgresql://h:+5432/x", "postgresql://h:65536/x"}) {
     EXPECT_THROW(ParsePostgresUri(QString::fromUtf8(bad)), JournalError) << bad;
   }
   // A NUL would end the port, or any other value, where libpq reads it.

@@ -25,9 +25,8 @@ class ComPortRecorderTest : public ::testing::Test {
     char name[128] = {};
     ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    dir = fs::temp_directory_path() /
-          ("serial_comport_rec_" + std::to_string(::getpid()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir = fs::temp_directory_path() / ("serial_comport_rec_" + std::to_string(::getpid()) + "_" +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
     const std::string path = name;
@@ -42,9 +41,7 @@ class ComPortRecorderTest : public ::testing::Test {
     ::close(slave);
     fs::remove_all(dir);
   }
-  void Put(const std::string& bytes) {
-    ASSERT_EQ(port.PutBlock(bytes.data(), static_cast<uint16_t>(bytes.size())), 0);
-  }
+  void Put(const std::string& bytes) { ASSERT_EQ(port.PutBlock(bytes.data(), static_cast<uint16_t>(bytes.size())), 0); }
   std::string Read(const char* name) const {
     std::ifstream in(dir / name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -40,7 +40,10 @@ class ComPortTest : public ::testing::Test {
       for (int i = 0; i < data; ++i) Received.push_back(cp->GetChar());
     });
   }
-  void TearDown() override { Port.SetOpen(false); WaitUntil([&] { return !Port.Open(); }); }
+  void TearDown() override {
+    Port.SetOpen(false);
+    WaitUntil([&] { return !Port.Open(); });
+  }
 
   TPty Pty1, Pty2;
   TSerComPort Port;
@@ -95,7 +98,12 @@ TEST(ComPortSetters, FlowThresholdsAndRs485) {
          p.SetHWFlowOptions(1 << hwfRequireCTS);
        },
        2000, 100},
-      {"resume above full is cut", [](TSerComPort& p) { p.SetBufferFull(1000); p.SetBufferResume(1500); }, 1000, 100},
+      {"resume above full is cut",
+       [](TSerComPort& p) {
+         p.SetBufferFull(1000);
+         p.SetBufferResume(1500);
+       },
+       1000, 100},
       {"full above the queue is cut", [](TSerComPort& p) { p.SetBufferFull(5000); }, 4500, 0},
   };
   for (const Row& row : rows) {
@@ -261,7 +269,9 @@ TEST_F(ComPortTest, Rs485ModeTakesRtsOutOfTheHandshakeOnTheOpenLine) {
 
 TEST_F(ComPortTest, SplitReplyArrivesInOrder) {
   Port.SetOpen(true);
-  ASSERT_TRUE(Pty1.Write("\x1b" "r"));
+  ASSERT_TRUE(
+      Pty1.Write("\x1b"
+                 "r"));
   ASSERT_TRUE(WaitUntil([&] { return Received.size() >= 2; }));
   ASSERT_TRUE(Pty1.Write("p12"));
   ASSERT_TRUE(Pty1.Write("34\x1c"));
@@ -331,7 +341,7 @@ TEST_F(ComPortTest, CloseInsideTriggerIsDeferred) {
     if (msg != TriggerAvailMsg || !cp->Open()) return;
     cp->SetOpen(false);
     openInside = cp->Open();
-    cp->SetOpen(true);   // during a deferred close: no effect
+    cp->SetOpen(true);  // during a deferred close: no effect
     cp->SetOpen(false);
     openAfterRetry = cp->Open();
   });
@@ -583,7 +593,10 @@ TEST_F(ComPortTest, ComNumberChangedWhileOpenMovesThePort) {
   ASSERT_TRUE(WaitUntil([&] { return Received == "on two"; }));
   Port.PutBlock("out", 3);
   std::string got;
-  ASSERT_TRUE(WaitUntil([&] { got += Pty2.ReadAvailable(); return got == "out"; }));
+  ASSERT_TRUE(WaitUntil([&] {
+    got += Pty2.ReadAvailable();
+    return got == "out";
+  }));
   // Port 1 is free again.
   int fd = ::open(Pty1.Path.c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(fd, 0);
@@ -619,7 +632,10 @@ TEST_F(ComPortTest, AutoOpenOpensOnFirstUse) {
   Port.PutBlock("hi", 2);
   EXPECT_TRUE(Port.Open());
   std::string got;
-  ASSERT_TRUE(WaitUntil([&] { got += Pty1.ReadAvailable(); return got == "hi"; }));
+  ASSERT_TRUE(WaitUntil([&] {
+    got += Pty1.ReadAvailable();
+    return got == "hi";
+  }));
 }
 
 TEST_F(ComPortTest, ManyOpenCloseCyclesLeakNothing) {

@@ -10,8 +10,8 @@
 #include <string>
 #include <thread>
 
-#include "serial/Dispatcher.h"
 #include "TestDevice.h"
+#include "serial/Dispatcher.h"
 
 namespace {
 
@@ -41,8 +41,7 @@ class TQueuedLink : public TSerMainThreadLink {
     std::function<void()> job;
     {
       std::unique_lock<std::mutex> lock(Mutex_);
-      if (!Changed_.wait_for(lock, std::chrono::milliseconds(10), [&] { return !Queue_.empty(); }))
-        return;
+      if (!Changed_.wait_for(lock, std::chrono::milliseconds(10), [&] { return !Queue_.empty(); })) return;
       job = std::move(Queue_.front());
       Queue_.pop_front();
     }

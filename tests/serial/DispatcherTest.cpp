@@ -3,9 +3,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "TestDevice.h"
 #include "serial/Dispatcher.h"
 #include "serial/SerialErrors.h"
-#include "TestDevice.h"
 
 namespace {
 
@@ -255,8 +255,8 @@ TEST_F(DispatcherTest, EighteenCharacterWaitUsesTheLastBaudAndItsIndexForm) {
   // 520 * 10 * 18 = 93600 -> 10 ms; 0xFEFF is 115200 with parity: 86*11*18 -> 2 ms;
   // 0xFF27 is 256000: 39 * 10 * 18 = 7020, below 10,000 so doubled -> 2 ms (1 ms
   // undoubled); 0xFF19 has no rate and counts as it is: 153 * 10 * 18 -> 3 ms.
-  const Row rows[] = {{110, pNone, 1637}, {0xFF18, pNone, 10}, {0xFEFF, pEven, 2},
-                      {0xFF27, pNone, 2}, {0xFF19, pNone, 3}};
+  const Row rows[] = {
+      {110, pNone, 1637}, {0xFF18, pNone, 10}, {0xFEFF, pEven, 2}, {0xFF27, pNone, 2}, {0xFF19, pNone, 3}};
   for (const Row& r : rows) {
     TTestDevice d;
     ASSERT_EQ(d.OpenCom("/dev/test", static_cast<int>(r.lastBaud), 0, 64, 64, 1, 8, r.parity), 0);
@@ -469,9 +469,9 @@ TEST_F(DispatcherTest, HandlerModeDecidesWhetherNotificationsAreDelivered) {
 
 TEST_F(DispatcherTest, ProcedureAndEventHandlersRunBeforeWindows) {
   std::vector<std::string> order;
-  dev.RegisterEventHandler(1, [&](uintptr_t user, uint16_t, uint16_t, int32_t) {
-    order.push_back("event" + std::to_string(user));
-  }, 42, true);
+  dev.RegisterEventHandler(
+      1, [&](uintptr_t user, uint16_t, uint16_t, int32_t) { order.push_back("event" + std::to_string(user)); }, 42,
+      true);
   dev.RegisterProcHandler(1, [&](uint16_t, uint16_t, int32_t) { order.push_back("proc"); });
   link.OnMessage = [&](const TSyncLink::TMsg&) { order.push_back("window"); };
   dev.Feed("z");

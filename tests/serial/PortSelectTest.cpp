@@ -14,8 +14,8 @@
 #include <memory>
 
 #include "PtyFixture.h"
-#include "serial/ComPort.h"
 #include "portselect/PortSelectDialog.h"
+#include "serial/ComPort.h"
 #include "serial/PosixDispatcher.h"
 
 namespace {
@@ -94,7 +94,11 @@ TEST(PortSelect, ControlsCarryTheirNamesAndCaptions) {
   EXPECT_EQ(form.windowTitle(), QStringLiteral("选择端口"));
   EXPECT_EQ(form.Label1->text(), QStringLiteral("设置的端口 COM0 无效。"));
   EXPECT_EQ(TComSelectForm([](uint16_t) { return false; }).Label1->text(), QStringLiteral("设置的端口无效。"));
-  struct Row { QWidget* w; const char* name; const char* caption; };
+  struct Row {
+    QWidget* w;
+    const char* name;
+    const char* caption;
+  };
   const Row rows[] = {{form.OkBtn, "OkBtn", "确定"},
                       {form.AbortBtn, "AbortBtn", "取消"},
                       {form.PortsComboBox, "PortsComboBox", "请选择读写器所在的端口："},
@@ -128,7 +132,10 @@ TEST(PortSelect, ControlsCarryTheirNamesAndCaptions) {
 }
 
 TEST(PortSelect, ItemTextToPortNumber) {
-  struct Row { const char* item; uint16_t port; };
+  struct Row {
+    const char* item;
+    uint16_t port;
+  };
   const Row rows[] = {{"COM1", 1}, {"COM12", 12}, {"COM", 0}, {"COMx", 0}, {"", 0}};
   for (const Row& r : rows) EXPECT_EQ(PortNumberOfItem(r.item), r.port) << r.item;
 }

@@ -14,9 +14,9 @@
 #include <iterator>
 #include <string>
 
+#include "TestDevice.h"
 #include "serial/Recorder.h"
 #include "serial/SerialErrors.h"
-#include "TestDevice.h"
 
 namespace fs = std::filesystem;
 
@@ -25,9 +25,8 @@ namespace {
 class RecorderFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::temp_directory_path() /
-          ("serial_recorder_" + std::to_string(::getpid()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir = fs::temp_directory_path() / ("serial_recorder_" + std::to_string(::getpid()) + "_" +
+                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
   }
@@ -74,14 +73,10 @@ TEST(TraceFormat, ByteForms) {
     const char* want;
   };
   const Row rows[] = {
-      {"CR, hex off", 0x0D, false, false, "[13]"},
-      {"CR, hex on", 0x0D, true, false, "[0D]"},
-      {"space, hex on", ' ', true, false, "[20]"},
-      {"space, hex off", ' ', false, false, " "},
-      {"printable, hex on", '!', true, false, "!"},
-      {"tilde is printable", '~', false, false, "~"},
-      {"DEL, hex off", 0x7F, false, false, "[127]"},
-      {"high byte, hex on", 0xAB, true, false, "[AB]"},
+      {"CR, hex off", 0x0D, false, false, "[13]"},   {"CR, hex on", 0x0D, true, false, "[0D]"},
+      {"space, hex on", ' ', true, false, "[20]"},   {"space, hex off", ' ', false, false, " "},
+      {"printable, hex on", '!', true, false, "!"},  {"tilde is printable", '~', false, false, "~"},
+      {"DEL, hex off", 0x7F, false, false, "[127]"}, {"high byte, hex on", 0xAB, true, false, "[AB]"},
       {"all hex", 'A', false, true, "[41]"},
   };
   for (const Row& r : rows) {
@@ -99,8 +94,7 @@ TEST(TraceFormat, LinesBreakPastSeventyEightColumns) {
   EXPECT_EQ(TraceOf(std::string(25, 'T'), std::string(25, '\x01'), true, false),
             "Transmit: \r\n" + hexLine + "\r\n[01][01][01][01][01][01]");
   // A change of direction starts the column count again.
-  EXPECT_EQ(TraceOf("TTRT", "abcd", false, false),
-            "Transmit: \r\nab\r\n\r\nReceive: \r\nc\r\n\r\nTransmit: \r\nd");
+  EXPECT_EQ(TraceOf("TTRT", "abcd", false, false), "Transmit: \r\nab\r\n\r\nReceive: \r\nc\r\n\r\nTransmit: \r\nd");
 }
 
 TEST(TraceFormat, AFullTraceStartsAtItsOldestEntry) {
@@ -149,9 +143,7 @@ TEST_F(RecorderFiles, DumpWithNothingRecordedWritesNoFile) {
 }
 
 TEST_F(RecorderFiles, DumpReplacesAndAppendAdds) {
-  {
-    std::ofstream(Path("t.trc"), std::ios::binary) << "old";
-  }
+  { std::ofstream(Path("t.trc"), std::ios::binary) << "old"; }
   TSerTrace trace;
   trace.Init(10);
   trace.Add('T', 'a');
@@ -192,9 +184,7 @@ TEST_F(RecorderFiles, UnwritableFileGivesTheIoErrorAndFreesTheBuffer) {
 // a link would send the bytes elsewhere.
 TEST_F(RecorderFiles, AFifoOrALinkUnderTheNameIsRefusedAndLeftAlone) {
   ASSERT_EQ(::mkfifo(Path("SERIAL.TRC").c_str(), 0666), 0);
-  {
-    std::ofstream(Path("victim"), std::ios::binary) << "keep";
-  }
+  { std::ofstream(Path("victim"), std::ios::binary) << "keep"; }
   fs::create_symlink(Path("victim"), Path("SERIAL.LOG"));
   ::alarm(10);  // a blocking open ends the test instead of hanging it
   TSerTrace trace;
@@ -215,9 +205,7 @@ TEST_F(RecorderFiles, AFifoOrALinkUnderTheNameIsRefusedAndLeftAlone) {
 // A disk that fills up while the new file is written leaves the old one whole
 // and no temporary file behind.
 TEST_F(RecorderFiles, AWriteCutShortKeepsTheOldFile) {
-  {
-    std::ofstream(Path("SERIAL.TRC"), std::ios::binary) << "old trace";
-  }
+  { std::ofstream(Path("SERIAL.TRC"), std::ios::binary) << "old trace"; }
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -292,7 +280,9 @@ TEST_F(RecorderFiles, LogOfAShortSessionByteForByte) {
   const std::string want =
       "SERIAL v1.00\r\n"
       "Compiler : Unknown\r\n"
-      "Operating System : " + OperatingSystemDescription() + "\r\n"
+      "Operating System : " +
+      OperatingSystemDescription() +
+      "\r\n"
       "Device: COM1\r\n"
       "Date/time: 05/03/24, 09:08:07\r\n"
       "Time      Type      SubType       Data      OtherData\r\n"

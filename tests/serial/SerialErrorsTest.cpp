@@ -238,8 +238,7 @@ TEST(OpenFailureText, NamesThePathAndTheCause) {
   };
   const Row rows[] = {
       {{ofMissing, "/dev/ttyUSB0", ENOENT, 0, ""}, "设备 /dev/ttyUSB0 不存在。"},
-      {{ofPermission, "/dev/ttyS0", EACCES, 0, ""},
-       "没有权限打开 /dev/ttyS0：请把当前用户加入 dialout 组后重新登录。"},
+      {{ofPermission, "/dev/ttyS0", EACCES, 0, ""}, "没有权限打开 /dev/ttyS0：请把当前用户加入 dialout 组后重新登录。"},
       {{ofBusy, "/dev/ttyS1", EBUSY, 4242, "minicom"}, "/dev/ttyS1 正被其他程序使用（4242 minicom）。"},
       {{ofBusy, "/dev/ttyS1", EWOULDBLOCK, 0, ""}, "/dev/ttyS1 正被其他程序使用。"},
       {{ofNotSerial, "/dev/null", ENOTTY, 0, ""}, "/dev/null 不是串口设备。"},

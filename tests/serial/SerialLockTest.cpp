@@ -13,11 +13,13 @@
 namespace {
 
 bool TryFromOtherThread(TSerReentrantLock& lock) {
-  return std::async(std::launch::async, [&] {
-           if (!lock.try_lock()) return false;
-           lock.unlock();
-           return true;
-         }).get();
+  return std::async(std::launch::async,
+                    [&] {
+                      if (!lock.try_lock()) return false;
+                      lock.unlock();
+                      return true;
+                    })
+      .get();
 }
 
 TEST(SerialLock, HeldUntilTheOutermostUnlock) {

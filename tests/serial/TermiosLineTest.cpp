@@ -126,8 +126,7 @@ TEST(TermiosLine, RefusesWhatTheLineCannotRunAndLeavesTheSettingsAlone) {
          l.XonChar = l.XoffChar = 0xFF;
        },
        EINVAL},
-      {"equal flow characters without software flow", [](TSerLineSettings& l) { l.XonChar = l.XoffChar = 0xFF; },
-       0},
+      {"equal flow characters without software flow", [](TSerLineSettings& l) { l.XonChar = l.XoffChar = 0xFF; }, 0},
   };
   for (const Row& row : rows) {
     TSerLineSettings line;

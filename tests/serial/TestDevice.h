@@ -218,8 +218,7 @@ class TSyncLink : public TSerMainThreadLink {
     if (OnMessage) OnMessage(m);
     return true;
   }
-  void PostNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam,
-                        int32_t lParam) override {
+  void PostNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam) override {
     Posted.push_back({window, msg, wParam, lParam});
   }
   void ProcessOneMessage() override {}

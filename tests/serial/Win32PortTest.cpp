@@ -10,8 +10,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -117,7 +117,12 @@ class TDeviceEnd {
   // Reads until count bytes have come, or timeoutMs has passed.
   std::string Read(size_t count, int timeoutMs = 10000) const {
     std::string got;
-    WaitUntil([&] { got += ReadAvailable(); return got.size() >= count; }, timeoutMs);
+    WaitUntil(
+        [&] {
+          got += ReadAvailable();
+          return got.size() >= count;
+        },
+        timeoutMs);
     return got;
   }
 
@@ -227,10 +232,12 @@ TEST_F(Win32PortTest, FlushWhileAWriteIsPendingEmptiesTheRing) {
   // The output thread goes on with new output, behind whatever had gone out.
   Port.PutBlock("END", 3);
   std::string got;
-  ASSERT_TRUE(WaitUntil([&] {
-    got += Device->ReadAvailable();
-    return got.size() >= 3 && got.compare(got.size() - 3, 3, "END") == 0;
-  }, 20000));
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        got += Device->ReadAvailable();
+        return got.size() >= 3 && got.compare(got.size() - 3, 3, "END") == 0;
+      },
+      20000));
   EXPECT_EQ(got.find_first_not_of('z'), got.size() - 3) << got.substr(got.find_first_not_of('z'), 40);
 }
 
@@ -256,8 +263,8 @@ TEST_F(Win32PortTest, OpenFailuresLeaveThePortClosedAndRecoverable) {
 
 TEST_F(Win32PortTest, PortHeldByAnotherHandleIsAlreadyOpen) {
   if (UnderWine()) GTEST_SKIP() << "Wine lets a second handle open a COM port that is open";
-  HANDLE other = ::CreateFileA(ComPath(Pair.Port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               0, nullptr);
+  HANDLE other =
+      ::CreateFileA(ComPath(Pair.Port).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
   EXPECT_THROW(Port.SetOpen(true), EAlreadyOpen);
   EXPECT_FALSE(Port.Open());

@@ -54,9 +54,8 @@ class SettingsDialogTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   QStringList errors_;
-  std::vector<settings::SerialDevice> devices_ = {{"/dev/serial/by-id/usb-reader-if00", "/dev/ttyUSB0"},
-                                                  {"/dev/ttyUSB0", ""},
-                                                  {"/dev/ttyS0", ""}};
+  std::vector<settings::SerialDevice> devices_ = {
+      {"/dev/serial/by-id/usb-reader-if00", "/dev/ttyUSB0"}, {"/dev/ttyUSB0", ""}, {"/dev/ttyS0", ""}};
 };
 
 TEST_F(SettingsDialogTest, LooksAsDesigned) {
@@ -90,7 +89,6 @@ struct OpenCase {
 };
 void PrintTo(const OpenCase& c, std::ostream* os) { *os << c.name; }
 
-
 class SettingsDialogOpenTest : public SettingsDialogTest, public ::testing::WithParamInterface<OpenCase> {};
 
 TEST_P(SettingsDialogOpenTest, ShowsStoredPort) {
@@ -118,7 +116,8 @@ TEST_F(SettingsDialogTest, SaveWithoutFileCreatesIt) {
 }
 
 TEST_F(SettingsDialogTest, SaveKeepsEveryOtherByte) {
-  const std::string before = "[Ports]\r\nCOM2=/dev/ttyUSB1\r\n\r\n[Settings]\r\ncomname=COM5\r\nnote=\xb4\xae\xbf\xda\r\n";
+  const std::string before =
+      "[Ports]\r\nCOM2=/dev/ttyUSB1\r\n\r\n[Settings]\r\ncomname=COM5\r\nnote=\xb4\xae\xbf\xda\r\n";
   Spit(File(), before);
   const auto dialog = Dialog();
   PortBox(*dialog)->setCurrentIndex(1);
@@ -210,7 +209,9 @@ class FakeLine {
       received.append(buffer, static_cast<std::size_t>(n));
     }
   }
-  void Send(std::string_view bytes) const { EXPECT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+  void Send(std::string_view bytes) const {
+    EXPECT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
 
  private:
   int master_ = -1;
@@ -231,10 +232,16 @@ TEST_F(SettingsDialogTest, ProbeCountsOnlyTheDevicesStatusReply) {
     bool answers;
   };
   const std::vector<Row> rows = {
-      {"the status reply", {"\x1B" "ok"}, true},
+      {"the status reply",
+       {"\x1B"
+        "ok"},
+       true},
       {"noise, then the reply split over two chunks", {"zz\x1B", "ok"}, true},
       {"the query looped back", {"\x1B\x6A"}, false},
-      {"noise holding ESC bytes", {"\x1B\x55\xAA\x1B" "o"}, false},
+      {"noise holding ESC bytes",
+       {"\x1B\x55\xAA\x1B"
+        "o"},
+       false},
       {"nothing", {}, false},
   };
   for (const Row& row : rows) {
@@ -244,7 +251,12 @@ TEST_F(SettingsDialogTest, ProbeCountsOnlyTheDevicesStatusReply) {
     QTest::mouseClick(ProbeButton(*dialog), Qt::LeftButton);
     EXPECT_TRUE(ProbeAnswer(*dialog)->text().isEmpty());
     std::string received;
-    ASSERT_TRUE(QTest::qWaitFor([&] { line.Poll(received); return received.size() >= 2; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          line.Poll(received);
+          return received.size() >= 2;
+        },
+        5000));
     EXPECT_EQ(received, "\x1B\x6A");  // the status query
     for (const std::string& chunk : row.chunks) line.Send(chunk);
     const QString expected = row.answers ? answered : silent;

@@ -29,7 +29,6 @@ struct ReadCase {
 };
 void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.name; }
 
-
 class SettingsReadTest : public SettingsFileTest, public ::testing::WithParamInterface<ReadCase> {};
 
 TEST_P(SettingsReadTest, ReadsValueOrDefault) {
@@ -73,7 +72,6 @@ struct WriteCase {
 };
 void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
 
-
 class SettingsWriteTest : public SettingsFileTest, public ::testing::WithParamInterface<WriteCase> {};
 
 TEST_P(SettingsWriteTest, ChangesOnlyWhatItMust) {
@@ -97,9 +95,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "extra = kept  \r\n[Drives]\r\nC=/srv/cards\r\n"},
         WriteCase{"MatchesExistingKeyWithoutCase", "[SETTINGS]\nComName = com3\n", "Settings", "comname", "COM2",
                   "[SETTINGS]\nComName = COM2\n"},
-        WriteCase{"AddsKeyAfterSectionsLastLine", "[Settings]\r\nother=1\r\n\r\n[Ports]\r\nCOM1=/dev/x\r\n",
-                  "Settings", "comname", "COM4",
-                  "[Settings]\r\nother=1\r\ncomname=COM4\r\n\r\n[Ports]\r\nCOM1=/dev/x\r\n"},
+        WriteCase{"AddsKeyAfterSectionsLastLine", "[Settings]\r\nother=1\r\n\r\n[Ports]\r\nCOM1=/dev/x\r\n", "Settings",
+                  "comname", "COM4", "[Settings]\r\nother=1\r\ncomname=COM4\r\n\r\n[Ports]\r\nCOM1=/dev/x\r\n"},
         WriteCase{"AddsKeyToLastSectionWithoutLineEnd", "[Settings]\nother=1", "Settings", "comname", "COM4",
                   "[Settings]\nother=1\ncomname=COM4"},
         WriteCase{"AddsKeyAfterLastLineEndingInLoneCr", "[Settings]\nother=1\r", "Settings", "comname", "COM4",

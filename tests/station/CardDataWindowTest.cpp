@@ -29,8 +29,16 @@ using station::testing_support::ReadBytes;
 using station::testing_support::TempDir;
 
 // "磁道1卡号:" and "磁道2卡号:" in GBK.
-const std::string kTrack2LabelGbk = "\xb4\xc5\xb5\xc0" "1" "\xbf\xa8\xba\xc5" ":";
-const std::string kTrack3LabelGbk = "\xb4\xc5\xb5\xc0" "2" "\xbf\xa8\xba\xc5" ":";
+const std::string kTrack2LabelGbk =
+    "\xb4\xc5\xb5\xc0"
+    "1"
+    "\xbf\xa8\xba\xc5"
+    ":";
+const std::string kTrack3LabelGbk =
+    "\xb4\xc5\xb5\xc0"
+    "2"
+    "\xbf\xa8\xba\xc5"
+    ":";
 
 class RecordingPrompts : public Prompts {
  public:
@@ -116,8 +124,12 @@ TEST_F(CardDataWindowTest, RecordsBeyondTypingRulesLoadWhole) {
   EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText().toStdString(), forty);
 
   // Bytes above 127 stand for themselves, one character each.
-  Browse(Find<QToolButton>(form_, "tk2Sb"), dir_.Write("high.txt", "\xe9\xff" "1\n"));
-  EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText().toLatin1().toStdString(), "\xe9\xff" "1");
+  Browse(Find<QToolButton>(form_, "tk2Sb"), dir_.Write("high.txt",
+                                                       "\xe9\xff"
+                                                       "1\n"));
+  EXPECT_EQ(Find<QPlainTextEdit>(form_, "Track2Memo")->toPlainText().toLatin1().toStdString(),
+            "\xe9\xff"
+            "1");
 }
 
 TEST_F(CardDataWindowTest, BlankFirstLineLoadsEmptyRecordWithPath) {
@@ -137,7 +149,11 @@ TEST_F(CardDataWindowTest, LoadFailuresLeaveNoFileChosenAndFieldUnchanged) {
   };
   const Case cases[] = {
       {"zero bytes", dir_.Write("empty.txt", ""), QStringLiteral("文件无内容，请重试!")},
-      {"Ctrl+Z first", dir_.Write("ctrlz.txt", "\x1a" "001\n"), QStringLiteral("文件无内容，请重试!")},
+      {"Ctrl+Z first",
+       dir_.Write("ctrlz.txt",
+                  "\x1a"
+                  "001\n"),
+       QStringLiteral("文件无内容，请重试!")},
       {"missing file", dir_.Path() / "missing.txt", QStringLiteral("文件读写错误，请重试!")},
       {"folder, not a file", dir_.Path(), QStringLiteral("文件读写错误，请重试!")},
       {"a line of a megabyte", dir_.Write("huge.txt", std::string(1 << 20, '7') + "\n"),

@@ -16,14 +16,15 @@ namespace {
 std::string Bytes(const std::string& spaced) {
   const std::string hex = Hex(spaced);
   std::string out;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
 
 const QString kPrompt = QStringLiteral("写卡提示：请在写卡灯亮后刷卡");
 const QString kSucceeded = QStringLiteral("写卡提示信息：写卡成功，请新写下一张卡");
 const QString kFailed = QStringLiteral("写卡提示信息：写卡错误，请重新刷卡");
-const char* const kWritten = "1B 72 70 1C";   // decoded text "rp"
+const char* const kWritten = "1B 72 70 1C";  // decoded text "rp"
 const char* const kNotWritten = "1B 72 71 1C";
 
 std::string Frame2(const std::string& text) { return "1B74" + station::TextToHex(text) + "1D1B5C"; }
@@ -433,8 +434,8 @@ TEST_F(CardWritingTest, ContinuousTrackBesideAFileTrackRunsToTheEndOfTheFile) {
   Swipe(kWritten, Frame23("913", "9"), 2);
   Swipe(kWritten, "", 3);
   EXPECT_EQ(form->session().cardIndex(), 4);
-  EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:909", "磁道2卡号:7", "磁道1卡号:911", "磁道2卡号:8",
-                                     "磁道1卡号:913", "磁道2卡号:9"}));
+  EXPECT_EQ(LogLines(), QStringList({"磁道1卡号:909", "磁道2卡号:7", "磁道1卡号:911", "磁道2卡号:8", "磁道1卡号:913",
+                                     "磁道2卡号:9"}));
   EXPECT_EQ(Track2(), "915");
 }
 

@@ -60,15 +60,13 @@ TEST_P(UpDownStepTest, StepsWithinRangeWithoutWrapping) {
   EXPECT_EQ(station::SteppedPosition(QString::fromLatin1(c.text), c.last, c.delta, 1, 32767), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, UpDownStepTest,
-                         ::testing::Values(StepCase{"UpFromField", "999", 1, 1, 1000},
-                                           StepCase{"DownFromField", "5", 1, -1, 4},
-                                           StepCase{"StopsAtTop", "32767", 32767, 1, 32767},
-                                           StepCase{"StopsAtBottom", "1", 1, -1, 1},
-                                           StepCase{"FieldAboveRangeUsesLast", "99999", 7, 1, 8},
-                                           StepCase{"FieldZeroUsesLast", "0", 1, 1, 2},
-                                           StepCase{"FieldNotANumberUsesLast", "", 12, -1, 11},
-                                           StepCase{"HugeStepClamps", "5", 5, 1 << 30, 32767}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UpDownStepTest,
+    ::testing::Values(StepCase{"UpFromField", "999", 1, 1, 1000}, StepCase{"DownFromField", "5", 1, -1, 4},
+                      StepCase{"StopsAtTop", "32767", 32767, 1, 32767}, StepCase{"StopsAtBottom", "1", 1, -1, 1},
+                      StepCase{"FieldAboveRangeUsesLast", "99999", 7, 1, 8},
+                      StepCase{"FieldZeroUsesLast", "0", 1, 1, 2}, StepCase{"FieldNotANumberUsesLast", "", 12, -1, 11},
+                      StepCase{"HugeStepClamps", "5", 5, 1 << 30, 32767}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CardEmulator.h"
@@ -34,7 +34,7 @@ class LineLossTest : public StationTest {
 TEST_F(LineLossTest, HangUpClosesDisarmsAndReconnectsWithoutResuming) {
   struct Row {
     const char* name;
-    const char* button;  // the button that arms the device, if any
+    const char* button;       // the button that arms the device, if any
     const char* writePrompt;  // st1 after the loss; null: unchanged
   };
   const Row rows[] = {

@@ -134,7 +134,8 @@ TEST(MainWindowTest, ListLabelNamesTheFolderOfDriveCAndFitsItsPlace) {
   Station s;
   s.form.show();
   const auto* label = Find<QLabel>(s.form, "Label4");
-  const QString whole = QStringLiteral("写入卡号信息:") + QString::fromStdString(s.folder.Path().string()) + QLatin1Char('/');
+  const QString whole =
+      QStringLiteral("写入卡号信息:") + QString::fromStdString(s.folder.Path().string()) + QLatin1Char('/');
   EXPECT_EQ(label->accessibleName(), whole);
   EXPECT_EQ(Find<QPlainTextEdit>(s.form, "Memo1")->accessibleName(), whole);
   // A temporary folder's path is too long for the label: cut at its end,
@@ -151,9 +152,12 @@ TEST(MainWindowTest, FolderOfDriveCIsShortenedForTheHomeFolder) {
     const char* folder;
     const char* shown;
   };
-  const Row rows[] = {{"/home/op", "~/"},          {"/home/op/", "~/"},
-                      {"/home/op/lists", "~/lists/"}, {"/home/operator", "/home/operator/"},
-                      {"/srv/cards", "/srv/cards/"},  {"/", "/"}};
+  const Row rows[] = {{"/home/op", "~/"},
+                      {"/home/op/", "~/"},
+                      {"/home/op/lists", "~/lists/"},
+                      {"/home/operator", "/home/operator/"},
+                      {"/srv/cards", "/srv/cards/"},
+                      {"/", "/"}};
   for (const Row& row : rows) {
     EXPECT_EQ(ui::ListFolderCaption(row.folder, "/home/op"), QString::fromUtf8(row.shown)) << row.folder;
   }
@@ -184,16 +188,36 @@ struct Caption {
 // Controls with a fixed caption: the visible text (or the label's caption for
 // a field) is the accessible name.
 const Caption kCaptions[] = {
-    {"ToolButton5", "端口打开"}, {"ToolButton6", "端口关闭"}, {"ToolButton3", "复位"},
-    {"ToolButton4", "取状态"}, {"ToolButton8", "com设定"}, {"ToolButton7", "退出"},
-    {"Label3", "QV-418磁卡读写程序"}, {"Label5", "QV-418磁卡读写程序"}, 
-    {"SpeedButton1", "保存"}, {"TK1CheckBox", "磁道1数据(0/76)"},
-    {"TK2CheckBox", "磁道2数据(0/37)"}, {"TK3CheckBox", "磁道3数据(0/104)"}, {"Track1Memo", "磁道1数据"},
-    {"Track2Memo", "磁道2数据"}, {"Track3Memo", "磁道3数据"}, {"TK2AutoIncCheckBox", "磁道2连续写卡"},
-    {"TK3AutoIncCheckBox", "磁道3连续写卡"}, {"TK2StepEdit", "增量"}, {"TK3StepEdit", "增量"},
-    {"tk2filename", "文件数据写卡"}, {"tk3filename", "文件数据写卡"}, {"tk2Sb", "浏览"}, {"tk3Sb", "浏览"},
-    {"tk1sb", "浏览"}, {"tk2file_step", "开始记录号"}, {"WriteCountEdit", "连续写卡次数:"},
-    {"WrCouUpDown", "连续写卡次数:"}, {"Label10", "连续写卡次数:"}, {"Panel4", "写卡计时"}, {"BitBtn1", "读卡"},
+    {"ToolButton5", "端口打开"},
+    {"ToolButton6", "端口关闭"},
+    {"ToolButton3", "复位"},
+    {"ToolButton4", "取状态"},
+    {"ToolButton8", "com设定"},
+    {"ToolButton7", "退出"},
+    {"Label3", "QV-418磁卡读写程序"},
+    {"Label5", "QV-418磁卡读写程序"},
+    {"SpeedButton1", "保存"},
+    {"TK1CheckBox", "磁道1数据(0/76)"},
+    {"TK2CheckBox", "磁道2数据(0/37)"},
+    {"TK3CheckBox", "磁道3数据(0/104)"},
+    {"Track1Memo", "磁道1数据"},
+    {"Track2Memo", "磁道2数据"},
+    {"Track3Memo", "磁道3数据"},
+    {"TK2AutoIncCheckBox", "磁道2连续写卡"},
+    {"TK3AutoIncCheckBox", "磁道3连续写卡"},
+    {"TK2StepEdit", "增量"},
+    {"TK3StepEdit", "增量"},
+    {"tk2filename", "文件数据写卡"},
+    {"tk3filename", "文件数据写卡"},
+    {"tk2Sb", "浏览"},
+    {"tk3Sb", "浏览"},
+    {"tk1sb", "浏览"},
+    {"tk2file_step", "开始记录号"},
+    {"WriteCountEdit", "连续写卡次数:"},
+    {"WrCouUpDown", "连续写卡次数:"},
+    {"Label10", "连续写卡次数:"},
+    {"Panel4", "写卡计时"},
+    {"BitBtn1", "读卡"},
     {"BitBtn3", "写卡"},
 };
 

@@ -78,8 +78,7 @@ TEST_F(PortControlTest, FailedOpenSaysSoAndLeavesTheBoxes) {
 }
 
 TEST_F(PortControlTest, DiagnosticsSwitchesRecordInTheirFolder) {
-  const auto folder = std::filesystem::temp_directory_path() /
-                      ("station-diagnostics-" + std::to_string(::getpid()));
+  const auto folder = std::filesystem::temp_directory_path() / ("station-diagnostics-" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
   const auto trace = folder / "SERIAL.TRC";
   const auto log = folder / "SERIAL.LOG";

@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <csignal>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -98,7 +98,8 @@ class SharedJournalTest : public ::testing::Test {
     schema_ = QStringLiteral("s_") + QUuid::createUuid().toString(QUuid::Id128);
     server_ = std::make_unique<journal::RawServer>(journal::TestServerUri());
     Execute(QStringLiteral("CREATE SCHEMA ") + schema_);
-    database_ = journal::WithParameter(journal::TestServerUri(), QStringLiteral("options=-c%20search_path%3D") + schema_);
+    database_ =
+        journal::WithParameter(journal::TestServerUri(), QStringLiteral("options=-c%20search_path%3D") + schema_);
   }
   void TearDown() override {
     if (server_) Execute(QStringLiteral("DROP SCHEMA ") + schema_ + QStringLiteral(" CASCADE"));
@@ -240,7 +241,9 @@ TEST(SharedJournalUnderFault, FrozenServerOrLockedTableMidRun) {
          ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN")));
          ASSERT_TRUE(lock.exec(QStringLiteral("LOCK TABLE card_number IN ACCESS EXCLUSIVE MODE")));
        },
-       [](PrivateServer&, journal::RawServer& other) { ASSERT_TRUE(QSqlQuery(other.Db()).exec(QStringLiteral("COMMIT"))); }},
+       [](PrivateServer&, journal::RawServer& other) {
+         ASSERT_TRUE(QSqlQuery(other.Db()).exec(QStringLiteral("COMMIT")));
+       }},
   };
   for (const Row& row : rows) {
     PrivateServer server;

@@ -63,8 +63,7 @@ void StationTest::TickTracks(bool track2, bool track3) {
 
 ::testing::AssertionResult StationTest::Received(const std::string& hex) {
   const std::string expected = Hex(hex);
-  if (WaitUntil([&] { return device.ReceivedHex().size() >= expected.size(); }) &&
-      device.ReceivedHex() == expected) {
+  if (WaitUntil([&] { return device.ReceivedHex().size() >= expected.size(); }) && device.ReceivedHex() == expected) {
     return ::testing::AssertionSuccess();
   }
   return ::testing::AssertionFailure() << "device received " << device.ReceivedHex() << ", expected " << expected;

@@ -24,8 +24,16 @@ using testing_support::ReadBytes;
 using testing_support::TempDir;
 
 // "磁道1卡号:" and "磁道2卡号:" in GBK.
-const std::string kTrack2LabelGbk = "\xb4\xc5\xb5\xc0" "1" "\xbf\xa8\xba\xc5" ":";
-const std::string kTrack3LabelGbk = "\xb4\xc5\xb5\xc0" "2" "\xbf\xa8\xba\xc5" ":";
+const std::string kTrack2LabelGbk =
+    "\xb4\xc5\xb5\xc0"
+    "1"
+    "\xbf\xa8\xba\xc5"
+    ":";
+const std::string kTrack3LabelGbk =
+    "\xb4\xc5\xb5\xc0"
+    "2"
+    "\xbf\xa8\xba\xc5"
+    ":";
 
 TEST(CardListFileName, DigitsWithoutLeadingZerosOrSeparators) {
   EXPECT_EQ(CardListFileName({2026, 12, 6, 8, 5, 3}), "2026126853.txt");
@@ -162,7 +170,8 @@ TEST(AppendCardListFile, AnotherUsersFileIsNeverAppendedTo) {
     AppendCardListFile(file, {"0001"});
     ADD_FAILURE() << "appended to another user's file";
   } catch (const CardListSaveError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot create file \"" + file.string() + "\". 同名文件属于其他用户，列表未保存。");
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot create file \"" + file.string() + "\". 同名文件属于其他用户，列表未保存。");
   }
   EXPECT_EQ(ReadBytes(file), "theirs\r\n");
 }

@@ -30,19 +30,18 @@ std::vector<std::string> Labels(const std::vector<settings::SerialDevice>& devic
 }
 
 TEST(ComPortNames, NamesEachPortAsDeviceManagerDoes) {
-  const FakeTables tables(
-      {{L"\\Device\\Serial0", L"COM1"},
-       {L"\\Device\\VCP0", L"COM10"},
-       {L"\\Device\\Silabser0", L"COM3"},
-       {L"\\Device\\ProlificSerial0", L"com4"},
-       {L"\\Device\\Serial1", L"COM2"}},
-      {{L"COM3", L"USB-SERIAL CH340 (COM3)"},
-       {L"COM10", L"USB Serial Port (COM10)"},
-       {L"COM4", L"Prolific USB-to-Serial Comm Port (COM4) "},
-       {L"COM1", L"通信端口 (COM1)"},
-       {L"LPT1", L"ECP 打印机端口 (LPT1)"},
-       {L"COM2", L"\\Device\\Serial1"},
-       {L"COM7", L"蓝牙链接上的标准串行 (COM7)"}});
+  const FakeTables tables({{L"\\Device\\Serial0", L"COM1"},
+                           {L"\\Device\\VCP0", L"COM10"},
+                           {L"\\Device\\Silabser0", L"COM3"},
+                           {L"\\Device\\ProlificSerial0", L"com4"},
+                           {L"\\Device\\Serial1", L"COM2"}},
+                          {{L"COM3", L"USB-SERIAL CH340 (COM3)"},
+                           {L"COM10", L"USB Serial Port (COM10)"},
+                           {L"COM4", L"Prolific USB-to-Serial Comm Port (COM4) "},
+                           {L"COM1", L"通信端口 (COM1)"},
+                           {L"LPT1", L"ECP 打印机端口 (LPT1)"},
+                           {L"COM2", L"\\Device\\Serial1"},
+                           {L"COM7", L"蓝牙链接上的标准串行 (COM7)"}});
   const auto devices = settings::NameComPorts(tables);
   EXPECT_EQ(Labels(devices), (std::vector<std::string>{
                                  "\\\\.\\COM1 = COM1 (通信端口)",

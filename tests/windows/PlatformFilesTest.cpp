@@ -59,7 +59,11 @@ TEST(ToGbk, ConvertsThroughTheChineseCodePage) {
     std::string gbk;  // empty: no GBK form
   };
   const std::vector<Row> rows = {
-      {"track 2 label", "磁道1卡号:", "\xb4\xc5\xb5\xc0" "1" "\xbf\xa8\xba\xc5" ":"},
+      {"track 2 label", "磁道1卡号:",
+       "\xb4\xc5\xb5\xc0"
+       "1"
+       "\xbf\xa8\xba\xc5"
+       ":"},
       {"ASCII as it is", "A-0099", "A-0099"},
       {"empty", "", ""},
       {"outside GBK", "卡\xF0\x9F\x98\x80", ""},
@@ -96,7 +100,10 @@ TEST_F(ChineseFolder, RecordFileReadsEveryByteOfAChineseNamedFile) {
   const QString name = tmp_.path() + QStringLiteral("/写卡记录/卡号.txt");
   QFile qfile(name);
   ASSERT_TRUE(qfile.open(QIODevice::WriteOnly));
-  qfile.write("\xEF\xBB\xBF" "0001\r\n 0002\r\r\n0003\x1A" "0004\n");
+  qfile.write(
+      "\xEF\xBB\xBF"
+      "0001\r\n 0002\r\r\n0003\x1A"
+      "0004\n");
   qfile.close();
 
   station::RecordFile records;

@@ -83,7 +83,9 @@ class StationOnComPort : public ::testing::Test {
     config.portName = [] { return std::string("com1"); };
     // No [Ports] entry: COM1 is the system's own port.
     const fs::path ini = folder_ / "VavizEvu.ini";
-    config.devicePath = [ini](std::uint16_t port) { return settings::DevicePathForPort(port, settings::SettingsFile(ini)); };
+    config.devicePath = [ini](std::uint16_t port) {
+      return settings::DevicePathForPort(port, settings::SettingsFile(ini));
+    };
     config.listFolder = [this] { return folder_; };
     config.journalFolder = folder_;
     config.stationName = "wine";
@@ -121,7 +123,8 @@ class StationOnComPort : public ::testing::Test {
 };
 
 TEST_F(StationOnComPort, WritesTenCardsReadsOneBackAndSavesTheList) {
-  EXPECT_NE(form_->journal(), nullptr) << "the journal needs the SQLite driver; shown: " << shown_.join('|').toStdString();
+  EXPECT_NE(form_->journal(), nullptr) << "the journal needs the SQLite driver; shown: "
+                                       << shown_.join('|').toStdString();
 
   Click("ToolButton5");  // 端口打开
   auto* track2 = Control<QCheckBox>("TK2CheckBox");

@@ -26,9 +26,7 @@ bool Writable(const Command& write) {
 
 std::string Device::OnCommand(const Command& command) {
   switch (command.kind) {
-    case CommandKind::kReset:
-      mode_ = Mode::kIdle;
-      return {};
+    case CommandKind::kReset: mode_ = Mode::kIdle; return {};
     case CommandKind::kStatus:
       // The station polls every second while a write is armed; an answer then
       // would be judged as a failed card.
@@ -48,8 +46,7 @@ std::string Device::OnCommand(const Command& command) {
 Device::Swipe Device::SwipeCard(Card& card, bool bad) {
   Swipe swipe;
   switch (mode_) {
-    case Mode::kIdle:
-      return swipe;
+    case Mode::kIdle: return swipe;
     case Mode::kRead:
       if (bad) {
         swipe = {SwipeResult::kReadError, std::string(kReadErrorReply)};

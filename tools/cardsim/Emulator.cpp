@@ -94,8 +94,7 @@ void Emulator::Send(std::string_view reply, Clock::time_point now) {
 std::string Emulator::Swipe(std::optional<std::size_t> cardNumber, bool bad, Clock::time_point now) {
   if (!lineUp_) return "error the line is hung up";
   if (cardNumber && (*cardNumber == 0 || *cardNumber > deck_.size())) {
-    return "error no card " + std::to_string(*cardNumber) + " (the deck has " + std::to_string(deck_.size()) +
-           ")";
+    return "error no card " + std::to_string(*cardNumber) + " (the deck has " + std::to_string(deck_.size()) + ")";
   }
   if (config_.faults.silent) return "ok silent";
   autoSwipeAt_.reset();
@@ -250,8 +249,9 @@ std::string Emulator::Control(std::string_view line, Clock::time_point now) {
     quit_ = true;
     return "ok bye";
   }
-  if (verb == "help" && !tooMany(0)) return "ok swipe [N], swipe-bad [N], deck, state, faults, split N [MS], bad K, "
-                                            "drop [K], silent on|off, hangup, reopen, quit";
+  if (verb == "help" && !tooMany(0))
+    return "ok swipe [N], swipe-bad [N], deck, state, faults, split N [MS], bad K, "
+           "drop [K], silent on|off, hangup, reopen, quit";
   return "error unknown command: " + std::string(line);
 }
 

@@ -21,11 +21,11 @@ using Clock = std::chrono::steady_clock;
 using Millis = std::chrono::milliseconds;
 
 struct Faults {
-  int chunks = 1;         // every reply goes out in this many pieces ...
-  Millis chunkDelay{0};   // ... this far apart
-  int badSwipes = 0;      // the next this many answered swipes fail
-  int dropReplies = 0;    // the next this many replies are not sent
-  bool silent = false;    // a dead device: reads nothing, answers nothing
+  int chunks = 1;        // every reply goes out in this many pieces ...
+  Millis chunkDelay{0};  // ... this far apart
+  int badSwipes = 0;     // the next this many answered swipes fail
+  int dropReplies = 0;   // the next this many replies are not sent
+  bool silent = false;   // a dead device: reads nothing, answers nothing
 };
 
 struct EmulatorConfig {

@@ -17,9 +17,7 @@ namespace cardsim {
 
 namespace {
 
-[[noreturn]] void ThrowErrno(const std::string& what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
+[[noreturn]] void ThrowErrno(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
 
 void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
@@ -94,7 +92,7 @@ Link::~Link() {
 }
 
 void Link::Point(const std::string& target) {
-  struct stat st{};
+  struct stat st {};
   if (::lstat(path_.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
     errno = EEXIST;
     ThrowErrno("will not replace " + path_ + ", which is not a symlink");
@@ -123,7 +121,7 @@ ControlSocket::ControlSocket(std::string path) : path_(std::move(path)) {
     ThrowErrno("control socket path " + path_);
   }
   std::memcpy(address.sun_path, passing.c_str(), passing.size() + 1);
-  struct stat st{};
+  struct stat st {};
   if (::lstat(path_.c_str(), &st) == 0 && !S_ISSOCK(st.st_mode)) {
     errno = EEXIST;
     ThrowErrno("will not replace " + path_ + ", which is not a socket");

@@ -11,8 +11,8 @@ long NonNegative(const std::string& option, const std::string& value, long max) 
   long number = 0;
   const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
   if (ec != std::errc() || end != value.data() + value.size() || number < 0 || number > max) {
-    throw std::invalid_argument(option + " needs a whole number from 0 to " + std::to_string(max) + ", not '" +
-                                value + "'");
+    throw std::invalid_argument(option + " needs a whole number from 0 to " + std::to_string(max) + ", not '" + value +
+                                "'");
   }
   return number;
 }

@@ -152,8 +152,7 @@ std::string ReadReply(Tracks tracks, std::string_view track2, std::string_view t
 std::vector<std::string> SplitReply(std::string_view reply, int chunks) {
   std::vector<std::string> out;
   if (reply.empty()) return out;
-  const std::size_t n = std::clamp<std::size_t>(chunks < 1 ? 1 : static_cast<std::size_t>(chunks), 1,
-                                                reply.size());
+  const std::size_t n = std::clamp<std::size_t>(chunks < 1 ? 1 : static_cast<std::size_t>(chunks), 1, reply.size());
   const std::size_t base = reply.size() / n;
   const std::size_t extra = reply.size() % n;
   std::size_t pos = 0;
