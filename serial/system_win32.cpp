@@ -46,16 +46,42 @@ bool FindDeviceHolder(const std::string&, int&, std::string&) {
   return false;
 }
 
-// Written in place: the file system has no FIFOs to wait on here.
 int WriteRecorderFile(const std::string& file, bool append, const std::string& text) {
+  // What stands under the name is looked at before anything is opened: only a
+  // regular file is read or replaced.
+  namespace fs = std::filesystem;
   std::error_code ec;
-  const bool exists = std::filesystem::exists(file, ec);
-  std::FILE* f = std::fopen(file.c_str(), append && exists ? "ab" : "wb");
+  const fs::file_status there = fs::symlink_status(file, ec);
+  const bool exists = fs::exists(there);
+  if (exists && fs::is_directory(there)) return CodeFromErrno(EISDIR);
+  if (exists && !fs::is_regular_file(there)) return CodeFromErrno(EEXIST);
+
+  std::string contents;
+  if (append && exists) {
+    std::FILE* old = std::fopen(file.c_str(), "rb");
+    if (old == nullptr) return CodeFromErrno(errno);
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, old)) > 0;) contents.append(buffer, n);
+    const bool failed = std::ferror(old) != 0;
+    std::fclose(old);
+    if (failed) return CodeFromErrno(EIO);
+  }
+  contents += text;
+
+  // Written whole into a file beside it, then put in its place: a full disk
+  // shows itself while the old file is still whole.
+  const std::string temp = file + ".new";
+  std::FILE* f = std::fopen(temp.c_str(), "wb");
   if (f == nullptr) return CodeFromErrno(errno);
   int rc = 0;
-  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), f) != text.size()) {
+  if (!contents.empty() && std::fwrite(contents.data(), 1, contents.size(), f) != contents.size()) {
     rc = CodeFromErrno(errno);
   }
+  if (rc == 0 && std::fflush(f) != 0) rc = CodeFromErrno(errno);
   if (std::fclose(f) != 0 && rc == 0) rc = CodeFromErrno(errno);
+  if (rc == 0 && !::MoveFileExA(temp.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    rc = CodeFromWin32Error(::GetLastError());
+  }
+  if (rc != 0) std::remove(temp.c_str());
   return rc;
 }
