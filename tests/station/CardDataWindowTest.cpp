@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "FindControl.h"
+#include "GbkLabels.h"
 #include "TempDir.h"
 #include "TestConfig.h"
 #include "station/MainWindow.h"
@@ -27,18 +28,8 @@ namespace {
 using station::testing_support::Find;
 using station::testing_support::ReadBytes;
 using station::testing_support::TempDir;
-
-// "磁道1卡号:" and "磁道2卡号:" in GBK.
-const std::string kTrack2LabelGbk =
-    "\xb4\xc5\xb5\xc0"
-    "1"
-    "\xbf\xa8\xba\xc5"
-    ":";
-const std::string kTrack3LabelGbk =
-    "\xb4\xc5\xb5\xc0"
-    "2"
-    "\xbf\xa8\xba\xc5"
-    ":";
+using station::testing_support::kTrack2LabelGbk;
+using station::testing_support::kTrack3LabelGbk;
 
 class RecordingPrompts : public Prompts {
  public:

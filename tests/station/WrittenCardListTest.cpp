@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "GbkLabels.h"
 #include "TempDir.h"
 
 namespace station {
@@ -22,18 +23,8 @@ namespace {
 
 using testing_support::ReadBytes;
 using testing_support::TempDir;
-
-// "磁道1卡号:" and "磁道2卡号:" in GBK.
-const std::string kTrack2LabelGbk =
-    "\xb4\xc5\xb5\xc0"
-    "1"
-    "\xbf\xa8\xba\xc5"
-    ":";
-const std::string kTrack3LabelGbk =
-    "\xb4\xc5\xb5\xc0"
-    "2"
-    "\xbf\xa8\xba\xc5"
-    ":";
+using testing_support::kTrack2LabelGbk;
+using testing_support::kTrack3LabelGbk;
 
 TEST(CardListFileName, DigitsWithoutLeadingZerosOrSeparators) {
   EXPECT_EQ(CardListFileName({2026, 12, 6, 8, 5, 3}), "2026126853.txt");
