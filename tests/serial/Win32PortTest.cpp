@@ -10,8 +10,10 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include <tlhelp32.h>
+// windows.h first: the tool-help header needs its types.
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
