@@ -26,10 +26,10 @@
 namespace {
 
 using station::testing_support::Find;
-using station::testing_support::ReadBytes;
-using station::testing_support::TempDir;
 using station::testing_support::kTrack2LabelGbk;
 using station::testing_support::kTrack3LabelGbk;
+using station::testing_support::ReadBytes;
+using station::testing_support::TempDir;
 
 class RecordingPrompts : public Prompts {
  public:

@@ -21,10 +21,10 @@
 namespace station {
 namespace {
 
-using testing_support::ReadBytes;
-using testing_support::TempDir;
 using testing_support::kTrack2LabelGbk;
 using testing_support::kTrack3LabelGbk;
+using testing_support::ReadBytes;
+using testing_support::TempDir;
 
 TEST(CardListFileName, DigitsWithoutLeadingZerosOrSeparators) {
   EXPECT_EQ(CardListFileName({2026, 12, 6, 8, 5, 3}), "2026126853.txt");
