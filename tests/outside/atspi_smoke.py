@@ -1419,6 +1419,7 @@ def journal_locked_mid_run(st, emu, checks, work):
     locker.close()
     st.set_text("WriteCountEdit", "1")
     st.press("BitBtn3")
+    wait_until(lambda: st.panel(2) == "写卡记录已恢复。", 5)
     checks.eq("panel 2 once the journal takes the card", st.panel(2), "写卡记录已恢复。")
     checks.true("armed with 0703", wait_until(lambda: emu.state() == "ok write 1 0703|"), emu.state())
     emu.ask("swipe")
