@@ -27,6 +27,8 @@ src=$(find "$work" -maxdepth 1 -type d -name 'qtbase*' | head -n 1)
 # The SQLite amalgamation (sqlite3.c, sqlite3.h, sqlite3ext.h) for Qt's bundled SQLite driver.
 mkdir sqlite && tar -xJf sqlite3_*.orig.tar.xz -C sqlite --strip-components=1
 mkdir sqlite-build && (cd sqlite-build && ../sqlite/configure >/dev/null && make sqlite3.c >/dev/null)
+# Debian removed the folder with the bundled copy, so it is made again here.
+mkdir -p "$src/src/3rdparty/sqlite"
 cp sqlite-build/sqlite3.c sqlite-build/sqlite3.h sqlite/src/sqlite3ext.h "$src/src/3rdparty/sqlite/"
 
 mkdir build && cd build
