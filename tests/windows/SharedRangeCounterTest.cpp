@@ -80,7 +80,7 @@ class SharedNumberRange : public ::testing::Test {
     // As an office runs them: a number written before is asked about.
     config.duplicateCheck = true;
     form_ = std::make_unique<TForm1>(config);
-    form_->SetPrompts(std::make_unique<QuietPrompts>(&shown_));
+    form_->SetPrompts(std::make_unique<QuietPrompts>(&shown_, &questions_));
     form_->show();
   }
 
@@ -101,6 +101,7 @@ class SharedNumberRange : public ::testing::Test {
   int rows_ = 0;
   QTemporaryDir dir_;
   QStringList shown_;
+  QStringList questions_;
   std::unique_ptr<TForm1> form_;
 };
 
@@ -125,6 +126,10 @@ TEST_F(SharedNumberRange, WritesItsRunFromTheCommonStartAndShowsTheWholeJournal)
   Control<QLineEdit>("TK2StepEdit")->setText(QStringLiteral("1"));
   Control<QLineEdit>("WriteCountEdit")->setText(QString::number(cards_));
 
+  // A server slowed down by a busy machine can miss the first opening; the
+  // station opens its journal again by itself.
+  ASSERT_TRUE(WaitUntil([&] { return form_->journal() != nullptr; }, 30000))
+      << "the journal did not open; shown: " << Shown();
   ASSERT_TRUE(QFile(Exchanged(counter_ + QStringLiteral(".ready"))).open(QIODevice::WriteOnly));
   ASSERT_TRUE(WaitUntil([&] { return QFile::exists(Exchanged(QStringLiteral("go"))); }, kStartMs))
       << "the other counter did not get ready";
@@ -138,7 +143,8 @@ TEST_F(SharedNumberRange, WritesItsRunFromTheCommonStartAndShowsTheWholeJournal)
   const QStringList lines = Control<QPlainTextEdit>("Memo1")->toPlainText().split('\n', Qt::SkipEmptyParts);
   EXPECT_EQ(lines.size(), cards_);
   for (const QString& line : lines) EXPECT_TRUE(line.startsWith(QStringLiteral("磁道1卡号:"))) << line.toStdString();
-  EXPECT_TRUE(shown_.isEmpty()) << "no box, no question: " << Shown();
+  // A number the other station holds is stepped past, never asked about.
+  EXPECT_TRUE(questions_.isEmpty()) << "asked: " << questions_.join('|').toStdString();
 
   // 记录: once the other counter is done too, its cards are in the table, and
   // no number is held any more.

@@ -13,10 +13,11 @@
 
 #include "station/Prompts.h"
 
-// Records every box instead of showing it; a question is answered 否.
+// Records every box instead of showing it; a question is answered 否 and is
+// also kept in questions, when given.
 class QuietPrompts : public Prompts {
  public:
-  explicit QuietPrompts(QStringList* shown) : shown_(shown) {}
+  explicit QuietPrompts(QStringList* shown, QStringList* questions = nullptr) : shown_(shown), questions_(questions) {}
   void Message(const QString& text) override { *shown_ << text; }
   void Info(const QString& text) override { *shown_ << text; }
   void Error(const QString& text) override { *shown_ << text; }
@@ -24,11 +25,13 @@ class QuietPrompts : public Prompts {
   void Beep() override {}
   bool Question(const QString& text) override {
     *shown_ << text;
+    if (questions_ != nullptr) *questions_ << text;
     return false;
   }
 
  private:
   QStringList* shown_;
+  QStringList* questions_;
 };
 
 inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
