@@ -1,7 +1,6 @@
 // One counter of an office whose stations share one number range on a
-// PostgreSQL server: the same test runs as the Windows station (in
-// windows_tests, under Wine) and as the Linux station (shared_range_counter),
-// both at once. scripts/wine-msi-tests starts them, each on its own card
+// PostgreSQL server: the same test (shared_range_counter) runs as the Windows
+// station under Wine and as the Linux station, both at once. scripts/wine-msi-tests starts them, each on its own card
 // device emulator, and afterwards compares the emulators' decks and the two
 // journal views this test leaves behind.
 //
