@@ -112,7 +112,7 @@ ServerSchema::~ServerSchema() {
 }
 
 QString FilledServerJournal(const QString& serverUri, int count) {
-  const QString schema = QStringLiteral("bench_cards_%1_v%2").arg(count).arg(journal::kSchemaVersion);
+  const QString schema = QStringLiteral("bench_cards_%1_v%2_trigram").arg(count).arg(journal::kSchemaVersion);
   const QString uri = WithSearchPath(serverUri, schema);
   // The marker table is made in the filling transaction: a schema without it
   // is from a run that was cut off.
@@ -146,7 +146,7 @@ long long FreshNumbers() { return 100000000LL + QRandomGenerator::global()->boun
 
 void CopyFilledSqliteJournal(const QString& target, int count) {
   const QString cached =
-      QStringLiteral(BENCH_CACHE_DIR "/journal-%1-cards-v%2.db").arg(count).arg(journal::kSchemaVersion);
+      QStringLiteral(BENCH_CACHE_DIR "/journal-%1-cards-v%2-trigram.db").arg(count).arg(journal::kSchemaVersion);
   if (!QFile::exists(cached)) {
     const QString part = cached + QStringLiteral(".part");
     QFile::remove(part);

@@ -9,7 +9,9 @@
 // Subjects take turns run by run, so that a busy spell of the shared machine
 // falls on all of them. The station also starts once more per run with a
 // journal of a million written cards beside it.
-//   startup_bench [RUNS]      (default 5)
+// Given another build of the program (an earlier one, say), that build takes
+// its turn too, with an empty journal, and is compared in the same runs.
+//   startup_bench [RUNS [OTHER_CARDSTATION]]      (default 5 runs)
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -239,10 +241,10 @@ double Median(std::vector<double> v) {
 
 // The station as an operator's copy: the program with its settings file beside
 // it (no port opened: nothing opens it by itself).
-std::string StationCopy(const QString& folder) {
+std::string StationCopy(const QString& folder, const QString& program = QStringLiteral(CARDSTATION_EXE)) {
   QDir().mkpath(folder + QStringLiteral("/lists"));
   const QString exe = folder + QStringLiteral("/cardstation");
-  QFile::copy(QStringLiteral(CARDSTATION_EXE), exe);
+  if (!QFile::copy(program, exe)) std::exit(1);
   QFile ini(folder + QStringLiteral("/VavizEvu.ini"));
   if (!ini.open(QIODevice::WriteOnly)) std::exit(1);
   ini.write(QStringLiteral("[Settings]\r\ncomname=COM1\r\n[Ports]\r\nCOM1=%1/none\r\n[Drives]\r\nC=%1/lists\r\n")
@@ -271,9 +273,14 @@ int main(int argc, char* argv[]) {
     std::vector<std::string> argv;
     std::vector<double> map, paint, rss;
   };
-  Subject subjects[] = {{"bare window, one Chinese label", {STARTUP_LABEL_EXE}, {}, {}, {}},
-                        {"card station, empty journal", {empty}, {}, {}, {}},
-                        {"card station, 1,000,000 cards", {full}, {}, {}, {}}};
+  std::vector<Subject> subjects = {{"bare window, one Chinese label", {STARTUP_LABEL_EXE}, {}, {}, {}},
+                                   {"card station, empty journal", {empty}, {}, {}, {}},
+                                   {"card station, 1,000,000 cards", {full}, {}, {}, {}}};
+  if (argc > 2) {
+    const std::string other =
+        StationCopy(work.filePath(QStringLiteral("other")), QFile::decodeName(QByteArray(argv[2])));
+    subjects.push_back({"other build, empty journal", {other}, {}, {}, {}});
+  }
   for (int r = 0; r < runs; ++r) {
     for (Subject& s : subjects) {
       const std::optional<Run> run = Measure(screen, xvfb.display(), s.argv);
@@ -292,7 +299,7 @@ int main(int argc, char* argv[]) {
     std::printf("%-34s %12.1f %16.1f %14.1f\n", s.name, Median(s.map), Median(s.paint), Median(s.rss));
   }
   const Subject& bare = subjects[0];
-  for (int i = 1; i < 3; ++i) {
+  for (std::size_t i = 1; i < subjects.size(); ++i) {
     std::printf("%s against the bare window: first paint %.2f x, peak RSS %.2f x\n", subjects[i].name,
                 Median(subjects[i].paint) / Median(bare.paint), Median(subjects[i].rss) / Median(bare.rss));
   }

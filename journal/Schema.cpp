@@ -102,12 +102,78 @@ constexpr ExtraIndex kExtraIndexes[] = {
 };
 
 bool IndexExists(QSqlDatabase& db, const QString& name) {
+  // On SQLite the search index is a table of its own.
   QSqlQuery query =
       sql::IsPostgres(db)
           ? sql::Exec(db, QStringLiteral("SELECT to_regclass(?) IS NOT NULL"), {name})
-          : sql::Exec(db, QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name = ?"),
-                      {name});
+          : sql::Exec(
+                db, QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type IN ('index', 'table') AND name = ?"),
+                {name});
   return query.next() && query.value(0).toBool();
+}
+
+// The trigram index that lets a search for part of a card number find its
+// cards without reading every track: an FTS5 table kept by triggers on SQLite,
+// a GIN index of pg_trgm on a server. Either may be unavailable (a SQLite
+// without FTS5, a role that may not create the extension): the search then
+// reads every track, as before. Runs in a savepoint of its own, since a failed
+// statement spoils a server's whole transaction. True when the index was made.
+bool CreateSearchIndex(QSqlDatabase& db) {
+  if (IndexExists(db, QString::fromLatin1(kTrackSearchIndex))) return false;
+  sql::Exec(db, QStringLiteral("SAVEPOINT track_search"));
+  try {
+    if (sql::IsPostgres(db)) {
+      sql::Exec(db, QStringLiteral("SET LOCAL statement_timeout = 0"));
+      // One extension serves the whole database, in whatever schema it was
+      // put; the operator class is named through that schema.
+      const QString findSchema = QStringLiteral(
+          "SELECT n.nspname FROM pg_extension e JOIN pg_namespace n ON n.oid = e.extnamespace "
+          "WHERE e.extname = 'pg_trgm'");
+      QSqlQuery schema = sql::Exec(db, findSchema);
+      if (!schema.next()) {
+        // In public where the role may, so that dropping the journal's own
+        // schema never takes the extension of other journals with it.
+        sql::Exec(db, QStringLiteral("SAVEPOINT trigram_public"));
+        try {
+          sql::Exec(db, QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm SCHEMA public"));
+        } catch (const JournalUnreachable&) {
+          throw;
+        } catch (const JournalError&) {
+          sql::Exec(db, QStringLiteral("ROLLBACK TO SAVEPOINT trigram_public"));
+          sql::Exec(db, QStringLiteral("CREATE EXTENSION IF NOT EXISTS pg_trgm"));
+        }
+        schema = sql::Exec(db, findSchema);
+        if (!schema.next()) throw JournalError("pg_trgm did not install", JournalFault::failed);
+      }
+      const QString schemaName = schema.value(0).toString().replace(QLatin1Char('"'), QLatin1String("\"\""));
+      sql::Exec(db, QStringLiteral("CREATE INDEX %1 ON written_track USING gin (card_text \"%2\".gin_trgm_ops)")
+                        .arg(QLatin1String(kTrackSearchIndex), schemaName));
+    } else {
+      sql::Exec(db, QStringLiteral("CREATE VIRTUAL TABLE %1 USING fts5("
+                                   "card_text, content='written_track', tokenize='trigram')")
+                        .arg(QLatin1String(kTrackSearchIndex)));
+      sql::Exec(db, QStringLiteral("CREATE TRIGGER %1_insert AFTER INSERT ON written_track BEGIN "
+                                   "INSERT INTO %1 (rowid, card_text) VALUES (new.rowid, new.card_text); END")
+                        .arg(QLatin1String(kTrackSearchIndex)));
+      sql::Exec(db, QStringLiteral("CREATE TRIGGER %1_delete AFTER DELETE ON written_track BEGIN "
+                                   "INSERT INTO %1 (%1, rowid, card_text) VALUES ('delete', old.rowid, old.card_text); "
+                                   "END")
+                        .arg(QLatin1String(kTrackSearchIndex)));
+      sql::Exec(db, QStringLiteral("CREATE TRIGGER %1_update AFTER UPDATE OF card_text ON written_track BEGIN "
+                                   "INSERT INTO %1 (%1, rowid, card_text) VALUES ('delete', old.rowid, old.card_text); "
+                                   "INSERT INTO %1 (rowid, card_text) VALUES (new.rowid, new.card_text); END")
+                        .arg(QLatin1String(kTrackSearchIndex)));
+      sql::Exec(db, QStringLiteral("INSERT INTO %1 (%1) VALUES ('rebuild')").arg(QLatin1String(kTrackSearchIndex)));
+    }
+  } catch (const JournalUnreachable&) {
+    throw;
+  } catch (const JournalError&) {
+    sql::Exec(db, QStringLiteral("ROLLBACK TO SAVEPOINT track_search"));
+    sql::Exec(db, QStringLiteral("RELEASE SAVEPOINT track_search"));
+    return false;
+  }
+  sql::Exec(db, QStringLiteral("RELEASE SAVEPOINT track_search"));
+  return true;
 }
 
 // Inside the schema's transaction. True when an index was made (the
@@ -126,6 +192,7 @@ bool CreateMissingIndexes(QSqlDatabase& db) {
       sql::Exec(db, QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON %2").arg(name, QLatin1String(index.definition)));
       created = true;
     }
+    if (CreateSearchIndex(db)) created = true;
   } catch (const JournalUnreachable&) {
     throw;
   } catch (const JournalError&) {
@@ -145,6 +212,11 @@ bool HasVersionTable(QSqlDatabase& db) {
 static_assert(std::size(kSteps) == static_cast<std::size_t>(kSchemaVersion));
 
 }  // namespace
+
+bool HasSearchIndexes(QSqlDatabase& db) {
+  return IndexExists(db, QString::fromLatin1(kTrackSearchIndex)) &&
+         IndexExists(db, QStringLiteral("written_card_station"));
+}
 
 int StoredSchemaVersion(QSqlDatabase& db) {
   if (!HasVersionTable(db)) return 0;

@@ -27,6 +27,14 @@ inline constexpr int kSchemaVersion = 4;
 // another station has just run is not run twice. Throws JournalError.
 void MigrateSchema(QSqlDatabase& db, int target = kSchemaVersion);
 
+// The trigram index over written_track.card_text, made at the opening where
+// the store allows it (see HasSearchIndexes).
+inline constexpr char kTrackSearchIndex[] = "written_track_search";
+
+// Whether the indexes that serve a search by part of a number are there: the
+// trigram index over the tracks and the index of the station names.
+bool HasSearchIndexes(QSqlDatabase& db);
+
 // 0 for a database without the journal's tables.
 int StoredSchemaVersion(QSqlDatabase& db);
 

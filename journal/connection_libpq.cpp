@@ -1,8 +1,14 @@
 // Whether a server connection still stands, and the client-side bounds of a
 // server call, asked of the PostgreSQL client library behind Qt's driver.
+// On Linux the library is loaded on first use, as Qt's driver loads it: a
+// station on a local journal never maps it nor the TLS and Kerberos libraries
+// it brings, which made up a third of the libraries loaded at every start.
+#include <QLibrary>
 #include <QSqlDriver>
 
 #include <libpq-fe.h>
+
+#include <optional>
 
 #include "journal/CallWatch.h"
 #include "journal/Sql.h"
@@ -16,6 +22,49 @@
 
 namespace journal::sql {
 namespace {
+
+// The client library's calls this file makes.
+struct LibPq {
+  decltype(&::PQstatus) status = nullptr;
+  decltype(&::PQsocket) socket = nullptr;
+  decltype(&::PQconnectStart) connectStart = nullptr;
+  decltype(&::PQconnectPoll) connectPoll = nullptr;
+  decltype(&::PQerrorMessage) errorMessage = nullptr;
+  decltype(&::PQfinish) finish = nullptr;
+};
+
+#ifdef _WIN32
+// Linked into the program.
+const LibPq* Pq() {
+  static const LibPq linked{&::PQstatus,      &::PQsocket,       &::PQconnectStart,
+                            &::PQconnectPoll, &::PQerrorMessage, &::PQfinish};
+  return &linked;
+}
+#else
+template <typename Function>
+bool Resolve(QLibrary& library, const char* name, Function& function) {
+  function = reinterpret_cast<Function>(library.resolve(name));
+  return function != nullptr;
+}
+
+std::optional<LibPq> LoadPq() {
+  // Stays loaded for the rest of the run: QLibrary unloads only when asked.
+  QLibrary library(QStringLiteral("pq"), 5);
+  LibPq pq;
+  if (!Resolve(library, "PQstatus", pq.status) || !Resolve(library, "PQsocket", pq.socket) ||
+      !Resolve(library, "PQconnectStart", pq.connectStart) || !Resolve(library, "PQconnectPoll", pq.connectPoll) ||
+      !Resolve(library, "PQerrorMessage", pq.errorMessage) || !Resolve(library, "PQfinish", pq.finish)) {
+    return std::nullopt;
+  }
+  return pq;
+}
+
+// Null when the library is not installed (nor, then, Qt's driver over it).
+const LibPq* Pq() {
+  static const std::optional<LibPq> loaded = LoadPq();
+  return loaded ? &*loaded : nullptr;
+}
+#endif
 
 PGconn* ConnectionOf(const QSqlDatabase& db) {
   if (!IsPostgres(db) || !db.isOpen()) return nullptr;
@@ -47,7 +96,7 @@ bool WaitForSocket(int socket, bool forReading, int ms) {
 bool ConnectionLost(const QSqlDatabase& db) {
   if (!IsPostgres(db)) return false;
   PGconn* connection = ConnectionOf(db);
-  return connection == nullptr || PQstatus(connection) != CONNECTION_OK;
+  return connection == nullptr || Pq() == nullptr || Pq()->status(connection) != CONNECTION_OK;
 }
 
 CallWatch::CallWatch(std::chrono::milliseconds bound) : bound_(bound), thread_([this] { Run(); }) {}
@@ -63,7 +112,7 @@ CallWatch::~CallWatch() {
 
 CallWatch::Guard CallWatch::Watch(const QSqlDatabase& db) {
   PGconn* connection = ConnectionOf(db);
-  const int socket = connection != nullptr ? PQsocket(connection) : -1;
+  const int socket = connection != nullptr && Pq() != nullptr ? Pq()->socket(connection) : -1;
   {
     const std::lock_guard lock(mutex_);
     if (armed_) return Guard(nullptr);
@@ -109,28 +158,30 @@ void CallWatch::Run() {
 }
 
 std::optional<QString> ServerUnreachableWithin(const QString& conninfo, std::chrono::milliseconds bound) {
+  const LibPq* pq = Pq();
+  if (pq == nullptr) return QStringLiteral("the PostgreSQL client library (libpq.so.5) is not installed");
   const QByteArray info = conninfo.toUtf8();
-  PGconn* connection = PQconnectStart(info.constData());
+  PGconn* connection = pq->connectStart(info.constData());
   if (connection == nullptr) return QStringLiteral("out of memory");
   const auto deadline = std::chrono::steady_clock::now() + bound;
   PostgresPollingStatusType state = PGRES_POLLING_WRITING;
   std::optional<QString> reason;
   while (true) {
-    if (PQstatus(connection) == CONNECTION_BAD || state == PGRES_POLLING_FAILED) {
-      reason = QString::fromUtf8(PQerrorMessage(connection)).simplified();
+    if (pq->status(connection) == CONNECTION_BAD || state == PGRES_POLLING_FAILED) {
+      reason = QString::fromUtf8(pq->errorMessage(connection)).simplified();
       break;
     }
     if (state == PGRES_POLLING_OK) break;
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 ||
-        !WaitForSocket(PQsocket(connection), state == PGRES_POLLING_READING, static_cast<int>(left.count()))) {
+        !WaitForSocket(pq->socket(connection), state == PGRES_POLLING_READING, static_cast<int>(left.count()))) {
       reason = QStringLiteral("timeout expired");
       break;
     }
-    state = PQconnectPoll(connection);
+    state = pq->connectPoll(connection);
   }
-  PQfinish(connection);
+  pq->finish(connection);
   return reason;
 }
 

@@ -1,16 +1,61 @@
 // The .xlsx writer over libxlsxwriter, in its constant-memory mode: each row
 // goes to a temporary file as it is written, so a million rows cost no more
-// memory than ten.
+// memory than ten. The library is loaded at the first .xlsx export, not at
+// every start of the program.
 #include <QFile>
+#include <QLibrary>
 
 #include <xlsxwriter.h>
 
+#include <optional>
 #include <utility>
 
 #include "journal/ui/Export.h"
 
 namespace journal {
 namespace {
+
+// The library's calls the writer makes.
+struct LibXlsx {
+  decltype(&::workbook_new_opt) workbookNew = nullptr;
+  decltype(&::workbook_add_format) addFormat = nullptr;
+  decltype(&::format_set_num_format) setNumFormat = nullptr;
+  decltype(&::lxw_workbook_free) workbookFree = nullptr;
+  decltype(&::workbook_close) workbookClose = nullptr;
+  decltype(&::workbook_add_worksheet) addWorksheet = nullptr;
+  decltype(&::worksheet_set_column) setColumn = nullptr;
+  decltype(&::worksheet_write_string) writeString = nullptr;
+  decltype(&::worksheet_write_datetime) writeDatetime = nullptr;
+  decltype(&::lxw_strerror) strerror = nullptr;
+};
+
+template <typename Function>
+bool Resolve(QLibrary& library, const char* name, Function& function) {
+  function = reinterpret_cast<Function>(library.resolve(name));
+  return function != nullptr;
+}
+
+std::optional<LibXlsx> LoadXlsx() {
+  // Stays loaded for the rest of the run: QLibrary unloads only when asked.
+  QLibrary library(QStringLiteral("xlsxwriter"), 4);
+  LibXlsx x;
+  if (!Resolve(library, "workbook_new_opt", x.workbookNew) || !Resolve(library, "workbook_add_format", x.addFormat) ||
+      !Resolve(library, "format_set_num_format", x.setNumFormat) ||
+      !Resolve(library, "lxw_workbook_free", x.workbookFree) || !Resolve(library, "workbook_close", x.workbookClose) ||
+      !Resolve(library, "workbook_add_worksheet", x.addWorksheet) ||
+      !Resolve(library, "worksheet_set_column", x.setColumn) ||
+      !Resolve(library, "worksheet_write_string", x.writeString) ||
+      !Resolve(library, "worksheet_write_datetime", x.writeDatetime) || !Resolve(library, "lxw_strerror", x.strerror)) {
+    return std::nullopt;
+  }
+  return x;
+}
+
+// Null when the library is not installed.
+const LibXlsx* Xlsx() {
+  static const std::optional<LibXlsx> loaded = LoadXlsx();
+  return loaded ? &*loaded : nullptr;
+}
 
 // Reads "yyyy-MM-dd HH:mm:ss"; false for any other text.
 bool ParseLocalTime(const QString& text, lxw_datetime& when) {
@@ -35,20 +80,20 @@ bool ParseLocalTime(const QString& text, lxw_datetime& when) {
 
 class XlsxWriter : public ExportWriter {
  public:
-  XlsxWriter(const QString& path, const QString& sheetName) : sheetName_(sheetName) {
+  XlsxWriter(const QString& path, const QString& sheetName) : x_(*Xlsx()), sheetName_(sheetName) {
     const QByteArray file = QFile::encodeName(path);
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
     options.use_zip64 = LXW_TRUE;
-    book_ = workbook_new_opt(file.constData(), &options);
+    book_ = x_.workbookNew(file.constData(), &options);
     if (book_ == nullptr) throw ExportError("Cannot start the workbook");
-    timeFormat_ = workbook_add_format(book_);
-    format_set_num_format(timeFormat_, "yyyy-mm-dd hh:mm:ss");
+    timeFormat_ = x_.addFormat(book_);
+    x_.setNumFormat(timeFormat_, "yyyy-mm-dd hh:mm:ss");
   }
 
   ~XlsxWriter() override {
     // Not finished: the file is dropped, so nothing needs to be written.
-    if (book_ != nullptr) lxw_workbook_free(book_);
+    if (book_ != nullptr) x_.workbookFree(book_);
   }
 
   XlsxWriter(const XlsxWriter&) = delete;
@@ -65,8 +110,7 @@ class XlsxWriter : public ExportWriter {
     for (int c = 0; c < cells.size() && c < columns_.size(); ++c) {
       lxw_datetime when{};
       if (columns_[c].kind == CellKind::localTime && ParseLocalTime(cells[c], when)) {
-        Check(worksheet_write_datetime(sheet_, static_cast<lxw_row_t>(row_), static_cast<lxw_col_t>(c), &when,
-                                       timeFormat_));
+        Check(x_.writeDatetime(sheet_, static_cast<lxw_row_t>(row_), static_cast<lxw_col_t>(c), &when, timeFormat_));
       } else if (!cells[c].isEmpty()) {
         // Card numbers stay text: a leading zero is part of the number.
         WriteText(c, cells[c]);
@@ -77,7 +121,7 @@ class XlsxWriter : public ExportWriter {
 
   void Finish() override {
     lxw_workbook* book = std::exchange(book_, nullptr);
-    Check(workbook_close(book));
+    Check(x_.workbookClose(book));
   }
 
  private:
@@ -85,13 +129,13 @@ class XlsxWriter : public ExportWriter {
     ++sheets_;
     const QString name = sheets_ == 1 ? sheetName_ : QStringLiteral("%1 %2").arg(sheetName_).arg(sheets_);
     const QByteArray utf8 = name.toUtf8();
-    sheet_ = workbook_add_worksheet(book_, utf8.constData());
+    sheet_ = x_.addWorksheet(book_, utf8.constData());
     if (sheet_ == nullptr) throw ExportError("Cannot add a worksheet");
     row_ = 0;
     for (int c = 0; c < columns_.size(); ++c) {
       const auto column = static_cast<lxw_col_t>(c);
-      Check(worksheet_set_column(sheet_, column, column, columns_[c].width,
-                                 columns_[c].kind == CellKind::localTime ? timeFormat_ : nullptr));
+      Check(x_.setColumn(sheet_, column, column, columns_[c].width,
+                         columns_[c].kind == CellKind::localTime ? timeFormat_ : nullptr));
       WriteText(c, columns_[c].caption);
     }
     ++row_;
@@ -99,14 +143,15 @@ class XlsxWriter : public ExportWriter {
 
   void WriteText(int column, const QString& text) {
     const QByteArray utf8 = text.toUtf8();
-    Check(worksheet_write_string(sheet_, static_cast<lxw_row_t>(row_), static_cast<lxw_col_t>(column), utf8.constData(),
-                                 nullptr));
+    Check(x_.writeString(sheet_, static_cast<lxw_row_t>(row_), static_cast<lxw_col_t>(column), utf8.constData(),
+                         nullptr));
   }
 
-  static void Check(lxw_error error) {
-    if (error != LXW_NO_ERROR) throw ExportError(lxw_strerror(error));
+  void Check(lxw_error error) const {
+    if (error != LXW_NO_ERROR) throw ExportError(x_.strerror(error));
   }
 
+  const LibXlsx& x_;
   QString sheetName_;
   QList<ExportColumn> columns_;
   lxw_workbook* book_ = nullptr;
@@ -118,9 +163,10 @@ class XlsxWriter : public ExportWriter {
 
 }  // namespace
 
-bool XlsxAvailable() { return true; }
+bool XlsxAvailable() { return Xlsx() != nullptr; }
 
 std::unique_ptr<ExportWriter> MakeXlsxWriter(const QString& path, const QString& sheetName) {
+  if (Xlsx() == nullptr) throw ExportError("The .xlsx library (libxlsxwriter.so.4) is not installed");
   return std::make_unique<XlsxWriter>(path, sheetName);
 }
 

@@ -88,6 +88,23 @@ class JournalOn : public testing::TestWithParam<Backend> {
   std::unique_ptr<Journal> Open() const {
     return Journal::Open(Setting(), dir_.filePath(QString::fromLatin1(kDatabaseFileName)));
   }
+  // A statement on the journal's store, outside the program (the journal
+  // must have been opened once).
+  void OnStore(const QString& statement) {
+    if (server_) {
+      Execute(QStringLiteral("SET search_path TO ") + schema_);
+      return Execute(statement);
+    }
+    const QString name = QUuid::createUuid().toString();
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+      db.setDatabaseName(dir_.filePath(QString::fromLatin1(kDatabaseFileName)));
+      EXPECT_TRUE(db.open());
+      QSqlQuery query(db);
+      EXPECT_TRUE(query.exec(statement)) << query.lastError().text().toStdString();
+    }
+    QSqlDatabase::removeDatabase(name);
+  }
 
  private:
   void Execute(const QString& statement) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
 
@@ -226,6 +227,69 @@ TEST_P(JournalOn, CardsNewestFirstNarrowedByTextAndLocalDays) {
   EXPECT_EQ(texts({{}, QDate(2026, 12, 6), QDate(2026, 12, 6)}), (std::vector<std::string>{"1006"}));
   EXPECT_EQ(texts({{}, QDate(2026, 12, 6), {}}), (std::vector<std::string>{"1007", "1006"}));
   EXPECT_EQ(texts({QStringLiteral("counter"), {}, QDate(2026, 12, 5)}), (std::vector<std::string>{"1005"}));
+}
+
+// Below the newest cards a search goes through the trigram index of the
+// tracks; it must find the same cards, in the same order, as reading every
+// card does (the index dropped).
+TEST_P(JournalOn, SearchFindsTheSameCardsWithAndWithoutTheTrigramIndex) {
+  auto journal = Open();
+  // Older than the newest ten thousand, which are read in full.
+  journal->RecordWrittenCard(Card({{3, "x_1"}}));
+  journal->RecordWrittenCard(Card({{3, "xa1"}}));
+  journal->RecordWrittenCard(Card({{2, "5%6"}, {3, "!00"}}));
+  OnStore(
+      QStringLiteral("WITH RECURSIVE n (i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 12000) "
+                     "INSERT INTO written_card (written_utc_ms, written_local, station, port, device_path, "
+                     "run_kind, card_index) SELECT 1767254400000 + i, '2026-01-01 08:00:00', 'bulk', 'COM1', "
+                     "'/dev/ttyUSB0', 'continuous', i FROM n"));
+  OnStore(
+      QStringLiteral("INSERT INTO written_track (card_id, track, card_text) "
+                     "SELECT id, 2, CAST(10000000 + id AS TEXT) FROM written_card WHERE station = 'bulk'"));
+  journal->RecordWrittenCard(Card({{2, "x_1"}}));
+
+  struct Search {
+    const char* text;
+    int found;  // -1: not checked, only compared
+  };
+  const Search searches[] = {
+      {"10000050", 1},  // exact, among the old cards
+      {"1000005", 10},  // part: 10000050 to 10000059
+      {"10012000", 1},  // among the newest cards
+      {"x_1", 2},       // '_' is no wildcard: one old card, one new
+      {"5%6", 1},       // nor is '%'
+      {"!00", 1},       // nor the escape character
+      {"100", 5000},    // common: a full page
+      {"bulk", 5000},   // a station's name
+      {"999999", 0},    // nowhere
+      {"0000", -1},
+  };
+  const auto found = [&](const char* text) {
+    CardQuery query;
+    query.text = QString::fromLatin1(text);
+    std::vector<qint64> ids;
+    for (const CardRow& row : journal->Cards(query)) ids.push_back(row.id);
+    return std::make_pair(ids, journal->CountCards(query));
+  };
+  std::vector<std::pair<std::vector<qint64>, qint64>> indexed;
+  for (const Search& search : searches) {
+    indexed.push_back(found(search.text));
+    if (search.found >= 0) {
+      EXPECT_EQ(indexed.back().first.size(), static_cast<size_t>(search.found)) << search.text;
+    }
+    EXPECT_TRUE(std::is_sorted(indexed.back().first.rbegin(), indexed.back().first.rend())) << search.text;
+  }
+  if (GetParam() == Backend::sqlite) {
+    for (const char* trigger : {"insert", "delete", "update"}) {
+      OnStore(QStringLiteral("DROP TRIGGER %1_%2").arg(QLatin1String(kTrackSearchIndex), QLatin1String(trigger)));
+    }
+    OnStore(QStringLiteral("DROP TABLE %1").arg(QLatin1String(kTrackSearchIndex)));
+  } else {
+    OnStore(QStringLiteral("DROP INDEX %1").arg(QLatin1String(kTrackSearchIndex)));
+  }
+  for (size_t i = 0; i < std::size(searches); ++i) {
+    EXPECT_EQ(found(searches[i].text), indexed[i]) << searches[i].text;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, JournalOn, testing::Values(Backend::sqlite, Backend::postgres),
