@@ -26,8 +26,6 @@ namespace {
 constexpr int kClientWidth = 757;
 constexpr int kClientHeight = 540;
 
-std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
-
 }  // namespace
 
 TForm1::TForm1(StationConfig config, QWidget* parent)
@@ -232,17 +230,8 @@ void TForm1::EnableTrackBoxes(bool enable) {
 }
 
 station::StationForm TForm1::Form() {
-  const auto snapshot = [this](int track) {
-    const station::TrackGroup& g = controls_->tracks[track];
-    station::TrackForm form;
-    form.ticked = g.trackBox->isChecked();
-    form.continuous = g.continuousBox->isChecked();
-    form.step = Latin1(g.stepField->text());
-    form.fileBox = g.fileBox->isChecked();
-    form.text = station::TrackBytes(*g.memo);
-    return form;
-  };
-  return {snapshot(2), snapshot(3), Latin1(controls_->writeCountField->text())};
+  const station::TrackGroups& tracks = controls_->tracks;
+  return {tracks[2].Snapshot(), tracks[3].Snapshot(), controls_->writeCountField->text().toLatin1().toStdString()};
 }
 
 void TForm1::UntickFileTrack(int track) {
@@ -252,8 +241,7 @@ void TForm1::UntickFileTrack(int track) {
 }
 
 station::RecordFileSources::TrackControls TForm1::FileControls(int track) {
-  const station::TrackGroup& g = controls_->tracks[track];
-  return {g.memo, g.startRecordField, g.fileLabel};
+  return controls_->tracks[track].FileControls();
 }
 
 station::CardList& TForm1::WrittenCards() { return *controls_->cardList; }

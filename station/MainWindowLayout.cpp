@@ -17,6 +17,8 @@
 #include <QToolButton>
 
 #include "core/Texts.h"
+#include "station/ControlNaming.h"
+#include "station/HelpText.h"
 #include "station/MainWindowControls.h"
 #include "ui/FitLabel.h"
 #include "ui/PathText.h"
@@ -28,42 +30,6 @@ namespace station {
 namespace {
 
 const QString kPromptStart = QStringLiteral("★提示信息★:");
-const QString kFileLabelIdle = QString::fromUtf8(kNoFileCaption);
-
-// The help text's last item, naming where saved lists go: the drive's root as
-// ever, or the folder that takes its place (on a line of its own, as a path
-// may be long).
-QStringList HelpListFolderLines(const std::filesystem::path& folder, const QString& caption) {
-  if (ui::ListFolderIsDriveRoot(folder)) {
-    return {QStringLiteral("8.文件放在") + caption + QStringLiteral("根目录下，以时间"), QStringLiteral("为文件名.")};
-  }
-  return {QStringLiteral("8.文件放在文件夹"), caption, QStringLiteral("中，以时间为文件名.")};
-}
-
-// Every control carries its design name as objectName and accessible
-// description, and the caption an operator sees (or the caption of its label)
-// as accessible name. Labels whose text changes at run time get no fixed
-// accessible name: Qt then reports their current text.
-template <typename W>
-W* Named(W* widget, const QString& name, const QString& caption) {
-  widget->setObjectName(name);
-  widget->setAccessibleDescription(name);
-  widget->setAccessibleName(caption);
-  return widget;
-}
-
-template <typename W>
-W* NamedLive(W* widget, const QString& name) {
-  widget->setObjectName(name);
-  widget->setAccessibleDescription(name);
-  return widget;
-}
-
-QLabel* StaticLabel(QWidget* parent, const QString& name, const QString& text, const QRect& geometry) {
-  auto* label = Named(new QLabel(text, parent), name, text);
-  label->setGeometry(geometry);
-  return label;
-}
 
 QPalette WithColours(QPalette palette, QPalette::ColorRole role, const QColor& colour) {
   palette.setColor(role, colour);
@@ -87,16 +53,6 @@ QPushButton* BottomButton(QWidget* client, const QString& name, const QString& c
   button->setIcon(client->style()->standardIcon(icon));
   button->setGeometry(left, 478, 90, 32);
   return button;
-}
-
-// One-line field; max length bounds typing (QLineEdit cuts set text to it too,
-// which none of these fields ever receives).
-QLineEdit* LineField(QWidget* parent, const QString& name, const QString& caption, const QString& text, int maxLength,
-                     const QRect& geometry) {
-  auto* edit = Named(new QLineEdit(text, parent), name, caption);
-  edit->setMaxLength(maxLength);
-  edit->setGeometry(geometry);
-  return edit;
 }
 
 struct ToolbarEntry {
@@ -169,64 +125,11 @@ void BuildCardList(QWidget* client, MainWindowControls& c, const QString& listFo
   c.cardListMemo->setGeometry(6, 78, 163, 392);
 }
 
-void BuildTrackGroup(int track, QWidget* panel, int top, TrackGroup& g) {
-  const QString n = QString::number(track);
-  const int limit = track == 2 ? 37 : 104;
-  const int shownLimit = track == 1 ? 76 : limit;
-  const QString caption = QStringLiteral("磁道%1数据").arg(n);
-
-  auto* group = Named(new QGroupBox(panel), QStringLiteral("TK%1GroupBox").arg(n), caption);
-  group->setGeometry(4, top, 358, 120);
-
-  const QString boxText = QStringLiteral("%1(0/%2)").arg(caption).arg(shownLimit);
-  auto* trackBox = Named(new QCheckBox(boxText, group), QStringLiteral("TK%1CheckBox").arg(n), boxText);
-  trackBox->setAutoFillBackground(true);  // covers the frame line, so the box reads as the group's title
-  trackBox->setGeometry(8, 0, 130, 18);
-
-  auto* fileLabel = NamedLive(new QLabel(kFileLabelIdle, group), QStringLiteral("tk%1disp").arg(n));
-  fileLabel->setGeometry(144, 1, 208, 16);
-
-  auto* field = Named(new QPlainTextEdit(group), QStringLiteral("Track%1Memo").arg(n), caption);
-  field->setGeometry(8, 20, 342, 36);
-  field->setTabChangesFocus(true);
-  field->setAttribute(Qt::WA_InputMethodEnabled, false);  // only directly typed characters reach a track field
-  field->setInputMethodHints(Qt::ImhLatinOnly | Qt::ImhNoPredictiveText);
-  field->setProperty("maxTypedLength", track == 1 ? 104 : limit);
-
-  const QString stepCaption = QStringLiteral("增量");
-  const QString startCaption = QStringLiteral("开始记录号");
-  StaticLabel(group, QStringLiteral("TK%1StepLabel").arg(n), stepCaption, QRect(150, 58, 60, 14));
-  StaticLabel(group, QStringLiteral("TK%1FileStepLabel").arg(n), startCaption, QRect(250, 58, 80, 14));
-
-  const QString continuousText = QStringLiteral("磁道%1连续写卡").arg(n);
-  auto* continuousBox =
-      Named(new QCheckBox(continuousText, group), QStringLiteral("TK%1AutoIncCheckBox").arg(n), continuousText);
-  continuousBox->setGeometry(8, 74, 136, 20);
-  auto* stepField = LineField(group, QStringLiteral("TK%1StepEdit").arg(n), stepCaption, QStringLiteral("1"),
-                              track == 2 ? 9 : 1, QRect(150, 73, 90, 20));
-  auto* startField = LineField(group, QStringLiteral("tk%1file_step").arg(n), startCaption, QStringLiteral("1"),
-                               track == 1 ? 1 : 7, QRect(250, 73, 50, 20));
-
-  const QString fileText = QStringLiteral("文件数据写卡");
-  auto* fileBox = Named(new QCheckBox(fileText, group), QStringLiteral("tk%1filename").arg(n), fileText);
-  fileBox->setGeometry(8, 96, 136, 20);
-  const QString browseName = track == 1 ? QStringLiteral("tk1sb") : QStringLiteral("tk%1Sb").arg(n);
-  auto* browse = Named(new QToolButton(group), browseName, QStringLiteral("浏览"));
-  browse->setText(QStringLiteral("浏览"));
-  browse->setGeometry(150, 96, 50, 20);
-
-  for (QLineEdit* edit : {stepField, startField}) {
-    // Typed letters would become capitals; the key filters admit none anyway.
-    edit->setInputMethodHints(Qt::ImhPreferUppercase | Qt::ImhDigitsOnly);
-  }
-
-  g = {group, trackBox, field, continuousBox, stepField, fileBox, browse, startField, fileLabel};
-}
-
 void BuildTrackPanel(QWidget* client, MainWindowControls& c) {
   auto* trackPanel = Named(new QWidget(client), QStringLiteral("Panel3"), QString());
   trackPanel->setGeometry(170, 50, 366, 422);
-  for (int track = 1; track <= 3; ++track) BuildTrackGroup(track, trackPanel, 2 + (track - 1) * 124, c.tracks[track]);
+  for (int track = 1; track <= 3; ++track)
+    c.tracks[track] = TrackGroup::Build(track, trackPanel, 2 + (track - 1) * 124);
 
   const QString countCaption = QStringLiteral("连续写卡次数:");
   StaticLabel(trackPanel, QStringLiteral("Label10"), countCaption, QRect(70, 386, 90, 20));
@@ -240,34 +143,11 @@ void BuildTrackPanel(QWidget* client, MainWindowControls& c) {
   StaticLabel(trackPanel, QStringLiteral("WriteCountUnitLabel"), QStringLiteral("次"), QRect(262, 386, 20, 20));
 }
 
-void BuildRightColumn(QWidget* client, MainWindowControls& c, const QStringList& listFolderHelp) {
-  static const char* const kHelpLines[] = {
-      "说明：",
-      "1.读写卡前,请点击【端口打",
-      "开】.",
-      "2.按写卡按钮一次，写一张卡，",
-      "如果不刷卡，系统等待20秒自动",
-      "复位。",
-      "3.可以设定连续号功能，自动跳",
-      "到下一张。",
-      "4.刷卡出错，号码不变，自动复",
-      "位写卡",
-      "5.串口设定可按设定按钮来选择",
-      "不同的串口，从com1-com8,默认",
-      "com1.",
-      "6.当大于2000个时，系统自动刷",
-      "新",
-      "显示卡号的信息。",
-      "7.手工保存请按保存按钮。",
-  };
-  QStringList help;
-  for (const char* line : kHelpLines) help << QString::fromUtf8(line);
-  help << listFolderHelp;
-
+void BuildRightColumn(QWidget* client, MainWindowControls& c, const QString& help) {
   auto* helpText = Named(new QTextEdit(client), QStringLiteral("RichEdit1"), QString());
   helpText->setReadOnly(true);
   helpText->setLineWrapMode(QTextEdit::NoWrap);
-  helpText->setPlainText(help.join(QLatin1Char('\n')));
+  helpText->setPlainText(help);
   QPalette palette = helpText->palette();
   palette.setColor(QPalette::Base, QColor(212, 208, 200));
   palette.setColor(QPalette::Text, QColor(0, 128, 128));
@@ -347,7 +227,7 @@ void BuildMainWindow(QMainWindow& window, MainWindowControls& controls, const st
   BuildBanner(client, controls);
   BuildCardList(client, controls, listFolderCaption);
   BuildTrackPanel(client, controls);
-  BuildRightColumn(client, controls, HelpListFolderLines(listFolder, listFolderCaption));
+  BuildRightColumn(client, controls, HelpText(listFolder, listFolderCaption));
   BuildBottomRow(client, controls);
   BuildStatusBar(window, controls);
 }

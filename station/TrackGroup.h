@@ -3,12 +3,16 @@
 #include <array>
 #include <cstddef>
 
+#include "core/SessionEffects.h"
+#include "station/RecordFileSources.h"
+
 class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QToolButton;
+class QWidget;
 
 namespace station {
 
@@ -23,6 +27,13 @@ struct TrackGroup {
   QToolButton* browseButton = nullptr;
   QLineEdit* startRecordField = nullptr;
   QLabel* fileLabel = nullptr;  // names the chosen record file
+
+  // Builds the group of the track (1 to 3) into panel, its top edge at top.
+  static TrackGroup Build(int track, QWidget* panel, int top);
+  // The group as the operator left it; whether a record file is chosen is
+  // not the group's to know.
+  TrackForm Snapshot() const;
+  RecordFileSources::TrackControls FileControls() const { return {memo, startRecordField, fileLabel}; }
 };
 
 // The three track groups by track number (index 0 unused).

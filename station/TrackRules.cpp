@@ -14,10 +14,10 @@ void TrackRules::SetStartState() const {
   for (int track = 1; track <= 3; ++track) {
     const TrackGroup& g = groups_[track];
     g.trackBox->setChecked(false);
-    for (QWidget* w : {static_cast<QWidget*>(g.trackBox), static_cast<QWidget*>(g.memo),
-                       static_cast<QWidget*>(g.continuousBox), static_cast<QWidget*>(g.stepField),
-                       static_cast<QWidget*>(g.fileBox), static_cast<QWidget*>(g.browseButton),
-                       static_cast<QWidget*>(g.startRecordField)}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(g.trackBox), static_cast<QWidget*>(g.memo), static_cast<QWidget*>(g.continuousBox),
+          static_cast<QWidget*>(g.stepField), static_cast<QWidget*>(g.fileBox), static_cast<QWidget*>(g.browseButton),
+          static_cast<QWidget*>(g.startRecordField)}) {
       w->setEnabled(false);
     }
     g.fileLabel->setText(QString::fromUtf8(kNoFileCaption));
@@ -33,8 +33,8 @@ void TrackRules::TrackBoxChanged(int track) const {
     g.continuousBox->setChecked(false);
     g.fileBox->setChecked(false);
   }
-  for (QWidget* w : {static_cast<QWidget*>(g.continuousBox), static_cast<QWidget*>(g.stepField),
-                     static_cast<QWidget*>(g.fileBox)}) {
+  for (QWidget* w :
+       {static_cast<QWidget*>(g.continuousBox), static_cast<QWidget*>(g.stepField), static_cast<QWidget*>(g.fileBox)}) {
     w->setEnabled(ticked);
   }
   if (ticked) {
