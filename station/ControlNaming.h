@@ -35,8 +35,8 @@ inline QLabel* StaticLabel(QWidget* parent, const QString& name, const QString& 
 
 // One-line field; max length bounds typing (QLineEdit cuts set text to it too,
 // which none of these fields ever receives).
-inline QLineEdit* LineField(QWidget* parent, const QString& name, const QString& caption, const QString& text, int maxLength,
-                            const QRect& geometry) {
+inline QLineEdit* LineField(QWidget* parent, const QString& name, const QString& caption, const QString& text,
+                            int maxLength, const QRect& geometry) {
   auto* edit = Named(new QLineEdit(text, parent), name, caption);
   edit->setMaxLength(maxLength);
   edit->setGeometry(geometry);

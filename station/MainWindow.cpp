@@ -87,7 +87,7 @@ QString TForm1::ListFolderCaption() const {
 
 void TForm1::WireHandlers() {
   station::MainWindowControls& c = *controls_;
-  station::SessionAdapter& station = *c.station;
+  station::SessionAdapter& adapter = *c.station;
   const auto onClick = [this](QAbstractButton* button, std::function<void()> handler) {
     connect(button, &QAbstractButton::clicked, this, [this, handler] { Guarded(handler); });
   };
@@ -102,10 +102,10 @@ void TForm1::WireHandlers() {
   };
   for (const auto& press : sessionPresses) {
     const auto event = press.second;
-    onClick(c.button(press.first), [&station, event] { (station.*event)(); });
+    onClick(c.button(press.first), [&adapter, event] { (adapter.*event)(); });
   }
   for (int track : {2, 3}) {
-    onClick(c.tracks[track].browseButton, [this, &station, track] { station.BrowsePressed(track, this); });
+    onClick(c.tracks[track].browseButton, [this, &adapter, track] { adapter.BrowsePressed(track, this); });
   }
   onClick(c.button(Press::settings), [this] { OnSettingsPressed(); });
   onClick(c.button(Press::journal), [this] { OnJournalPressed(); });
