@@ -1,158 +1,242 @@
-// The window's side of the card session: the operator's buttons and the timer
-// become session events, and what the session asks for is shown here.
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QToolButton>
+#include "station/SessionAdapter.h"
 
-#include "core/Texts.h"
-#include "station/MainWindow.h"
+#include <exception>
+
+#include "station/CardList.h"
+#include "station/Guarded.h"
 #include "station/TrackText.h"
-#include "ui/FitLabel.h"
+#include "ui/PathText.h"
+
+namespace station {
 
 namespace {
 
-std::string Latin1(const QString& text) { return text.toLatin1().toStdString(); }
+constexpr int kReplyTailWaitMs = 200;
+
+JournalLinkConfig LinkConfigOf(const StationConfig& config) {
+  return {config.journalFolder, config.settingsPath, config.database, config.stationName, config.duplicateCheck};
+}
 
 }  // namespace
 
+SessionAdapter::SessionAdapter(StationConfig config, StationView& view, QObject* owner,
+                               std::function<Prompts&()> prompts)
+    : config_(std::move(config)),
+      view_(view),
+      prompts_(std::move(prompts)),
+      journalLink_(LinkConfigOf(config_), *this, owner),
+      deviceLink_(config_.timings, DeviceHooks(), owner) {
+  operationTimer_.setParent(owner);
+  operationTimer_.setObjectName(QStringLiteral("OpenTimer"));
+  operationTimer_.setInterval(config_.timings.tick);
+  QObject::connect(&operationTimer_, &QTimer::timeout, owner, [this] { Guard([this] { session_.TimerTick(); }); });
+  replyTailTimer_.setObjectName(QStringLiteral("ReplyTailTimer"));
+  replyTailTimer_.setSingleShot(true);
+  replyTailTimer_.setInterval(kReplyTailWaitMs);
+  QObject::connect(&replyTailTimer_, &QTimer::timeout, owner,
+                   [this] { Guard([this] { session_.ReplyTailWaitOver(); }); });
+}
+
+SessionAdapter::~SessionAdapter() { ShutDown(); }
+
+template <typename Handler>
+void SessionAdapter::Guard(Handler&& handler) noexcept {
+  Guarded(prompts_(), std::forward<Handler>(handler));
+}
+
+std::filesystem::path SessionAdapter::ListFolder() const {
+  if (!listFolder_.empty()) return listFolder_;
+  return config_.listFolder ? config_.listFolder() : std::filesystem::path();
+}
+
+DeviceLink::Hooks SessionAdapter::DeviceHooks() {
+  DeviceLink::Hooks hooks;
+  hooks.portName = [this] { return config_.portName(); };
+  hooks.devicePath = [this](std::uint16_t portNumber) { return config_.devicePath(portNumber); };
+  hooks.diagnostics = [this] { return config_.diagnostics ? config_.diagnostics() : settings::Diagnostics{}; };
+  hooks.replyBytes = [this](const std::string& bytes) { session_.ReplyBytes(bytes); };
+  hooks.lineLost = [this] { Guard([this] { session_.PortLost(); }); };
+  hooks.reconnectTick = [this] { Guard([this] { session_.ReconnectTick(); }); };
+  hooks.warning = [this](const std::string& text) { prompts_().Warning(QString::fromStdString(text)); };
+  return hooks;
+}
+
 // --- Events -----------------------------------------------------------------------
 
-void TForm1::OnOpenPortPressed() { session_.OpenPressed(config_.portName()); }
-void TForm1::OnClosePortPressed() { session_.ClosePressed(); }
-void TForm1::OnResetPressed() { session_.ResetPressed(); }
-void TForm1::OnStatusPressed() { session_.StatusPressed(); }
-void TForm1::OnReadPressed() {
+void SessionAdapter::Start() { journalLink_.Open(); }
+void SessionAdapter::OpenPressed() { session_.OpenPressed(config_.portName()); }
+void SessionAdapter::ClosePressed() { session_.ClosePressed(); }
+void SessionAdapter::ResetPressed() { session_.ResetPressed(); }
+void SessionAdapter::StatusPressed() { session_.StatusPressed(); }
+
+void SessionAdapter::ReadPressed() {
   journalLink_.Retry();
   session_.ReadPressed();
 }
-void TForm1::OnWritePressed() {
+
+void SessionAdapter::WritePressed() {
   journalLink_.Retry();
   // With the port closed the session says so first, as it always has.
   if (PortOpen() && journalLink_.RefusesWriting()) return;
   session_.WritePressed();
 }
-void TForm1::OnOperationTick() { session_.TimerTick(); }
 
-// --- Effects ----------------------------------------------------------------------
+void SessionAdapter::BrowsePressed(int track, QWidget* dialogParent) {
+  session_.FileChosen(track);
+  recordFiles_.Choose(track, view_.FileControls(track), dialogParent);
+}
 
-bool TForm1::PortOpen() { return deviceLink_.IsOpen(); }
-bool TForm1::OpenPort(std::optional<std::uint16_t> number) { return deviceLink_.Open(number); }
-std::string TForm1::OpenFailureDetail() { return deviceLink_.OpenFailureDetail(); }
-bool TForm1::ReopenPort() { return deviceLink_.Reopen(); }
-void TForm1::StartReconnectTimer() { deviceLink_.StartReconnecting(); }
-void TForm1::StopReconnectTimer() { deviceLink_.StopReconnecting(); }
-void TForm1::TryOpenPort() { deviceLink_.TryOpen(); }
-void TForm1::ClosePort() { deviceLink_.Close(); }
-std::uint16_t TForm1::PortNumber() { return deviceLink_.PortNumber(); }
-void TForm1::Send(std::string_view bytes) { deviceLink_.Send(bytes); }
-void TForm1::AwaitMoreReply() { deviceLink_.AwaitMoreReply(); }
+void SessionAdapter::SaveListPressed() { SaveCardList(); }
 
-void TForm1::ShowText(station::TextSlot slot, const std::string& text) {
+void SessionAdapter::ExitPressed() {
+  session_.Closing();
+  const std::string failures = deviceLink_.CloseAndRecord();
+  if (!failures.empty()) prompts_().Warning(QString::fromStdString(failures));
+}
+
+void SessionAdapter::WindowClosing() {
+  session_.Closing();
+  // A failed save keeps the lines in the journal, so the next start puts them
+  // back; the window still closes.
+  if (!view_.WrittenCards().IsEmpty()) Guard([this] { SaveCardList(); });
+  // After the save, so a reply handled while its box was open is saved or
+  // journaled; replies arriving later are dropped with the port.
+  ShutDown();
+}
+
+void SessionAdapter::ShutDown() noexcept {
+  operationTimer_.stop();
+  deviceLink_.ShutDown();
+}
+
+// --- The written-card list --------------------------------------------------------
+
+void SessionAdapter::SaveCardList() {
+  const CardList::Saved saved = view_.WrittenCards().Save(ListFolder());
+  journalLink_.RecordListSave(saved.file, saved.lines);
+  view_.Show(TextSlot::operation, QStringLiteral("已保存到 ") + ui::PathToQString(saved.file));
+}
+
+void SessionAdapter::KeepCardListInBounds() {
+  if (!view_.WrittenCards().AtLimit()) return;
+  try {
+    SaveCardList();
+  } catch (const std::exception& e) {
+    // Runs inside reply handling, whose errors are dropped silently; a failed
+    // save must still reach the operator, and the lines stay for the next try.
+    prompts_().Error(QString::fromUtf8(e.what()));
+  }
+}
+
+// --- The port and the timers ------------------------------------------------------
+
+bool SessionAdapter::PortOpen() { return deviceLink_.IsOpen(); }
+bool SessionAdapter::OpenPort(std::optional<std::uint16_t> number) { return deviceLink_.Open(number); }
+void SessionAdapter::TryOpenPort() { deviceLink_.TryOpen(); }
+void SessionAdapter::ClosePort() { deviceLink_.Close(); }
+std::uint16_t SessionAdapter::PortNumber() { return deviceLink_.PortNumber(); }
+void SessionAdapter::Send(std::string_view bytes) { deviceLink_.Send(bytes); }
+void SessionAdapter::AwaitMoreReply() { deviceLink_.AwaitMoreReply(); }
+bool SessionAdapter::ReopenPort() { return deviceLink_.Reopen(); }
+std::string SessionAdapter::OpenFailureDetail() { return deviceLink_.OpenFailureDetail(); }
+void SessionAdapter::StartTimer() { operationTimer_.start(); }
+void SessionAdapter::StopTimer() { operationTimer_.stop(); }
+void SessionAdapter::StartReplyTailWait() { replyTailTimer_.start(); }
+void SessionAdapter::StopReplyTailWait() { replyTailTimer_.stop(); }
+void SessionAdapter::StartReconnectTimer() { deviceLink_.StartReconnecting(); }
+void SessionAdapter::StopReconnectTimer() { deviceLink_.StopReconnecting(); }
+
+// --- The screen and the form ------------------------------------------------------
+
+void SessionAdapter::ShowText(TextSlot slot, const std::string& text) {
   const QString shown = QString::fromUtf8(text);
-  switch (slot) {
-    // Each of these places elides a text too long for it, keeping the whole as tooltip.
-    case station::TextSlot::readPrompt: readPrompt_->SetFullText(shown); break;
-    case station::TextSlot::writePrompt: writePrompt_->SetFullText(shown); break;
-    case station::TextSlot::portState: statusPanels_[0]->SetFullText(shown); break;
-    case station::TextSlot::operation:
-      // The first read card kept for a closed journal is said instead of the read's own text.
-      statusPanels_[2]->SetFullText(journalLink_.OperationText(shown));
-      break;
-    case station::TextSlot::seconds: secondsLabel_->setText(shown); break;
-  }
+  // The first read card kept for a closed journal is said instead of the read's own text.
+  view_.Show(slot, slot == TextSlot::operation ? journalLink_.OperationText(shown) : shown);
 }
 
-void TForm1::SetTrackText(int track, const std::string& bytes) { station::ShowTrackText(*Track(track).memo, bytes); }
+void SessionAdapter::SetTrackText(int track, const std::string& bytes) { view_.SetTrackText(track, bytes); }
 
-void TForm1::AddWrittenCard(int track, const std::string& bytes, std::int64_t cardId) {
-  AppendWrittenCard(track, station::TrackQString(bytes), cardId);
+void SessionAdapter::AddWrittenCard(int track, const std::string& bytes, std::int64_t cardId) {
+  view_.WrittenCards().Append(track, TrackQString(bytes), cardId);
 }
 
-void TForm1::Message(const std::string& text) { prompts().Message(QString::fromUtf8(text)); }
+void SessionAdapter::Message(const std::string& text) { prompts_().Message(QString::fromUtf8(text)); }
+void SessionAdapter::Warning(const std::string& text) { prompts_().Warning(QString::fromUtf8(text)); }
+bool SessionAdapter::Ask(const std::string& question) { return prompts_().Question(QString::fromUtf8(question)); }
+void SessionAdapter::Beep() { prompts_().Beep(); }
+void SessionAdapter::Focus(FocusTarget target) { view_.Focus(target); }
+void SessionAdapter::ShowWriteMode(WriteMode mode) { view_.ShowWriteMode(mode); }
+void SessionAdapter::EnableTrackBoxes(bool enable) { view_.EnableTrackBoxes(enable); }
 
-void TForm1::Warning(const std::string& text) { prompts().Warning(QString::fromUtf8(text)); }
-
-void TForm1::Beep() { prompts().Beep(); }
-
-void TForm1::Focus(station::FocusTarget target) {
-  switch (target) {
-    case station::FocusTarget::tk2Step: Track(2).stepField->setFocus(); break;
-    case station::FocusTarget::tk3Step: Track(3).stepField->setFocus(); break;
-    case station::FocusTarget::track2: Track(2).memo->setFocus(); break;
-    case station::FocusTarget::track3: Track(3).memo->setFocus(); break;
-    case station::FocusTarget::none: break;
-  }
-}
-
-void TForm1::ShowWriteMode(station::WriteMode mode) {
-  const station::WriteModeLook look = station::WriteModeLookOf(mode);
-  ShowWriteMode(QString::fromUtf8(look.caption), QColor(look.red, look.green, look.blue));
-}
-
-void TForm1::EnableTrackBoxes(bool enable) {
-  if (!enable) Track(1).trackBox->setEnabled(false);
-  Track(2).trackBox->setEnabled(enable);
-  Track(3).trackBox->setEnabled(enable);
-}
-
-void TForm1::StartTimer() { operationTimer_.start(); }
-
-void TForm1::StopTimer() { operationTimer_.stop(); }
-
-station::TrackForm TForm1::TrackSnapshot(int track) {
-  const TrackGroup& g = Track(track);
-  station::TrackForm form;
-  form.ticked = g.trackBox->isChecked();
-  form.continuous = g.continuousBox->isChecked();
-  form.step = Latin1(g.stepField->text());
-  form.fileBox = g.fileBox->isChecked();
-  form.fileChosen = session_.files()[track].chosen;
-  form.text = station::TrackBytes(*g.memo);
+StationForm SessionAdapter::Form() {
+  StationForm form = view_.Form();
+  form.track2.fileChosen = session_.files()[2].chosen;
+  form.track3.fileChosen = session_.files()[3].chosen;
   return form;
 }
 
-station::StationForm TForm1::Form() { return {TrackSnapshot(2), TrackSnapshot(3), Latin1(writeCountField_->text())}; }
+bool SessionAdapter::RecordsLeft(int track) { return recordFiles_.RecordsLeft(track); }
+void SessionAdapter::LoadNextRecord(int track) { recordFiles_.LoadNext(track, view_.FileControls(track)); }
 
-void TForm1::KeepCardListInBounds() { EnforceCardLogLimit(); }
-
-bool TForm1::RecordsLeft(int track) { return recordFiles_.RecordsLeft(track); }
-void TForm1::LoadNextRecord(int track) { recordFiles_.LoadNext(track, FileControls(track)); }
-
-void TForm1::EndFileTrack(int track) {
-  const TrackGroup& g = Track(track);
-  g.fileBox->setChecked(false);
-  g.trackBox->setChecked(false);
+void SessionAdapter::EndFileTrack(int track) {
+  view_.UntickFileTrack(track);
   recordFiles_.Drop(track);
 }
 
-// --- The journal, through its link
+// --- The journal, through its link ------------------------------------------------
 
-std::int64_t TForm1::RecordWrittenCard(const station::WrittenCardRecord& card) {
+CardOrigin SessionAdapter::CardOriginNow() {
+  const StationForm form = Form();
+  CardOrigin origin;
+  origin.kind = form.Mode();
+  origin.port = QString::fromStdString(config_.portName()).toUpper();
+  origin.devicePath = QString::fromStdString(config_.devicePath(PortNumber()));
+  for (int track : {2, 3}) {
+    const FileTrack& source = session_.files()[track];
+    if ((track == 2 ? form.track2 : form.track3).fileBox && source.file.IsOpen()) {
+      origin.fileName[static_cast<std::size_t>(track)] = ui::PathToQString(source.file.Path());
+      origin.recordNumber[static_cast<std::size_t>(track)] = source.recordNumber;
+    }
+  }
+  return origin;
+}
+
+std::int64_t SessionAdapter::RecordWrittenCard(const WrittenCardRecord& card) {
   return journalLink_.RecordWrittenCard(card, CardOriginNow());
 }
 
-void TForm1::RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) {
+void SessionAdapter::RecordReadCard(const std::optional<std::string>& track2,
+                                    const std::optional<std::string>& track3) {
   journalLink_.RecordReadCard(track2, track3);
 }
 
-std::vector<station::TakenNumber> TForm1::ReserveNumbers(const station::WrittenCardRecord& card, bool repeat) {
+std::vector<TakenNumber> SessionAdapter::ReserveNumbers(const WrittenCardRecord& card, bool repeat) {
   return journalLink_.ReserveNumbers(card, repeat);
 }
 
-std::string TForm1::FirstFreeNumber(int track, const std::string& start, std::uint64_t step) {
+std::string SessionAdapter::FirstFreeNumber(int track, const std::string& start, std::uint64_t step) {
   return journalLink_.FirstFreeNumber(track, start, step);
 }
 
-void TForm1::CancelReservation(const station::WrittenCardRecord& card) { journalLink_.CancelReservation(card); }
+void SessionAdapter::CancelReservation(const WrittenCardRecord& card) { journalLink_.CancelReservation(card); }
 
-void TForm1::MarkUnconfirmed(const station::WrittenCardRecord& card, station::Undecided reason) {
+void SessionAdapter::MarkUnconfirmed(const WrittenCardRecord& card, Undecided reason) {
   journalLink_.MarkUnconfirmed(card, reason);
 }
 
-bool TForm1::Ask(const std::string& question) { return prompts().Question(QString::fromUtf8(question)); }
+// --- What the journal link asks ----------------------------------------------------
 
-void TForm1::StartReplyTailWait() { replyTailTimer_.start(); }
+void SessionAdapter::ShowJournalNews(const QString& text) { view_.Show(TextSlot::operation, text); }
+void SessionAdapter::WarnAboutJournal(const QString& text) { prompts_().Warning(text); }
 
-void TForm1::StopReplyTailWait() { replyTailTimer_.stop(); }
+void SessionAdapter::RestoreListLine(int track, const std::string& text, std::int64_t cardId) {
+  view_.WrittenCards().Append(track, TrackQString(text), cardId);
+}
+
+void SessionAdapter::RenumberListLine(std::int64_t keptId, std::int64_t cardId) {
+  view_.WrittenCards().Renumber(keptId, cardId);
+}
+
+void SessionAdapter::ShowJournalWait(const QString& text) { view_.PaintOperationNote(text); }
+
+}  // namespace station

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "station/MainWindow.h"
+#include "station/StationConfig.h"
 
 namespace station::testing_support {
 
