@@ -446,18 +446,7 @@ int TSerCustomComPort::PutBlock(const void* block, uint16_t len) {
   return 0;
 }
 
-char TSerCustomComPort::GetChar() {
-  // Handlers take their bytes one call at a time, so this runs once per byte
-  // received. Inside an availability handler the announced bytes are read
-  // straight from the ring: they cannot move before the handler returns, and
-  // only this thread counts what it takes.
-  if (View_.Next < View_.End && PortState_ == stActive) {
-    TSerBaseDispatcher* d = Dispatcher_.get();
-    const uint8_t c = View_.Ring[(View_.Tail + View_.Next) % TSerBaseDispatcher::InRingSize];
-    d->NoteTaken(++View_.Next);
-    if (d->TracingOn()) d->AddTraceEntry('R', c);
-    return static_cast<char>(c);
-  }
+char TSerCustomComPort::GetCharUnannounced() {
   // Past the view the dispatcher counts: the view no longer matches its count.
   View_.End = 0;
   TSerBaseDispatcher* d = Dispatcher();

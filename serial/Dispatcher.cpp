@@ -416,11 +416,16 @@ bool TSerBaseDispatcher::ReadIntoBuffer() {
   TInLock lock(Input_.Lock);
   if (!Input_.Ring.Buffer) return false;
   if (Input_.Ring.Full) return true;
-  RefreshStatus();
-  const uint32_t waiting = Status_.InQue;
-  if (waiting == 0) return false;
-
-  const uint32_t wanted = std::min(Input_.Ring.Free(), waiting);
+  // A device whose reads hand over at once what its driver holds is asked for
+  // the whole free space: counting the waiting bytes first would cost a call
+  // into the system on every pass.
+  const bool direct = ReadsWhatWaits();
+  uint32_t wanted = Input_.Ring.Free();
+  if (!direct) {
+    RefreshStatus();
+    wanted = std::min<uint32_t>(wanted, Status_.InQue);
+    if (wanted == 0) return false;
+  }
   const uint32_t first = std::min(Input_.Ring.WritableRun(), wanted);
 
   auto readChunk = [this](uint32_t size) -> uint32_t {
@@ -437,9 +442,14 @@ bool TSerBaseDispatcher::ReadIntoBuffer() {
     return got;
   };
 
-  const uint32_t got = readChunk(first);
-  if (got == first && wanted > first) readChunk(wanted - first);
-  return true;
+  uint32_t got = readChunk(first);
+  if (got == first && wanted > first) got += readChunk(wanted - first);
+  if (!direct) return true;
+  // The driver's error bits, which the status refresh takes on other devices;
+  // the read has collected them where the driver reports errors only with
+  // its count of waiting bytes.
+  if (const uint8_t bits = TakeReadLineErrors()) Status_.LineErrors |= bits;
+  return got > 0;
 }
 
 bool TSerBaseDispatcher::HasUnscannedInput() {

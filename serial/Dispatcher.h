@@ -321,6 +321,13 @@ class TSerBaseDispatcher {
   virtual void SleepMs(uint32_t ms);
   // Applies a stored priority (TSerThreadPriority) to a running thread; no-op here.
   virtual void ApplyThreadPriority(TSerThreadKind kind, int priority);
+  // Whether ReadCom may be asked for the whole free space of the input ring
+  // without first counting the bytes that wait (GetComError): it then hands
+  // over at once what the driver holds. The read pass then takes the line
+  // errors through TakeReadLineErrors instead of a status refresh.
+  virtual bool ReadsWhatWaits() const { return false; }
+  // Delivery thread, after a direct read: the device's line-error bits, cleared there.
+  virtual uint8_t TakeReadLineErrors() { return 0; }
   // Any thread: ends the delivery thread's wait when it waits on the device
   // itself; no-op where it waits on the events only.
   virtual void WakeDelivery() {}

@@ -49,9 +49,12 @@ class TSerNotifyWindow : public QObject {
   struct TRecord;
   struct TState;
   void Run(const std::shared_ptr<TRecord>& record);
-  void Enqueue(const std::shared_ptr<TRecord>& record);
+  // Queue mutex held. False (the record dropped) while not accepting.
+  bool Enqueue(const std::shared_ptr<TRecord>& record);
+  // Queue mutex held: the oldest queued message (only those a sender waits
+  // for, when waitedOnly), marked running; null when there is none.
+  std::shared_ptr<TRecord> TakeQueued(bool waitedOnly);
 
-  THandler Handler_;
   std::shared_ptr<TState> State_;
   std::unique_ptr<TSerWakeSignal> WakeSignal_;
 };
