@@ -70,8 +70,9 @@ class TSerMainThreadLink {
   virtual bool SendNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam,
                                 std::chrono::milliseconds timeout) = 0;
   // As SendNotification, but the sender waits through waiter, which Wake ends
-  // whenever the handling has finished or the window stops accepting. The waiter
-  // is not used once this returns. Default: SendNotification.
+  // whenever the handling has finished or the window stops accepting. The main
+  // thread may wake it as the handling ends, also just after this has returned:
+  // the waiter must outlive the handling. Default: SendNotification.
   virtual bool SendNotificationWaiting(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam,
                                        std::chrono::milliseconds timeout, TSerDeliveryWaiter& waiter) {
     (void)waiter;

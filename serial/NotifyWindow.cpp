@@ -37,6 +37,9 @@ struct TSerNotifyWindow::TState {
   // Done; any other sender takes itself off before it returns. So a listed
   // waiter is alive.
   std::vector<TSerDeliveryWaiter*> Waiters;
+  // Signalled after the mutex is let go, so that the main thread it wakes
+  // does not find the mutex held; the line outlives the window.
+  std::shared_ptr<const TSerWakeLine> Line;
   bool WakePosted = false;
   bool Closed = false;
 };
@@ -44,6 +47,7 @@ struct TSerNotifyWindow::TState {
 TSerNotifyWindow::TSerNotifyWindow(THandler handler, QObject* parent)
     : QObject(parent), State_(std::make_shared<TState>(std::move(handler))) {
   WakeSignal_ = std::make_unique<TSerWakeSignal>([this] { HandleQueued(); });
+  State_->Line = WakeSignal_->Line();
 }
 
 TSerNotifyWindow::~TSerNotifyWindow() {
@@ -53,10 +57,10 @@ TSerNotifyWindow::~TSerNotifyWindow() {
   WakeSignal_.reset();
 }
 
-void TSerNotifyWindow::Wake() {
-  if (State_->WakePosted || !WakeSignal_->Valid()) return;
-  State_->WakePosted = true;
-  WakeSignal_->Signal();
+bool TSerNotifyWindow::TakeWake(TState& state) {
+  if (state.WakePosted || !state.Line->Valid()) return false;
+  state.WakePosted = true;
+  return true;
 }
 
 void TSerNotifyWindow::SetAccepting(bool accepting) {
@@ -69,15 +73,13 @@ void TSerNotifyWindow::SetAccepting(bool accepting) {
   for (TSerDeliveryWaiter* w : State_->Waiters) w->Wake();
 }
 
-bool TSerNotifyWindow::Enqueue(const std::shared_ptr<TRecord>& record) {
+TSerNotifyWindow::TEnqueued TSerNotifyWindow::Enqueue(const std::shared_ptr<TRecord>& record) {
   if (State_->Closed) {
     record->Stage = TRecord::TStage::Dropped;
-    return false;
+    return TEnqueued::Dropped;
   }
   State_->Queue.push_back(record);
-  // The last step under the mutex: the main thread, woken here, takes it next.
-  Wake();
-  return true;
+  return TakeWake(*State_) ? TEnqueued::Signal : TEnqueued::Queued;
 }
 
 bool TSerNotifyWindow::Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int timeoutMs, TSerDeliveryWaiter* waiter) {
@@ -98,7 +100,11 @@ bool TSerNotifyWindow::Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int 
   };
   if (waiter == nullptr) {
     std::unique_lock lock(state->Mutex);
-    Enqueue(record);
+    if (Enqueue(record) == TEnqueued::Signal) {
+      lock.unlock();
+      state->Line->Signal();
+      lock.lock();
+    }
     state->Handled.wait_until(lock, deadline, finished);
     if (record->Stage == TStage::Queued) {
       std::erase(state->Queue, record);
@@ -112,14 +118,14 @@ bool TSerNotifyWindow::Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int 
     return record->Stage == TStage::Done;
   }
 
+  TEnqueued enqueued;
   {
     std::lock_guard lock(state->Mutex);
+    enqueued = Enqueue(record);
+    if (enqueued == TEnqueued::Dropped) return false;
     state->Waiters.push_back(waiter);
-    if (!Enqueue(record)) {
-      std::erase(state->Waiters, waiter);
-      return false;
-    }
   }
+  if (enqueued == TEnqueued::Signal) state->Line->Signal();
   // The waiter is woken after the handling; the stage tells whether this
   // message is the one handled, without the mutex on the usual path.
   bool timedOut = false;
@@ -155,8 +161,13 @@ void TSerNotifyWindow::Post(uint16_t msg, uint16_t wParam, uint32_t lParam) {
   record->Msg = msg;
   record->WParam = wParam;
   record->LParam = lParam;
-  std::lock_guard lock(State_->Mutex);
-  Enqueue(record);
+  std::shared_ptr<TState> state = State_;
+  TEnqueued enqueued;
+  {
+    std::lock_guard lock(state->Mutex);
+    enqueued = Enqueue(record);
+  }
+  if (enqueued == TEnqueued::Signal) state->Line->Signal();
 }
 
 int TSerNotifyWindow::Pending() const {
@@ -181,8 +192,10 @@ void TSerNotifyWindow::Run(const std::shared_ptr<TRecord>& record) {
   if (done && record->Waiter != nullptr) std::erase(state->Waiters, record->Waiter);
   state->Handled.notify_all();
   for (TSerDeliveryWaiter* w : state->Waiters) w->Wake();
-  if (record->Waiter != nullptr) record->Waiter->Wake();
+  // Done before the wake-up, so that the woken sender finds it without
+  // waiting for this mutex; its waiter outlives the handling.
   if (done) record->Stage.store(TRecord::TStage::Done, std::memory_order_release);
+  if (record->Waiter != nullptr) record->Waiter->Wake();
 }
 
 std::shared_ptr<TSerNotifyWindow::TRecord> TSerNotifyWindow::TakeQueued(bool waitedOnly) {
@@ -227,6 +240,6 @@ void TSerNotifyWindow::HandleQueued() {
     if (!self) return;
     std::lock_guard lock(state->Mutex);
     record = !state->Closed && --budget > 0 ? TakeQueued(false) : nullptr;
-    if (!record && !state->Closed && !state->Queue.empty()) Wake();
+    if (!record && !state->Closed && !state->Queue.empty() && TakeWake(*state)) state->Line->Signal();
   }
 }
