@@ -242,6 +242,8 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   void SetModemLine(bool& stored, bool value, int (TSerBaseDispatcher::*set)(bool));
   void ReapplyFlowOptions();
   void ApplyTraceState(TTraceLogState& state, TTraceLogState wanted, bool trace);
+  // A new recorder size (capped); a recorder that is on or paused starts again with it.
+  void ResizeRecorder(uint32_t& size, uint32_t wanted, uint32_t cap, TTraceLogState& state, bool trace);
   void Report(const std::exception& e);
   bool AnyTriggerHandler() const;
   TSerWindowHandle WindowHandle() const { return reinterpret_cast<TSerWindowHandle>(this); }
