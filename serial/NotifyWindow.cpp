@@ -41,7 +41,8 @@ struct TSerNotifyWindow::TState {
   // does not find the mutex held; the line outlives the window.
   std::shared_ptr<const TSerWakeLine> Line;
   bool WakePosted = false;
-  bool Closed = false;
+  // Changed under the mutex; read without it by a sender whose waiter woke.
+  std::atomic<bool> Closed{false};
 };
 
 TSerNotifyWindow::TSerNotifyWindow(THandler handler, QObject* parent)
@@ -133,23 +134,29 @@ bool TSerNotifyWindow::Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int 
     // Done: the main thread has taken the waiter off the list already.
     if (record->Stage.load(std::memory_order_acquire) == TStage::Done) return true;
     int ms = -1;
+    if (!timedOut) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      timedOut = left.count() <= 0;
+      ms = static_cast<int>(left.count());
+    }
+    // The waiter also ends its wait for its own work (input read meanwhile):
+    // before the deadline and while the window accepts, that costs no lock.
+    if (!timedOut && !state->Closed.load()) {
+      waiter->Wait(ms);
+      continue;
+    }
     {
       std::lock_guard lock(state->Mutex);
       if (finished() || state->Closed) break;
-      if (!timedOut) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        timedOut = left.count() <= 0;
-        ms = timedOut ? -1 : static_cast<int>(left.count());
-      }
       // Past the deadline a message not yet started is dropped; one whose
       // handling has started is waited for as above.
-      if (timedOut && record->Stage == TStage::Queued) {
+      if (record->Stage == TStage::Queued) {
         std::erase(state->Queue, record);
         record->Stage = TStage::Dropped;
         break;
       }
     }
-    waiter->Wait(ms);
+    waiter->Wait(-1);
   }
   std::lock_guard lock(state->Mutex);
   std::erase(state->Waiters, waiter);
