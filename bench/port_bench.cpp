@@ -16,6 +16,9 @@
 //               checksum; best of 3 rounds that take turns between the
 //               readers, with the reading side's CPU per MiB
 //   idle        CPU time and thread wake-ups over 10 s with the port open
+// Reader names among the arguments (getchar, onecall, qserialport, bare) run
+// only those readers, so that strace or perf can look at one of them alone;
+// the others' columns then read 0.
 // The reading side's CPU is the whole process's less the far end's writer
 // thread. Prints a table; nothing here asserts a time. Exits non-zero when a
 // reader lost or reordered bytes.
@@ -399,8 +402,16 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   const QStringList picked = app.arguments().mid(1);
+  // Readers picked by name; all of them when none is named.
+  const char* const kReaderArgs[] = {"getchar", "onecall", "qserialport", "bare"};
+  std::vector<Reader> readers;
+  for (const Reader r : kReaders)
+    if (picked.contains(QLatin1String(kReaderArgs[static_cast<int>(r)]))) readers.push_back(r);
+  if (readers.empty()) readers.assign(std::begin(kReaders), std::end(kReaders));
   auto want = [&](const char* name, bool byDefault) {
-    return picked.isEmpty() ? byDefault : picked.contains(QLatin1String(name));
+    const bool anyMeasurement = picked.contains(QLatin1String("latency")) ||
+                                picked.contains(QLatin1String("throughput")) || picked.contains(QLatin1String("idle"));
+    return anyMeasurement ? picked.contains(QLatin1String(name)) : byDefault;
   };
   bool intact = true;
   std::printf("%-40s", "");
@@ -416,8 +427,8 @@ int main(int argc, char** argv) {
     };
     for (const Band band : {Band{"gaps 0.2 to 2 ms, 2,000 samples", 200, 2000, 2000},
                             Band{"gaps 2 to 20 ms, 500 samples", 2000, 20000, 500}}) {
-      double median[4], p99[4], cpu[4];
-      for (const Reader r : kReaders) {
+      double median[4] = {}, p99[4] = {}, cpu[4] = {};
+      for (const Reader r : readers) {
         const Latency l = MeasureLatency(app, r, band.minUs, band.maxUs, band.samples);
         const int i = static_cast<int>(r);
         median[i] = l.medianUs;
@@ -439,7 +450,7 @@ int main(int argc, char** argv) {
     // Rounds take turns between the readers, so a busy spell of the shared
     // machine falls on all of them; the best round of each counts.
     for (int round = 0; round < kRounds; ++round) {
-      for (const Reader r : kReaders) {
+      for (const Reader r : readers) {
         const Throughput t = MeasureThroughput(app, r, expected);
         intact = intact && t.intact;
         Throughput& b = best[static_cast<int>(r)];
@@ -461,9 +472,9 @@ int main(int argc, char** argv) {
   }
 
   if (want("idle", false)) {
-    double cpu[4], wakes[4];
+    double cpu[4] = {}, wakes[4] = {};
     Idle component;
-    for (const Reader r : kReaders) {
+    for (const Reader r : readers) {
       const Idle idle = MeasureIdle(app, r, 10.0);
       cpu[static_cast<int>(r)] = idle.cpuPercent;
       wakes[static_cast<int>(r)] = idle.wakeupsPerSecond;

@@ -446,18 +446,7 @@ int TSerCustomComPort::PutBlock(const void* block, uint16_t len) {
   return 0;
 }
 
-char TSerCustomComPort::GetChar() {
-  // Handlers take their bytes one call at a time, so this runs once per byte
-  // received. Inside an availability handler the announced bytes are read
-  // straight from the ring: they cannot move before the handler returns, and
-  // only this thread counts what it takes.
-  if (View_.Next < View_.End && PortState_ == stActive) {
-    TSerBaseDispatcher* d = Dispatcher_.get();
-    const uint8_t c = View_.Ring[(View_.Tail + View_.Next) % TSerBaseDispatcher::InRingSize];
-    d->NoteTaken(++View_.Next);
-    if (d->TracingOn()) d->AddTraceEntry('R', c);
-    return static_cast<char>(c);
-  }
+char TSerCustomComPort::GetCharUnannounced() {
   // Past the view the dispatcher counts: the view no longer matches its count.
   View_.End = 0;
   TSerBaseDispatcher* d = Dispatcher();
@@ -708,30 +697,22 @@ void TSerCustomComPort::SetTracing(TTraceLogState v) { ApplyTraceState(Tracing_,
 
 void TSerCustomComPort::SetLogging(TTraceLogState v) { ApplyTraceState(Logging_, v, false); }
 
-void TSerCustomComPort::SetTraceSize(uint32_t v) {
-  if (v == TraceSize_) return;
-  TraceSize_ = std::min<uint32_t>(v, 4000000);
-  if (PortState_ == stActive && (Tracing_ == tlOn || Tracing_ == tlPause)) {
-    const TTraceLogState state = Tracing_;
-    Check(Dispatcher_->AbortTracing());
-    Tracing_ = tlOff;
-    // A pause is taken up again through on: pausing from off would do nothing
-    // and leave the recorder off for good.
-    SetTracing(state == tlPause ? tlOn : state);
-    if (state == tlPause) SetTracing(tlPause);
-  }
-}
+void TSerCustomComPort::SetTraceSize(uint32_t v) { ResizeRecorder(TraceSize_, v, 4000000, Tracing_, true); }
 
-void TSerCustomComPort::SetLogSize(uint32_t v) {
-  if (v == LogSize_) return;
-  LogSize_ = std::min<uint32_t>(v, 16000000);
-  if (PortState_ == stActive && (Logging_ == tlOn || Logging_ == tlPause)) {
-    const TTraceLogState state = Logging_;
-    Check(Dispatcher_->AbortLogging());
-    Logging_ = tlOff;
-    SetLogging(state == tlPause ? tlOn : state);
-    if (state == tlPause) SetLogging(tlPause);
-  }
+void TSerCustomComPort::SetLogSize(uint32_t v) { ResizeRecorder(LogSize_, v, 16000000, Logging_, false); }
+
+void TSerCustomComPort::ResizeRecorder(uint32_t& size, uint32_t wanted, uint32_t cap, TTraceLogState& state,
+                                       bool trace) {
+  if (wanted == size) return;
+  size = std::min(wanted, cap);
+  if (PortState_ != stActive || (state != tlOn && state != tlPause)) return;
+  const TTraceLogState was = state;
+  Check(trace ? Dispatcher_->AbortTracing() : Dispatcher_->AbortLogging());
+  state = tlOff;
+  // A pause is taken up again through on: pausing from off would do nothing
+  // and leave the recorder off for good.
+  ApplyTraceState(state, was == tlPause ? tlOn : was, trace);
+  if (was == tlPause) ApplyTraceState(state, tlPause, trace);
 }
 
 void TSerCustomComPort::SetUseMSRShadow(bool) {}

@@ -157,7 +157,12 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   // The next unread byte. Inside an availability event the bytes taken are
   // consumed when the handler returns. Throws -2007 without a port, -3007 when
   // nothing is unread; byte 0 while the port is closing.
-  char GetChar();
+  // Runs once per received byte, so the common case (a byte the running
+  // availability handler was announced) is taken here, without a call or a lock.
+  char GetChar() {
+    if (View_.Next < View_.End && PortState_ == stActive) return TakeAnnounced();
+    return GetCharUnannounced();
+  }
   // Bytes put and not yet written to the device; 0 unless the port is open.
   uint16_t OutBuffUsed();
   uint16_t TriggerLength() const { return TriggerLength_; }
@@ -237,6 +242,8 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   void SetModemLine(bool& stored, bool value, int (TSerBaseDispatcher::*set)(bool));
   void ReapplyFlowOptions();
   void ApplyTraceState(TTraceLogState& state, TTraceLogState wanted, bool trace);
+  // A new recorder size (capped); a recorder that is on or paused starts again with it.
+  void ResizeRecorder(uint32_t& size, uint32_t wanted, uint32_t cap, TTraceLogState& state, bool trace);
   void Report(const std::exception& e);
   bool AnyTriggerHandler() const;
   TSerWindowHandle WindowHandle() const { return reinterpret_cast<TSerWindowHandle>(this); }
@@ -301,6 +308,17 @@ class TSerCustomComPort : public TSerBaseComponent, public TSerLoadingState, pri
   // The bytes announced to the availability or data handler running now, which
   // GetChar hands out without a lock per byte; empty outside such a handler.
   TSerBaseDispatcher::TInputView View_;
+  // The next announced byte: it cannot move before the handler returns, and
+  // only this thread counts what it takes.
+  char TakeAnnounced() {
+    static_assert((TSerBaseDispatcher::InRingSize & (TSerBaseDispatcher::InRingSize - 1)) == 0);
+    TSerBaseDispatcher& d = *Dispatcher_;
+    const uint8_t c = View_.Ring[(View_.Tail + View_.Next) & (TSerBaseDispatcher::InRingSize - 1)];
+    d.NoteTaken(++View_.Next);
+    if (d.TracingOn()) d.AddTraceEntry('R', c);
+    return static_cast<char>(c);
+  }
+  char GetCharUnannounced();
   bool ForceOpen_ = false;
   bool Loading_ = false;
   TSerSavedTriggers SavedTriggers_;

@@ -28,6 +28,8 @@ int TSerDeviceDispatcher::GetComError(TSerComStat& status) {
 
 int TSerDeviceDispatcher::ReadFailed(int) { return 0; }
 
+uint8_t TSerDeviceDispatcher::TakeReadLineErrors() { return Device_->IsOpen() ? Device_->TakeLineErrors() : 0; }
+
 int TSerDeviceDispatcher::GetComState(TSerLineSettings& settings) {
   if (!Device_->IsOpen()) return serial_codes::ecCommNotOpen;
   return Device_->GetLine(settings);

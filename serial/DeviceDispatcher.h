@@ -45,6 +45,7 @@ class TSerDevice {
   virtual uint8_t TakeLineErrors() = 0;
 
   // Delivery thread: bytes read (0 when none wait), or a negative result code.
+  // Never waits, and may be asked for more than waits.
   virtual int Read(uint8_t* buffer, uint32_t size) = 0;
   // Output thread: bytes accepted (0 when the driver took none or a wake-up
   // ended the write), or a negative result code.
@@ -105,6 +106,9 @@ class TSerDeviceDispatcher : public TSerThreadedDispatcher {
   void WakeDelivery() override;
   int DiscardDevice(int queue) override;
   void DeviceThreadsEnded() override;
+  // Every device's Read returns at once with at most what its driver holds.
+  bool ReadsWhatWaits() const override { return true; }
+  uint8_t TakeReadLineErrors() override;
   void NameCurrentThread(TSerThreadKind kind) override;
 
   const TSerDevice& Device() const { return *Device_; }

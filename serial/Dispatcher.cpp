@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <thread>
+#include <type_traits>
 
 #include "serial/SerialErrors.h"
 
@@ -416,11 +417,16 @@ bool TSerBaseDispatcher::ReadIntoBuffer() {
   TInLock lock(Input_.Lock);
   if (!Input_.Ring.Buffer) return false;
   if (Input_.Ring.Full) return true;
-  RefreshStatus();
-  const uint32_t waiting = Status_.InQue;
-  if (waiting == 0) return false;
-
-  const uint32_t wanted = std::min(Input_.Ring.Free(), waiting);
+  // A device whose reads hand over at once what its driver holds is asked for
+  // the whole free space: counting the waiting bytes first would cost a call
+  // into the system on every pass.
+  const bool direct = ReadsWhatWaits();
+  uint32_t wanted = Input_.Ring.Free();
+  if (!direct) {
+    RefreshStatus();
+    wanted = std::min<uint32_t>(wanted, Status_.InQue);
+    if (wanted == 0) return false;
+  }
   const uint32_t first = std::min(Input_.Ring.WritableRun(), wanted);
 
   auto readChunk = [this](uint32_t size) -> uint32_t {
@@ -437,9 +443,14 @@ bool TSerBaseDispatcher::ReadIntoBuffer() {
     return got;
   };
 
-  const uint32_t got = readChunk(first);
-  if (got == first && wanted > first) readChunk(wanted - first);
-  return true;
+  uint32_t got = readChunk(first);
+  if (got == first && wanted > first) got += readChunk(wanted - first);
+  if (!direct) return true;
+  // The driver's error bits, which the status refresh takes on other devices;
+  // the read has collected them where the driver reports errors only with
+  // its count of waiting bytes.
+  if (const uint8_t bits = TakeReadLineErrors()) Status_.LineErrors |= bits;
+  return got > 0;
 }
 
 bool TSerBaseDispatcher::HasUnscannedInput() {
@@ -979,63 +990,42 @@ bool TSerBaseDispatcher::DispatchNotification(uint16_t msg, uint16_t wParam, uin
     Delivery_.GetCount = 0;
   };
 
-  for (size_t i = 0; !stopped; ++i) {
-    TSerEventHandler proc;
-    uintptr_t user;
-    bool sync;
-    {
-      TLock main(MainLock_);
-      if (i >= Handlers_.Events.size()) break;
-      if (Handlers_.Events[i].Removed) continue;
-      proc = Handlers_.Events[i].Proc;
-      user = Handlers_.Events[i].User;
-      sync = Handlers_.Events[i].Synchronize;
+  // Each handler of a list that is not marked removed, in order, until a close
+  // is pending. The record is copied under the main lock: the list may change
+  // while the handler runs.
+  auto eachHandler = [&](const auto& list, auto call) {
+    for (size_t i = 0; !stopped; ++i) {
+      std::decay_t<decltype(list[0])> record{};
+      {
+        TLock main(MainLock_);
+        if (i >= list.size()) break;
+        if (list[i].Removed) continue;
+        record = list[i];
+      }
+      startCount();
+      call(record);
+      if (Run_.ClosePending) stopped = true;
+      else settle();
     }
-    startCount();
-    if (sync && Link_ != nullptr) {
-      Link_->Synchronize([&] { proc(user, msg, wParam, lParam); });
-    } else {
-      proc(user, msg, wParam, lParam);
-    }
-    if (Run_.ClosePending) stopped = true;
-    else settle();
-  }
+  };
 
-  for (size_t i = 0; !stopped; ++i) {
-    TSerProcHandler proc;
-    {
-      TLock main(MainLock_);
-      if (i >= Handlers_.Procs.size()) break;
-      if (Handlers_.Procs[i].Removed) continue;
-      proc = Handlers_.Procs[i].Proc;
-    }
-    startCount();
-    proc(msg, wParam, lParam);
-    if (Run_.ClosePending) stopped = true;
-    else settle();
-  }
-
+  eachHandler(Handlers_.Events, [&](const TEventRec& r) {
+    if (r.Synchronize && Link_ != nullptr) Link_->Synchronize([&] { r.Proc(r.User, msg, wParam, lParam); });
+    else r.Proc(r.User, msg, wParam, lParam);
+  });
+  eachHandler(Handlers_.Procs, [&](const TProcRec& r) { r.Proc(msg, wParam, lParam); });
   bool windows;
   {
     TLock main(MainLock_);
     windows = Handlers_.Windows.size() > 1 || Handlers_.PortInstalled;
   }
-  for (size_t i = 0; windows && !stopped; ++i) {
-    TSerWindowHandle window;
-    {
-      TLock main(MainLock_);
-      if (i >= Handlers_.Windows.size()) break;
-      if (Handlers_.Windows[i].Removed) continue;
-      window = Handlers_.Windows[i].Window;
-    }
-    startCount();
-    if (Link_ != nullptr) {
+  if (windows) {
+    eachHandler(Handlers_.Windows, [&](const TWindowRec& r) {
+      if (Link_ == nullptr) return;
       if (TSerDeliveryWaiter* waiter = DeliveryWaiter())
-        Link_->SendNotificationWaiting(window, msg, wParam, lParam, SendTimeout, *waiter);
-      else Link_->SendNotification(window, msg, wParam, lParam, SendTimeout);
-    }
-    if (Run_.ClosePending) stopped = true;
-    else settle();
+        Link_->SendNotificationWaiting(r.Window, msg, wParam, lParam, SendTimeout, *waiter);
+      else Link_->SendNotification(r.Window, msg, wParam, lParam, SendTimeout);
+    });
   }
 
   {

@@ -70,8 +70,9 @@ class TSerMainThreadLink {
   virtual bool SendNotification(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam,
                                 std::chrono::milliseconds timeout) = 0;
   // As SendNotification, but the sender waits through waiter, which Wake ends
-  // whenever the handling has finished or the window stops accepting. The waiter
-  // is not used once this returns. Default: SendNotification.
+  // whenever the handling has finished or the window stops accepting. The main
+  // thread may wake it as the handling ends, also just after this has returned:
+  // the waiter must outlive the handling. Default: SendNotification.
   virtual bool SendNotificationWaiting(TSerWindowHandle window, uint16_t msg, uint16_t wParam, int32_t lParam,
                                        std::chrono::milliseconds timeout, TSerDeliveryWaiter& waiter) {
     (void)waiter;
@@ -321,6 +322,13 @@ class TSerBaseDispatcher {
   virtual void SleepMs(uint32_t ms);
   // Applies a stored priority (TSerThreadPriority) to a running thread; no-op here.
   virtual void ApplyThreadPriority(TSerThreadKind kind, int priority);
+  // Whether ReadCom may be asked for the whole free space of the input ring
+  // without first counting the bytes that wait (GetComError): it then hands
+  // over at once what the driver holds. The read pass then takes the line
+  // errors through TakeReadLineErrors instead of a status refresh.
+  virtual bool ReadsWhatWaits() const { return false; }
+  // Delivery thread, after a direct read: the device's line-error bits, cleared there.
+  virtual uint8_t TakeReadLineErrors() { return 0; }
   // Any thread: ends the delivery thread's wait when it waits on the device
   // itself; no-op where it waits on the events only.
   virtual void WakeDelivery() {}

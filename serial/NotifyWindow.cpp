@@ -2,6 +2,7 @@
 
 #include <QPointer>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -11,27 +12,43 @@
 #include "serial/Dispatcher.h"
 
 struct TSerNotifyWindow::TRecord {
+  enum class TStage { Queued, Running, Done, Dropped };
   uint16_t Msg = 0;
   uint16_t WParam = 0;
   uint32_t LParam = 0;
-  bool Waited = false;  // a sender waits for it
-  enum class TStage { Queued, Running, Done, Dropped } Stage = TStage::Queued;
+  bool Waited = false;                   // a sender waits for it
+  TSerDeliveryWaiter* Waiter = nullptr;  // how that sender waits, when it brought its own way
+  // Changed under the state's mutex; a sender woken through its waiter reads
+  // it without the mutex, so that it does not queue behind the main thread
+  // that has just woken it.
+  std::atomic<TStage> Stage{TStage::Queued};
 };
 
 struct TSerNotifyWindow::TState {
+  explicit TState(THandler handler) : Handler(std::move(handler)) {}
+  // Kept here, not copied per message: the state outlives a window destroyed
+  // from inside the handler.
+  const THandler Handler;
   mutable std::mutex Mutex;
   std::condition_variable Handled;
   std::deque<std::shared_ptr<TRecord>> Queue;
-  // Senders waiting through a waiter of their own; each leaves the list before
-  // it returns, so a listed waiter is alive.
+  // Senders waiting through a waiter of their own. A sender whose message
+  // was handled is taken off by the main thread before its message shows
+  // Done; any other sender takes itself off before it returns. So a listed
+  // waiter is alive.
   std::vector<TSerDeliveryWaiter*> Waiters;
+  // Signalled after the mutex is let go, so that the main thread it wakes
+  // does not find the mutex held; the line outlives the window.
+  std::shared_ptr<const TSerWakeLine> Line;
   bool WakePosted = false;
-  bool Closed = false;
+  // Changed under the mutex; read without it by a sender whose waiter woke.
+  std::atomic<bool> Closed{false};
 };
 
 TSerNotifyWindow::TSerNotifyWindow(THandler handler, QObject* parent)
-    : QObject(parent), Handler_(std::move(handler)), State_(std::make_shared<TState>()) {
+    : QObject(parent), State_(std::make_shared<TState>(std::move(handler))) {
   WakeSignal_ = std::make_unique<TSerWakeSignal>([this] { HandleQueued(); });
+  State_->Line = WakeSignal_->Line();
 }
 
 TSerNotifyWindow::~TSerNotifyWindow() {
@@ -41,10 +58,10 @@ TSerNotifyWindow::~TSerNotifyWindow() {
   WakeSignal_.reset();
 }
 
-void TSerNotifyWindow::Wake() {
-  if (State_->WakePosted || !WakeSignal_->Valid()) return;
-  State_->WakePosted = true;
-  WakeSignal_->Signal();
+bool TSerNotifyWindow::TakeWake(TState& state) {
+  if (state.WakePosted || !state.Line->Valid()) return false;
+  state.WakePosted = true;
+  return true;
 }
 
 void TSerNotifyWindow::SetAccepting(bool accepting) {
@@ -57,64 +74,93 @@ void TSerNotifyWindow::SetAccepting(bool accepting) {
   for (TSerDeliveryWaiter* w : State_->Waiters) w->Wake();
 }
 
-void TSerNotifyWindow::Enqueue(const std::shared_ptr<TRecord>& record) {
-  std::lock_guard lock(State_->Mutex);
+TSerNotifyWindow::TEnqueued TSerNotifyWindow::Enqueue(const std::shared_ptr<TRecord>& record) {
   if (State_->Closed) {
     record->Stage = TRecord::TStage::Dropped;
-    return;
+    return TEnqueued::Dropped;
   }
   State_->Queue.push_back(record);
-  Wake();
+  return TakeWake(*State_) ? TEnqueued::Signal : TEnqueued::Queued;
 }
 
 bool TSerNotifyWindow::Send(uint16_t msg, uint16_t wParam, uint32_t lParam, int timeoutMs, TSerDeliveryWaiter* waiter) {
+  using TStage = TRecord::TStage;
   auto record = std::make_shared<TRecord>();
   record->Msg = msg;
   record->WParam = wParam;
   record->LParam = lParam;
   record->Waited = true;
+  record->Waiter = waiter;
   // The state outlives the window: the sender may still be waiting here when
   // the main thread destroys the window.
   std::shared_ptr<TState> state = State_;
-  if (waiter != nullptr) {
-    std::lock_guard lock(state->Mutex);
-    state->Waiters.push_back(waiter);
-  }
-  Enqueue(record);
-  std::unique_lock lock(state->Mutex);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  auto finished = [&] { return record->Stage == TRecord::TStage::Done || record->Stage == TRecord::TStage::Dropped; };
-  // Waits until done() holds, or the deadline has passed when bounded.
-  auto waitFor = [&](auto done, bool bounded) {
-    if (waiter == nullptr) {
-      if (bounded) state->Handled.wait_until(lock, deadline, done);
-      else state->Handled.wait(lock, done);
-      return;
-    }
-    while (!done()) {
-      int ms = -1;
-      if (bounded) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return;
-        ms = static_cast<int>(left.count());
-      }
+  auto finished = [&] {
+    const TStage stage = record->Stage.load(std::memory_order_acquire);
+    return stage == TStage::Done || stage == TStage::Dropped;
+  };
+  if (waiter == nullptr) {
+    std::unique_lock lock(state->Mutex);
+    if (Enqueue(record) == TEnqueued::Signal) {
       lock.unlock();
-      waiter->Wait(ms);
+      state->Line->Signal();
       lock.lock();
     }
-  };
-  waitFor(finished, true);
-  if (record->Stage == TRecord::TStage::Queued) {
-    std::erase(state->Queue, record);
-    record->Stage = TRecord::TStage::Dropped;
+    state->Handled.wait_until(lock, deadline, finished);
+    if (record->Stage == TStage::Queued) {
+      std::erase(state->Queue, record);
+      record->Stage = TStage::Dropped;
+    }
+    // A handler that has started is waited for to its end: the sender settles
+    // what the handler took from the input, and settling early would hand the
+    // same bytes to the next handler. A window that stops accepting (its owner
+    // going away, perhaps from inside that very handler) ends the wait.
+    state->Handled.wait(lock, [&] { return finished() || state->Closed; });
+    return record->Stage == TStage::Done;
   }
-  // A handler that has started is waited for to its end: the sender settles what
-  // the handler took from the input, and settling early would hand the same bytes
-  // to the next handler. A window that stops accepting (its owner going away,
-  // perhaps from inside that very handler) ends the wait.
-  waitFor([&] { return finished() || state->Closed; }, false);
-  if (waiter != nullptr) std::erase(state->Waiters, waiter);
-  return record->Stage == TRecord::TStage::Done;
+
+  TEnqueued enqueued;
+  {
+    std::lock_guard lock(state->Mutex);
+    enqueued = Enqueue(record);
+    if (enqueued == TEnqueued::Dropped) return false;
+    state->Waiters.push_back(waiter);
+  }
+  if (enqueued == TEnqueued::Signal) state->Line->Signal();
+  // The waiter is woken after the handling; the stage tells whether this
+  // message is the one handled, without the mutex on the usual path.
+  bool timedOut = false;
+  for (;;) {
+    // Done: the main thread has taken the waiter off the list already.
+    if (record->Stage.load(std::memory_order_acquire) == TStage::Done) return true;
+    int ms = -1;
+    if (!timedOut) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      timedOut = left.count() <= 0;
+      ms = static_cast<int>(left.count());
+    }
+    // The waiter also ends its wait for its own work (input read meanwhile):
+    // before the deadline and while the window accepts, that costs no lock.
+    if (!timedOut && !state->Closed.load()) {
+      waiter->Wait(ms);
+      continue;
+    }
+    {
+      std::lock_guard lock(state->Mutex);
+      if (finished() || state->Closed) break;
+      // Past the deadline a message not yet started is dropped; one whose
+      // handling has started is waited for as above.
+      if (record->Stage == TStage::Queued) {
+        std::erase(state->Queue, record);
+        record->Stage = TStage::Dropped;
+        break;
+      }
+    }
+    waiter->Wait(-1);
+  }
+  std::lock_guard lock(state->Mutex);
+  std::erase(state->Waiters, waiter);
+  return record->Stage == TStage::Done;
 }
 
 void TSerNotifyWindow::Post(uint16_t msg, uint16_t wParam, uint32_t lParam) {
@@ -122,7 +168,13 @@ void TSerNotifyWindow::Post(uint16_t msg, uint16_t wParam, uint32_t lParam) {
   record->Msg = msg;
   record->WParam = wParam;
   record->LParam = lParam;
-  Enqueue(record);
+  std::shared_ptr<TState> state = State_;
+  TEnqueued enqueued;
+  {
+    std::lock_guard lock(state->Mutex);
+    enqueued = Enqueue(record);
+  }
+  if (enqueued == TEnqueued::Signal) state->Line->Signal();
 }
 
 int TSerNotifyWindow::Pending() const {
@@ -135,64 +187,66 @@ void TSerNotifyWindow::Run(const std::shared_ptr<TRecord>& record) {
   // defers that, but a test or the owner may delete it); keep the state alive
   // to release the sender either way.
   std::shared_ptr<TState> state = State_;
-  THandler handler = Handler_;
   try {
-    handler(record->Msg, record->WParam, record->LParam);
+    state->Handler(record->Msg, record->WParam, record->LParam);
   } catch (...) {
     // The component's handler reports its own exceptions; nothing may escape
     // into Qt's event loop.
   }
   std::lock_guard lock(state->Mutex);
-  if (record->Stage == TRecord::TStage::Running) record->Stage = TRecord::TStage::Done;
+  const bool done = record->Stage == TRecord::TStage::Running;
+  // Its sender returns once it sees Done and leaves the list to us then.
+  if (done && record->Waiter != nullptr) std::erase(state->Waiters, record->Waiter);
   state->Handled.notify_all();
   for (TSerDeliveryWaiter* w : state->Waiters) w->Wake();
+  // Done before the wake-up, so that the woken sender finds it without
+  // waiting for this mutex; its waiter outlives the handling.
+  if (done) record->Stage.store(TRecord::TStage::Done, std::memory_order_release);
+  if (record->Waiter != nullptr) record->Waiter->Wake();
+}
+
+std::shared_ptr<TSerNotifyWindow::TRecord> TSerNotifyWindow::TakeQueued(bool waitedOnly) {
+  auto& queue = State_->Queue;
+  auto it = queue.begin();
+  if (waitedOnly)
+    while (it != queue.end() && !(*it)->Waited) ++it;
+  if (it == queue.end()) return nullptr;
+  std::shared_ptr<TRecord> record = std::move(*it);
+  queue.erase(it);
+  record->Stage = TRecord::TStage::Running;
+  return record;
 }
 
 bool TSerNotifyWindow::ProcessOneSent() {
   std::shared_ptr<TRecord> record;
   {
     std::lock_guard lock(State_->Mutex);
-    for (auto it = State_->Queue.begin(); it != State_->Queue.end(); ++it) {
-      if ((*it)->Waited) {
-        record = *it;
-        State_->Queue.erase(it);
-        break;
-      }
-    }
-    if (!record) return false;
-    record->Stage = TRecord::TStage::Running;
+    record = TakeQueued(true);
   }
+  if (!record) return false;
   Run(record);
   return true;
 }
 
 void TSerNotifyWindow::HandleQueued() {
-  {
-    std::lock_guard lock(State_->Mutex);
-    WakeSignal_->Consume();
-    State_->WakePosted = false;
-  }
+  std::shared_ptr<TState> state = State_;
+  QPointer<TSerNotifyWindow> self(this);
   // Only the messages queued now: one queued by a handler waits for the next wake,
   // so a handler that keeps posting cannot starve the event loop.
-  std::shared_ptr<TState> state = State_;
   int budget;
+  std::shared_ptr<TRecord> record;
   {
     std::lock_guard lock(state->Mutex);
+    WakeSignal_->Consume();
+    state->WakePosted = false;
     budget = static_cast<int>(state->Queue.size());
+    if (!state->Closed) record = TakeQueued(false);
   }
-  QPointer<TSerNotifyWindow> self(this);
-  while (budget-- > 0) {
-    std::shared_ptr<TRecord> record;
-    {
-      std::lock_guard lock(state->Mutex);
-      if (state->Closed || state->Queue.empty()) break;
-      record = state->Queue.front();
-      state->Queue.pop_front();
-      record->Stage = TRecord::TStage::Running;
-    }
+  while (record) {
     Run(record);
     if (!self) return;
+    std::lock_guard lock(state->Mutex);
+    record = !state->Closed && --budget > 0 ? TakeQueued(false) : nullptr;
+    if (!record && !state->Closed && !state->Queue.empty() && TakeWake(*state)) state->Line->Signal();
   }
-  std::lock_guard lock(state->Mutex);
-  if (!state->Closed && !state->Queue.empty()) Wake();
 }

@@ -44,14 +44,21 @@ class TSerNotifyWindow : public QObject {
   int Pending() const;
 
  private:
-  void Wake();  // queue mutex held
-  void HandleQueued();
   struct TRecord;
   struct TState;
+  // Queue mutex held: whether the caller is to signal the main thread (once
+  // the mutex is let go); none is due while one is on its way.
+  static bool TakeWake(TState& state);
+  void HandleQueued();
   void Run(const std::shared_ptr<TRecord>& record);
-  void Enqueue(const std::shared_ptr<TRecord>& record);
+  // Queue mutex held. Dropped while not accepting; Signal when the caller is
+  // to signal the main thread once it has let the mutex go.
+  enum class TEnqueued { Dropped, Queued, Signal };
+  TEnqueued Enqueue(const std::shared_ptr<TRecord>& record);
+  // Queue mutex held: the oldest queued message (only those a sender waits
+  // for, when waitedOnly), marked running; null when there is none.
+  std::shared_ptr<TRecord> TakeQueued(bool waitedOnly);
 
-  THandler Handler_;
   std::shared_ptr<TState> State_;
   std::unique_ptr<TSerWakeSignal> WakeSignal_;
 };

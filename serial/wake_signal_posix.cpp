@@ -7,34 +7,33 @@
 
 #include "serial/WakeSignal.h"
 
-struct TSerWakeSignal::TImpl {
-  int Fd = -1;
-  std::unique_ptr<QSocketNotifier> Notifier;
-};
+TSerWakeLine::TSerWakeLine() : Handle_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-TSerWakeSignal::TSerWakeSignal(std::function<void()> onWake) : Impl_(std::make_unique<TImpl>()) {
-  Impl_->Fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (Impl_->Fd < 0) return;
-  Impl_->Notifier = std::make_unique<QSocketNotifier>(static_cast<qintptr>(Impl_->Fd), QSocketNotifier::Read);
-  QObject::connect(Impl_->Notifier.get(), &QSocketNotifier::activated, Impl_->Notifier.get(),
-                   [fn = std::move(onWake)] { fn(); });
+TSerWakeLine::~TSerWakeLine() {
+  if (Handle_ >= 0) ::close(static_cast<int>(Handle_));
 }
 
-TSerWakeSignal::~TSerWakeSignal() {
-  Impl_->Notifier.reset();
-  if (Impl_->Fd >= 0) ::close(Impl_->Fd);
-}
+bool TSerWakeLine::Valid() const { return Handle_ >= 0; }
 
-bool TSerWakeSignal::Valid() const { return Impl_->Fd >= 0; }
-
-void TSerWakeSignal::Signal() {
-  if (Impl_->Fd < 0) return;
+void TSerWakeLine::Signal() const {
+  if (Handle_ < 0) return;
   const uint64_t one = 1;
-  [[maybe_unused]] ssize_t n = ::write(Impl_->Fd, &one, sizeof one);
+  [[maybe_unused]] ssize_t n = ::write(static_cast<int>(Handle_), &one, sizeof one);
 }
+
+TSerWakeSignal::TSerWakeSignal(std::function<void()> onWake) : Line_(std::make_shared<TSerWakeLine>()) {
+  if (!Line_->Valid()) return;
+  auto notifier = std::make_unique<QSocketNotifier>(static_cast<qintptr>(Line_->Handle_), QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(), [fn = std::move(onWake)] { fn(); });
+  Notifier_ = std::move(notifier);
+}
+
+// The notifier goes first: Qt must stop watching the descriptor before the
+// last holder of the line closes it.
+TSerWakeSignal::~TSerWakeSignal() { Notifier_.reset(); }
 
 void TSerWakeSignal::Consume() {
-  if (Impl_->Fd < 0) return;
+  if (!Line_->Valid()) return;
   uint64_t count;
-  [[maybe_unused]] ssize_t n = ::read(Impl_->Fd, &count, sizeof count);
+  [[maybe_unused]] ssize_t n = ::read(static_cast<int>(Line_->Handle_), &count, sizeof count);
 }

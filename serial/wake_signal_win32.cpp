@@ -4,29 +4,28 @@
 
 #include "serial/WakeSignal.h"
 
-struct TSerWakeSignal::TImpl {
-  HANDLE Event = nullptr;
-  std::unique_ptr<QWinEventNotifier> Notifier;
-};
+// Auto-reset: the notifier's wait takes the signal, so each Signal fires once.
+TSerWakeLine::TSerWakeLine() : Handle_(reinterpret_cast<intptr_t>(::CreateEventA(nullptr, FALSE, FALSE, nullptr))) {}
 
-TSerWakeSignal::TSerWakeSignal(std::function<void()> onWake) : Impl_(std::make_unique<TImpl>()) {
-  // Auto-reset: the notifier's wait takes the signal, so each Signal fires once.
-  Impl_->Event = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (Impl_->Event == nullptr) return;
-  Impl_->Notifier = std::make_unique<QWinEventNotifier>(Impl_->Event);
-  QObject::connect(Impl_->Notifier.get(), &QWinEventNotifier::activated, Impl_->Notifier.get(),
-                   [fn = std::move(onWake)] { fn(); });
+TSerWakeLine::~TSerWakeLine() {
+  if (Handle_ != 0) ::CloseHandle(reinterpret_cast<HANDLE>(Handle_));
 }
 
-TSerWakeSignal::~TSerWakeSignal() {
-  Impl_->Notifier.reset();
-  if (Impl_->Event != nullptr) ::CloseHandle(Impl_->Event);
+bool TSerWakeLine::Valid() const { return Handle_ != 0; }
+
+void TSerWakeLine::Signal() const {
+  if (Handle_ != 0) ::SetEvent(reinterpret_cast<HANDLE>(Handle_));
 }
 
-bool TSerWakeSignal::Valid() const { return Impl_->Event != nullptr; }
-
-void TSerWakeSignal::Signal() {
-  if (Impl_->Event != nullptr) ::SetEvent(Impl_->Event);
+TSerWakeSignal::TSerWakeSignal(std::function<void()> onWake) : Line_(std::make_shared<TSerWakeLine>()) {
+  if (!Line_->Valid()) return;
+  auto notifier = std::make_unique<QWinEventNotifier>(reinterpret_cast<HANDLE>(Line_->Handle_));
+  QObject::connect(notifier.get(), &QWinEventNotifier::activated, notifier.get(), [fn = std::move(onWake)] { fn(); });
+  Notifier_ = std::move(notifier);
 }
+
+// The notifier goes first: it must stop waiting on the event before the last
+// holder of the line closes it.
+TSerWakeSignal::~TSerWakeSignal() { Notifier_.reset(); }
 
 void TSerWakeSignal::Consume() {}
