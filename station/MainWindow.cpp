@@ -31,8 +31,9 @@ constexpr int kClientHeight = 540;
 const QString kFileLabelIdle = QString::fromUtf8(station::kNoFileCaption);
 constexpr int kReplyTailWaitMs = 200;
 
-station::JournalLinkConfig LinkConfigOf(const StationConfig& config) {
-  return {config.journalFolder, config.settingsPath, config.database, config.stationName, config.duplicateCheck};
+station::JournalLinkConfig LinkConfigOf(const StationConfig& config, std::function<std::filesystem::path()> lists) {
+  return {config.journalFolder, config.settingsPath,   config.database,
+          config.stationName,   config.duplicateCheck, std::move(lists)};
 }
 
 // The single byte a key event types: its character when that is ASCII, 0x80
@@ -71,7 +72,7 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
     : QMainWindow(parent),
       prompts_(std::make_unique<DefaultPrompts>(this)),
       config_(std::move(config)),
-      journalLink_(LinkConfigOf(config_), *this, this) {
+      journalLink_(LinkConfigOf(config_, [this] { return ListFolder(); }), *this, this) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("读写卡程序"));
   // A fixed dialog-style window: no maximise button and no resizing.
