@@ -468,14 +468,17 @@ int JournalLink::RestoreFromSavedLists() {
   // Only a local file loses cards this way; and the outbox goes in first, or
   // its cards would be put back twice, once from a list.
   if (!journal_ || Place().server || !outbox_.empty() || !config_.listFolder) return 0;
-  // A new journal knows no save: the most recent lists are read, a bounded
-  // number of them, so that a start stays quick beside thousands of files.
+  // Lists saved since the journal's last known save may hold cards it lost.
+  // A new or damaged journal knows no save it can be trusted with: the most
+  // recent lists are read. Either way a bounded number of them, so that a
+  // start stays quick beside thousands of files.
   constexpr std::size_t kMaxLists = 20;
   const QString station = QString::fromStdString(config_.stationName);
   int restored = 0;
   try {
     std::optional<std::chrono::system_clock::time_point> since;
-    if (const std::optional<QDateTime> last = journal_->LastListSave(station)) {
+    const bool trusted = !journal_->Created() && journal_->OpenCheckFinding().isEmpty();
+    if (const std::optional<QDateTime> last = trusted ? journal_->LastListSave(station) : std::nullopt) {
       since = std::chrono::system_clock::time_point(std::chrono::milliseconds(last->toMSecsSinceEpoch()));
     }
     for (const SavedListFile& file : RecentSavedLists(config_.listFolder(), since, kMaxLists)) {

@@ -131,8 +131,8 @@ class JournalLink {
   // that no list save holds may have gone with it, so each goes into the
   // outbox now, and a kill afterwards loses none.
   void KeepLostCards();
-  // At start: numbers of recent saved lists that the journal lacks go back in
-  // as written cards; returns how many.
+  // At start, once the outbox went in: numbers of recent saved lists that
+  // the journal lacks go back in as written cards; returns how many.
   int RestoreFromSavedLists();
   void Committed(std::int64_t id, const journal::WrittenCard& card);
 

@@ -50,8 +50,8 @@ std::vector<SavedListFile> RecentSavedLists(const std::filesystem::path& folder,
     if (!entry.is_regular_file(statError)) continue;
     const auto changed = entry.last_write_time(statError);
     if (statError) continue;
-    const auto written = std::chrono::time_point_cast<std::chrono::system_clock::duration>(
-        std::chrono::file_clock::to_sys(changed));
+    const auto written =
+        std::chrono::time_point_cast<std::chrono::system_clock::duration>(std::chrono::file_clock::to_sys(changed));
     if (newerThan && written <= *newerThan) continue;
     found.push_back({entry.path(), written, {}});
   }
