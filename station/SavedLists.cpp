@@ -45,7 +45,10 @@ std::vector<SavedListFile> RecentSavedLists(const std::filesystem::path& folder,
   for (; entries != std::filesystem::directory_iterator(); entries.increment(error)) {
     if (error) break;
     const std::filesystem::directory_entry& entry = *entries;
-    if (!IsSavedListName(entry.path().filename().string())) continue;
+    // UTF-8 whatever the system: a name that the local code page cannot hold
+    // is no list's name, and must not fail the listing.
+    const std::u8string name = entry.path().filename().u8string();
+    if (!IsSavedListName(std::string_view(reinterpret_cast<const char*>(name.data()), name.size()))) continue;
     std::error_code statError;
     if (!entry.is_regular_file(statError)) continue;
     const auto changed = entry.last_write_time(statError);
