@@ -73,6 +73,11 @@ inline constexpr char kJournalBack[] = "写卡记录已恢复。";
 inline constexpr char kJournalWait[] = "正在等待写卡记录数据库……";
 // At start, when SQLite's check finds the journal's file damaged; the finding follows.
 inline constexpr char kJournalIncomplete[] = "写卡记录可能不完整：";
+// At start, when saved lists held numbers the journal lacked:
+// kJournalIncomplete + kListsRestoredBefore + N + kListsRestoredAfter.
+inline constexpr char kListsRestoredBefore[] = "已从已保存的卡号清单补回 ";
+inline constexpr char kListsRestoredAfter[] =
+    " 张卡，重复写卡的检查已包括这些卡号。请在“记录”中核对，如有缺少请与维护人员联系。";
 // Panel 2, once, when a card is read while the journal is closed.
 inline constexpr char kReadsKept[] = "写卡记录未打开，读出的卡暂存在本程序中，写卡记录恢复后补记。";
 

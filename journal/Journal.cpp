@@ -284,12 +284,17 @@ std::unique_ptr<Journal> Journal::OpenSqlite(const QString& file) {
   // A new journal is readable by this user alone from its first byte; SQLite
   // gives its -wal and -shm files the same permissions. An existing file
   // keeps its own.
+  bool created = false;
   {
     QFile fresh(file);
     if (fresh.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
       fresh.close();
+      created = true;
     }
   }
+  // An empty file (made by a start that ended before its schema) holds no
+  // card either: the journal is new all the same.
+  created = created || QFileInfo(file).size() == 0;
   const QString name = NewConnectionName();
   {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -311,6 +316,7 @@ std::unique_ptr<Journal> Journal::OpenSqlite(const QString& file) {
   }
   auto journal = std::make_unique<Journal>(name);
   journal->file_ = file;
+  journal->created_ = created;
   journal->fileIdentity_ = IdentityOf(file);
   journal->walIdentity_ = IdentityOf(file + QStringLiteral("-wal"));
   return journal;
@@ -374,6 +380,11 @@ void Journal::CheckSameFile() {
   // The WAL may appear after the opening; from then on it must stay.
   if (!walIdentity_ && walNow && fileIdentity_ && now == fileIdentity_) walIdentity_ = walNow;
   if (now != fileIdentity_ || (walIdentity_ && walNow != walIdentity_)) {
+    // The station keeps what the lost file held before anything else fails.
+    if (!lostSaid_) {
+      lostSaid_ = true;
+      emit fileLost();
+    }
     throw JournalError(("The journal \"" + file_ + "\" was deleted, moved or replaced").toStdString(),
                        JournalFault::replaced);
   }

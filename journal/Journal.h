@@ -153,6 +153,14 @@ struct ReadCard {
   std::optional<std::string> track3;
 };
 
+// The numbers of one saved list file, for putting back what a lost or new
+// journal lacks.
+struct ListedNumbers {
+  QString filePath;
+  QDateTime when;  // when the file was last written
+  QList<CardNumber> numbers;
+};
+
 // One line of the on-screen list: a track of a journaled card.
 struct ListEntry {
   qint64 cardId = 0;
@@ -263,6 +271,10 @@ class Journal : public QObject {
   // found nothing.
   const QString& OpenCheckFinding() const { return openCheckFinding_; }
 
+  // SQLite: the file was made by this opening (or was an empty file), so
+  // whatever an earlier journal held is not in it.
+  bool Created() const { return created_; }
+
   // Connects if not connected; throws JournalUnreachable when it cannot. For
   // a station that wants to tell the operator at start.
   void CheckConnection();
@@ -284,6 +296,16 @@ class Journal : public QObject {
   // The station's written tracks that no list save holds, oldest first, track
   // 2 before track 3: what the on-screen list held when the program ended.
   QList<UnsavedLine> UnsavedLines(const QString& station);
+
+  // When station last saved its list, as the journal knows it; none when it
+  // never did.
+  std::optional<QDateTime> LastListSave(const QString& station);
+
+  // Puts back, as written cards of station, the numbers of a saved list that
+  // no card in the journal carries, with a list save of that file holding
+  // them, so that they are neither listed again nor written twice. One
+  // transaction; returns how many numbers went in.
+  int RestoreListedNumbers(const QString& station, const ListedNumbers& listed);
 
   // The latest card written with text on track, from any station.
   std::optional<PreviousWrite> FindWritten(int track, std::string_view text);
@@ -349,6 +371,9 @@ class Journal : public QObject {
  signals:
   // Something was recorded through this journal.
   void changed();
+  // SQLite: the file or its WAL was found deleted, moved or replaced; said
+  // once, before the call that found it throws.
+  void fileLost();
 
  private:
   // Checks the file, connects if not connected, and bounds the call on a
@@ -372,6 +397,8 @@ class Journal : public QObject {
   std::optional<FileIdentity> fileIdentity_;
   std::optional<FileIdentity> walIdentity_;
   QString openCheckFinding_;
+  bool created_ = false;
+  bool lostSaid_ = false;
   QString conninfo_;  // server: for the bounded connect
   std::unique_ptr<sql::CallWatch> watch_;
   std::chrono::steady_clock::time_point awayUntil_{};

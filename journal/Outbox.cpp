@@ -158,6 +158,11 @@ bool Outbox::Push(OutboxEntry entry) {
   return Save();
 }
 
+bool Outbox::PushAll(std::vector<OutboxEntry> entries) {
+  for (OutboxEntry& entry : entries) entries_.push_back(std::move(entry));
+  return Save();
+}
+
 bool Outbox::PopFront() {
   entries_.pop_front();
   return Save();

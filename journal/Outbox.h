@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <variant>
+#include <vector>
 
 #include "journal/Journal.h"
 
@@ -48,6 +49,8 @@ class Outbox {
   // Both save the file before they return; false when it could not be
   // written (the queue in memory is changed all the same).
   bool Push(OutboxEntry entry);
+  // Many entries at once, with one save of the file.
+  bool PushAll(std::vector<OutboxEntry> entries);
   bool PopFront();
 
   // Numbers of written cards in the queue: the card holds them although the

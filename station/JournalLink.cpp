@@ -4,6 +4,7 @@
 #include <QUuid>
 #include <QtGlobal>
 
+#include <chrono>
 #include <map>
 #include <type_traits>
 #include <variant>
@@ -12,6 +13,7 @@
 #include "core/Texts.h"
 #include "journal/ui/JournalRows.h"
 #include "settings/SafeWrite.h"
+#include "station/SavedLists.h"
 #include "ui/PathText.h"
 
 namespace station {
@@ -104,11 +106,18 @@ void JournalLink::Open() {
     return;
   }
   DrainQuietly();
+  const int restored = RestoreFromSavedLists();
+  QString text;
   if (!journal_->OpenCheckFinding().isEmpty()) {
-    const QString text = QString::fromUtf8(kJournalIncomplete) + journal_->OpenCheckFinding() +
-                         QStringLiteral("。请检查已保存的卡号清单，必要时与维护人员联系。");
-    QTimer::singleShot(0, retryTimer_.get(), [this, text] { view_.WarnAboutJournal(text); });
+    text = QString::fromUtf8(kJournalIncomplete) + journal_->OpenCheckFinding() +
+           QStringLiteral("。请检查已保存的卡号清单，必要时与维护人员联系。");
   }
+  if (restored > 0) {
+    if (text.isEmpty()) text = QString::fromUtf8(kJournalIncomplete);
+    text +=
+        QString::fromUtf8(kListsRestoredBefore) + QString::number(restored) + QString::fromUtf8(kListsRestoredAfter);
+  }
+  if (!text.isEmpty()) QTimer::singleShot(0, retryTimer_.get(), [this, text] { view_.WarnAboutJournal(text); });
 }
 
 bool JournalLink::TryOpen() {
@@ -121,6 +130,7 @@ bool JournalLink::TryOpen() {
   }
   try {
     journal_ = journal::Journal::Open(QString::fromStdString(config_.database), PathText(Place().file));
+    QObject::connect(journal_.get(), &journal::Journal::fileLost, retryTimer_.get(), [this] { KeepLostCards(); });
     SettleStart();
   } catch (const journal::JournalUnreachable&) {
     // Not fatal: the first write tries again and, still away, says why.
@@ -151,6 +161,10 @@ void JournalLink::RetryNow() {
   if (!TryOpen()) return;
   behind_ = false;
   DrainQuietly();
+  if (const int restored = RestoreFromSavedLists(); restored > 0) {
+    view_.WarnAboutJournal(QString::fromUtf8(kJournalIncomplete) + QString::fromUtf8(kListsRestoredBefore) +
+                           QString::number(restored) + QString::fromUtf8(kListsRestoredAfter));
+  }
   view_.ShowJournalNews(QString::fromUtf8(kJournalBack));
   sayReadsKept_ = false;
   saidReadsKept_ = false;
@@ -220,6 +234,7 @@ void JournalLink::Drain() {
           if constexpr (std::is_same_v<Entry, journal::OutboxWrittenCard>) {
             // Its key makes a second send after a cut-off commit harmless.
             const std::int64_t id = journal_->RecordWrittenCard(entry.card);
+            Committed(id, entry.card);
             view_.RenumberListLine(entry.listId, id);
             recordedKept_[entry.listId] = id;
           } else if constexpr (std::is_same_v<Entry, journal::ReadCard>) {
@@ -360,7 +375,9 @@ std::int64_t JournalLink::RecordWrittenCard(const WrittenCardRecord& card, const
   SayWaiting();
   try {
     Drain();
-    return journal_->RecordWrittenCard(entry);
+    const std::int64_t id = journal_->RecordWrittenCard(entry);
+    Committed(id, entry);
+    return id;
   } catch (const journal::JournalUnreachable& e) {
     throw keep(kJournalUnreachable + e.reason().toStdString());
   } catch (const journal::JournalError& e) {
@@ -416,12 +433,67 @@ void JournalLink::RecordListSave(const std::filesystem::path& file,
   if (save.entries.isEmpty()) return;
   try {
     journal_->RecordListSave(save);
+    for (const journal::ListEntry& entry : save.entries) committedUnsaved_.erase(entry.cardId);
   } catch (const journal::JournalError& e) {
     LogJournalError(e);
     throw journal::JournalError("已保存到 " + ui::PathToUtf8(file) +
                                 "，但写卡记录未能记下这次保存，下次启动时这些卡号会重新列出。" +
                                 JournalUseFailureText(e, Place()));
   }
+}
+
+void JournalLink::Committed(std::int64_t id, const journal::WrittenCard& card) {
+  if (!Place().server) committedUnsaved_.insert_or_assign(id, card);
+}
+
+void JournalLink::KeepLostCards() {
+  // Their keys make them harmless where the main file holds them after all
+  // (a checkpoint moved them there): the journal stores a key once.
+  if (committedUnsaved_.empty()) return;
+  std::vector<journal::OutboxEntry> kept;
+  std::int64_t listId = outbox_.NextListId();
+  for (const auto& [id, card] : std::exchange(committedUnsaved_, {})) {
+    kept.emplace_back(journal::OutboxWrittenCard{card, listId--});
+  }
+  // One save of the outbox for them all: a long run may have many.
+  if (!outbox_.PushAll(std::move(kept)) && !saidOutboxUnsaved_) {
+    saidOutboxUnsaved_ = true;
+    qWarning("card journal: the outbox %s cannot be written", qPrintable(outbox_.file()));
+  }
+  if (!retryTimer_->isActive()) retryTimer_->start();
+  behind_ = true;
+}
+
+int JournalLink::RestoreFromSavedLists() {
+  // Only a local file loses cards this way; and the outbox goes in first, or
+  // its cards would be put back twice, once from a list.
+  if (!journal_ || Place().server || !outbox_.empty() || !config_.listFolder) return 0;
+  // Lists saved since the journal's last known save may hold cards it lost.
+  // A new or damaged journal knows no save it can be trusted with: the most
+  // recent lists are read. Either way a bounded number of them, so that a
+  // start stays quick beside thousands of files.
+  constexpr std::size_t kMaxLists = 20;
+  const QString station = QString::fromStdString(config_.stationName);
+  int restored = 0;
+  try {
+    std::optional<std::chrono::system_clock::time_point> since;
+    const bool trusted = !journal_->Created() && journal_->OpenCheckFinding().isEmpty();
+    if (const std::optional<QDateTime> last = trusted ? journal_->LastListSave(station) : std::nullopt) {
+      since = std::chrono::system_clock::time_point(std::chrono::milliseconds(last->toMSecsSinceEpoch()));
+    }
+    for (const SavedListFile& file : RecentSavedLists(config_.listFolder(), since, kMaxLists)) {
+      journal::ListedNumbers listed;
+      listed.filePath = PathText(file.path);
+      listed.when = QDateTime::fromMSecsSinceEpoch(
+          std::chrono::duration_cast<std::chrono::milliseconds>(file.written.time_since_epoch()).count(), Qt::UTC);
+      for (const SavedListLine& line : file.lines) listed.numbers.push_back({line.track, line.text});
+      if (!listed.numbers.isEmpty()) restored += journal_->RestoreListedNumbers(station, listed);
+    }
+  } catch (const journal::JournalError& e) {
+    // What went in stays; the rest is tried at the next start.
+    LogJournalError(e);
+  }
+  return restored;
 }
 
 }  // namespace station

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -54,6 +55,8 @@ struct JournalLinkConfig {
   std::string database;                // a PostgreSQL URI, or empty for the file
   std::string stationName;
   bool duplicateCheck = true;
+  // Where the written-card lists are saved; none: lists are not read back.
+  std::function<std::filesystem::path()> listFolder;
 };
 
 // Where a written card came from, beyond its numbers.
@@ -124,6 +127,14 @@ class JournalLink {
   // again: the journal is closed and the reason kept.
   void NoteFailure(const journal::JournalError& error);
   void SayWaiting();
+  // The journal's file or WAL went away: every card committed in this run
+  // that no list save holds may have gone with it, so each goes into the
+  // outbox now, and a kill afterwards loses none.
+  void KeepLostCards();
+  // At start, once the outbox went in: numbers of recent saved lists that
+  // the journal lacks go back in as written cards; returns how many.
+  int RestoreFromSavedLists();
+  void Committed(std::int64_t id, const journal::WrittenCard& card);
 
   JournalLinkConfig config_;
   JournalLinkView& view_;
@@ -146,6 +157,9 @@ class JournalLink {
   bool sayReadsKept_ = false;
   bool saidReadsKept_ = false;
   bool saidOutboxUnsaved_ = false;
+  // The cards committed in this run that no list save holds yet, by id: what
+  // a lost WAL may have taken with it.
+  std::map<std::int64_t, journal::WrittenCard> committedUnsaved_;
   // Something the journal should hold waits in the outbox after a failure;
   // panel 2 says so once the journal takes it.
   bool behind_ = false;

@@ -13,8 +13,9 @@ namespace {
 
 constexpr int kReplyTailWaitMs = 200;
 
-JournalLinkConfig LinkConfigOf(const StationConfig& config) {
-  return {config.journalFolder, config.settingsPath, config.database, config.stationName, config.duplicateCheck};
+JournalLinkConfig LinkConfigOf(const StationConfig& config, std::function<std::filesystem::path()> lists) {
+  return {config.journalFolder, config.settingsPath,   config.database,
+          config.stationName,   config.duplicateCheck, std::move(lists)};
 }
 
 }  // namespace
@@ -24,7 +25,7 @@ SessionAdapter::SessionAdapter(StationConfig config, StationView& view, QObject*
     : config_(std::move(config)),
       view_(view),
       prompts_(std::move(prompts)),
-      journalLink_(LinkConfigOf(config_), *this, owner),
+      journalLink_(LinkConfigOf(config_, [this] { return ListFolder(); }), *this, owner),
       deviceLink_(config_.timings, DeviceHooks(), owner) {
   operationTimer_.setParent(owner);
   operationTimer_.setObjectName(QStringLiteral("OpenTimer"));

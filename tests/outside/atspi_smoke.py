@@ -1330,6 +1330,37 @@ def journal_back_without_restart(build, checks, work, procs):
     proc.wait(10)
 
 
+def journal_lost_lists_return(checks, work, procs, ini):
+    """The journal deleted while the program was not running: the next start
+    takes the numbers of the saved lists back into the new journal and says so."""
+    scenario("cards.db deleted: the next start takes the saved lists' numbers back")
+    import pyatspi
+    import sqlite3
+    db = os.path.join(work, "app", "cards.db")
+    with open(ini, "rb") as f:
+        text = f.read().decode()
+    with open(ini, "wb") as f:  # the journal in its file again
+        f.write(text.replace(f"Database={AWAY_SERVER}\r\n", "").encode())
+    for part in ("", "-wal", "-shm", ".outbox"):
+        if os.path.exists(db + part):
+            os.remove(db + part)
+    st = Station(pyatspi, launch(work, procs))
+    checks.true("the station starts", wait_until(lambda: st.find("BitBtn3") is not None, 20))
+    box, texts = st.message_box()
+    text = texts[-1] if texts else ""
+    checks.true("the start says what came back and what to do",
+                text.startswith("写卡记录可能不完整：已从已保存的卡号清单补回 ") and "请在“记录”中核对" in text, text)
+    if box is not None:
+        st.close_box(box)
+    con = sqlite3.connect(db)
+    count = con.execute("SELECT COUNT(*) FROM written_track").fetchone()[0]
+    con.close()
+    checks.true("the new journal holds the listed numbers", count > 0 and f"补回 {count} 张卡" in text,
+                f"{count} rows; {text}")
+    st.proc.terminate()
+    st.proc.wait(10)
+
+
 def start(build, work, drive_c, procs, installed=False):
     """Starts Xvfb, the emulator and a copy of the station with its own settings
     file (or the installed programs, with the settings in the user's folder);
@@ -1505,6 +1536,7 @@ def main():
             checks.true("the program ends", False)
         checks.eq("退出 saves the unsaved cards", len(set(os.listdir(drive_c)) - files_before), 1 if unsaved else 0)
         if not args.installed:
+            journal_lost_lists_return(checks, work, procs, ini)
             first_start_fresh_home(args.build, emu, checks, work, procs)
             journal_back_without_restart(args.build, checks, work, procs)
     finally:

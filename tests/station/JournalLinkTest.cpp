@@ -13,10 +13,12 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
+#include <string_view>
 
 #include "LongestStall.h"
 #include "StationHarness.h"
@@ -33,7 +35,11 @@ class JournalLinkTest : public StationTest {
  protected:
   // A window as the next start of the program makes it, on the same journal.
   void Restart() {
-    form = std::make_unique<TForm1>(Config());
+    StationConfig config = Config();
+    const std::string lists = lists_.path().toStdString();
+    // The journal reads the saved lists back at start, before the seam below.
+    config.listFolder = [lists] { return std::filesystem::path(lists); };
+    form = std::make_unique<TForm1>(config);
     auto recorder = std::make_unique<RecordingPrompts>();
     prompts = recorder.get();
     form->SetPrompts(std::move(recorder));
@@ -401,6 +407,104 @@ TEST_F(JournalFaultTest, DeletedOrReplacedMidRunStopsWriting) {
       EXPECT_TRUE(JournalNumbers().empty()) << "nothing went into the new file";
     }
     Find<QToolButton>(*form, "ToolButton6")->click();
+  }
+}
+
+// The journal's file and WAL deleted in mid-run, then 退出: the cards the lost
+// WAL held and the card written after are all journaled at the next start.
+// With the outbox gone too, the saved list alone brings the numbers back, the
+// operator is told, and the duplicate guard asks about them again.
+TEST_F(JournalFaultTest, DeletedThenClosedComesBackFromTheStationAndItsList) {
+  const auto removeJournal = [&](bool outboxToo) {
+    for (const char* part : {"", "-wal", "-shm", ".outbox"}) {
+      if (outboxToo || std::string_view(part) != ".outbox") fs::remove(File().string() + part);
+    }
+  };
+  Restart();
+  StartRun("0301");
+  ASSERT_TRUE(Written());
+  ASSERT_TRUE(Written());
+  removeJournal(false);
+  EXPECT_FALSE(Written()) << "0303 cannot be journaled";
+  form->close();
+  ASSERT_EQ(QDir(lists_.path()).entryList({QStringLiteral("*.txt")}).size(), 1u) << "the list was saved";
+  form.reset();
+  const std::multiset<std::string> all{"0301", "0302", "0303"};
+  Restart();
+  EXPECT_EQ(form->journal()->Cards({}).size(), 3) << "each card once";
+  form.reset();
+  EXPECT_EQ(JournalNumbers(), all);
+
+  removeJournal(true);
+  Restart();
+  ASSERT_TRUE(Eventually([&] { return !prompts->messages.empty(); }, "the operator told"));
+  EXPECT_EQ(prompts->messages[0], QString::fromUtf8(station::kJournalIncomplete) +
+                                      QString::fromUtf8(station::kListsRestoredBefore) + QStringLiteral("3") +
+                                      QString::fromUtf8(station::kListsRestoredAfter));
+  EXPECT_TRUE(LogLines().isEmpty()) << "saved cards are not listed again";
+  OpenPort();
+  TickTracks(true, false);
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(QStringLiteral("0302"));
+  Find<QPushButton>(*form, "BitBtn3")->click();
+  EXPECT_EQ(prompts->questions.size(), 1u) << "0302 is known as written";
+  form.reset();
+  EXPECT_EQ(JournalNumbers(), all);
+}
+
+// The file and its folder made read-only mid-run (and immutable, where this
+// user may), then writable again: no number reaches two cards, the window
+// answers, and every card the device wrote is journaled in the end.
+TEST_F(JournalFaultTest, ReadOnlyMidRunThenWritable) {
+  const fs::path folder = File().parent_path();
+  const auto chattr = [&](const char* flag) {
+    const std::string file = "'" + File().string() + "'";
+    return std::system(("chattr " + std::string(flag) + " " + file + " " + file + "-wal 2>/dev/null").c_str()) == 0;
+  };
+  Restart();
+  const bool immutable = chattr("+i");
+  if (immutable) {
+    EXPECT_TRUE(chattr("-i"));
+  }
+  for (const bool frozen : {false, true}) {
+    if (frozen && !immutable) continue;
+    Restart();
+    for (const char* part : {"", "-wal", "-shm", ".outbox"}) fs::remove(File().string() + part);
+    Restart();
+    StartRun(frozen ? "0501" : "0401");
+    ASSERT_TRUE(Written());
+    LongestStall stall;
+    fs::permissions(File(), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    if (frozen) {
+      ASSERT_TRUE(chattr("+i"));
+    }
+    prompts->messages.clear();
+    // Every card the device writes counts, journaled or kept.
+    int written = 1;
+    bool stopped = false;
+    while (written < 4 && !stopped) {
+      stopped = !Written();
+      ++written;
+    }
+    for (const QString& message : prompts->messages) {
+      EXPECT_TRUE(message.startsWith(QString::fromUtf8(station::kWriteNotJournaled))) << message.toStdString();
+    }
+    if (frozen) {
+      EXPECT_TRUE(chattr("-i"));
+    }
+    fs::permissions(folder, fs::perms::owner_all);
+    fs::permissions(File(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_LT(stall.Ms(), 5000) << "the window answered within the bound";
+    if (stopped) {
+      // Writing stopped with the card kept; the next 写卡 puts it in first.
+      Find<QPushButton>(*form, "BitBtn3")->click();
+      ASSERT_TRUE(Written());
+      ++written;
+    }
+    std::multiset<std::string> expected;
+    for (int i = 0; i < written; ++i) expected.insert((frozen ? "050" : "040") + std::to_string(i + 1));
+    form.reset();
+    EXPECT_EQ(JournalNumbers(), expected);
   }
 }
 
