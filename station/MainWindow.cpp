@@ -71,7 +71,7 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
     : QMainWindow(parent),
       prompts_(std::make_unique<DefaultPrompts>(this)),
       config_(std::move(config)),
-      journalLink_(LinkConfigOf(config_), *this, this) {
+      journalLink_(LinkConfigOf(config_), *this, this, gate_) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("读写卡程序"));
   // A fixed dialog-style window: no maximise button and no resizing.
@@ -101,7 +101,7 @@ TForm1::TForm1(StationConfig config, QWidget* parent)
 
   ApplyStartState();
   WireHandlers();
-  connect(&replyTailTimer_, &QTimer::timeout, this, [this] { Guarded([this] { session_.ReplyTailWaitOver(); }); });
+  connect(&replyTailTimer_, &QTimer::timeout, this, [this] { Forward([this] { session_.ReplyTailWaitOver(); }); });
   journalLink_.Open();
 }
 
@@ -139,7 +139,8 @@ void TForm1::ApplyStartState() {
 
 void TForm1::WireHandlers() {
   const auto onClick = [this](QAbstractButton* button, void (TForm1::*handler)()) {
-    connect(button, &QAbstractButton::clicked, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+    connect(button, &QAbstractButton::clicked, this,
+            [this, handler] { Forward([this, handler] { (this->*handler)(); }); });
   };
   onClick(openPortButton_, &TForm1::OnOpenPortPressed);
   onClick(closePortButton_, &TForm1::OnClosePortPressed);
@@ -153,7 +154,7 @@ void TForm1::WireHandlers() {
   onClick(saveListButton_, &TForm1::OnSaveListPressed);
   for (int track : {2, 3}) {
     connect(Track(track).browseButton, &QAbstractButton::clicked, this,
-            [this, track] { Guarded([&] { OnBrowsePressed(track); }); });
+            [this, track] { Forward([this, track] { OnBrowsePressed(track); }); });
   }
 
   // The rules tick and untick each other's boxes and rely on the handler firing
@@ -168,7 +169,7 @@ void TForm1::WireHandlers() {
     onTick(Track(track).fileBox, &TForm1::FileBoxRule, track == 1 ? 2 : track);
   }
 
-  connect(&operationTimer_, &QTimer::timeout, this, [this] { Guarded([this] { OnOperationTick(); }); });
+  connect(&operationTimer_, &QTimer::timeout, this, [this] { Forward([this] { OnOperationTick(); }); });
 
   for (const TrackGroup& g : trackGroups_) {
     if (g.group == nullptr) continue;
@@ -187,9 +188,9 @@ station::DeviceLink::Hooks TForm1::DeviceHooks() {
   hooks.portName = [this] { return config_.portName(); };
   hooks.devicePath = [this](std::uint16_t portNumber) { return config_.devicePath(portNumber); };
   hooks.diagnostics = [this] { return config_.diagnostics ? config_.diagnostics() : settings::Diagnostics{}; };
-  hooks.replyBytes = [this](const std::string& bytes) { session_.ReplyBytes(bytes); };
-  hooks.lineLost = [this] { Guarded([this] { session_.PortLost(); }); };
-  hooks.reconnectTick = [this] { Guarded([this] { session_.ReconnectTick(); }); };
+  hooks.replyBytes = [this](const std::string& bytes) { gate_.Pass([this, bytes] { session_.ReplyBytes(bytes); }); };
+  hooks.lineLost = [this] { Forward([this] { session_.PortLost(); }); };
+  hooks.reconnectTick = [this] { Forward([this] { session_.ReconnectTick(); }); };
   hooks.warning = [this](const std::string& text) { prompts().Warning(QString::fromStdString(text)); };
   return hooks;
 }
@@ -203,7 +204,10 @@ void TForm1::OnJournalPressed() {
     return;
   }
   if (journalDialog_ == nullptr) {
-    journalDialog_ = new JournalDialog(*journal, this);
+    JournalDialog::OnJournalThread onJournalThread{
+        [this](const std::function<void()>& job) { journalLink_.WithJournal([&job](journal::Journal&) { job(); }); },
+        [this] { return gate_.Holding(); }};
+    journalDialog_ = new JournalDialog(*journal, this, std::move(onJournalThread));
     journalDialog_->setObjectName(QStringLiteral("JournalDialog"));
   }
   journalDialog_->show();
@@ -212,6 +216,12 @@ void TForm1::OnJournalPressed() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (gate_.Holding()) {
+    // The close box pressed while a journal call waits: closed after it.
+    event->ignore();
+    gate_.Pass([this] { close(); });
+    return;
+  }
   // While the port is open, so that a card on the writer can be called off.
   session_.Closing();
   if (!cardListMemo_->document()->isEmpty()) {
@@ -238,13 +248,16 @@ void TForm1::RestoreListLine(int track, const std::string& text, std::int64_t ca
 void TForm1::RenumberListLine(std::int64_t keptId, std::int64_t cardId) { cardList_->Renumber(keptId, cardId); }
 
 void TForm1::ShowJournalWait(const QString& text) {
-  // The call that follows may hold the main thread up to its bound: the text
-  // is painted now, and the panel's own text is back for the next paint.
+  // Shown while the call waits (the window keeps painting); the panel's own
+  // text is back when it is over, unless news of the journal replaced it.
   ui::FitLabel& panel = *statusPanels_[2];
-  const QString before = panel.FullText();
+  if (text.isEmpty()) {
+    if (panel.FullText() == QString::fromUtf8(station::kJournalWait)) panel.SetFullText(textBeforeWait_);
+    return;
+  }
+  textBeforeWait_ = panel.FullText();
   panel.SetFullText(text);
   panel.repaint();
-  panel.SetFullText(before);
 }
 
 station::CardOrigin TForm1::CardOriginNow() {

@@ -27,6 +27,7 @@
 #include "station/JournalMessages.h"
 #include "station/Prompts.h"
 #include "station/RecordFileSources.h"
+#include "station/SessionGate.h"
 
 class JournalDialog;
 
@@ -94,6 +95,10 @@ class TForm1 : public QMainWindow,
   // box with its text, and the program goes on.
   template <typename Handler>
   void Guarded(Handler&& handler) noexcept;
+  // Hands an event to the session through the gate, guarded.
+  void Forward(std::function<void()> handler) {
+    gate_.Pass([this, handler = std::move(handler)] { Guarded(handler); });
+  }
 
   // The card device's serial port, for observers; the session opens and
   // closes it.
@@ -193,6 +198,7 @@ class TForm1 : public QMainWindow,
   // The card journal; null when none is configured or it could not be opened.
   journal::Journal* journal() { return journalLink_.journal(); }
   const station::JournalLink& journalLink() const { return journalLink_; }
+  station::JournalLink& journalLink() { return journalLink_; }
   // The 写卡记录 dialog once 记录 opened it.
   JournalDialog* journalDialog() { return journalDialog_; }
 
@@ -309,7 +315,11 @@ class TForm1 : public QMainWindow,
   StationConfig config_;
   std::filesystem::path cardListFolder_;
   std::unique_ptr<station::CardList> cardList_;
+  // Every event for the session passes here; held while a journal call waits.
+  station::SessionGate gate_{[this](std::function<void()> task) { QTimer::singleShot(0, this, std::move(task)); }};
   station::JournalLink journalLink_;
+  // Panel 2's text while "waiting for the journal" stands in it.
+  QString textBeforeWait_;
   JournalDialog* journalDialog_ = nullptr;
   // The wait for the rest of a write reply cut inside the success reply.
   QTimer replyTailTimer_;
