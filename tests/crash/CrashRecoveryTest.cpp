@@ -90,7 +90,8 @@ TEST(CrashRecovery, KilledMidRunLosesNoCardAndCountsNoneTwice) {
   ASSERT_NE(restarted.journal(), nullptr);
 
   std::map<std::string, int> journaled;
-  for (const journal::CardRow& row : restarted.journal()->Cards({})) {
+  for (const journal::CardRow& row :
+       restarted.journalLink().WithJournal([](journal::Journal& j) { return j.Cards({}); })) {
     if (row.track2) ++journaled[row.track2->text];
   }
   std::map<std::string, int> listed;
