@@ -21,7 +21,7 @@ class SessionGate {
   SessionGate(const SessionGate&) = delete;
   SessionGate& operator=(const SessionGate&) = delete;
 
-  // Runs event now, or holds it behind the ones held before it.
+  // Runs event now, after any held ones, or holds it while a call waits.
   void Pass(std::function<void()> event);
 
   // Whether a journal call is waiting now.
@@ -47,7 +47,6 @@ class SessionGate {
   std::function<void(std::function<void()>)> later_;
   std::deque<std::function<void()>> held_;
   int holds_ = 0;
-  bool flushDue_ = false;
 };
 
 }  // namespace station
