@@ -1117,7 +1117,11 @@ def journal_records(st, checks, work):
         save = next(n for n in st.walk(chooser) if n.getRole() == st.a.ROLE_PUSH_BUTTON and caption(n.name) == "保存")
         wait_until(lambda: save.getState().contains(st.a.STATE_ENABLED), 5)
         st.press(save)
-        status = wait_until(lambda: next((n.name for n in nodes(st.a.ROLE_LABEL) if n.name.startswith("已导出")), None), 20)
+        # The window answers while the export runs: wait for this export's own
+        # message, not the one an earlier export left.
+        stem = os.path.splitext(os.path.basename(typed))[0]
+        status = wait_until(lambda: next((n.name for n in nodes(st.a.ROLE_LABEL)
+                                          if n.name.startswith("已导出") and stem in n.name), None), 20)
         return status
 
     csv_file = os.path.join(work, "read-cards.csv")
