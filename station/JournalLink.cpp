@@ -68,27 +68,67 @@ QString OutboxFile(const JournalLinkConfig& config) {
 
 }  // namespace
 
-JournalLink::JournalLink(JournalLinkConfig config, JournalLinkView& view, QObject* timerOwner)
+class JournalLink::WaitShown {
+ public:
+  explicit WaitShown(JournalLinkView& view) : view_(view) { view_.ShowJournalWait(QString::fromUtf8(kJournalWait)); }
+  ~WaitShown() { view_.ShowJournalWait(QString()); }
+  WaitShown(const WaitShown&) = delete;
+  WaitShown& operator=(const WaitShown&) = delete;
+
+ private:
+  JournalLinkView& view_;
+};
+
+JournalLink::JournalLink(JournalLinkConfig config, JournalLinkView& view, QObject* timerOwner, SessionGate& gate)
     : config_(std::move(config)),
       view_(view),
+      gate_(gate),
       outbox_(OutboxFile(config_)),
       retryTimer_(std::make_unique<QTimer>(timerOwner)) {
   retryTimer_->setObjectName(QStringLiteral("JournalRetryTimer"));
   retryTimer_->setInterval(kRetryMs);
+  // Through the gate: a retry must not start inside a call that waits.
   QObject::connect(retryTimer_.get(), &QTimer::timeout, retryTimer_.get(), [this] {
-    if (journal_) {
-      journal_->TryAgainNow();
-      DrainQuietly();
-    } else {
-      RetryNow();
-    }
+    gate_.Pass([this] {
+      if (journal_) {
+        journal::Journal& open = *journal_;
+        OnJournalThread([&open] { open.TryAgainNow(); });
+        DrainQuietly();
+      } else {
+        RetryNow();
+      }
+    });
   });
 }
 
-JournalLink::~JournalLink() = default;
+JournalLink::~JournalLink() {
+  // The retry timer goes first, so that it never calls into a link that is going.
+  retryTimer_.reset();
+  DropJournal();
+}
+
+void JournalLink::DropJournal() {
+  if (!journal_) return;
+  // Its connections close on the thread that made them; jobs run in order,
+  // so nothing queued after this finds it.
+  worker_.Post([doomed = std::shared_ptr<journal::Journal>(std::move(journal_))]() mutable { doomed.reset(); });
+}
 
 void JournalLink::Open() {
   if (!configured()) return;
+  openDue_ = true;
+  // Through the gate, and first in it: a press that comes while the open
+  // waits is held until the journal has decided.
+  QTimer::singleShot(0, retryTimer_.get(), [this] { gate_.Pass([this] { AwaitOpen(); }); });
+}
+
+void JournalLink::AwaitOpen() {
+  if (!openDue_) return;
+  openDue_ = false;
+  OpenNow();
+}
+
+void JournalLink::OpenNow() {
   const bool opened = TryOpen();
   // Cards an earlier run could not journal are on the list again, after the
   // ones the journal puts back, until the journal takes them.
@@ -100,16 +140,19 @@ void JournalLink::Open() {
       }
     }
   }
+  // The open runs once the window is up, so the box stands over it.
   if (!opened) {
-    // Once the window is up, so that the box stands over it.
-    QTimer::singleShot(0, retryTimer_.get(), [this] { view_.WarnAboutJournal(QString::fromStdString(failure_)); });
+    view_.WarnAboutJournal(QString::fromStdString(failure_));
     return;
   }
   DrainQuietly();
+  if (!journal_) return;
   const int restored = RestoreFromSavedLists();
+  journal::Journal& open = *journal_;
   QString text;
-  if (!journal_->OpenCheckFinding().isEmpty()) {
-    text = QString::fromUtf8(kJournalIncomplete) + journal_->OpenCheckFinding() +
+  const QString finding = OnJournalThread([&open] { return open.OpenCheckFinding(); });
+  if (!finding.isEmpty()) {
+    text = QString::fromUtf8(kJournalIncomplete) + finding +
            QStringLiteral("。请检查已保存的卡号清单，必要时与维护人员联系。");
   }
   if (restored > 0) {
@@ -117,7 +160,7 @@ void JournalLink::Open() {
     text +=
         QString::fromUtf8(kListsRestoredBefore) + QString::number(restored) + QString::fromUtf8(kListsRestoredAfter);
   }
-  if (!text.isEmpty()) QTimer::singleShot(0, retryTimer_.get(), [this, text] { view_.WarnAboutJournal(text); });
+  if (!text.isEmpty()) view_.WarnAboutJournal(text);
 }
 
 bool JournalLink::TryOpen() {
@@ -129,15 +172,20 @@ bool JournalLink::TryOpen() {
     qWarning("card journal folder: %s", e.what());
   }
   try {
-    journal_ = journal::Journal::Open(QString::fromStdString(config_.database), PathText(Place().file));
-    QObject::connect(journal_.get(), &journal::Journal::fileLost, retryTimer_.get(), [this] { KeepLostCards(); });
+    const QString database = QString::fromStdString(config_.database);
+    const QString file = PathText(Place().file);
+    journal_ = OnJournalThread([&database, &file] { return journal::Journal::Open(database, file); });
+    // Said on the journal's thread; the cards are kept on this one once the call that found it is over.
+    QObject::connect(
+        journal_.get(), &journal::Journal::fileLost, journal_.get(), [this] { fileLost_ = true; },
+        Qt::DirectConnection);
     SettleStart();
   } catch (const journal::JournalUnreachable&) {
     // Not fatal: the first write tries again and, still away, says why.
   } catch (const journal::JournalError& e) {
     // Writing is refused for this reason until an attempt succeeds.
     LogJournalError(e);
-    journal_.reset();
+    DropJournal();
     failure_ = JournalOpenFailureText(e, Place());
     retryTimer_->start();
     return false;
@@ -148,9 +196,11 @@ bool JournalLink::TryOpen() {
 }
 
 void JournalLink::Retry() {
+  AwaitOpen();
   if (journal_) {
     // The operator's action tries a server that was away at once.
-    journal_->TryAgainNow();
+    journal::Journal& open = *journal_;
+    OnJournalThread([&open] { open.TryAgainNow(); });
     return;
   }
   if (configured()) RetryNow();
@@ -189,6 +239,7 @@ JournalAway JournalLink::AwayFrom(const journal::JournalError& error) const {
 
 bool JournalLink::RefusesWriting() {
   if (!configured()) return false;
+  AwaitOpen();
   if (!journal_) {
     // Every failed opening leaves its reason; this one is for a path that did not.
     if (failure_.empty()) failure_ = "写卡记录未打开。写卡已停用，请重新启动程序。";
@@ -199,7 +250,8 @@ bool JournalLink::RefusesWriting() {
   // local file that went bad is found here, before a card is armed.
   if (Place().server) return false;
   try {
-    journal_->LastCardId();
+    journal::Journal& open = *journal_;
+    OnJournalThread([&open] { return open.LastCardId(); });
   } catch (const journal::JournalError& e) {
     LogJournalError(e);
     view_.WarnAboutJournal(QString::fromStdString(JournalUseFailureText(e, Place())));
@@ -211,9 +263,14 @@ bool JournalLink::RefusesWriting() {
 void JournalLink::SettleStart() {
   if (settled_) return;
   const QString station = QString::fromStdString(config_.stationName);
-  // A run that ended with the program left its card undecided.
-  journal_->UnconfirmLeftoverReservations(station);
-  const QList<journal::UnsavedLine> lines = journal_->UnsavedLines(station);
+  journal::Journal& open = *journal_;
+  // The start's lookups, the costly part of a large journal's open, run
+  // while the window is already drawn.
+  const QList<journal::UnsavedLine> lines = OnJournalThread([&open, &station] {
+    // A run that ended with the program left its card undecided.
+    open.UnconfirmLeftoverReservations(station);
+    return open.UnsavedLines(station);
+  });
   settled_ = true;
   for (const journal::UnsavedLine& line : lines) view_.RestoreListLine(line.track, line.text, line.cardId);
   if (!lines.isEmpty()) {
@@ -227,22 +284,23 @@ void JournalLink::Drain() {
   // back into the list a second time.
   SettleStart();
   const QString station = QString::fromStdString(config_.stationName);
+  journal::Journal& open = *journal_;
   while (!outbox_.empty()) {
     std::visit(
         [&](const auto& entry) {
           using Entry = std::decay_t<decltype(entry)>;
           if constexpr (std::is_same_v<Entry, journal::OutboxWrittenCard>) {
             // Its key makes a second send after a cut-off commit harmless.
-            const std::int64_t id = journal_->RecordWrittenCard(entry.card);
+            const std::int64_t id = OnJournalThread([&] { return open.RecordWrittenCard(entry.card); });
             Committed(id, entry.card);
             view_.RenumberListLine(entry.listId, id);
             recordedKept_[entry.listId] = id;
           } else if constexpr (std::is_same_v<Entry, journal::ReadCard>) {
-            journal_->RecordReadCard(entry);
+            OnJournalThread([&] { open.RecordReadCard(entry); });
           } else if (entry.unconfirm) {
-            journal_->MarkUnconfirmed(station, entry.numbers, entry.reason);
+            OnJournalThread([&] { open.MarkUnconfirmed(station, entry.numbers, entry.reason); });
           } else {
-            journal_->CancelReservation(station, entry.numbers);
+            OnJournalThread([&] { open.CancelReservation(station, entry.numbers); });
           }
         },
         outbox_.front());
@@ -279,20 +337,22 @@ void JournalLink::Queue(journal::OutboxEntry entry) {
   if (!retryTimer_->isActive()) retryTimer_->start();
 }
 
-void JournalLink::SayWaiting() { view_.ShowJournalWait(QString::fromUtf8(kJournalWait)); }
-
 std::vector<TakenNumber> JournalLink::ReserveNumbers(const WrittenCardRecord& card, bool repeat) {
+  AwaitOpen();
   if (!journal_) {
     if (!configured()) return {};
     throw JournalAway(failure_);
   }
   QList<journal::NumberHolder> holders;
-  SayWaiting();
+  const WaitShown waiting(view_);
   try {
     // What the journal missed goes in first: a card kept in the outbox must
     // hold its numbers before anything is reserved.
     Drain();
-    holders = journal_->Reserve(QString::fromStdString(config_.stationName), NumbersOf(card), repeat);
+    journal::Journal& open = *journal_;
+    const QString station = QString::fromStdString(config_.stationName);
+    const QList<journal::CardNumber> numbers = NumbersOf(card);
+    holders = OnJournalThread([&] { return open.Reserve(station, numbers, repeat); });
   } catch (const journal::JournalError& e) {
     throw AwayFrom(e);
   }
@@ -317,18 +377,24 @@ std::vector<TakenNumber> JournalLink::ReserveNumbers(const WrittenCardRecord& ca
 }
 
 std::string JournalLink::FirstFreeNumber(int track, const std::string& start, std::uint64_t step) {
+  AwaitOpen();
   if (!journal_) return start;
   try {
-    return journal_
-        ->FirstFree(QString::fromStdString(config_.stationName), track, start,
-                    [step](const std::string& text) { return IncrementTrailingNumber(text, step).text; })
-        .text;
+    journal::Journal& open = *journal_;
+    const QString station = QString::fromStdString(config_.stationName);
+    return OnJournalThread([&] {
+      return open
+          .FirstFree(station, track, start,
+                     [step](const std::string& text) { return IncrementTrailingNumber(text, step).text; })
+          .text;
+    });
   } catch (const journal::JournalError& e) {
     throw AwayFrom(e);
   }
 }
 
 void JournalLink::CancelReservation(const WrittenCardRecord& card) {
+  AwaitOpen();
   if (!journal_) return;
   Queue(journal::OutboxHoldChange{false, NumbersOf(card), journal::UnconfirmedReason::unknown});
   // Until it goes in, the numbers stay reserved, which blocks them too.
@@ -336,6 +402,7 @@ void JournalLink::CancelReservation(const WrittenCardRecord& card) {
 }
 
 void JournalLink::MarkUnconfirmed(const WrittenCardRecord& card, Undecided reason) {
+  AwaitOpen();
   if (!journal_) return;
   Queue(journal::OutboxHoldChange{true, NumbersOf(card), ReasonOf(reason)});
   DrainQuietly();
@@ -343,6 +410,7 @@ void JournalLink::MarkUnconfirmed(const WrittenCardRecord& card, Undecided reaso
 
 std::int64_t JournalLink::RecordWrittenCard(const WrittenCardRecord& card, const CardOrigin& origin) {
   if (!configured()) return 0;
+  AwaitOpen();
   journal::WrittenCard entry;
   entry.station = QString::fromStdString(config_.stationName);
   entry.port = origin.port;
@@ -372,10 +440,11 @@ std::int64_t JournalLink::RecordWrittenCard(const WrittenCardRecord& card, const
     return JournalAway(text, listId);
   };
   if (!journal_) throw keep(kWriteNotJournaled + failure_);
-  SayWaiting();
+  const WaitShown waiting(view_);
   try {
     Drain();
-    const std::int64_t id = journal_->RecordWrittenCard(entry);
+    journal::Journal& open = *journal_;
+    const std::int64_t id = OnJournalThread([&] { return open.RecordWrittenCard(entry); });
     Committed(id, entry);
     return id;
   } catch (const journal::JournalUnreachable& e) {
@@ -389,6 +458,7 @@ std::int64_t JournalLink::RecordWrittenCard(const WrittenCardRecord& card, const
 
 void JournalLink::RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) {
   if (!configured()) return;
+  AwaitOpen();
   journal::ReadCard card;
   card.station = QString::fromStdString(config_.stationName);
   card.track2 = track2;
@@ -397,7 +467,8 @@ void JournalLink::RecordReadCard(const std::optional<std::string>& track2, const
   if (journal_) {
     try {
       Drain();
-      journal_->RecordReadCard(card);
+      journal::Journal& open = *journal_;
+      OnJournalThread([&] { open.RecordReadCard(card); });
       return;
     } catch (const journal::JournalError& e) {
       LogJournalError(e);
@@ -419,6 +490,7 @@ QString JournalLink::OperationText(const QString& text) {
 
 void JournalLink::RecordListSave(const std::filesystem::path& file,
                                  const std::vector<std::pair<std::int64_t, int>>& lines) {
+  AwaitOpen();
   if (!journal_) return;
   // Kept cards that go in now get their ids, so that the save can name them.
   DrainQuietly();
@@ -432,7 +504,8 @@ void JournalLink::RecordListSave(const std::filesystem::path& file,
   }
   if (save.entries.isEmpty()) return;
   try {
-    journal_->RecordListSave(save);
+    journal::Journal& open = *journal_;
+    OnJournalThread([&] { open.RecordListSave(save); });
     for (const journal::ListEntry& entry : save.entries) committedUnsaved_.erase(entry.cardId);
   } catch (const journal::JournalError& e) {
     LogJournalError(e);
@@ -474,26 +547,36 @@ int JournalLink::RestoreFromSavedLists() {
   // start stays quick beside thousands of files.
   constexpr std::size_t kMaxLists = 20;
   const QString station = QString::fromStdString(config_.stationName);
-  int restored = 0;
+  const std::filesystem::path folder = config_.listFolder();
+  journal::Journal& open = *journal_;
   try {
-    std::optional<std::chrono::system_clock::time_point> since;
-    const bool trusted = !journal_->Created() && journal_->OpenCheckFinding().isEmpty();
-    if (const std::optional<QDateTime> last = trusted ? journal_->LastListSave(station) : std::nullopt) {
-      since = std::chrono::system_clock::time_point(std::chrono::milliseconds(last->toMSecsSinceEpoch()));
-    }
-    for (const SavedListFile& file : RecentSavedLists(config_.listFolder(), since, kMaxLists)) {
-      journal::ListedNumbers listed;
-      listed.filePath = PathText(file.path);
-      listed.when = QDateTime::fromMSecsSinceEpoch(
-          std::chrono::duration_cast<std::chrono::milliseconds>(file.written.time_since_epoch()).count(), Qt::UTC);
-      for (const SavedListLine& line : file.lines) listed.numbers.push_back({line.track, line.text});
-      if (!listed.numbers.isEmpty()) restored += journal_->RestoreListedNumbers(station, listed);
-    }
+    // On the journal's thread as a whole: the lists are few and small.
+    return OnJournalThread([&] {
+      int restored = 0;
+      std::optional<std::chrono::system_clock::time_point> since;
+      const bool trusted = !open.Created() && open.OpenCheckFinding().isEmpty();
+      if (const std::optional<QDateTime> last = trusted ? open.LastListSave(station) : std::nullopt) {
+        since = std::chrono::system_clock::time_point(std::chrono::milliseconds(last->toMSecsSinceEpoch()));
+      }
+      try {
+        for (const SavedListFile& file : RecentSavedLists(folder, since, kMaxLists)) {
+          journal::ListedNumbers listed;
+          listed.filePath = PathText(file.path);
+          listed.when = QDateTime::fromMSecsSinceEpoch(
+              std::chrono::duration_cast<std::chrono::milliseconds>(file.written.time_since_epoch()).count(), Qt::UTC);
+          for (const SavedListLine& line : file.lines) listed.numbers.push_back({line.track, line.text});
+          if (!listed.numbers.isEmpty()) restored += open.RestoreListedNumbers(station, listed);
+        }
+      } catch (const journal::JournalError& e) {
+        // What went in stays; the rest is tried at the next start.
+        LogJournalError(e);
+      }
+      return restored;
+    });
   } catch (const journal::JournalError& e) {
-    // What went in stays; the rest is tried at the next start.
     LogJournalError(e);
+    return 0;
   }
-  return restored;
 }
 
 }  // namespace station

@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -19,6 +21,8 @@
 #include "journal/Journal.h"
 #include "journal/Outbox.h"
 #include "station/JournalMessages.h"
+#include "station/JournalWorker.h"
+#include "station/SessionGate.h"
 
 class QObject;
 
@@ -28,8 +32,12 @@ class QObject;
 // not take, sent in order once it can. The duplicate policy (which taken
 // numbers are asked about) is decided here alone.
 //
-// Threads: main thread only; every call may wait for the journal within its
-// bounds (a busy file, a server's timeouts).
+// The journal itself lives on a worker thread that the link owns; each call
+// below hands its work there and waits for it within the journal's bounds (a
+// busy file, a server's timeouts) with the event loop running, holding the
+// session's events at the gate meanwhile, so the window keeps answering.
+//
+// Threads: main thread only.
 namespace station {
 
 // What the link asks of the window.
@@ -45,7 +53,8 @@ class JournalLinkView {
   // A card the list shows under a kept id has been recorded under cardId.
   virtual void RenumberListLine(std::int64_t keptId, std::int64_t cardId) = 0;
   // Said and painted at once, before a call that may have to wait for the
-  // journal; the next text in panel 2 replaces it.
+  // journal, and shown while it waits; an empty text when the wait is over
+  // puts back what panel 2 said before.
   virtual void ShowJournalWait(const QString& text) = 0;
 };
 
@@ -72,14 +81,16 @@ struct CardOrigin {
 
 class JournalLink {
  public:
-  // The retry timer is a child of timerOwner, so that it is found by name.
-  JournalLink(JournalLinkConfig config, JournalLinkView& view, QObject* timerOwner);
+  // The retry timer is a child of timerOwner, so that it is found by name;
+  // gate holds the session's events while a call waits.
+  JournalLink(JournalLinkConfig config, JournalLinkView& view, QObject* timerOwner, SessionGate& gate);
   ~JournalLink();
   JournalLink(const JournalLink&) = delete;
   JournalLink& operator=(const JournalLink&) = delete;
 
-  // At start: opens the journal; a journal that cannot be opened is said
-  // once the event loop runs and tried again every 30 s.
+  // At start: opens the journal once the event loop runs, so the window is
+  // drawn first; any use before then waits for the open. A journal that
+  // cannot be opened is said and tried again every 30 s.
   void Open();
   // At 写卡, 读卡 and 记录: a shut journal is tried again; when it opens, the
   // outbox goes in and panel 2 says so.
@@ -87,7 +98,22 @@ class JournalLink {
   // Whether 写卡 must be refused for the journal's sake; the reason is shown.
   bool RefusesWriting();
 
-  journal::Journal* journal() { return journal_.get(); }
+  // Null while no journal is open. Its functions are called through
+  // WithJournal only: they run on the journal's thread.
+  journal::Journal* journal() {
+    AwaitOpen();
+    return journal_.get();
+  }
+  // Runs job(journal) on the journal's thread and returns what it returns, or
+  // throws what it threw; the window keeps answering meanwhile. The journal
+  // must be open.
+  template <typename Job>
+  auto WithJournal(Job&& job) {
+    AwaitOpen();
+    if (!journal_) throw journal::JournalError("写卡记录未打开。");
+    journal::Journal& open = *journal_;
+    return OnJournalThread([&job, &open] { return job(open); });
+  }
   bool configured() const { return !config_.folder.empty(); }
   // Why the journal cannot be used now, in the operator's words; empty when it can.
   const std::string& failure() const { return failure_; }
@@ -112,6 +138,36 @@ class JournalLink {
   void RecordListSave(const std::filesystem::path& file, const std::vector<std::pair<std::int64_t, int>>& lines);
 
  private:
+  // Once a call that found the journal's file lost is over, and before its
+  // failure is handled, keeps the cards the lost file held (on this thread).
+  class LostFileCheck {
+   public:
+    explicit LostFileCheck(JournalLink& link) : link_(link) {}
+    LostFileCheck(const LostFileCheck&) = delete;
+    LostFileCheck& operator=(const LostFileCheck&) = delete;
+    ~LostFileCheck() {
+      if (!link_.fileLost_.exchange(false)) return;
+      try {
+        link_.KeepLostCards();
+      } catch (const std::exception& e) {
+        qWarning("card journal: keeping the cards of a lost file: %s", e.what());
+      }
+    }
+
+   private:
+    JournalLink& link_;
+  };
+  template <typename Job>
+  std::invoke_result_t<Job&> OnJournalThread(Job&& job) {
+    const SessionGate::Hold hold(gate_);
+    const LostFileCheck check(*this);
+    return worker_.Call(std::forward<Job>(job));
+  }
+  // The open that Open left for the event loop, done now if it is still due.
+  void AwaitOpen();
+  void OpenNow();
+  // Closes the journal on its own thread.
+  void DropJournal();
   bool TryOpen();
   void RetryNow();
   void SettleStart();
@@ -126,7 +182,6 @@ class JournalLink {
   // A journal file deleted or replaced stops writing until the program starts
   // again: the journal is closed and the reason kept.
   void NoteFailure(const journal::JournalError& error);
-  void SayWaiting();
   // The journal's file or WAL went away: every card committed in this run
   // that no list save holds may have gone with it, so each goes into the
   // outbox now, and a kill afterwards loses none.
@@ -135,10 +190,20 @@ class JournalLink {
   // the journal lacks go back in as written cards; returns how many.
   int RestoreFromSavedLists();
   void Committed(std::int64_t id, const journal::WrittenCard& card);
+  // Panel 2 says "waiting for the journal" while one lives.
+  class WaitShown;
 
   JournalLinkConfig config_;
   JournalLinkView& view_;
+  SessionGate& gate_;
+  // Declared before the journal, whose end it carries out.
+  JournalWorker worker_;
+  // Made, used and deleted on worker_'s thread; the pointer is the main
+  // thread's.
   std::unique_ptr<journal::Journal> journal_;
+  // Set on the journal's thread when it finds its file lost.
+  std::atomic<bool> fileLost_{false};
+  bool openDue_ = false;
   journal::Outbox outbox_;
   // Why the journal is shut, for the operator; writing stays refused with it.
   std::string failure_;

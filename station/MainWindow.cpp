@@ -10,6 +10,7 @@
 
 #include <utility>
 
+#include "core/Texts.h"
 #include "journal/ui/JournalDialog.h"
 #include "settings/SettingsDialog.h"
 #include "settings/SettingsLocation.h"
@@ -77,6 +78,7 @@ station::CardList& TForm1::cardList() { return *controls_->cardList; }
 station::RecordFileSources& TForm1::recordFiles() { return controls_->station->recordFiles(); }
 journal::Journal* TForm1::journal() { return controls_->station->journalLink().journal(); }
 JournalDialog* TForm1::journalDialog() { return controls_->journalDialog; }
+station::JournalLink& TForm1::journalLink() { return controls_->station->journalLink(); }
 bool TForm1::SendCommand(const std::string& command) { return session().SendCommand(command); }
 void TForm1::EnforceCardLogLimit() { controls_->station->KeepCardListInBounds(); }
 void TForm1::SetCardListFolder(std::filesystem::path folder) { controls_->station->SetListFolder(std::move(folder)); }
@@ -89,7 +91,7 @@ void TForm1::WireHandlers() {
   station::MainWindowControls& c = *controls_;
   station::SessionAdapter& adapter = *c.station;
   const auto onClick = [this](QAbstractButton* button, std::function<void()> handler) {
-    connect(button, &QAbstractButton::clicked, this, [this, handler] { Guarded(handler); });
+    connect(button, &QAbstractButton::clicked, this, [this, handler] { controls_->station->Forward(handler); });
   };
   // Every press that is the session's goes to the station behind the window.
   using station::Press;
@@ -149,7 +151,10 @@ void TForm1::OnJournalPressed() {
   }
   JournalDialog*& dialog = controls_->journalDialog;
   if (dialog == nullptr) {
-    dialog = new JournalDialog(*journal, this);
+    JournalDialog::OnJournalThread onJournalThread{
+        [&link](const std::function<void()>& job) { link.WithJournal([&job](journal::Journal&) { job(); }); },
+        [this] { return controls_->station->Waiting(); }};
+    dialog = new JournalDialog(*journal, this, std::move(onJournalThread));
     dialog->setObjectName(QStringLiteral("JournalDialog"));
   }
   dialog->show();
@@ -174,6 +179,12 @@ void TForm1::OnExitPressed() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (controls_->station->Waiting()) {
+    // The close box pressed while a journal call waits: closed after it.
+    event->ignore();
+    controls_->station->Forward([this] { close(); });
+    return;
+  }
   controls_->station->WindowClosing();
   event->accept();
 }
@@ -190,11 +201,16 @@ void TForm1::Show(station::TextSlot slot, const QString& text) {
 }
 
 void TForm1::PaintOperationNote(const QString& text) {
+  // Shown while a journal call waits (the window keeps painting); the panel's
+  // own text is back when it is over, unless news of the journal replaced it.
   ui::FitLabel& panel = *controls_->textPlace(station::TextSlot::operation);
-  const QString before = panel.FullText();
+  if (text.isEmpty()) {
+    if (panel.FullText() == QString::fromUtf8(station::kJournalWait)) panel.SetFullText(controls_->textBeforeWait);
+    return;
+  }
+  controls_->textBeforeWait = panel.FullText();
   panel.SetFullText(text);
   panel.repaint();
-  panel.SetFullText(before);
 }
 
 void TForm1::SetTrackText(int track, const std::string& bytes) {

@@ -20,7 +20,8 @@ class JournalDialog;
 
 namespace station {
 struct MainWindowControls;
-}
+class JournalLink;
+}  // namespace station
 
 // The card station's only working window. It builds the controls (each found
 // by its design name as objectName), passes the operator's presses on to the
@@ -52,6 +53,8 @@ class TForm1 : public QMainWindow, private station::StationView {
   station::RecordFileSources& recordFiles();
   // The card journal; null when none is configured or it could not be opened.
   journal::Journal* journal();
+  // The journal link: calls on the journal go through it, on its thread.
+  station::JournalLink& journalLink();
   // The 写卡记录 dialog once 记录 opened it.
   JournalDialog* journalDialog();
   // Sends a hex command as every operation does: false when nothing went out.

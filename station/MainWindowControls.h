@@ -40,6 +40,8 @@ struct MainWindowControls {
   // secondsLabel shows; each elides a text too long for it.
   std::array<ui::FitLabel*, static_cast<std::size_t>(TextSlot::seconds)> textPlaces{};
   ui::FitLabel*& textPlace(TextSlot slot) { return textPlaces[static_cast<std::size_t>(slot)]; }
+  // Panel 2's text while "waiting for the journal" stands in it.
+  QString textBeforeWait;
   QLabel* secondsLabel = nullptr;
 
   QPlainTextEdit* cardListMemo = nullptr;

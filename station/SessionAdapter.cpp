@@ -25,17 +25,18 @@ SessionAdapter::SessionAdapter(StationConfig config, StationView& view, QObject*
     : config_(std::move(config)),
       view_(view),
       prompts_(std::move(prompts)),
-      journalLink_(LinkConfigOf(config_, [this] { return ListFolder(); }), *this, owner),
+      gate_([owner](std::function<void()> task) { QTimer::singleShot(0, owner, std::move(task)); }),
+      journalLink_(LinkConfigOf(config_, [this] { return ListFolder(); }), *this, owner, gate_),
       deviceLink_(config_.timings, DeviceHooks(), owner) {
   operationTimer_.setParent(owner);
   operationTimer_.setObjectName(QStringLiteral("OpenTimer"));
   operationTimer_.setInterval(config_.timings.tick);
-  QObject::connect(&operationTimer_, &QTimer::timeout, owner, [this] { Guard([this] { session_.TimerTick(); }); });
+  QObject::connect(&operationTimer_, &QTimer::timeout, owner, [this] { Forward([this] { session_.TimerTick(); }); });
   replyTailTimer_.setObjectName(QStringLiteral("ReplyTailTimer"));
   replyTailTimer_.setSingleShot(true);
   replyTailTimer_.setInterval(kReplyTailWaitMs);
   QObject::connect(&replyTailTimer_, &QTimer::timeout, owner,
-                   [this] { Guard([this] { session_.ReplyTailWaitOver(); }); });
+                   [this] { Forward([this] { session_.ReplyTailWaitOver(); }); });
 }
 
 SessionAdapter::~SessionAdapter() { ShutDown(); }
@@ -43,6 +44,10 @@ SessionAdapter::~SessionAdapter() { ShutDown(); }
 template <typename Handler>
 void SessionAdapter::Guard(Handler&& handler) noexcept {
   Guarded(prompts_(), std::forward<Handler>(handler));
+}
+
+void SessionAdapter::Forward(std::function<void()> event) {
+  gate_.Pass([this, event = std::move(event)] { Guard(event); });
 }
 
 std::filesystem::path SessionAdapter::ListFolder() const {
@@ -55,9 +60,9 @@ DeviceLink::Hooks SessionAdapter::DeviceHooks() {
   hooks.portName = [this] { return config_.portName(); };
   hooks.devicePath = [this](std::uint16_t portNumber) { return config_.devicePath(portNumber); };
   hooks.diagnostics = [this] { return config_.diagnostics ? config_.diagnostics() : settings::Diagnostics{}; };
-  hooks.replyBytes = [this](const std::string& bytes) { session_.ReplyBytes(bytes); };
-  hooks.lineLost = [this] { Guard([this] { session_.PortLost(); }); };
-  hooks.reconnectTick = [this] { Guard([this] { session_.ReconnectTick(); }); };
+  hooks.replyBytes = [this](const std::string& bytes) { gate_.Pass([this, bytes] { session_.ReplyBytes(bytes); }); };
+  hooks.lineLost = [this] { Forward([this] { session_.PortLost(); }); };
+  hooks.reconnectTick = [this] { Forward([this] { session_.ReconnectTick(); }); };
   hooks.warning = [this](const std::string& text) { prompts_().Warning(QString::fromStdString(text)); };
   return hooks;
 }

@@ -15,6 +15,7 @@
 #include "station/JournalLink.h"
 #include "station/Prompts.h"
 #include "station/RecordFileSources.h"
+#include "station/SessionGate.h"
 #include "station/StationConfig.h"
 #include "station/StationView.h"
 
@@ -48,6 +49,12 @@ class SessionAdapter : private SessionPort,
   // Where saved lists go: the folder set here (a test's), else the configured one.
   void SetListFolder(std::filesystem::path folder) { listFolder_ = std::move(folder); }
   std::filesystem::path ListFolder() const;
+
+  // Hands an event to the session through the gate, guarded: held while a
+  // journal call waits, given in order afterwards.
+  void Forward(std::function<void()> event);
+  // Whether a journal call waits now (events are held meanwhile).
+  bool Waiting() const { return gate_.Holding(); }
 
   // --- The events, each passed on to the session
   // Opens the journal once the window stands.
@@ -144,6 +151,8 @@ class SessionAdapter : private SessionPort,
   QTimer operationTimer_;
   // The wait for the rest of a write reply cut inside the success reply.
   QTimer replyTailTimer_;
+  // Every event for the session passes here; held while a journal call waits.
+  SessionGate gate_;
   JournalLink journalLink_;
   DeviceLink deviceLink_;
   CardSession session_{{*this, *this, *this, *this, *this}};

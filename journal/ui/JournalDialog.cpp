@@ -150,11 +150,35 @@ QVBoxLayout* TabPage(QTabWidget* tabs, const QString& objectName, const QString&
   return new QVBoxLayout(page);
 }
 
+// An export's pages, each read where the journal lives.
+class RowsOnJournalThread : public journal::RowSource {
+ public:
+  RowsOnJournalThread(std::unique_ptr<journal::RowSource> rows, std::function<void(const std::function<void()>&)> run)
+      : rows_(std::move(rows)), run_(std::move(run)) {}
+  QList<journal::ExportColumn> Columns() const override { return rows_->Columns(); }
+  QString Name() const override { return rows_->Name(); }
+  qint64 Total() override {
+    qint64 total = 0;
+    run_([&] { total = rows_->Total(); });
+    return total;
+  }
+  QList<QStringList> NextPage() override {
+    QList<QStringList> page;
+    run_([&] { page = rows_->NextPage(); });
+    return page;
+  }
+
+ private:
+  std::unique_ptr<journal::RowSource> rows_;
+  std::function<void(const std::function<void()>&)> run_;
+};
+
 }  // namespace
 
-JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent)
+JournalDialog::JournalDialog(journal::Journal& journal, QWidget* parent, OnJournalThread onJournalThread)
     : QDialog(parent),
       journal_(journal),
+      onJournalThread_(std::move(onJournalThread)),
       prompts_{AskForExportFile,
                [](QWidget* owner, const QString& text) {
                  QMessageBox::information(owner, journal::WrittenCardsTitle(), text);
@@ -283,12 +307,25 @@ void JournalDialog::ShowRow(int row) {
   for (int c = 0; c < cells.size(); ++c) table_->setItem(row, c, Cell(cells[c]));
 }
 
+void JournalDialog::WithJournal(const std::function<void()>& job) {
+  if (onJournalThread_.run) {
+    onJournalThread_.run(job);
+  } else {
+    job();
+  }
+}
+
 void JournalDialog::Refresh() {
   try {
     // The id bound makes the next AddNewCards start exactly where this ends.
     journal::CardQuery query = Query();
-    query.upToId = journal_.LastCardId();
-    rows_ = journal_.Cards(query);
+    // Read into locals: the dialog's members are the main thread's.
+    QList<journal::CardRow> rows;
+    WithJournal([&] {
+      query.upToId = journal_.LastCardId();
+      rows = journal_.Cards(query);
+    });
+    rows_ = std::move(rows);
     lastSeenId_ = query.upToId;
     statusLabel_->clear();
   } catch (const journal::JournalError& e) {
@@ -304,8 +341,12 @@ void JournalDialog::Refresh() {
 void JournalDialog::RefreshReadCards() {
   try {
     journal::CardQuery query = Query();
-    query.upToId = journal_.LastReadCardId();
-    readRows_ = query.upToId > 0 ? journal_.ReadCards(query) : QList<journal::ReadCardRow>();
+    QList<journal::ReadCardRow> rows;
+    WithJournal([&] {
+      query.upToId = journal_.LastReadCardId();
+      if (query.upToId > 0) rows = journal_.ReadCards(query);
+    });
+    readRows_ = std::move(rows);
     lastReadId_ = query.upToId;
   } catch (const journal::JournalError& e) {
     statusLabel_->setText(QString::fromUtf8(e.what()));
@@ -320,7 +361,9 @@ void JournalDialog::RefreshReadCards() {
 
 void JournalDialog::FollowReadCards() {
   try {
-    if (journal_.LastReadCardId() == lastReadId_) return;
+    qint64 last = 0;
+    WithJournal([&] { last = journal_.LastReadCardId(); });
+    if (last == lastReadId_) return;
   } catch (const journal::JournalError& e) {
     statusLabel_->setText(QString::fromUtf8(e.what()));
     return;
@@ -333,9 +376,11 @@ void JournalDialog::AddNewCards() {
   query.afterId = lastSeenId_;
   QList<journal::CardRow> added;
   try {
-    query.upToId = journal_.LastCardId();
+    WithJournal([&] {
+      query.upToId = journal_.LastCardId();
+      if (query.upToId != lastSeenId_) added = journal_.Cards(query);
+    });
     if (query.upToId == lastSeenId_) return;
-    added = journal_.Cards(query);
     lastSeenId_ = query.upToId;
   } catch (const journal::JournalError& e) {
     statusLabel_->setText(QString::fromUtf8(e.what()));
@@ -353,6 +398,8 @@ void JournalDialog::AddNewCards() {
 }
 
 void JournalDialog::FollowJournal() {
+  // Left to the next poll while the owner's call waits.
+  if (onJournalThread_.busy && onJournalThread_.busy()) return;
   AddNewCards();
   FollowReadCards();
   ShowReservations();
@@ -361,12 +408,17 @@ void JournalDialog::FollowJournal() {
 void JournalDialog::PollForChange() {
   // A server away is tried again by the next write, not by every poll: a
   // connection attempt holds the window until it gives up.
-  if (isVisible() && journal_.Connected()) FollowJournal();
+  if (!isVisible() || (onJournalThread_.busy && onJournalThread_.busy())) return;
+  bool connected = false;
+  WithJournal([&] { connected = journal_.Connected(); });
+  if (connected) FollowJournal();
 }
 
 void JournalDialog::ShowReservations() {
   try {
-    reservations_ = journal_.OpenReservations();
+    QList<journal::NumberHolder> reservations;
+    WithJournal([&] { reservations = journal_.OpenReservations(); });
+    reservations_ = std::move(reservations);
   } catch (const journal::JournalError& e) {
     statusLabel_->setText(QString::fromUtf8(e.what()));
     return;
@@ -410,7 +462,7 @@ void JournalDialog::ReleaseSelected() {
   if (holder.state != journal::NumberState::unconfirmed) return;
   if (!prompts_.confirmRelease(this, ReleaseQuestion(holder.number))) return;
   try {
-    journal_.Release(holder.number);
+    WithJournal([&] { journal_.Release(holder.number); });
   } catch (const journal::JournalError& e) {
     statusLabel_->setText(QString::fromUtf8(e.what()));
   }
@@ -426,8 +478,11 @@ void JournalDialog::Export() {
   journal::CardQuery query = Query();
   std::unique_ptr<journal::RowSource> source;
   try {
-    source =
-        tabs_->currentIndex() == 1 ? journal::ReadCardRows(journal_, query) : journal::WrittenCardRows(journal_, query);
+    WithJournal([&] {
+      source = tabs_->currentIndex() == 1 ? journal::ReadCardRows(journal_, query)
+                                          : journal::WrittenCardRows(journal_, query);
+    });
+    if (onJournalThread_.run) source = std::make_unique<RowsOnJournalThread>(std::move(source), onJournalThread_.run);
   } catch (const journal::JournalError& e) {
     statusLabel_->setText(QString::fromUtf8(e.what()));
     prompts_.showMessage(this, kFileErrorMessage);

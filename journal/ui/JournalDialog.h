@@ -29,8 +29,18 @@ class JournalDialog : public QDialog {
   Q_OBJECT
 
  public:
+  // Where the journal's functions run. A journal that lives on a thread of
+  // its own is used there only: run(job) runs job there and returns when it
+  // is done, rethrowing what it threw; busy() tells that a call of the
+  // journal's owner is waiting, and the poll leaves that turn out. Unset:
+  // on the dialog's thread.
+  struct OnJournalThread {
+    std::function<void(const std::function<void()>&)> run;
+    std::function<bool()> busy;
+  };
+
   // journal must outlive the dialog.
-  JournalDialog(journal::Journal& journal, QWidget* parent = nullptr);
+  JournalDialog(journal::Journal& journal, QWidget* parent = nullptr, OnJournalThread onJournalThread = {});
 
   // The file an export goes to and the format chosen with it.
   struct ExportChoice {
@@ -73,12 +83,15 @@ class JournalDialog : public QDialog {
   void ReleaseSelected();
   void UpdateReleaseButton();
   journal::CardQuery Query() const;
+  // Runs job with the journal where the journal lives.
+  void WithJournal(const std::function<void()>& job);
   void ShowRow(int row);
   // The read cards again, when one was recorded since they were read.
   void FollowReadCards();
   void RefreshReadCards();
 
   journal::Journal& journal_;
+  OnJournalThread onJournalThread_;
   Prompts prompts_;
   QList<journal::NumberHolder> reservations_;
   QList<journal::CardRow> rows_;

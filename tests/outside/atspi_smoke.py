@@ -1117,7 +1117,11 @@ def journal_records(st, checks, work):
         save = next(n for n in st.walk(chooser) if n.getRole() == st.a.ROLE_PUSH_BUTTON and caption(n.name) == "保存")
         wait_until(lambda: save.getState().contains(st.a.STATE_ENABLED), 5)
         st.press(save)
-        status = wait_until(lambda: next((n.name for n in nodes(st.a.ROLE_LABEL) if n.name.startswith("已导出")), None), 20)
+        # The window answers while the export runs: wait for this export's own
+        # message, not the one an earlier export left.
+        stem = os.path.splitext(os.path.basename(typed))[0]
+        status = wait_until(lambda: next((n.name for n in nodes(st.a.ROLE_LABEL)
+                                          if n.name.startswith("已导出") and stem in n.name), None), 20)
         return status
 
     csv_file = os.path.join(work, "read-cards.csv")
@@ -1462,6 +1466,47 @@ def journal_locked_mid_run(st, emu, checks, work):
     st.set_checked("TK2AutoIncCheckBox", False)
 
 
+def journal_wait_answers(st, emu, checks, work):
+    """While a card's commit waits for a journal another program holds, the
+    window answers every read of the accessibility tree at once and says what
+    it waits for."""
+    scenario("写卡: the window answers while a commit waits for the journal")
+    import sqlite3
+    db = os.path.join(work, "app", "cards.db")
+    st.set_checked("TK3CheckBox", False)
+    st.set_checked("TK2CheckBox", True)
+    st.set_checked("TK2AutoIncCheckBox", True)
+    st.set_text("TK2StepEdit", "1")
+    st.set_text("WriteCountEdit", "2")
+    st.set_text("Track2Memo", "0801")
+    st.press("BitBtn3")
+    checks.true("armed with 0801", wait_until(lambda: emu.state() == "ok write 1 0801|"), emu.state())
+    emu.ask("swipe")
+    checks.true("armed with 0802", wait_until(lambda: emu.state() == "ok write 1 0802|"), emu.state())
+    locker = sqlite3.connect(db, isolation_level=None, timeout=1)
+    locker.execute("BEGIN EXCLUSIVE")
+    emu.ask("swipe")
+    slowest, said = 0.0, False
+    deadline = time.monotonic() + 3.0
+    while not said and time.monotonic() < deadline:
+        started = time.monotonic()
+        said = st.panel(2) == "正在等待写卡记录数据库……"
+        slowest = max(slowest, time.monotonic() - started)
+    checks.true("panel 2 says the station waits for the journal", said, st.panel(2))
+    checks.true("every read answered within a second", slowest < 1.0, f"{slowest:.2f} s")
+    box, _ = st.message_box()
+    if box is not None:
+        st.close_box(box)
+    locker.execute("ROLLBACK")
+    locker.close()
+    st.set_text("WriteCountEdit", "1")
+    st.press("BitBtn3")
+    checks.true("armed with 0803", wait_until(lambda: emu.state() == "ok write 1 0803|"), emu.state())
+    emu.ask("swipe")
+    wait_until(lambda: st.label("st1") == run_done(1), 5)
+    st.set_checked("TK2AutoIncCheckBox", False)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "release"), help="build folder")
@@ -1507,7 +1552,8 @@ def main():
                       lambda: close_port(st, emu, checks),
                       lambda: journal_dialog(st, checks),
                       lambda: journal_records(st, checks, work),
-                      lambda: journal_locked_mid_run(st, emu, checks, work))
+                      lambda: journal_locked_mid_run(st, emu, checks, work),
+                      lambda: journal_wait_answers(st, emu, checks, work))
         for step in short_round if args.installed else full_round:
             try:
                 step()
