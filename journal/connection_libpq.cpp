@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "journal/CallWatch.h"
+#include "journal/LoadedOnUse.h"
 #include "journal/Sql.h"
 
 #ifdef _WIN32
@@ -41,12 +42,6 @@ const LibPq* Pq() {
   return &linked;
 }
 #else
-template <typename Function>
-bool Resolve(QLibrary& library, const char* name, Function& function) {
-  function = reinterpret_cast<Function>(library.resolve(name));
-  return function != nullptr;
-}
-
 std::optional<LibPq> LoadPq() {
   // Stays loaded for the rest of the run: QLibrary unloads only when asked.
   QLibrary library(QStringLiteral("pq"), 5);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <utility>
 
+#include "journal/LoadedOnUse.h"
 #include "journal/ui/Export.h"
 
 namespace journal {
@@ -28,12 +29,6 @@ struct LibXlsx {
   decltype(&::worksheet_write_datetime) writeDatetime = nullptr;
   decltype(&::lxw_strerror) strerror = nullptr;
 };
-
-template <typename Function>
-bool Resolve(QLibrary& library, const char* name, Function& function) {
-  function = reinterpret_cast<Function>(library.resolve(name));
-  return function != nullptr;
-}
 
 std::optional<LibXlsx> LoadXlsx() {
   // Stays loaded for the rest of the run: QLibrary unloads only when asked.
