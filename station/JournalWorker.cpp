@@ -4,7 +4,9 @@
 
 namespace station {
 
-JournalWorker::JournalWorker() : thread_([this] { Run(); }) {}
+JournalWorker::JournalWorker() {
+  if (kOwnThread) thread_ = std::thread([this] { Run(); });
+}
 
 JournalWorker::~JournalWorker() {
   {
@@ -12,10 +14,14 @@ JournalWorker::~JournalWorker() {
     stopping_ = true;
   }
   jobsChanged_.notify_one();
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
 }
 
 void JournalWorker::Post(std::function<void()> job) {
+  if (!kOwnThread) {
+    job();
+    return;
+  }
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     jobs_.push_back(std::move(job));
