@@ -352,6 +352,34 @@ TEST_F(JournalLinkTest, UnsavedCardsComeBackAtStartAndAreSavedOnClose) {
 
 // A continuous run on the local journal, and another program that takes the
 // journal's file away from it in the middle.
+// Another program's connection holding the journal's file with BEGIN
+// EXCLUSIVE while it lives, or until released.
+class OtherProgramsLock {
+ public:
+  explicit OtherProgramsLock(const fs::path& file)
+      : db_(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"))) {
+    db_.setDatabaseName(QString::fromStdString(file.string()));
+    held_ = db_.open() && QSqlQuery(db_).exec(QStringLiteral("BEGIN EXCLUSIVE"));
+  }
+  OtherProgramsLock(const OtherProgramsLock&) = delete;
+  OtherProgramsLock& operator=(const OtherProgramsLock&) = delete;
+  ~OtherProgramsLock() {
+    if (held_) Release();
+    db_.close();
+    db_ = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+  }
+  bool held() const { return held_; }
+  bool Release() {
+    held_ = false;
+    return QSqlQuery(db_).exec(QStringLiteral("ROLLBACK"));
+  }
+
+ private:
+  QSqlDatabase db_;
+  bool held_ = false;
+};
+
 class JournalFaultTest : public JournalLinkTest {
  protected:
   void StartRun(const char* first) {
@@ -389,11 +417,8 @@ TEST_F(JournalFaultTest, LockedMidRunThenReleased) {
   ASSERT_TRUE(Written());
   LongestStall stall;
   {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
-    db.setDatabaseName(QString::fromStdString(File().string()));
-    ASSERT_TRUE(db.open());
-    QSqlQuery lock(db);
-    ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    OtherProgramsLock lock(File());
+    ASSERT_TRUE(lock.held());
     EXPECT_FALSE(Written()) << "0002 cannot be journaled";
     ASSERT_EQ(prompts->messages.size(), 1u);
     EXPECT_TRUE(prompts->messages[0].startsWith(QString::fromUtf8(station::kWriteNotJournaled)))
@@ -402,9 +427,8 @@ TEST_F(JournalFaultTest, LockedMidRunThenReleased) {
         << prompts->messages[0].toStdString();
     EXPECT_EQ(Track2(), "0003") << "the field moves on past the written card";
     EXPECT_TRUE(fs::exists(File().string() + ".outbox")) << "kept beside the journal";
-    ASSERT_TRUE(lock.exec(QStringLiteral("ROLLBACK")));
+    ASSERT_TRUE(lock.Release());
   }
-  QSqlDatabase::removeDatabase(QStringLiteral("locker"));
   EXPECT_LT(stall.Ms(), 1000) << "the window kept answering";
 
   Find<QPushButton>(*form, "BitBtn3")->click();
@@ -439,19 +463,15 @@ TEST_F(JournalFaultTest, WindowAnswersWhileACommitWaits) {
   });
   watch.start(20);
   {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
-    db.setDatabaseName(QString::fromStdString(File().string()));
-    ASSERT_TRUE(db.open());
-    QSqlQuery lock(db);
-    ASSERT_TRUE(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    OtherProgramsLock lock(File());
+    ASSERT_TRUE(lock.held());
     EXPECT_FALSE(Written()) << "0002 cannot be journaled";
     ASSERT_TRUE(pressed) << "panel 2 said the wait";
     EXPECT_TRUE(queuedRanDuringWait);
     EXPECT_TRUE(openAfterPress) << "the press is held while the call waits";
     EXPECT_TRUE(Eventually([&] { return !form->port().Open(); }, "the held press"));
-    ASSERT_TRUE(lock.exec(QStringLiteral("ROLLBACK")));
+    ASSERT_TRUE(lock.Release());
   }
-  QSqlDatabase::removeDatabase(QStringLiteral("locker"));
   EXPECT_LT(stall.Ms(), 1000) << "the window kept answering";
 }
 
