@@ -85,9 +85,7 @@ class SharedNumberRange : public ::testing::Test {
 
   template <typename T>
   T* Control(const char* name) {
-    T* control = form_->findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(control, nullptr) << name;
-    return control;
+    return FindControl<T>(*form_, name);
   }
   void Click(const char* name) { Control<QAbstractButton>(name)->click(); }
   QString Exchanged(const QString& name) const { return QDir(exchange_).filePath(name); }

@@ -8,8 +8,11 @@
 #include <QString>
 #include <QStringList>
 #include <QThread>
+#include <QWidget>
 
 #include <functional>
+
+#include <gtest/gtest.h>
 
 #include "station/Prompts.h"
 
@@ -33,6 +36,14 @@ class QuietPrompts : public Prompts {
   QStringList* shown_;
   QStringList* questions_;
 };
+
+// The control of the window by its design name; a test fails without it.
+template <typename T>
+T* FindControl(QWidget& window, const char* name) {
+  T* control = window.findChild<T*>(QString::fromLatin1(name));
+  EXPECT_NE(control, nullptr) << name;
+  return control;
+}
 
 inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
   QElapsedTimer timer;
