@@ -116,8 +116,10 @@ void BM_ContinuousCard(benchmark::State& state, bool server) {
   const QString station = QStringLiteral("bench");
   std::string number = std::to_string(journal.fresh());
   for (auto _ : state) {
-    number = journal.get()->FirstFree(station, 2, number, Next).text;
-    if (!journal.get()->Reserve(station, {{2, number}}).isEmpty()) state.SkipWithError("number taken");
+    const journal::Reservation reserved = journal.get()->ReserveOrStep(
+        station, {{2, number}}, false, [](int, const std::string& text) { return Next(text); });
+    if (!reserved.taken.isEmpty()) state.SkipWithError("number taken");
+    if (!reserved.stepped.isEmpty()) number = reserved.stepped[0].text;
     journal.get()->RecordWrittenCard(Card(number));
     number = Next(number);
   }

@@ -589,8 +589,12 @@ WrittenCardRecord CardSession::ArmedFromForm(bool retry) const {
 }
 
 bool CardSession::ClearToSend(bool retry) {
+  // The operator's 是 to a taken number stays with the card when a
+  // continuous track of it then moves on.
+  bool deliberate = false;
   for (int attempt = 0; attempt < kReserveAttempts; ++attempt) {
     armed_ = ArmedFromForm(retry);
+    armed_.deliberateRepeat = armed_.deliberateRepeat || deliberate;
 
     // A character the track cannot carry would reach the device as something
     // else (an 'A' starts track 3, an ESC a command); an overlong text is never
@@ -608,11 +612,28 @@ bool CardSession::ClearToSend(bool retry) {
       case Reservation::refused: return false;
       case Reservation::stepped: break;
     }
-    // A continuous track moved on: the command carries the new number.
+    // A continuous track moved on: the command carries the new number, which
+    // the journal holds for this station already.
+    deliberate = armed_.deliberateRepeat;
     TakeSnapshot();
     if (!BuildWrite(FileRun())) return false;
   }
   return false;
+}
+
+NumberStep CardSession::ContinuousStep() const {
+  std::optional<std::uint64_t> steps[2];
+  for (int track : {2, 3}) {
+    const TrackForm& form = TrackOf(snapshot_, track);
+    if (form.continuous) steps[track - 2] = DecimalField(form.step);
+  }
+  // Called by the journal, maybe on a thread of its own: it holds copies.
+  return [two = steps[0], three = steps[1]](int track, const std::string& text) {
+    const std::optional<std::uint64_t>& step = track == 2 ? two : three;
+    if (!step) return std::string();
+    IncrementResult next = IncrementTrailingNumber(text, *step);
+    return next.noTrailingDigit ? std::string() : std::move(next.text);
+  };
 }
 
 // Nothing is sent without a committed reservation of every number the card
@@ -622,22 +643,21 @@ CardSession::Reservation CardSession::ReserveArmed(bool retry) {
   try {
     // Twice at most: as it stands, then taken over after the operator's 是.
     for (;;) {
-      const std::vector<TakenNumber> taken = journal_.ReserveNumbers(armed_, repeat);
-      if (taken.empty()) {
+      const NumbersReserved result = journal_.ReserveNumbers(armed_, ContinuousStep(), repeat);
+      if (result.taken.empty()) {
+        // A number the run increases itself moved on past another station's;
+        // asking would stop every card of two stations started alike.
+        for (const SteppedNumber& number : result.stepped) ShowStepped(number);
         HoldArmed();
-        return Reservation::reserved;
+        return result.stepped.empty() ? Reservation::reserved : Reservation::stepped;
       }
       if (repeat) return Reservation::refused;  // the journal took nothing over
-      bool stepped = false;
-      for (const TakenNumber& number : taken) {
-        // A number the run increases itself moves on past another station's;
-        // asking would stop every card of two stations started alike.
-        if (!TrackOf(snapshot_, number.track).continuous || number.ownStation) continue;
-        if (!StepPast(number)) return Reservation::refused;
-        stepped = true;
-      }
-      if (stepped) return Reservation::stepped;
-      for (const TakenNumber& number : taken) {
+      for (const TakenNumber& number : result.taken) {
+        // Another station's number on a track that could not move on.
+        if (TrackOf(snapshot_, number.track).continuous && !number.ownStation) {
+          screen_.Message(kNoTrailingDigitMessage);
+          return Reservation::refused;
+        }
         // The very card this session marked undecided, refused by the device
         // since: it does not hold the numbers, so they are its own again.
         const bool ownUndecided = retry && heldUnconfirmed_ && number.ownStation &&
@@ -669,17 +689,13 @@ std::string CardSession::TakenQuestion(const TakenNumber& number) const {
   return head + kDuplicateAt + number.localTime + kDuplicateAfter;
 }
 
-bool CardSession::StepPast(const TakenNumber& taken) {
-  const TrackForm& track = TrackOf(snapshot_, taken.track);
-  const std::string next = journal_.FirstFreeNumber(taken.track, taken.text, DecimalField(track.step));
-  if (next.empty()) {
-    screen_.Message(kNoTrailingDigitMessage);
-    return false;
-  }
-  screen_.SetTrackText(taken.track, next);
-  screen_.ShowText(TextSlot::operation,
-                   kNumberTakenBefore + taken.text + kNumberTakenBy + taken.station + kNumberTakenRewrite + next);
-  return true;
+// The card now carries the number reserved in place of the taken one.
+void CardSession::ShowStepped(const SteppedNumber& number) {
+  const TakenNumber& taken = number.skipped;
+  (taken.track == 2 ? armed_.track2 : armed_.track3) = number.text;
+  screen_.SetTrackText(taken.track, number.text);
+  screen_.ShowText(TextSlot::operation, kNumberTakenBefore + taken.text + kNumberTakenBy + taken.station +
+                                            kNumberTakenRewrite + number.text);
 }
 
 void CardSession::HoldArmed() {

@@ -104,7 +104,9 @@ class CardSession {
   bool FileRun() const { return runMode_ == WriteMode::file; }
   enum class Reservation { reserved, refused, stepped };
   Reservation ReserveArmed(bool retry);
-  bool StepPast(const TakenNumber& taken);
+  // How the run moves its continuous tracks on, for the journal.
+  NumberStep ContinuousStep() const;
+  void ShowStepped(const SteppedNumber& number);
   void HoldArmed();
   void SettleHeld(Undecided reason, bool lineIntact = true);
   void MarkHeldUndecided(Undecided reason);

@@ -7,6 +7,7 @@
 // Threads: main thread only, like the session.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -74,6 +75,22 @@ struct TakenNumber {
   // words (UTF-8), as in "超时".
   std::string reason;
 };
+
+// A number of a continuous track that another station held, and the free
+// number reserved in its place.
+struct SteppedNumber {
+  TakenNumber skipped;  // the first one passed over
+  std::string text;
+};
+
+struct NumbersReserved {
+  std::vector<TakenNumber> taken;      // when any, nothing was reserved
+  std::vector<SteppedNumber> stepped;  // reserved in place of the card's own
+};
+
+// Moves a number on a track by the run's step; empty when the track does not
+// move on by itself or the number cannot be increased.
+using NumberStep = std::function<std::string(int track, const std::string& text)>;
 
 // Why a card that went to the device ended without a decision.
 enum class Undecided {
@@ -189,13 +206,12 @@ class SessionJournal {
 
   // Reservations: no card is sent a number the journal has not reserved.
   // Reserves the numbers the card carries, all in one committed transaction.
-  // Empty: all are reserved (those this station holds reserved already stay
-  // so). Otherwise none is, and the taken ones come back. With repeat every
+  // A number another station holds moves on with step (while step gives
+  // one) to the first free number, reserved in its place. No taken numbers:
+  // all are reserved (those this station holds reserved already stay so).
+  // Otherwise none is, and the taken ones come back. With repeat every taken
   // number is taken over. Throws JournalAway.
-  virtual std::vector<TakenNumber> ReserveNumbers(const WrittenCardRecord& card, bool repeat) = 0;
-  // The first number from start, increased by step, that no other station
-  // holds; empty when the number cannot be increased. Throws JournalAway.
-  virtual std::string FirstFreeNumber(int track, const std::string& start, std::uint64_t step) = 0;
+  virtual NumbersReserved ReserveNumbers(const WrittenCardRecord& card, const NumberStep& step, bool repeat) = 0;
   // The card was not written: its reservations are dropped. Never throws; a
   // journal away is told when it is back.
   virtual void CancelReservation(const WrittenCardRecord& card) = 0;

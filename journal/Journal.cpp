@@ -682,6 +682,11 @@ bool Journal::DropHold(const CardNumber& number, NumberState state, const QStrin
 }
 
 QList<NumberHolder> Journal::Reserve(const QString& station, const QList<CardNumber>& numbers, bool repeatConfirmed) {
+  return ReserveOrStep(station, numbers, repeatConfirmed, {}).taken;
+}
+
+Reservation Journal::ReserveOrStep(const QString& station, const QList<CardNumber>& numbers, bool repeatConfirmed,
+                                   const NextNumber& next, int maxSteps) {
   const sql::CallWatch::Guard watch = Connect();
   // One order for every station, so that two cards waiting on each other's
   // numbers cannot deadlock.
@@ -690,36 +695,50 @@ QList<NumberHolder> Journal::Reserve(const QString& station, const QList<CardNum
     return std::tie(a.track, a.text) < std::tie(b.track, b.text);
   });
   const QString now = NowLocal();
-  QList<NumberHolder> taken;
+  Reservation result;
   sql::Transaction transaction(db_);
   for (const CardNumber& number : sorted) {
+    CardNumber candidate = number;
+    std::optional<NumberHolder> skipped;
     // A row released between the insert and the look that follows it is
     // simply tried again.
-    for (;;) {
+    for (int steps = 0;;) {
       QSqlQuery insert = sql::Exec(db_,
                                    QStringLiteral("INSERT INTO card_number (track, card_text, state, station, "
                                                   "card_id, held_local) VALUES (?, ?, 'reserved', ?, NULL, ?) "
                                                   "ON CONFLICT (track, card_text) DO NOTHING RETURNING track"),
-                                   {number.track, TextColumn(number.text), NotNull(station), now});
+                                   {candidate.track, TextColumn(candidate.text), NotNull(station), now});
       if (insert.next()) break;
       insert.finish();
-      const std::optional<NumberHolder> holder = HolderRow(number, true);
+      const std::optional<NumberHolder> holder = HolderRow(candidate, true);
       if (!holder) continue;
       if (holder->state == NumberState::reserved && holder->station == station) break;
+      if (holder->station != station && next) {
+        std::string moved = next(candidate.track, candidate.text);
+        if (!moved.empty()) {
+          if (++steps > maxSteps) {
+            throw JournalError("No free number within " + std::to_string(maxSteps) + " steps from " + number.text);
+          }
+          if (!skipped) skipped = holder;
+          candidate.text = std::move(moved);
+          continue;
+        }
+      }
       if (repeatConfirmed) {
         sql::Exec(db_,
                   QStringLiteral("UPDATE card_number SET state = 'reserved', station = ?, held_local = ?, "
                                  "unconfirmed_reason = '' WHERE track = ? AND card_text = ?"),
-                  {NotNull(station), now, number.track, TextColumn(number.text)});
+                  {NotNull(station), now, candidate.track, TextColumn(candidate.text)});
       } else {
-        taken.append(*holder);
+        result.taken.append(*holder);
       }
       break;
     }
+    if (skipped) result.stepped.append(SteppedNumber{*skipped, candidate.text});
   }
-  if (!taken.isEmpty()) return taken;
+  if (!result.taken.isEmpty()) return result;
   transaction.Commit();
-  return {};
+  return result;
 }
 
 void Journal::CancelReservation(const QString& station, const QList<CardNumber>& numbers) {
@@ -780,24 +799,6 @@ QList<NumberHolder> Journal::OpenReservations() {
                                 query.value(4).toString(), ReasonFromStored(query.value(5).toString())});
   }
   return holders;
-}
-
-FreeNumber Journal::FirstFree(const QString& station, int track, const std::string& start,
-                              const std::function<std::string(const std::string&)>& next, int maxSteps) {
-  const sql::CallWatch::Guard watch = Connect();
-  FreeNumber result;
-  std::string text = start;
-  for (int step = 0; step <= maxSteps; ++step) {
-    const std::optional<NumberHolder> holder = HolderRow(CardNumber{track, text}, false);
-    if (!holder || (holder->state == NumberState::reserved && holder->station == station)) {
-      result.text = std::move(text);
-      return result;
-    }
-    if (step == 0) result.skipped = holder;
-    text = next(text);
-    if (text.empty()) return result;
-  }
-  throw JournalError("No free number within " + std::to_string(maxSteps) + " steps from " + start);
 }
 
 }  // namespace journal

@@ -140,11 +140,21 @@ struct NumberHolder {
   UnconfirmedReason reason = UnconfirmedReason::unknown;  // unconfirmed numbers only
 };
 
-// The first free number from a start, and who held the start when it was taken.
-struct FreeNumber {
-  std::string text;                     // empty: the increase failed
-  std::optional<NumberHolder> skipped;  // the start's holder; none: the start was free
+// A number another station held, and the free number reserved in its place.
+struct SteppedNumber {
+  NumberHolder skipped;  // the first number passed over and its holder
+  std::string text;
 };
+
+// What a reservation found: either taken numbers (and nothing reserved) or
+// every number reserved, some of them maybe moved on.
+struct Reservation {
+  QList<NumberHolder> taken;
+  QList<SteppedNumber> stepped;
+};
+
+// Moves a number of a track on; empty when it cannot move.
+using NextNumber = std::function<std::string(int track, const std::string& text)>;
 
 struct ReadCard {
   QDateTime when;  // invalid: now
@@ -336,6 +346,12 @@ class Journal : public QObject {
   // operator said 是 to writing a taken number again) every number is taken
   // over.
   QList<NumberHolder> Reserve(const QString& station, const QList<CardNumber>& numbers, bool repeatConfirmed = false);
+  // The same, in the same transaction, except that a number another station
+  // holds moves on with next (while it gives one, at most maxSteps times)
+  // until a free one is reserved in its place. Finding and reserving are one
+  // step, so a busy station can never keep another one's run from its numbers.
+  Reservation ReserveOrStep(const QString& station, const QList<CardNumber>& numbers, bool repeatConfirmed,
+                            const NextNumber& next, int maxSteps = 100000);
 
   // The card was not written (nothing sent, or the device refused it): the
   // station's reservations of numbers are dropped.
@@ -360,13 +376,6 @@ class Journal : public QObject {
 
   // Reserved and unconfirmed numbers of every station, oldest first.
   QList<NumberHolder> OpenReservations();
-
-  // From start, applies next until a number is found that no one holds but
-  // station's own reservation; at most maxSteps increases. It only looks:
-  // Reserve may still find the number taken by then, and the caller looks
-  // again from there.
-  FreeNumber FirstFree(const QString& station, int track, const std::string& start,
-                       const std::function<std::string(const std::string&)>& next, int maxSteps = 100000);
 
  signals:
   // Something was recorded through this journal.

@@ -337,13 +337,30 @@ void JournalLink::Queue(journal::OutboxEntry entry) {
   if (!retryTimer_->isActive()) retryTimer_->start();
 }
 
-std::vector<TakenNumber> JournalLink::ReserveNumbers(const WrittenCardRecord& card, bool repeat) {
+TakenNumber JournalLink::TakenOf(const journal::NumberHolder& holder) const {
+  TakenNumber number;
+  number.track = holder.number.track;
+  number.text = holder.number.text;
+  number.hold = HoldOf(holder.state);
+  number.station = holder.station.toStdString();
+  number.localTime = holder.localTime.toStdString();
+  number.ownStation = number.station == config_.stationName;
+  if (number.hold == NumberHold::unconfirmed) {
+    number.reason = journal::UnconfirmedReasonCaption(holder.reason).toStdString();
+  }
+  // The guard switched off lets this station write its own numbers again;
+  // another station's number is still asked about.
+  number.quietRepeat = number.hold == NumberHold::written && number.ownStation && !config_.duplicateCheck;
+  return number;
+}
+
+NumbersReserved JournalLink::ReserveNumbers(const WrittenCardRecord& card, const NumberStep& step, bool repeat) {
   AwaitOpen();
   if (!journal_) {
     if (!configured()) return {};
     throw JournalAway(failure_);
   }
-  QList<journal::NumberHolder> holders;
+  journal::Reservation reservation;
   const WaitShown waiting(view_);
   try {
     // What the journal missed goes in first: a card kept in the outbox must
@@ -352,45 +369,16 @@ std::vector<TakenNumber> JournalLink::ReserveNumbers(const WrittenCardRecord& ca
     journal::Journal& open = *journal_;
     const QString station = QString::fromStdString(config_.stationName);
     const QList<journal::CardNumber> numbers = NumbersOf(card);
-    holders = OnJournalThread([&] { return open.Reserve(station, numbers, repeat); });
+    reservation = OnJournalThread([&] { return open.ReserveOrStep(station, numbers, repeat, step); });
   } catch (const journal::JournalError& e) {
     throw AwayFrom(e);
   }
-  std::vector<TakenNumber> taken;
-  for (const journal::NumberHolder& holder : holders) {
-    TakenNumber number;
-    number.track = holder.number.track;
-    number.text = holder.number.text;
-    number.hold = HoldOf(holder.state);
-    number.station = holder.station.toStdString();
-    number.localTime = holder.localTime.toStdString();
-    number.ownStation = number.station == config_.stationName;
-    if (number.hold == NumberHold::unconfirmed) {
-      number.reason = journal::UnconfirmedReasonCaption(holder.reason).toStdString();
-    }
-    // The guard switched off lets this station write its own numbers again;
-    // another station's number is still asked about.
-    number.quietRepeat = number.hold == NumberHold::written && number.ownStation && !config_.duplicateCheck;
-    taken.push_back(std::move(number));
+  NumbersReserved result;
+  for (const journal::NumberHolder& holder : reservation.taken) result.taken.push_back(TakenOf(holder));
+  for (const journal::SteppedNumber& number : reservation.stepped) {
+    result.stepped.push_back({TakenOf(number.skipped), number.text});
   }
-  return taken;
-}
-
-std::string JournalLink::FirstFreeNumber(int track, const std::string& start, std::uint64_t step) {
-  AwaitOpen();
-  if (!journal_) return start;
-  try {
-    journal::Journal& open = *journal_;
-    const QString station = QString::fromStdString(config_.stationName);
-    return OnJournalThread([&] {
-      return open
-          .FirstFree(station, track, start,
-                     [step](const std::string& text) { return IncrementTrailingNumber(text, step).text; })
-          .text;
-    });
-  } catch (const journal::JournalError& e) {
-    throw AwayFrom(e);
-  }
+  return result;
 }
 
 void JournalLink::CancelReservation(const WrittenCardRecord& card) {

@@ -120,8 +120,7 @@ class JournalLink {
   const journal::Outbox& outbox() const { return outbox_; }
 
   // --- The session's journal role (see SessionEffects)
-  std::vector<TakenNumber> ReserveNumbers(const WrittenCardRecord& card, bool repeat);
-  std::string FirstFreeNumber(int track, const std::string& start, std::uint64_t step);
+  NumbersReserved ReserveNumbers(const WrittenCardRecord& card, const NumberStep& step, bool repeat);
   void CancelReservation(const WrittenCardRecord& card);
   void MarkUnconfirmed(const WrittenCardRecord& card, Undecided reason);
   // Commits the card and returns its id. When it cannot, the card goes to the
@@ -178,6 +177,7 @@ class JournalLink {
   void DrainQuietly();
   void Queue(journal::OutboxEntry entry);
   JournalPlace Place() const;
+  TakenNumber TakenOf(const journal::NumberHolder& holder) const;
   JournalAway AwayFrom(const journal::JournalError& error) const;
   // A journal file deleted or replaced stops writing until the program starts
   // again: the journal is closed and the reason kept.

@@ -216,12 +216,8 @@ void SessionAdapter::RecordReadCard(const std::optional<std::string>& track2,
   journalLink_.RecordReadCard(track2, track3);
 }
 
-std::vector<TakenNumber> SessionAdapter::ReserveNumbers(const WrittenCardRecord& card, bool repeat) {
-  return journalLink_.ReserveNumbers(card, repeat);
-}
-
-std::string SessionAdapter::FirstFreeNumber(int track, const std::string& start, std::uint64_t step) {
-  return journalLink_.FirstFreeNumber(track, start, step);
+NumbersReserved SessionAdapter::ReserveNumbers(const WrittenCardRecord& card, const NumberStep& step, bool repeat) {
+  return journalLink_.ReserveNumbers(card, step, repeat);
 }
 
 void SessionAdapter::CancelReservation(const WrittenCardRecord& card) { journalLink_.CancelReservation(card); }

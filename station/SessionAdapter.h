@@ -131,8 +131,7 @@ class SessionAdapter : private SessionPort,
   // --- SessionJournal
   std::int64_t RecordWrittenCard(const WrittenCardRecord& card) override;
   void RecordReadCard(const std::optional<std::string>& track2, const std::optional<std::string>& track3) override;
-  std::vector<TakenNumber> ReserveNumbers(const WrittenCardRecord& card, bool repeat) override;
-  std::string FirstFreeNumber(int track, const std::string& start, std::uint64_t step) override;
+  NumbersReserved ReserveNumbers(const WrittenCardRecord& card, const NumberStep& step, bool repeat) override;
   void CancelReservation(const WrittenCardRecord& card) override;
   void MarkUnconfirmed(const WrittenCardRecord& card, Undecided reason) override;
   // --- JournalLinkView

@@ -185,25 +185,41 @@ struct Recorder : station::SessionPort,
     const auto holder = HolderOf(track, text);
     return holder && !(holder->hold == station::NumberHold::reserved && holder->station == "here");
   }
-  std::vector<station::TakenNumber> ReserveNumbers(const station::WrittenCardRecord& card, bool repeat) override {
-    if (!away.empty()) throw station::JournalAway(std::string(station::kJournalUnreachable) + away);
-    std::vector<station::TakenNumber> taken;
-    for (const auto& [track, text] : Numbers(card)) {
-      if (repeat || !TakenFromHere(track, text)) continue;
-      const Hold holder = *HolderOf(track, text);
-      taken.push_back({track, text, holder.hold, holder.station, "2026-12-07 10:00:00", holder.station == "here", false,
-                       holder.hold == station::NumberHold::unconfirmed ? "复位" : ""});
-    }
-    if (!taken.empty()) return taken;
-    for (const auto& number : Numbers(card)) holds[number] = {station::NumberHold::reserved, "here"};
-    trail.push_back("reserve " + Names(card));
-    return {};
+  station::TakenNumber TakenAt(int track, const std::string& text) {
+    const Hold holder = *HolderOf(track, text);
+    return {track,
+            text,
+            holder.hold,
+            holder.station,
+            "2026-12-07 10:00:00",
+            holder.station == "here",
+            false,
+            holder.hold == station::NumberHold::unconfirmed ? "复位" : ""};
   }
-  std::string FirstFreeNumber(int track, const std::string& start, std::uint64_t step) override {
+  station::NumbersReserved ReserveNumbers(const station::WrittenCardRecord& card, const station::NumberStep& step,
+                                          bool repeat) override {
     if (!away.empty()) throw station::JournalAway(std::string(station::kJournalUnreachable) + away);
-    std::string text = start;
-    while (!text.empty() && TakenFromHere(track, text)) text = station::IncrementTrailingNumber(text, step).text;
-    return text;
+    station::NumbersReserved result;
+    std::vector<std::pair<int, std::string>> numbers;
+    for (auto [track, text] : Numbers(card)) {
+      // Another station's number moves on, as far as the step takes it.
+      if (TakenFromHere(track, text) && HolderOf(track, text)->station != "here" && !step(track, text).empty()) {
+        station::SteppedNumber stepped{TakenAt(track, text), text};
+        while (TakenFromHere(track, stepped.text)) stepped.text = step(track, stepped.text);
+        text = stepped.text;
+        result.stepped.push_back(stepped);
+      }
+      numbers.emplace_back(track, text);
+      if (!repeat && TakenFromHere(track, text)) result.taken.push_back(TakenAt(track, text));
+    }
+    if (!result.taken.empty()) return result;
+    std::string names;
+    for (const auto& [track, text] : numbers) {
+      holds[{track, text}] = {station::NumberHold::reserved, "here"};
+      names += (names.empty() ? "" : " ") + std::to_string(track) + ":" + text;
+    }
+    trail.push_back("reserve " + names);
+    return result;
   }
   void CancelReservation(const station::WrittenCardRecord& card) override {
     trail.push_back("cancel " + Names(card));

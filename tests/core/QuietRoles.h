@@ -59,8 +59,7 @@ class QuietJournal : public SessionJournal {
  public:
   std::int64_t RecordWrittenCard(const WrittenCardRecord&) override { return 1; }
   void RecordReadCard(const std::optional<std::string>&, const std::optional<std::string>&) override {}
-  std::vector<TakenNumber> ReserveNumbers(const WrittenCardRecord&, bool) override { return {}; }
-  std::string FirstFreeNumber(int, const std::string& start, std::uint64_t) override { return start; }
+  NumbersReserved ReserveNumbers(const WrittenCardRecord&, const NumberStep&, bool) override { return {}; }
   void CancelReservation(const WrittenCardRecord&) override {}
   void MarkUnconfirmed(const WrittenCardRecord&, Undecided) override {}
 };

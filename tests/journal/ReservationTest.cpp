@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -37,6 +38,8 @@ std::string NextNumber(const std::string& text) {
   std::snprintf(buffer, sizeof buffer, "%08llu", std::stoull(text) + 1);
   return buffer;
 }
+
+std::string Step(int, const std::string& text) { return NextNumber(text); }
 
 TEST_P(JournalOn, ReservationsFollowTheUniquenessRule) {
   auto journal = Open();
@@ -91,15 +94,21 @@ TEST_P(JournalOn, UnconfirmedNumbersBlockEveryoneUntilReleased) {
     ASSERT_EQ(taken.size(), 1);
     EXPECT_EQ(taken[0].state, NumberState::unconfirmed);
     EXPECT_EQ(taken[0].reason, UnconfirmedReason::lineLost);
-    // The next free number skips both unconfirmed ones.
-    const FreeNumber free = journal->FirstFree(station, 2, number.text, NextNumber);
-    EXPECT_EQ(free.text, "00000008");
-    ASSERT_TRUE(free.skipped);
-    EXPECT_EQ(free.skipped->station, kA);
   }
-  EXPECT_EQ(journal->FirstFree(kB, 2, "00000009", NextNumber).text, "00000010");
-  EXPECT_EQ(journal->FirstFree(kB, 2, "00000009", [](const std::string&) { return std::string(); }).text, "")
-      << "an increase that fails ends the search";
+  // Another station's run steps past both unconfirmed ones and reserves the
+  // next free number; its own are asked about, never passed over.
+  EXPECT_EQ(journal->ReserveOrStep(kA, {number}, false, Step).taken.size(), 1);
+  const Reservation stepped = journal->ReserveOrStep(kB, {number}, false, Step);
+  EXPECT_TRUE(stepped.taken.isEmpty());
+  ASSERT_EQ(stepped.stepped.size(), 1);
+  EXPECT_EQ(stepped.stepped[0].text, "00000008");
+  EXPECT_EQ(stepped.stepped[0].skipped.station, kA);
+  EXPECT_EQ(journal->Holder({2, "00000008"})->station, kB);
+  EXPECT_EQ(journal->ReserveOrStep(kB, {{2, "00000009"}}, false, Step).stepped.value(0).text, "00000010");
+  EXPECT_EQ(journal->ReserveOrStep(kB, {{2, "00000009"}}, false, [](int, const std::string&) { return std::string(); })
+                .taken.size(),
+            1)
+      << "a number that cannot move on is taken";
 
   EXPECT_TRUE(journal->Release(number));
   EXPECT_FALSE(journal->Release(number)) << "released already";
@@ -148,9 +157,11 @@ TEST_P(JournalOn, TwoStationsFromOneStartNumberWriteEveryNumberOnce) {
       auto journal = patiently([&] { return Open(); });
       std::string number = "00000001";
       while (static_cast<int>(written[index].size()) < kCards) {
-        number = journal->FirstFree(name, 2, number, NextNumber).text;
-        if (!patiently([&] { return journal->Reserve(name, {{2, number}}); }).isEmpty())
-          continue;  // the other was quicker
+        const Reservation reserved = patiently([&] {
+          return journal->ReserveOrStep(name, {{2, number}}, false, Step);
+        });
+        if (!reserved.taken.isEmpty()) throw std::runtime_error("a number of its own ahead of the run");
+        if (!reserved.stepped.isEmpty()) number = reserved.stepped[0].text;  // the other was quicker
         patiently([&] { return journal->RecordWrittenCard(Written(name, {{2, number}})); });
         written[index].push_back(number);
         number = NextNumber(number);
