@@ -521,39 +521,40 @@ qint64 Journal::RecordWrittenCard(const WrittenCard& card) {
 qint64 Journal::RecordReadCard(const ReadCard& card) {
   const sql::CallWatch::Guard watch = Connect();
   const QDateTime when = OrNow(card.when);
-  QSqlQuery insert = sql::Exec(db_,
-                               QStringLiteral("INSERT INTO read_card (read_utc_ms, read_local, station, track2, "
-                                              "track3) VALUES (?, ?, ?, ?, ?) RETURNING id"),
-                               {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat),
-                                NotNull(card.station), OptionalText(card.track2), OptionalText(card.track3)});
-  if (!insert.next()) throw JournalError("The journal gave no id for a read card");
-  const qint64 id = insert.value(0).toLongLong();
-  insert.finish();
+  const qint64 id = sql::InsertedId(db_,
+                                    QStringLiteral("INSERT INTO read_card (read_utc_ms, read_local, station, track2, "
+                                                   "track3) VALUES (?, ?, ?, ?, ?) RETURNING id"),
+                                    {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat),
+                                     NotNull(card.station), OptionalText(card.track2), OptionalText(card.track3)},
+                                    "a read card");
   emit changed();
   return id;
 }
 
 qint64 Journal::RecordListSave(const ListSave& save) {
   const sql::CallWatch::Guard watch = Connect();
-  const QDateTime when = OrNow(save.when);
   qint64 id = 0;
   {
     sql::Transaction transaction(db_);
-    QSqlQuery insert = sql::Exec(db_,
-                                 QStringLiteral("INSERT INTO list_save (saved_utc_ms, saved_local, station, "
-                                                "file_path) VALUES (?, ?, ?, ?) RETURNING id"),
-                                 {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat),
-                                  NotNull(save.station), NotNull(save.filePath)});
-    if (!insert.next()) throw JournalError("The journal gave no id for a list save");
-    id = insert.value(0).toLongLong();
-    insert.finish();
-    for (const ListEntry& entry : save.entries) {
-      sql::Exec(db_, QStringLiteral("INSERT INTO list_save_entry (list_save_id, card_id, track) VALUES (?, ?, ?)"),
-                {id, entry.cardId, entry.track});
-    }
+    id = InsertListSave(save);
     transaction.Commit();
   }
   emit changed();
+  return id;
+}
+
+qint64 Journal::InsertListSave(const ListSave& save) {
+  const QDateTime when = OrNow(save.when);
+  const qint64 id = sql::InsertedId(db_,
+                                    QStringLiteral("INSERT INTO list_save (saved_utc_ms, saved_local, station, "
+                                                   "file_path) VALUES (?, ?, ?, ?) RETURNING id"),
+                                    {when.toMSecsSinceEpoch(), when.toLocalTime().toString(kLocalFormat),
+                                     NotNull(save.station), NotNull(save.filePath)},
+                                    "a list save");
+  for (const ListEntry& entry : save.entries) {
+    sql::Exec(db_, QStringLiteral("INSERT INTO list_save_entry (list_save_id, card_id, track) VALUES (?, ?, ?)"),
+              {id, entry.cardId, entry.track});
+  }
   return id;
 }
 

@@ -393,6 +393,8 @@ class Journal : public QObject {
   // Deletes the row of number in state (held by station, unless empty) and
   // puts back the latest written card that carried it. False: no such row.
   bool DropHold(const CardNumber& number, NumberState state, const QString& station);
+  // The list save and its entries, inside the caller's transaction.
+  qint64 InsertListSave(const ListSave& save);
 
   // SQLite: throws JournalError (replaced) when the file or its WAL is no
   // longer the one opened, so that nothing goes into a file nobody sees.

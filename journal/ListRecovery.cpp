@@ -45,17 +45,15 @@ int Journal::RestoreListedNumbers(const QString& station, const ListedNumbers& l
       if (known.next()) continue;
       known.finish();
       // Port and device are unknown: the card is known only from the list.
-      QSqlQuery insert = sql::Exec(
+      const qint64 id = sql::InsertedId(
           db_,
           QStringLiteral("INSERT INTO written_card (written_utc_ms, written_local, station, port, device_path, "
                          "run_kind, card_index, deliberate_repeat, card_key) VALUES (?, ?, ?, '', '', ?, 1, 0, ?) "
                          "RETURNING id"),
           {when.toMSecsSinceEpoch(), local, NotNull(station),
            QString::fromLatin1(station::WriteModeKey(station::WriteMode::normal)),
-           QUuid::createUuid().toString(QUuid::WithoutBraces)});
-      if (!insert.next()) throw JournalError("The journal gave no id for a card put back from a list");
-      const qint64 id = insert.value(0).toLongLong();
-      insert.finish();
+           QUuid::createUuid().toString(QUuid::WithoutBraces)},
+          "a card put back from a list");
       sql::Exec(db_,
                 QStringLiteral("INSERT INTO written_track (card_id, track, card_text, file_name, record_number) "
                                "VALUES (?, ?, ?, NULL, NULL)"),
@@ -70,17 +68,7 @@ int Journal::RestoreListedNumbers(const QString& station, const ListedNumbers& l
     }
     if (!restored.isEmpty()) {
       // The list already holds them: they must not come back as unsaved lines.
-      QSqlQuery save = sql::Exec(db_,
-                                 QStringLiteral("INSERT INTO list_save (saved_utc_ms, saved_local, station, "
-                                                "file_path) VALUES (?, ?, ?, ?) RETURNING id"),
-                                 {when.toMSecsSinceEpoch(), local, NotNull(station), NotNull(listed.filePath)});
-      if (!save.next()) throw JournalError("The journal gave no id for a list save");
-      const qint64 saveId = save.value(0).toLongLong();
-      save.finish();
-      for (const ListEntry& entry : restored) {
-        sql::Exec(db_, QStringLiteral("INSERT INTO list_save_entry (list_save_id, card_id, track) VALUES (?, ?, ?)"),
-                  {saveId, entry.cardId, entry.track});
-      }
+      InsertListSave(ListSave{when, station, listed.filePath, restored});
     }
     transaction.Commit();
   }

@@ -72,6 +72,14 @@ QSqlQuery Exec(QSqlDatabase& db, const QString& text, const QVariantList& values
   return query;
 }
 
+qint64 InsertedId(QSqlDatabase& db, const QString& text, const QVariantList& values, const char* what) {
+  QSqlQuery insert = Exec(db, text, values);
+  if (!insert.next()) throw JournalError(std::string("The journal gave no id for ") + what);
+  const qint64 id = insert.value(0).toLongLong();
+  insert.finish();
+  return id;
+}
+
 Transaction::Transaction(QSqlDatabase& db) : db_(db) {
   if (IsPostgres(db_)) {
     if (!db_.transaction()) Fail(db_, QStringLiteral("Cannot begin a transaction"), db_.lastError());

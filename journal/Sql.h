@@ -28,6 +28,10 @@ bool ConnectionLost(const QSqlDatabase& db);
 // connection is lost, JournalError on any other failure.
 QSqlQuery Exec(QSqlDatabase& db, const QString& text, const QVariantList& values = {});
 
+// Runs an INSERT … RETURNING id and gives the new row's id; what names the
+// row for the error when none came back.
+qint64 InsertedId(QSqlDatabase& db, const QString& text, const QVariantList& values, const char* what);
+
 // Commits on Commit(), rolls back otherwise; throws as Exec does when either
 // fails. Rolling back never hides the first error. On SQLite the transaction
 // takes the write lock at once, so two processes that read before they write

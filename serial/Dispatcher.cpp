@@ -316,17 +316,20 @@ int TSerBaseDispatcher::SetQueueSizes(uint32_t inSize, uint32_t outSize) { retur
 
 int TSerBaseDispatcher::SetDtr(bool on) {
   TLock lock(MainLock_);
-  if (LineState_.DtrHandshake) return 1;
-  if (EscapeComFunction(on ? EscSetDtr : EscClrDtr) < 0) return ecBadArgument;
-  LineState_.DtrOn = on;
-  return ecOK;
+  return SetControlLine(LineState_.DtrHandshake, on ? EscSetDtr : EscClrDtr, LineState_.DtrOn, on);
 }
 
 int TSerBaseDispatcher::SetRts(bool on) {
   TLock lock(MainLock_);
-  if (LineState_.RtsHandshake) return 1;
-  if (EscapeComFunction(on ? EscSetRts : EscClrRts) < 0) return ecBadArgument;
-  LineState_.RtsOn = on;
+  return SetControlLine(LineState_.RtsHandshake, on ? EscSetRts : EscClrRts, LineState_.RtsOn, on);
+}
+
+// A line the handshake drives is left to it (1); otherwise the device is told
+// and the state kept.
+int TSerBaseDispatcher::SetControlLine(bool handshake, int escape, bool& state, bool on) {
+  if (handshake) return 1;
+  if (EscapeComFunction(escape) < 0) return ecBadArgument;
+  state = on;
   return ecOK;
 }
 

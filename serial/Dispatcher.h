@@ -287,6 +287,8 @@ class TSerBaseDispatcher {
   bool CheckStatusTriggers();
   bool CheckTimerTriggers();
   bool DispatchNotification(uint16_t msg, uint16_t wParam, uint16_t data);
+  // Sets DTR or RTS through EscapeComFunction; caller holds the main lock.
+  int SetControlLine(bool handshake, int escape, bool& state, bool on);
 
   // --- device operations, slots 0..17 -----------------------------------------
   // Results: 0 or a negative result code unless stated. System errors are

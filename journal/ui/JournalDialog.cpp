@@ -316,46 +316,42 @@ void JournalDialog::WithJournal(const std::function<void()>& job) {
 }
 
 void JournalDialog::Refresh() {
-  try {
-    // The id bound makes the next AddNewCards start exactly where this ends.
-    journal::CardQuery query = Query();
-    // Read into locals: the dialog's members are the main thread's.
-    QList<journal::CardRow> rows;
-    WithJournal([&] {
-      query.upToId = journal_.LastCardId();
-      rows = journal_.Cards(query);
-    });
-    rows_ = std::move(rows);
-    lastSeenId_ = query.upToId;
-    statusLabel_->clear();
-  } catch (const journal::JournalError& e) {
-    // The table keeps what it showed; the reason is shown beside the buttons.
-    statusLabel_->setText(QString::fromUtf8(e.what()));
-    return;
-  }
+  if (!Reload(rows_, lastSeenId_, &journal::Journal::LastCardId, &journal::Journal::Cards)) return;
+  statusLabel_->clear();
   table_->setRowCount(static_cast<int>(rows_.size()));
   for (int r = 0; r < rows_.size(); ++r) ShowRow(r);
   RefreshReadCards();
 }
 
 void JournalDialog::RefreshReadCards() {
-  try {
-    journal::CardQuery query = Query();
-    QList<journal::ReadCardRow> rows;
-    WithJournal([&] {
-      query.upToId = journal_.LastReadCardId();
-      if (query.upToId > 0) rows = journal_.ReadCards(query);
-    });
-    readRows_ = std::move(rows);
-    lastReadId_ = query.upToId;
-  } catch (const journal::JournalError& e) {
-    statusLabel_->setText(QString::fromUtf8(e.what()));
-    return;
-  }
+  if (!Reload(readRows_, lastReadId_, &journal::Journal::LastReadCardId, &journal::Journal::ReadCards)) return;
   readTable_->setRowCount(static_cast<int>(readRows_.size()));
   for (int r = 0; r < readRows_.size(); ++r) {
     const QStringList cells = journal::ReadCardRowCells(readRows_[r]);
     for (int c = 0; c < cells.size(); ++c) readTable_->setItem(r, c, Cell(cells[c]));
+  }
+}
+
+template <typename Row>
+bool JournalDialog::Reload(QList<Row>& shown, qint64& lastId, qint64 (journal::Journal::*newestId)(),
+                           QList<Row> (journal::Journal::*read)(const journal::CardQuery&)) {
+  try {
+    // The id bound makes the next look for new rows start exactly where this
+    // ends; an empty journal has none (0 would mean no bound).
+    journal::CardQuery query = Query();
+    // Read into locals: the dialog's members are the main thread's.
+    QList<Row> rows;
+    WithJournal([&] {
+      query.upToId = (journal_.*newestId)();
+      if (query.upToId > 0) rows = (journal_.*read)(query);
+    });
+    shown = std::move(rows);
+    lastId = query.upToId;
+    return true;
+  } catch (const journal::JournalError& e) {
+    // The table keeps what it showed; the reason is shown beside the buttons.
+    statusLabel_->setText(QString::fromUtf8(e.what()));
+    return false;
   }
 }
 

@@ -89,6 +89,11 @@ class JournalDialog : public QDialog {
   // The read cards again, when one was recorded since they were read.
   void FollowReadCards();
   void RefreshReadCards();
+  // Reads the newest rows the filter matches into shown (written or read
+  // cards); false, with the reason shown, when the journal failed.
+  template <typename Row>
+  bool Reload(QList<Row>& shown, qint64& lastId, qint64 (journal::Journal::*newestId)(),
+              QList<Row> (journal::Journal::*read)(const journal::CardQuery&));
 
   journal::Journal& journal_;
   OnJournalThread onJournalThread_;
