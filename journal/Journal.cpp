@@ -124,6 +124,22 @@ QString NowLocal() { return QDateTime::currentDateTime().toString(kLocalFormat);
 
 QString NewConnectionName() { return QStringLiteral("journal-") + QUuid::createUuid().toString(QUuid::WithoutBraces); }
 
+// Lets go of a connection that never became a journal's.
+void Forget(QSqlDatabase& db, const QString& name) {
+  db = QSqlDatabase();
+  QSqlDatabase::removeDatabase(name);
+}
+
+// A connection of Qt SQL's driver under name; throws, leaving nothing
+// registered, when that driver is not installed.
+QSqlDatabase AddConnection(const char* driver, const char* product, const QString& name) {
+  QSqlDatabase db = QSqlDatabase::addDatabase(QString::fromLatin1(driver), name);
+  if (db.isValid()) return db;
+  Forget(db, name);
+  throw JournalError(std::string("The ") + product + " driver of Qt SQL is not installed", JournalFault::noDriver,
+                     driver);
+}
+
 std::optional<WrittenTrack> TrackFromColumns(int track, const QSqlQuery& query, int first) {
   if (query.isNull(first)) return std::nullopt;
   WrittenTrack written;
@@ -297,19 +313,13 @@ std::unique_ptr<Journal> Journal::OpenSqlite(const QString& file) {
   created = created || QFileInfo(file).size() == 0;
   const QString name = NewConnectionName();
   {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    if (!db.isValid()) {
-      db = QSqlDatabase();
-      QSqlDatabase::removeDatabase(name);
-      throw JournalError("The SQLite driver of Qt SQL is not installed", JournalFault::noDriver, "QSQLITE");
-    }
+    QSqlDatabase db = AddConnection("QSQLITE", "SQLite", name);
     db.setDatabaseName(file);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
     if (!db.open()) {
       const QSqlError error = db.lastError();
       const JournalFault fault = sql::FaultOf(db, error);
-      db = QSqlDatabase();
-      QSqlDatabase::removeDatabase(name);
+      Forget(db, name);
       throw JournalError(("Cannot open the journal \"" + file + "\": " + error.text()).toStdString(),
                          fault == JournalFault::failed ? JournalFault::cannotOpen : fault);
     }
@@ -327,12 +337,7 @@ std::unique_ptr<Journal> Journal::OpenPostgres(const QString& uri) {
   if (!target) throw JournalError("Not a PostgreSQL URI", JournalFault::badAddress, "no postgresql:// scheme");
   const QString name = NewConnectionName();
   {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
-    if (!db.isValid()) {
-      db = QSqlDatabase();
-      QSqlDatabase::removeDatabase(name);
-      throw JournalError("The PostgreSQL driver of Qt SQL is not installed", JournalFault::noDriver, "QPSQL");
-    }
+    QSqlDatabase db = AddConnection("QPSQL", "PostgreSQL", name);
     db.setHostName(target->host);
     db.setUserName(target->user);
     db.setPassword(target->password);
