@@ -113,30 +113,9 @@ void TForm1::WireHandlers() {
   onClick(c.button(Press::journal), [this] { OnJournalPressed(); });
   onClick(c.button(Press::exit), [this] { OnExitPressed(); });
 
-  // The rules tick and untick each other's boxes and rely on the handler firing
-  // for those program-made changes too, hence toggled rather than clicked.
-  const station::TrackRules& rules = *c.rules;
-  const auto onTick = [this, &rules](QCheckBox* box, void (station::TrackRules::*rule)(int) const, int track) {
-    connect(box, &QCheckBox::toggled, this, [this, &rules, rule, track] { Guarded([&] { (rules.*rule)(track); }); });
-  };
-  for (int track = 1; track <= 3; ++track) {
-    const station::TrackGroup& g = c.tracks[track];
-    onTick(g.trackBox, &station::TrackRules::TrackBoxChanged, track);
-    onTick(g.continuousBox, &station::TrackRules::ContinuousBoxChanged, track);
-    // Track 1 has no record file; its file box follows track 2's rule, as it always has.
-    onTick(g.fileBox, &station::TrackRules::FileBoxChanged, track == 1 ? 2 : track);
-  }
-
-  // Each field takes only what it can hold. Track 1 has no character filter,
-  // only its length; a start record may hold a 0 inside it ("10"), and empty
-  // or 0 means record 1.
+  c.rules->Follow(this, [this](const std::function<void()>& rule) { Guarded(rule); });
   c.keyFilter = new station::FieldKeyFilter(this);
-  for (int track = 1; track <= 3; ++track) {
-    const station::TrackGroup& g = c.tracks[track];
-    c.keyFilter->Watch(g.memo, track == 1 ? nullptr : station::AdmitsTrackData);
-    c.keyFilter->Watch(g.stepField, station::AdmitsNonZeroDigit);
-    c.keyFilter->Watch(g.startRecordField, track == 1 ? station::AdmitsNonZeroDigit : station::AdmitsDigit);
-  }
+  for (int track = 1; track <= 3; ++track) c.tracks[track].FilterKeys(*c.keyFilter, track);
   c.keyFilter->WatchCounter(c.writeCountField, station::AdmitsDigit, c.writeCountUpDown);
 }
 

@@ -9,7 +9,9 @@
 
 #include "core/Texts.h"
 #include "station/ControlNaming.h"
+#include "station/FieldKeyFilter.h"
 #include "station/TrackText.h"
+#include "ui/KeyFilters.h"
 
 namespace station {
 
@@ -75,6 +77,14 @@ TrackForm TrackGroup::Snapshot() const {
   form.fileBox = fileBox->isChecked();
   form.text = TrackBytes(*memo);
   return form;
+}
+
+void TrackGroup::FilterKeys(FieldKeyFilter& filter, int track) const {
+  // Track 1 has no character filter, only its length; a start record may
+  // hold a 0 inside it ("10"), and empty or 0 means record 1.
+  filter.Watch(memo, track == 1 ? nullptr : AdmitsTrackData);
+  filter.Watch(stepField, AdmitsNonZeroDigit);
+  filter.Watch(startRecordField, track == 1 ? AdmitsNonZeroDigit : AdmitsDigit);
 }
 
 }  // namespace station

@@ -16,6 +16,8 @@ class QWidget;
 
 namespace station {
 
+class FieldKeyFilter;
+
 // The controls of one track group (磁道N数据) of the main window.
 struct TrackGroup {
   QGroupBox* group = nullptr;
@@ -34,6 +36,8 @@ struct TrackGroup {
   // not the group's to know.
   TrackForm Snapshot() const;
   RecordFileSources::TrackControls FileControls() const { return {memo, startRecordField, fileLabel}; }
+  // Each field of the group takes only the keys it can hold.
+  void FilterKeys(FieldKeyFilter& filter, int track) const;
 };
 
 // The three track groups by track number (index 0 unused).

@@ -10,6 +10,22 @@
 
 namespace station {
 
+void TrackRules::Follow(QObject* context, std::function<void(const std::function<void()>&)> guard) const {
+  // The rules tick and untick each other's boxes and rely on the handler
+  // firing for those program-made changes too, hence toggled, not clicked.
+  const auto onTick = [this, context, guard](QCheckBox* box, void (TrackRules::*rule)(int) const, int track) {
+    QObject::connect(box, &QCheckBox::toggled, context,
+                     [this, guard, rule, track] { guard([this, rule, track] { (this->*rule)(track); }); });
+  };
+  for (int track = 1; track <= 3; ++track) {
+    const TrackGroup& g = groups_[track];
+    onTick(g.trackBox, &TrackRules::TrackBoxChanged, track);
+    onTick(g.continuousBox, &TrackRules::ContinuousBoxChanged, track);
+    // Track 1 has no record file; its file box follows track 2's rule, as it always has.
+    onTick(g.fileBox, &TrackRules::FileBoxChanged, track == 1 ? 2 : track);
+  }
+}
+
 void TrackRules::SetStartState() const {
   for (int track = 1; track <= 3; ++track) {
     const TrackGroup& g = groups_[track];

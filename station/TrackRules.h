@@ -4,6 +4,8 @@
 
 #include "station/TrackGroup.h"
 
+class QObject;
+
 namespace station {
 
 // How the boxes of a track group enable, tick and untick each other: a track
@@ -19,6 +21,10 @@ class TrackRules {
 
   // Every group as the window starts: unticked and disabled, no file named.
   void SetStartState() const;
+
+  // Applies the rules whenever a box of a group changes, through guard
+  // (which reports what a rule throws), for as long as context lives.
+  void Follow(QObject* context, std::function<void(const std::function<void()>&)> guard) const;
 
   void TrackBoxChanged(int track) const;
   void ContinuousBoxChanged(int track) const;
