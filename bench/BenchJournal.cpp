@@ -158,6 +158,12 @@ void CopyFilledSqliteJournal(const QString& target, int count) {
                        QStringLiteral("strftime('%Y-%m-%d %H:%M:%S', 1767254400 + i * 60, 'unixepoch')"));
     // No ANALYZE: the station never runs it, so its files have no statistics.
     RunStatements(QStringLiteral("QSQLITE"), part, statements);
+    {
+      // Into the trigram index, as the station's records would have put them.
+      const Connection connection(QStringLiteral("QSQLITE"), part);
+      QSqlDatabase db = connection.db();
+      journal::CatchUpSearchIndex(db);
+    }
     if (!QFile::rename(part, cached)) throw std::runtime_error("cannot keep " + cached.toStdString());
   }
   QFile::remove(target);

@@ -206,6 +206,10 @@ qint64 CountOf(QSqlQuery query) { return query.next() ? query.value(0).toLongLon
 // card.
 constexpr qint64 kSearchWindow = 10000;
 
+// How many tracks may wait for the trigram index before a card's record puts
+// them in, after its own commit.
+constexpr qint64 kSearchIndexBatch = 500;
+
 // Whether a search for this text may go through the trigram index: at least
 // three characters (the index holds runs of three), a store that has the
 // index, and no station name that holds the text (the names have no such
@@ -236,14 +240,28 @@ Filter IndexedCardFilter(QSqlDatabase& db, const CardQuery& request) {
         " AND c.id IN (SELECT s.card_id FROM written_track s "
         "WHERE s.card_text LIKE ? ESCAPE '!')");
   } else {
+    // The tracks above the indexed mark, committed since the index last
+    // caught up, are few and read directly.
     filter.where += QStringLiteral(
                         " AND c.id IN (SELECT s.card_id FROM written_track s WHERE s.rowid IN "
-                        "(SELECT rowid FROM %1 WHERE card_text LIKE ?) AND s.card_text LIKE ? ESCAPE '!')")
-                        .arg(QLatin1String(kTrackSearchIndex));
+                        "(SELECT rowid FROM %1 WHERE card_text LIKE ? UNION ALL SELECT rowid FROM written_track "
+                        "WHERE rowid > (SELECT indexed_rowid FROM %2)) AND s.card_text LIKE ? ESCAPE '!')")
+                        .arg(QLatin1String(kTrackSearchIndex), QLatin1String(kSearchMarkTable));
     filter.values << QLatin1Char('%') + request.text + QLatin1Char('%');
   }
   filter.values << LikePattern(request.text);
   return filter;
+}
+
+// Indexing a track in its card's commit grows that commit with the index; in
+// batches after the commit it costs a card a small share. The card is kept
+// whatever happens here: until the next batch a search reads the tracks that
+// wait directly.
+void CatchUpSearchIndexAfterCommit(QSqlDatabase& db) {
+  try {
+    CatchUpSearchIndex(db, kSearchIndexBatch);
+  } catch (const JournalError&) {
+  }
 }
 
 // The cards first, then their tracks by the cards' ids: joined in one
@@ -519,6 +537,7 @@ qint64 Journal::RecordWrittenCard(const WrittenCard& card) {
     }
     transaction.Commit();
   }
+  CatchUpSearchIndexAfterCommit(db_);
   emit changed();
   return id;
 }

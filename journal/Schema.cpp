@@ -81,8 +81,63 @@ QStringList Version4(const QSqlDatabase&) {
   };
 }
 
+QString SearchIndexName() { return QString::fromLatin1(kTrackSearchIndex); }
+
+// The triggers that keep the SQLite trigram index true for the tracks at or
+// below the indexed mark. A new track gets a rowid above the mark and waits
+// for CatchUpSearchIndex; one that lands at or below it (a rowid given back
+// and reused) is indexed at once, so that every track is either in the index
+// or above the mark, never neither.
+QStringList SearchIndexTriggers() {
+  const QString atOrBelowMark = QStringLiteral("(SELECT indexed_rowid FROM %1)").arg(QLatin1String(kSearchMarkTable));
+  return {
+      QStringLiteral("CREATE TRIGGER %1_insert AFTER INSERT ON written_track WHEN new.rowid <= %2 BEGIN "
+                     "INSERT INTO %1 (rowid, card_text) VALUES (new.rowid, new.card_text); END")
+          .arg(SearchIndexName(), atOrBelowMark),
+      QStringLiteral("CREATE TRIGGER %1_delete AFTER DELETE ON written_track WHEN old.rowid <= %2 BEGIN "
+                     "INSERT INTO %1 (%1, rowid, card_text) VALUES ('delete', old.rowid, old.card_text); END")
+          .arg(SearchIndexName(), atOrBelowMark),
+      QStringLiteral("CREATE TRIGGER %1_update AFTER UPDATE OF card_text ON written_track BEGIN "
+                     "INSERT INTO %1 (%1, rowid, card_text) SELECT 'delete', old.rowid, old.card_text "
+                     "WHERE old.rowid <= %2; "
+                     "INSERT INTO %1 (rowid, card_text) SELECT new.rowid, new.card_text WHERE new.rowid <= %2; END")
+          .arg(SearchIndexName(), atOrBelowMark),
+  };
+}
+
+bool IndexExists(QSqlDatabase& db, const QString& name) {
+  // On SQLite the search index is a table of its own.
+  QSqlQuery query =
+      sql::IsPostgres(db)
+          ? sql::Exec(db, QStringLiteral("SELECT to_regclass(?) IS NOT NULL"), {name})
+          : sql::Exec(
+                db, QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type IN ('index', 'table') AND name = ?"),
+                {name});
+  return query.next() && query.value(0).toBool();
+}
+
+QStringList Version5(const QSqlDatabase& database) {
+  // The server's trigram index is a plain GIN index, kept by the server.
+  if (sql::IsPostgres(database)) return {};
+  QStringList statements{
+      QStringLiteral("CREATE TABLE %1 (indexed_rowid INTEGER NOT NULL)").arg(QLatin1String(kSearchMarkTable)),
+      // The triggers so far indexed every track in its card's commit: the
+      // index is complete up to the newest track.
+      QStringLiteral("INSERT INTO %1 (indexed_rowid) SELECT COALESCE(MAX(rowid), 0) FROM written_track")
+          .arg(QLatin1String(kSearchMarkTable)),
+  };
+  QSqlDatabase db = database;
+  if (IndexExists(db, SearchIndexName())) {
+    for (const char* trigger : {"insert", "delete", "update"}) {
+      statements << QStringLiteral("DROP TRIGGER IF EXISTS %1_%2").arg(SearchIndexName(), QLatin1String(trigger));
+    }
+    statements << SearchIndexTriggers();
+  }
+  return statements;
+}
+
 using Step = QStringList (*)(const QSqlDatabase&);
-constexpr Step kSteps[] = {Version1, Version2, Version3, Version4};
+constexpr Step kSteps[] = {Version1, Version2, Version3, Version4, Version5};
 
 // Any number; every station uses the same one for the schema.
 constexpr qint64 kSchemaLockKey = 0x6361726473636865;  // "cardsche"
@@ -100,17 +155,6 @@ constexpr ExtraIndex kExtraIndexes[] = {
     {"written_card_station", "written_card (station)"},
     {"card_number_reserved", "card_number (station) WHERE state = 'reserved'"},
 };
-
-bool IndexExists(QSqlDatabase& db, const QString& name) {
-  // On SQLite the search index is a table of its own.
-  QSqlQuery query =
-      sql::IsPostgres(db)
-          ? sql::Exec(db, QStringLiteral("SELECT to_regclass(?) IS NOT NULL"), {name})
-          : sql::Exec(
-                db, QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE type IN ('index', 'table') AND name = ?"),
-                {name});
-  return query.next() && query.value(0).toBool();
-}
 
 // The trigram index that lets a search for part of a card number find its
 // cards without reading every track: an FTS5 table kept by triggers on SQLite,
@@ -151,19 +195,11 @@ bool CreateSearchIndex(QSqlDatabase& db) {
     } else {
       sql::Exec(db, QStringLiteral("CREATE VIRTUAL TABLE %1 USING fts5("
                                    "card_text, content='written_track', tokenize='trigram')")
-                        .arg(QLatin1String(kTrackSearchIndex)));
-      sql::Exec(db, QStringLiteral("CREATE TRIGGER %1_insert AFTER INSERT ON written_track BEGIN "
-                                   "INSERT INTO %1 (rowid, card_text) VALUES (new.rowid, new.card_text); END")
-                        .arg(QLatin1String(kTrackSearchIndex)));
-      sql::Exec(db, QStringLiteral("CREATE TRIGGER %1_delete AFTER DELETE ON written_track BEGIN "
-                                   "INSERT INTO %1 (%1, rowid, card_text) VALUES ('delete', old.rowid, old.card_text); "
-                                   "END")
-                        .arg(QLatin1String(kTrackSearchIndex)));
-      sql::Exec(db, QStringLiteral("CREATE TRIGGER %1_update AFTER UPDATE OF card_text ON written_track BEGIN "
-                                   "INSERT INTO %1 (%1, rowid, card_text) VALUES ('delete', old.rowid, old.card_text); "
-                                   "INSERT INTO %1 (rowid, card_text) VALUES (new.rowid, new.card_text); END")
-                        .arg(QLatin1String(kTrackSearchIndex)));
-      sql::Exec(db, QStringLiteral("INSERT INTO %1 (%1) VALUES ('rebuild')").arg(QLatin1String(kTrackSearchIndex)));
+                        .arg(SearchIndexName()));
+      for (const QString& trigger : SearchIndexTriggers()) sql::Exec(db, trigger);
+      sql::Exec(db, QStringLiteral("INSERT INTO %1 (%1) VALUES ('rebuild')").arg(SearchIndexName()));
+      sql::Exec(db, QStringLiteral("UPDATE %1 SET indexed_rowid = (SELECT COALESCE(MAX(rowid), 0) FROM written_track)")
+                        .arg(QLatin1String(kSearchMarkTable)));
     }
   } catch (const JournalUnreachable&) {
     throw;
@@ -216,6 +252,29 @@ static_assert(std::size(kSteps) == static_cast<std::size_t>(kSchemaVersion));
 bool HasSearchIndexes(QSqlDatabase& db) {
   return IndexExists(db, QString::fromLatin1(kTrackSearchIndex)) &&
          IndexExists(db, QStringLiteral("written_card_station"));
+}
+
+qint64 CatchUpSearchIndex(QSqlDatabase& db, qint64 atLeast) {
+  if (sql::IsPostgres(db)) return 0;
+  QSqlQuery waiting = sql::Exec(db, QStringLiteral("SELECT (SELECT COALESCE(MAX(rowid), 0) FROM written_track) - "
+                                                   "indexed_rowid FROM %1")
+                                        .arg(QLatin1String(kSearchMarkTable)));
+  const qint64 backlog = waiting.next() ? waiting.value(0).toLongLong() : 0;
+  waiting.finish();
+  if (backlog <= 0 || backlog < atLeast || !IndexExists(db, SearchIndexName())) return 0;
+  // One transaction: the tracks and the mark move together, so a search sees
+  // each track either in the index or above the mark, whenever it runs and
+  // whatever cut this step short.
+  sql::Transaction transaction(db);
+  const qint64 indexed =
+      sql::Exec(db, QStringLiteral("INSERT INTO %1 (rowid, card_text) SELECT rowid, card_text FROM written_track "
+                                   "WHERE rowid > (SELECT indexed_rowid FROM %2) ORDER BY rowid")
+                        .arg(SearchIndexName(), QLatin1String(kSearchMarkTable)))
+          .numRowsAffected();
+  sql::Exec(db, QStringLiteral("UPDATE %1 SET indexed_rowid = (SELECT COALESCE(MAX(rowid), 0) FROM written_track)")
+                    .arg(QLatin1String(kSearchMarkTable)));
+  transaction.Commit();
+  return indexed;
 }
 
 int StoredSchemaVersion(QSqlDatabase& db) {

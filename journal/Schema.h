@@ -17,9 +17,13 @@
 //            that a record retried after a lost connection is stored once.
 // Version 4: card_number.unconfirmed_reason, why an unconfirmed number was
 //            left undecided; empty for the numbers marked before.
+// Version 5: on SQLite, written_track_search_mark, the rowid of written_track
+//            up to which the trigram index is complete; new tracks are indexed
+//            after their card's commit, in batches (CatchUpSearchIndex). No
+//            change on a server.
 namespace journal {
 
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 5;
 
 // Brings db up to target (at most kSchemaVersion), one transaction per step.
 // Safe when several stations start at once: on a server each step holds a
@@ -30,6 +34,16 @@ void MigrateSchema(QSqlDatabase& db, int target = kSchemaVersion);
 // The trigram index over written_track.card_text, made at the opening where
 // the store allows it (see HasSearchIndexes).
 inline constexpr char kTrackSearchIndex[] = "written_track_search";
+
+// SQLite: one row, indexed_rowid; the tracks above it are not yet in the
+// trigram index, and a search reads them directly.
+inline constexpr char kSearchMarkTable[] = "written_track_search_mark";
+
+// SQLite: puts the tracks above the mark into the trigram index and moves the
+// mark, in one transaction of its own, when at least atLeast tracks wait (and
+// the index exists). Returns how many were indexed; nothing on a server, whose
+// index keeps itself. Throws JournalError.
+qint64 CatchUpSearchIndex(QSqlDatabase& db, qint64 atLeast = 1);
 
 // Whether the indexes that serve a search by part of a number are there: the
 // trigram index over the tracks and the index of the station names.

@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "BulkCards.h"
 #include "JournalStores.h"
 #include "journal/Outbox.h"
 #include "journal/Schema.h"
@@ -136,6 +137,69 @@ TEST_F(JournalTest, AnExistingJournalGetsTheStartUpIndexesAndItsLookupsUseThem) 
                   .find("written_card_station"),
               std::string::npos);
   });
+}
+
+// How many cards a search for text finds, newest first, and how many it counts.
+std::pair<qsizetype, qint64> Found(Journal& journal, const char* text) {
+  CardQuery query;
+  query.text = QString::fromLatin1(text);
+  return {journal.Cards(query).size(), journal.CountCards(query)};
+}
+
+qint64 IndexedMark(QSqlDatabase& db) {
+  QSqlQuery mark = sql::Exec(db, QStringLiteral("SELECT indexed_rowid FROM %1").arg(QLatin1String(kSearchMarkTable)));
+  return mark.next() ? mark.value(0).toLongLong() : -1;
+}
+
+// A journal of the version that indexed every track in its card's commit: its
+// index is taken as complete, not built or read through again.
+TEST_F(JournalTest, UpgradeFromVersion4KeepsTheTrigramIndexOfItsCards) {
+  WithRawDatabase([](QSqlDatabase& db) {
+    MigrateSchema(db, 4);
+    const QString index = QString::fromLatin1(kTrackSearchIndex);
+    for (const QString& statement : {
+             QStringLiteral("CREATE VIRTUAL TABLE %1 USING fts5(card_text, content='written_track', "
+                            "tokenize='trigram')"),
+             QStringLiteral("CREATE TRIGGER %1_insert AFTER INSERT ON written_track BEGIN "
+                            "INSERT INTO %1 (rowid, card_text) VALUES (new.rowid, new.card_text); END"),
+             QStringLiteral("CREATE TRIGGER %1_delete AFTER DELETE ON written_track BEGIN "
+                            "INSERT INTO %1 (%1, rowid, card_text) VALUES ('delete', old.rowid, old.card_text); END"),
+         }) {
+      sql::Exec(db, statement.arg(index));
+    }
+  });
+  AddBulkWrittenCards(File(), 12000);
+  auto journal = Open();
+  EXPECT_EQ(journal->SchemaVersion(), kSchemaVersion);
+  WithRawDatabase([](QSqlDatabase& db) { EXPECT_EQ(IndexedMark(db), 12000); });
+  EXPECT_EQ(Found(*journal, "10000050"), std::make_pair(qsizetype{1}, qint64{1}));
+  EXPECT_EQ(Found(*journal, "1000005"), std::make_pair(qsizetype{10}, qint64{10}));
+  journal->RecordWrittenCard(Card({{2, "a7b"}}));
+  EXPECT_EQ(Found(*journal, "a7b"), std::make_pair(qsizetype{1}, qint64{1}));
+}
+
+// Cards committed while the index had not caught up yet, as a station killed
+// between a commit and the index's catch-up leaves them: a search after the
+// restart finds them all, and the next record puts them into the index.
+TEST_F(JournalTest, CardsNotYetInTheTrigramIndexAreFoundAndIndexedLater) {
+  Open()->RecordWrittenCard(Card({{3, "x9z"}}));
+  AddBulkWrittenCards(File(), 12000);
+  auto journal = Open();
+  const char* const texts[] = {"x9z", "10000050", "1000005", "10012001", "999999"};
+  std::vector<std::pair<qsizetype, qint64>> before;
+  for (const char* text : texts) before.push_back(Found(*journal, text));
+  EXPECT_EQ(before[0].first, 1) << "older than the newest cards, above the mark";
+  EXPECT_EQ(before[1].first, 1);
+  EXPECT_EQ(before[2].first, 10);
+  EXPECT_EQ(before[4].first, 0);
+
+  journal->RecordWrittenCard(Card({{2, "555"}}));
+  WithRawDatabase([](QSqlDatabase& db) {
+    QSqlQuery newest = sql::Exec(db, QStringLiteral("SELECT MAX(rowid) FROM written_track"));
+    ASSERT_TRUE(newest.next());
+    EXPECT_EQ(IndexedMark(db), newest.value(0).toLongLong());
+  });
+  for (size_t i = 0; i < std::size(texts); ++i) EXPECT_EQ(Found(*journal, texts[i]), before[i]) << texts[i];
 }
 
 TEST_F(JournalTest, JournalOfANewerProgramIsRefused) {
