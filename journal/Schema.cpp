@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <iterator>
 
 #include "journal/Journal.h"
@@ -284,7 +285,15 @@ int StoredSchemaVersion(QSqlDatabase& db) {
   return query.value(0).toInt();
 }
 
+int NewestSchemaVersion(const QSqlDatabase& db) {
+  // Version 5 changes nothing on a server: a shared journal stays at 4, so
+  // that stations still running the previous program keep using it.
+  return sql::IsPostgres(db) ? 4 : kSchemaVersion;
+}
+
 void MigrateSchema(QSqlDatabase& db, int target) {
+  const int newest = NewestSchemaVersion(db);
+  target = std::min(target, newest);
   for (;;) {
     sql::Transaction transaction(db);
     if (sql::IsPostgres(db)) sql::Exec(db, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kSchemaLockKey});
@@ -294,7 +303,7 @@ void MigrateSchema(QSqlDatabase& db, int target) {
                          JournalFault::newerSchema, std::to_string(stored));
     }
     if (stored >= target) {
-      if (stored == kSchemaVersion && CreateMissingIndexes(db)) transaction.Commit();
+      if (stored >= newest && CreateMissingIndexes(db)) transaction.Commit();
       return;
     }
     for (const QString& statement : kSteps[stored](db)) sql::Exec(db, statement);

@@ -25,7 +25,11 @@ namespace journal {
 
 inline constexpr int kSchemaVersion = 5;
 
-// Brings db up to target (at most kSchemaVersion), one transaction per step.
+// The version a journal of db's kind is brought up to: kSchemaVersion, or
+// the last one that changed anything on a server.
+int NewestSchemaVersion(const QSqlDatabase& db);
+
+// Brings db up to target (at most NewestSchemaVersion), one transaction per step.
 // Safe when several stations start at once: on a server each step holds a
 // transaction-level lock and reads the version again under it, so a step that
 // another station has just run is not run twice. Throws JournalError.

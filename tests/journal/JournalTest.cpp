@@ -238,6 +238,11 @@ TEST_F(JournalTest, CommittedCardsSurviveAKillAndComeBackAsUnsavedLines) {
   EXPECT_EQ(lines[0].cardId, lines[1].cardId);
 }
 
+TEST_P(JournalOn, AServerJournalStaysAtTheLastVersionThatChangedItForOlderStations) {
+  EXPECT_EQ(Open()->SchemaVersion(), GetParam() == Backend::postgres ? 4 : kSchemaVersion);
+  EXPECT_EQ(Open()->SchemaVersion(), GetParam() == Backend::postgres ? 4 : kSchemaVersion) << "opened again";
+}
+
 TEST_P(JournalOn, AFailedListSaveRecordsNoneOfItsEntries) {
   auto journal = Open();
   const qint64 id = journal->RecordWrittenCard(Card({{2, "0001"}, {3, "0002"}}));
