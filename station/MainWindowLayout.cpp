@@ -116,8 +116,7 @@ void BuildBanner(QWidget* client, MainWindowControls& c) {
   // The buttons' captions keep the application's font, as the tool bar gave
   // them, not the window's.
   toolRow->setFont(QApplication::font());
-  std::vector<QWidget*> rowWidgets{new TToolSeparator(toolRow)};
-  rowWidgets.front()->setObjectName(QStringLiteral("ToolButton1"));
+  std::vector<QWidget*> rowWidgets{Named(new TToolSeparator(toolRow), QStringLiteral("ToolButton1"), QString())};
   for (const ToolbarEntry& entry : kToolbar) {
     c.button(entry.press) =
         ToolbarButton(toolRow, QString::fromLatin1(entry.name), QString::fromUtf8(entry.caption), entry.icon);
