@@ -108,9 +108,9 @@ void BuildBanner(QWidget* client, MainWindowControls& c) {
   auto* bannerCard = Named(new TPicture(PaintBannerCard, banner), QStringLiteral("Image1"), QString());
   bannerCard->setGeometry(657, 0, 100, 44);
 
-  // A plain row rather than a QToolBar: a tool bar asks the style for its
-  // extension button's icon when it is made, and decoding that icon loads
-  // every image-format plugin before the window can first paint.
+  // A plain row rather than a QToolBar: the tool bar needed a style sheet to
+  // lose its frame, which put every button under Qt's style-sheet style at
+  // start, and it builds an extension button the banner never shows.
   auto* toolRow = Named(new QWidget(banner), QStringLiteral("ToolBar1"), QString());
   toolRow->setGeometry(215, 1, 500, 42);
   // The buttons' captions keep the application's font, as the tool bar gave
