@@ -1,6 +1,8 @@
 // The program's entry: the command line, the display check, Qt's Chinese
-// translations, the main window, the hidden settings dialog created at start-up,
-// and the message loop. Nothing opens the port by itself.
+// translations, the main window and the message loop. Nothing opens the port
+// by itself. The settings dialog is built only when "com设定" is pressed: a
+// hidden one built at start would be read by nothing and would only slow the
+// first paint.
 #include <QApplication>
 #include <QIcon>
 #include <QLibraryInfo>
@@ -12,7 +14,6 @@
 #include <string_view>
 
 #include "Platform.h"
-#include "settings/SettingsDialog.h"
 #include "settings/SettingsFile.h"
 #include "station/MainWindow.h"
 #include "ui/AccessiblePress.h"
@@ -95,14 +96,11 @@ int main(int argc, char* argv[]) {
 
   // Form1 is created first and is the window whose closing ends the program.
   auto Form1 = std::make_unique<TForm1>();
-  // This instance only reads the stored port on creation and is never shown.
-  auto Form2 = std::make_unique<TForm2>();
 
   Form1->move(0, 0);
   Form1->show();
   const int result = QApplication::exec();
 
-  Form2.reset();
   Form1.reset();  // destroying the window closes the serial port if it is open
   return result;
 }

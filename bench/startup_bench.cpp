@@ -11,7 +11,9 @@
 // journal of a million written cards beside it.
 // Given another build of the program (an earlier one, say), that build takes
 // its turn too, with an empty journal, and is compared in the same runs.
-//   startup_bench [RUNS [OTHER_CARDSTATION]]      (default 5 runs)
+// --no-full leaves the million-card journal out (its first filling takes
+// minutes).
+//   startup_bench [--no-full] [RUNS [OTHER_CARDSTATION]]      (default 5 runs)
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -257,14 +259,18 @@ std::string StationCopy(const QString& folder, const QString& program = QStringL
 
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
-  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  std::vector<std::string> positional;
+  bool withFull = true;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--no-full") {
+      withFull = false;
+    } else {
+      positional.emplace_back(argv[i]);
+    }
+  }
+  const int runs = !positional.empty() ? std::max(1, std::atoi(positional[0].c_str())) : 5;
   QTemporaryDir work;
   const std::string empty = StationCopy(work.filePath(QStringLiteral("empty")));
-  const std::string full = StationCopy(work.filePath(QStringLiteral("full")));
-  bench::CopyFilledSqliteJournal(work.filePath(QStringLiteral("full/cards.db")), 1000000);
-  // The full journal's copy is opened once before the runs, so that every
-  // run finds its indexes as a station in use would.
-  journal::Journal::OpenSqlite(work.filePath(QStringLiteral("full/cards.db")));
 
   Xvfb xvfb;
   Screen screen(xvfb.display());
@@ -274,11 +280,18 @@ int main(int argc, char* argv[]) {
     std::vector<double> map, paint, rss;
   };
   std::vector<Subject> subjects = {{"bare window, one Chinese label", {STARTUP_LABEL_EXE}, {}, {}, {}},
-                                   {"card station, empty journal", {empty}, {}, {}, {}},
-                                   {"card station, 1,000,000 cards", {full}, {}, {}, {}}};
-  if (argc > 2) {
+                                   {"card station, empty journal", {empty}, {}, {}, {}}};
+  if (withFull) {
+    const std::string full = StationCopy(work.filePath(QStringLiteral("full")));
+    bench::CopyFilledSqliteJournal(work.filePath(QStringLiteral("full/cards.db")), 1000000);
+    // The full journal's copy is opened once before the runs, so that every
+    // run finds its indexes as a station in use would.
+    journal::Journal::OpenSqlite(work.filePath(QStringLiteral("full/cards.db")));
+    subjects.push_back({"card station, 1,000,000 cards", {full}, {}, {}, {}});
+  }
+  if (positional.size() > 1) {
     const std::string other =
-        StationCopy(work.filePath(QStringLiteral("other")), QFile::decodeName(QByteArray(argv[2])));
+        StationCopy(work.filePath(QStringLiteral("other")), QFile::decodeName(QByteArray(positional[1].c_str())));
     subjects.push_back({"other build, empty journal", {other}, {}, {}, {}});
   }
   for (int r = 0; r < runs; ++r) {

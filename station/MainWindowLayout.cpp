@@ -1,6 +1,5 @@
 // Construction of the main window's controls, area by area. Positions are
 // fixed because the window itself has a fixed size.
-#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
@@ -13,8 +12,10 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTextEdit>
-#include <QToolBar>
 #include <QToolButton>
+
+#include <algorithm>
+#include <vector>
 
 #include "core/Texts.h"
 #include "station/ControlNaming.h"
@@ -36,15 +37,32 @@ QPalette WithColours(QPalette palette, QPalette::ColorRole role, const QColor& c
   return palette;
 }
 
-QToolButton* ToolbarButton(QToolBar* bar, const QString& name, const QString& caption, QStyle::StandardPixmap icon) {
-  auto* button = Named(new QToolButton(bar), name, caption);
+QToolButton* ToolbarButton(QWidget* row, const QString& name, const QString& caption, QStyle::StandardPixmap icon) {
+  auto* button = Named(new QToolButton(row), name, caption);
   button->setText(caption);
-  button->setIcon(bar->style()->standardIcon(icon));
+  button->setIcon(row->style()->standardIcon(icon));
   button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   button->setAutoRaise(true);
   button->setMinimumWidth(54);
-  bar->addWidget(button);
   return button;
+}
+
+// Places a row's widgets left to right as the banner's borderless tool bar
+// did: the style's item margin all round, its item spacing between them, each
+// as wide as it asks and all as high as the highest, cut to the row.
+void LayOutToolRow(QWidget* row, const std::vector<QWidget*>& widgets) {
+  const QStyle* style = row->style();
+  const int margin = style->pixelMetric(QStyle::PM_ToolBarItemMargin, nullptr, row);
+  const int spacing = style->pixelMetric(QStyle::PM_ToolBarItemSpacing, nullptr, row);
+  int height = 0;
+  for (const QWidget* w : widgets) height = std::max(height, w->sizeHint().height());
+  height = std::min(height, row->height() - 2 * margin);
+  int left = margin;
+  for (QWidget* w : widgets) {
+    const int width = std::max(w->sizeHint().width(), w->minimumWidth());
+    w->setGeometry(left, margin, width, height);
+    left += width + spacing;
+  }
 }
 
 QPushButton* BottomButton(QWidget* client, const QString& name, const QString& caption, QStyle::StandardPixmap icon,
@@ -90,17 +108,21 @@ void BuildBanner(QWidget* client, MainWindowControls& c) {
   auto* bannerCard = Named(new TPicture(PaintBannerCard, banner), QStringLiteral("Image1"), QString());
   bannerCard->setGeometry(657, 0, 100, 44);
 
-  auto* toolBar = Named(new QToolBar(banner), QStringLiteral("ToolBar1"), QString());
-  toolBar->setMovable(false);
-  toolBar->setFloatable(false);
-  toolBar->setIconSize(QSize(16, 16));
-  toolBar->setStyleSheet(QStringLiteral("QToolBar { background: transparent; border: none; }"));
-  toolBar->addSeparator()->setObjectName(QStringLiteral("ToolButton1"));
+  // A plain row rather than a QToolBar: the tool bar needed a style sheet to
+  // lose its frame, which put every button under Qt's style-sheet style at
+  // start, and it builds an extension button the banner never shows.
+  auto* toolRow = Named(new QWidget(banner), QStringLiteral("ToolBar1"), QString());
+  toolRow->setGeometry(215, 1, 500, 42);
+  // The buttons' captions keep the application's font, as the tool bar gave
+  // them, not the window's.
+  toolRow->setFont(QApplication::font());
+  std::vector<QWidget*> rowWidgets{Named(new TToolSeparator(toolRow), QStringLiteral("ToolButton1"), QString())};
   for (const ToolbarEntry& entry : kToolbar) {
     c.button(entry.press) =
-        ToolbarButton(toolBar, QString::fromLatin1(entry.name), QString::fromUtf8(entry.caption), entry.icon);
+        ToolbarButton(toolRow, QString::fromLatin1(entry.name), QString::fromUtf8(entry.caption), entry.icon);
+    rowWidgets.push_back(c.button(entry.press));
   }
-  toolBar->setGeometry(215, 1, 500, 42);
+  LayOutToolRow(toolRow, rowWidgets);
 
   auto* bannerStripe = Named(new QWidget(client), QStringLiteral("Panel2"), QString());
   bannerStripe->setAutoFillBackground(true);

@@ -3,6 +3,8 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyle>
+#include <QStyleOption>
 
 TPicture::TPicture(Painter painter, QWidget* parent) : QWidget(parent), painter_(std::move(painter)) {}
 
@@ -10,6 +12,24 @@ void TPicture::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::Antialiasing);
   painter_(painter, rect());
+}
+
+TToolSeparator::TToolSeparator(QWidget* parent) : QWidget(parent) {}
+
+QSize TToolSeparator::sizeHint() const {
+  QStyleOption option;
+  option.initFrom(this);
+  const int extent = style()->pixelMetric(QStyle::PM_ToolBarSeparatorExtent, &option, parentWidget());
+  return {extent, extent};
+}
+
+void TToolSeparator::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  QStyleOption option;
+  option.initFrom(this);
+  // A separator in a horizontal row stands upright.
+  option.state |= QStyle::State_Horizontal;
+  style()->drawPrimitive(QStyle::PE_IndicatorToolBarSeparator, &option, &painter, parentWidget());
 }
 
 namespace station {

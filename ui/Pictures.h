@@ -21,6 +21,17 @@ class TPicture : public QWidget {
   Painter painter_;
 };
 
+// A tool bar's separator between tool buttons, drawn by the style as a tool
+// bar draws its own; for a row of tool buttons that is not a QToolBar.
+class TToolSeparator : public QWidget {
+ public:
+  explicit TToolSeparator(QWidget* parent);
+  QSize sizeHint() const override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
 namespace station {
 
 void PaintBanner(QPainter& painter, const QRect& area);      // Panel1: the banner strip behind the toolbar

@@ -445,4 +445,30 @@ TEST(MainWindowTest, ExitClosesTheWindow) {
   EXPECT_TRUE(s.log->messages.isEmpty());  // no question asked
 }
 
+// The banner's buttons stand in one row, in their design order, each whole
+// and apart from the next, inside the banner's row and as high as each other.
+TEST(MainWindowTest, BannerButtonsStandInOneRowInsideTheBanner) {
+  Station s;
+  s.form.show();
+  const QWidget* row = Find<QWidget>(s.form, "ToolBar1");
+  const QRect inside(QPoint(0, 0), row->size());
+  QRect previous;
+  for (const char* name : {"ToolButton1", "ToolButton5", "ToolButton6", "ToolButton3", "ToolButton4", "ToolButton8",
+                           "ToolButton9", "ToolButton7"}) {
+    const QWidget* w = Find<QWidget>(s.form, name);
+    ASSERT_EQ(w->parentWidget(), row) << name;
+    EXPECT_TRUE(w->isVisible()) << name;
+    EXPECT_TRUE(inside.contains(w->geometry())) << name;
+    if (const auto* button = qobject_cast<const QToolButton*>(w)) {
+      EXPECT_GE(button->width(), button->sizeHint().width()) << name << ": its caption is cut";
+    }
+    if (previous.isValid()) {
+      EXPECT_GT(w->x(), previous.right()) << name;
+      EXPECT_EQ(w->geometry().top(), previous.top()) << name;
+      EXPECT_EQ(w->height(), previous.height()) << name;
+    }
+    previous = w->geometry();
+  }
+}
+
 }  // namespace
