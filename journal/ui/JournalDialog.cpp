@@ -341,9 +341,10 @@ bool JournalDialog::Reload(QList<Row>& shown, qint64& lastId, qint64 (journal::J
     journal::CardQuery query = Query();
     // Read into locals: the dialog's members are the main thread's.
     QList<Row> rows;
-    WithJournal([&] {
-      query.upToId = (journal_.*newestId)();
-      if (query.upToId > 0) rows = (journal_.*read)(query);
+    journal::Journal& journal = journal_;
+    WithJournal([&journal, &query, &rows, newestId, read] {
+      query.upToId = (journal.*newestId)();
+      if (query.upToId > 0) rows = (journal.*read)(query);
     });
     shown = std::move(rows);
     lastId = query.upToId;
