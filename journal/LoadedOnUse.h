@@ -2,6 +2,8 @@
 
 #include <QLibrary>
 
+#include <optional>
+
 namespace journal {
 
 // Sets function to the library's function of that name, for libraries loaded
@@ -10,6 +12,14 @@ template <typename Function>
 bool Resolve(QLibrary& library, const char* name, Function& function) {
   function = reinterpret_cast<Function>(library.resolve(name));
   return function != nullptr;
+}
+
+// The functions Load finds, loaded at the first call and kept for the rest of
+// the run; null when the library is not installed.
+template <typename Functions, std::optional<Functions> (*Load)()>
+const Functions* LoadedOnce() {
+  static const std::optional<Functions> loaded = Load();
+  return loaded ? &*loaded : nullptr;
 }
 
 }  // namespace journal

@@ -55,10 +55,7 @@ std::optional<LibPq> LoadPq() {
 }
 
 // Null when the library is not installed (nor, then, Qt's driver over it).
-const LibPq* Pq() {
-  static const std::optional<LibPq> loaded = LoadPq();
-  return loaded ? &*loaded : nullptr;
-}
+const LibPq* Pq() { return LoadedOnce<LibPq, LoadPq>(); }
 #endif
 
 PGconn* ConnectionOf(const QSqlDatabase& db) {

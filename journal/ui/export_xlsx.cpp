@@ -47,10 +47,7 @@ std::optional<LibXlsx> LoadXlsx() {
 }
 
 // Null when the library is not installed.
-const LibXlsx* Xlsx() {
-  static const std::optional<LibXlsx> loaded = LoadXlsx();
-  return loaded ? &*loaded : nullptr;
-}
+const LibXlsx* Xlsx() { return LoadedOnce<LibXlsx, LoadXlsx>(); }
 
 // Reads "yyyy-MM-dd HH:mm:ss"; false for any other text.
 bool ParseLocalTime(const QString& text, lxw_datetime& when) {

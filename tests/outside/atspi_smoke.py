@@ -1419,6 +1419,21 @@ def start(build, work, drive_c, procs, installed=False):
     return st, emu, ini, station_proc
 
 
+def second_card_armed(st, emu, checks, first, second, count):
+    """Starts a continuous run of count cards on track 2 from first and swipes
+    the first card, so that the second is armed."""
+    st.set_checked("TK3CheckBox", False)
+    st.set_checked("TK2CheckBox", True)
+    st.set_checked("TK2AutoIncCheckBox", True)
+    st.set_text("TK2StepEdit", "1")
+    st.set_text("WriteCountEdit", str(count))
+    st.set_text("Track2Memo", first)
+    st.press("BitBtn3")
+    checks.true(f"armed with {first}", wait_until(lambda: emu.state() == f"ok write 1 {first}|"), emu.state())
+    emu.ask("swipe")
+    checks.true(f"armed with {second}", wait_until(lambda: emu.state() == f"ok write 1 {second}|"), emu.state())
+
+
 def journal_locked_mid_run(st, emu, checks, work):
     """Another program holds cards.db locked while a continuous run goes on:
     the window keeps answering, the card the device wrote is kept and goes in
@@ -1426,16 +1441,7 @@ def journal_locked_mid_run(st, emu, checks, work):
     scenario("写卡: the journal locked by another program in the middle of a run")
     import sqlite3
     db = os.path.join(work, "app", "cards.db")
-    st.set_checked("TK3CheckBox", False)
-    st.set_checked("TK2CheckBox", True)
-    st.set_checked("TK2AutoIncCheckBox", True)
-    st.set_text("TK2StepEdit", "1")
-    st.set_text("WriteCountEdit", "3")
-    st.set_text("Track2Memo", "0701")
-    st.press("BitBtn3")
-    checks.true("armed with 0701", wait_until(lambda: emu.state() == "ok write 1 0701|"), emu.state())
-    emu.ask("swipe")
-    checks.true("armed with 0702", wait_until(lambda: emu.state() == "ok write 1 0702|"), emu.state())
+    second_card_armed(st, emu, checks, "0701", "0702", 3)
     locker = sqlite3.connect(db, isolation_level=None, timeout=1)
     locker.execute("BEGIN EXCLUSIVE")
     emu.ask("swipe")
@@ -1473,16 +1479,7 @@ def journal_wait_answers(st, emu, checks, work):
     scenario("写卡: the window answers while a commit waits for the journal")
     import sqlite3
     db = os.path.join(work, "app", "cards.db")
-    st.set_checked("TK3CheckBox", False)
-    st.set_checked("TK2CheckBox", True)
-    st.set_checked("TK2AutoIncCheckBox", True)
-    st.set_text("TK2StepEdit", "1")
-    st.set_text("WriteCountEdit", "2")
-    st.set_text("Track2Memo", "0801")
-    st.press("BitBtn3")
-    checks.true("armed with 0801", wait_until(lambda: emu.state() == "ok write 1 0801|"), emu.state())
-    emu.ask("swipe")
-    checks.true("armed with 0802", wait_until(lambda: emu.state() == "ok write 1 0802|"), emu.state())
+    second_card_armed(st, emu, checks, "0801", "0802", 2)
     locker = sqlite3.connect(db, isolation_level=None, timeout=1)
     locker.execute("BEGIN EXCLUSIVE")
     emu.ask("swipe")
