@@ -66,6 +66,12 @@ TEST_F(EmulatorTest, BadSwipesCountOnlyAnsweredSwipes) {
   EXPECT_EQ(emulator.Control("deck", t0), "ok deck 1 0099|");
 }
 
+TEST_F(EmulatorTest, AnswersStayOneLineWhateverBytesATrackHolds) {
+  Emulator emulator = Make();
+  emulator.OnInput("\x1Bt0\n9 |\\\x1D\x1B\\", t0);
+  EXPECT_EQ(emulator.Control("state", t0), "ok write 1 0\\x0A9\\x20\\x7C\\x5C|");
+}
+
 TEST_F(EmulatorTest, DroppedReplyStillChangesTheCard) {
   Emulator emulator = Make();
   emulator.Control("drop", t0);

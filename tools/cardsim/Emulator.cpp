@@ -12,6 +12,7 @@ const char* const kControlHelp =
     "  swipe [N]        swipe card N of the deck, or the next blank card\n"
     "  swipe-bad [N]    the same, but the swipe fails\n"
     "  deck             list the deck: ok deck COUNT then TRACK2|TRACK3 per card\n"
+    "                   (a byte that is not a visible character shows as \\xHH)\n"
     "  state            what is armed: ok idle | ok read T | ok write T TRACK2|TRACK3\n"
     "  faults           the faults in force\n"
     "  split N [MS]     send every reply in N pieces, MS ms apart (N=1: whole)\n"
@@ -46,7 +47,27 @@ std::optional<long> Number(std::string_view word) {
   return value;
 }
 
-std::string CardText(const Card& card) { return card.track2 + "|" + card.track3; }
+// A track holds whatever bytes the station wrote. An answer is one line of
+// space-separated words with tracks split by a bar, so a byte that is not a
+// visible character, a backslash or a bar is shown as \xHH.
+std::string Shown(std::string_view track) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  shown.reserve(track.size());
+  for (const char c : track) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte > ' ' && byte < 0x7F && c != '\\' && c != '|') {
+      shown += c;
+    } else {
+      shown += "\\x";
+      shown += kHex[byte >> 4];
+      shown += kHex[byte & 0xF];
+    }
+  }
+  return shown;
+}
+
+std::string CardText(const Card& card) { return Shown(card.track2) + "|" + Shown(card.track3); }
 
 int TracksCode(Tracks tracks) { return static_cast<int>(tracks); }
 
@@ -169,7 +190,8 @@ std::string Emulator::StateText() const {
     case Mode::kRead: return "ok read " + std::to_string(TracksCode(device_.tracks()));
     case Mode::kWrite: {
       const Command& write = device_.armedWrite();
-      return "ok write " + std::to_string(TracksCode(write.tracks)) + " " + write.track2 + "|" + write.track3;
+      return "ok write " + std::to_string(TracksCode(write.tracks)) + " " + Shown(write.track2) + "|" +
+             Shown(write.track3);
     }
   }
   return "ok";
