@@ -20,6 +20,7 @@
 #include "StationTestSupport.h"
 #include "core/Texts.h"
 #include "settings/SettingsDialog.h"
+#include "ui/AfterFirstPaint.h"
 #include "ui/PathText.h"
 #include "ui/UpDown.h"
 
@@ -443,6 +444,34 @@ TEST(MainWindowTest, ExitClosesTheWindow) {
   Find<QToolButton>(s.form, "ToolButton7")->click();
   EXPECT_FALSE(s.form.isVisible());
   EXPECT_TRUE(s.log->messages.isEmpty());  // no question asked
+}
+
+// Work held back for the first paint (the window's icon) runs once, on a turn
+// after the window has been painted, and not before the window is shown.
+TEST(MainWindowTest, WorkHeldForTheFirstPaintRunsOnceAfterIt) {
+  struct PaintCount : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+      paints += event->type() == QEvent::Paint;
+      return false;
+    }
+  } count;
+  Station s;
+  s.form.installEventFilter(&count);
+  int runs = 0;
+  int paintsBeforeRun = 0;
+  ui::AfterFirstPaint(s.form, [&] {
+    ++runs;
+    paintsBeforeRun = count.paints;
+  });
+  QCoreApplication::processEvents();
+  EXPECT_EQ(runs, 0);
+  s.form.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return runs == 1; }, 5000));
+  EXPECT_GE(paintsBeforeRun, 1);
+  s.form.repaint();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(runs, 1);
 }
 
 // The banner's buttons stand in one row, in their design order, each whole
