@@ -2,9 +2,19 @@
 // The start-up steps that differ by system, one file per platform
 // (platform_xcb.cpp, platform_win32.cpp).
 
-// True when the program would get no window on screen and should say so in
-// one line instead of starting.
-bool DisplayUnusable();
+#include <memory>
+
+struct DisplayCheck {
+  // False when the program would get no window on screen and should say so
+  // in one line instead of starting.
+  bool usable = true;
+  // The check's own connection to the display, to let go once the
+  // application has its own: an X server whose last client leaves resets
+  // itself, and the program's connection would wait some 30 ms for that.
+  std::shared_ptr<void> hold;
+};
+
+DisplayCheck CheckDisplay();
 
 // Makes --help and --version print where the operator typed them: a Windows
 // program without a console of its own writes to the console it was started

@@ -79,12 +79,14 @@ int main(int argc, char* argv[]) {
       return 2;
     }
   }
-  if (DisplayUnusable()) {
+  DisplayCheck display = CheckDisplay();
+  if (!display.usable) {
     std::fputs(kNoDisplay, stderr);
     return 1;
   }
 
   QApplication app(argc, argv);
+  display.hold.reset();  // the application is connected now
   QApplication::setApplicationName(QStringLiteral("cardstation"));
   QApplication::setApplicationVersion(QStringLiteral(CARDSTATION_VERSION));
   QGuiApplication::setDesktopFileName(QStringLiteral("cardstation"));

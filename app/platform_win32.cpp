@@ -5,7 +5,7 @@
 #include "Platform.h"
 
 // Every Windows session has a desktop to draw on.
-bool DisplayUnusable() { return false; }
+DisplayCheck CheckDisplay() { return {}; }
 
 void UseStartingConsole() {
   // Output sent to a file or a pipe already has its handle.
