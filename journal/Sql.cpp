@@ -2,6 +2,7 @@
 
 #include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlField>
 
 #include "journal/Journal.h"
 
@@ -19,6 +20,46 @@ bool IsConnectionState(const QString& sqlState) {
     throw JournalUnreachable(reason.simplified());
   }
   throw JournalError((what + QStringLiteral(": ") + error.text()).toStdString(), FaultOf(db, error));
+}
+
+// The statement with each ? placeholder replaced by its value written out by
+// the driver. Qt's PostgreSQL driver runs a statement with bound values as
+// three (PREPARE, EXECUTE with the values written out by this same function,
+// DEALLOCATE), three round trips to the server; written into the statement
+// itself, the values take one. A ? inside a quoted literal or name is text.
+QString WithValuesWritten(const QSqlDatabase& db, const QString& text, const QVariantList& values) {
+  QString written;
+  written.reserve(text.size() + 16 * values.size());
+  qsizetype next = 0;
+  QChar quote;
+  for (const QChar c : text) {
+    if (!quote.isNull()) {
+      if (c == quote) quote = QChar();
+      written += c;
+    } else if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+      quote = c;
+      written += c;
+    } else if (c == QLatin1Char('?')) {
+      if (next == values.size()) {
+        ++next;  // more placeholders than values
+        break;
+      }
+      const QVariant& value = values[next++];
+      QSqlField field(QString(), value.metaType());
+      if (value.isNull()) {
+        field.clear();
+      } else {
+        field.setValue(value);
+      }
+      written += db.driver()->formatValue(field);
+    } else {
+      written += c;
+    }
+  }
+  if (next != values.size()) {
+    throw JournalError(("A statement's values do not match its placeholders: " + text).toStdString());
+  }
+  return written;
 }
 
 }  // namespace
@@ -64,6 +105,10 @@ QSqlQuery Exec(QSqlDatabase& db, const QString& text, const QVariantList& values
   // A server may refuse to prepare schema statements; those carry no values.
   if (values.isEmpty()) {
     if (!query.exec(text)) Fail(db, text, query.lastError());
+    return query;
+  }
+  if (IsPostgres(db)) {
+    if (!query.exec(WithValuesWritten(db, text, values))) Fail(db, text, query.lastError());
     return query;
   }
   if (!query.prepare(text)) Fail(db, text, query.lastError());

@@ -271,6 +271,22 @@ TEST_P(JournalOn, DuplicateLookupIsPerTrackAndGivesTheLatestWrite) {
   EXPECT_TRUE(journal->Cards({})[0].deliberateRepeat);
 }
 
+// Texts with the characters of a statement's own syntax (quotes, the
+// placeholder's question mark, a backslash) are stored and found as they are.
+TEST_P(JournalOn, TextsWithQuotesAndQuestionMarksAreKeptAsTheyAre) {
+  auto journal = Open();
+  const QString station = QStringLiteral("O'Hara ? \\ \"柜台\" ?'");
+  const std::string text = "1'?\\\"2";
+  journal->RecordWrittenCard(Card({{2, text}}, station));
+  const auto found = journal->FindWritten(2, text);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->station, station);
+  const QList<CardRow> rows = journal->Cards({QString::fromStdString(text), {}, {}});
+  ASSERT_EQ(rows.size(), 1);
+  EXPECT_EQ(rows[0].track2->text, text);
+  EXPECT_EQ(rows[0].station, station);
+}
+
 TEST_P(JournalOn, CardsNewestFirstNarrowedByTextAndLocalDays) {
   auto journal = Open();
   const auto record = [&](const char* local, std::initializer_list<std::pair<int, std::string>> tracks) {
