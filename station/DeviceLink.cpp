@@ -16,10 +16,11 @@ namespace {
 // The drain wait gives up after about 20 s, as 100 polls of 200 ms would.
 constexpr auto kDrainLimit = std::chrono::milliseconds(100 * 200);
 // Polled finely so that a command that leaves at once costs only the pause
-// below, not a further poll interval.
-constexpr auto kDrainPoll = std::chrono::milliseconds(1);
+// below, not a further poll interval: the port's writer takes a short command
+// within a tenth of a millisecond, and a card run pays the poll at every card.
+constexpr auto kDrainPoll = std::chrono::microseconds(100);
 
-void Pause(std::chrono::milliseconds length) { QThread::msleep(static_cast<unsigned long>(length.count())); }
+void Pause(std::chrono::microseconds length) { QThread::usleep(static_cast<unsigned long>(length.count())); }
 
 }  // namespace
 
