@@ -22,6 +22,8 @@ namespace {
 // How often a journal that could not be opened, or an outbox it could not
 // take, is tried again while the station is idle.
 constexpr int kRetryMs = 30000;
+// A wait shorter than this goes unmentioned.
+constexpr int kNoticedWaitMs = 100;
 
 // The outbox's file beside the journal's.
 constexpr char kOutboxSuffix[] = ".outbox";
@@ -68,15 +70,37 @@ QString OutboxFile(const JournalLinkConfig& config) {
 
 }  // namespace
 
+// Says that a journal call waits, once it has waited long enough for the
+// operator to notice: a card's reservation and record end within a few
+// milliseconds, and saying so at every card would flicker the panel and
+// repaint it twice a card. Where the call holds the window (no event loop
+// runs during it), it is said before the call.
 class JournalLink::WaitShown {
  public:
-  explicit WaitShown(JournalLinkView& view) : view_(view) { view_.ShowJournalWait(QString::fromUtf8(kJournalWait)); }
-  ~WaitShown() { view_.ShowJournalWait(QString()); }
+  explicit WaitShown(JournalLinkView& view) : view_(view) {
+    if constexpr (!JournalWorker::kOwnThread) {
+      Show();
+    } else {
+      delay_.setSingleShot(true);
+      QObject::connect(&delay_, &QTimer::timeout, [this] { Show(); });
+      delay_.start(kNoticedWaitMs);
+    }
+  }
+  ~WaitShown() {
+    if (shown_) view_.ShowJournalWait(QString());
+  }
   WaitShown(const WaitShown&) = delete;
   WaitShown& operator=(const WaitShown&) = delete;
 
  private:
+  void Show() {
+    shown_ = true;
+    view_.ShowJournalWait(QString::fromUtf8(kJournalWait));
+  }
+
   JournalLinkView& view_;
+  QTimer delay_;
+  bool shown_ = false;
 };
 
 JournalLink::JournalLink(JournalLinkConfig config, JournalLinkView& view, QObject* timerOwner, SessionGate& gate)
