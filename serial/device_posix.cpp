@@ -62,8 +62,11 @@ constexpr int kSampleMs = 50;
 namespace {
 
 // One open device: the descriptor, the three wake-up eventfds and what the
-// driver turned out to support. Descriptors change only on the main thread while
-// no port thread runs.
+// driver turned out to support. Descriptors change while no port thread waits
+// on them: on the main thread, or on the last port thread to end when the port
+// was closed during a delivery. The main thread may still wake the threads
+// then, so the wake-up descriptors are written and closed under WakeMutex_: a
+// wake never writes to a number the system has given to another file.
 class TPosixDevice final : public TSerDevice {
  public:
   ~TPosixDevice() override { Close(); }
@@ -87,11 +90,12 @@ class TPosixDevice final : public TSerDevice {
     if (::ioctl(fd, TIOCEXCL) != 0 && !IsUnsupported(errno)) return Refuse(fd, errno, false);
     SetExcl_ = true;
     Saved_ = tio;
-    CancelFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (CancelFd_ < 0) return Refuse(fd, errno, false);
-    WriterFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (WriterFd_ < 0) return Refuse(fd, errno, false);
-    DeliveryFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    {
+      std::lock_guard lock(WakeMutex_);
+      CancelFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+      if (CancelFd_ >= 0) WriterFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+      if (WriterFd_ >= 0) DeliveryFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    }
     if (DeliveryFd_ < 0) return Refuse(fd, errno, false);
     // A raw 8-bit line: nothing may echo, edit lines or map CR/LF behind the
     // layer's back.
@@ -133,6 +137,7 @@ class TPosixDevice final : public TSerDevice {
       Fd_ = -1;
     }
     SetExcl_ = false;
+    std::lock_guard lock(WakeMutex_);
     CloseFd(CancelFd_);
     CloseFd(WriterFd_);
     CloseFd(DeliveryFd_);
@@ -248,7 +253,7 @@ class TPosixDevice final : public TSerDevice {
       return true;
     }
   }
-  void WakeWriter() override { SignalFd(WriterFd_); }
+  void WakeWriter() override { Wake(WriterFd_); }
 
   int Discard(int queue) override {
     return ::tcflush(Fd_, queue == FlushInput ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : CodeFromErrno(errno);
@@ -295,9 +300,9 @@ class TPosixDevice final : public TSerDevice {
     }
     return (fds[1].revents & POLLIN) ? EvRxChar : 0;
   }
-  void WakeInput() override { SignalFd(DeliveryFd_); }
+  void WakeInput() override { Wake(DeliveryFd_); }
 
-  void CancelWait() override { SignalFd(CancelFd_); }
+  void CancelWait() override { Wake(CancelFd_); }
 
   void NameCurrentThread(TSerThreadKind kind) override {
     // At most 15 characters; the same names for every port.
@@ -306,12 +311,20 @@ class TPosixDevice final : public TSerDevice {
   }
 
  private:
+  void Wake(const int& fd) {
+    std::lock_guard lock(WakeMutex_);
+    if (fd >= 0) SignalFd(fd);
+  }
+
   // Closes what the failed open made and records the cause; returns the code.
   int Refuse(int fd, int err, bool fromLock) {
     if (fd >= 0) ::close(fd);
-    CloseFd(CancelFd_);
-    CloseFd(WriterFd_);
-    CloseFd(DeliveryFd_);
+    {
+      std::lock_guard lock(WakeMutex_);
+      CloseFd(CancelFd_);
+      CloseFd(WriterFd_);
+      CloseFd(DeliveryFd_);
+    }
     SetExcl_ = false;
     Failure_.SystemError = err;
     switch (err) {
@@ -380,6 +393,7 @@ class TPosixDevice final : public TSerDevice {
   termios Saved_{};         // main thread: the line as it was before the open
   TOpenFailure Failure_;    // main thread
   uint8_t LastStates_ = 0;  // event thread
+  std::mutex WakeMutex_;    // the wake-up descriptors' writes and closes
   std::mutex CountMutex_;
   serial_icounter_struct TakenCount_{};  // TakeLineErrors, under CountMutex_
   serial_icounter_struct SeenCount_{};   // event thread
