@@ -135,6 +135,7 @@ TEST_F(EmulatorTest, ControlRefusesBadCommands) {
   EXPECT_EQ(emulator.Control("swipe 3", t0), "error no card 3 (the deck has 0)");
   EXPECT_EQ(emulator.Control("swipe x", t0), "error usage: swipe [N]");
   EXPECT_EQ(emulator.Control("split 0", t0), "error usage: split N [MS]");
+  EXPECT_EQ(emulator.Control("split 2 86400001", t0), "error usage: split N [MS]") << "more than a day";
   EXPECT_EQ(emulator.Control("silent maybe", t0), "error usage: silent on|off");
   EXPECT_EQ(emulator.Control("fly", t0), "error unknown command: fly");
   EXPECT_FALSE(emulator.quitRequested());

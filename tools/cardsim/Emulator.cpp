@@ -230,7 +230,9 @@ std::string Emulator::Control(std::string_view line, Clock::time_point now) {
   if (verb == "split") {
     const auto n = argument(1);
     const auto ms = words.size() > 2 ? argument(2) : std::optional<long>(0);
-    if (tooMany(2) || !n || *n < 1 || !ms) return "error usage: split N [MS]";
+    // A day at most, as --chunk-delay takes: a longer pause would overflow the clock.
+    constexpr long kMaxDelayMs = 24L * 3600 * 1000;
+    if (tooMany(2) || !n || *n < 1 || !ms || *ms > kMaxDelayMs) return "error usage: split N [MS]";
     config_.faults.chunks = static_cast<int>(std::min<long>(*n, 1000));
     config_.faults.chunkDelay = Millis(*ms);
     return FaultsText();
