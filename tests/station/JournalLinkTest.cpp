@@ -440,6 +440,27 @@ TEST_F(JournalFaultTest, LockedMidRunThenReleased) {
                                      QStringLiteral("磁道1卡号:0003")}));
 }
 
+// A card's reservation and record end within milliseconds: panel 2 never
+// shows the wait note for them, so it does not flicker at every card.
+TEST_F(JournalFaultTest, QuickJournalCallsLeaveThePanelAlone) {
+  struct WaitPainted : QObject {
+    const QLabel* panel = nullptr;
+    bool painted = false;
+    bool eventFilter(QObject*, QEvent* event) override {
+      painted =
+          painted || (event->type() == QEvent::Paint && panel->text() == QString::fromUtf8(station::kJournalWait));
+      return false;
+    }
+  } watch;
+  form->show();
+  watch.panel = Find<QLabel>(*form, "MainStatusBarPanel2");
+  Find<QLabel>(*form, "MainStatusBarPanel2")->installEventFilter(&watch);
+  StartRun("0001");
+  ASSERT_TRUE(Written());
+  ASSERT_TRUE(Written());
+  EXPECT_FALSE(watch.painted);
+}
+
 // While a commit waits for a file another program has locked, the event loop
 // runs: a 50 ms timer keeps ticking, a queued call (as a paint or an
 // accessibility read is) runs while panel 2 says why, and a press made
