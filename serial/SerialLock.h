@@ -25,11 +25,10 @@ class TSerReentrantLock {
       ++Depth_;
       return;
     }
-    for (;;) {
-      uint32_t seen = 0;
-      if (Owner_.compare_exchange_strong(seen, me, std::memory_order_acquire, std::memory_order_relaxed)) break;
+    if (!TakeFree(me)) {
+      std::unique_lock sleep(SleepMutex_);
       Waiting_.fetch_add(1, std::memory_order_seq_cst);
-      Owner_.wait(seen, std::memory_order_seq_cst);
+      Freed_.wait(sleep, [&] { return TakeFree(me); });
       Waiting_.fetch_sub(1, std::memory_order_relaxed);
     }
     Depth_ = 1;
@@ -41,8 +40,7 @@ class TSerReentrantLock {
       ++Depth_;
       return true;
     }
-    uint32_t seen = 0;
-    if (!Owner_.compare_exchange_strong(seen, me, std::memory_order_acquire, std::memory_order_relaxed)) return false;
+    if (!TakeFree(me)) return false;
     Depth_ = 1;
     return true;
   }
@@ -51,13 +49,25 @@ class TSerReentrantLock {
   void unlock() {
     if (--Depth_ != 0) return;
     Owner_.store(0, std::memory_order_seq_cst);
-    // A waiter registers before it sleeps and sleeps only while the owner it saw
-    // still holds the lock; the sequentially consistent store and load here and
-    // its increment order themselves so that one of the two always sees the other.
-    if (Waiting_.load(std::memory_order_seq_cst) != 0) Owner_.notify_all();
+    // A waiter registers, then tries once more, under the sleep mutex, before it
+    // sleeps; the sequentially consistent store and load here and its increment
+    // order themselves so that either it sees the lock free or this sees it
+    // waiting. Taking the mutex before the wake-up means the waiter is asleep
+    // (or has not yet looked) by then, so the wake-up cannot fall between.
+    if (Waiting_.load(std::memory_order_seq_cst) != 0) {
+      { std::lock_guard sleeping(SleepMutex_); }
+      Freed_.notify_all();
+    }
   }
 
  private:
+  // Sequentially consistent, so that a waiter's last try is ordered against
+  // the holder's release as unlock() relies on.
+  bool TakeFree(uint32_t me) {
+    uint32_t free = 0;
+    return Owner_.compare_exchange_strong(free, me, std::memory_order_seq_cst);
+  }
+
   // A small non-zero number per thread, fixed for the thread's life.
   static uint32_t CallerId() {
     static std::atomic<uint32_t> next{1};
@@ -68,4 +78,6 @@ class TSerReentrantLock {
   std::atomic<uint32_t> Owner_{0};    // 0 free, else the holder's CallerId
   std::atomic<uint32_t> Waiting_{0};  // threads inside lock() that found it held
   uint32_t Depth_ = 0;                // holder only
+  std::mutex SleepMutex_;             // guards the sleep, not the lock word
+  std::condition_variable Freed_;
 };
