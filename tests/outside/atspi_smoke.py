@@ -569,7 +569,8 @@ def write_normal(st, emu, checks):
     checks.eq("st1 prompt", st.label("st1"), WRITE_PROMPT)
     checks.eq("WriteModePanel", st.label("WriteModePanel"), "常规写")
     checks.true("l_timer counts while armed",
-                wait_until(lambda: st.label("l_timer") in ("1", "2", "3"), 4), st.label("l_timer"))
+                wait_until(lambda: st.label("l_timer").isdigit() and int(st.label("l_timer")) >= 1, 4),
+                st.label("l_timer"))
     emu.ask("swipe-bad")
     checks.eq("st1 after a bad swipe", wait_until(lambda: st.label("st1") == WRITE_ERROR and WRITE_ERROR) or
               st.label("st1"), WRITE_ERROR)
