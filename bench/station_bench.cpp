@@ -17,7 +17,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
@@ -49,14 +49,24 @@ class SilentPrompts : public Prompts {
   bool Question(const QString&) override { return true; }
 };
 
+// Waits in the event loop, as the program's own loop does: the thread sleeps
+// until an event comes (a reply of the device, a journal call done), and a
+// check each millisecond sees the condition. A loop that polled with sleeps
+// between would add its sleep to every card's reply.
 bool WaitFor(const std::function<bool()>& pred, std::chrono::seconds limit) {
+  if (pred()) return true;
+  QEventLoop loop;
+  QTimer check;
+  check.setTimerType(Qt::PreciseTimer);
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QThread::usleep(200);
-  }
-  return true;
+  bool met = false;
+  QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+    met = pred();
+    if (met || std::chrono::steady_clock::now() >= deadline) loop.quit();
+  });
+  check.start(1);
+  loop.exec();
+  return met;
 }
 
 // Commands the device received, counted from the emulator's byte log.

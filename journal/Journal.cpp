@@ -500,10 +500,77 @@ int Journal::SchemaVersion() {
   return StoredSchemaVersion(db_);
 }
 
+namespace {
+
+// The statements of a written card, shared by the two stores.
+const QString kInsertCard = QStringLiteral(
+    "INSERT INTO written_card (written_utc_ms, written_local, station, port, device_path, run_kind, card_index, "
+    "deliberate_repeat, card_key) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+const QString kTrackColumns =
+    QStringLiteral("INSERT INTO written_track (card_id, track, card_text, file_name, record_number) ");
+const QString kNumberColumns =
+    QStringLiteral("INSERT INTO card_number (track, card_text, state, station, card_id, held_local) ");
+const QString kNumberWritten = QStringLiteral(
+    " ON CONFLICT (track, card_text) DO UPDATE SET state = 'written', station = excluded.station, "
+    "card_id = excluded.card_id, held_local = excluded.held_local, unconfirmed_reason = ''");
+
+QVariantList CardValues(const WrittenCard& card, const QDateTime& when, const QString& local) {
+  return {when.toMSecsSinceEpoch(),
+          local,
+          NotNull(card.station),
+          NotNull(card.port),
+          NotNull(card.devicePath),
+          KindName(card.kind),
+          card.cardIndex,
+          card.deliberateRepeat ? 1 : 0,
+          card.key.isEmpty() ? NullText() : QVariant(card.key)};
+}
+
+// The track's text, file name and record number, after its card id.
+QVariantList TrackValues(const WrittenTrack& track) {
+  const bool fromFile = !track.fileName.isEmpty();
+  return {track.track, TextColumn(track.text), fromFile ? QVariant(track.fileName) : NullText(),
+          fromFile ? QVariant(track.recordNumber) : NullInt()};
+}
+
+// The card on the server as one statement, which is a transaction of its
+// own: one round trip and one flushed commit, where a BEGIN, a key lookup,
+// three inserts and a COMMIT took seven. A key already recorded inserts
+// nothing and gives the card it named.
+qint64 InsertWrittenCardAtOnce(QSqlDatabase& db, const WrittenCard& card, const QDateTime& when, const QString& local) {
+  QString text = QStringLiteral("WITH card AS (") + kInsertCard +
+                 QStringLiteral(" ON CONFLICT (card_key) DO NOTHING RETURNING id)");
+  QVariantList values = CardValues(card, when, local);
+  for (int i = 0; i < card.tracks.size(); ++i) {
+    const WrittenTrack& track = card.tracks[i];
+    // Values selected beside the new id take no type from their column: the
+    // numbers are cast, so that a null record number is an integer too.
+    text += QStringLiteral(", track%1 AS (").arg(i) + kTrackColumns +
+            QStringLiteral("SELECT id, CAST(? AS INTEGER), ?, ?, CAST(? AS INTEGER) FROM card)");
+    values += TrackValues(track);
+    text += QStringLiteral(", number%1 AS (").arg(i) + kNumberColumns +
+            QStringLiteral("SELECT CAST(? AS INTEGER), ?, 'written', ?, id, ? FROM card") + kNumberWritten +
+            QStringLiteral(")");
+    values += QVariantList{track.track, TextColumn(track.text), NotNull(card.station), local};
+  }
+  // The statement does not see its own insert: the second part finds only a
+  // card recorded before under the same key.
+  text += QStringLiteral(" SELECT id FROM card UNION ALL SELECT id FROM written_card WHERE card_key = ?");
+  values << (card.key.isEmpty() ? NullText() : QVariant(card.key));
+  return sql::InsertedId(db, text, values, "a written card");
+}
+
+}  // namespace
+
 qint64 Journal::RecordWrittenCard(const WrittenCard& card) {
   const sql::CallWatch::Guard watch = Connect();
   const QDateTime when = OrNow(card.when);
   const QString local = when.toLocalTime().toString(kLocalFormat);
+  if (sql::IsPostgres(db_)) {
+    const qint64 id = InsertWrittenCardAtOnce(db_, card, when, local);
+    emit changed();
+    return id;
+  }
   qint64 id = 0;
   {
     sql::Transaction transaction(db_);
@@ -511,28 +578,11 @@ qint64 Journal::RecordWrittenCard(const WrittenCard& card) {
       QSqlQuery known = sql::Exec(db_, QStringLiteral("SELECT id FROM written_card WHERE card_key = ?"), {card.key});
       if (known.next()) return known.value(0).toLongLong();
     }
-    QSqlQuery insert = sql::Exec(db_,
-                                 QStringLiteral("INSERT INTO written_card (written_utc_ms, written_local, station, "
-                                                "port, device_path, run_kind, card_index, deliberate_repeat, "
-                                                "card_key) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?) RETURNING id"),
-                                 {when.toMSecsSinceEpoch(), local, NotNull(card.station), NotNull(card.port),
-                                  NotNull(card.devicePath), KindName(card.kind), card.cardIndex,
-                                  card.deliberateRepeat ? 1 : 0, card.key.isEmpty() ? NullText() : QVariant(card.key)});
-    if (!insert.next()) throw JournalError("The journal gave no id for a written card");
-    id = insert.value(0).toLongLong();
-    insert.finish();
+    id = sql::InsertedId(db_, kInsertCard + QStringLiteral(" RETURNING id"), CardValues(card, when, local),
+                         "a written card");
     for (const WrittenTrack& track : card.tracks) {
-      const bool fromFile = !track.fileName.isEmpty();
-      sql::Exec(db_,
-                QStringLiteral("INSERT INTO written_track (card_id, track, card_text, file_name, record_number) "
-                               "VALUES (?, ?, ?, ?, ?)"),
-                {id, track.track, TextColumn(track.text), fromFile ? QVariant(track.fileName) : NullText(),
-                 fromFile ? QVariant(track.recordNumber) : NullInt()});
-      sql::Exec(db_,
-                QStringLiteral("INSERT INTO card_number (track, card_text, state, station, card_id, held_local) "
-                               "VALUES (?, ?, 'written', ?, ?, ?) ON CONFLICT (track, card_text) DO UPDATE "
-                               "SET state = 'written', station = excluded.station, card_id = excluded.card_id, "
-                               "held_local = excluded.held_local, unconfirmed_reason = ''"),
+      sql::Exec(db_, kTrackColumns + QStringLiteral("VALUES (?, ?, ?, ?, ?)"), QVariantList{id} + TrackValues(track));
+      sql::Exec(db_, kNumberColumns + QStringLiteral("VALUES (?, ?, 'written', ?, ?, ?)") + kNumberWritten,
                 {track.track, TextColumn(track.text), NotNull(card.station), id, local});
     }
     transaction.Commit();
@@ -720,6 +770,19 @@ Reservation Journal::ReserveOrStep(const QString& station, const QList<CardNumbe
     return std::tie(a.track, a.text) < std::tie(b.track, b.text);
   });
   const QString now = NowLocal();
+  const QString reserveFree = kNumberColumns + QStringLiteral(
+                                                   "VALUES (?, ?, 'reserved', ?, NULL, ?) "
+                                                   "ON CONFLICT (track, card_text) DO NOTHING RETURNING track");
+  const auto reserveValues = [&](const CardNumber& number) {
+    return QVariantList{number.track, TextColumn(number.text), NotNull(station), now};
+  };
+  // One free number on the server: its insert alone is the reservation, a
+  // transaction of its own (one round trip and one commit, where a BEGIN and
+  // a COMMIT around it took three). A number held by anyone, or several
+  // numbers to be reserved all or none, go through the transaction below.
+  if (sorted.size() == 1 && sql::IsPostgres(db_) && sql::Exec(db_, reserveFree, reserveValues(sorted.front())).next()) {
+    return {};
+  }
   Reservation result;
   sql::Transaction transaction(db_);
   for (const CardNumber& number : sorted) {
@@ -728,11 +791,7 @@ Reservation Journal::ReserveOrStep(const QString& station, const QList<CardNumbe
     // A row released between the insert and the look that follows it is
     // simply tried again.
     for (int steps = 0;;) {
-      QSqlQuery insert = sql::Exec(db_,
-                                   QStringLiteral("INSERT INTO card_number (track, card_text, state, station, "
-                                                  "card_id, held_local) VALUES (?, ?, 'reserved', ?, NULL, ?) "
-                                                  "ON CONFLICT (track, card_text) DO NOTHING RETURNING track"),
-                                   {candidate.track, TextColumn(candidate.text), NotNull(station), now});
+      QSqlQuery insert = sql::Exec(db_, reserveFree, reserveValues(candidate));
       if (insert.next()) break;
       insert.finish();
       const std::optional<NumberHolder> holder = HolderRow(candidate, true);

@@ -287,6 +287,40 @@ TEST_P(JournalOn, TextsWithQuotesAndQuestionMarksAreKeptAsTheyAre) {
   EXPECT_EQ(rows[0].station, station);
 }
 
+// Every column of a card of two tracks, one from a record file, comes back as
+// it went in, and both numbers are held as written by the card.
+TEST_P(JournalOn, ACardOfTwoTracksKeepsEveryColumn) {
+  auto journal = Open();
+  WrittenCard card = Card({{2, "0042"}, {3, "7'7"}});
+  card.kind = RunKind::file;
+  card.cardIndex = 7;
+  card.deliberateRepeat = true;
+  card.key = QStringLiteral("k-two");
+  card.tracks[0].fileName = QStringLiteral("/数据/list.txt");
+  card.tracks[0].recordNumber = 3;
+  const qint64 id = journal->RecordWrittenCard(card);
+  const QList<CardRow> rows = journal->Cards({});
+  ASSERT_EQ(rows.size(), 1);
+  const CardRow& row = rows[0];
+  EXPECT_EQ(row.id, id);
+  EXPECT_EQ(row.station, kStation);
+  EXPECT_EQ(row.kind, RunKind::file);
+  EXPECT_EQ(row.cardIndex, 7);
+  EXPECT_TRUE(row.deliberateRepeat);
+  ASSERT_TRUE(row.track2 && row.track3);
+  EXPECT_EQ(row.track2->text, "0042");
+  EXPECT_EQ(row.track2->fileName, QStringLiteral("/数据/list.txt"));
+  EXPECT_EQ(row.track2->recordNumber, 3);
+  EXPECT_EQ(row.track3->text, "7'7");
+  EXPECT_TRUE(row.track3->fileName.isEmpty());
+  for (const CardNumber& number : {CardNumber{2, "0042"}, CardNumber{3, "7'7"}}) {
+    const auto holder = journal->Holder(number);
+    ASSERT_TRUE(holder) << number.text;
+    EXPECT_EQ(holder->state, NumberState::written) << number.text;
+    EXPECT_EQ(journal->FindWritten(number.track, number.text)->cardId, id) << number.text;
+  }
+}
+
 TEST_P(JournalOn, CardsNewestFirstNarrowedByTextAndLocalDays) {
   auto journal = Open();
   const auto record = [&](const char* local, std::initializer_list<std::pair<int, std::string>> tracks) {
