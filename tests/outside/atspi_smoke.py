@@ -1224,6 +1224,61 @@ def journal_server_away(st, emu, checks, work, procs, ini):
     return st
 
 
+# Servers a run started (their folders), stopped when the run ends.
+PG_SERVERS = []
+
+
+def journal_on_server(st, emu, checks, work, procs, ini):
+    """A counter that shares the office's journal on a server: a continuous
+    run is recorded there, each number held as written by its card."""
+    scenario("the shared journal on a server: a continuous run recorded there")
+    # A folder of its own: run as root, the server runs as another user, who
+    # cannot enter the run's private folder.
+    server = tempfile.mkdtemp(prefix="atspi-smoke-pg.")
+    PG_SERVERS.append(server)
+    started = subprocess.run([os.path.join(ROOT, "scripts", "pg-test-server"), "start", server],
+                             capture_output=True, text=True)
+    checks.true("a journal server starts", started.returncode == 0, started.stderr)
+    if started.returncode != 0:
+        return st
+    uri = started.stdout.strip().splitlines()[-1]
+    st.proc.terminate()
+    st.proc.wait(10)
+    with open(ini, "rb") as f:
+        text = f.read().decode()
+    with open(ini, "wb") as f:
+        f.write(text.replace(f"Database={AWAY_SERVER}\r\n", f"Database={uri}\r\n", 1).encode())
+    import pyatspi
+    st = Station(pyatspi, launch(work, procs))
+    checks.true("the station starts", wait_until(lambda: st.find("BitBtn3") is not None, 20))
+    checks.true("no box at start", not st.dialogs(), str([st.message_box(1)[1]] if st.dialogs() else []))
+    emu.ask("hangup")
+    emu.ask("reopen")
+    st.press("ToolButton5")
+    checks.true("the port opens", wait_until(lambda: st.enabled("TK2CheckBox"), 10), st.panel(0))
+    st.set_checked("TK2CheckBox", True)
+    st.set_checked("TK2AutoIncCheckBox", True)
+    st.set_text("TK2StepEdit", "1")
+    st.set_text("WriteCountEdit", "3")
+    st.set_text("Track2Memo", "0201")
+    st.press("BitBtn3")
+    for number in ("0201", "0202", "0203"):
+        want = f"ok write 1 {number}|"
+        checks.eq(f"armed with {number}", wait_until(lambda: emu.state() == want and want) or emu.state(), want)
+        emu.ask("swipe")
+        wait_until(lambda: not emu.state().startswith(want), 5)
+    final = run_done(3)
+    checks.eq("st1 at the end", wait_until(lambda: st.label("st1") == final and final) or st.label("st1"), final)
+    rows = subprocess.run(["psql", "-X", "-q", "-At", uri, "-c",
+                           "SELECT t.card_text || ' ' || n.state FROM written_track t "
+                           "JOIN card_number n ON n.track = t.track AND n.card_text = t.card_text "
+                           "WHERE t.card_text LIKE '02__' ORDER BY t.card_text"],
+                          capture_output=True, text=True)
+    checks.eq("the server's journal holds the three cards, their numbers written",
+              rows.stdout.split("\n")[:-1] or rows.stderr, ["0201 written", "0202 written", "0203 written"])
+    return st
+
+
 def start_display(procs):
     """Starts Xvfb on a free display (it names it on a pipe) and returns the
     display once it answers. -noreset: otherwise the server resets whenever its
@@ -1345,7 +1400,7 @@ def journal_lost_lists_return(checks, work, procs, ini):
     with open(ini, "rb") as f:
         text = f.read().decode()
     with open(ini, "wb") as f:  # the journal in its file again
-        f.write(text.replace(f"Database={AWAY_SERVER}\r\n", "").encode())
+        f.write(re.sub(r"Database=[^\r\n]*\r\n", "", text).encode())
     for part in ("", "-wal", "-shm", ".outbox"):
         if os.path.exists(db + part):
             os.remove(db + part)
@@ -1567,6 +1622,7 @@ def main():
         if not args.installed:
             st = crash_and_recover(st, emu, checks, work, procs)
             st = journal_server_away(st, emu, checks, work, procs, ini)
+            st = journal_on_server(st, emu, checks, work, procs, ini)
             station_proc = st.proc
 
         scenario("退出")
@@ -1585,6 +1641,10 @@ def main():
             journal_back_without_restart(args.build, checks, work, procs)
     finally:
         stop_processes(procs, emu)
+        for server in PG_SERVERS:
+            subprocess.run([os.path.join(ROOT, "scripts", "pg-test-server"), "stop", server],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            shutil.rmtree(server, ignore_errors=True)
         if args.keep:
             print(f"work folder kept: {work}")
         else:
