@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QUuid>
+#include <QWidget>
 #include <QtGlobal>
 
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "journal/ui/JournalRows.h"
 #include "settings/SafeWrite.h"
 #include "station/SavedLists.h"
+#include "ui/AfterFirstPaint.h"
 #include "ui/PathText.h"
 
 namespace station {
@@ -22,6 +24,8 @@ namespace {
 // How often a journal that could not be opened, or an outbox it could not
 // take, is tried again while the station is idle.
 constexpr int kRetryMs = 30000;
+// The latest a shown window's journal opens when its first paint has not come.
+constexpr int kOpenAfterShowBoundMs = 1000;
 // A wait shorter than this goes unmentioned.
 constexpr int kNoticedWaitMs = 100;
 
@@ -143,7 +147,18 @@ void JournalLink::Open() {
   openDue_ = true;
   // Through the gate, and first in it: a press that comes while the open
   // waits is held until the journal has decided.
-  QTimer::singleShot(0, retryTimer_.get(), [this] { gate_.Pass([this] { AwaitOpen(); }); });
+  const auto open = [this] { gate_.Pass([this] { AwaitOpen(); }); };
+  QTimer::singleShot(0, retryTimer_.get(), [this, open] {
+    // A window on screen is drawn before the open loads the SQL driver and
+    // checks the file on the journal's thread, which would share the
+    // processor with the drawing; one not shown opens the journal now. The
+    // open comes within a second in any case, also for a window that is never
+    // painted (started minimized); a use before then opens it at once.
+    auto* window = qobject_cast<QWidget*>(retryTimer_->parent());
+    if (window == nullptr || !window->isVisible()) return open();
+    ui::AfterFirstPaint(*window, open);
+    QTimer::singleShot(kOpenAfterShowBoundMs, retryTimer_.get(), open);
+  });
 }
 
 void JournalLink::AwaitOpen() {

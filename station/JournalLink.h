@@ -88,9 +88,9 @@ class JournalLink {
   JournalLink(const JournalLink&) = delete;
   JournalLink& operator=(const JournalLink&) = delete;
 
-  // At start: opens the journal once the event loop runs, so the window is
-  // drawn first; any use before then waits for the open. A journal that
-  // cannot be opened is said and tried again every 30 s.
+  // At start: opens the journal once the window is drawn (once the event
+  // loop runs when it is not shown); any use before then waits for the open.
+  // A journal that cannot be opened is said and tried again every 30 s.
   void Open();
   // At 写卡, 读卡 and 记录: a shut journal is tried again; when it opens, the
   // outbox goes in and panel 2 says so.

@@ -236,6 +236,32 @@ TEST_F(FirstStartTest, WriteBeforeTheOpenWaitsForIt) {
   }
 }
 
+// A shown window opens its journal once it has been drawn, not on the event
+// loop's first turn; a 写卡 pressed before that still waits for the open.
+TEST_F(FirstStartTest, AShownWindowOpensItsJournalAfterItsFirstPaint) {
+  fs::create_directories(Home());
+  form = std::make_unique<TForm1>(ConfigIn(Home() / "fine"));
+  auto recorder = std::make_unique<RecordingPrompts>();
+  prompts = recorder.get();
+  form->SetPrompts(std::move(recorder));
+  form->setUpdatesEnabled(false);  // shown, but not drawn yet
+  form->show();
+  QCoreApplication::processEvents();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(fs::exists(Home() / "fine" / "cards.db")) << "opened before the window was drawn";
+  OpenPort();
+  TickTracks(true, false);
+  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(QStringLiteral("42"));
+  device.ClearReceived();
+  PressWrite();
+  EXPECT_TRUE(prompts->messages.empty());
+  EXPECT_TRUE(Received("1B 74 34 32 1D 1B 5C")) << "sent once the journal was open";
+  const auto held = form->journalLink().WithJournal([](journal::Journal& j) { return j.OpenReservations(); });
+  ASSERT_EQ(held.size(), 1);
+  EXPECT_EQ(held[0].number.text, "42");
+  Find<QToolButton>(*form, "ToolButton6")->click();
+}
+
 // A plain file where the journal's folder belongs keeps the journal shut
 // until it is taken away.
 class BlockedJournalTest : public FirstStartTest {
