@@ -206,60 +206,47 @@ TEST_F(FirstStartTest, JournalThatCannotBeOpenedRefusesWritingWithItsReason) {
   }
 }
 
-// The journal opens once the event loop runs. A 写卡 pressed before that
-// waits for the open, so no card goes out before the journal has decided.
+// The journal opens once the event loop runs, or for a shown window once it
+// has been drawn. A 写卡 pressed before that waits for the open, so no card
+// goes out before the journal has decided.
 TEST_F(FirstStartTest, WriteBeforeTheOpenWaitsForIt) {
-  for (const bool blocked : {false, true}) {
-    const fs::path folder = Home() / (blocked ? "blocked" : "fine");
+  struct Row {
+    const char* folder;
+    bool blocked;
+    bool shownUndrawn;
+  };
+  for (const Row& row : {Row{"fine", false, false}, Row{"blocked", true, false}, Row{"shown", false, true}}) {
+    const fs::path folder = Home() / row.folder;
     fs::create_directories(Home());
-    if (blocked) std::ofstream(folder) << "in the way";
+    if (row.blocked) std::ofstream(folder) << "in the way";
     form = std::make_unique<TForm1>(ConfigIn(folder));
     auto recorder = std::make_unique<RecordingPrompts>();
     prompts = recorder.get();
     form->SetPrompts(std::move(recorder));
+    if (row.shownUndrawn) {
+      form->setUpdatesEnabled(false);
+      form->show();
+      QCoreApplication::processEvents();
+      QCoreApplication::processEvents();
+      EXPECT_FALSE(fs::exists(folder / "cards.db")) << row.folder << ": opened before the window was drawn";
+    }
     OpenPort();
     TickTracks(true, false);
     Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(QStringLiteral("41"));
     device.ClearReceived();
     PressWrite();
-    if (blocked) {
+    if (row.blocked) {
       EXPECT_EQ(prompts->messages.size(), 2u) << "the open's failure, then the refusal";
       EXPECT_EQ(Find<QLabel>(*form, "st1")->accessibleName(), QStringLiteral("★提示信息★:")) << "nothing armed";
     } else {
-      EXPECT_TRUE(prompts->messages.empty());
-      EXPECT_TRUE(Received("1B 74 34 31 1D 1B 5C")) << "sent once the journal was open";
+      EXPECT_TRUE(prompts->messages.empty()) << row.folder;
+      EXPECT_TRUE(Received("1B 74 34 31 1D 1B 5C")) << row.folder << ": sent once the journal was open";
       const auto held = form->journalLink().WithJournal([](journal::Journal& j) { return j.OpenReservations(); });
-      ASSERT_EQ(held.size(), 1);
-      EXPECT_EQ(held[0].number.text, "41");
+      ASSERT_EQ(held.size(), 1) << row.folder;
+      EXPECT_EQ(held[0].number.text, "41") << row.folder;
     }
     Find<QToolButton>(*form, "ToolButton6")->click();
   }
-}
-
-// A shown window opens its journal once it has been drawn, not on the event
-// loop's first turn; a 写卡 pressed before that still waits for the open.
-TEST_F(FirstStartTest, AShownWindowOpensItsJournalAfterItsFirstPaint) {
-  fs::create_directories(Home());
-  form = std::make_unique<TForm1>(ConfigIn(Home() / "fine"));
-  auto recorder = std::make_unique<RecordingPrompts>();
-  prompts = recorder.get();
-  form->SetPrompts(std::move(recorder));
-  form->setUpdatesEnabled(false);  // shown, but not drawn yet
-  form->show();
-  QCoreApplication::processEvents();
-  QCoreApplication::processEvents();
-  EXPECT_FALSE(fs::exists(Home() / "fine" / "cards.db")) << "opened before the window was drawn";
-  OpenPort();
-  TickTracks(true, false);
-  Find<QPlainTextEdit>(*form, "Track2Memo")->setPlainText(QStringLiteral("42"));
-  device.ClearReceived();
-  PressWrite();
-  EXPECT_TRUE(prompts->messages.empty());
-  EXPECT_TRUE(Received("1B 74 34 32 1D 1B 5C")) << "sent once the journal was open";
-  const auto held = form->journalLink().WithJournal([](journal::Journal& j) { return j.OpenReservations(); });
-  ASSERT_EQ(held.size(), 1);
-  EXPECT_EQ(held[0].number.text, "42");
-  Find<QToolButton>(*form, "ToolButton6")->click();
 }
 
 // A plain file where the journal's folder belongs keeps the journal shut
